@@ -1,0 +1,12 @@
+// The automation runtime: everything a host or the object library needs from the component
+// platform, in the platform's names and signatures.
+#pragma once
+
+#include "platform/bstr.h"
+#include "platform/comptr.h"
+#include "platform/guid.h"
+#include "platform/hresult.h"
+#include "platform/safearray.h"
+#include "platform/types.h"
+#include "platform/unknown.h"
+#include "platform/variant.h"
