@@ -4,9 +4,9 @@
 // terminating zero code unit. A null BSTR is a valid empty string.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
-#include <memory>
 #include <utility>
 
 #include "platform/hresult.h"
@@ -30,7 +30,7 @@ std::string Utf16ToUtf8(std::u16string_view text);
 
 // Owning wrapper of one BSTR (the platform's CComBSTR).
 class CComBSTR {
-public:
+  public:
     CComBSTR() noexcept = default;
     CComBSTR(LPCOLESTR text) : str_(SysAllocString(text)) {}
     CComBSTR(std::u16string_view text)
@@ -72,6 +72,6 @@ public:
     std::u16string_view view() const noexcept { return {str_ ? str_ : u"", Length()}; }
     std::string utf8() const { return Utf16ToUtf8(view()); }
 
-private:
+  private:
     BSTR str_ = nullptr;
 };

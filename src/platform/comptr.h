@@ -7,7 +7,7 @@
 
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     ComPtr(T* p) noexcept : p_(p) {
@@ -78,7 +78,7 @@ public:
         return q;
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 

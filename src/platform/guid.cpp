@@ -56,7 +56,8 @@ bool GuidFromString(const std::string& text, GUID* guid) {
 int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int capacity) {
     if (!buffer || capacity < 39) return 0;
     std::string text = GuidToString(guid);
-    for (int i = 0; i < 38; ++i) buffer[i] = static_cast<OLECHAR>(text[i]);
+    for (int i = 0; i < 38; ++i)
+        buffer[i] = static_cast<OLECHAR>(text[i]);
     buffer[38] = 0;
     return 39;
 }

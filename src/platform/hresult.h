@@ -3,8 +3,12 @@
 
 #include "platform/types.h"
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
     return error == 0 ? 0 : static_cast<HRESULT>((error & 0xFFFFu) | 0x80070000u);
 }
@@ -61,11 +65,11 @@ inline constexpr HRESULT RPC_E_WRONG_THREAD = BREVANTO_HR(0x8001010E);
 // Carries a status code out of an internal helper that cannot return one. Caught at the
 // interface boundary and turned back into the status (see BREVANTO_CATCH_ALL).
 class HResultError {
-public:
+  public:
     explicit HResultError(HRESULT hr) noexcept : hr_(hr) {}
     HRESULT code() const noexcept { return hr_; }
 
-private:
+  private:
     HRESULT hr_;
 };
 

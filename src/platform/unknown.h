@@ -33,7 +33,7 @@ struct IUnknown {
         return QueryInterface(uuidof<Q>(), reinterpret_cast<void**>(object));
     }
 
-protected:
+  protected:
     ~IUnknown() = default;
 };
 
@@ -109,7 +109,7 @@ struct IDispatch : IUnknown {
     virtual HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                            VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) = 0;
 
-protected:
+  protected:
     ~IDispatch() = default;
 };
 
@@ -126,7 +126,7 @@ struct IDispatchEx : IDispatch {
     virtual HRESULT GetNextDispID(DWORD flags, DISPID dispid, DISPID* next) = 0;
     virtual HRESULT GetNameSpaceParent(IUnknown** parent) = 0;
 
-protected:
+  protected:
     ~IDispatchEx() = default;
 };
 
@@ -137,7 +137,7 @@ struct IEnumVARIANT : IUnknown {
     virtual HRESULT Reset() = 0;
     virtual HRESULT Clone(IEnumVARIANT** copy) = 0;
 
-protected:
+  protected:
     ~IEnumVARIANT() = default;
 };
 
@@ -150,7 +150,7 @@ struct IObjectSafety : IUnknown {
     virtual HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) = 0;
     virtual HRESULT SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) = 0;
 
-protected:
+  protected:
     ~IObjectSafety() = default;
 };
 
@@ -159,7 +159,7 @@ struct IClassFactory : IUnknown {
     virtual HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
     virtual HRESULT LockServer(BOOL lock) = 0;
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 
@@ -168,7 +168,7 @@ protected:
 struct IMarshal : IUnknown {
     static constexpr IID kIid{0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-protected:
+  protected:
     ~IMarshal() = default;
 };
 

@@ -133,8 +133,8 @@ using VARIANTARG = VARIANT;
 #define V_VARIANTREF(v) ((v)->pvarVal)
 
 // Flags of VariantChangeType(Ex).
-inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;    // do not read an object's default member
-inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;      // booleans as "True"/"False"
+inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;  // do not read an object's default member
+inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;    // booleans as "True"/"False"
 inline constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
 inline constexpr USHORT VARIANT_CALENDAR_HIJRI = 0x08;
 inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;
@@ -193,7 +193,7 @@ HRESULT VarBstrFromDec(const DECIMAL* in, LCID lcid, ULONG flags, BSTR* out);
 
 // Owning wrapper of one VARIANT (the platform's CComVariant).
 class CComVariant : public VARIANT {
-public:
+  public:
     CComVariant() noexcept { VariantInit(this); }
     CComVariant(const VARIANT& v) {
         VariantInit(this);
