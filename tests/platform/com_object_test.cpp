@@ -1,0 +1,298 @@
+#include "platform/com_object.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/object_safety.h"
+
+namespace {
+
+struct IAlpha : IDispatch {
+    static constexpr IID kIid{0x1a2b3c01, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
+    virtual HRESULT Alpha(LONG* out) = 0;
+};
+struct IBeta : IUnknown {
+    static constexpr IID kIid{0x1a2b3c02, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
+    virtual HRESULT Beta(LONG* out) = 0;
+};
+struct IGamma : IBeta {
+    static constexpr IID kIid{0x1a2b3c03, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
+    using Base = IBeta;
+};
+struct IAbsent : IUnknown {
+    static constexpr IID kIid{0x1a2b3c04, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
+};
+// An internal identity: handed out without a reference.
+struct ICore {
+    static constexpr IID kIid{0x1a2b3c05, 0x0001, 0x0001, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr bool kUncounted = true;
+    virtual int CoreValue() = 0;
+
+  protected:
+    ~ICore() = default;
+};
+
+int g_final_releases = 0;
+int g_destroyed = 0;
+
+class CThing : public ComObjectRoot<CThing, IAlpha, IGamma, ICore, MyIObjectSafetyImpl, IMarshal> {
+  public:
+    explicit CThing(HRESULT final_result = S_OK) : final_result_(final_result) {}
+    ~CThing() { ++g_destroyed; }
+    HRESULT FinalConstruct() {
+        // A temporary reference protects the object from its own AddRef/Release pairs.
+        ComPtr<IBeta> self;
+        EXPECT_EQ(S_OK, InternalQueryInterface(IBeta::kIid, self.put_void()));
+        return final_result_;
+    }
+    void FinalRelease() { ++g_final_releases; }
+
+    HRESULT Alpha(LONG* out) override {
+        *out = 1;
+        return S_OK;
+    }
+    HRESULT Beta(LONG* out) override {
+        *out = 2;
+        return S_OK;
+    }
+    int CoreValue() override { return 42; }
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    HRESULT final_result_;
+};
+
+class CLonely : public ComObjectRoot<CLonely, IBeta> {
+  public:
+    static constexpr bool kAggregatable = false;
+    HRESULT Beta(LONG* out) override {
+        *out = 7;
+        return S_OK;
+    }
+};
+
+// A minimal outer object that aggregates a CThing.
+class Outer : public IAbsent {
+  public:
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IAbsent::kIid) {
+            *object = static_cast<IAbsent*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (!inner) return E_NOINTERFACE;
+        return inner->QueryInterface(riid, object);
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    ULONG refs = 1;
+    ComPtr<IUnknown> inner;
+};
+
+class ComObjectTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_final_releases = 0;
+        g_destroyed = 0;
+        locks_before_ = ModuleLockCount();
+    }
+    LONG locks_before_ = 0;
+};
+
+TEST_F(ComObjectTest, IdentityIsTheSameForEveryInterface) {
+    ComPtr<CThing> thing;
+    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    ComPtr<IUnknown> a, b, c;
+    ComPtr<IBeta> beta;
+    ComPtr<IAlpha> alpha;
+    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
+    ASSERT_EQ(S_OK, alpha->QueryInterface(a.put()));
+    ASSERT_EQ(S_OK, beta->QueryInterface(b.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(c.put()));
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_EQ(a.get(), c.get());
+    EXPECT_NE(static_cast<void*>(alpha.get()), static_cast<void*>(beta.get()));
+}
+
+TEST_F(ComObjectTest, DispatchIsTheFirstDualInterfaceAndBasesAnswer) {
+    ComPtr<CThing> thing;
+    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    ComPtr<IDispatch> disp;
+    ComPtr<IAlpha> alpha;
+    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
+    EXPECT_EQ(static_cast<IDispatch*>(alpha.get()), disp.get());
+    // IGamma declares IBeta as its base: both identifiers reach the same vtable.
+    ComPtr<IGamma> gamma;
+    ComPtr<IBeta> beta;
+    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
+    EXPECT_EQ(static_cast<IBeta*>(gamma.get()), beta.get());
+}
+
+TEST_F(ComObjectTest, UnknownInterfaceAndNullSlot) {
+    ComPtr<CThing> thing;
+    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    void* out = reinterpret_cast<void*>(0x1234);
+    EXPECT_EQ(E_NOINTERFACE, thing->QueryInterface(IAbsent::kIid, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(E_POINTER, thing->QueryInterface(IAbsent::kIid, nullptr));
+}
+
+TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
+    CThing* raw = nullptr;
+    {
+        ComPtr<CThing> thing;
+        ASSERT_EQ(S_OK, MakeComObject(&thing));
+        raw = thing.get();
+        EXPECT_EQ(2u, raw->AddRef());
+        EXPECT_EQ(1u, raw->Release());
+        EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
+        EXPECT_EQ(0, g_final_releases);
+    }
+    EXPECT_EQ(1, g_final_releases);
+    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(locks_before_, ModuleLockCount());
+}
+
+TEST_F(ComObjectTest, UncountedIdentityInterface) {
+    ComPtr<CThing> thing;
+    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    void* core = nullptr;
+    ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
+    EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
+    // No reference was taken: the count is still the creator's one.
+    EXPECT_EQ(2u, thing->AddRef());
+    EXPECT_EQ(1u, thing->Release());
+}
+
+TEST_F(ComObjectTest, AgileObjectsAnswerIMarshal) {
+    ComPtr<CThing> thing;
+    ComPtr<CLonely> lonely;
+    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    ASSERT_EQ(S_OK, MakeComObject(&lonely));
+    EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
+    EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
+    EXPECT_FALSE(IsAgileObject(nullptr));
+}
+
+TEST_F(ComObjectTest, FailedFinalConstructDestroysTheObject) {
+    ComObject<CThing>* object = reinterpret_cast<ComObject<CThing>*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(locks_before_, ModuleLockCount());
+}
+
+TEST_F(ComObjectTest, InstanceCreator) {
+    EXPECT_EQ(E_POINTER, CreateComInstance<CThing>(nullptr, IID_IUnknown, nullptr));
+    void* out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(E_NOINTERFACE, CreateComInstance<CThing>(nullptr, IAbsent::kIid, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(1, g_destroyed);  // the object without the interface is destroyed
+    ASSERT_EQ(S_OK, CreateComInstance<CThing>(nullptr, IAlpha::kIid, &out));
+    IAlpha* alpha = static_cast<IAlpha*>(out);
+    LONG v = 0;
+    alpha->Alpha(&v);
+    EXPECT_EQ(1, v);
+    EXPECT_EQ(0u, alpha->Release());
+    EXPECT_EQ(2, g_destroyed);
+    EXPECT_EQ(locks_before_, ModuleLockCount());
+
+    Outer outer;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CLonely>(&outer, IID_IUnknown, &out));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CThing>(&outer, IAlpha::kIid, &out));
+    EXPECT_EQ(nullptr, out);
+}
+
+TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
+    Outer outer;
+    void* out = nullptr;
+    ASSERT_EQ(S_OK, CreateComInstance<CThing>(&outer, IID_IUnknown, &out));
+    outer.inner.Attach(static_cast<IUnknown*>(out));
+    EXPECT_EQ(1u, outer.refs);  // final construction's references went to the inner object
+    EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
+
+    // Through the outer object, the inner interfaces appear; their counts go to the outer.
+    IBeta* beta = nullptr;
+    ASSERT_EQ(S_OK, outer.QueryInterface(IBeta::kIid, reinterpret_cast<void**>(&beta)));
+    EXPECT_EQ(2u, outer.refs);
+    LONG v = 0;
+    beta->Beta(&v);
+    EXPECT_EQ(2, v);
+    // Identity from an inner interface is the outer's; so is any interface only the outer has.
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(S_OK, beta->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    EXPECT_EQ(static_cast<IUnknown*>(static_cast<IAbsent*>(&outer)), identity);
+    identity->Release();
+    IAbsent* absent = nullptr;
+    EXPECT_EQ(S_OK, beta->QueryInterface(IAbsent::kIid, reinterpret_cast<void**>(&absent)));
+    EXPECT_EQ(&outer, absent);
+    absent->Release();
+    beta->Release();
+    EXPECT_EQ(1u, outer.refs);
+
+    // The inner identity counts its own references only.
+    EXPECT_EQ(2u, outer.inner->AddRef());
+    EXPECT_EQ(1u, outer.inner->Release());
+    EXPECT_EQ(0, g_destroyed);
+    outer.inner = nullptr;
+    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(1, g_final_releases);
+    EXPECT_EQ(locks_before_, ModuleLockCount());
+}
+
+TEST_F(ComObjectTest, EmbeddedObjectsDoNotCount) {
+    {
+        ComObjectEmbedded<CThing> embedded;
+        EXPECT_EQ(locks_before_, ModuleLockCount());
+        EXPECT_EQ(0u, embedded.AddRef());
+        EXPECT_EQ(0u, embedded.Release());
+        ComPtr<IBeta> beta;
+        ASSERT_EQ(S_OK, embedded.QueryInterface(beta.put()));
+        beta = nullptr;  // does not destroy the member
+        EXPECT_EQ(0, g_destroyed);
+    }
+    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(1, g_final_releases);
+}
+
+TEST_F(ComObjectTest, ObjectLockIsRecursive) {
+    ComObjectEmbedded<CThing> embedded;
+    CThing::ObjectLock outer_guard(&embedded);
+    CThing::ObjectLock inner_guard(&embedded);
+    SUCCEED();
+}
+
+TEST(ObjectSafetyTest, OptionsFollowTheMaskRules) {
+    ComObjectEmbedded<CThing> thing;
+    ComPtr<IObjectSafety> safety;
+    ASSERT_EQ(S_OK, thing.QueryInterface(safety.put()));
+    DWORD supported = 0, enabled = 0;
+    ASSERT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
+    EXPECT_EQ(3u, supported);
+    EXPECT_EQ(3u, enabled);
+
+    // Only the two low bits of the mask count.
+    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IAbsent::kIid, 0xFFFFFFFFu, 0));
+    EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IAbsent::kIid, &supported, &enabled));
+    EXPECT_EQ(3u, supported);
+    EXPECT_EQ(0u, enabled);
+
+    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x6, 0xFF));
+    safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+    EXPECT_EQ(2u, enabled);  // bit 2 of the mask is dropped, bit 1 set from enabled
+    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x3, 0x1));
+    safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+    EXPECT_EQ(1u, enabled);
+}
+
+}  // namespace
