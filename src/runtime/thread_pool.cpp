@@ -1,0 +1,33 @@
+#include "runtime/thread_pool.h"
+
+void CThreadPoolThread::Assign(ref<ThreadPoolTask> task) {
+    idle_event_.Reset();
+    current_task_ = std::move(task);
+    work_event_.Set();
+}
+
+DWORD CThreadPoolThread::Run() {
+    idle_event_.Set();
+    for (;;) {
+        const DWORD which = WaitForEvents({&stop_event_, &work_event_}, INFINITE);
+        if (which == WAIT_OBJECT_0) return 0;
+        if (which != WAIT_OBJECT_0 + 1) continue;
+        if (current_task_) {
+            try {
+                current_task_->Run();
+            } catch (...) {
+                // A failing task must not take the worker down with it.
+            }
+            current_task_ = nullptr;
+        }
+        ref<ThreadPoolTask> next = pool_ ? pool_->GetNextTask() : nullptr;
+        if (next) {
+            // Run it on the next pass without going idle.
+            idle_event_.Reset();
+            current_task_ = std::move(next);
+            work_event_.Set();
+        } else {
+            idle_event_.Set();
+        }
+    }
+}
