@@ -1,0 +1,77 @@
+#include "network/decoded_packet.h"
+
+#include <algorithm>
+
+namespace {
+
+char16_t FoldAscii(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+    return std::ranges::equal(a, b,
+                              [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+bool IsByteField(DecodedPacket::Field field) {
+    return field == DecodedPacket::kSync || field == DecodedPacket::kOpcode ||
+           field == DecodedPacket::kJoin || field == DecodedPacket::kDeviceCode;
+}
+
+}  // namespace
+
+LONG* DecodedPacket::Cell(Field field) {
+    switch (field) {
+        case kSync:
+            return &sync_;
+        case kOpcode:
+            return &opcode_;
+        case kFade:
+            return &fade_;
+        case kChannel:
+            return &channel_;
+        case kLogical:
+            return &logical_;
+        case kJoin:
+        case kDeviceCode:
+            return &join_or_device_code_;
+        case kArea:
+        case kBoxNumber:
+            return &area_or_box_number_;
+        case kBlock:
+            return &block_;
+    }
+    return nullptr;
+}
+
+void DecodedPacket::Set(Field field, LONG value) {
+    LONG* cell = Cell(field);
+    if (!cell) return;
+    *cell = IsByteField(field) ? (value & 0xFF) : value;
+    present_ = static_cast<WORD>(present_ | field);
+}
+
+bool DecodedPacket::Get(Field field, LONG* value) const {
+    if (!Has(field)) return false;
+    const LONG* cell = const_cast<DecodedPacket*>(this)->Cell(field);
+    if (!cell) return false;
+    *value = IsByteField(field) ? (*cell & 0xFF) : *cell;
+    return true;
+}
+
+void DecodedPacket::SetValue(std::u16string_view name, const VARIANT& value) {
+    for (NamedValue& entry : values_) {
+        if (SameName(entry.name, name)) {
+            entry.value = value;
+            return;
+        }
+    }
+    values_.push_back(NamedValue{std::u16string(name), CComVariant(value)});
+}
+
+const VARIANT* DecodedPacket::FindValue(std::u16string_view name) const {
+    for (const NamedValue& entry : values_) {
+        if (SameName(entry.name, name)) return &entry.value;
+    }
+    return nullptr;
+}

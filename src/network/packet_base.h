@@ -1,0 +1,43 @@
+// The packet that the network subsystem passes around: bytes, decoded view and send hooks.
+#pragma once
+
+#include "network/decoded_packet.h"
+#include "network/packet_listener.h"
+#include "network/raw_packet.h"
+#include "platform/unknown.h"
+#include "runtime/ref_counted.h"
+
+// The silence a port keeps after sending a packet when nothing else is configured.
+inline constexpr DWORD kDefaultPacketDelay = 30;
+
+// The delay a new packet starts with: the current Global's PacketDelay, or kDefaultPacketDelay
+// while there is no Global.
+DWORD CurrentPacketDelay();
+
+class PacketBase : public RawPacket, public virtual RefCounted {
+  public:
+    PacketBase();
+    ~PacketBase() override;
+
+    // Back to a new packet's transport facts, delay and (empty) typed fields; the bytes, the
+    // last-byte time, the expected length and the named values stay.
+    virtual void Reset();
+    // Right after the bytes were written: tells the listener, if any.
+    virtual void OnSent();
+    // Packets with response answer true, and the network handler registers them as the filter
+    // for their reply.
+    virtual bool WantsResponse() const { return false; }
+
+    // Fills the typed header fields from the bytes. Fields a script set earlier are removed
+    // first; fewer than 7 bytes leave every field absent.
+    void DecodeHeader();
+    // Records a transmission on the port `port_mask` that began at tick `tick`, then OnSent.
+    void MarkSent(DWORD port_mask, DWORD tick);
+
+    DWORD Delay;
+    DecodedPacket Decoded;
+    // The Packet script object wrapping this packet, not owned here (the script object's own
+    // reference on the packet keeps the pair alive while it is set).
+    IDispatch* ScriptObject = nullptr;
+    PacketListener* Listener = nullptr;
+};

@@ -1,0 +1,86 @@
+#include "network/raw_packet.h"
+
+#include <algorithm>
+
+RawPacket::RawPacket() {
+    Clear();
+}
+
+RawPacket::~RawPacket() = default;
+
+void RawPacket::Clear() {
+    CScopedLock lock(Lock);
+    Bytes.clear();
+    PortNumber = 0xFFFFFFFF;
+    DestinationPorts = 3;
+    PacketTime = 0;
+    LastByteTime = 0;
+    ExpectedLength = 0;
+}
+
+void RawPacket::AssignBytes(const BYTE* bytes, std::size_t length) {
+    CScopedLock lock(Lock);
+    Bytes.assign(bytes, bytes + length);
+    ExpectedLength = static_cast<DWORD>(length);
+}
+
+bool RawPacket::AppendByte(BYTE value) {
+    CScopedLock lock(Lock);
+    Bytes.push_back(value);
+    return Bytes.size() >= ExpectedLength;
+}
+
+LONG RawPacket::ByteCount() const {
+    CScopedLock lock(Lock);
+    return static_cast<LONG>(Bytes.size());
+}
+
+BYTE RawPacket::ByteAt(LONG index) const {
+    CScopedLock lock(Lock);
+    return Bytes[static_cast<std::size_t>(index)];
+}
+
+void RawPacket::SetByteAt(LONG index, BYTE value) {
+    CScopedLock lock(Lock);
+    Bytes[static_cast<std::size_t>(index)] = value;
+}
+
+void RawPacket::Resize(LONG count, BYTE fill) {
+    CScopedLock lock(Lock);
+    Bytes.resize(static_cast<std::size_t>(std::max<LONG>(count, 0)), fill);
+}
+
+void RawPacket::RemoveAt(LONG index) {
+    CScopedLock lock(Lock);
+    Bytes.erase(Bytes.begin() + index);
+}
+
+LONG RawPacket::CopyBytes(BYTE* buffer, LONG capacity) const {
+    CScopedLock lock(Lock);
+    const LONG count = std::min(capacity, static_cast<LONG>(Bytes.size()));
+    if (count <= 0) return 0;
+    std::copy_n(Bytes.begin(), count, buffer);
+    return count;
+}
+
+bool RawPacket::SameBytes(const RawPacket& other) const {
+    CScopedLock lock(Lock);
+    CScopedLock other_lock(other.Lock);
+    return Bytes == other.Bytes;
+}
+
+BYTE RawPacket::Checksum() const {
+    CScopedLock lock(Lock);
+    return PacketChecksum(Bytes.data());
+}
+
+void RawPacket::CopyFrom(const RawPacket& other) {
+    CScopedLock lock(Lock);
+    CScopedLock other_lock(other.Lock);
+    Bytes = other.Bytes;
+    PacketTime = other.PacketTime;
+    LastByteTime = other.LastByteTime;
+    PortNumber = other.PortNumber;
+    DestinationPorts = other.DestinationPorts;
+    ExpectedLength = static_cast<DWORD>(Bytes.size());
+}
