@@ -138,6 +138,9 @@ inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;    // booleans as "True"/"Fals
 inline constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
 inline constexpr USHORT VARIANT_CALENDAR_HIJRI = 0x08;
 inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;
+// Flags of VarBstrFromDate.
+inline constexpr ULONG VAR_TIMEVALUEONLY = 0x01;  // only the time of day
+inline constexpr ULONG VAR_DATEVALUEONLY = 0x02;  // only the date
 
 // Results of VarCmp and VarBstrCmp.
 inline constexpr HRESULT VARCMP_LT = 0;
