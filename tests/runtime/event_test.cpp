@@ -1,0 +1,144 @@
+#include "runtime/event.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/clock.h"
+#include "runtime/lock.h"
+
+namespace {
+
+TEST(EventTest, AutoEventReleasesOneWaitPerSignal) {
+    CAutoEvent event;
+    EXPECT_FALSE(event.Wait(0));
+    event.Set();
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_FALSE(event.Wait(0));
+    EXPECT_FALSE(event.Wait(10));
+}
+
+TEST(EventTest, ManualEventStaysSignalledUntilReset) {
+    CManualEvent event;
+    event.Set();
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_TRUE(event.Wait(10));
+    event.Reset();
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(EventTest, WaitEitherNamesTheSignalledEventLowestFirst) {
+    CManualEvent stop;
+    CAutoEvent work;
+    EXPECT_EQ(stop.WaitEither(work, 5), WAIT_TIMEOUT);
+    work.Set();
+    EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(stop.WaitEither(work, 0), WAIT_TIMEOUT);  // the auto event was consumed
+    work.Set();
+    stop.Set();
+    EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0);
+    stop.Reset();
+    EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0 + 1);  // still pending behind stop
+}
+
+TEST(EventTest, ClosedEventFailsTheWait) {
+    CManualEvent event;
+    event.Close();
+    EXPECT_FALSE(event.Set());
+    EXPECT_EQ(WaitForEvents({&event}, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForEvents({}, 0), WAIT_FAILED);
+}
+
+TEST(EventTest, SignalFromAnotherThreadWakesABlockedWait) {
+    CManualEvent stop;
+    CAutoEvent work;
+    std::atomic<DWORD> result{0xDEAD};
+    std::thread waiter([&] { result = stop.WaitEither(work, INFINITE); });
+    work.Set();
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_OBJECT_0 + 1);
+}
+
+TEST(EventTest, EachSignalOfAnAutoEventReleasesOneOfTwoWaiters) {
+    CAutoEvent event;
+    std::atomic<int> released{0};
+    auto wait = [&] {
+        if (event.Wait(INFINITE)) ++released;
+    };
+    std::thread a(wait), b(wait);
+    event.Set();
+    while (released.load() < 1)
+        Sleep(1);
+    Sleep(20);
+    EXPECT_EQ(released.load(), 1);
+    event.Set();
+    a.join();
+    b.join();
+    EXPECT_EQ(released.load(), 2);
+}
+
+TEST(EventTest, TimedWaitFollowsTheTestClockAcrossTheWrap) {
+    ScopedTestClock clock(0xFFFFFF00u);
+    CManualEvent stop;
+    CAutoEvent work;
+    std::atomic<bool> done{false};
+    std::atomic<DWORD> result{0};
+    std::thread waiter([&] {
+        result = stop.WaitEither(work, 0x200);
+        done = true;
+    });
+    Sleep(20);
+    TestClock::Advance(0x1FF);  // now 0xFF: one millisecond short of the deadline
+    Sleep(20);
+    EXPECT_FALSE(done.load());
+    TestClock::Advance(1);
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_TIMEOUT);
+}
+
+TEST(EventTest, TestClockDoesNotEndAWaitBeforeItIsSignalled) {
+    ScopedTestClock clock(100);
+    CAutoEvent work;
+    std::atomic<bool> got{false};
+    std::thread waiter([&] { got = work.Wait(1000); });
+    TestClock::Advance(500);
+    work.Set();
+    waiter.join();
+    EXPECT_TRUE(got.load());
+}
+
+TEST(LockTest, CriticalSectionIsRecursiveAndGuardIgnoresNull) {
+    CCriticalSectionEx section;
+    {
+        CScopedLock outer(section);
+        CScopedLock inner(&section);
+        CScopedLock none(nullptr);
+    }
+    // Unlocked again: another thread can take it.
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        CScopedLock lock(section);
+        taken = true;
+    });
+    other.join();
+    EXPECT_TRUE(taken.load());
+}
+
+TEST(LockTest, GuardUnlocksWhenAnExceptionLeaves) {
+    CCriticalSectionEx section;
+    try {
+        CScopedLock lock(section);
+        throw 1;
+    } catch (int) {
+    }
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        CScopedLock lock(section);
+        taken = true;
+    });
+    other.join();
+    EXPECT_TRUE(taken.load());
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include "runtime/ref_counted.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+int g_destroyed = 0;
+
+class Counted : public virtual RefCounted {
+  public:
+    ~Counted() override { ++g_destroyed; }
+};
+
+// Reaches RefCounted along two paths; the virtual base gives it one count.
+class Left : public virtual RefCounted {};
+class Right : public virtual RefCounted {};
+class Both : public Left, public Right {
+  public:
+    ~Both() override { ++g_destroyed; }
+};
+
+class Unrelated : public virtual RefCounted {};
+
+class RefTest : public ::testing::Test {
+  protected:
+    void SetUp() override { g_destroyed = 0; }
+};
+
+TEST_F(RefTest, CountFollowsHoldersAndDestroysOnce) {
+    auto* object = new Counted;
+    EXPECT_EQ(object->RefCount(), 0);
+    {
+        ref<Counted> first(object);
+        EXPECT_EQ(object->RefCount(), 1);
+        ref<Counted> second;
+        second = object;
+        EXPECT_EQ(object->RefCount(), 2);
+        ref<Counted> copy(first);
+        EXPECT_EQ(object->RefCount(), 3);
+        ref<Counted> moved(std::move(copy));
+        EXPECT_EQ(object->RefCount(), 3);
+        EXPECT_EQ(copy.get(), nullptr);
+    }
+    EXPECT_EQ(g_destroyed, 1);
+}
+
+TEST_F(RefTest, SelfAssignmentKeepsObject) {
+    ref<Counted> holder(new Counted);
+    Counted* raw = holder.get();
+    holder = raw;
+    EXPECT_EQ(raw->RefCount(), 1);
+    ref<Counted>& alias = holder;
+    holder = alias;
+    EXPECT_EQ(raw->RefCount(), 1);
+    EXPECT_EQ(g_destroyed, 0);
+    holder = nullptr;
+    EXPECT_EQ(g_destroyed, 1);
+}
+
+TEST_F(RefTest, ReassignReleasesOldObject) {
+    ref<Counted> holder(new Counted);
+    holder = new Counted;
+    EXPECT_EQ(g_destroyed, 1);
+    EXPECT_EQ(holder->RefCount(), 1);
+}
+
+TEST_F(RefTest, AssigningObjectKeptAliveOnlyByOldHolderIsSafe) {
+    struct Node : RefCounted {
+        ref<Node> next;
+    };
+    ref<Node> head(new Node);
+    head->next = new Node;
+    head = head->next.get();  // the old head owned the new one
+    EXPECT_EQ(head->RefCount(), 1);
+}
+
+TEST_F(RefTest, VirtualBaseHasOneCount) {
+    {
+        ref<Both> both(new Both);
+        ref<Left> left(both);
+        ref<Right> right(both);
+        EXPECT_EQ(both->RefCount(), 3);
+        ref<RefCounted> base(both);
+        EXPECT_EQ(base->RefCount(), 4);
+    }
+    EXPECT_EQ(g_destroyed, 1);
+}
+
+TEST_F(RefTest, DcastRefChecksTheType) {
+    ref<RefCounted> base(new Both);
+    dcast_ref<Left> left(base);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(base->RefCount(), 2);
+    dcast_ref<Unrelated> unrelated(base);
+    EXPECT_FALSE(unrelated);
+    EXPECT_EQ(base->RefCount(), 2);
+    dcast_ref<Counted> from_null(ref<RefCounted>{});
+    EXPECT_FALSE(from_null);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "runtime/thread.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform/apartment.h"
+
+namespace {
+
+// Runs until asked to stop; counts its runs and records what its thread looked like.
+class LoopThread : public Thread {
+  public:
+    explicit LoopThread(const char* name) : Thread(name) {}
+    ~LoopThread() override { StopAndJoin(); }
+
+    DWORD Run() override {
+        char os_name[16] = {};
+        pthread_getname_np(pthread_self(), os_name, sizeof os_name);
+        os_name_ = os_name;
+        // A worker is in the multithreaded apartment: asking for a single-threaded one fails.
+        apartment_check_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(apartment_check_)) CoUninitialize();
+        ++runs_;
+        stop_event_.Wait(INFINITE);
+        ++stops_seen_;
+        return 7;
+    }
+
+    std::atomic<int> runs_{0};
+    std::atomic<int> stops_seen_{0};
+    std::string os_name_;
+    HRESULT apartment_check_ = S_OK;
+};
+
+TEST(ThreadTest, NameKeepsThirtyOneBytesAndTheOsSeesFifteen) {
+    LoopThread pool_thread("ThreadPoolThread");
+    EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");
+
+    LoopThread long_name("A-very-long-thread-name-of-more-than-32-bytes");
+    EXPECT_EQ(std::strlen(long_name.Name()), Thread::kNameSize - 1);
+    EXPECT_EQ(std::string(long_name.Name()), "A-very-long-thread-name-of-more");
+
+    ASSERT_TRUE(pool_thread.Start());
+    while (pool_thread.runs_.load() == 0)
+        Sleep(1);
+    pool_thread.StopAndJoin();
+    EXPECT_EQ(pool_thread.os_name_, "ThreadPoolThrea");
+    EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");
+}
+
+TEST(ThreadTest, WorkerJoinsTheMultithreadedApartment) {
+    LoopThread thread("COM1:");
+    ASSERT_TRUE(thread.Start());
+    while (thread.runs_.load() == 0)
+        Sleep(1);
+    thread.StopAndJoin();
+    EXPECT_EQ(thread.apartment_check_, RPC_E_CHANGED_MODE);
+}
+
+TEST(ThreadTest, StartTwiceStopsTheFirstAndRunsANewThread) {
+    LoopThread thread("EventThread");
+    EXPECT_FALSE(thread.IsRunning());
+    ASSERT_TRUE(thread.Start());
+    const DWORD first_id = thread.ThreadId();
+    EXPECT_NE(first_id, 0u);
+    while (thread.runs_.load() == 0)
+        Sleep(1);
+
+    ASSERT_TRUE(thread.Start());
+    EXPECT_EQ(thread.stops_seen_.load(), 1);  // the first one ended within the 200 ms
+    EXPECT_NE(thread.ThreadId(), first_id);
+    while (thread.runs_.load() < 2)
+        Sleep(1);
+    EXPECT_TRUE(thread.IsRunning());
+
+    EXPECT_TRUE(thread.Stop(1000));
+    EXPECT_EQ(thread.stops_seen_.load(), 2);
+    EXPECT_FALSE(thread.IsRunning());
+}
+
+// Ignores the stop event until released, so a restart must give up on it after 200 ms.
+class StubbornThread : public Thread {
+  public:
+    StubbornThread() : Thread("Stubborn") {}
+    ~StubbornThread() override {
+        release_.Set();
+        StopAndJoin();
+    }
+    DWORD Run() override {
+        ++runs_;
+        release_.Wait(INFINITE);
+        ++finished_;
+        return 0;
+    }
+    CManualEvent release_;
+    std::atomic<int> runs_{0};
+    std::atomic<int> finished_{0};
+};
+
+TEST(ThreadTest, RestartKeepsAThreadThatDidNotEndAndJoinsItLater) {
+    StubbornThread thread;
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(thread.Start());  // gives up on the first after 200 ms
+    while (thread.runs_.load() < 2)
+        Sleep(1);
+    EXPECT_EQ(thread.finished_.load(), 0);
+    thread.release_.Set();
+    thread.StopAndJoin();
+    EXPECT_EQ(thread.finished_.load(), 2);
+}
+
+TEST(ThreadTest, BaseRunReturnsAtOnce) {
+    Thread thread("Idle");
+    ASSERT_TRUE(thread.Start());
+    EXPECT_TRUE(thread.Stop(1000));
+    EXPECT_FALSE(thread.IsRunning());
+}
+
+}  // namespace
