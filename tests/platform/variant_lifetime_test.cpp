@@ -1,0 +1,238 @@
+// Copies, clears, references and objects held in variants.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/automation.h"
+
+namespace {
+
+// A counted object whose default member returns a fixed value.
+class ValueObject : public IDispatch {
+  public:
+    explicit ValueObject(VARIANT value) { VariantCopy(&value_, &value); }
+    ~ValueObject() { VariantClear(&value_); }
+
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }  // lives on the test's stack
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO*, UINT*) override {
+        ++invokes;
+        if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET) || params->cArgs != 0)
+            return DISP_E_MEMBERNOTFOUND;
+        if (value_.vt == VT_EMPTY) return DISP_E_MEMBERNOTFOUND;
+        return VariantCopy(result, &value_);
+    }
+
+    ULONG refs = 1;
+    int invokes = 0;
+
+  private:
+    VARIANT value_{};
+};
+
+// An object that answers IUnknown only.
+class PlainObject : public IUnknown {
+  public:
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    ULONG refs = 1;
+};
+
+TEST(VariantObject, DefaultMemberGivesTheValue) {
+    ValueObject object(CComVariant(u"42"));
+    {
+        CComVariant v(static_cast<IDispatch*>(&object));
+        EXPECT_EQ(object.refs, 2u);
+        CComVariant out;
+        ASSERT_EQ(VariantChangeType(&out, &v, 0, VT_I4), S_OK);
+        EXPECT_EQ(out.lVal, 42);
+        EXPECT_EQ(object.invokes, 1);
+        ASSERT_EQ(VariantChangeType(&out, &v, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(std::u16string(out.bstrVal), u"42");
+        EXPECT_EQ(VariantChangeType(&out, &v, VARIANT_NOVALUEPROP, VT_I4), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(object.invokes, 2);
+        // In place: the object is released and the variant holds the number.
+        ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
+        EXPECT_EQ(v.vt, VT_R8);
+        EXPECT_EQ(v.dblVal, 42.0);
+        EXPECT_EQ(object.refs, 1u);
+    }
+    EXPECT_EQ(object.refs, 1u);
+}
+
+TEST(VariantObject, MissingDefaultMemberFails) {
+    ValueObject object{CComVariant()};
+    CComVariant v(static_cast<IDispatch*>(&object));
+    CComVariant out(LONG{7});
+    EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I4), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(out.vt, VT_I4);  // a failed conversion leaves the destination alone
+    EXPECT_EQ(out.lVal, 7);
+    CComVariant null_object(static_cast<IDispatch*>(nullptr));
+    EXPECT_EQ(VariantChangeType(&out, &null_object, 0, VT_I4), DISP_E_TYPEMISMATCH);
+}
+
+TEST(VariantObject, UnknownAndDispatchByQueryInterface) {
+    ValueObject object(CComVariant(LONG{1}));
+    CComVariant as_dispatch(static_cast<IDispatch*>(&object));
+    CComVariant as_unknown;
+    ASSERT_EQ(VariantChangeType(&as_unknown, &as_dispatch, 0, VT_UNKNOWN), S_OK);
+    EXPECT_EQ(as_unknown.vt, VT_UNKNOWN);
+    EXPECT_EQ(object.refs, 3u);
+    CComVariant back;
+    ASSERT_EQ(VariantChangeType(&back, &as_unknown, 0, VT_DISPATCH), S_OK);
+    EXPECT_EQ(back.pdispVal, &object);
+    EXPECT_EQ(object.refs, 4u);
+
+    PlainObject plain;
+    CComVariant unknown(static_cast<IUnknown*>(&plain));
+    EXPECT_EQ(VariantChangeType(&back, &unknown, 0, VT_DISPATCH), E_NOINTERFACE);
+    EXPECT_EQ(VariantChangeType(&back, &unknown, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(plain.refs, 2u);
+}
+
+TEST(VariantLifetime, ClearReleasesAndCopyDuplicates) {
+    PlainObject plain;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_UNKNOWN;
+    v.punkVal = &plain;
+    plain.AddRef();
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
+    EXPECT_EQ(plain.refs, 3u);
+    EXPECT_EQ(VariantClear(&v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(plain.refs, 2u);
+    // Copying over a variant frees what it held.
+    CComVariant text(u"abc");
+    ASSERT_EQ(VariantCopy(&copy, &text), S_OK);
+    EXPECT_EQ(plain.refs, 1u);
+    ASSERT_EQ(copy.vt, VT_BSTR);
+    EXPECT_NE(copy.bstrVal, text.bstrVal);
+    EXPECT_EQ(std::u16string(copy.bstrVal), u"abc");
+    VariantClear(&copy);
+
+    // A string of odd byte length is copied byte for byte.
+    CComVariant odd;
+    odd.vt = VT_BSTR;
+    odd.bstrVal = SysAllocStringByteLen("abc", 3);
+    CComVariant odd_copy(odd);
+    EXPECT_EQ(SysStringByteLen(odd_copy.bstrVal), 3u);
+
+    VARIANT bad;
+    bad.vt = 0x7F;
+    EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantCopy(&copy, &bad), DISP_E_BADVARTYPE);
+    CComVariant out;
+    EXPECT_EQ(VariantChangeType(&out, &bad, 0, VT_I4), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantChangeType(&out, &text, 0, VT_VOID), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantChangeType(&out, &text, 0, 0x7F), DISP_E_BADVARTYPE);
+}
+
+TEST(VariantLifetime, ByReferenceOwnsNothingAndIsFollowed) {
+    BSTR held = SysAllocString(u"12.5");
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = VT_BSTR | VT_BYREF;
+    ref.pbstrVal = &held;
+    CComVariant out;
+    ASSERT_EQ(VariantChangeType(&out, &ref, 0, VT_R8), S_OK);
+    EXPECT_EQ(out.dblVal, 12.5);
+    ASSERT_EQ(VariantCopyInd(&out, &ref), S_OK);
+    ASSERT_EQ(out.vt, VT_BSTR);
+    EXPECT_NE(out.bstrVal, held);
+    EXPECT_EQ(std::u16string(out.bstrVal), u"12.5");
+    // Converting a reference in place replaces it by the value; the referenced string stays.
+    ASSERT_EQ(VariantChangeType(&ref, &ref, 0, VT_I4), S_OK);
+    EXPECT_EQ(ref.vt, VT_I4);
+    EXPECT_EQ(ref.lVal, 12);
+    EXPECT_EQ(std::u16string(held), u"12.5");
+    SysFreeString(held);
+
+    CComVariant inner(LONG{9});
+    VARIANT to_variant;
+    VariantInit(&to_variant);
+    to_variant.vt = VT_VARIANT | VT_BYREF;
+    to_variant.pvarVal = &inner;
+    ASSERT_EQ(VariantCopyInd(&out, &to_variant), S_OK);
+    EXPECT_EQ(out.vt, VT_I4);
+    EXPECT_EQ(out.lVal, 9);
+    VARIANT copy_of_ref;
+    VariantInit(&copy_of_ref);
+    ASSERT_EQ(VariantCopy(&copy_of_ref, &to_variant), S_OK);
+    EXPECT_EQ(copy_of_ref.pvarVal, &inner);
+    EXPECT_EQ(VariantClear(&copy_of_ref), S_OK);
+    EXPECT_EQ(inner.lVal, 9);
+
+    DECIMAL dec{};
+    dec.Lo64 = 15;
+    dec.scale = 1;
+    VARIANT dec_ref;
+    VariantInit(&dec_ref);
+    dec_ref.vt = VT_DECIMAL | VT_BYREF;
+    dec_ref.pdecVal = &dec;
+    ASSERT_EQ(VariantChangeType(&out, &dec_ref, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string(out.bstrVal), u"1.5");
+}
+
+TEST(VariantLifetime, StringAndByteArrayConvert) {
+    CComVariant text(u"AB");
+    CComVariant bytes;
+    ASSERT_EQ(VariantChangeType(&bytes, &text, 0, VT_ARRAY | VT_UI1), S_OK);
+    ASSERT_EQ(bytes.vt, VT_ARRAY | VT_UI1);
+    ASSERT_EQ(bytes.parray->rgsabound[0].cElements, 4u);
+    auto* data = static_cast<BYTE*>(bytes.parray->pvData);
+    EXPECT_EQ(data[0], 'A');
+    EXPECT_EQ(data[1], 0);
+    EXPECT_EQ(data[2], 'B');
+    CComVariant back;
+    ASSERT_EQ(VariantChangeType(&back, &bytes, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(std::u16string(back.bstrVal), u"AB");
+    CComVariant copy(bytes);
+    EXPECT_NE(copy.parray, bytes.parray);
+    EXPECT_EQ(static_cast<BYTE*>(copy.parray->pvData)[2], 'B');
+    EXPECT_EQ(VariantChangeType(&back, &bytes, 0, VT_I4), DISP_E_TYPEMISMATCH);
+}
+
+TEST(VariantLifetime, ErrorValuesOnlyBecomeIntegers) {
+    CComVariant error;
+    error.vt = VT_ERROR;
+    error.scode = DISP_E_PARAMNOTFOUND;
+    CComVariant out;
+    EXPECT_EQ(VariantChangeType(&out, &error, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+    ASSERT_EQ(VariantChangeType(&out, &error, 0, VT_I4), S_OK);
+    EXPECT_EQ(out.lVal, DISP_E_PARAMNOTFOUND);
+    CComVariant code(LONG{5});
+    ASSERT_EQ(VariantChangeType(&out, &code, 0, VT_ERROR), S_OK);
+    EXPECT_EQ(out.scode, 5);
+}
+
+}  // namespace
