@@ -10,6 +10,7 @@
 namespace {
 
 std::atomic<bool> g_test_installed{false};
+std::atomic<unsigned> g_epoch{0};
 std::atomic<DWORD> g_test_tick{0};
 std::atomic<std::int64_t> g_test_wall_us{0};  // microseconds since the Unix epoch
 
@@ -66,12 +67,18 @@ void TestClock::Install(DWORD tick, std::chrono::system_clock::time_point wall) 
     g_test_tick.store(tick, std::memory_order_release);
     g_test_wall_us.store(ToMicros(wall), std::memory_order_release);
     g_test_installed.store(true, std::memory_order_release);
+    g_epoch.fetch_add(1, std::memory_order_acq_rel);
     WakeAllWaiters();
 }
 
 void TestClock::Uninstall() {
     g_test_installed.store(false, std::memory_order_release);
+    g_epoch.fetch_add(1, std::memory_order_acq_rel);
     WakeAllWaiters();
+}
+
+unsigned ClockEpoch() {
+    return g_epoch.load(std::memory_order_acquire);
 }
 
 bool TestClock::Installed() {

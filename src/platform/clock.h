@@ -12,7 +12,8 @@
 // every registered waiter's mutex in turn and notifies its condition variable, so a waiter whose
 // deadline has now passed wakes at once and sees the new time. A waiter checks the time while
 // holding its own mutex, and the clock changes the time before it takes that mutex, so no wake-up
-// is lost. Sleep is always real time: it is for pacing and yielding, never for deadlines.
+// is lost. Installing or removing the test clock ends every timed wait as timed out. Sleep is
+// always real time: it is for pacing and yielding, never for deadlines.
 #pragma once
 
 #include <chrono>
@@ -58,6 +59,10 @@ class TestClock {
     static void Advance(DWORD ms);
 };
 
+// Changes whenever the test clock is installed or removed: a timed wait that spans the change
+// ends as timed out, and its caller reads the time afresh.
+unsigned ClockEpoch();
+
 // RAII installation for tests.
 class ScopedTestClock {
   public:
@@ -81,7 +86,10 @@ class TickWaiter {
     // returns ready(). An INFINITE time-out in WaitFor means no deadline.
     template <class Pred>
     bool WaitUntil(std::unique_lock<std::mutex>& lock, DWORD deadline, Pred ready) {
+        const unsigned epoch = ClockEpoch();
         while (!ready()) {
+            // A deadline read from one clock means nothing on the other.
+            if (ClockEpoch() != epoch) return ready();
             const std::int32_t remaining = TickDiff(deadline, GetTickCount());
             if (remaining <= 0) return ready();
             if (TestClock::Installed()) {

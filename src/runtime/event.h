@@ -57,7 +57,8 @@ class CManualEvent : public CEvent_ {
 // Waits until one of the events is signalled or the time-out (by the tick clock, so the test
 // clock moves it too) passes. When several are signalled the lowest index wins. Returns
 // WAIT_OBJECT_0 + index, WAIT_TIMEOUT, or WAIT_FAILED (no events, or one without a handle).
-// A time-out of 0 only polls.
+// A time-out of 0 only polls. Installing or removing the test clock ends a timed wait early with
+// WAIT_TIMEOUT; loops with deadlines read the time again after every wait.
 DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms);
 inline DWORD WaitForEvents(std::initializer_list<CEvent_*> events, DWORD timeout_ms) {
     return WaitForEvents(std::span<CEvent_* const>(events.begin(), events.size()), timeout_ms);

@@ -1,0 +1,95 @@
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+TEST(TickTest, SignedDifferenceSurvivesTheWrap) {
+    EXPECT_EQ(TickDiff(5, 3), 2);
+    EXPECT_EQ(TickDiff(3, 5), -2);
+    EXPECT_EQ(TickDiff(0x00000010u, 0xFFFFFFF0u), 0x20);
+    EXPECT_EQ(TickDiff(0xFFFFFFF0u, 0x00000010u), -0x20);
+    EXPECT_TRUE(TickReached(0x00000010u, 0xFFFFFFF0u));
+    EXPECT_FALSE(TickReached(0xFFFFFFF0u, 0x00000010u));
+    EXPECT_TRUE(TickReached(7, 7));
+}
+
+TEST(TickTest, RealTickCountMovesForward) {
+    ASSERT_FALSE(TestClock::Installed());
+    const DWORD before = GetTickCount();
+    Sleep(5);
+    EXPECT_GE(TickDiff(GetTickCount(), before), 4);
+}
+
+TEST(TestClockTest, SetAndAdvanceAcrossTheWrap) {
+    const auto wall = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    TestClock::Install(0xFFFFFFFEu, wall);
+    EXPECT_EQ(GetTickCount(), 0xFFFFFFFEu);
+    EXPECT_EQ(SystemNow(), wall);
+    TestClock::Advance(5);
+    EXPECT_EQ(GetTickCount(), 3u);
+    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));
+    TestClock::Set(100);
+    EXPECT_EQ(GetTickCount(), 100u);
+    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));  // Set moves the tick only
+    TestClock::Uninstall();
+    EXPECT_FALSE(TestClock::Installed());
+    EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
+}
+
+TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
+    ScopedTestClock clock(0xFFFFFFF0u);
+    std::atomic<bool> woke{false};
+    std::atomic<bool> timed_out{false};
+    std::thread waiter([&] {
+        TickWaiter wait;
+        std::unique_lock lock(wait.mutex);
+        timed_out = !wait.WaitFor(lock, 0x40, [] { return false; });
+        woke = true;
+    });
+    Sleep(10);
+    TestClock::Advance(0x20);  // wrapped to 0x10, deadline 0x30 not reached
+    Sleep(10);
+    EXPECT_FALSE(woke.load());
+    TestClock::Set(0x30);
+    waiter.join();
+    EXPECT_TRUE(timed_out.load());
+}
+
+TEST(TestClockTest, UninstallingEndsTimedWaits) {
+    TestClock::Install(0);
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+        TickWaiter wait;
+        std::unique_lock lock(wait.mutex);
+        wait.WaitFor(lock, 1000, [] { return false; });
+        done = true;
+    });
+    Sleep(10);
+    EXPECT_FALSE(done.load());
+    // The deadline was a test-clock tick; the waiter gives up rather than compare it with the
+    // real clock.
+    TestClock::Uninstall();
+    waiter.join();
+    EXPECT_TRUE(done.load());
+}
+
+TEST(TestClockTest, PredicateEndsAWaitBeforeTheDeadline) {
+    ScopedTestClock clock(0);
+    TickWaiter wait;
+    bool ready = false;
+    std::thread setter([&] {
+        std::lock_guard lock(wait.mutex);
+        ready = true;
+        wait.cv.notify_all();
+    });
+    std::unique_lock lock(wait.mutex);
+    EXPECT_TRUE(wait.WaitFor(lock, INFINITE, [&] { return ready; }));
+    lock.unlock();
+    setter.join();
+}
+
+}  // namespace
