@@ -1,0 +1,215 @@
+// Safe arrays: bounds, element copies and releases, locking and resizing.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/automation.h"
+
+namespace {
+
+class Counted : public IUnknown {
+  public:
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        *out = iid == IID_IUnknown ? this : nullptr;
+        if (*out) AddRef();
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    ULONG refs = 1;
+};
+
+TEST(SafeArray, VectorBoundsAndIndexChecks) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_I4, 5, 3);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(SafeArrayGetDim(a), 1u);
+    EXPECT_EQ(SafeArrayGetElemsize(a), 4u);
+    LONG low, high;
+    ASSERT_EQ(SafeArrayGetLBound(a, 1, &low), S_OK);
+    ASSERT_EQ(SafeArrayGetUBound(a, 1, &high), S_OK);
+    EXPECT_EQ(low, 5);
+    EXPECT_EQ(high, 7);
+    EXPECT_EQ(SafeArrayGetLBound(a, 2, &low), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetLBound(a, 0, &low), DISP_E_BADINDEX);
+    VARTYPE vt;
+    ASSERT_EQ(SafeArrayGetVartype(a, &vt), S_OK);
+    EXPECT_EQ(vt, VT_I4);
+
+    for (LONG i = 5; i <= 7; ++i) {
+        LONG value = i * 10;
+        ASSERT_EQ(SafeArrayPutElement(a, &i, &value), S_OK);
+    }
+    LONG index = 4, value = 0;
+    EXPECT_EQ(SafeArrayPutElement(a, &index, &value), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetElement(a, &index, &value), DISP_E_BADINDEX);
+    index = 8;
+    EXPECT_EQ(SafeArrayGetElement(a, &index, &value), DISP_E_BADINDEX);
+    index = 6;
+    ASSERT_EQ(SafeArrayGetElement(a, &index, &value), S_OK);
+    EXPECT_EQ(value, 60);
+    EXPECT_EQ(SafeArrayDestroy(a), S_OK);
+
+    SAFEARRAY* empty = SafeArrayCreateVector(VT_UI1, 0, 0);
+    ASSERT_NE(empty, nullptr);
+    ASSERT_EQ(SafeArrayGetUBound(empty, 1, &high), S_OK);
+    EXPECT_EQ(high, -1);
+    SafeArrayDestroy(empty);
+    EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
+}
+
+TEST(SafeArray, MultipleDimensionsFirstIndexVariesFastest) {
+    SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};  // [1..2][10..12]
+    SAFEARRAY* a = SafeArrayCreate(VT_I2, 2, bounds);
+    ASSERT_NE(a, nullptr);
+    LONG low;
+    ASSERT_EQ(SafeArrayGetLBound(a, 1, &low), S_OK);
+    EXPECT_EQ(low, 1);
+    ASSERT_EQ(SafeArrayGetLBound(a, 2, &low), S_OK);
+    EXPECT_EQ(low, 10);
+    for (LONG j = 10; j <= 12; ++j)
+        for (LONG i = 1; i <= 2; ++i) {
+            LONG idx[2] = {i, j};
+            SHORT v = static_cast<SHORT>(i * 100 + j);
+            ASSERT_EQ(SafeArrayPutElement(a, idx, &v), S_OK);
+        }
+    void* data;
+    ASSERT_EQ(SafeArrayAccessData(a, &data), S_OK);
+    auto* cells = static_cast<SHORT*>(data);
+    EXPECT_EQ(cells[0], 110);
+    EXPECT_EQ(cells[1], 210);
+    EXPECT_EQ(cells[2], 111);
+    EXPECT_EQ(cells[5], 212);
+    LONG idx[2] = {2, 11};
+    void* element;
+    ASSERT_EQ(SafeArrayPtrOfIndex(a, idx, &element), S_OK);
+    EXPECT_EQ(element, cells + 3);
+    EXPECT_EQ(SafeArrayUnaccessData(a), S_OK);
+    LONG bad[2] = {3, 10};
+    EXPECT_EQ(SafeArrayPtrOfIndex(a, bad, &element), DISP_E_BADINDEX);
+    SafeArrayDestroy(a);
+}
+
+TEST(SafeArray, LockedArraysCannotBeDestroyedOrResized) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_UI1, 0, 4);
+    EXPECT_EQ(SafeArrayUnlock(a), E_UNEXPECTED);
+    ASSERT_EQ(SafeArrayLock(a), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(a), DISP_E_ARRAYISLOCKED);
+    SAFEARRAYBOUND b{8, 0};
+    EXPECT_EQ(SafeArrayRedim(a, &b), DISP_E_ARRAYISLOCKED);
+    CComVariant holder;
+    holder.vt = VT_ARRAY | VT_UI1;
+    holder.parray = a;
+    EXPECT_EQ(VariantClear(&holder), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(holder.vt, VT_ARRAY | VT_UI1);
+    ASSERT_EQ(SafeArrayUnlock(a), S_OK);
+    EXPECT_EQ(VariantClear(&holder), S_OK);
+}
+
+TEST(SafeArray, StringsAreCopiedInAndOut) {
+    SAFEARRAY* a = SafeArrayCreateVector(VT_BSTR, 0, 2);
+    CComBSTR text(u"hello");
+    LONG i = 0;
+    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<BSTR>(text)), S_OK);
+    BSTR out = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(a, &i, &out), S_OK);
+    EXPECT_NE(out, static_cast<BSTR>(text));
+    EXPECT_EQ(std::u16string(out), u"hello");
+    SysFreeString(out);
+    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<BSTR>(CComBSTR(u"bye"))), S_OK);
+    i = 1;
+    ASSERT_EQ(SafeArrayGetElement(a, &i, &out), S_OK);
+    EXPECT_EQ(out, nullptr);
+
+    SAFEARRAY* copy;
+    ASSERT_EQ(SafeArrayCopy(a, &copy), S_OK);
+    i = 0;
+    ASSERT_EQ(SafeArrayGetElement(copy, &i, &out), S_OK);
+    EXPECT_EQ(std::u16string(out), u"bye");
+    SysFreeString(out);
+    EXPECT_NE(static_cast<BSTR*>(copy->pvData)[0], static_cast<BSTR*>(a->pvData)[0]);
+    SafeArrayDestroy(a);
+    SafeArrayDestroy(copy);
+}
+
+TEST(SafeArray, InterfacesAndVariantsAreCountedAndReleased) {
+    Counted object;
+    SAFEARRAY* a = SafeArrayCreateVector(VT_UNKNOWN, 0, 2);
+    LONG i = 1;
+    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<IUnknown*>(&object)), S_OK);
+    EXPECT_EQ(object.refs, 2u);
+    IUnknown* got = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(a, &i, &got), S_OK);
+    EXPECT_EQ(got, &object);
+    EXPECT_EQ(object.refs, 3u);
+    got->Release();
+    SAFEARRAY* copy;
+    ASSERT_EQ(SafeArrayCopy(a, &copy), S_OK);
+    EXPECT_EQ(object.refs, 3u);
+    ASSERT_EQ(SafeArrayPutElement(copy, &i, static_cast<IUnknown*>(nullptr)), S_OK);
+    EXPECT_EQ(object.refs, 2u);
+    SafeArrayDestroy(copy);
+    SafeArrayDestroy(a);
+    EXPECT_EQ(object.refs, 1u);
+
+    SAFEARRAY* vars = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    CComVariant held(static_cast<IUnknown*>(&object));
+    i = 2;
+    ASSERT_EQ(SafeArrayPutElement(vars, &i, &held), S_OK);
+    EXPECT_EQ(object.refs, 3u);
+    VARIANT out;
+    ASSERT_EQ(SafeArrayGetElement(vars, &i, &out), S_OK);
+    EXPECT_EQ(out.vt, VT_UNKNOWN);
+    EXPECT_EQ(object.refs, 4u);
+    VariantClear(&out);
+    // A variant holding the array copies and destroys it with its elements.
+    CComVariant array_holder;
+    array_holder.vt = VT_ARRAY | VT_VARIANT;
+    array_holder.parray = vars;
+    {
+        CComVariant second(array_holder);
+        EXPECT_NE(second.parray, vars);
+        EXPECT_EQ(object.refs, 4u);
+    }
+    EXPECT_EQ(object.refs, 3u);
+    array_holder.Clear();
+    EXPECT_EQ(object.refs, 2u);
+}
+
+TEST(SafeArray, RedimGrowsAndShrinksTheLastDimension) {
+    Counted object;
+    SAFEARRAY* a = SafeArrayCreateVector(VT_DISPATCH, 1, 2);
+    IDispatch* fake = reinterpret_cast<IDispatch*>(static_cast<IUnknown*>(&object));
+    LONG i = 2;
+    ASSERT_EQ(SafeArrayPutElement(a, &i, fake), S_OK);
+    EXPECT_EQ(object.refs, 2u);
+    SAFEARRAYBOUND bigger{5, 1};
+    ASSERT_EQ(SafeArrayRedim(a, &bigger), S_OK);
+    LONG high;
+    SafeArrayGetUBound(a, 1, &high);
+    EXPECT_EQ(high, 5);
+    i = 5;
+    IUnknown* got = reinterpret_cast<IUnknown*>(1);
+    ASSERT_EQ(SafeArrayGetElement(a, &i, &got), S_OK);
+    EXPECT_EQ(got, nullptr);
+    SAFEARRAYBOUND smaller{1, 1};
+    ASSERT_EQ(SafeArrayRedim(a, &smaller), S_OK);
+    EXPECT_EQ(object.refs, 1u);  // the dropped element was released
+    SafeArrayDestroy(a);
+
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    SAFEARRAY* m = SafeArrayCreate(VT_I4, 2, bounds);
+    LONG idx[2] = {1, 1};
+    LONG v = 7;
+    SafeArrayPutElement(m, idx, &v);
+    SAFEARRAYBOUND three{3, 0};
+    ASSERT_EQ(SafeArrayRedim(m, &three), S_OK);
+    LONG got_v = 0;
+    ASSERT_EQ(SafeArrayGetElement(m, idx, &got_v), S_OK);
+    EXPECT_EQ(got_v, 7);
+    idx[1] = 2;
+    EXPECT_EQ(SafeArrayGetElement(m, idx, &got_v), S_OK);
+    EXPECT_EQ(got_v, 0);
+    SafeArrayDestroy(m);
+}
+
+}  // namespace
