@@ -160,11 +160,19 @@ HRESULT VariantClear(VARIANT* v);
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* source);
 // Copies, following one level of VT_BYREF (the result holds the value, not the reference).
 HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* source);
+// Converts with the platform's rules; dest may be source (converted in place), a by-reference
+// source is followed, and dest is left untouched when the conversion fails. The locale is
+// accepted for every call and changes nothing: numbers use '.' as decimal point and ',' as
+// thousands separator, dates are month/day/year with a 12-hour clock, booleans "True"/"False".
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, USHORT flags, VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* source, LCID lcid, USHORT flags,
                             VARTYPE vt);
 
+// Numbers compare by value across types, a string is greater than any number, VT_EMPTY is zero
+// or "", VT_NULL on either side gives VARCMP_NULL, objects compare by their default value.
 HRESULT VarCmp(VARIANT* left, VARIANT* right, LCID lcid, ULONG flags);
+// Ordinal comparison of UTF-16 code units (not a locale's collation); NORM_IGNORECASE folds
+// ASCII, Latin-1, Greek and Cyrillic letters. A null string equals "".
 HRESULT VarBstrCmp(BSTR left, BSTR right, LCID lcid, ULONG flags);
 
 // Calendar dates (VT_DATE: days since 30 December 1899, time as the fraction).
