@@ -375,7 +375,7 @@ struct RetSlot {
             result->vt = VT_DECIMAL;
         } else if constexpr (OtherInterface<R>) {
             result->vt = vt;
-            if (vt == VT_DISPATCH)
+            if constexpr (std::is_base_of_v<IDispatch, std::remove_pointer_t<R>>)
                 result->pdispVal = static_cast<IDispatch*>(value);
             else
                 result->punkVal = static_cast<IUnknown*>(value);

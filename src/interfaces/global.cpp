@@ -1,0 +1,63 @@
+#include "interfaces/global.h"
+
+const InterfaceDesc& IGlobal::Describe() {
+    using I = IGlobal;
+    static const InterfaceDesc desc(
+        u"IGlobal", kIid, nullptr,
+        {
+            Get<&I::get_Scheduler>(u"Scheduler", 0x1),
+            Get<&I::get_NetworkHandler>(u"NetworkHandler", 0x2),
+            Get<&I::get_ReadOnly>(u"ReadOnly", 0x3),
+            Method<&I::CreateTimer>(u"CreateTimer", 0x4, {Arg(u"pFn"), Arg(u"Timeout")}),
+            Method<&I::RegisterForEvent>(u"RegisterForEvent", 0x5,
+                                         {Arg(u"bstrEvent"), Arg(u"Params"), Arg(u"pCallback")}),
+            Method<&I::RaiseEvent>(u"RaiseEvent", 0x6, {Arg(u"bstrEvent"), Arg(u"pParams")}),
+            Method<&I::UnRegisterForEvent>(u"UnRegisterForEvent", 0x7, {Arg(u"EventHandlerID")}),
+            Method<&I::_RegisterPlaceholderForEvent>(
+                u"_RegisterPlaceholderForEvent", 0x8,
+                {Arg(u"p"), Arg(u"pParams"), Arg(u"pCallback")}),
+            Get<&I::get_BoxNumber>(u"BoxNumber", 0x9),
+            Put<&I::put_BoxNumber>(u"BoxNumber", 0x9, {Arg(u"newVal")}),
+            Method<&I::MatchLogicalAreaJoin>(u"MatchLogicalAreaJoin", 0xa,
+                                             {Arg(u"Area"), Arg(u"Join"), Arg(u"OC")}),
+            Method<&I::MatchLogicalAreaLinkJoin>(
+                u"MatchLogicalAreaLinkJoin", 0xb,
+                {Arg(u"BLA"), Arg(u"Area"), Arg(u"Join"), Arg(u"OC")}),
+            Method<&I::Log>(u"Log", 0xc, {Arg(u"bstr")}),
+            Method<&I::LoadScript>(u"LoadScript", 0xd, {Arg(u"ScriptID"), Arg(u"FileName")}),
+            Method<&I::RemoveScript>(u"RemoveScript", 0xe, {Arg(u"ScriptID")}),
+            Method<&I::_LoadScriptPlaceHolder>(u"_LoadScriptPlaceHolder", 0xf,
+                                               {Arg(u"pPlaceHolder"), Arg(u"FileName")}),
+            Method<&I::SetApplication>(u"SetApplication", 0x10, {Arg(u"pHxApp")}),
+            Method<&I::GetApplication>(u"GetApplication", 0x11),
+            Method<&I::Start>(u"Start", 0x60020012),
+            Method<&I::Persist>(u"Persist", 0x13, {Arg(u"PersistName"), Arg(u"pDispatch")}),
+            Method<&I::UnPersist>(u"UnPersist", 0x14, {Arg(u"PersistName")}),
+            Get<&I::get_BacklightController>(u"BacklightController", 0x15),
+            Method<&I::Calibrate>(u"Calibrate", 0x16),
+            Method<&I::Restart>(u"Restart", 0x17),
+            Method<&I::GoToPage>(u"GoToPage", 0x60020018, {Arg(u"Page")}),
+            Get<&I::get_Version>(u"Version", 0x19),
+            Put<&I::put_DHCP>(u"DHCP", 0x1a, {Arg(u"newVal")}),
+            Get<&I::get_DHCP>(u"DHCP", 0x1a),
+            Put<&I::put_IPAddress>(u"IPAddress", 0x1b, {Arg(u"newVal")}),
+            Get<&I::get_IPAddress>(u"IPAddress", 0x1b),
+            Put<&I::put_Subnet>(u"Subnet", 0x1c, {Arg(u"newVal")}),
+            Get<&I::get_Subnet>(u"Subnet", 0x1c),
+            Put<&I::put_Gateway>(u"Gateway", 0x1d, {Arg(u"newVal")}),
+            Get<&I::get_Gateway>(u"Gateway", 0x1d),
+            Put<&I::put_DNS1>(u"DNS1", 0x1e, {Arg(u"newVal")}),
+            Get<&I::get_DNS1>(u"DNS1", 0x1e),
+            Put<&I::put_DNS2>(u"DNS2", 0x1f, {Arg(u"newVal")}),
+            Get<&I::get_DNS2>(u"DNS2", 0x1f),
+            Method<&I::SetLocalTime>(u"SetLocalTime", 0x20, {Arg(u"pDispatch")}),
+            Get<&I::get_Security>(u"Security", 0x21),
+            Get<&I::get_document>(u"document", 0x22),
+            Get<&I::get_window>(u"window", 0x23),
+            Put<&I::put_PacketDelay>(u"PacketDelay", 0x24, {Arg(u"newVal")}),
+            Get<&I::get_PacketDelay>(u"PacketDelay", 0x24),
+            Method<&I::Close>(u"Close", 0x25),
+            Get<&I::get_Config>(u"Config", 0x26),
+        });
+    return desc;
+}

@@ -1,0 +1,209 @@
+#include "interfaces/type_library.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "platform/com_object.h"
+#include "platform/dispatcher.h"
+
+namespace {
+
+const MemberDesc* FindMember(const InterfaceDesc& desc, const char16_t* name, MemberKind kind) {
+    DISPID id = desc.FindName(name);
+    return id == DISPID_UNKNOWN ? nullptr : desc.Find(id, kind);
+}
+
+TEST(TypeLibraryTest, LibraryDescription) {
+    const TypeLibraryDesc& lib = BrevantoTypeLibrary();
+    EXPECT_EQ(LIBID_Brevanto, lib.libid);
+    EXPECT_EQ(u"Brevanto", lib.name);
+    EXPECT_EQ(1, lib.major);
+    EXPECT_EQ(5, lib.minor);
+    EXPECT_EQ(u"Brevanto 1.5 Type Library", lib.help_string);
+    EXPECT_EQ(23u, lib.interfaces.size());
+}
+
+TEST(TypeLibraryTest, IdentifiersAreUnique) {
+    std::set<GUID> seen{LIBID_Brevanto};
+    for (const InterfaceDesc* desc : BrevantoTypeLibrary().interfaces)
+        EXPECT_TRUE(seen.insert(desc->iid()).second) << Utf16ToUtf8(desc->name());
+    // The internal interfaces and the host's are not in the library but share the numbering.
+    for (const GUID& iid :
+         {IDestroy::kIid, IReadOnlyTest::kIid, IQuorvaneSerialisable::kIid, _IInternalPacket::kIid,
+          _IInternalFilter::kIid, _IInternalSchedule::kIid, _IInternalPublicHoliday::kIid,
+          IHxApplication::kIid})
+        EXPECT_TRUE(seen.insert(iid).second) << GuidToString(iid);
+    // None collides with a platform interface.
+    for (const GUID& iid : {IID_IUnknown, IID_IDispatch, IID_IDispatchEx, IID_IEnumVARIANT,
+                            IID_IObjectSafety, IID_IMarshal, IID_ITypeInfo})
+        EXPECT_TRUE(seen.insert(iid).second);
+}
+
+TEST(TypeLibraryTest, DispidsAreUniquePerKindAndNamesAgree) {
+    for (const InterfaceDesc* desc : BrevantoTypeLibrary().interfaces) {
+        const std::string iface = Utf16ToUtf8(desc->name());
+        std::set<std::pair<DISPID, WORD>> kinds;
+        std::map<std::u16string, DISPID> names;
+        std::map<DISPID, std::u16string> ids;
+        for (const MemberDesc* m : desc->functions()) {
+            const std::string where = iface + "." + Utf16ToUtf8(m->name);
+            EXPECT_TRUE(kinds.insert({m->dispid, static_cast<WORD>(m->kind)}).second) << where;
+            // One name, one DISPID, in both directions.
+            auto [n, new_name] = names.emplace(FoldName(m->name), m->dispid);
+            EXPECT_EQ(n->second, m->dispid) << where;
+            auto [i, new_id] = ids.emplace(m->dispid, FoldName(m->name));
+            EXPECT_EQ(i->second, FoldName(m->name)) << where;
+            EXPECT_NE(nullptr, m->thunk) << where;
+            if (m->kind == MemberKind::Put || m->kind == MemberKind::PutRef) {
+                EXPECT_FALSE(m->params.empty()) << where;
+                EXPECT_EQ(VT_EMPTY, m->result_vt) << where;
+            }
+            if (m->kind == MemberKind::Get) {
+                EXPECT_NE(VT_EMPTY, m->result_vt) << where;
+            }
+        }
+    }
+}
+
+TEST(TypeLibraryTest, TypesFollowTheSignatures) {
+    const MemberDesc* item = FindMember(IPacket::Describe(), u"item", MemberKind::Get);
+    ASSERT_NE(nullptr, item);
+    ASSERT_EQ(1u, item->params.size());
+    EXPECT_EQ(VT_VARIANT, item->params[0].vt);
+    EXPECT_EQ(VT_VARIANT, item->result_vt);
+
+    const MemberDesc* opcode = FindMember(IPacket::Describe(), u"Opcode", MemberKind::Put);
+    ASSERT_NE(nullptr, opcode);
+    EXPECT_EQ(VT_UI1, opcode->params[0].vt);
+
+    const MemberDesc* enable = FindMember(ISchedule::Describe(), u"Enable", MemberKind::Get);
+    ASSERT_NE(nullptr, enable);
+    EXPECT_EQ(VT_BOOL, enable->result_vt);
+    EXPECT_EQ(VT_R4, FindMember(IScheduler::Describe(), u"Lat", MemberKind::Get)->result_vt);
+
+    const MemberDesc* port = FindMember(INetworkHandler::Describe(), u"Port", MemberKind::Get);
+    ASSERT_NE(nullptr, port);
+    EXPECT_EQ(VT_UI4, port->params[0].vt);
+    EXPECT_EQ(VT_DISPATCH, port->result_vt);
+    EXPECT_EQ(&IPort::kIid, port->result_iid);
+
+    const MemberDesc* sun =
+        FindMember(IScheduler::Describe(), u"SunriseSunsetTimes", MemberKind::Method);
+    ASSERT_NE(nullptr, sun);
+    ASSERT_EQ(3u, sun->params.size());
+    EXPECT_FALSE(sun->params[0].by_ref);
+    EXPECT_TRUE(sun->params[1].by_ref);
+    EXPECT_TRUE(sun->params[2].by_ref);
+
+    const MemberDesc* preset =
+        FindMember(IDefaultPackets::Describe(), u"SendPreset", MemberKind::Method);
+    ASSERT_NE(nullptr, preset);
+    EXPECT_EQ(1, preset->funcdesc.cParamsOpt);
+    EXPECT_EQ(3u, preset->RequiredParams());
+
+    const MemberDesc* match = FindMember(_IMatchPacket::Describe(), u"Match", MemberKind::Method);
+    ASSERT_NE(nullptr, match);
+    EXPECT_EQ(&IPacket::kIid, match->params[0].iid);
+    EXPECT_EQ(VT_I4, match->result_vt);
+}
+
+TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {
+    const InterfaceDesc& pwr = IPacketWithResponse::Describe();
+    // Filter members, then packet members without QuickDecode, then its own.
+    EXPECT_EQ(IPacketFilter::Describe().functions().size() +
+                  IPacket::Describe().functions().size() - 1 + 6,
+              pwr.functions().size());
+    EXPECT_EQ(u"DestroyNow", pwr.functions().front()->name);
+    EXPECT_EQ(u"OnTimeout", pwr.functions().back()->name);
+    EXPECT_EQ(DISPID_UNKNOWN, pwr.FindName(u"QuickDecode"));
+    EXPECT_EQ(0x2c4, pwr.FindName(u"callbacks"));
+    EXPECT_EQ(0x259, pwr.FindName(u"Count"));
+
+    EXPECT_EQ(IPort::Describe().functions().size(), _ICPort::Describe().functions().size());
+    EXPECT_EQ(0x322, _ICNetworkHandler::Describe().FindName(u"SendPacket"));
+}
+
+// A timer that only stores what it is given, to run the generic dispatch over a library table.
+class CFakeTimer : public ComObjectRoot<CFakeTimer, DispatchImpl<IDLTimer>> {
+  public:
+    HRESULT get_Period(LONG* v) override { return Out(v, period_); }
+    HRESULT put_Period(LONG v) override {
+        period_ = v;
+        return S_OK;
+    }
+    HRESULT get_OneShot(LONG* v) override { return Out(v, 0); }
+    HRESULT put_OneShot(LONG) override { return S_OK; }
+    HRESULT get_Name(BSTR* v) override {
+        if (!v) return E_POINTER;
+        *v = SysAllocString(u"timer");
+        return S_OK;
+    }
+    HRESULT put_Name(BSTR) override { return S_OK; }
+    HRESULT Start() override {
+        ++starts_;
+        return S_OK;
+    }
+    HRESULT Cancel() override { return E_FAIL; }
+    HRESULT get_Callback(IDispatch** v) override {
+        *v = nullptr;
+        return S_OK;
+    }
+    HRESULT put_Callback(IDispatch*) override { return S_OK; }
+    HRESULT get_Enabled(LONG* v) override { return Out(v, 1); }
+    HRESULT get_id(ULONG* v) override {
+        *v = 0xFFFFFFF0u;
+        return S_OK;
+    }
+
+    LONG period_ = 0;
+    int starts_ = 0;
+
+  private:
+    template <class T>
+    static HRESULT Out(T* slot, T value) {
+        if (!slot) return E_POINTER;
+        *slot = value;
+        return S_OK;
+    }
+};
+
+TEST(TypeLibraryTest, LateBoundCallsReachTheImplementation) {
+    ComPtr<CFakeTimer> timer;
+    ASSERT_EQ(S_OK, MakeComObject(&timer));
+    ComPtr<IDispatch> disp;
+    ASSERT_EQ(S_OK, timer->QueryInterface(disp.put()));
+
+    LPOLESTR name = const_cast<LPOLESTR>(u"PERIOD");
+    DISPID period = 0;
+    ASSERT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &period));
+    EXPECT_EQ(0x1d7, period);
+
+    CComVariant value(u"250");
+    DISPID put_id = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&value, &put_id, 1, 1};
+    ASSERT_EQ(S_OK, disp->Invoke(period, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put,
+                                 nullptr, nullptr, nullptr));
+    EXPECT_EQ(250, timer->period_);
+
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    CComVariant result;
+    ASSERT_EQ(S_OK, disp->Invoke(0x1e2, IID_NULL, LOCALE_USER_DEFAULT,
+                                 DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                                 nullptr));
+    EXPECT_EQ(VT_UI4, result.vt);
+    EXPECT_EQ(0xFFFFFFF0u, result.ulVal);
+
+    EXPECT_EQ(S_OK,
+              disp->Invoke(0x1da, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1, timer->starts_);
+    // The implementation's own failure comes back unchanged.
+    EXPECT_EQ(E_FAIL,
+              disp->Invoke(0x1db, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    // id is read-only.
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, disp->Invoke(0x1e2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
+                                                  nullptr, nullptr, nullptr));
+}
+
+}  // namespace
