@@ -1,6 +1,23 @@
 #include "network/raw_packet.h"
 
 #include <algorithm>
+#include <functional>
+
+namespace {
+
+// Holds the locks of two packets. They are taken in address order rather than "this one
+// first", so that a.SameBytes(b) on one thread and b.CopyFrom(a) on another cannot deadlock.
+class PairLock {
+  public:
+    PairLock(CLockable& a, CLockable& b)
+        : first_(std::less<>()(&a, &b) ? a : b), second_(std::less<>()(&a, &b) ? b : a) {}
+
+  private:
+    CScopedLock first_;
+    CScopedLock second_;
+};
+
+}  // namespace
 
 RawPacket::RawPacket() {
     Clear();
@@ -64,8 +81,7 @@ LONG RawPacket::CopyBytes(BYTE* buffer, LONG capacity) const {
 }
 
 bool RawPacket::SameBytes(const RawPacket& other) const {
-    CScopedLock lock(Lock);
-    CScopedLock other_lock(other.Lock);
+    PairLock lock(Lock, other.Lock);
     return Bytes == other.Bytes;
 }
 
@@ -75,8 +91,7 @@ BYTE RawPacket::Checksum() const {
 }
 
 void RawPacket::CopyFrom(const RawPacket& other) {
-    CScopedLock lock(Lock);
-    CScopedLock other_lock(other.Lock);
+    PairLock lock(Lock, other.Lock);
     Bytes = other.Bytes;
     PacketTime = other.PacketTime;
     LastByteTime = other.LastByteTime;

@@ -42,11 +42,12 @@ class RawPacket {
     void RemoveAt(LONG index);
     // Copies min(capacity, ByteCount()) bytes from byte 0; returns how many.
     LONG CopyBytes(BYTE* buffer, LONG capacity) const;
-    // Holds this packet's lock, then the other's.
+    // Holds both packets' locks (in a fixed order, see PairLock).
     bool SameBytes(const RawPacket& other) const;
     // Checksum of bytes 0 to 6; the packet must hold at least 7 bytes.
     BYTE Checksum() const;
-    // Copies the bytes and the transport facts (not ExpectedLength, which becomes the count).
+    // Copies the bytes and the transport facts (not ExpectedLength, which becomes the count),
+    // holding both locks.
     void CopyFrom(const RawPacket& other);
 
     std::vector<BYTE> Bytes;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "network/com_packet.h"
@@ -90,6 +91,20 @@ TEST(RawPacketTest, SameBytesAndCopyFrom) {
     EXPECT_EQ(b.PacketTime, 100u);
     EXPECT_EQ(b.LastByteTime, 108u);
     EXPECT_EQ(b.ExpectedLength, 3u);
+}
+
+TEST(RawPacketTest, CrossedPairOperationsDoNotDeadlock) {
+    RawPacket a, b;
+    const BYTE bytes[] = {0x1C, 1, 2, 3, 4, 5, 6, 7};
+    a.AssignBytes(bytes, 8);
+    std::thread other([&] {
+        for (int i = 0; i < 2000; ++i)
+            b.CopyFrom(a);
+    });
+    for (int i = 0; i < 2000; ++i)
+        a.SameBytes(b);
+    other.join();
+    EXPECT_TRUE(a.SameBytes(b));
 }
 
 TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
