@@ -5,9 +5,19 @@
 // message pump). An object that is not agile belongs to the apartment that created it; other
 // apartments reach it only through the global interface table, which hands them a proxy that
 // runs each call on the owning thread while the caller waits.
+//
+// A thread that never joined an apartment counts as a member of the multithreaded apartment
+// (the platform's implicit multithreaded apartment). Thread ids in this API are the kernel's
+// thread ids (gettid).
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/guid.h"
 #include "platform/hresult.h"
@@ -23,7 +33,26 @@ enum COINIT : DWORD {
 // S_OK on the first join of a thread, S_FALSE when it is already in the same kind of apartment
 // (each successful call needs its CoUninitialize), RPC_E_CHANGED_MODE for the other kind.
 HRESULT CoInitializeEx(void* reserved, DWORD coinit);
+// The last CoUninitialize of a single-threaded apartment ends it: the calls still queued for it
+// fail with RPC_E_DISCONNECTED, its objects are released on this thread, and every later fetch
+// or call of them from other apartments gives RPC_E_DISCONNECTED. A thread that exits while
+// still joined leaves its apartment the same way.
 void CoUninitialize();
+
+enum APTTYPE : int {
+    APTTYPE_CURRENT = -1,
+    APTTYPE_STA = 0,
+    APTTYPE_MTA = 1,
+    APTTYPE_NA = 2,
+    APTTYPE_MAINSTA = 3,
+};
+enum APTTYPEQUALIFIER : int {
+    APTTYPEQUALIFIER_NONE = 0,
+    APTTYPEQUALIFIER_IMPLICIT_MTA = 1,
+};
+// The calling thread's apartment; a thread that never joined reports the implicit
+// multithreaded apartment.
+HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier);
 
 enum CLSCTX : DWORD {
     CLSCTX_INPROC_SERVER = 0x1,
@@ -32,12 +61,21 @@ enum CLSCTX : DWORD {
     CLSCTX_ALL = 0x17,
 };
 
-// Reads the class registry in the settings store (written by a module's DllRegisterServer).
+// Reads the class registry in the settings store (written by a module's DllRegisterServer);
+// a braced class identifier is accepted as it is. CO_E_CLASSSTRING for an unknown name.
 HRESULT CLSIDFromProgID(LPCOLESTR progid, CLSID* clsid);
-// Loads the registered module of the class (dlopen) and asks its DllGetClassObject.
+// Uses a class object registered with CoRegisterClassObject, or loads the registered module of
+// the class (dlopen, kept loaded) and asks its DllGetClassObject. REGDB_E_CLASSNOTREG for a
+// class with no registration.
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid, void** object);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          void** object);
+// Class objects that a process offers without a module file (a host's own classes, tests).
+// The registration keeps a reference until it is revoked.
+inline constexpr DWORD REGCLS_MULTIPLEUSE = 1;
+HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD context, DWORD flags,
+                              DWORD* cookie);
+HRESULT CoRevokeClassObject(DWORD cookie);
 
 struct IGlobalInterfaceTable : IUnknown {
     static constexpr IID kIid{
@@ -78,3 +116,75 @@ using MessageListener =
 int AddMessageListener(MessageListener listener);
 void RemoveMessageListener(int id);
 int BroadcastRegisteredMessage(UINT message, std::uintptr_t wparam, std::intptr_t lparam);
+
+namespace brevanto {
+
+// The kernel id of the calling thread.
+unsigned long CurrentThreadId();
+
+class Stub;
+class Proxy;
+
+// One apartment, as platform code sees it: the process's multithreaded apartment or the
+// single-threaded apartment of one thread, with its work queue.
+class Apartment : public std::enable_shared_from_this<Apartment> {
+  public:
+    // A queued item: called with true to run it on the apartment's thread, or with false
+    // when the apartment ended before it could run.
+    using WorkItem = std::function<void(bool run)>;
+
+    // The calling thread's apartment (the multithreaded one for threads that never joined).
+    static std::shared_ptr<Apartment> Current();
+    static std::shared_ptr<Apartment> Multithreaded();
+    // The single-threaded apartment of a thread; null when there is none.
+    static std::shared_ptr<Apartment> OfThread(unsigned long thread);
+
+    explicit Apartment(unsigned long thread);  // thread 0: the multithreaded apartment
+    ~Apartment();
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
+    bool single_threaded() const { return thread_ != 0; }
+    unsigned long thread_id() const { return thread_; }
+    bool ended() const;
+    // The calling thread may call this apartment's objects directly.
+    bool IsCurrent() const;
+
+    // Queues work for a single-threaded apartment; false (nothing queued) once it has ended.
+    bool Post(WorkItem item);
+    // Runs `work` in this apartment for the calling thread and waits for it: directly when the
+    // caller belongs here, else on the owning thread (or, for the multithreaded apartment, on
+    // a thread of its own) while the caller waits, pumping its own queue if it is
+    // single-threaded. RPC_E_DISCONNECTED when the apartment has ended.
+    HRESULT Execute(const std::function<HRESULT()>& work);
+
+    // The stub of one of this apartment's objects (by its IUnknown identity): one per object,
+    // shared by every registration and proxy that reaches the object from outside.
+    std::shared_ptr<Stub> StubFor(IUnknown* identity);
+
+    // Pump operations of the owning thread.
+    int PumpPending();
+    bool Pump(int timeout_ms);
+    void PostQuit();
+    // Ends the apartment (on its own thread): fails queued work and disconnects its stubs.
+    void End();
+
+  private:
+    friend class Stub;
+    friend class Proxy;
+    // Waits until `done` holds, running queued work meanwhile (single-threaded only).
+    void PumpUntil(const std::function<bool()>& done);
+    // Runs `set` under the queue lock and wakes the pump.
+    void Signal(const std::function<void()>& set);
+    bool PostLocked(WorkItem& item);
+
+    const unsigned long thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<WorkItem> queue_;
+    bool quit_ = false;
+    bool ended_ = false;
+    std::unordered_map<IUnknown*, std::weak_ptr<Stub>> stubs_;
+};
+
+}  // namespace brevanto

@@ -1,0 +1,516 @@
+// The global interface table and the proxies it hands to other apartments.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "platform/apartment.h"
+#include "platform/com_object.h"
+#include "platform/safearray.h"
+#include "platform/variant.h"
+
+namespace {
+
+using brevanto::CurrentThreadId;
+
+enum : DISPID {
+    kWhere = 1,     // -> the thread id the call ran on
+    kCallBack = 2,  // (object) -> the result of object.kWhere
+    kEcho = 3,      // (value) -> value
+    kStore = 4,     // (by-reference variant) stores this object in it
+    kRelay = 5,     // (depth) -> the thread that ends the relay between two peers
+    kSum = 6,       // (array of variants holding objects) -> sum of their kWhere results
+};
+
+ComPtr<IGlobalInterfaceTable> Git() {
+    ComPtr<IGlobalInterfaceTable> git;
+    EXPECT_EQ(S_OK, CoGetGlobalInterfaceTable(git.put()));
+    return git;
+}
+
+LONG CallWhere(IDispatch* object, HRESULT* status = nullptr) {
+    CComVariant result;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    HRESULT hr =
+        object->Invoke(kWhere, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    if (status) *status = hr;
+    return result.vt == VT_I4 ? result.lVal : -1;
+}
+
+struct ProbeLog {
+    std::mutex mutex;
+    std::vector<unsigned long> threads;
+    std::vector<APTTYPE> apartments;
+    std::atomic<unsigned long> destroyed_on{0};
+    std::atomic<int> destroyed{0};
+    void Record() {
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        CoGetApartmentType(&type, &qualifier);
+        std::lock_guard lock(mutex);
+        threads.push_back(CurrentThreadId());
+        apartments.push_back(type);
+    }
+};
+
+// Records where its calls ran.
+class Probe : public ComObjectRoot<Probe, IDispatch> {
+  public:
+    explicit Probe(std::shared_ptr<ProbeLog> log = std::make_shared<ProbeLog>())
+        : log_(std::move(log)) {}
+    ~Probe() {
+        log_->destroyed_on = CurrentThreadId();
+        ++log_->destroyed;
+    }
+    void set_peer(DWORD cookie) { peer_ = cookie; }
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO*, UINT*) override {
+        log_->Record();
+        VARIANT* arg = params->cArgs ? &params->rgvarg[params->cArgs - 1] : nullptr;
+        switch (dispid) {
+            case kWhere:
+                result->vt = VT_I4;
+                result->lVal = static_cast<LONG>(CurrentThreadId());
+                return S_OK;
+            case kCallBack: {
+                if (!arg || arg->vt != VT_DISPATCH || !arg->pdispVal) return E_INVALIDARG;
+                HRESULT hr;
+                result->vt = VT_I4;
+                result->lVal = CallWhere(arg->pdispVal, &hr);
+                return hr;
+            }
+            case kEcho:
+                return VariantCopy(result, arg);
+            case kStore:
+                if (!arg || arg->vt != (VT_BYREF | VT_VARIANT)) return E_INVALIDARG;
+                VariantClear(arg->pvarVal);
+                arg->pvarVal->vt = VT_DISPATCH;
+                arg->pvarVal->pdispVal = this;
+                AddRef();
+                return S_OK;
+            case kRelay: {
+                LONG depth = arg->lVal;
+                if (depth == 0) return Invoke(kWhere, IID_NULL, 0, 0, params, result, 0, 0);
+                ComPtr<IDispatch> peer;
+                HRESULT hr = Git()->GetInterfaceFromGlobal(peer_, IID_IDispatch, peer.put_void());
+                if (FAILED(hr)) return hr;
+                CComVariant next(depth - 1);
+                DISPPARAMS p{&next, nullptr, 1, 0};
+                return peer->Invoke(kRelay, IID_NULL, 0, DISPATCH_METHOD, &p, result, 0, 0);
+            }
+            case kSum: {
+                if (!arg || arg->vt != (VT_ARRAY | VT_VARIANT)) return E_INVALIDARG;
+                LONG sum = 0;
+                auto* items = static_cast<VARIANT*>(arg->parray->pvData);
+                for (ULONG i = 0; i < arg->parray->rgsabound[0].cElements; ++i)
+                    sum += CallWhere(items[i].pdispVal);
+                result->vt = VT_I4;
+                result->lVal = sum;
+                return S_OK;
+            }
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+  private:
+    std::shared_ptr<ProbeLog> log_;
+    DWORD peer_ = 0;
+};
+
+class AgileProbe : public ComObjectRoot<AgileProbe, IDispatch, IMarshal> {
+  public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                   UINT*) override {
+        result->vt = VT_I4;
+        result->lVal = static_cast<LONG>(CurrentThreadId());
+        return S_OK;
+    }
+};
+
+// A thread in a single-threaded apartment of its own that pumps until stopped.
+class StaThread {
+  public:
+    StaThread() {
+        std::promise<unsigned long> started;
+        auto id = started.get_future();
+        thread_ = std::thread([this, &started] {
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+            started.set_value(CurrentThreadId());
+            while (CoPumpMessages(-1)) {
+            }
+            if (uninitialize_) CoUninitialize();
+        });
+        id_ = id.get();
+    }
+    ~StaThread() { Stop(); }
+
+    unsigned long id() const { return id_; }
+    // Runs `work` on the apartment's thread and waits for it.
+    template <class F>
+    void Run(F work) {
+        std::promise<void> done;
+        ASSERT_TRUE(CoPostToApartment(id_, [&] {
+            work();
+            done.set_value();
+        }));
+        done.get_future().wait();
+    }
+    // Ends the apartment (CoUninitialize on its thread) and joins the thread.
+    void Stop() {
+        if (!thread_.joinable()) return;
+        CoPostQuit(id_);
+        thread_.join();
+    }
+
+  private:
+    std::thread thread_;
+    unsigned long id_ = 0;
+    bool uninitialize_ = true;
+};
+
+// Creates a probe on `sta` and registers it; returns its cookie.
+DWORD RegisterProbeOn(StaThread& sta, std::shared_ptr<ProbeLog> log, Probe** raw = nullptr) {
+    DWORD cookie = 0;
+    sta.Run([&] {
+        ComPtr<Probe> probe;
+        ASSERT_EQ(S_OK, MakeComObject(&probe, log));
+        ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(probe.get()),
+                                                         IID_IDispatch, &cookie));
+        if (raw) *raw = probe.get();
+    });
+    return cookie;
+}
+
+TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
+    StaThread sta;
+    auto log = std::make_shared<ProbeLog>();
+    Probe* raw = nullptr;
+    DWORD cookie = RegisterProbeOn(sta, log, &raw);
+    ASSERT_NE(0u, cookie);
+
+    std::thread worker([&] {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        {
+            ComPtr<IDispatch> proxy;
+            ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+            EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
+            HRESULT hr;
+            EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(proxy, &hr));
+            EXPECT_EQ(S_OK, hr);
+        }
+        CoUninitialize();
+    });
+    worker.join();
+    ASSERT_EQ(1u, log->threads.size());
+    EXPECT_EQ(sta.id(), log->threads[0]);
+    EXPECT_EQ(APTTYPE_STA, log->apartments[0]);
+
+    // On its own apartment the table hands out the object itself.
+    sta.Run([&] {
+        ComPtr<IDispatch> same;
+        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, same.put_void()));
+        EXPECT_EQ(static_cast<IDispatch*>(raw), same.get());
+    });
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+    sta.Run([] {});  // the release queued by the revoke has run by now
+    EXPECT_EQ(1, log->destroyed.load());
+    EXPECT_EQ(sta.id(), log->destroyed_on.load());
+}
+
+TEST(GlobalInterfaceTable, ProxyIdentityIsStable) {
+    StaThread sta;
+    DWORD cookie = RegisterProbeOn(sta, std::make_shared<ProbeLog>());
+    ComPtr<IDispatch> first, second;
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, first.put_void()));
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, second.put_void()));
+    ComPtr<IUnknown> a, b, c;
+    ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, a.put_void()));
+    ASSERT_EQ(S_OK, second->QueryInterface(IID_IUnknown, b.put_void()));
+    ASSERT_EQ(S_OK, a->QueryInterface(IID_IUnknown, c.put_void()));
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_EQ(a.get(), c.get());
+    // The proxy answers only what the object answers, and never claims to be agile.
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IEnumVARIANT, none.put_void()));
+    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IMarshal, none.put_void()));
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
+    ComPtr<AgileProbe> agile;
+    ASSERT_EQ(S_OK, MakeComObject(&agile));
+    ComPtr<Probe> mta_object;
+    ASSERT_EQ(S_OK, MakeComObject(&mta_object));
+    DWORD agile_cookie = 0, mta_cookie = 0;
+    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(agile.get()),
+                                                     IID_IDispatch, &agile_cookie));
+    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(mta_object.get()),
+                                                     IID_IDispatch, &mta_cookie));
+    StaThread sta;
+    sta.Run([&] {
+        ComPtr<IDispatch> p;
+        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(agile_cookie, IID_IDispatch, p.put_void()));
+        EXPECT_EQ(static_cast<IDispatch*>(agile.get()), p.get());
+        EXPECT_EQ(static_cast<LONG>(CurrentThreadId()), CallWhere(p));
+        // The multithreaded object is proxied in a single-threaded apartment...
+        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(mta_cookie, IID_IDispatch, p.put_void()));
+        EXPECT_NE(static_cast<IDispatch*>(mta_object.get()), p.get());
+        EXPECT_NE(static_cast<LONG>(CurrentThreadId()), CallWhere(p));
+    });
+    // ...and comes back as itself on any thread of the multithreaded apartment.
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComPtr<IDispatch> p;
+        EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(mta_cookie, IID_IDispatch, p.put_void()));
+        EXPECT_EQ(static_cast<IDispatch*>(mta_object.get()), p.get());
+        p = nullptr;
+        CoUninitialize();
+    });
+    worker.join();
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(agile_cookie));
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(mta_cookie));
+}
+
+TEST(GlobalInterfaceTable, CallbackArgumentIsCalledInItsOwnApartment) {
+    StaThread sta;
+    auto sta_log = std::make_shared<ProbeLog>();
+    DWORD cookie = RegisterProbeOn(sta, sta_log);
+
+    auto callback_log = std::make_shared<ProbeLog>();
+    {
+        ComPtr<Probe> callback;  // belongs to the multithreaded apartment of this thread
+        ASSERT_EQ(S_OK, MakeComObject(&callback, callback_log));
+        ComPtr<IDispatch> proxy;
+        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+        CComVariant arg(static_cast<IDispatch*>(callback.get()));
+        CComVariant result;
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        ASSERT_EQ(S_OK, proxy->Invoke(kCallBack, IID_NULL, 0, DISPATCH_METHOD, &params, &result,
+                                      nullptr, nullptr));
+        ASSERT_EQ(VT_I4, result.vt);
+        EXPECT_NE(static_cast<LONG>(sta.id()), result.lVal);
+        // The argument the caller passed is untouched.
+        EXPECT_EQ(VT_DISPATCH, arg.vt);
+        EXPECT_EQ(static_cast<IDispatch*>(callback.get()), arg.pdispVal);
+    }
+    ASSERT_EQ(1u, callback_log->threads.size());
+    EXPECT_NE(sta.id(), callback_log->threads[0]);
+    EXPECT_EQ(APTTYPE_MTA, callback_log->apartments[0]);
+    sta.Run([] {});  // the apartment let go of its proxy of the callback
+    EXPECT_EQ(1, callback_log->destroyed.load());
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
+    StaThread sta;
+    auto log = std::make_shared<ProbeLog>();
+    Probe* raw = nullptr;
+    DWORD cookie = RegisterProbeOn(sta, log, &raw);
+    ComPtr<IDispatch> proxy;
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+
+    // By reference: the object stores itself; the caller gets the proxy, not the raw object.
+    CComVariant slot(LONG{7});
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = VT_BYREF | VT_VARIANT;
+    ref.pvarVal = &slot;
+    DISPPARAMS params{&ref, nullptr, 1, 0};
+    ASSERT_EQ(S_OK, proxy->Invoke(kStore, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                  nullptr));
+    ASSERT_EQ(VT_DISPATCH, slot.vt);
+    EXPECT_EQ(proxy.get(), slot.pdispVal);
+    EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(slot.pdispVal));
+
+    // Echo of an array of variants holding the caller's object and the object's own proxy.
+    ComPtr<Probe> mine;
+    ASSERT_EQ(S_OK, MakeComObject(&mine));
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    ASSERT_NE(nullptr, array);
+    auto* items = static_cast<VARIANT*>(array->pvData);
+    items[0].vt = VT_DISPATCH;
+    items[0].pdispVal = mine.get();
+    mine->AddRef();
+    items[1].vt = VT_DISPATCH;
+    items[1].pdispVal = proxy.get();
+    proxy->AddRef();
+    CComVariant in;
+    in.vt = VT_ARRAY | VT_VARIANT;
+    in.parray = array;
+    CComVariant out;
+    DISPPARAMS echo{&in, nullptr, 1, 0};
+    ASSERT_EQ(S_OK,
+              proxy->Invoke(kEcho, IID_NULL, 0, DISPATCH_METHOD, &echo, &out, nullptr, nullptr));
+    ASSERT_EQ(VT_ARRAY | VT_VARIANT, out.vt);
+    auto* back = static_cast<VARIANT*>(out.parray->pvData);
+    EXPECT_EQ(static_cast<IDispatch*>(mine.get()), back[0].pdispVal);  // home again: itself
+    EXPECT_EQ(proxy.get(), back[1].pdispVal);
+
+    // Inside the call, the object sees its own pointer and a proxy of the caller's object.
+    CComVariant sum;
+    ASSERT_EQ(S_OK,
+              proxy->Invoke(kSum, IID_NULL, 0, DISPATCH_METHOD, &echo, &sum, nullptr, nullptr));
+    LONG main_thread_calls = sum.lVal - static_cast<LONG>(sta.id());
+    EXPECT_NE(static_cast<LONG>(sta.id()), main_thread_calls);  // ran in the caller's apartment
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GlobalInterfaceTable, TwoApartmentsCallingEachOtherDoNotDeadlock) {
+    StaThread a, b;
+    auto log_a = std::make_shared<ProbeLog>(), log_b = std::make_shared<ProbeLog>();
+    Probe *raw_a = nullptr, *raw_b = nullptr;
+    DWORD cookie_a = RegisterProbeOn(a, log_a, &raw_a);
+    DWORD cookie_b = RegisterProbeOn(b, log_b, &raw_b);
+    a.Run([&] { raw_a->set_peer(cookie_b); });
+    b.Run([&] { raw_b->set_peer(cookie_a); });
+
+    ComPtr<IDispatch> proxy;
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie_a, IID_IDispatch, proxy.put_void()));
+    CComVariant depth(LONG{5});  // a -> b -> a -> b -> a -> b
+    CComVariant result;
+    DISPPARAMS params{&depth, nullptr, 1, 0};
+    ASSERT_EQ(S_OK, proxy->Invoke(kRelay, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
+                                  nullptr));
+    EXPECT_EQ(static_cast<LONG>(b.id()), result.lVal);
+    for (unsigned long t : log_a->threads)
+        EXPECT_EQ(a.id(), t);
+    for (unsigned long t : log_b->threads)
+        EXPECT_EQ(b.id(), t);
+    EXPECT_EQ(3u, log_a->threads.size());  // depths 5, 3, 1
+    EXPECT_EQ(4u, log_b->threads.size());  // depths 4, 2, 0 and the final kWhere
+    proxy = nullptr;
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_a));
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_b));
+}
+
+TEST(GlobalInterfaceTable, EndedApartmentDisconnectsFetchesAndCalls) {
+    auto log = std::make_shared<ProbeLog>();
+    auto sta = std::make_unique<StaThread>();
+    unsigned long sta_id = sta->id();
+    DWORD cookie = RegisterProbeOn(*sta, log);
+    ComPtr<IDispatch> proxy;
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+    sta.reset();  // CoUninitialize on the apartment's thread
+
+    EXPECT_EQ(1, log->destroyed.load());
+    EXPECT_EQ(sta_id, log->destroyed_on.load());
+    HRESULT hr = S_OK;
+    CallWhere(proxy, &hr);
+    EXPECT_EQ(RPC_E_DISCONNECTED, hr);
+    ComPtr<IDispatch> again;
+    EXPECT_EQ(RPC_E_DISCONNECTED,
+              Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, again.put_void()));
+    EXPECT_EQ(nullptr, again.get());
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+    EXPECT_FALSE(CoPostToApartment(sta_id, [] {}));
+}
+
+TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
+    std::promise<void> registered, release;
+    std::atomic<DWORD> cookie{0};
+    std::atomic<unsigned long> sta_id{0};
+    // An apartment that registers an object and leaves without ever pumping.
+    std::thread sta([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        sta_id = CurrentThreadId();
+        ComPtr<Probe> probe;
+        MakeComObject(&probe);
+        DWORD c = 0;
+        Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(probe.get()), IID_IDispatch, &c);
+        cookie = c;
+        probe = nullptr;
+        registered.set_value();
+        release.get_future().wait();
+        CoUninitialize();
+    });
+    registered.get_future().wait();
+    ComPtr<IDispatch> proxy;
+    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+    std::promise<HRESULT> outcome;
+    std::thread caller([&] {
+        HRESULT hr;
+        CallWhere(proxy, &hr);
+        outcome.set_value(hr);
+    });
+    // The call sits in the queue until the apartment ends.
+    while (!CoPostToApartment(sta_id, [] {}))
+        std::this_thread::yield();
+    release.set_value();
+    EXPECT_EQ(RPC_E_DISCONNECTED, outcome.get_future().get());
+    caller.join();
+    sta.join();
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
+    ComPtr<Probe> probe;
+    ASSERT_EQ(S_OK, MakeComObject(&probe));
+    IUnknown* unknown = static_cast<IDispatch*>(probe.get());
+    DWORD a = 0, b = 0;
+    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(unknown, IID_IDispatch, &a));
+    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(unknown, IID_IDispatch, &b));
+    EXPECT_NE(0u, a);
+    EXPECT_NE(a, b);
+    DWORD c = 5;
+    EXPECT_EQ(E_NOINTERFACE, Git()->RegisterInterfaceInGlobal(unknown, IID_IEnumVARIANT, &c));
+    EXPECT_EQ(0u, c);
+    EXPECT_EQ(E_INVALIDARG, Git()->RegisterInterfaceInGlobal(nullptr, IID_IDispatch, &c));
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(a));
+    EXPECT_EQ(E_INVALIDARG, Git()->RevokeInterfaceFromGlobal(a));
+    ComPtr<IDispatch> p;
+    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(a, IID_IDispatch, p.put_void()));
+    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(0, IID_IDispatch, p.put_void()));
+    EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(b, IID_IDispatch, p.put_void()));
+    EXPECT_EQ(static_cast<IDispatch*>(probe.get()), p.get());
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(b));
+}
+
+TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
+    StaThread sta;
+    auto log = std::make_shared<ProbeLog>();
+    DWORD cookie = RegisterProbeOn(sta, log);
+    constexpr int kWorkers = 6, kCalls = 50;
+    std::atomic<int> right{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (int i = 0; i < kCalls; ++i) {
+                ComPtr<IDispatch> p;
+                if (Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()) != S_OK)
+                    continue;
+                if (CallWhere(p) == static_cast<LONG>(sta.id())) ++right;
+                // Registrations made on workers come and go meanwhile.
+                DWORD mine = 0;
+                Git()->RegisterInterfaceInGlobal(p, IID_IDispatch, &mine);
+                Git()->RevokeInterfaceFromGlobal(mine);
+            }
+            CoUninitialize();
+        });
+    }
+    for (auto& t : workers)
+        t.join();
+    EXPECT_EQ(kWorkers * kCalls, right.load());
+    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+}  // namespace
