@@ -58,9 +58,9 @@ bool CEvent_::Reset() {
     return true;
 }
 
-bool CEvent_::Wait(DWORD timeout_ms) {
+bool CEvent_::Wait(DWORD timeout_ms, WaitClock clock) {
     CEvent_* self = this;
-    return WaitForEvents(std::span<CEvent_* const>(&self, 1), timeout_ms) == WAIT_OBJECT_0;
+    return WaitForEvents(std::span<CEvent_* const>(&self, 1), timeout_ms, clock) == WAIT_OBJECT_0;
 }
 
 void CEvent_::Close() {
@@ -71,7 +71,7 @@ DWORD CManualEvent::WaitEither(CEvent_& other, DWORD timeout_ms) {
     return WaitForEvents({this, &other}, timeout_ms);
 }
 
-DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms) {
+DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms, WaitClock clock) {
     if (events.empty()) return WAIT_FAILED;
     for (CEvent_* event : events) {
         if (!event || !event->Handle()) return WAIT_FAILED;
@@ -86,6 +86,8 @@ DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms) {
     if (result != WAIT_TIMEOUT || timeout_ms == 0) return result;
 
     const DWORD deadline = GetTickCount() + timeout_ms;
+    const auto real_deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     EventWaiter waiter;
     for (CEvent_* event : events) {
         std::lock_guard lock(event->Handle()->mutex);
@@ -97,9 +99,14 @@ DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms) {
         if (result != WAIT_TIMEOUT) break;
         std::unique_lock lock(waiter.clock.mutex);
         auto woken = [&] { return waiter.woken; };
-        const bool signalled = timeout_ms == INFINITE
-                                   ? waiter.clock.WaitFor(lock, INFINITE, woken)
-                                   : waiter.clock.WaitUntil(lock, deadline, woken);
+        bool signalled;
+        if (timeout_ms == INFINITE) {
+            signalled = waiter.clock.WaitFor(lock, INFINITE, woken);
+        } else if (clock == WaitClock::kRealTime) {
+            signalled = waiter.clock.cv.wait_until(lock, real_deadline, woken);
+        } else {
+            signalled = waiter.clock.WaitUntil(lock, deadline, woken);
+        }
         waiter.woken = false;
         lock.unlock();
         if (!signalled) {

@@ -15,6 +15,10 @@ inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 struct EventObject;
 
+// Which clock a time-out counts on. Time-outs that bound the shut-down of threads rather than
+// schedule work count real time, so that they end also while a test holds the test clock still.
+enum class WaitClock { kTick, kRealTime };
+
 // Owns one event object (the handle; null when none). Events are created non-signalled.
 class CEvent_ {
   public:
@@ -26,7 +30,7 @@ class CEvent_ {
     bool Reset();
     // Waits up to timeout_ms (INFINITE: no limit); true when the event was signalled (an
     // auto-reset event is then reset again).
-    bool Wait(DWORD timeout_ms = INFINITE);
+    bool Wait(DWORD timeout_ms = INFINITE, WaitClock clock = WaitClock::kTick);
     // Destroys the event object; later calls fail.
     void Close();
     EventObject* Handle() const { return handle_.get(); }
@@ -59,7 +63,10 @@ class CManualEvent : public CEvent_ {
 // WAIT_OBJECT_0 + index, WAIT_TIMEOUT, or WAIT_FAILED (no events, or one without a handle).
 // A time-out of 0 only polls. Installing or removing the test clock ends a timed wait early with
 // WAIT_TIMEOUT; loops with deadlines read the time again after every wait.
-DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms);
-inline DWORD WaitForEvents(std::initializer_list<CEvent_*> events, DWORD timeout_ms) {
-    return WaitForEvents(std::span<CEvent_* const>(events.begin(), events.size()), timeout_ms);
+DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms,
+                    WaitClock clock = WaitClock::kTick);
+inline DWORD WaitForEvents(std::initializer_list<CEvent_*> events, DWORD timeout_ms,
+                           WaitClock clock = WaitClock::kTick) {
+    return WaitForEvents(std::span<CEvent_* const>(events.begin(), events.size()), timeout_ms,
+                         clock);
 }

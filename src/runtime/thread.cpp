@@ -73,7 +73,7 @@ DWORD Thread::ThreadProc(Thread* self) {
 bool Thread::Start() {
     if (current_) {
         stop_event_.Set();
-        if (current_->exited.Wait(200)) {
+        if (current_->exited.Wait(200, WaitClock::kRealTime)) {
             current_->thread.join();
             current_.reset();
         } else {
@@ -102,7 +102,7 @@ bool Thread::Start() {
 bool Thread::Stop(DWORD timeout_ms) {
     stop_event_.Set();
     if (!current_) return true;
-    if (current_->exited.Wait(timeout_ms)) {
+    if (current_->exited.Wait(timeout_ms, WaitClock::kRealTime)) {
         current_->thread.join();
         current_.reset();
         return true;

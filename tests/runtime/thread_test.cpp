@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/apartment.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -111,6 +112,15 @@ TEST(ThreadTest, RestartKeepsAThreadThatDidNotEndAndJoinsItLater) {
     thread.release_.Set();
     thread.StopAndJoin();
     EXPECT_EQ(thread.finished_.load(), 2);
+}
+
+TEST(ThreadTest, RestartGivesUpInRealTimeWhileTheTestClockStandsStill) {
+    ScopedTestClock clock(0);
+    StubbornThread thread;
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(thread.Start());
+    EXPECT_FALSE(thread.Stop(10));
+    EXPECT_EQ(GetTickCount(), 0u);
 }
 
 TEST(ThreadTest, BaseRunReturnsAtOnce) {
