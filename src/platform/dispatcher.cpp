@@ -157,13 +157,12 @@ HRESULT DispatchInvoke(const InterfaceDesc& desc, void* object, DISPID dispid, L
 
     // Named arguments stand first in rgvarg: the value of a put, and a script's `this`.
     int put_value = -1;
-    UINT ignored = 0;
     for (UINT i = 0; i < named_count; ++i) {
         DISPID id = params->rgdispidNamedArgs[i];
         if (id == DISPID_PROPERTYPUT && is_put && put_value < 0) {
             put_value = static_cast<int>(i);
         } else if (id == DISPID_THIS) {
-            ++ignored;
+            continue;  // our members do not take a `this`
         } else if (id == DISPID_PROPERTYPUT) {
             return DISP_E_PARAMNOTFOUND;
         } else {
@@ -171,7 +170,6 @@ HRESULT DispatchInvoke(const InterfaceDesc& desc, void* object, DISPID dispid, L
         }
     }
     if (is_put && put_value < 0) return DISP_E_PARAMNOTFOUND;
-    (void)ignored;
 
     const size_t param_count = m->params.size();
     const size_t positional_params = param_count - (is_put ? 1 : 0);
