@@ -1,0 +1,63 @@
+// A plain bag of expando members: what page scripts get where the library hands out an object
+// of its own making (user lists, level arrays). Meant for one thread at a time.
+#pragma once
+
+#include "dispatch/member_table.h"
+#include "platform/com_object.h"
+
+class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx> {
+  public:
+    CDispExObject()
+        : members_(IDispatchExImplRaw::kPlainFirstDispid, IDispatchExImplRaw::kExpandable) {}
+
+    // A new object with one reference.
+    static HRESULT Create(ComPtr<CDispExObject>* out) { return MakeComObject(out); }
+
+    IDispatchExImplRaw& members() { return members_; }
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
+        return members_.GetIDsOfNames(names, count, dispids);
+    }
+    HRESULT Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override {
+        return members_.Invoke(dispid, lcid, flags, params, result, excepinfo, argerr);
+    }
+    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* dispid) override {
+        return members_.GetDispID(name, flags, dispid);
+    }
+    HRESULT InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excepinfo, IServiceProvider* caller) override {
+        return members_.InvokeEx(dispid, lcid, flags, params, result, excepinfo, caller);
+    }
+    HRESULT DeleteMemberByName(BSTR name, DWORD flags) override {
+        return members_.DeleteMemberByName(name, flags);
+    }
+    HRESULT DeleteMemberByDispID(DISPID dispid) override {
+        return members_.DeleteMemberByDispID(dispid);
+    }
+    HRESULT GetMemberProperties(DISPID dispid, DWORD fetch, DWORD* properties) override {
+        return members_.GetMemberProperties(dispid, fetch, properties);
+    }
+    HRESULT GetMemberName(DISPID dispid, BSTR* name) override {
+        return members_.GetMemberName(dispid, name);
+    }
+    HRESULT GetNextDispID(DWORD flags, DISPID dispid, DISPID* next) override {
+        return members_.GetNextDispID(flags, dispid, next);
+    }
+    HRESULT GetNameSpaceParent(IUnknown** parent) override {
+        if (parent) *parent = nullptr;
+        return E_NOTIMPL;
+    }
+
+  private:
+    IDispatchExImplRaw members_;
+};

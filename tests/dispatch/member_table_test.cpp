@@ -1,0 +1,422 @@
+// Expando members: the member table through CDispExObject and through a type-library object.
+#include <gtest/gtest.h>
+
+#include "dispatch/disp_ex_object.h"
+#include "dispatch/dispatch_ex_impl.h"
+#include "dispatch/function_objects.h"
+#include "dispatch/script_call.h"
+#include "interfaces/ids.h"
+
+namespace {
+
+DISPID GetId(IDispatchEx* o, const char16_t* name, DWORD flags = fdexNameCaseSensitive) {
+    CComBSTR n(name);
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(o->GetDispID(n, flags, &id), S_OK) << Utf16ToUtf8(name);
+    return id;
+}
+
+HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
+    VARIANT arg = value;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS p{&arg, &named, 1, 1};
+    return o->InvokeEx(id, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr);
+}
+
+HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, WORD flags = DISPATCH_PROPERTYGET) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    return o->Invoke(id, IID_NULL, 0x400, flags, &none, out, nullptr, nullptr);
+}
+
+ComPtr<CDispExObject> NewBag() {
+    ComPtr<CDispExObject> bag;
+    EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
+    return bag;
+}
+
+// A script function stand-in: counts its calls and keeps the arguments it got.
+class RecordingFunction : public ComObjectRoot<RecordingFunction, IDispatch> {
+  public:
+    HRESULT GetTypeInfoCount(UINT* c) override {
+        *c = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO*, UINT*) override {
+        ++calls;
+        last_dispid = dispid;
+        last_flags = flags;
+        last_lcid = lcid;
+        args.clear();
+        named.clear();
+        for (UINT i = 0; i < params->cArgs; ++i)
+            args.emplace_back(params->rgvarg[i]);
+        for (UINT i = 0; i < params->cNamedArgs; ++i)
+            named.push_back(params->rgdispidNamedArgs[i]);
+        if (result) {
+            result->vt = VT_I4;
+            result->lVal = 42;
+        }
+        return S_OK;
+    }
+    int calls = 0;
+    DISPID last_dispid = 99;
+    WORD last_flags = 0;
+    LCID last_lcid = 0;
+    std::vector<CComVariant> args;
+    std::vector<DISPID> named;
+};
+
+TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
+    auto bag = NewBag();
+    DISPID a = GetId(bag.get(), u"alpha");
+    DISPID b = GetId(bag.get(), u"beta");
+    EXPECT_EQ(a, 10000);
+    EXPECT_EQ(b, 10001);
+    ASSERT_EQ(PutMember(bag.get(), a, CComVariant(LONG{7})), S_OK);
+    CComBSTR name(u"alpha");
+    ASSERT_EQ(bag->DeleteMemberByName(name, fdexNameCaseSensitive), S_OK);
+    CComVariant v;
+    EXPECT_EQ(GetValue(bag.get(), a, &v), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(bag->members().Count(), 1u);
+
+    // Revived under another spelling: same DISPID, empty value, the new spelling.
+    EXPECT_EQ(GetId(bag.get(), u"ALPHA", fdexNameCaseInsensitive), 10000);
+    EXPECT_EQ(GetValue(bag.get(), a, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    CComBSTR spelled;
+    ASSERT_EQ(bag->GetMemberName(a, &spelled), S_OK);
+    EXPECT_EQ(spelled.view(), u"ALPHA");
+    DWORD props = 0;
+    EXPECT_EQ(bag->GetMemberProperties(a, 0xFFFF, &props), S_OK);
+    EXPECT_EQ(props, fdexNameCaseInsensitive);
+    // A third new name continues after the others.
+    EXPECT_EQ(GetId(bag.get(), u"gamma"), 10002);
+}
+
+TEST(MemberTable, CaseRulesOfTheTwoLookups) {
+    auto bag = NewBag();
+    DISPID lower = GetId(bag.get(), u"name");
+    DISPID upper = GetId(bag.get(), u"NAME");
+    EXPECT_NE(lower, upper);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
+    DISPID id = 0;
+    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    EXPECT_EQ(id, lower);
+    names[0] = const_cast<LPOLESTR>(u"NAME");
+    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    EXPECT_EQ(id, lower);
+    // "value" in any case is the default member.
+    names[0] = const_cast<LPOLESTR>(u"VaLuE");
+    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    EXPECT_EQ(id, DISPID_VALUE);
+    LPOLESTR two[] = {const_cast<LPOLESTR>(u"a"), const_cast<LPOLESTR>(u"b")};
+    DISPID ids[2];
+    EXPECT_EQ(bag->GetIDsOfNames(IID_NULL, two, 2, 0x400, ids), DISP_E_NONAMEDARGS);
+}
+
+TEST(MemberTable, UnknownNameFailsWhenNotExpandable) {
+    auto bag = NewBag();
+    bag->members().set_expandable(false);
+    CComBSTR n(u"nothing");
+    DISPID id = 0;
+    EXPECT_EQ(bag->GetDispID(n, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(bag->members().Count(), 0u);
+}
+
+TEST(MemberTable, EnumerationSkipsDeletedMembers) {
+    auto bag = NewBag();
+    DISPID a = GetId(bag.get(), u"a");
+    DISPID b = GetId(bag.get(), u"b");
+    DISPID c = GetId(bag.get(), u"c");
+    ASSERT_EQ(bag->DeleteMemberByDispID(b), S_OK);
+    DISPID next = 0;
+    ASSERT_EQ(bag->GetNextDispID(fdexEnumAll, DISPID_STARTENUM, &next), S_OK);
+    EXPECT_EQ(next, a);
+    ASSERT_EQ(bag->GetNextDispID(fdexEnumAll, next, &next), S_OK);
+    EXPECT_EQ(next, c);
+    EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, next, &next), S_FALSE);
+    EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, b, &next), S_FALSE);
+    EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, -1, nullptr), E_POINTER);
+
+    // DISPID -4 read as a property: an enumerator of the live names.
+    CComVariant e;
+    ASSERT_EQ(GetValue(bag.get(), DISPID_NEWENUM, &e), S_OK);
+    ASSERT_EQ(e.vt, VT_UNKNOWN);
+    ComPtr<IEnumVARIANT> it;
+    ASSERT_EQ(e.punkVal->QueryInterface(it.put()), S_OK);
+    VARIANT items[3];
+    ULONG fetched = 0;
+    EXPECT_EQ(it->Next(3, items, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(CComBSTR(items[0].bstrVal).view(), u"a");
+    EXPECT_EQ(CComBSTR(items[1].bstrVal).view(), u"c");
+    for (auto& v : items)
+        VariantClear(&v);
+}
+
+TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
+    auto bag = NewBag();
+    CComVariant index(u"fresh");
+    DISPPARAMS p{&index, nullptr, 1, 0};
+    CComVariant out(LONG{5});
+    ASSERT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &p, &out, nullptr,
+                          nullptr),
+              S_OK);
+    EXPECT_EQ(out.vt, VT_EMPTY);
+    EXPECT_EQ(bag->members().Count(), 1u);
+    EXPECT_NE(bag->members().Find(u"FRESH", 0), DISPID_UNKNOWN);
+
+    // obj("fresh") = 3: the name is the last entry, the value the first.
+    VARIANT args[2];
+    args[0] = CComVariant(LONG{3});
+    VariantInit(&args[1]);
+    ASSERT_EQ(VariantCopy(&args[1], &index), S_OK);
+    DISPPARAMS put{args, nullptr, 2, 0};
+    ASSERT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &put, nullptr,
+                          nullptr, nullptr),
+              S_OK);
+    VariantClear(&args[1]);
+    CComVariant v;
+    ASSERT_EQ(GetValue(bag.get(), bag->members().Find(u"fresh", 0), &v), S_OK);
+    EXPECT_EQ(v.lVal, 3);
+    EXPECT_EQ(bag->members().Count(), 1u);
+
+    // Argument errors of the indexed forms.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, &v, nullptr,
+                          nullptr),
+              E_UNEXPECTED);
+    EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
+                          nullptr),
+              DISP_E_BADPARAMCOUNT);
+}
+
+TEST(MemberTable, FlagErrors) {
+    auto bag = NewBag();
+    DISPID a = GetId(bag.get(), u"a");
+    CComVariant arg(LONG{1});
+    DISPPARAMS p{&arg, nullptr, 1, 0};
+    CComVariant v;
+    for (WORD flags : {0, 5, 6, 7, 9, 10, 11, 13, 16})
+        EXPECT_EQ(bag->Invoke(a, IID_NULL, 0x400, flags, &p, &v, nullptr, nullptr), E_UNEXPECTED)
+            << flags;
+    // Only the low 16 bits count.
+    EXPECT_EQ(
+        bag->InvokeEx(a, 0x400, static_cast<WORD>(DISPATCH_PROPERTYGET), &p, &v, nullptr, nullptr),
+        S_OK);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(bag->InvokeEx(a, 0x400, DISPATCH_PROPERTYPUT, &none, nullptr, nullptr, nullptr),
+              E_INVALIDARG);
+    EXPECT_EQ(bag->InvokeEx(12345, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    IUnknown* parent = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(bag->GetNameSpaceParent(&parent), E_NOTIMPL);
+    EXPECT_EQ(parent, nullptr);
+}
+
+TEST(MemberTable, StoredFunctionIsCalledAsMethod) {
+    auto bag = NewBag();
+    ComPtr<RecordingFunction> fn;
+    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    DISPID f = GetId(bag.get(), u"f");
+    ASSERT_EQ(PutMember(bag.get(), f, CComVariant(static_cast<IDispatch*>(fn.get()))), S_OK);
+    CComVariant arg(u"x");
+    DISPPARAMS p{&arg, nullptr, 1, 0};
+    CComVariant r;
+    ASSERT_EQ(bag->InvokeEx(f, 0x409, DISPATCH_METHOD, &p, &r, nullptr, nullptr), S_OK);
+    EXPECT_EQ(fn->calls, 1);
+    EXPECT_EQ(fn->last_dispid, DISPID_VALUE);
+    EXPECT_EQ(fn->last_lcid, 0x409u);
+    EXPECT_EQ(r.lVal, 42);
+    // A member holding no object cannot be called.
+    DISPID g = GetId(bag.get(), u"g");
+    ASSERT_EQ(PutMember(bag.get(), g, CComVariant(LONG{1})), S_OK);
+    EXPECT_FALSE(SUCCEEDED(bag->InvokeEx(g, 0x400, DISPATCH_METHOD, &p, &r, nullptr, nullptr)));
+}
+
+TEST(FirstExpandoDispid, WidestGapRule) {
+    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{1, 2, 0x60020000}), 3);
+    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{}), 1);
+    // Negative and zero DISPIDs never start a gap.
+    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{DISPID_NEWENUM, 0, 0x12d, 0x131}), 0x132);
+    // Equal gaps: the first one wins.
+    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{0x3FFFFFFF}), 0x40000000);
+    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{0x40000000}), 0x40000001);
+}
+
+// A type-library interface with function DISPIDs 1, 2 and 0x60020000.
+struct ITestGadget : IDispatchEx {
+    using Base = IDispatchEx;
+    static constexpr IID kIid = brevanto_ids::Make(0xF0);
+    static const InterfaceDesc& Describe();
+    virtual HRESULT get_Size(LONG* pVal) = 0;
+    virtual HRESULT put_Size(LONG newVal) = 0;
+    virtual HRESULT Reset(LONG* pOld) = 0;
+
+  protected:
+    ~ITestGadget() = default;
+};
+
+const InterfaceDesc& ITestGadget::Describe() {
+    using I = ITestGadget;
+    static const InterfaceDesc desc(u"ITestGadget", kIid, nullptr,
+                                    {
+                                        Get<&I::get_Size>(u"Size", 1),
+                                        Put<&I::put_Size>(u"Size", 1, {Arg(u"newVal")}),
+                                        Method<&I::Reset>(u"Reset", 2),
+                                        Method<&I::Reset>(u"Hidden", 0x60020000),
+                                    });
+    return desc;
+}
+
+class CGadget : public ComObjectRoot<CGadget, IDispatchExImpl<ITestGadget>> {
+  public:
+    CGadget() { DispatchExMembers().set_expandable(true); }
+    HRESULT get_Size(LONG* v) override {
+        *v = size;
+        return S_OK;
+    }
+    HRESULT put_Size(LONG v) override {
+        size = v;
+        return S_OK;
+    }
+    HRESULT Reset(LONG* old) override {
+        *old = size;
+        size = 0;
+        return S_OK;
+    }
+    LONG size = 0;
+};
+
+TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
+    ComPtr<CGadget> g;
+    ASSERT_EQ(MakeComObject(&g), S_OK);
+    ComPtr<IDispatchEx> ex = ComPtr<IUnknown>(g->GetUnknown()).As<IDispatchEx>();
+    ASSERT_TRUE(ex);
+    EXPECT_EQ(GetId(ex.get(), u"size"), 1);
+    DISPID extra = GetId(ex.get(), u"extra");
+    EXPECT_EQ(extra, 3);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"RESET")};
+    DISPID id = 0;
+    ASSERT_EQ(ex->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    EXPECT_EQ(id, 2);
+
+    // Typed put through Invoke, expando put and get through the fallback.
+    CComVariant five(LONG{5});
+    ASSERT_EQ(PutMember(ex.get(), 1, five), S_OK);
+    EXPECT_EQ(g->size, 5);
+    ASSERT_EQ(PutMember(ex.get(), extra, CComVariant(u"x")), S_OK);
+    CComVariant v;
+    ASSERT_EQ(GetValue(ex.get(), extra, &v), S_OK);
+    EXPECT_EQ(CComBSTR(v.bstrVal).view(), u"x");
+    // Typed members are not expandos: not enumerated, not deletable.
+    DISPID next = 0;
+    ASSERT_EQ(ex->GetNextDispID(0, DISPID_STARTENUM, &next), S_OK);
+    EXPECT_EQ(next, extra);
+    EXPECT_EQ(ex->GetNextDispID(0, next, &next), S_FALSE);
+    EXPECT_EQ(ex->DeleteMemberByDispID(1), S_OK);
+    v.Clear();
+    EXPECT_EQ(GetValue(ex.get(), 1, &v), S_OK);
+    EXPECT_EQ(v.lVal, 5);
+    UINT count = 0;
+    EXPECT_EQ(ex->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+}
+
+TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
+    ComPtr<CGadget> g;
+    ASSERT_EQ(MakeComObject(&g), S_OK);
+    g->size = 9;
+    ComPtr<IDispatch> fn;
+    ASSERT_EQ(
+        CDispatchFunctionObjectSimple::Create(static_cast<ITestGadget*>(g.get()), 2, fn.put()),
+        S_OK);
+    CComVariant r;
+    EXPECT_EQ(GetValue(fn.get(), 1, &r), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(GetValue(fn.get(), 0, &r, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(g->size, 0);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Reset")};
+    DISPID id = 0;
+    EXPECT_EQ(fn->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), DISP_E_UNKNOWNNAME);
+}
+
+struct Doubler {
+    HRESULT Twice(VARIANT arg, VARIANT* result) {
+        ++calls;
+        result->vt = VT_I4;
+        result->lVal = arg.lVal * 2;
+        return S_OK;
+    }
+    int calls = 0;
+};
+
+TEST(FunctionObjects, MethodFunctionCallsItsOperationUntilUnbound) {
+    Doubler d;
+    ComPtr<CMethodFunction<Doubler>> f;
+    ASSERT_EQ(CMethodFunction<Doubler>::Create(&d, &Doubler::Twice, &f), S_OK);
+    CComVariant arg(LONG{21});
+    DISPPARAMS p{&arg, nullptr, 1, 0};
+    CComVariant r;
+    ASSERT_EQ(f->Invoke(0, IID_NULL, 0x400, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &p, &r, nullptr,
+                        nullptr),
+              S_OK);
+    EXPECT_EQ(r.lVal, 42);
+    f->Unbind();
+    EXPECT_EQ(f->Call(arg, &r), E_FAIL);
+    EXPECT_EQ(d.calls, 1);
+}
+
+TEST(CallScriptFunction, ArgumentsAndThis) {
+    ComPtr<RecordingFunction> fn;
+    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    EXPECT_EQ(CallScriptFunction(nullptr, CComVariant(), nullptr), E_FAIL);
+
+    ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(), nullptr), S_OK);
+    EXPECT_EQ(fn->args.size(), 0u);
+    EXPECT_EQ(fn->last_flags, DISPATCH_METHOD);
+    EXPECT_EQ(fn->last_lcid, 0x800u);
+
+    // A by-reference argument arrives resolved.
+    LONG seven = 7;
+    VARIANT ref;
+    ref.vt = VT_I4 | VT_BYREF;
+    ref.plVal = &seven;
+    CComVariant r;
+    ASSERT_EQ(CallScriptFunction(fn.get(), ref, &r), S_OK);
+    ASSERT_EQ(fn->args.size(), 1u);
+    EXPECT_EQ(fn->args[0].vt, VT_I4);
+    EXPECT_EQ(fn->args[0].lVal, 7);
+    EXPECT_EQ(r.lVal, 42);
+
+    auto self = NewBag();
+    ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(LONG{1}), self.get(), nullptr), S_OK);
+    ASSERT_EQ(fn->args.size(), 2u);
+    ASSERT_EQ(fn->named.size(), 1u);
+    EXPECT_EQ(fn->named[0], DISPID_THIS);
+    EXPECT_EQ(fn->args[0].pdispVal, static_cast<IDispatch*>(self.get()));
+    EXPECT_EQ(fn->args[1].lVal, 1);
+}
+
+TEST(CallScriptFunction, DispatchExFunctionsGoThroughInvokeEx) {
+    // An expando object whose default member holds a function: InvokeEx with DISPID 0 as a
+    // method reaches no member (0 is not stored), which shows the IDispatchEx path was taken.
+    auto bag = NewBag();
+    EXPECT_EQ(CallScriptFunction(bag.get(), CComVariant(), nullptr), DISP_E_MEMBERNOTFOUND);
+}
+
+TEST(ReadScriptProperty, ReadsByNameOrReportsAbsence) {
+    auto bag = NewBag();
+    ASSERT_EQ(bag->members().SetValue(u"Name", CComVariant(u"kitchen")), S_OK);
+    bag->members().set_expandable(false);
+    CComVariant v;
+    ASSERT_EQ(ReadScriptProperty(bag.get(), u"name", &v), S_OK);
+    EXPECT_EQ(CComBSTR(v.bstrVal).view(), u"kitchen");
+    EXPECT_EQ(ReadScriptProperty(bag.get(), u"Other", &v), DISP_E_UNKNOWNNAME);
+}
+
+}  // namespace
