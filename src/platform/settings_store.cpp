@@ -1,0 +1,747 @@
+#include "platform/settings_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/bstr.h"
+
+namespace brevanto {
+namespace {
+
+char16_t Fold(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+struct CaseLess {
+    bool operator()(std::u16string_view a, std::u16string_view b) const {
+        size_t n = std::min(a.size(), b.size());
+        for (size_t i = 0; i < n; ++i) {
+            char16_t x = Fold(a[i]), y = Fold(b[i]);
+            if (x != y) return x < y;
+        }
+        return a.size() < b.size();
+    }
+    using is_transparent = void;
+};
+
+std::vector<std::u16string_view> SplitPath(std::u16string_view path) {
+    std::vector<std::u16string_view> parts;
+    while (!path.empty()) {
+        size_t cut = path.find(u'\\');
+        std::u16string_view part = path.substr(0, cut);
+        if (!part.empty()) parts.push_back(part);
+        if (cut == std::u16string_view::npos) break;
+        path.remove_prefix(cut + 1);
+    }
+    return parts;
+}
+
+void Complain(const std::filesystem::path& file, int line, const char* what) {
+    std::fprintf(stderr, "settings store: %s:%d: %s; line skipped\n", file.c_str(), line, what);
+}
+
+// "..." with \\ \" \n \r escapes; `pos` moves past the closing quote.
+bool ParseQuoted(std::string_view text, size_t* pos, std::string* out) {
+    if (*pos >= text.size() || text[*pos] != '"') return false;
+    out->clear();
+    for (size_t i = *pos + 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"') {
+            *pos = i + 1;
+            return true;
+        }
+        if (c == '\\') {
+            if (++i >= text.size()) return false;
+            switch (text[i]) {
+                case 'n':
+                    c = '\n';
+                    break;
+                case 'r':
+                    c = '\r';
+                    break;
+                case '\\':
+                case '"':
+                    c = text[i];
+                    break;
+                default:
+                    return false;
+            }
+        }
+        out->push_back(c);
+    }
+    return false;
+}
+
+std::string Quote(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::vector<BYTE> StringData(std::u16string_view text) {
+    std::vector<BYTE> data((text.size() + 1) * 2, 0);
+    std::memcpy(data.data(), text.data(), text.size() * 2);
+    return data;
+}
+
+// The text of REG_SZ data that is one well-formed, zero-terminated string; false otherwise.
+bool StringOf(const std::vector<BYTE>& data, std::u16string* text) {
+    if (data.size() < 2 || data.size() % 2) return false;
+    std::u16string units(data.size() / 2, u'\0');
+    std::memcpy(units.data(), data.data(), data.size());
+    if (units.back() != 0) return false;
+    units.pop_back();
+    if (units.find(u'\0') != std::u16string::npos) return false;
+    *text = std::move(units);
+    return true;
+}
+
+bool ParseHexBytes(std::string_view text, std::vector<BYTE>* out) {
+    out->clear();
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        if (i >= text.size()) break;
+        size_t end = text.find(',', i);
+        std::string byte(text.substr(i, end == std::string_view::npos ? end : end - i));
+        while (!byte.empty() && (byte.back() == ' ' || byte.back() == '\t'))
+            byte.pop_back();
+        if (byte.empty() || byte.size() > 2) return false;
+        char* stop = nullptr;
+        unsigned long v = std::strtoul(byte.c_str(), &stop, 16);
+        if (*stop) return false;
+        out->push_back(static_cast<BYTE>(v));
+        if (end == std::string_view::npos) break;
+        i = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct SettingsStore::Node {
+    std::u16string name;
+    std::map<std::u16string, std::unique_ptr<Node>, CaseLess> children;
+    std::map<std::u16string, Value, CaseLess> values;
+
+    Node* Child(std::u16string_view child_name, bool create) {
+        auto it = children.find(child_name);
+        if (it != children.end()) return it->second.get();
+        if (!create) return nullptr;
+        auto node = std::make_unique<Node>();
+        node->name = std::u16string(child_name);
+        Node* raw = node.get();
+        children.emplace(node->name, std::move(node));
+        return raw;
+    }
+};
+
+SettingsStore::SettingsStore(std::filesystem::path file)
+    : file_(std::move(file)), root_(std::make_unique<Node>()) {}
+
+SettingsStore::~SettingsStore() = default;
+
+std::filesystem::path SettingsStore::DefaultPath() {
+    if (const char* explicit_path = std::getenv("BREVANTO_SETTINGS");
+        explicit_path && *explicit_path)
+        return explicit_path;
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::filesystem::path(home) / ".config";
+    else
+        base = std::filesystem::temp_directory_path();
+    return base / "brevanto" / "registry";
+}
+
+SettingsStore& SettingsStore::Default() {
+    // Never destroyed: static destructors of modules may still read settings.
+    static auto* store = new SettingsStore(DefaultPath());
+    return *store;
+}
+
+SettingsStore::FileIdentity SettingsStore::Identify() const {
+    struct stat st;
+    if (::stat(file_.c_str(), &st) != 0) return {};
+    return {static_cast<std::uintmax_t>(st.st_dev), static_cast<std::uintmax_t>(st.st_ino),
+            static_cast<std::uintmax_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, true};
+}
+
+void SettingsStore::RefreshLocked() {
+    FileIdentity now = Identify();
+    if (loaded_once_ && now == loaded_) return;
+    loaded_ = now;
+    loaded_once_ = true;
+    LoadLocked();
+}
+
+void SettingsStore::LoadLocked() {
+    root_ = std::make_unique<Node>();
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) {
+        if (loaded_.exists)
+            std::fprintf(stderr, "settings store: %s: cannot be read; starting empty\n",
+                         file_.c_str());
+        return;
+    }
+    std::string line;
+    int number = 0;
+    Node* key = nullptr;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == ';') continue;
+        std::string_view text(line);
+        text.remove_prefix(start);
+        if (number == 1 && text.starts_with("BREVANTO SETTINGS")) continue;
+        if (text.front() == '[') {
+            size_t close = text.rfind(']');
+            if (close == std::string_view::npos) {
+                Complain(file_, number, "key header without ']'");
+                key = nullptr;
+                continue;
+            }
+            std::u16string path = Utf8ToUtf16(text.substr(1, close - 1));
+            key = root_.get();
+            for (auto part : SplitPath(path))
+                key = key->Child(part, true);
+            if (key == root_.get()) key = nullptr;
+            continue;
+        }
+        if (!key) {
+            Complain(file_, number, "value outside a key");
+            continue;
+        }
+        size_t pos = 0;
+        std::string name;
+        if (text.front() == '@') {
+            pos = 1;
+        } else if (!ParseQuoted(text, &pos, &name)) {
+            Complain(file_, number, "malformed value name");
+            continue;
+        }
+        if (pos >= text.size() || text[pos] != '=') {
+            Complain(file_, number, "'=' expected after the value name");
+            continue;
+        }
+        std::string_view data = text.substr(pos + 1);
+        Value value;
+        if (data.starts_with("\"")) {
+            std::string s;
+            size_t p = 0;
+            if (!ParseQuoted(data, &p, &s) || p != data.size()) {
+                Complain(file_, number, "malformed string value");
+                continue;
+            }
+            value.type = REG_SZ;
+            value.data = StringData(Utf8ToUtf16(s));
+        } else if (data.starts_with("dword:")) {
+            std::string digits(data.substr(6));
+            char* stop = nullptr;
+            unsigned long v = std::strtoul(digits.c_str(), &stop, 16);
+            if (digits.empty() || digits.size() > 8 || *stop) {
+                Complain(file_, number, "malformed dword value");
+                continue;
+            }
+            value.type = REG_DWORD;
+            DWORD d = static_cast<DWORD>(v);
+            value.data.resize(4);
+            std::memcpy(value.data.data(), &d, 4);
+        } else if (data.starts_with("hex:") || data.starts_with("hex(")) {
+            size_t colon = data.find(':');
+            value.type = REG_BINARY;
+            if (data[3] == '(') {
+                std::string type(data.substr(4, colon == std::string_view::npos ? 0 : colon - 5));
+                char* stop = nullptr;
+                value.type = static_cast<DWORD>(std::strtoul(type.c_str(), &stop, 16));
+                if (type.empty() || *stop || colon == std::string_view::npos ||
+                    data[colon - 1] != ')') {
+                    Complain(file_, number, "malformed hex type");
+                    continue;
+                }
+            }
+            if (!ParseHexBytes(data.substr(colon + 1), &value.data)) {
+                Complain(file_, number, "malformed hex bytes");
+                continue;
+            }
+        } else {
+            Complain(file_, number, "unknown value form");
+            continue;
+        }
+        key->values[Utf8ToUtf16(name)] = std::move(value);
+    }
+}
+
+LONG SettingsStore::SaveLocked() {
+    std::ostringstream out;
+    out << "BREVANTO SETTINGS 1\n";
+    std::vector<std::pair<std::string, const Node*>> stack;
+    for (auto it = root_->children.rbegin(); it != root_->children.rend(); ++it)
+        stack.emplace_back(Utf16ToUtf8(it->second->name), it->second.get());
+    while (!stack.empty()) {
+        auto [path, node] = stack.back();
+        stack.pop_back();
+        out << '[' << path << "]\n";
+        for (auto& [name, value] : node->values) {
+            out << (name.empty() ? std::string("@") : Quote(Utf16ToUtf8(name))) << '=';
+            std::u16string text;
+            if (value.type == REG_SZ && StringOf(value.data, &text)) {
+                out << Quote(Utf16ToUtf8(text));
+            } else if (value.type == REG_DWORD && value.data.size() == 4) {
+                DWORD d;
+                std::memcpy(&d, value.data.data(), 4);
+                char hex[9];
+                std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(d));
+                out << "dword:" << hex;
+            } else {
+                char head[24];
+                if (value.type == REG_BINARY)
+                    std::snprintf(head, sizeof head, "hex:");
+                else
+                    std::snprintf(head, sizeof head, "hex(%x):", static_cast<unsigned>(value.type));
+                out << head;
+                for (size_t i = 0; i < value.data.size(); ++i) {
+                    char byte[4];
+                    std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x", value.data[i]);
+                    out << byte;
+                }
+            }
+            out << '\n';
+        }
+        for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
+            stack.emplace_back(path + '\\' + Utf16ToUtf8(it->second->name), it->second.get());
+    }
+
+    std::error_code ec;
+    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
+    std::filesystem::path temp = file_;
+    temp += ".new." + std::to_string(::getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "settings store: %s: cannot write: %s\n", temp.c_str(),
+                     std::strerror(errno));
+        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+    }
+    std::string text = out.str();
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), file_.c_str()) != 0) {
+        std::fprintf(stderr, "settings store: %s: cannot write: %s\n", file_.c_str(),
+                     std::strerror(errno));
+        ::unlink(temp.c_str());
+        return ERROR_WRITE_FAULT;
+    }
+    loaded_ = Identify();
+    return ERROR_SUCCESS;
+}
+
+template <class F>
+LONG SettingsStore::Change(F&& change) {
+    std::lock_guard lock(mutex_);
+    // The advisory lock keeps other processes' changes from crossing ours.
+    std::error_code ec;
+    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
+    std::filesystem::path lock_path = file_;
+    lock_path += ".lock";
+    int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::flock(fd, LOCK_EX);
+    RefreshLocked();
+    LONG result = change();
+    if (result == ERROR_SUCCESS) result = SaveLocked();
+    if (fd >= 0) ::close(fd);  // also releases the lock
+    return result;
+}
+
+SettingsStore::Node* SettingsStore::Find(std::u16string_view path) {
+    Node* node = root_.get();
+    for (auto part : SplitPath(path)) {
+        node = node->Child(part, false);
+        if (!node) return nullptr;
+    }
+    return node;
+}
+
+LONG SettingsStore::CreateKey(std::u16string_view path, bool* created) {
+    if (created) *created = false;
+    if (SplitPath(path).empty()) return ERROR_INVALID_PARAMETER;
+    return Change([&] {
+        Node* node = root_.get();
+        for (auto part : SplitPath(path)) {
+            Node* next = node->Child(part, false);
+            if (!next) {
+                next = node->Child(part, true);
+                if (created) *created = true;
+            }
+            node = next;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG SettingsStore::OpenKey(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    RefreshLocked();
+    return Find(path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LONG SettingsStore::QueryValue(std::u16string_view path, std::u16string_view name, Value* value) {
+    std::lock_guard lock(mutex_);
+    RefreshLocked();
+    Node* node = Find(path);
+    if (!node) return ERROR_FILE_NOT_FOUND;
+    auto it = node->values.find(name);
+    if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    if (value) *value = it->second;
+    return ERROR_SUCCESS;
+}
+
+LONG SettingsStore::SetValue(std::u16string_view path, std::u16string_view name,
+                             const Value& value) {
+    return Change([&] {
+        Node* node = Find(path);
+        if (!node || node == root_.get()) return ERROR_FILE_NOT_FOUND;
+        auto it = node->values.find(name);
+        if (it != node->values.end())
+            it->second = value;
+        else
+            node->values.emplace(std::u16string(name), value);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG SettingsStore::DeleteValue(std::u16string_view path, std::u16string_view name) {
+    return Change([&] {
+        Node* node = Find(path);
+        if (!node) return ERROR_FILE_NOT_FOUND;
+        auto it = node->values.find(name);
+        if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+        node->values.erase(it);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG SettingsStore::DeleteTree(std::u16string_view path) {
+    auto parts = SplitPath(path);
+    if (parts.empty()) return ERROR_INVALID_PARAMETER;
+    return Change([&] {
+        Node* parent = root_.get();
+        for (size_t i = 0; i + 1 < parts.size() && parent; ++i)
+            parent = parent->Child(parts[i], false);
+        if (!parent) return ERROR_FILE_NOT_FOUND;
+        auto it = parent->children.find(parts.back());
+        if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
+        parent->children.erase(it);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG SettingsStore::DeleteKey(std::u16string_view path) {
+    {
+        std::lock_guard lock(mutex_);
+        RefreshLocked();
+        Node* node = Find(path);
+        if (!node) return ERROR_FILE_NOT_FOUND;
+        if (!node->children.empty()) return ERROR_ACCESS_DENIED;
+    }
+    return DeleteTree(path);
+}
+
+LONG SettingsStore::EnumKeys(std::u16string_view path, std::vector<std::u16string>* names) {
+    std::lock_guard lock(mutex_);
+    RefreshLocked();
+    names->clear();
+    Node* node = Find(path);
+    if (!node) return ERROR_FILE_NOT_FOUND;
+    for (auto& [name, child] : node->children)
+        names->push_back(child->name);
+    return ERROR_SUCCESS;
+}
+
+LONG SettingsStore::EnumValues(std::u16string_view path, std::vector<std::u16string>* names) {
+    std::lock_guard lock(mutex_);
+    RefreshLocked();
+    names->clear();
+    Node* node = Find(path);
+    if (!node) return ERROR_FILE_NOT_FOUND;
+    for (auto& [name, value] : node->values)
+        names->push_back(name);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace brevanto
+
+// ---- The platform's registry functions -------------------------------------------------------
+
+struct RegistryKeyHandle {
+    std::u16string path;
+    bool predefined = false;
+};
+
+namespace {
+RegistryKeyHandle g_classes_root{u"HKEY_CLASSES_ROOT", true};
+RegistryKeyHandle g_current_user{u"HKEY_CURRENT_USER", true};
+RegistryKeyHandle g_local_machine{u"HKEY_LOCAL_MACHINE", true};
+RegistryKeyHandle g_users{u"HKEY_USERS", true};
+
+brevanto::SettingsStore& Store() {
+    return brevanto::SettingsStore::Default();
+}
+
+std::u16string Join(HKEY key, LPCOLESTR subkey) {
+    std::u16string path = key->path;
+    if (subkey && *subkey) {
+        path += u'\\';
+        path += subkey;
+    }
+    return path;
+}
+
+std::u16string_view NameOf(LPCOLESTR name) {
+    return name ? std::u16string_view(name) : std::u16string_view();
+}
+}  // namespace
+
+HKEY const HKEY_CLASSES_ROOT = &g_classes_root;
+HKEY const HKEY_CURRENT_USER = &g_current_user;
+HKEY const HKEY_LOCAL_MACHINE = &g_local_machine;
+HKEY const HKEY_USERS = &g_users;
+
+LONG RegCreateKeyExW(HKEY key, LPCOLESTR subkey, DWORD, LPOLESTR, DWORD, REGSAM, void*,
+                     HKEY* result, DWORD* disposition) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::u16string path = Join(key, subkey);
+    bool created = false;
+    LONG status = Store().CreateKey(path, &created);
+    if (status != ERROR_SUCCESS) return status;
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = new RegistryKeyHandle{std::move(path), false};
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExW(HKEY key, LPCOLESTR subkey, DWORD, REGSAM, HKEY* result) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::u16string path = Join(key, subkey);
+    LONG status = Store().OpenKey(path);
+    if (status != ERROR_SUCCESS) return status;
+    *result = new RegistryKeyHandle{std::move(path), false};
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!key->predefined) delete key;
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExW(HKEY key, LPCOLESTR name, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (data && !size) return ERROR_INVALID_PARAMETER;
+    brevanto::SettingsStore::Value value;
+    LONG status = Store().QueryValue(key->path, NameOf(name), &value);
+    if (status != ERROR_SUCCESS) return status;
+    if (type) *type = value.type;
+    DWORD needed = static_cast<DWORD>(value.data.size());
+    if (!size) return ERROR_SUCCESS;
+    DWORD room = *size;
+    *size = needed;
+    if (!data) return ERROR_SUCCESS;
+    if (room < needed) return ERROR_MORE_DATA;
+    if (needed) std::memcpy(data, value.data.data(), needed);
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExW(HKEY key, LPCOLESTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (size && !data) return ERROR_INVALID_PARAMETER;
+    brevanto::SettingsStore::Value value{type, std::vector<BYTE>(data, data + size)};
+    return Store().SetValue(key->path, NameOf(name), value);
+}
+
+LONG RegDeleteValueW(HKEY key, LPCOLESTR name) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    return Store().DeleteValue(key->path, NameOf(name));
+}
+
+LONG RegDeleteKeyW(HKEY key, LPCOLESTR subkey) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!subkey || !*subkey) return ERROR_INVALID_PARAMETER;
+    return Store().DeleteKey(Join(key, subkey));
+}
+
+LONG RegDeleteTreeW(HKEY key, LPCOLESTR subkey) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (subkey && *subkey) return Store().DeleteTree(Join(key, subkey));
+    // Without a sub-key the key stays and loses everything it holds.
+    std::vector<std::u16string> names;
+    LONG status = Store().EnumKeys(key->path, &names);
+    if (status != ERROR_SUCCESS) return status;
+    for (auto& name : names)
+        Store().DeleteTree(key->path + u'\\' + name);
+    Store().EnumValues(key->path, &names);
+    for (auto& name : names)
+        Store().DeleteValue(key->path, name);
+    return ERROR_SUCCESS;
+}
+
+namespace {
+LONG CopyName(const std::u16string& text, LPOLESTR name, DWORD* length) {
+    if (!name || !length) return ERROR_INVALID_PARAMETER;
+    if (*length < text.size() + 1) {
+        *length = static_cast<DWORD>(text.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    *length = static_cast<DWORD>(text.size());
+    return ERROR_SUCCESS;
+}
+}  // namespace
+
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPOLESTR name, DWORD* name_length, DWORD*, LPOLESTR,
+                   DWORD* class_length, void*) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    std::vector<std::u16string> names;
+    LONG status = Store().EnumKeys(key->path, &names);
+    if (status != ERROR_SUCCESS) return status;
+    if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+    if (class_length) *class_length = 0;
+    return CopyName(names[index], name, name_length);
+}
+
+LONG RegEnumValueW(HKEY key, DWORD index, LPOLESTR name, DWORD* name_length, DWORD*, DWORD* type,
+                   BYTE* data, DWORD* data_length) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    std::vector<std::u16string> names;
+    LONG status = Store().EnumValues(key->path, &names);
+    if (status != ERROR_SUCCESS) return status;
+    if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
+    status = CopyName(names[index], name, name_length);
+    if (status != ERROR_SUCCESS) return status;
+    if (!type && !data && !data_length) return ERROR_SUCCESS;
+    return RegQueryValueExW(key, names[index].c_str(), nullptr, type, data, data_length);
+}
+
+// ---- CRegKey ----------------------------------------------------------------------------------
+
+LONG CRegKey::Create(HKEY parent, LPCOLESTR name) {
+    HKEY key = nullptr;
+    LONG status =
+        RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    Close();
+    m_hKey = key;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::Open(HKEY parent, LPCOLESTR name, REGSAM access) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExW(parent, name, 0, access, &key);
+    if (status != ERROR_SUCCESS) return status;
+    Close();
+    m_hKey = key;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::Close() {
+    if (!m_hKey) return ERROR_SUCCESS;
+    LONG status = RegCloseKey(m_hKey);
+    m_hKey = nullptr;
+    return status;
+}
+
+LONG CRegKey::QueryDWORDValue(LPCOLESTR name, DWORD& value) {
+    DWORD type = 0, size = sizeof(DWORD), v = 0;
+    LONG status =
+        RegQueryValueExW(m_hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (type != REG_DWORD || size != sizeof(DWORD)) return ERROR_INVALID_PARAMETER;
+    value = v;
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::SetDWORDValue(LPCOLESTR name, DWORD value) {
+    return RegSetValueExW(m_hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+LONG CRegKey::QueryStringValue(LPCOLESTR name, std::u16string* value) {
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    brevanto::SettingsStore::Value v;
+    LONG status = Store().QueryValue(m_hKey->path, NameOf(name), &v);
+    if (status != ERROR_SUCCESS) return status;
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return ERROR_INVALID_PARAMETER;
+    std::u16string text(v.data.size() / 2, u'\0');
+    std::memcpy(text.data(), v.data.data(), text.size() * 2);
+    while (!text.empty() && text.back() == u'\0')
+        text.pop_back();
+    *value = std::move(text);
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::SetStringValue(LPCOLESTR name, LPCOLESTR value) {
+    std::vector<BYTE> data = brevanto::StringData(value ? value : u"");
+    return RegSetValueExW(m_hKey, name, 0, REG_SZ, data.data(), static_cast<DWORD>(data.size()));
+}
+
+LONG CRegKey::QueryBinaryValue(LPCOLESTR name, std::vector<BYTE>* value) {
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    brevanto::SettingsStore::Value v;
+    LONG status = Store().QueryValue(m_hKey->path, NameOf(name), &v);
+    if (status != ERROR_SUCCESS) return status;
+    if (v.type != REG_BINARY) return ERROR_INVALID_PARAMETER;
+    *value = std::move(v.data);
+    return ERROR_SUCCESS;
+}
+
+LONG CRegKey::SetBinaryValue(LPCOLESTR name, const void* data, ULONG size) {
+    return RegSetValueExW(m_hKey, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size);
+}
+
+LONG CRegKey::DeleteValue(LPCOLESTR name) {
+    return RegDeleteValueW(m_hKey, name);
+}
+
+LONG CRegKey::RecurseDeleteKey(LPCOLESTR name) {
+    if (!m_hKey) return ERROR_INVALID_HANDLE;
+    return RegDeleteTreeW(m_hKey, name);
+}
+
+LONG CRegKey::SetKeyValue(LPCOLESTR subkey, LPCOLESTR value, LPCOLESTR name) {
+    CRegKey key;
+    LONG status = key.Create(m_hKey, subkey);
+    if (status != ERROR_SUCCESS) return status;
+    return key.SetStringValue(name, value);
+}

@@ -1,0 +1,243 @@
+// The settings store: values of each type, keys, the file it keeps and the registry functions.
+#include "platform/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+using brevanto::SettingsStore;
+namespace fs = std::filesystem;
+
+// Tests run outside ctest keep the process's store away from the user's own settings.
+const bool kPrivateDefaultStore = [] {
+    if (!std::getenv("BREVANTO_SETTINGS")) {
+        std::string path = (fs::temp_directory_path() /
+                            ("brevanto-platform-test-" + std::to_string(::getpid()) + ".reg"))
+                               .string();
+        setenv("BREVANTO_SETTINGS", path.c_str(), 1);
+    }
+    return true;
+}();
+
+class SettingsStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("brevanto-settings-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        file_ = dir_ / "sub" / "registry";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    static SettingsStore::Value Dword(DWORD d) {
+        SettingsStore::Value v{REG_DWORD, std::vector<BYTE>(4)};
+        std::memcpy(v.data.data(), &d, 4);
+        return v;
+    }
+    static SettingsStore::Value Text(std::u16string_view s) {
+        SettingsStore::Value v{REG_SZ, std::vector<BYTE>((s.size() + 1) * 2, 0)};
+        std::memcpy(v.data.data(), s.data(), s.size() * 2);
+        return v;
+    }
+    std::string FileText() {
+        std::ifstream in(file_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path dir_, file_;
+};
+
+TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
+    const std::u16string tricky = u"quote \" back \\ line\nend \u00e9\u20ac";
+    {
+        SettingsStore store(file_);
+        bool created = false;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  store.CreateKey(u"HKEY_CURRENT_USER\\Software\\Brevanto", &created));
+        EXPECT_TRUE(created);
+        ASSERT_EQ(ERROR_SUCCESS,
+                  store.CreateKey(u"hkey_current_user\\SOFTWARE\\brevanto", &created));
+        EXPECT_FALSE(created);
+        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
+        const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Text(u"/dev/pts/3")));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"", Text(tricky)));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"AutoLogoff", Dword(0xFFFFFFFF)));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Blob", {REG_BINARY, {0, 1, 0xFF}}));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Odd", {REG_SZ, {0x41}}));  // not a string
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Multi", {REG_MULTI_SZ, {}}));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.SetValue(u"HKEY_CURRENT_USER\\Nope", u"x", Dword(1)));
+    }
+    SettingsStore again(file_);
+    const std::u16string key = u"hkey_current_user\\software\\BREVANTO";
+    SettingsStore::Value v;
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"port0", &v));
+    EXPECT_EQ(Text(u"/dev/pts/3").data, v.data);
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"", &v));
+    EXPECT_EQ(Text(tricky).data, v.data);
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"AUTOLOGOFF", &v));
+    EXPECT_EQ(Dword(0xFFFFFFFF).data, v.data);
+    EXPECT_EQ(REG_DWORD, v.type);
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Blob", &v));
+    EXPECT_EQ(REG_BINARY, v.type);
+    EXPECT_EQ((std::vector<BYTE>{0, 1, 0xFF}), v.data);
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Odd", &v));
+    EXPECT_EQ(REG_SZ, v.type);
+    EXPECT_EQ(std::vector<BYTE>{0x41}, v.data);
+    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Multi", &v));
+    EXPECT_EQ(REG_MULTI_SZ, v.type);
+    EXPECT_TRUE(v.data.empty());
+    EXPECT_EQ(ERROR_SUCCESS, again.OpenKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, again.QueryValue(key, u"Missing", &v));
+
+    std::vector<std::u16string> names;
+    ASSERT_EQ(ERROR_SUCCESS, again.EnumValues(key, &names));
+    EXPECT_EQ(
+        (std::vector<std::u16string>{u"", u"AutoLogoff", u"Blob", u"Multi", u"Odd", u"Port0"}),
+        names);
+    ASSERT_EQ(ERROR_SUCCESS, again.EnumKeys(u"HKEY_CURRENT_USER\\Software", &names));
+    EXPECT_EQ(std::vector<std::u16string>{u"Brevanto"}, names);  // the case it was made with
+}
+
+TEST_F(SettingsStoreTest, DeletingKeysAndValues) {
+    SettingsStore store(file_);
+    ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
+    ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
+    ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v", Dword(1)));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, store.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
+    EXPECT_EQ(ERROR_SUCCESS, store.DeleteTree(u"HKEY_CLASSES_ROOT\\clsid\\{a}"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              store.OpenKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.DeleteTree(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
+    EXPECT_EQ(ERROR_SUCCESS, store.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"V"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v"));
+    EXPECT_EQ(ERROR_SUCCESS, store.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
+    std::vector<std::u16string> names;
+    ASSERT_EQ(ERROR_SUCCESS, store.EnumKeys(u"HKEY_CLASSES_ROOT\\CLSID", &names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(ERROR_SUCCESS, SettingsStore(file_).OpenKey(u"HKEY_CLASSES_ROOT\\CLSID"));
+}
+
+TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
+    SettingsStore a(file_), b(file_);
+    ASSERT_EQ(ERROR_SUCCESS, a.CreateKey(u"HKEY_LOCAL_MACHINE\\K"));
+    ino_t first = fs::exists(file_) ? [&] {
+        struct stat st;
+        ::stat(file_.c_str(), &st);
+        return st.st_ino;
+    }()
+                                    : 0;
+    // `b` picks up what `a` wrote, and `a` what `b` writes next.
+    ASSERT_EQ(ERROR_SUCCESS, b.SetValue(u"HKEY_LOCAL_MACHINE\\K", u"x", Dword(7)));
+    SettingsStore::Value v;
+    ASSERT_EQ(ERROR_SUCCESS, a.QueryValue(u"HKEY_LOCAL_MACHINE\\K", u"x", &v));
+    EXPECT_EQ(Dword(7).data, v.data);
+    // Each write is a new file renamed over the old one; no temporary file stays behind.
+    struct stat st;
+    ASSERT_EQ(0, ::stat(file_.c_str(), &st));
+    EXPECT_NE(first, st.st_ino);
+    for (auto& entry : fs::directory_iterator(file_.parent_path()))
+        EXPECT_TRUE(entry.path() == file_ || entry.path().extension() == ".lock") << entry.path();
+    EXPECT_EQ(0u, FileText().find("BREVANTO SETTINGS 1\n"));
+    // A temporary file left by a writer that died does not disturb readers.
+    std::ofstream(file_.string() + ".new.99999") << "[HKEY_LOCAL_MACHINE\\Ghost]\n";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, SettingsStore(file_).OpenKey(u"HKEY_LOCAL_MACHINE\\Ghost"));
+}
+
+TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
+    fs::create_directories(file_.parent_path());
+    {
+        std::ofstream out(file_, std::ios::binary);
+        out << "BREVANTO SETTINGS 1\r\n"
+            << "\"Orphan\"=dword:1\n"
+            << "[HKEY_CURRENT_USER\\Good]\r\n"
+            << "\"a\"=dword:0000002a\n"
+            << "\"b\"=dword:123456789\n"
+            << "\"c\"=hex:zz\n"
+            << "\"d\"\"oops\"\n"
+            << "\"e\"=\"unterminated\n"
+            << std::string("\0\xff\xfe garbage", 12) << "\n"
+            << "[HKEY_CURRENT_USER\\Broken\n"
+            << "\"f\"=\"after broken header\"\n"
+            << "[HKEY_CURRENT_USER\\Good\\Child]\n"
+            << "@=\"fine\"\n"
+            << "\"g\"=hex(2):41,00,00,00";  // no final newline
+    }
+    ::testing::internal::CaptureStderr();
+    SettingsStore store(file_);
+    SettingsStore::Value v;
+    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good", u"a", &v));
+    EXPECT_EQ(Dword(42).data, v.data);
+    for (auto name : {u"b", u"c", u"d", u"e"})
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.QueryValue(u"HKEY_CURRENT_USER\\Good", name, &v));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.OpenKey(u"HKEY_CURRENT_USER\\Broken"));
+    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good\\Child", u"", &v));
+    EXPECT_EQ(Text(u"fine").data, v.data);
+    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good\\Child", u"g", &v));
+    EXPECT_EQ(REG_EXPAND_SZ, v.type);
+    std::string messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, messages.find(":2: value outside a key")) << messages;
+    EXPECT_NE(std::string::npos, messages.find(":5: malformed dword value")) << messages;
+    EXPECT_NE(std::string::npos, messages.find(":10: key header without ']'")) << messages;
+    EXPECT_NE(std::string::npos, messages.find(":11: value outside a key")) << messages;
+    // The next write keeps what could be read and drops the rest.
+    ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CURRENT_USER\\Good", u"h", Dword(1)));
+    ::testing::internal::CaptureStderr();
+    SettingsStore clean(file_);
+    EXPECT_EQ(ERROR_SUCCESS, clean.QueryValue(u"HKEY_CURRENT_USER\\Good", u"a", &v));
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+}
+
+TEST_F(SettingsStoreTest, RegistryFunctionsOverTheProcessStore) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, u"Software\\Brevanto\\Quorvane"));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(u"AutoLogoff", 300));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(u"Port0", u"COM1:"));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetKeyValue(u"Sub", u"default"));
+    DWORD d = 0;
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(u"autologoff", d));
+    EXPECT_EQ(300u, d);
+    std::u16string s;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, key.QueryStringValue(u"AutoLogoff", &s));
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(u"Port0", &s));
+    EXPECT_EQ(u"COM1:", s);
+
+    // The platform's sizing protocol: ask for the size, then too small, then enough.
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(key.m_hKey, u"Port0", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(REG_SZ, type);
+    EXPECT_EQ(12u, size);  // five characters and the terminator, two bytes each
+    BYTE small[4];
+    DWORD room = sizeof small;
+    EXPECT_EQ(ERROR_MORE_DATA,
+              RegQueryValueExW(key.m_hKey, u"Port0", nullptr, nullptr, small, &room));
+    EXPECT_EQ(12u, room);
+
+    OLECHAR name[32];
+    DWORD length = 32;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(key.m_hKey, 0, name, &length, 0, 0, 0, 0));
+    EXPECT_EQ(u"Sub", std::u16string(name, length));
+    length = 32;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(key.m_hKey, 1, name, &length, 0, 0, 0, 0));
+    length = 2;
+    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(key.m_hKey, 0, name, &length, 0, 0, 0, 0));
+    EXPECT_EQ(11u, length);  // "AutoLogoff" and its terminator
+
+    CRegKey parent;
+    ASSERT_EQ(ERROR_SUCCESS, parent.Open(HKEY_CURRENT_USER, u"Software\\Brevanto"));
+    EXPECT_EQ(ERROR_SUCCESS, parent.RecurseDeleteKey(u"Quorvane"));
+    CRegKey gone;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, gone.Open(HKEY_CURRENT_USER, u"Software\\Brevanto\\Quorvane"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, parent.RecurseDeleteKey(u"Quorvane"));
+}
+
+}  // namespace
