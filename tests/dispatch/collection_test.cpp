@@ -1,0 +1,267 @@
+// The generic collection: finding, adding, removing, enumerating, arrays, and a walk from a
+// worker thread while a single-threaded apartment fills it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "dispatch/collection.h"
+#include "dispatch/disp_ex_object.h"
+#include "interfaces/ids.h"
+#include "platform/apartment.h"
+
+namespace {
+
+// An element interface other than IDispatch, to see Add refuse objects that lack it.
+struct ITestItem : IDispatch {
+    static constexpr IID kIid = brevanto_ids::Make(0xF1);
+    static const InterfaceDesc& Describe();
+    virtual HRESULT get_Name(BSTR* pVal) = 0;
+
+  protected:
+    ~ITestItem() = default;
+};
+
+const InterfaceDesc& ITestItem::Describe() {
+    static const InterfaceDesc desc(u"ITestItem", kIid, nullptr,
+                                    {Get<&ITestItem::get_Name>(u"Name", 1)});
+    return desc;
+}
+
+class CTestItem : public ComObjectRoot<CTestItem, DispatchImpl<ITestItem>, IMarshal> {
+  public:
+    HRESULT get_Name(BSTR* value) override {
+        *value = SysAllocString(name.c_str());
+        return S_OK;
+    }
+    std::u16string name;
+};
+
+ComPtr<CTestItem> Item(const char16_t* name) {
+    ComPtr<CTestItem> item;
+    EXPECT_EQ(MakeComObject(&item), S_OK);
+    item->name = name;
+    return item;
+}
+
+CComVariant Value(IUnknown* object) {
+    ComPtr<IDispatch> d = ComPtr<IUnknown>(object).As<IDispatch>();
+    return CComVariant(d.get());
+}
+
+using ItemCollection = STLObjectCollection<ITestItem, IGenericCollection>;
+using DispatchCollection = STLObjectCollection<IDispatch, IGenericCollection>;
+
+class CountingNotifier : public CollectionNotifier {
+  public:
+    void OnAdd(const CollectionElement&) override { ++added; }
+    void OnRemove(size_t position, const CollectionElement&) override {
+        ++removed;
+        last_position = position;
+    }
+    void OnClear() override { ++cleared; }
+    int added = 0, removed = 0, cleared = 0;
+    size_t last_position = 99;
+};
+
+class CollectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char16_t* n : {u"one", u"two", u"Two"}) {
+            items.push_back(Item(n));
+            ASSERT_EQ(coll.Add(Value(items.back()->GetUnknown())), S_OK);
+        }
+    }
+    CComVariant ItemAt(const VARIANT& index, HRESULT expected = S_OK) {
+        CComVariant out;
+        EXPECT_EQ(coll.get_Item(index, &out), expected);
+        return out;
+    }
+    ItemCollection coll;
+    std::vector<ComPtr<CTestItem>> items;
+};
+
+TEST_F(CollectionTest, FindByPositionNameAndType) {
+    CComVariant first = ItemAt(CComVariant(LONG{0}));
+    ASSERT_EQ(first.vt, VT_DISPATCH);
+    EXPECT_EQ(first.pdispVal, static_cast<IDispatch*>(items[0].get()));
+    ItemAt(CComVariant(LONG{3}), E_INVALIDARG);
+    ItemAt(CComVariant(LONG{-1}), E_INVALIDARG);
+    // I2 and UI1 count as positions; a double finds nothing.
+    CComVariant two_i2;
+    two_i2.vt = VT_I2;
+    two_i2.iVal = 2;
+    EXPECT_EQ(ItemAt(two_i2).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(ItemAt(CComVariant(BYTE{1})).pdispVal, static_cast<IDispatch*>(items[1].get()));
+    ItemAt(CComVariant(1.0), E_INVALIDARG);
+    // Names are compared case-sensitively.
+    EXPECT_EQ(ItemAt(CComVariant(u"Two")).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(ItemAt(CComVariant(u"two")).pdispVal, static_cast<IDispatch*>(items[1].get()));
+    ItemAt(CComVariant(u"TWO"), E_INVALIDARG);
+    EXPECT_EQ(coll.get_Item(CComVariant(LONG{0}), nullptr), E_POINTER);
+}
+
+TEST_F(CollectionTest, FirstOfTwoEqualNamesIsFound) {
+    auto dup = Item(u"one");
+    ASSERT_EQ(coll.Add(Value(dup->GetUnknown())), S_OK);
+    EXPECT_EQ(ItemAt(CComVariant(u"one")).pdispVal, static_cast<IDispatch*>(items[0].get()));
+}
+
+TEST_F(CollectionTest, AddOfWrongTypeFailsAndLeavesCount) {
+    ComPtr<CDispExObject> other;
+    ASSERT_EQ(CDispExObject::Create(&other), S_OK);
+    EXPECT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(other.get()))), E_FAIL);
+    EXPECT_EQ(coll.Add(CComVariant(u"text")), E_FAIL);
+    LONG count = 0;
+    ASSERT_EQ(coll.get_Count(&count), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(coll.get_length(&count), S_OK);
+    EXPECT_EQ(count, 3);
+}
+
+TEST_F(CollectionTest, RemoveByObjectAndByPosition) {
+    ref<CountingNotifier> notifier(new CountingNotifier);
+    coll.SetNotifier(notifier);
+    ASSERT_EQ(coll.Remove(Value(items[1]->GetUnknown())), S_OK);
+    EXPECT_EQ(notifier->removed, 1);
+    EXPECT_EQ(notifier->last_position, 1u);
+    EXPECT_EQ(coll.Size(), 2u);
+    EXPECT_EQ(coll.Remove(Value(items[1]->GetUnknown())), E_INVALIDARG);
+    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    ASSERT_EQ(coll.Remove(CComVariant(LONG{0})), S_OK);
+    EXPECT_EQ(ItemAt(CComVariant(LONG{0})).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    coll.ClearAll();
+    EXPECT_EQ(notifier->cleared, 1);
+    EXPECT_EQ(coll.Size(), 0u);
+}
+
+TEST_F(CollectionTest, PutItemReplacesInPlace) {
+    auto fresh = Item(u"fresh");
+    CComVariant value = Value(fresh->GetUnknown());
+    ASSERT_EQ(coll.put_Item(CComVariant(u"two"), &value), S_OK);
+    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, static_cast<IDispatch*>(fresh.get()));
+    EXPECT_EQ(coll.put_Item(CComVariant(LONG{7}), &value), E_INVALIDARG);
+    CComVariant wrong(LONG{5});
+    EXPECT_EQ(coll.put_Item(CComVariant(LONG{0}), &wrong), E_INVALIDARG);
+    EXPECT_EQ(coll.Size(), 3u);
+}
+
+TEST_F(CollectionTest, SafeArrayOfUnknowns) {
+    CComVariant array;
+    ASSERT_EQ(coll.GetSafeArray(VT_UNKNOWN, &array), S_OK);
+    ASSERT_EQ(array.vt, VT_ARRAY | VT_UNKNOWN);
+    LONG lower = -1, upper = -1;
+    SafeArrayGetLBound(array.parray, 1, &lower);
+    SafeArrayGetUBound(array.parray, 1, &upper);
+    EXPECT_EQ(upper - lower + 1, 3);
+    LONG at = 2;
+    IUnknown* third = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(array.parray, &at, &third), S_OK);
+    EXPECT_EQ(third, items[2]->GetUnknown());
+    third->Release();
+    EXPECT_EQ(coll.GetSafeArray(VT_BSTR, &array), E_INVALIDARG);
+    EXPECT_EQ(coll.GetSafeArray(VT_DISPATCH, nullptr), E_POINTER);
+}
+
+TEST_F(CollectionTest, EnumeratorWorksOnASnapshot) {
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(coll._NewEnum(unknown.put()), S_OK);
+    ComPtr<IEnumVARIANT> e = unknown.As<IEnumVARIANT>();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Skip(1), S_OK);
+    coll.ClearAll();  // the enumerator still walks what was there
+    VARIANT slots[5];
+    ULONG fetched = 0;
+    EXPECT_EQ(e->Next(5, slots, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(slots[0].pdispVal, static_cast<IDispatch*>(items[1].get()));
+    EXPECT_EQ(slots[1].pdispVal, static_cast<IDispatch*>(items[2].get()));
+    for (auto& v : slots)
+        VariantClear(&v);
+    EXPECT_EQ(e->Next(1, slots, nullptr), S_FALSE);
+    EXPECT_EQ(e->Next(1, nullptr, nullptr), E_POINTER);
+    ASSERT_EQ(e->Reset(), S_OK);
+    ComPtr<IEnumVARIANT> copy;
+    ASSERT_EQ(e->Skip(2), S_OK);
+    ASSERT_EQ(e->Clone(copy.put()), S_OK);
+    EXPECT_EQ(copy->Next(1, slots, &fetched), S_OK);
+    EXPECT_EQ(slots[0].pdispVal, static_cast<IDispatch*>(items[2].get()));
+    VariantClear(&slots[0]);
+    EXPECT_EQ(e->Skip(10), S_FALSE);
+}
+
+TEST(CollectionDispatch, ForEachThroughIDispatch) {
+    DispatchCollection coll;
+    ComPtr<CDispExObject> a;
+    ASSERT_EQ(CDispExObject::Create(&a), S_OK);
+    ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(a.get()))), S_OK);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    CComVariant e;
+    ASSERT_EQ(coll.Invoke(DISPID_NEWENUM, IID_NULL, 0x400, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                          &none, &e, nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(e.vt, VT_UNKNOWN);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"count")};
+    DISPID id = 0;
+    ASSERT_EQ(coll.GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    CComVariant count;
+    ASSERT_EQ(
+        coll.Invoke(id, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, &count, nullptr, nullptr),
+        S_OK);
+    EXPECT_EQ(count.lVal, 1);
+}
+
+// Elements made and added on a single-threaded apartment, walked from a worker thread through
+// proxies while the apartment keeps adding.
+TEST(CollectionThreads, WorkerWalksWhileApartmentAdds) {
+    constexpr int kElements = 20;
+    DispatchCollection coll;
+    std::atomic<bool> added_all{false}, walked{false};
+    std::atomic<int> names_read{0}, bad_names{0};
+
+    std::thread apartment([&] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        for (int i = 0; i < kElements; ++i) {
+            ComPtr<CDispExObject> bag;
+            ASSERT_EQ(CDispExObject::Create(&bag), S_OK);
+            std::u16string name = u"n" + Utf8ToUtf16(std::to_string(i));
+            bag->members().SetValue(u"Name", CComVariant(name.c_str()));
+            ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(bag.get()))), S_OK);
+            CoPumpPendingMessages();
+        }
+        added_all = true;
+        while (!walked)
+            CoPumpMessages(5);
+        coll.ClearAll();
+        CoUninitialize();
+    });
+
+    std::thread worker([&] {
+        bool last = false;
+        while (!last) {
+            last = added_all.load();
+            ComPtr<IUnknown> unknown;
+            ASSERT_EQ(coll._NewEnum(unknown.put()), S_OK);
+            ComPtr<IEnumVARIANT> e = unknown.As<IEnumVARIANT>();
+            int seen = 0;
+            VARIANT slot;
+            while (e->Next(1, &slot, nullptr) == S_OK) {
+                CComVariant name;
+                if (SUCCEEDED(ReadScriptProperty(slot.pdispVal, u"Name", &name)) &&
+                    name.vt == VT_BSTR && CComBSTR(name.bstrVal).view().starts_with(u"n"))
+                    ++seen;
+                else
+                    ++bad_names;
+                VariantClear(&slot);
+            }
+            if (last) names_read = seen;
+        }
+        walked = true;
+    });
+    worker.join();
+    apartment.join();
+    EXPECT_EQ(names_read, kElements);
+    EXPECT_EQ(bad_names, 0);
+}
+
+}  // namespace
