@@ -1,8 +1,15 @@
 #include "network/com_packet.h"
 
+#include "dispatch/script_call.h"
+
 void COMPacket::OnSent() {
     PacketBase::OnSent();
-    // GAP: the call of PacketSent through CallPacketFunction (with ScriptObject as the one
-    // argument) is made here once the filter machinery exists; until then a stored function is
-    // kept but not called.
+    // A packet whose PacketSent was set by script has its script object; without one there is
+    // nothing to pass.
+    if (!PacketSent || !ScriptObject) return;
+    ComPtr<IDispatch> function = PacketSent.Get();
+    if (!function) return;  // the script's apartment has ended
+    CComVariant argument(ScriptObject);
+    CComVariant result;
+    CallScriptFunction(function.get(), argument, &result);
 }

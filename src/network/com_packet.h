@@ -1,16 +1,16 @@
 // The packet behind a Packet script object, and every received or looped-back packet.
 #pragma once
 
+#include "dispatch/git_ptr.h"
 #include "network/packet_base.h"
-#include "platform/comptr.h"
 
 class COMPacket : public PacketBase {
   public:
     // After the listener, calls the PacketSent script function (if set) with the packet's
-    // script object; its result is ignored.
+    // script object as the one argument; its result is ignored.
     void OnSent() override;
 
-    // GAP: held as a plain reference until the cross-thread holder lands; it must become a
-    // CComGITPtr2<IDispatch>, because OnSent runs on the port's thread.
-    ComPtr<IDispatch> PacketSent;
+    // Kept in the global interface table: OnSent runs on the port's thread, and the call goes
+    // to the script's own thread.
+    CComGITPtr2<IDispatch> PacketSent;
 };

@@ -6,6 +6,8 @@
 #include "network/com_packet.h"
 #include "network/packet_base.h"
 #include "network/raw_packet.h"
+#include "platform/apartment.h"
+#include "platform/com_object.h"
 
 namespace {
 
@@ -262,6 +264,65 @@ TEST(MarkSentTest, RecordsTheTransmissionThenTellsTheListener) {
     EXPECT_EQ(listener.port, 2u);
     EXPECT_EQ(listener.time, 5678u);
     EXPECT_EQ(packet->PortNumber, 2u);
+}
+
+// A script function that records the calls it gets.
+class RecordingFunction : public ComObjectRoot<RecordingFunction, IDispatch, IMarshal> {
+  public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
+                   EXCEPINFO*, UINT*) override {
+        ++calls;
+        last_dispid = dispid;
+        last_flags = flags;
+        if (params && params->cArgs == 1 && params->rgvarg[0].vt == VT_DISPATCH)
+            last_argument = params->rgvarg[0].pdispVal;
+        if (listener_calls) order_ok = *listener_calls == 1;
+        return S_OK;
+    }
+    int calls = 0;
+    DISPID last_dispid = -1;
+    WORD last_flags = 0;
+    IDispatch* last_argument = nullptr;
+    const int* listener_calls = nullptr;
+    bool order_ok = false;
+};
+
+TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        ComPtr<ComObject<RecordingFunction>> function;
+        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(function.put()), S_OK);
+        ComPtr<ComObject<RecordingFunction>> script_object;
+        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(script_object.put()), S_OK);
+
+        ref<COMPacket> packet(new COMPacket);
+        RecordingListener listener;
+        packet->Listener = &listener;
+        function->listener_calls = &listener.calls;
+        packet->PacketSent = static_cast<IDispatch*>(function.get());
+
+        packet->MarkSent(1, 10);  // no script object yet: nothing to pass
+        EXPECT_EQ(function->calls, 0);
+
+        packet->ScriptObject = script_object.get();
+        listener.calls = 0;
+        packet->MarkSent(1, 20);
+        EXPECT_EQ(function->calls, 1);
+        EXPECT_TRUE(function->order_ok);
+        EXPECT_EQ(function->last_dispid, DISPID_VALUE);
+        EXPECT_EQ(function->last_flags, DISPATCH_METHOD);
+        EXPECT_EQ(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        packet->ScriptObject = nullptr;
+    }
+    CoUninitialize();
 }
 
 }  // namespace
