@@ -1,0 +1,170 @@
+// Data contexts: calls through the wrapper, wrapped results, refused puts, and placeholders that
+// undo what a page added.
+#include <gtest/gtest.h>
+
+#include "dispatch/collection.h"
+#include "dispatch/data_context.h"
+#include "dispatch/disp_ex_object.h"
+
+namespace {
+
+using Collection = STLObjectCollection<IDispatch, IGenericCollection>;
+
+DISPID IdOf(IDispatch* d, const char16_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
+    return id;
+}
+
+HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<CComVariant> args,
+             CComVariant* result = nullptr) {
+    // Script order in, rgvarg order (last to first) out.
+    std::vector<VARIANT> rgvarg(args.rbegin(), args.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS p{rgvarg.data(), (flags & DISPATCH_PROPERTYPUT) ? &put : nullptr,
+                 static_cast<UINT>(rgvarg.size()), (flags & DISPATCH_PROPERTYPUT) ? 1u : 0u};
+    return d->Invoke(id, IID_NULL, 0x400, flags, &p, result, nullptr, nullptr);
+}
+
+ComPtr<CDispExObject> Bag() {
+    ComPtr<CDispExObject> bag;
+    EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
+    return bag;
+}
+
+ComPtr<IDataContext> ContextAround(IDispatch* target) {
+    ComPtr<IDataContext> context;
+    EXPECT_EQ(CDataContext::Create(target, context.put()), S_OK);
+    return context;
+}
+
+// The placeholder the collection holds at a position.
+ComPtr<IPlaceHolder> PlaceHolderAt(Collection& coll, size_t i) {
+    ComPtr<IUnknown> element;
+    (*coll.Items())[i]->CopyTo(element.put());
+    return element.As<IPlaceHolder>();
+}
+
+TEST(DataContext, PutsRefusedOnObjectsWithoutReadOnlyTest) {
+    auto bag = Bag();
+    auto context = ContextAround(bag.get());
+    DISPID id = IdOf(context.get(), u"level");
+    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{3})}),
+              DISP_E_MEMBERNOTFOUND);
+    CComVariant v;
+    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYGET, {}, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    // A put-by-reference alone is not a put.
+    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYPUTREF, {CComVariant(LONG{4})}), S_OK);
+    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYGET, {}, &v), S_OK);
+    EXPECT_EQ(v.lVal, 4);
+
+    UINT count = 9;
+    EXPECT_EQ(context->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    ComPtr<IDispatch> out;
+    ASSERT_EQ(context->_Breakout(out.put()), S_OK);
+    EXPECT_EQ(out.get(), static_cast<IDispatch*>(bag.get()));
+}
+
+TEST(DataContext, ResultsAreWrappedInTheSameContext) {
+    Collection coll;
+    auto element = Bag();
+    ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(element.get()))), S_OK);
+    auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
+    CComVariant got;
+    ASSERT_EQ(Call(context.get(), 0, DISPATCH_PROPERTYGET, {CComVariant(LONG{0})}, &got), S_OK);
+    ASSERT_EQ(got.vt, VT_DISPATCH);
+    EXPECT_NE(got.pdispVal, static_cast<IDispatch*>(element.get()));
+    // The wrapped element refuses puts, reads pass.
+    DISPID id = IdOf(got.pdispVal, u"x");
+    EXPECT_EQ(Call(got.pdispVal, id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{1})}),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(element->members().Count(), 1u);  // the lookup made it, the put did not fill it
+    // An enumerator through the context is handed back unwrapped.
+    CComVariant e;
+    ASSERT_EQ(Call(context.get(), DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &e),
+              S_OK);
+    EXPECT_TRUE(ComPtr<IUnknown>(e.punkVal).As<IEnumVARIANT>());
+    // After Destroy the context reaches nothing.
+    ASSERT_EQ(context.As<IDestroy>()->Destroy(), S_OK);
+    EXPECT_EQ(Call(context.get(), 0, DISPATCH_PROPERTYGET, {CComVariant(LONG{0})}, &got), E_FAIL);
+}
+
+TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
+    Collection coll;
+    auto direct = Bag();
+    ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(direct.get()))), S_OK);
+    auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
+    DISPID add = IdOf(context.get(), u"Add");
+    auto a = Bag(), b = Bag();
+    ASSERT_EQ(
+        Call(context.get(), add, DISPATCH_METHOD, {CComVariant(static_cast<IDispatch*>(a.get()))}),
+        S_OK);
+    ASSERT_EQ(
+        Call(context.get(), add, DISPATCH_METHOD, {CComVariant(static_cast<IDispatch*>(b.get()))}),
+        S_OK);
+    ASSERT_EQ(coll.Size(), 3u);
+    auto pa = PlaceHolderAt(coll, 1);
+    ASSERT_TRUE(pa);
+    ComPtr<IDataContext> held;
+    ASSERT_EQ(pa->get_Context(held.put()), S_OK);
+    EXPECT_EQ(held.get(), context.get());
+    // Item gives the object the placeholder stands for, also by identity.
+    CComVariant got;
+    ASSERT_EQ(coll.get_Item(CComVariant(LONG{1}), &got), S_OK);
+    EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(a.get()));
+
+    // Remove one dependant now; destroying them all later removes the other one only.
+    ASSERT_EQ(context->RemoveDependantObject(pa), S_OK);
+    EXPECT_EQ(coll.Size(), 2u);
+    CComVariant gone;
+    EXPECT_EQ(pa->get_Dependant(&gone), S_OK);
+    EXPECT_EQ(gone.vt, VT_EMPTY);
+    ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
+    ASSERT_EQ(coll.Size(), 1u);
+    ASSERT_EQ(coll.get_Item(CComVariant(LONG{0}), &got), S_OK);
+    EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(direct.get()));
+    // The placeholders let go of their context.
+    ASSERT_EQ(pa->get_Context(held.put()), S_OK);
+    EXPECT_FALSE(held);
+}
+
+TEST(DataContext, WrongTypeAddThroughContextIsRefusedLikeADirectOne) {
+    STLObjectCollection<IDataContext, IGenericCollection> coll;
+    auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
+    auto bag = Bag();
+    EXPECT_EQ(Call(context.get(), IdOf(context.get(), u"Add"), DISPATCH_METHOD,
+                   {CComVariant(static_cast<IDispatch*>(bag.get()))}),
+              E_FAIL);
+    EXPECT_EQ(coll.Size(), 0u);
+}
+
+TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext) {
+    ASSERT_EQ(PlaceHolderGlobal(), nullptr);
+    auto bag = Bag();
+    auto context = ContextAround(bag.get());
+    ComPtr<EventPlaceHolder> event;
+    ComPtr<ScriptPlaceHolder> script;
+    ASSERT_EQ(MakeComObject(&event), S_OK);
+    ASSERT_EQ(MakeComObject(&script), S_OK);
+    ASSERT_EQ(event->put_Context(context), S_OK);
+    ASSERT_EQ(script->put_Context(context), S_OK);
+    ASSERT_EQ(event->put_Dependant(CComVariant(LONG{12})), S_OK);
+    ASSERT_EQ(script->put_Dependant(CComVariant(u"menu")), S_OK);
+    ASSERT_EQ(event->Register(nullptr), S_OK);
+    ASSERT_EQ(script->Register(nullptr), S_OK);
+    auto* data_context = static_cast<CDataContext*>(context.get());
+    EXPECT_EQ(data_context->DependantCount(), 2u);
+    ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
+    EXPECT_EQ(data_context->DependantCount(), 0u);
+    ComPtr<IDataContext> held;
+    ASSERT_EQ(event->get_Context(held.put()), S_OK);
+    EXPECT_FALSE(held);
+    CComVariant id;
+    ASSERT_EQ(script->get_Dependant(&id), S_OK);
+    EXPECT_EQ(CComBSTR(id.bstrVal).view(), u"menu");
+}
+
+}  // namespace
