@@ -365,20 +365,47 @@ LONG SettingsStore::SaveLocked() {
     return ERROR_SUCCESS;
 }
 
-template <class F>
-LONG SettingsStore::Change(F&& change) {
-    std::lock_guard lock(mutex_);
-    // The advisory lock keeps other processes' changes from crossing ours.
+int SettingsStore::LockFile() {
     std::error_code ec;
     if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
     std::filesystem::path lock_path = file_;
     lock_path += ".lock";
     int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) ::flock(fd, LOCK_EX);
+    return fd;
+}
+
+template <class F>
+LONG SettingsStore::Change(F&& change) {
+    std::lock_guard lock(mutex_);
+    if (batch_depth_ > 0) {
+        LONG result = change();
+        if (result == ERROR_SUCCESS) dirty_ = true;
+        return result;
+    }
+    // The advisory lock keeps other processes' changes from crossing ours.
+    int fd = LockFile();
     RefreshLocked();
     LONG result = change();
     if (result == ERROR_SUCCESS) result = SaveLocked();
     if (fd >= 0) ::close(fd);  // also releases the lock
+    return result;
+}
+
+void SettingsStore::BeginBatch() {
+    std::lock_guard lock(mutex_);
+    if (batch_depth_++ > 0) return;
+    batch_lock_fd_ = LockFile();
+    RefreshLocked();
+}
+
+LONG SettingsStore::EndBatch() {
+    std::lock_guard lock(mutex_);
+    if (batch_depth_ == 0 || --batch_depth_ > 0) return ERROR_SUCCESS;
+    LONG result = dirty_ ? SaveLocked() : ERROR_SUCCESS;
+    dirty_ = false;
+    if (batch_lock_fd_ >= 0) ::close(batch_lock_fd_);
+    batch_lock_fd_ = -1;
     return result;
 }
 

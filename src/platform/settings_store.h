@@ -88,6 +88,11 @@ class SettingsStore {
     LONG DeleteTree(std::u16string_view path);
     // Removes a key that has no sub-keys.
     LONG DeleteKey(std::u16string_view path);
+    // Changes between BeginBatch and EndBatch are written once, at the end, with the file
+    // locked against other processes meanwhile. Batches nest.
+    void BeginBatch();
+    LONG EndBatch();
+
     // Names in a stable order (case-insensitive alphabetical).
     LONG EnumKeys(std::u16string_view path, std::vector<std::u16string>* names);
     LONG EnumValues(std::u16string_view path, std::vector<std::u16string>* names);
@@ -105,6 +110,7 @@ class SettingsStore {
     void RefreshLocked();  // reloads when the file changed under us
     void LoadLocked();
     LONG SaveLocked();
+    int LockFile();  // the advisory lock against other processes; -1 when unavailable
     // Runs a change with the file locked against other processes, then writes the file.
     template <class F>
     LONG Change(F&& change);
@@ -115,6 +121,23 @@ class SettingsStore {
     std::unique_ptr<Node> root_;
     FileIdentity loaded_;
     bool loaded_once_ = false;
+    int batch_depth_ = 0;
+    int batch_lock_fd_ = -1;
+    bool dirty_ = false;
+};
+
+// Keeps the process's store in one batch for a scope.
+class SettingsBatch {
+  public:
+    explicit SettingsBatch(SettingsStore& store = SettingsStore::Default()) : store_(store) {
+        store_.BeginBatch();
+    }
+    ~SettingsBatch() { store_.EndBatch(); }
+    SettingsBatch(const SettingsBatch&) = delete;
+    SettingsBatch& operator=(const SettingsBatch&) = delete;
+
+  private:
+    SettingsStore& store_;
 };
 
 }  // namespace brevanto

@@ -1,0 +1,318 @@
+// The module over a test object map, and the real libbrevanto.so through the loader.
+#include "module/module.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "platform/apartment.h"
+#include "platform/bstr.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const bool kPrivateDefaultStore = [] {
+    if (!std::getenv("BREVANTO_SETTINGS"))
+        setenv("BREVANTO_SETTINGS",
+               (fs::temp_directory_path() /
+                ("brevanto-module-test-" + std::to_string(::getpid()) + ".reg"))
+                   .c_str(),
+               1);
+    return true;
+}();
+
+int g_constructed = 0, g_destroyed = 0;
+bool g_throw_in_constructor = false;
+HRESULT g_final_construct = S_OK;
+
+class CWidget : public ComObjectRoot<CWidget, IDispatch> {
+  public:
+    CWidget() {
+        if (g_throw_in_constructor) throw std::runtime_error("construction fails");
+        ++g_constructed;
+    }
+    ~CWidget() { ++g_destroyed; }
+    HRESULT FinalConstruct() { return g_final_construct; }
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return S_OK;
+    }
+};
+
+constexpr CLSID kWidgetClsid{0x7e570001, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr CLSID kGadgetClsid{0x7e570002, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+int g_factories_made = 0;
+HRESULT CountingFactory(const ObjectMapEntry& entry, IClassFactory** factory) {
+    ++g_factories_made;
+    return CreateClassFactory(entry, factory);
+}
+
+ObjectMapEntry WidgetEntry() {
+    ObjectMapEntry e = ObjectEntry<CWidget>(kWidgetClsid, u"Test.Widget.1", u"Test.Widget",
+                                            u"Widget Class", kSafeForScriptingAndInitializing);
+    e.create_factory = &CountingFactory;
+    return e;
+}
+const ObjectMapEntry kTestMap[] = {
+    WidgetEntry(),
+    ObjectEntry<CWidget>(kGadgetClsid, u"Test.Gadget.1", u"Test.Gadget", u"Gadget Class"),
+    kObjectMapEnd,
+};
+
+class ModuleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_constructed = g_destroyed = g_factories_made = 0;
+        g_throw_in_constructor = false;
+        g_final_construct = S_OK;
+    }
+    ComPtr<IClassFactory> Factory() {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(S_OK,
+                  module_.GetClassObject(kWidgetClsid, IID_IClassFactory, factory.put_void()));
+        return factory;
+    }
+    static std::u16string Default(const std::u16string& path) {
+        CRegKey key;
+        std::u16string value;
+        if (key.Open(HKEY_CLASSES_ROOT, path.c_str()) != ERROR_SUCCESS) return u"<no key>";
+        if (key.QueryStringValue(nullptr, &value) != ERROR_SUCCESS) return u"<no value>";
+        return value;
+    }
+    static bool Exists(const std::u16string& path) {
+        CRegKey key;
+        return key.Open(HKEY_CLASSES_ROOT, path.c_str()) == ERROR_SUCCESS;
+    }
+
+    CMyComModule module_{kTestMap, u"/opt/brevanto/libtest.so"};
+};
+
+TEST_F(ModuleTest, UnknownClassCreatesNothing) {
+    constexpr CLSID unknown{0x7e57ffff, 0, 0, {0}};
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              module_.GetClassObject(unknown, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0, g_factories_made);
+    EXPECT_EQ(0, g_constructed);
+    EXPECT_EQ(E_POINTER, module_.GetClassObject(kWidgetClsid, IID_IClassFactory, nullptr));
+}
+
+TEST_F(ModuleTest, FactoriesAreMadeOnceAndDoNotHoldTheModule) {
+    LONG before = module_.GetLockCount();
+    ComPtr<IClassFactory> a = Factory(), b = Factory();
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_EQ(1, g_factories_made);
+    EXPECT_EQ(before, module_.GetLockCount());
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(E_NOINTERFACE, module_.GetClassObject(kWidgetClsid, IID_IDispatch, none.put_void()));
+}
+
+TEST_F(ModuleTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
+    ASSERT_EQ(0, module_.GetLockCount());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+    ComPtr<IDispatch> widget;
+    ASSERT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_IDispatch, widget.put_void()));
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    widget = nullptr;
+    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+    ASSERT_EQ(S_OK, Factory()->LockServer(TRUE));
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    ASSERT_EQ(S_OK, Factory()->LockServer(FALSE));
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
+
+TEST_F(ModuleTest, CreationFailuresAndAggregation) {
+    ComPtr<IClassFactory> factory = Factory();
+    EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IDispatch, nullptr));
+    ComPtr<IUnknown> p;
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IEnumVARIANT, p.put_void()));
+    EXPECT_EQ(nullptr, p.get());
+    EXPECT_EQ(1, g_destroyed);  // built, asked, destroyed
+
+    g_final_construct = E_ACCESSDENIED;
+    EXPECT_EQ(E_ACCESSDENIED, factory->CreateInstance(nullptr, IID_IDispatch, p.put_void()));
+    EXPECT_EQ(2, g_destroyed);
+    g_final_construct = S_OK;
+
+    g_throw_in_constructor = true;
+    EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(nullptr, IID_IDispatch, p.put_void()));
+    g_throw_in_constructor = false;
+
+    // Aggregated: the inner identity answers for the object and counts on its own.
+    ComPtr<CWidget> outer;
+    ASSERT_EQ(S_OK, MakeComObject(&outer));
+    IUnknown* outer_unknown = static_cast<IDispatch*>(outer.get());
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(outer_unknown, IID_IDispatch, p.put_void()));
+    ComPtr<IUnknown> inner;
+    ASSERT_EQ(S_OK, factory->CreateInstance(outer_unknown, IID_IUnknown, inner.put_void()));
+    ComPtr<IDispatch> through;
+    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IDispatch, through.put_void()));
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(S_OK, through->QueryInterface(IID_IUnknown, identity.put_void()));
+    EXPECT_EQ(outer_unknown, identity.get());  // the aggregate's identity is the outer one
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    through = nullptr;
+    identity = nullptr;
+    inner = nullptr;
+    outer = nullptr;
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
+
+TEST_F(ModuleTest, RegistrationRoundTrip) {
+    const std::u16string clsid = Utf8ToUtf16(GuidToString(kWidgetClsid));
+    const std::u16string key = u"CLSID\\" + clsid;
+    {
+        CRegKey stale;  // left by an older registration; the class key is rewritten
+        ASSERT_EQ(ERROR_SUCCESS, stale.Create(HKEY_CLASSES_ROOT, (key + u"\\Stale").c_str()));
+    }
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    EXPECT_EQ(u"Widget Class", Default(u"Test.Widget.1"));
+    EXPECT_EQ(clsid, Default(u"Test.Widget.1\\CLSID"));
+    EXPECT_EQ(u"Widget Class", Default(u"Test.Widget"));
+    EXPECT_EQ(clsid, Default(u"Test.Widget\\CLSID"));
+    EXPECT_EQ(u"Test.Widget.1", Default(u"Test.Widget\\CurVer"));
+    EXPECT_EQ(u"Widget Class", Default(key));
+    EXPECT_EQ(u"Test.Widget.1", Default(key + u"\\ProgID"));
+    EXPECT_EQ(u"Test.Widget", Default(key + u"\\VersionIndependentProgID"));
+    EXPECT_TRUE(Exists(key + u"\\Programmable"));
+    EXPECT_FALSE(Exists(key + u"\\Stale"));
+    EXPECT_EQ(u"/opt/brevanto/libtest.so", Default(key + u"\\InprocServer32"));
+    CRegKey server;
+    ASSERT_EQ(ERROR_SUCCESS, server.Open(HKEY_CLASSES_ROOT, (key + u"\\InprocServer32").c_str()));
+    std::u16string model;
+    EXPECT_EQ(ERROR_SUCCESS, server.QueryStringValue(u"ThreadingModel", &model));
+    EXPECT_EQ(u"Both", model);
+    const std::u16string libid = Utf8ToUtf16(GuidToString(LIBID_Brevanto));
+    EXPECT_EQ(libid, Default(key + u"\\TypeLib"));
+    EXPECT_TRUE(Exists(key + u"\\Implemented Categories\\" +
+                       Utf8ToUtf16(GuidToString(CATID_SafeForScripting))));
+    EXPECT_FALSE(
+        Exists(u"CLSID\\" + Utf8ToUtf16(GuidToString(kGadgetClsid)) + u"\\Implemented Categories"));
+    EXPECT_EQ(u"Brevanto 1.5 Type Library", Default(u"TypeLib\\" + libid + u"\\1.5"));
+
+    // Hosts find the class by name.
+    CLSID found{};
+    EXPECT_EQ(S_OK, CLSIDFromProgID(u"Test.Widget", &found));
+    EXPECT_EQ(kWidgetClsid, found);
+    EXPECT_EQ(S_OK, CLSIDFromProgID(u"test.widget.1", &found));
+    EXPECT_EQ(kWidgetClsid, found);
+    EXPECT_EQ(S_OK, CLSIDFromProgID(clsid.c_str(), &found));
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Test.Nothing", &found));
+
+    EXPECT_EQ(S_OK, module_.UnregisterServer());
+    EXPECT_FALSE(Exists(u"Test.Widget.1"));
+    EXPECT_FALSE(Exists(u"Test.Widget"));
+    EXPECT_FALSE(Exists(key));
+    EXPECT_TRUE(Exists(u"CLSID"));  // never removed as a whole
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Test.Widget", &found));
+    // Nothing left to remove is still success.
+    EXPECT_EQ(S_OK, module_.UnregisterServer());
+}
+
+TEST_F(ModuleTest, HostsCreateOfferedClassesByName) {
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(kWidgetClsid, Factory().get(), CLSCTX_INPROC_SERVER,
+                                          REGCLS_MULTIPLEUSE, &cookie));
+    CLSID clsid{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(u"Test.Widget", &clsid));
+    ComPtr<IDispatch> widget;
+    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     widget.put_void()));
+    EXPECT_TRUE(widget);
+    EXPECT_EQ(1, g_constructed);
+    EXPECT_EQ(S_OK, CoRevokeClassObject(cookie));
+    constexpr CLSID unregistered{0x7e57fffe, 0, 0, {0}};
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(unregistered, nullptr, CLSCTX_INPROC_SERVER,
+                                                    IID_IDispatch, widget.put_void()));
+    EXPECT_EQ(nullptr, widget.get());
+    module_.UnregisterServer();
+}
+
+TEST(LibraryModule, RegisteredMessagesKeepTheirNumbers) {
+    EXPECT_GE(RestartAppMessage(), 0xC000u);
+    EXPECT_NE(RestartAppMessage(), ShutdownNicelyMessage());
+    EXPECT_EQ(RestartAppMessage(), RegisterWindowMessageW(u"Brevanto_Restart_App"));
+    EXPECT_EQ(ShutdownNicelyMessage(), RegisterWindowMessageW(u"brevanto_shutdown_nicely"));
+}
+
+// The loadable module as a host sees it.
+class LoadedLibrary : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        handle_ = dlopen(BREVANTO_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(nullptr, handle_) << dlerror();
+    }
+    void TearDown() override {
+        if (handle_) dlclose(handle_);
+    }
+    template <class F>
+    F* Entry(const char* name) {
+        return reinterpret_cast<F*>(dlsym(handle_, name));
+    }
+    void* handle_ = nullptr;
+};
+
+TEST_F(LoadedLibrary, ExportsTheFourEntryPoints) {
+    auto* get_class_object = Entry<HRESULT(REFCLSID, REFIID, void**)>("DllGetClassObject");
+    auto* can_unload = Entry<HRESULT()>("DllCanUnloadNow");
+    auto* register_server = Entry<HRESULT()>("DllRegisterServer");
+    auto* unregister_server = Entry<HRESULT()>("DllUnregisterServer");
+    ASSERT_TRUE(get_class_object && can_unload && register_server && unregister_server);
+    EXPECT_EQ(nullptr, dlsym(handle_, "_Z9TheModulev"));  // nothing else is exported
+
+    void* object = nullptr;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              get_class_object(kWidgetClsid, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(S_OK, can_unload());
+
+    // Registration records the library's own file (found through the loader).
+    ASSERT_EQ(S_OK, register_server());
+    const std::u16string record =
+        u"TypeLib\\" + Utf8ToUtf16(GuidToString(LIBID_Brevanto)) + u"\\1.5\\0\\linux";
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CLASSES_ROOT, record.c_str()));
+    std::u16string path;
+    ASSERT_EQ(ERROR_SUCCESS, key.QueryStringValue(nullptr, &path));
+    EXPECT_EQ(fs::canonical(BREVANTO_MODULE_FILE), fs::path(Utf16ToUtf8(path)));
+    EXPECT_EQ(S_OK, unregister_server());
+}
+
+TEST_F(LoadedLibrary, ClassCreationLoadsTheRegisteredModule) {
+    // A class registered against the library file: the loader finds the file and its entry
+    // point, which answers for its own table.
+    constexpr CLSID foreign{0x7e57fffd, 0, 0, {0}};
+    const std::u16string key =
+        u"CLSID\\" + Utf8ToUtf16(GuidToString(foreign)) + u"\\InprocServer32";
+    CRegKey server;
+    ASSERT_EQ(ERROR_SUCCESS, server.Create(HKEY_CLASSES_ROOT, key.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              server.SetStringValue(nullptr, Utf8ToUtf16(BREVANTO_MODULE_FILE).c_str()));
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, CoGetClassObject(foreign, CLSCTX_INPROC_SERVER, nullptr,
+                                                          IID_IClassFactory, factory.put_void()));
+    ASSERT_EQ(ERROR_SUCCESS, server.SetStringValue(nullptr, u"/nonexistent/libnothing.so"));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoGetClassObject(foreign, CLSCTX_INPROC_SERVER, nullptr,
+                                                    IID_IClassFactory, factory.put_void()));
+    EXPECT_NE(std::string::npos,
+              ::testing::internal::GetCapturedStderr().find("cannot load /nonexistent"));
+    CRegKey root;
+    ASSERT_EQ(ERROR_SUCCESS, root.Open(HKEY_CLASSES_ROOT, u"CLSID"));
+    root.RecurseDeleteKey(Utf8ToUtf16(GuidToString(foreign)).c_str());
+}
+
+}  // namespace
