@@ -147,7 +147,8 @@ bool Apartment::Pump(int timeout_ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock lock(mutex_);
     for (;;) {
-        if (quit_) {
+        // As with the platform's quit message, queued work goes first.
+        if (queue_.empty() && quit_) {
             quit_ = false;
             return false;
         }

@@ -98,7 +98,7 @@ HRESULT CoGetGlobalInterfaceTable(IGlobalInterfaceTable** table);
 // Runs queued work until the queue is empty; returns how many items ran.
 int CoPumpPendingMessages();
 // Waits up to timeout_ms (negative: forever) for work or a CoPostQuit, running work as it comes;
-// returns false once CoPostQuit was called for this apartment.
+// returns false once CoPostQuit was called for this apartment and its queue is empty.
 bool CoPumpMessages(int timeout_ms);
 // Asks the pump of the apartment whose thread id is `thread` to return (thread 0: the calling
 // thread's apartment).

@@ -1,0 +1,107 @@
+// Joining and leaving apartments, the pump of a single-threaded apartment, registered messages.
+#include "platform/apartment.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+namespace {
+
+template <class F>
+void OnNewThread(F f) {
+    std::thread(f).join();
+}
+
+TEST(Apartment, JoinsAreCountedAndTheKindIsFixed) {
+    OnNewThread([] {
+        APTTYPE type;
+        APTTYPEQUALIFIER qualifier;
+        ASSERT_EQ(S_OK, CoGetApartmentType(&type, &qualifier));
+        EXPECT_EQ(APTTYPE_MTA, type);
+        EXPECT_EQ(APTTYPEQUALIFIER_IMPLICIT_MTA, qualifier);
+
+        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        CoGetApartmentType(&type, &qualifier);
+        EXPECT_EQ(APTTYPE_STA, type);
+        unsigned long me = brevanto::CurrentThreadId();
+        CoUninitialize();  // one join left: the apartment stays
+        EXPECT_TRUE(CoPostToApartment(me, [] {}));
+        EXPECT_EQ(1, CoPumpPendingMessages());
+        CoUninitialize();
+        EXPECT_FALSE(CoPostToApartment(me, [] {}));
+        CoUninitialize();  // one too many does nothing
+
+        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        EXPECT_FALSE(CoPostToApartment(me, [] {}));  // no queue in the multithreaded one
+        CoGetApartmentType(&type, &qualifier);
+        EXPECT_EQ(APTTYPE_MTA, type);
+        EXPECT_EQ(APTTYPEQUALIFIER_NONE, qualifier);
+        CoUninitialize();
+    });
+}
+
+TEST(Apartment, PumpRunsQueuedWorkInOrderUntilQuit) {
+    std::promise<unsigned long> started;
+    std::vector<int> order;
+    std::thread sta([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        EXPECT_TRUE(CoPumpMessages(1));  // nothing to do: the wait times out
+        started.set_value(brevanto::CurrentThreadId());
+        while (CoPumpMessages(-1)) {
+        }
+        EXPECT_EQ(0, CoPumpPendingMessages());
+        CoUninitialize();
+    });
+    unsigned long id = started.get_future().get();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(CoPostToApartment(id, [&order, i] { order.push_back(i); }));
+    // Work posted from inside a work item runs after what was already queued.
+    EXPECT_TRUE(CoPostToApartment(id, [&order, id] {
+        CoPostToApartment(id, [&order] { order.push_back(99); });
+        order.push_back(5);
+        CoPostQuit();
+    }));
+    sta.join();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 99}), order);
+    EXPECT_FALSE(CoPostToApartment(id, [] {}));
+}
+
+TEST(Apartment, ThreadThatExitsJoinedEndsItsApartment) {
+    std::atomic<bool> ran{false};
+    unsigned long id = 0;
+    OnNewThread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        id = brevanto::CurrentThreadId();
+    });
+    EXPECT_FALSE(CoPostToApartment(id, [&] { ran = true; }));
+    EXPECT_FALSE(ran);
+}
+
+TEST(RegisteredMessages, NamesGiveStableNumbersAndBroadcastsReachListeners) {
+    UINT a = RegisterWindowMessageW(u"Test_Message_A");
+    EXPECT_GE(a, 0xC000u);
+    EXPECT_EQ(a, RegisterWindowMessageW(u"TEST_message_a"));
+    EXPECT_NE(a, RegisterWindowMessageW(u"Test_Message_B"));
+    EXPECT_EQ(0u, RegisterWindowMessageW(u""));
+
+    std::vector<UINT> seen;
+    int first = AddMessageListener([&](UINT m, std::uintptr_t w, std::intptr_t l) {
+        EXPECT_EQ(0u, w);
+        EXPECT_EQ(0, l);
+        seen.push_back(m);
+    });
+    int second =
+        AddMessageListener([&](UINT m, std::uintptr_t, std::intptr_t) { seen.push_back(m + 1); });
+    EXPECT_EQ(2, BroadcastRegisteredMessage(a, 0, 0));
+    RemoveMessageListener(first);
+    EXPECT_EQ(1, BroadcastRegisteredMessage(a, 0, 0));
+    RemoveMessageListener(second);
+    EXPECT_EQ(0, BroadcastRegisteredMessage(a, 0, 0));
+    EXPECT_EQ((std::vector<UINT>{a, a + 1, a + 1}), seen);
+}
+
+}  // namespace
