@@ -46,8 +46,8 @@ bool DigitsToUInt128(std::string_view digits, UInt128* out) {
     return true;
 }
 
-// Drops the digits after `keep` leading ones and rounds half to even; returns the kept digits
-// as a number with `carry` telling whether the rounding added one.
+// Keeps the first `keep` digits; *round_up tells whether the dropped ones round the kept
+// number up (half to even).
 std::string RoundDigits(const std::string& digits, std::size_t keep, bool* round_up) {
     *round_up = false;
     if (keep >= digits.size()) return digits;
