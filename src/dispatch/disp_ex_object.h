@@ -3,9 +3,10 @@
 #pragma once
 
 #include "dispatch/member_table.h"
+#include "interfaces/persistence.h"
 #include "platform/com_object.h"
 
-class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx> {
+class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx, IQuorvaneSerialisable> {
   public:
     CDispExObject()
         : members_(IDispatchExImplRaw::kPlainFirstDispid, IDispatchExImplRaw::kExpandable) {}
@@ -57,6 +58,23 @@ class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx> {
         if (parent) *parent = nullptr;
         return E_NOTIMPL;
     }
+
+    // Stored as a plain object tree.
+    HRESULT GetTypeName(BSTR* name) override {
+        if (!name) return E_POINTER;
+        *name = SysAllocString(u"Object");
+        return *name ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT get_DynamicMembers(VARIANT_BOOL* enabled) override {
+        if (!enabled) return E_POINTER;
+        *enabled = members_.expandable() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT put_DynamicMembers(VARIANT_BOOL enabled) override {
+        members_.set_expandable(enabled == VARIANT_TRUE);
+        return S_OK;
+    }
+    HRESULT GetMemberNames(VARIANT* names) override { return members_.GetMemberNames(names); }
 
   private:
     IDispatchExImplRaw members_;

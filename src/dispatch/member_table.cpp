@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dispatch/enum_variant.h"
+#include "platform/safearray.h"
 #include "platform/type_info.h"
 
 namespace {
@@ -306,6 +307,27 @@ std::vector<std::u16string> IDispatchExImplRaw::Names() const {
     for (const Entry& e : entries_)
         if (!e.deleted) names.push_back(e.name);
     return names;
+}
+
+HRESULT IDispatchExImplRaw::GetMemberNames(VARIANT* names) const {
+    if (!names) return E_POINTER;
+    VariantClear(names);
+    SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(live_));
+    if (!array) return E_OUTOFMEMORY;
+    LONG at = 0;
+    for (const Entry& e : entries_) {
+        if (e.deleted) continue;
+        CComBSTR name(std::u16string_view(e.name));
+        HRESULT hr = SafeArrayPutElement(array, &at, static_cast<BSTR>(name));
+        if (FAILED(hr)) {
+            SafeArrayDestroy(array);
+            return hr;
+        }
+        ++at;
+    }
+    names->vt = VT_ARRAY | VT_BSTR;
+    names->parray = array;
+    return S_OK;
 }
 
 DISPID IDispatchExImplRaw::Find(std::u16string_view name, DWORD flags) const {

@@ -63,6 +63,8 @@ class IDispatchExImplRaw {
     size_t Count() const { return live_; }
     // Names of the live members in creation order.
     std::vector<std::u16string> Names() const;
+    // The live names as a one-dimensional array of strings (VT_ARRAY | VT_BSTR).
+    HRESULT GetMemberNames(VARIANT* names) const;
     // The DISPID of a live member, or DISPID_UNKNOWN.
     DISPID Find(std::u16string_view name, DWORD flags) const;
     // Creates (or revives, or finds) the member and gives it a copy of `value` (references

@@ -6,6 +6,7 @@
 #include "dispatch/function_objects.h"
 #include "dispatch/script_call.h"
 #include "interfaces/ids.h"
+#include "platform/safearray.h"
 
 namespace {
 
@@ -121,7 +122,13 @@ TEST(MemberTable, CaseRulesOfTheTwoLookups) {
 
 TEST(MemberTable, UnknownNameFailsWhenNotExpandable) {
     auto bag = NewBag();
-    bag->members().set_expandable(false);
+    ComPtr<IQuorvaneSerialisable> s =
+        ComPtr<IUnknown>(bag->GetUnknown()).As<IQuorvaneSerialisable>();
+    ASSERT_TRUE(s);
+    VARIANT_BOOL on = VARIANT_FALSE;
+    ASSERT_EQ(s->get_DynamicMembers(&on), S_OK);
+    EXPECT_EQ(on, VARIANT_TRUE);
+    ASSERT_EQ(s->put_DynamicMembers(VARIANT_FALSE), S_OK);
     CComBSTR n(u"nothing");
     DISPID id = 0;
     EXPECT_EQ(bag->GetDispID(n, 0, &id), DISP_E_UNKNOWNNAME);
@@ -142,6 +149,17 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
     EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, next, &next), S_FALSE);
     EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, b, &next), S_FALSE);
     EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, -1, nullptr), E_POINTER);
+
+    CComVariant names;
+    ASSERT_EQ(bag->GetMemberNames(&names), S_OK);
+    ASSERT_EQ(names.vt, VT_ARRAY | VT_BSTR);
+    LONG upper = -1, at = 1;
+    SafeArrayGetUBound(names.parray, 1, &upper);
+    EXPECT_EQ(upper, 1);
+    BSTR second = nullptr;
+    ASSERT_EQ(SafeArrayGetElement(names.parray, &at, &second), S_OK);
+    EXPECT_EQ(CComBSTR(second).view(), u"c");
+    SysFreeString(second);
 
     // DISPID -4 read as a property: an enumerator of the live names.
     CComVariant e;
