@@ -15,26 +15,12 @@
 #include "platform/dispatcher.h"
 
 template <class I>
-class IDispatchExImpl2 : public I {
+class IDispatchExImpl2 : public DispatchImpl<I> {
   public:
-    using Interface = I;
 
     // The object's one member table.
     virtual IDispatchExImplRaw& DispatchExMembers() = 0;
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        if (index != 0) return DISP_E_BADINDEX;
-        *info = I::Describe().type_info();
-        (*info)->AddRef();
-        return S_OK;
-    }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
         if (count != 1) return DISP_E_NONAMEDARGS;
         if (!names || !dispids) return E_POINTER;
