@@ -271,13 +271,12 @@ class STLObjectCollectionImpl
                 break;
             }
     }
-    // Placeholders are looked at through the object they stand for.
+    // Elements without a readable Name (placeholders among them) are passed over.
     virtual long FindByName(BSTR name) {
         auto items = this->Items();
         for (size_t i = 0; i < items->size(); ++i) {
             ComPtr<IUnknown> element;
-            if (FAILED((*items)[i]->CopyTo(element.put())) || FAILED(ResolvePlaceHolder(&element)))
-                continue;
+            if (FAILED((*items)[i]->CopyTo(element.put())) || !element) continue;
             ComPtr<IDispatch> object = element.template As<IDispatch>();
             if (!object) continue;
             CComVariant value, text;
@@ -321,7 +320,8 @@ class STLObjectCollectionImpl
         }
     }
 
-    // The element that is the object, or the placeholder that is or stands for it.
+    // The element that is the object itself (a placeholder is found as itself, not as the object
+    // it stands for).
     long FindObject(IUnknown* object) {
         if (!object) return -1;
         ComPtr<IUnknown> identity;
@@ -331,9 +331,6 @@ class STLObjectCollectionImpl
             ComPtr<IUnknown> element;
             if (FAILED((*items)[i]->CopyTo(element.put())) || !element) continue;
             if (element.template As<IUnknown>() == identity) return static_cast<long>(i);
-            if (SUCCEEDED(ResolvePlaceHolder(&element)) && element &&
-                element.template As<IUnknown>() == identity)
-                return static_cast<long>(i);
         }
         return -1;
     }

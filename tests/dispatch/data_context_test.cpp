@@ -115,6 +115,9 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     CComVariant got;
     ASSERT_EQ(coll.get_Item(CComVariant(LONG{1}), &got), S_OK);
     EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(a.get()));
+    // Lookup by object sees the placeholder itself, not the object it stands for.
+    CComVariant none;
+    EXPECT_EQ(coll.get_Item(CComVariant(static_cast<IDispatch*>(a.get())), &none), E_INVALIDARG);
 
     // Remove one dependant now; destroying them all later removes the other one only.
     ASSERT_EQ(context->RemoveDependantObject(pa), S_OK);
