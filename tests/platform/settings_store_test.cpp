@@ -152,6 +152,21 @@ TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, SettingsStore(file_).OpenKey(u"HKEY_LOCAL_MACHINE\\Ghost"));
 }
 
+TEST_F(SettingsStoreTest, BatchedChangesAreWrittenOnceAtTheEnd) {
+    SettingsStore store(file_);
+    {
+        brevanto::SettingsBatch batch(store);
+        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\Batched"));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CLASSES_ROOT\\Batched", u"v", Dword(3)));
+        EXPECT_EQ(ERROR_SUCCESS, store.OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
+        EXPECT_FALSE(fs::exists(file_));  // nothing written yet
+    }
+    SettingsStore::Value v;
+    EXPECT_EQ(ERROR_SUCCESS,
+              SettingsStore(file_).QueryValue(u"HKEY_CLASSES_ROOT\\Batched", u"v", &v));
+    EXPECT_EQ(Dword(3).data, v.data);
+}
+
 TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     fs::create_directories(file_.parent_path());
     {
