@@ -2,11 +2,13 @@
 // platform, in the platform's names and signatures.
 #pragma once
 
+#include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/comptr.h"
 #include "platform/guid.h"
 #include "platform/hresult.h"
 #include "platform/safearray.h"
+#include "platform/settings_store.h"
 #include "platform/types.h"
 #include "platform/unknown.h"
 #include "platform/variant.h"
