@@ -1,5 +1,7 @@
 #include "module/object_map.h"
 
+#include "global/global.h"
+
 namespace {
 
 // The creatable classes, in this order: Packet, PacketFilter, PacketWithResponse, Schedule,
@@ -7,6 +9,7 @@ namespace {
 //   ObjectEntry<CPacketOb>(CLSID_Packet, u"Brevanto.Packet.1", u"Brevanto.Packet",
 //                          u"Packet Class", kSafeForScriptingAndInitializing),
 const ObjectMapEntry kObjectMap[] = {
+    ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),
     kObjectMapEnd,
 };
 

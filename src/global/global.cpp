@@ -1,0 +1,425 @@
+#include "global/global.h"
+
+#include <memory>
+
+#include "dispatch/data_context.h"
+#include "dispatch/function_objects.h"
+#include "dispatch/placeholders.h"
+#include "module/module.h"
+#include "network/match_functions.h"
+#include "platform/apartment.h"
+#include "platform/dispatcher.h"
+
+namespace {
+
+// Members of the default packets that a script may take as values (Global.SendPreset).
+constexpr DISPID kFirstBoundFunction = 2000;
+constexpr DISPID kLastBoundFunction = 2010;
+
+// IGlobal members that the read-only wrapper rewrites or hands out unwrapped.
+constexpr DISPID kDispidScheduler = 0x1;
+constexpr DISPID kDispidRegisterForEvent = 0x5;
+constexpr DISPID kDispidRegisterPlaceholderForEvent = 0x8;
+constexpr DISPID kDispidLoadScript = 0xd;
+constexpr DISPID kDispidLoadScriptPlaceHolder = 0xf;
+constexpr DISPID kDispidUnPersist = 0x14;
+constexpr DISPID kDispidSecurity = 0x21;
+constexpr DISPID kDispidDocument = 0x22;
+constexpr DISPID kDispidWindow = 0x23;
+
+std::u16string_view View(BSTR text) {
+    return {text ? text : u"", SysStringLen(text)};
+}
+
+bool OnSingleThreadedApartment() {
+    APTTYPE type = APTTYPE_MTA;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
+           (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
+}
+
+// Waits until `done` holds. A single-threaded caller keeps running the calls queued for its
+// apartment meanwhile: a worker may be waiting for this very thread to run a script call.
+template <class Done>
+void WaitPumping(Done done) {
+    const bool pump = OnSingleThreadedApartment();
+    while (!done()) {
+        if (pump) CoPumpPendingMessages();
+        Sleep(1);
+    }
+}
+
+bool RunsOn(ModuleThreadPool& pool, unsigned long thread) {
+    for (std::size_t i = 0; i < 3; ++i)
+        if (pool.GetThread(i).ThreadId() == thread) return true;
+    return false;
+}
+
+void StopPool(std::unique_ptr<ModuleThreadPool> pool) {
+    if (!pool) return;
+    pool->Stop();
+    if (RunsOn(*pool, brevanto::CurrentThreadId())) {
+        // The last reference went away inside a handler: a pool cannot join its own thread.
+        // It takes no more tasks; its threads end by themselves and the pool stays allocated.
+        pool.release();
+        return;
+    }
+    WaitPumping([&] {
+        for (std::size_t i = 0; i < 3; ++i)
+            if (!pool->GetThread(i).IdleEvent().Wait(0)) return false;
+        return true;
+    });
+    pool.reset();
+}
+
+// The parameters of RegisterForEvent as a script object; null means "no filter".
+ComPtr<IDispatchEx> ParametersObject(const VARIANT& params) {
+    CComVariant value;
+    if (FAILED(VariantCopyInd(&value, &params))) return nullptr;
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL) return nullptr;
+    if (value.vt != VT_DISPATCH && value.vt != VT_UNKNOWN &&
+        FAILED(VariantChangeType(&value, &value, 0, VT_DISPATCH)))
+        return nullptr;
+    ComPtr<IDispatchEx> object;
+    if (value.punkVal) value.punkVal->QueryInterface(object.put());
+    return object;
+}
+
+template <class I>
+void ClearOutSlot(I** slot) {
+    if (*slot) (*slot)->Release();
+    *slot = nullptr;
+}
+
+}  // namespace
+
+// ---- Construction and shut-down ----
+
+HRESULT CGlobal::FinalConstruct() {
+    box_number_ = 1;
+    // Services join here as they are built (the scheduler's owner, the cached IConfig,
+    // IScheduler and INetworkHandler, the network handler's back-pointer).
+    MakeCurrent();
+    return S_OK;
+}
+
+void CGlobal::FinalRelease() {
+    ShutDown();
+}
+
+void CGlobal::MakeCurrent() {
+    auto pool = std::make_unique<ModuleThreadPool>();
+    std::unique_ptr<ModuleThreadPool> old;
+    CMyComModule& module = TheModule();
+    {
+        std::lock_guard lock(module.critical_section());
+        old = std::move(module.thread_pool);
+    }
+    // The previous Global's pool goes first, so that no handler of it runs on after this one
+    // takes over.
+    StopPool(std::move(old));
+    pool->Start();
+    {
+        std::lock_guard lock(module.critical_section());
+        module.current_global = this;
+        module.thread_pool = std::move(pool);
+        SetPlaceHolderGlobal(this);
+    }
+}
+
+HRESULT CGlobal::Destroy() {
+    ShutDown();
+    return S_OK;
+}
+
+void CGlobal::ShutDown() {
+    // Runs on Destroy and again at final release: every step may find its work done.
+    std::unique_ptr<ModuleThreadPool> pool;
+    {
+        CMyComModule& module = TheModule();
+        std::lock_guard lock(module.critical_section());
+        if (module.current_global == this) {
+            module.current_global = nullptr;
+            pool = std::move(module.thread_pool);
+        }
+        if (PlaceHolderGlobal() == static_cast<IGlobal*>(this)) SetPlaceHolderGlobal(nullptr);
+    }
+    StopPool(std::move(pool));
+
+    event_thread_.StopEvent().Set();
+    // The backlight, network handler and scheduler stop and break their cycles here once they
+    // are part of the Global.
+
+    // The registrations are cleared only after the event thread has ended, so the two never
+    // change the tables at the same time.
+    if (event_thread_.ThreadId() != brevanto::CurrentThreadId()) {
+        WaitPumping([&] { return !event_thread_.IsRunning(); });
+        event_thread_.StopAndJoin();
+        event_thread_.Clear();
+    }
+
+    CComGITPtr2<IHxApplication> host;
+    {
+        std::lock_guard lock(host_mutex_);
+        host = std::move(host_);
+    }
+}
+
+HRESULT CGlobal::Start() {
+    if (ComPtr<IHxApplication> host = Host()) host->Calibrate(0);
+    event_thread_.Start();
+    // The scheduler, network handler and backlight controller start here once they are part of
+    // the Global.
+    return S_OK;
+}
+
+// ---- Dispatch ----
+
+HRESULT CGlobal::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT CGlobal::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    *info = IGlobal::Describe().type_info();
+    (*info)->AddRef();
+    return S_OK;
+}
+
+HRESULT CGlobal::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* dispids) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    HRESULT hr = DispatchGetIDsOfNames(IGlobal::Describe(), names, count, dispids);
+    if (hr != DISP_E_UNKNOWNNAME && hr != DISP_E_MEMBERNOTFOUND) return hr;
+    return DispatchGetIDsOfNames(IDefaultPackets::Describe(), names, count, dispids);
+}
+
+HRESULT CGlobal::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    if (!params) params = &none;
+    HRESULT hr = DispatchInvoke(IGlobal::Describe(), static_cast<IGlobal*>(this), dispid, lcid,
+                                flags, params, result, excepinfo, argerr);
+    if (hr != DISP_E_UNKNOWNNAME && hr != DISP_E_MEMBERNOTFOUND) return hr;
+
+    // A default-packets member read as a value: a function object that calls it later.
+    if ((flags & DISPATCH_PROPERTYGET) && !(flags & DISPATCH_METHOD) &&
+        dispid >= kFirstBoundFunction && dispid <= kLastBoundFunction) {
+        IDispatch* function = nullptr;
+        hr = CDispatchFunctionObjectSimple::Create(static_cast<IGlobal*>(this), dispid, &function);
+        if (FAILED(hr)) return hr;
+        if (!result) {
+            function->Release();
+            return S_OK;
+        }
+        VariantClear(result);
+        result->vt = VT_DISPATCH;
+        result->pdispVal = function;
+        return S_OK;
+    }
+    return DispatchInvoke(IDefaultPackets::Describe(), static_cast<IDefaultPackets*>(this), dispid,
+                          lcid, flags, params, result, excepinfo, argerr);
+}
+
+// ---- Services ----
+
+HRESULT CGlobal::get_Scheduler(IScheduler** pVal) {
+    if (!pVal) return E_POINTER;
+    ClearOutSlot(pVal);
+    return E_NOTIMPL;  // the scheduler is not part of the Global yet
+}
+
+HRESULT CGlobal::get_NetworkHandler(INetworkHandler** pVal) {
+    if (!pVal) return E_POINTER;
+    ClearOutSlot(pVal);
+    return E_NOTIMPL;  // the network handler is not part of the Global yet
+}
+
+HRESULT CGlobal::get_BacklightController(IBacklightController** pVal) {
+    if (!pVal) return E_POINTER;
+    ClearOutSlot(pVal);
+    return E_NOTIMPL;  // the backlight controller is not part of the Global yet
+}
+
+HRESULT CGlobal::get_Security(IDispatch** pVal) {
+    if (!pVal) return E_POINTER;
+    ClearOutSlot(pVal);
+    return E_NOTIMPL;  // the security object is not part of the Global yet
+}
+
+HRESULT CGlobal::get_Config(IDispatch** pVal) {
+    if (!pVal) return E_POINTER;
+    return E_NOTIMPL;  // the configuration object is not part of the Global yet
+}
+
+HRESULT CGlobal::CreateTimer(IDispatch*, LONG, IDLTimer** ppTimer) {
+    if (!ppTimer) return E_POINTER;
+    ClearOutSlot(ppTimer);
+    return E_NOTIMPL;  // script timers are not built yet
+}
+
+HRESULT CGlobal::get_ReadOnly(IDispatch** pVal) {
+    if (!pVal) return E_POINTER;
+    ClearOutSlot(pVal);
+    IDataContext* context = nullptr;
+    HRESULT hr = CDataContext::Create(static_cast<IGlobal*>(this), &context);
+    if (FAILED(hr)) return hr;
+    *pVal = context;
+    return S_OK;
+}
+
+// ---- Simple properties ----
+
+HRESULT CGlobal::get_BoxNumber(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    *pVal = box_number_.load(std::memory_order_relaxed);
+    return S_OK;
+}
+
+HRESULT CGlobal::put_BoxNumber(LONG newVal) {
+    box_number_.store(newVal, std::memory_order_relaxed);
+    return S_OK;
+}
+
+HRESULT CGlobal::get_PacketDelay(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    *pVal = packet_delay_.load(std::memory_order_relaxed);
+    return S_OK;
+}
+
+HRESULT CGlobal::put_PacketDelay(LONG newVal) {
+    packet_delay_.store(newVal, std::memory_order_relaxed);
+    return S_OK;
+}
+
+// ---- Events ----
+
+HRESULT CGlobal::RegisterForEvent(BSTR bstrEvent, VARIANT Params, IDispatch* pCallback,
+                                  ULONG* pHandlerID) {
+    if (!pHandlerID) return E_POINTER;
+    try {
+        ComPtr<IDispatchEx> parameters = ParametersObject(Params);
+        *pHandlerID = event_thread_.Register(View(bstrEvent), parameters.get(), pCallback);
+    } catch (const HResultError& e) {
+        return e.code();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT CGlobal::RaiseEvent(BSTR bstrEvent, IDispatchEx* pParams) {
+    try {
+        event_thread_.Raise(View(bstrEvent), pParams);
+    } catch (...) {
+        // The raiser is not told: an event that cannot be queued is dropped.
+    }
+    return S_OK;
+}
+
+HRESULT CGlobal::UnRegisterForEvent(ULONG EventHandlerID) {
+    try {
+        event_thread_.UnRegister(EventHandlerID);
+    } catch (...) {
+        // Out of memory for the queue entry: the handler stays registered.
+    }
+    return S_OK;
+}
+
+HRESULT CGlobal::_RegisterPlaceholderForEvent(IUnknown* p, VARIANT pParams, IDispatch* pCallback,
+                                              ULONG* pHandlerID) {
+    ComPtr<IPlaceHolder> placeholder;
+    if (!p || FAILED(p->QueryInterface(placeholder.put())) || !placeholder) return E_INVALIDARG;
+    CComVariant dependant;
+    CComVariant name;
+    if (FAILED(placeholder->get_Dependant(&dependant)) ||
+        FAILED(VariantChangeType(&name, &dependant, 0, VT_BSTR)))
+        return E_INVALIDARG;
+    ULONG id = 0;
+    HRESULT hr = RegisterForEvent(name.bstrVal, pParams, pCallback, &id);
+    if (FAILED(hr)) return hr;
+    placeholder->put_Dependant(CComVariant(static_cast<LONG>(id)));
+    placeholder->Register(nullptr);
+    if (pHandlerID) *pHandlerID = id;
+    return S_OK;
+}
+
+// ---- Match functions ----
+
+HRESULT CGlobal::MatchLogicalAreaJoin(LONG Area, LONG Join, BYTE OC, IDispatch** ppMatch) {
+    return CMatchFunctionLogicalAreaJoin::Create(Area, Join, OC, ppMatch);
+}
+
+HRESULT CGlobal::MatchLogicalAreaLinkJoin(LONG BLA, LONG Area, LONG Join, BYTE OC,
+                                          IDispatch** ppMatch) {
+    return CMatchFunctionLogicalAreaLinkJoin::Create(BLA, Area, Join, OC, ppMatch);
+}
+
+// ---- Default packets: not built yet; each member answers E_NOTIMPL until they are. ----
+
+HRESULT CGlobal::SendPreset(VARIANT, VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+HRESULT CGlobal::RequestCurrentPreset(VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+HRESULT CGlobal::SetLogicalLevel(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+HRESULT CGlobal::RequestLogicalLevel(VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+HRESULT CGlobal::SetPhysicalLevel(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+HRESULT CGlobal::RequestPhysicalLevel(VARIANT, VARIANT, VARIANT) {
+    return E_NOTIMPL;
+}
+
+// ---- The read-only wrapper's hooks ----
+
+HRESULT CGlobal::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
+    if (!dispid) return E_POINTER;
+    if (*dispid != kDispidRegisterForEvent && *dispid != kDispidLoadScript) return S_OK;
+    // Without a first argument there is nothing for a placeholder to stand for: the call goes
+    // on unchanged and fails by its own argument rules.
+    if (!params || !params->cArgs || !params->rgvarg) return S_OK;
+    ComPtr<IPlaceHolder> placeholder;
+    HRESULT hr;
+    if (*dispid == kDispidRegisterForEvent) {
+        ComPtr<EventPlaceHolder> event;
+        hr = MakeComObject(&event);
+        placeholder = event.get();
+    } else {
+        ComPtr<ScriptPlaceHolder> script;
+        hr = MakeComObject(&script);
+        placeholder = script.get();
+    }
+    if (FAILED(hr)) return hr;
+    VARIANT& first = params->rgvarg[params->cArgs - 1];  // arguments stand last to first
+    hr = placeholder->put_Dependant(first);
+    if (FAILED(hr)) return hr;
+    VariantClear(&first);
+    first.vt = VT_UNKNOWN;
+    first.punkVal = placeholder.Detach();
+    *dispid = *dispid == kDispidRegisterForEvent ? kDispidRegisterPlaceholderForEvent
+                                                 : kDispidLoadScriptPlaceHolder;
+    return S_OK;
+}
+
+HRESULT CGlobal::WrapResult(DISPID dispid) {
+    switch (dispid) {
+        case kDispidScheduler:
+        case kDispidUnPersist:
+        case kDispidSecurity:
+        case kDispidDocument:
+        case kDispidWindow:
+            return E_FAIL;
+        default:
+            return S_OK;
+    }
+}

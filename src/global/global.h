@@ -1,0 +1,126 @@
+// The root object Global: the process's services, the named-event bus, the forwards to the host
+// application, and the module's current Global through which native code reaches them.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "dispatch/git_ptr.h"
+#include "interfaces/dispatch.h"
+#include "interfaces/global.h"
+#include "interfaces/host.h"
+#include "interfaces/network.h"
+#include "platform/com_object.h"
+#include "runtime/event_thread.h"
+
+class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest> {
+  public:
+    static constexpr LONG kDefaultPacketDelay = 50;
+
+    HRESULT FinalConstruct();
+    void FinalRelease();
+
+    // IDispatch, shared by IGlobal and IDefaultPackets: IGlobal's members first, then the
+    // default packets.
+    HRESULT GetTypeInfoCount(UINT* count) override;
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                          DISPID* dispids) override;
+    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override;
+
+    // IGlobal: services, events, simple properties and match functions (global.cpp).
+    HRESULT get_Scheduler(IScheduler** pVal) override;
+    HRESULT get_NetworkHandler(INetworkHandler** pVal) override;
+    HRESULT get_ReadOnly(IDispatch** pVal) override;
+    HRESULT CreateTimer(IDispatch* pFn, LONG Timeout, IDLTimer** ppTimer) override;
+    HRESULT RegisterForEvent(BSTR bstrEvent, VARIANT Params, IDispatch* pCallback,
+                             ULONG* pHandlerID) override;
+    HRESULT RaiseEvent(BSTR bstrEvent, IDispatchEx* pParams) override;
+    HRESULT UnRegisterForEvent(ULONG EventHandlerID) override;
+    HRESULT _RegisterPlaceholderForEvent(IUnknown* p, VARIANT pParams, IDispatch* pCallback,
+                                         ULONG* pHandlerID) override;
+    HRESULT get_BoxNumber(LONG* pVal) override;
+    HRESULT put_BoxNumber(LONG newVal) override;
+    HRESULT MatchLogicalAreaJoin(LONG Area, LONG Join, BYTE OC, IDispatch** ppMatch) override;
+    HRESULT MatchLogicalAreaLinkJoin(LONG BLA, LONG Area, LONG Join, BYTE OC,
+                                     IDispatch** ppMatch) override;
+    HRESULT Start() override;
+    HRESULT get_BacklightController(IBacklightController** pVal) override;
+    HRESULT get_Security(IDispatch** pVal) override;
+    HRESULT put_PacketDelay(LONG newVal) override;
+    HRESULT get_PacketDelay(LONG* pVal) override;
+    HRESULT get_Config(IDispatch** pVal) override;
+
+    // IGlobal: the members that reach the host application (global_host.cpp).
+    HRESULT Log(BSTR bstr) override;
+    HRESULT LoadScript(BSTR ScriptID, BSTR FileName, LONG* pResult) override;
+    HRESULT RemoveScript(BSTR ScriptID) override;
+    HRESULT _LoadScriptPlaceHolder(IUnknown* pPlaceHolder, BSTR FileName, LONG* pResult) override;
+    HRESULT SetApplication(IUnknown* pHxApp) override;
+    HRESULT GetApplication(IUnknown** ppHxApp) override;
+    HRESULT Persist(BSTR PersistName, IDispatch* pDispatch) override;
+    HRESULT UnPersist(BSTR PersistName, IDispatch** ppDispatch) override;
+    HRESULT Calibrate() override;
+    HRESULT Restart() override;
+    HRESULT GoToPage(BSTR Page) override;
+    HRESULT get_Version(IDispatch** pVal) override;
+    HRESULT put_DHCP(LONG newVal) override;
+    HRESULT get_DHCP(LONG* pVal) override;
+    HRESULT put_IPAddress(BSTR newVal) override;
+    HRESULT get_IPAddress(BSTR* pVal) override;
+    HRESULT put_Subnet(BSTR newVal) override;
+    HRESULT get_Subnet(BSTR* pVal) override;
+    HRESULT put_Gateway(BSTR newVal) override;
+    HRESULT get_Gateway(BSTR* pVal) override;
+    HRESULT put_DNS1(BSTR newVal) override;
+    HRESULT get_DNS1(BSTR* pVal) override;
+    HRESULT put_DNS2(BSTR newVal) override;
+    HRESULT get_DNS2(BSTR* pVal) override;
+    HRESULT SetLocalTime(IDispatch* pDispatch) override;
+    HRESULT get_document(IDispatch** pVal) override;
+    HRESULT get_window(IDispatch** pVal) override;
+    HRESULT Close() override;
+
+    // IDefaultPackets.
+    HRESULT SendPreset(VARIANT Area, VARIANT Join, VARIANT Preset, VARIANT Fade) override;
+    HRESULT RequestCurrentPreset(VARIANT Area, VARIANT Join, VARIANT RetryDelay) override;
+    HRESULT SetLogicalLevel(VARIANT Area, VARIANT Join, VARIANT Fade, VARIANT Channel,
+                            VARIANT Value) override;
+    HRESULT RequestLogicalLevel(VARIANT Area, VARIANT Join, VARIANT Channel) override;
+    HRESULT SetPhysicalLevel(VARIANT DC, VARIANT BN, VARIANT Fade, VARIANT Channel,
+                             VARIANT Value) override;
+    HRESULT RequestPhysicalLevel(VARIANT DC, VARIANT BN, VARIANT Channel) override;
+
+    // IDestroy: the shut-down.
+    HRESULT Destroy() override;
+
+    // IReadOnlyTest: event registrations and loaded scripts made through a data context become
+    // its placeholders; the objects whose identity pages rely on come back unwrapped.
+    HRESULT RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD* flags) override;
+    HRESULT WrapResult(DISPID dispid) override;
+
+    // For native code. The script object the host keeps under `name` (the scheduler asks for
+    // " hidden script"); null without a host or when the host has none.
+    ComPtr<IDispatch> GetHostScript(std::u16string_view name);
+    LONG PacketDelay() const { return packet_delay_.load(std::memory_order_relaxed); }
+    EventThread& Events() { return event_thread_; }
+    const std::u16string& ConfigPath() const { return config_path_; }
+    const std::u16string& StartPage() const { return start_page_; }
+
+  private:
+    // A fresh pointer to the host for the calling thread; null when no host is set.
+    ComPtr<IHxApplication> Host();
+    void ShutDown();
+    // Becomes the module's current Global with a new thread pool.
+    void MakeCurrent();
+
+    std::mutex host_mutex_;  // guards the holder's registration, not calls to the host
+    CComGITPtr2<IHxApplication> host_;
+    EventThread event_thread_;
+    std::atomic<LONG> box_number_{1};
+    std::u16string config_path_;
+    std::u16string start_page_;
+    std::atomic<LONG> packet_delay_{kDefaultPacketDelay};
+};
