@@ -1,0 +1,199 @@
+#include "network/com_port.h"
+
+#include <algorithm>
+
+#include "network/com_packet.h"
+#include "platform/clock.h"
+
+namespace {
+
+// While a test holds the clock, the device wait (which counts real time) is kept short so that
+// the loop sees the test clock's moves.
+constexpr DWORD kTestClockPollMs = 5;
+// A device that fails to read (its other side gone) is retried at this pace, not in a loop.
+constexpr DWORD kReadErrorRetryMs = 10;
+
+}  // namespace
+
+CComPort::CComPort() : Thread("DUMMY") {}
+
+CComPort::~CComPort() {
+    ClosePort();
+    StopAndJoin();
+}
+
+void CComPort::Configure() {
+    device_.Configure(BaudRate);
+}
+
+void CComPort::OnFrame(RawPacket&) {}
+
+bool CComPort::OpenPort(DWORD number, DWORD mask) {
+    if (device_.IsOpen()) ClosePort();
+    PortNumber = number;
+    PortMask = mask;
+    const std::string name = "COM" + std::to_string(number) + ":";
+    DeviceName.assign(name.begin(), name.end());
+    SetName(name.c_str());
+    if (!device_.Open(SerialDevice::PathForPort(number))) return false;
+    Configure();
+    return Start();
+}
+
+void CComPort::ClosePort() {
+    // The thread may be asleep on the device: the stop event alone would not wake it.
+    stop_event_.Set();
+    device_.Wake();
+    Stop(200);
+    device_.Close();
+}
+
+void CComPort::QueuePacket(ref<PacketBase> packet) {
+    if (!packet) return;
+    {
+        CScopedLock lock(QueueLock);
+        while (!SendQueue.empty() && SendQueue.size() >= QueueLimit)
+            SendQueue.pop_front();
+        SendQueue.push_back(std::move(packet));
+    }
+    device_.Wake();
+}
+
+std::size_t CComPort::QueuedPackets() {
+    CScopedLock lock(QueueLock);
+    return SendQueue.size();
+}
+
+DWORD CComPort::Run() {
+    SendDeadline = GetTickCount();
+    while (!stop_event_.Wait(0)) {
+        if (ReceiveStep()) continue;
+        if (TransmitStep()) continue;
+        if (!device_.IsOpen()) {
+            stop_event_.Wait(kReadErrorRetryMs);
+            continue;
+        }
+        device_.Wait(IdleTimeout());
+    }
+    return 0;
+}
+
+bool CComPort::ReceiveStep() {
+    RawPacket& slot = ReceiveRing[current_];
+    for (;;) {
+        if (stop_event_.Wait(0)) return true;
+        BYTE byte = 0;
+        const int got = device_.ReadByte(&byte);
+        const DWORD now = GetTickCount();
+        if (got == 1) {
+            LastBusActivity = now;
+            const LONG count = slot.ByteCount();
+            if (count == 0) {
+                // Resynchronise: only the first byte of a frame kind opens a frame.
+                if (byte == kLogicalPacket || byte == kPhysicalPacket || byte == kBlockPacket ||
+                    byte == kLongFrame) {
+                    slot.ExpectedLength = byte == kLongFrame ? 4 : 8;
+                    slot.AppendByte(byte);
+                    slot.PacketTime = slot.LastByteTime = now;
+                }
+                continue;
+            }
+            if (now - slot.LastByteTime > InterByteTimeout) {
+                // A frame cut short by a pause goes out as it is; this byte is lost.
+                CompleteFrame(slot);
+                return true;
+            }
+            if (count == 1 && slot.ByteAt(0) == kLongFrame) slot.ExpectedLength = 4 * byte + 4;
+            slot.LastByteTime = now;
+            if (slot.AppendByte(byte)) {
+                CompleteFrame(slot);
+                return true;
+            }
+            continue;
+        }
+        if (got < 0) {
+            stop_event_.Wait(kReadErrorRetryMs);
+            return false;
+        }
+        if (slot.ByteCount() > 0 && now - slot.LastByteTime > 2 * InterByteTimeout &&
+            static_cast<DWORD>(slot.ByteCount()) == slot.ExpectedLength)
+            CompleteFrame(slot);
+        return false;
+    }
+}
+
+void CComPort::CompleteFrame(RawPacket& slot) {
+    if (EchoPacket && EchoPacket->SameBytes(slot)) {
+        EchoPacket = nullptr;
+        slot.Clear();
+        return;
+    }
+    current_ = (current_ + 1) % kRingSize;
+    ReceiveRing[current_].Clear();
+    slot.PortNumber = PortMask;
+    slot.DestinationPorts &= ~PortMask;
+    OnFrame(slot);
+}
+
+bool CComPort::TransmitStep() {
+    const DWORD now = GetTickCount();
+    if (now - LastBusActivity < IdleBeforeSend) return false;
+    ref<PacketBase> packet;
+    {
+        CScopedLock lock(QueueLock);
+        if (SendQueue.empty()) return false;
+        packet = std::move(SendQueue.front());
+        SendQueue.pop_front();
+    }
+    BYTE bytes[kMaxSendBytes];
+    const LONG count = packet->CopyBytes(bytes, static_cast<LONG>(sizeof bytes));
+    if (count <= 0) return false;
+    // Ten bit times per byte.
+    const DWORD transmission = static_cast<DWORD>(count) * 10000 / BaudRate;
+    SendDeadline = now + transmission + packet->Delay;
+    if (device_.IsOpen()) device_.Write(bytes, static_cast<std::size_t>(count));
+    EchoPacket = packet;
+    packet->MarkSent(PortMask, now);
+    LastBusActivity = now;
+    // Nothing is read meanwhile: the echo is read afterwards and counts as bus activity.
+    const std::int32_t remaining = TickDiff(SendDeadline, GetTickCount());
+    if (remaining > 0) stop_event_.Wait(static_cast<DWORD>(remaining));
+    return true;
+}
+
+DWORD CComPort::IdleTimeout() {
+    const DWORD now = GetTickCount();
+    DWORD timeout = INFINITE;
+    auto until = [&](DWORD deadline) {
+        const std::int32_t left = TickDiff(deadline, now);
+        timeout = std::min(timeout, static_cast<DWORD>(std::max(left, 0)));
+    };
+    const RawPacket& slot = ReceiveRing[current_];
+    if (slot.ByteCount() > 0 && static_cast<DWORD>(slot.ByteCount()) == slot.ExpectedLength)
+        until(slot.LastByteTime + 2 * InterByteTimeout + 1);
+    bool queued;
+    {
+        CScopedLock lock(QueueLock);
+        queued = !SendQueue.empty();
+    }
+    // Unsigned, as the transmit step measures it.
+    const DWORD quiet = now - LastBusActivity;
+    if (queued) timeout = std::min(timeout, quiet >= IdleBeforeSend ? 0 : IdleBeforeSend - quiet);
+    if (TestClock::Installed()) timeout = std::min(timeout, kTestClockPollMs);
+    return timeout;
+}
+
+CHalfDuplexPort::~CHalfDuplexPort() {
+    // OnFrame is ours: the thread must end before this part of the object goes.
+    ClosePort();
+    StopAndJoin();
+}
+
+void CHalfDuplexPort::OnFrame(RawPacket& frame) {
+    PortOwner* owner = Owner();
+    if (!owner) return;
+    ref<PacketBase> packet(new COMPacket);
+    packet->CopyFrom(frame);
+    packet->DecodeHeader();
+    owner->Deliver(std::move(packet));
+}
