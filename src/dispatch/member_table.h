@@ -72,6 +72,11 @@ class IDispatchExImplRaw {
     HRESULT SetValue(std::u16string_view name, const VARIANT& value, DISPID* dispid = nullptr);
     // A copy of a live member's value; DISP_E_MEMBERNOTFOUND otherwise.
     HRESULT GetValue(DISPID dispid, VARIANT* value) const;
+    // A live member's value in place, or null; valid until the table next changes.
+    const VARIANT* PeekValue(DISPID dispid) const {
+        const Entry* e = Live(dispid);
+        return e ? &e->value : nullptr;
+    }
     // Deletes every member (the entries and their DISPIDs stay).
     void DeleteAll();
 

@@ -25,6 +25,7 @@ struct IEnumBYTE : IUnknown {
 
 struct IPacket : IDispatchEx {
     static constexpr IID kIid = brevanto_ids::Make(0x21);
+    using Base = IDispatchEx;
     static const InterfaceDesc& Describe();
     virtual HRESULT get_Item(VARIANT Index, VARIANT* pVal) = 0;
     virtual HRESULT put_Item(VARIANT Index, VARIANT newVal) = 0;

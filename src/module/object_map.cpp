@@ -1,6 +1,8 @@
 #include "module/object_map.h"
 
 #include "global/global.h"
+#include "network/packet_filter.h"
+#include "network/packet_object.h"
 
 namespace {
 
@@ -9,6 +11,11 @@ namespace {
 //   ObjectEntry<CPacketOb>(CLSID_Packet, u"Brevanto.Packet.1", u"Brevanto.Packet",
 //                          u"Packet Class", kSafeForScriptingAndInitializing),
 const ObjectMapEntry kObjectMap[] = {
+    ObjectEntry<CPacketOb>(CLSID_Packet, u"Brevanto.Packet.1", u"Brevanto.Packet", u"Packet Class",
+                           kSafeForScriptingAndInitializing),
+    ObjectEntry<CPacketFilter>(CLSID_PacketFilter, u"Brevanto.PacketFilter.1",
+                               u"Brevanto.PacketFilter", u"PacketFilter Class",
+                               kSafeForScriptingAndInitializing),
     ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),
     kObjectMapEnd,
 };

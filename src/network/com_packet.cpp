@@ -1,15 +1,14 @@
 #include "network/com_packet.h"
 
-#include "dispatch/script_call.h"
+#include "network/call_packet_function.h"
+#include "network/packet_object.h"
 
 void COMPacket::OnSent() {
     PacketBase::OnSent();
-    // A packet whose PacketSent was set by script has its script object; without one there is
-    // nothing to pass.
-    if (!PacketSent || !ScriptObject) return;
-    ComPtr<IDispatch> function = PacketSent.Get();
-    if (!function) return;  // the script's apartment has ended
-    CComVariant argument(ScriptObject);
-    CComVariant result;
-    CallScriptFunction(function.get(), argument, &result);
+    if (!PacketSent) return;
+    // The packet's script object, made now if no callback has made one yet.
+    ComPtr<IDispatch> object;
+    if (FAILED(GetPacketScriptObject(this, object.put()))) return;
+    // When this call made the object, its release afterwards also drops PacketSent.
+    CallPacketFunction(object.get(), nullptr, PacketSent);
 }

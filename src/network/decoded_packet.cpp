@@ -1,17 +1,6 @@
 #include "network/decoded_packet.h"
 
-#include <algorithm>
-
 namespace {
-
-char16_t FoldAscii(char16_t c) {
-    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-    return std::ranges::equal(a, b,
-                              [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
-}
 
 bool IsByteField(DecodedPacket::Field field) {
     return field == DecodedPacket::kSync || field == DecodedPacket::kOpcode ||
@@ -59,19 +48,16 @@ bool DecodedPacket::Get(Field field, LONG* value) const {
     return true;
 }
 
+LONG DecodedPacket::Stored(Field field) const {
+    const LONG* cell = const_cast<DecodedPacket*>(this)->Cell(field);
+    if (!cell) return 0;
+    return IsByteField(field) ? (*cell & 0xFF) : *cell;
+}
+
 void DecodedPacket::SetValue(std::u16string_view name, const VARIANT& value) {
-    for (NamedValue& entry : values_) {
-        if (SameName(entry.name, name)) {
-            entry.value = value;
-            return;
-        }
-    }
-    values_.push_back(NamedValue{std::u16string(name), CComVariant(value)});
+    ThrowIfFailed(values_.SetValue(name, value));
 }
 
 const VARIANT* DecodedPacket::FindValue(std::u16string_view name) const {
-    for (const NamedValue& entry : values_) {
-        if (SameName(entry.name, name)) return &entry.value;
-    }
-    return nullptr;
+    return values_.PeekValue(values_.Find(name, fdexNameCaseInsensitive));
 }

@@ -1,10 +1,10 @@
 // The decoded view of a packet: typed header fields with a presence mask, and named values.
 #pragma once
 
-#include <string>
+#include <cstddef>
 #include <string_view>
-#include <vector>
 
+#include "dispatch/member_table.h"
 #include "platform/types.h"
 #include "platform/variant.h"
 
@@ -24,10 +24,9 @@ class DecodedPacket {
         kBlock = 0x200,
     };
 
-    struct NamedValue {
-        std::u16string name;
-        CComVariant value;
-    };
+    // DISPIDs of the named values start here, above the byte names (0x30000 + index) of the
+    // packet's script object.
+    static constexpr DISPID kFirstValueDispid = 0x40000;
 
     // Typed fields. Area and BoxNumber share one cell, and so do Join and DeviceCode: a logical
     // packet uses the first of each pair, a physical one the second. Byte-wide fields (Sync,
@@ -40,14 +39,18 @@ class DecodedPacket {
     WORD PresenceMask() const { return present_; }
     // Removes every typed field (the named values stay).
     void ClearFields() { present_ = 0; }
+    // The value last stored in the field's cell, present or not.
+    LONG Stored(Field field) const;
 
     // Named values, in the order first stored. Storing under a name already present (compared
-    // without regard to ASCII case) replaces its value and keeps its place.
+    // without regard to ASCII case) replaces its value and keeps its place. They are the
+    // dynamic members of the packet's script objects, so the store is a member table.
     void SetValue(std::u16string_view name, const VARIANT& value);
-    // Null when there is no value of that name.
+    // The value of that name in place (valid until the values next change); null when none.
     const VARIANT* FindValue(std::u16string_view name) const;
-    const std::vector<NamedValue>& Values() const { return values_; }
-    void ClearValues() { values_.clear(); }
+    std::size_t ValueCount() const { return values_.Count(); }
+    void ClearValues() { values_.DeleteAll(); }
+    IDispatchExImplRaw& Values() { return values_; }
 
   private:
     LONG* Cell(Field field);
@@ -61,5 +64,7 @@ class DecodedPacket {
     LONG join_or_device_code_ = 0;
     LONG area_or_box_number_ = 0;
     LONG block_ = 0;
-    std::vector<NamedValue> values_;
+    // Expandable, and its DISPIDs fixed here rather than from a script interface.
+    IDispatchExImplRaw values_{
+        kFirstValueDispid, IDispatchExImplRaw::kExpandable | IDispatchExImplRaw::kTypeInfoPrepared};
 };

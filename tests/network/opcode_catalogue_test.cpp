@@ -35,7 +35,7 @@ struct Decoded {
         return value;
     }
     bool HasField(DecodedPacket::Field field) const { return packet->Decoded.Has(field); }
-    std::size_t ValueCount() const { return packet->Decoded.Values().size(); }
+    std::size_t ValueCount() const { return packet->Decoded.ValueCount(); }
 };
 
 Decoded Decode(std::vector<BYTE> bytes, DWORD port = 1) {
@@ -221,7 +221,7 @@ TEST(CatalogueTest, RedecodingReplacesValuesAndClearsScriptFields) {
     DecodeOpcode(*packet);
     EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kFade));
     EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kSync));
-    ASSERT_EQ(packet->Decoded.Values().size(), 2u);  // replaced, not appended
+    ASSERT_EQ(packet->Decoded.ValueCount(), 2u);  // replaced, not appended
     EXPECT_EQ(packet->Decoded.FindValue(u"Preset")->lVal, 10);
 }
 

@@ -1,0 +1,53 @@
+// The filter behind a script-created PacketFilter: script functions replace or follow each step
+// of the pattern filter.
+#pragma once
+
+#include "dispatch/collection.h"
+#include "dispatch/git_ptr.h"
+#include "network/filter_base.h"
+
+class COMFilter : public FilterBase {
+  public:
+    // The four script functions a filter may hold.
+    enum class Function {
+        kFilterPacket,         // replaces the whole per-filter step
+        kMatchesPacket,        // replaces the pattern test
+        kOnFilterMatches,      // called on a match; its result decides consumption
+        kOnFilterMatchFailed,  // called on no match
+    };
+
+    COMFilter();
+    ~COMFilter() override;
+
+    // Also lets go of the Owner.
+    void Reset() override;
+    // Empties the pattern, the four functions and Callbacks; the Owner stays.
+    void Cleanup() override;
+    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override;
+    void Matches(ref<PacketBase> packet, LONG* match) override;
+    void OnMatch(ref<PacketBase> packet, LONG* consumed) override;
+    void OnNoMatch(ref<PacketBase> packet, LONG* consumed) override;
+    // Calls every member of Callbacks, in order, with the packet's script object.
+    virtual void InvokeCallbacks(ref<PacketBase> packet);
+
+    // Stores a function (null empties the holder); a failed cross-thread registration is
+    // returned.
+    HRESULT SetFunction(Function which, IDispatch* function);
+    // The stored function for the calling thread, with a reference; null when none.
+    HRESULT GetFunction(Function which, IDispatch** function) const;
+    bool HasFunction(Function which) const;
+
+    // The script object passed as `this` to the four functions (a strong reference).
+    ComPtr<IDispatch> Owner() const;
+    void SetOwner(IDispatch* owner);
+
+    // Further script functions called on a match.
+    STLObjectCollection<IDispatch, IGenericCollection> Callbacks;
+
+  private:
+    // Calls a stored function with the packet's script object; false when it was not called.
+    bool CallFunction(Function which, PacketBase* packet, LONG* result);
+
+    CComGITPtr2<IDispatch> functions_[4];
+    ComPtr<IDispatch> owner_;
+};

@@ -1,0 +1,115 @@
+// Packet: the script-visible form of a network packet. Every byte, header field and named value
+// lives in the wrapped packet, so two objects that wrap the same packet show the same data.
+#pragma once
+
+#include <string_view>
+
+#include "dispatch/dispatch_ex_impl.h"
+#include "interfaces/network.h"
+#include "network/com_packet.h"
+#include "platform/com_object.h"
+#include "platform/object_safety.h"
+#include "runtime/ref_counted.h"
+
+// Script members index a packet's bytes by name ("2" reads byte 2) under these DISPIDs; a byte
+// name exists only for indices below the packet's Count and below kMaxByteNames.
+inline constexpr DISPID kFirstByteDispid = 0x30000;
+inline constexpr LONG kMaxByteNames = 0x10000;
+// Item puts grow a packet up to this many bytes and no further (a frame is at most 1024).
+inline constexpr LONG kMaxGrownPacket = 0x10000;
+
+class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _IInternalPacket,
+                                       MyIObjectSafetyImpl, IMarshal> {
+  public:
+    // A script-created packet: a new COMPacket, not recorded as that packet's script object.
+    CPacketOb();
+    // The library's object for an existing packet, recorded as its script object (the packet
+    // then holds one extra reference on itself until this object's final release).
+    explicit CPacketOb(PacketBase* packet);
+    void FinalRelease();
+
+    // The wrapped packet (never null while the object lives).
+    ref<PacketBase> Packet() const { return packet_; }
+
+    // ---- IDispatch / IDispatchEx: byte names before the typed and dynamic members ----
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                          DISPID* dispids) override;
+    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override;
+    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* dispid) override;
+    HRESULT InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excepinfo, IServiceProvider* caller) override;
+    // The packet's named values.
+    IDispatchExImplRaw& DispatchExMembers() override;
+
+    // ---- IPacket ----
+    HRESULT get_Item(VARIANT Index, VARIANT* pVal) override;
+    HRESULT put_Item(VARIANT Index, VARIANT newVal) override;
+    HRESULT _NewEnum(IUnknown** ppUnk) override;
+    HRESULT get_Count(LONG* pVal) override;
+    HRESULT Add(VARIANT Ob) override;
+    HRESULT Remove(VARIANT Index) override;
+    HRESULT Assign(VARIANT Ob) override;
+    HRESULT get_PacketTime(ULONG* pVal) override;
+    HRESULT put_PacketTime(ULONG newVal) override;
+    HRESULT get_PortNumber(ULONG* pVal) override;
+    HRESULT put_PortNumber(ULONG newVal) override;
+    HRESULT GetSafeArray(LONG VarType, VARIANT* pVal) override;
+    HRESULT get_PacketSent(IDispatch** pVal) override;
+    HRESULT put_PacketSent(IDispatch* newVal) override;
+    HRESULT put_DestinationPorts(ULONG newVal) override;
+    HRESULT get_DestinationPorts(ULONG* pVal) override;
+    HRESULT GetByteEnum(IEnumBYTE** ppEnum) override;
+    HRESULT QuickDecode() override;
+    HRESULT put_Delay(ULONG newVal) override;
+    HRESULT get_Delay(ULONG* pVal) override;
+    HRESULT put_Logical(LONG newVal) override;
+    HRESULT get_Logical(LONG* pVal) override;
+    HRESULT put_Opcode(BYTE newVal) override;
+    HRESULT get_Opcode(BYTE* pVal) override;
+    HRESULT put_Area(LONG newVal) override;
+    HRESULT get_Area(LONG* pVal) override;
+    HRESULT put_Join(BYTE newVal) override;
+    HRESULT get_Join(BYTE* pVal) override;
+    HRESULT put_DeviceCode(BYTE newVal) override;
+    HRESULT get_DeviceCode(BYTE* pVal) override;
+    HRESULT put_BoxNumber(LONG newVal) override;
+    HRESULT get_BoxNumber(LONG* pVal) override;
+    HRESULT put_Fade(LONG newVal) override;
+    HRESULT get_Fade(LONG* pVal) override;
+    HRESULT put_Channel(LONG newVal) override;
+    HRESULT get_Channel(LONG* pVal) override;
+    HRESULT put_Sync(BYTE newVal) override;
+    HRESULT get_Sync(BYTE* pVal) override;
+    HRESULT put_Block(LONG newVal) override;
+    HRESULT get_Block(LONG* pVal) override;
+
+    // ---- _IInternalPacket ----
+    // The wrapped COMPacket, without a reference; E_FAIL (and null) for a plain PacketBase.
+    HRESULT GetPacket(COMPacket** packet) override;
+
+  private:
+    IDispatch* Self() { return static_cast<IDispatch*>(static_cast<IPacket*>(this)); }
+    // A byte name's index, or -1.
+    LONG ByteIndex(std::u16string_view name) const;
+    HRESULT InvokeByte(LONG index, WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    ref<PacketBase> packet_;
+    COMPacket* com_packet_ = nullptr;  // packet_ when it is a COMPacket
+    IDispatchExImplRaw no_members_;    // stands in should the packet be gone
+};
+
+// The packet's script object: the recorded one, or a new CPacketOb recorded on the packet.
+// *object gets a reference of its own.
+HRESULT GetPacketScriptObject(PacketBase* packet, IDispatch** object);
+
+// The byte rules of Packet.Assign, for every object that exposes packet members.
+namespace packet_bytes {
+
+// Replaces the packet's bytes from a collection, script array, enumerable, string or safe array.
+HRESULT Assign(PacketBase& packet, const VARIANT& value);
+// Reads all of an enumerator's values as bytes (a value that is no byte repeats the one before
+// it, 0 at the start); 7 or 8 of them become an 8-byte frame with its checksum.
+HRESULT BytesFromEnumerator(IEnumVARIANT* enumerator, std::vector<BYTE>* bytes);
+
+}  // namespace packet_bytes
