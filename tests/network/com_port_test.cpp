@@ -1,0 +1,416 @@
+// The port against a virtual bus: brevanto-bus joins the port's pseudo-terminal ("panel") and a
+// second drop ("other") that the test writes to as another device on the bus would.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "network/com_port.h"
+#include "platform/serial_device.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<BYTE>;
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kPortNumber = 41;  // "COM41:", mapped to the bus's panel drop
+
+Bytes Frame(Bytes seven) {
+    seven.push_back(PacketChecksum(seven.data()));
+    return seven;
+}
+
+ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
+    ref<PacketBase> packet(new PacketBase);
+    packet->AssignBytes(bytes.data(), bytes.size());
+    packet->Delay = delay;
+    return packet;
+}
+
+struct TraceLine {
+    long long time_us = 0;
+    std::string source;
+    Bytes bytes;
+};
+
+// brevanto-bus in a temporary directory; stopped (and killed if need be) on destruction.
+class BusProcess {
+  public:
+    BusProcess() {
+        char pattern[] = "/tmp/brevanto-port-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            close(in[1]);
+            close(out[0]);
+            const std::string link = dir_.string(), trace = (dir_ / "trace").string();
+            execl(BREVANTO_BUS_EXE, BREVANTO_BUS_EXE, "--link", link.c_str(), "--drop", "panel",
+                  "--drop", "other", "--trace", trace.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        stdin_ = in[1];
+        stdout_ = out[0];
+        // Wait (bounded) for "ready".
+        std::string seen;
+        const auto give_up = Clock::now() + std::chrono::seconds(5);
+        fcntl(stdout_, F_SETFL, O_NONBLOCK);
+        while (seen.find("ready\n") == std::string::npos && Clock::now() < give_up) {
+            char buffer[64];
+            const ssize_t n = read(stdout_, buffer, sizeof buffer);
+            if (n > 0)
+                seen.append(buffer, n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ready_ = seen.find("ready\n") != std::string::npos;
+    }
+    ~BusProcess() {
+        Command("quit");
+        close(stdin_);
+        int status = 0;
+        const auto give_up = Clock::now() + std::chrono::seconds(2);
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > give_up) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        close(stdout_);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    bool ready() const { return ready_; }
+    fs::path Drop(const char* name) const { return dir_ / name; }
+    void Command(const std::string& line) {
+        const std::string text = line + "\n";
+        [[maybe_unused]] ssize_t n = write(stdin_, text.data(), text.size());
+    }
+
+    std::vector<TraceLine> Trace() const {
+        std::vector<TraceLine> lines;
+        std::ifstream in(dir_ / "trace");
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream words(line);
+            TraceLine entry;
+            std::string hex;
+            words >> entry.time_us >> entry.source;
+            while (words >> hex)
+                entry.bytes.push_back(static_cast<BYTE>(std::stoul(hex, nullptr, 16)));
+            lines.push_back(entry);
+        }
+        return lines;
+    }
+    // The trace once it holds at least `count` lines (or after a few seconds).
+    std::vector<TraceLine> TraceAtLeast(std::size_t count) const {
+        const auto give_up = Clock::now() + std::chrono::seconds(5);
+        auto lines = Trace();
+        while (lines.size() < count && Clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            lines = Trace();
+        }
+        return lines;
+    }
+
+  private:
+    fs::path dir_;
+    pid_t pid_ = -1;
+    int stdin_ = -1, stdout_ = -1;
+    bool ready_ = false;
+};
+
+class Recorder : public PortOwner {
+  public:
+    void Deliver(ref<PacketBase> packet) override {
+        std::lock_guard lock(mutex_);
+        packets_.push_back(std::move(packet));
+        cv_.notify_all();
+    }
+    // The packets delivered once there are `count` of them (or after a few seconds).
+    std::vector<ref<PacketBase>> WaitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        cv_.wait_for(lock, std::chrono::seconds(5), [&] { return packets_.size() >= count; });
+        return packets_;
+    }
+    std::vector<ref<PacketBase>> Packets() {
+        std::lock_guard lock(mutex_);
+        return packets_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<ref<PacketBase>> packets_;
+};
+
+Bytes BytesOf(const ref<PacketBase>& packet) {
+    Bytes bytes(packet->ByteCount());
+    packet->CopyBytes(bytes.data(), static_cast<LONG>(bytes.size()));
+    return bytes;
+}
+
+void Settle(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+class ComPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus_.ready()) << "brevanto-bus did not start";
+        CRegKey key;
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetStringValue(u"COM41:", Wide(bus_.Drop("panel")).c_str()), ERROR_SUCCESS);
+        port_.SetOwner(&recorder_);
+        ASSERT_TRUE(other_.Open(bus_.Drop("other")));
+        ASSERT_TRUE(other_.Configure(9600));
+    }
+    void TearDown() override {
+        port_.ClosePort();
+        port_.SetOwner(nullptr);
+    }
+    static std::u16string Wide(const fs::path& path) {
+        const std::string text = path.string();
+        return std::u16string(text.begin(), text.end());
+    }
+    // Another device on the bus talks.
+    void OtherWrites(const Bytes& bytes) { other_.Write(bytes.data(), bytes.size()); }
+
+    BusProcess bus_;
+    Recorder recorder_;
+    CHalfDuplexPort port_;
+    SerialDevice other_;
+};
+
+TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    EXPECT_EQ(port_.DeviceName, u"COM41:");
+    const Bytes frame = Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
+    auto packet = MakePacket(frame);
+    const DWORD before = GetTickCount();
+    port_.QueuePacket(packet);
+    const auto trace = bus_.TraceAtLeast(1);
+    ASSERT_EQ(trace.size(), 1u);
+    EXPECT_EQ(trace[0].source, "panel");
+    EXPECT_EQ(trace[0].bytes, frame);
+    EXPECT_EQ(trace[0].bytes[7], 0x99);
+    EXPECT_EQ(packet->PortNumber, 1u);  // MarkSent ran
+    EXPECT_GE(TickDiff(packet->PacketTime, before), 0);
+    Settle(100);  // the echo has long come back
+    EXPECT_TRUE(recorder_.Packets().empty());
+}
+
+TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    const Bytes frame = Frame({0x1C, 0x02, 0x00, 0x61, 0x00, 0x00, 0xFF});
+    port_.QueuePacket(MakePacket(frame));
+    bus_.TraceAtLeast(1);
+    Settle(80);
+    OtherWrites(frame);
+    Settle(60);
+    OtherWrites(frame);
+    const auto packets = recorder_.WaitFor(2);
+    ASSERT_EQ(packets.size(), 2u);
+    for (const auto& p : packets) {
+        EXPECT_EQ(BytesOf(p), frame);
+        EXPECT_EQ(p->PortNumber, 1u);
+        EXPECT_EQ(p->DestinationPorts, 2u);
+        LONG area = -1;  // the header was decoded on delivery
+        EXPECT_TRUE(p->Decoded.Get(DecodedPacket::kArea, &area));
+        EXPECT_EQ(area, 2);
+    }
+    EXPECT_EQ(bus_.TraceAtLeast(3).size(), 3u);
+}
+
+TEST_F(ComPortTest, StrayBytesCutFramesAndNoiseNeitherStopNorConfuseThePort) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    const Bytes first = Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
+    const Bytes last = Frame({0x1C, 0x05, 0x00, 0x02, 0x00, 0x00, 0xFF});
+    // Stray bytes between frames are dropped; the frame after them is whole.
+    Bytes stray = {0x00, 0x13, 0xFF};
+    stray.insert(stray.end(), first.begin(), first.end());
+    OtherWrites(stray);
+    // A frame cut short by a pause goes out as it is when the next byte comes; that byte is
+    // lost, and the receiver starts again on the next frame's first byte.
+    Settle(40);
+    OtherWrites({0x1C, 0x05, 0x00});
+    Settle(150);
+    OtherWrites({0x00});
+    Settle(40);
+    // Noise of every kind, then a pause and a lone stray byte to end whatever it left open.
+    std::mt19937 random(7);
+    Bytes noise(400);
+    for (BYTE& b : noise)
+        b = static_cast<BYTE>(random());
+    OtherWrites(noise);
+    Settle(600);  // 400 bytes take 417 ms on the bus
+    OtherWrites({0x00});
+    Settle(40);
+    OtherWrites(last);
+
+    const auto give_up = Clock::now() + std::chrono::seconds(5);
+    std::vector<ref<PacketBase>> packets;
+    do {
+        packets = recorder_.Packets();
+        if (!packets.empty() && BytesOf(packets.back()) == last) break;
+        Settle(10);
+    } while (Clock::now() < give_up);
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_EQ(BytesOf(packets[0]), first);
+    EXPECT_EQ(BytesOf(packets[1]), (Bytes{0x1C, 0x05, 0x00}));
+    EXPECT_EQ(BytesOf(packets.back()), last);
+    for (const auto& p : packets) {
+        const BYTE b0 = p->ByteAt(0);
+        EXPECT_TRUE(b0 == 0x1C || b0 == 0x5C || b0 == 0x6C || b0 == 0xAC) << int{b0};
+        EXPECT_LE(p->ByteCount(), 4 + 4 * 255);
+    }
+
+    // And the port still sends.
+    const std::size_t lines = bus_.Trace().size();
+    port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
+    const auto trace = bus_.TraceAtLeast(lines + 1);
+    EXPECT_EQ(trace.back().source, "panel");
+}
+
+TEST_F(ComPortTest, LongFrameEndsAfterFourBytesPerCountPlusFour) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    const Bytes long_frame = {0xAC, 0x02, 0x10, 0x11, 0x12, 0x13,
+                              0x14, 0x15, 0x16, 0x17, 0x18, 0x19};
+    const Bytes next = Frame({0x1C, 0x01, 0x00, 0x02, 0x00, 0x00, 0xFF});
+    Bytes both = long_frame;
+    both.insert(both.end(), next.begin(), next.end());
+    OtherWrites(both);  // back to back: only the length tells them apart
+    const auto packets = recorder_.WaitFor(2);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(BytesOf(packets[0]), long_frame);
+    EXPECT_EQ(BytesOf(packets[1]), next);
+    const auto trace = bus_.TraceAtLeast(2);
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[0].bytes, long_frame);
+}
+
+TEST_F(ComPortTest, QueuedPacketsKeepTheirDelayAndThenWaitForSilenceAfterTheEcho) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    auto a = MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}), 30);
+    auto b = MakePacket(Frame({0x1C, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF}), 30);
+    port_.QueuePacket(a);
+    port_.QueuePacket(b);
+    const auto trace = bus_.TraceAtLeast(2);
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[0].bytes[3], 0x00);
+    EXPECT_EQ(trace[1].bytes[3], 0x01);
+    // 8 ms on the wire and 30 ms of Delay, then 30 ms of silence after the echo was read.
+    EXPECT_GE(trace[1].time_us - trace[0].time_us, 68000);
+    EXPECT_GE(TickDiff(b->PacketTime, a->PacketTime), 68);
+    Settle(100);
+    EXPECT_TRUE(recorder_.Packets().empty());  // both echoes swallowed
+}
+
+TEST_F(ComPortTest, PortWaitsForSilenceWhileAnotherDeviceTalks) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    const Bytes theirs = Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
+    OtherWrites(theirs);
+    recorder_.WaitFor(1);
+    port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
+    const auto trace = bus_.TraceAtLeast(2);
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[0].source, "other");
+    EXPECT_EQ(trace[1].source, "panel");
+    // Their frame ends 8.3 ms after it starts; ours starts 30 ms of silence later at least.
+    EXPECT_GE(trace[1].time_us - trace[0].time_us, 8000 + 29000);
+}
+
+TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
+    // Queued before the port opens, the packets wait.
+    for (int i = 0; i < 65; ++i)
+        port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, static_cast<BYTE>(i), 0, 0, 0, 0xFF})));
+    EXPECT_EQ(port_.QueuedPackets(), 64u);
+    port_.QueuePacket(nullptr);
+    EXPECT_EQ(port_.QueuedPackets(), 64u);
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    const auto trace = bus_.TraceAtLeast(1);
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace[0].bytes[2], 1);  // packet 0 was dropped
+}
+
+TEST_F(ComPortTest, PortClosesAndReopensOnTheSameDevice) {
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    EXPECT_TRUE(port_.IsRunning());
+    port_.ClosePort();
+    EXPECT_FALSE(port_.IsRunning());
+    EXPECT_FALSE(port_.IsOpen());
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
+    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));  // opening an open port reopens it
+    const Bytes frame = Frame({0x1C, 0x03, 0x00, 0x00, 0x00, 0x00, 0xFF});
+    OtherWrites(frame);
+    const auto packets = recorder_.WaitFor(1);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(BytesOf(packets[0]), frame);
+}
+
+TEST_F(ComPortTest, MissingDeviceFailsToOpenAndStartsNoThread) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue(u"COM42:", u"/nonexistent/brevanto-tty"), ERROR_SUCCESS);
+    EXPECT_FALSE(port_.OpenPort(42, 1));
+    EXPECT_FALSE(port_.IsRunning());
+    EXPECT_EQ(port_.PortNumber, 42u);
+    port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
+    EXPECT_EQ(port_.QueuedPackets(), 1u);
+}
+
+TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue(u"COM9:", u"/tmp/bus/panel"), ERROR_SUCCESS);
+    EXPECT_EQ(SerialDevice::PathForName(u"COM9:"), "/tmp/bus/panel");
+    EXPECT_EQ(SerialDevice::PathForName(u"com9:"), "/tmp/bus/panel");
+    EXPECT_EQ(SerialDevice::PathForPort(9), "/tmp/bus/panel");
+    EXPECT_EQ(SerialDevice::PathForName(u"COM1:"), "/dev/ttyS0");
+    EXPECT_EQ(SerialDevice::PathForPort(3), "/dev/ttyS2");
+    EXPECT_EQ(SerialDevice::PathForName(u"COM:"), "");
+    EXPECT_EQ(SerialDevice::PathForName(u"LPT1:"), "");
+    EXPECT_EQ(SerialDevice::PathForName(u"COM1"), "");
+}
+
+TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
+    SerialDevice device;
+    device.Wake();
+    EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
+    EXPECT_EQ(device.Wait(5), SerialDevice::WaitResult::kTimeout);  // the wake was used up
+    std::thread waker([&] {
+        Settle(20);
+        device.Wake();
+    });
+    EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
+    waker.join();
+    BYTE byte;
+    EXPECT_EQ(device.ReadByte(&byte), -1);  // nothing open
+    EXPECT_FALSE(device.Configure(9600));
+}
+
+}  // namespace
