@@ -8,7 +8,7 @@
 
 namespace {
 
-using Base = IDispatchExImpl2<IPacket>;
+using PacketDispatch = IDispatchExImpl2<IPacket>;
 
 // Releases the packet's hold on itself when its recorded script object goes.
 void DropRecord(PacketBase& packet, IDispatch* object) {
@@ -246,7 +246,7 @@ HRESULT CPacketOb::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID 
             return S_OK;
         }
     }
-    return Base::GetIDsOfNames(riid, names, count, lcid, dispids);
+    return PacketDispatch::GetIDsOfNames(riid, names, count, lcid, dispids);
 }
 
 HRESULT CPacketOb::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
@@ -257,7 +257,7 @@ HRESULT CPacketOb::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
             return S_OK;
         }
     }
-    return Base::GetDispID(name, flags, dispid);
+    return PacketDispatch::GetDispID(name, flags, dispid);
 }
 
 HRESULT CPacketOb::InvokeByte(LONG index, WORD flags, DISPPARAMS* params, VARIANT* result) {
@@ -280,14 +280,14 @@ HRESULT CPacketOb::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DIS
                           VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
     if (dispid >= kFirstByteDispid && dispid < kFirstByteDispid + kMaxByteNames)
         return InvokeByte(dispid - kFirstByteDispid, flags, params, result);
-    return Base::Invoke(dispid, riid, lcid, flags, params, result, excepinfo, argerr);
+    return PacketDispatch::Invoke(dispid, riid, lcid, flags, params, result, excepinfo, argerr);
 }
 
 HRESULT CPacketOb::InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excepinfo, IServiceProvider* caller) {
     if (dispid >= kFirstByteDispid && dispid < kFirstByteDispid + kMaxByteNames)
         return InvokeByte(dispid - kFirstByteDispid, flags, params, result);
-    return Base::InvokeEx(dispid, lcid, flags, params, result, excepinfo, caller);
+    return PacketDispatch::InvokeEx(dispid, lcid, flags, params, result, excepinfo, caller);
 }
 
 // ---- Bytes ----

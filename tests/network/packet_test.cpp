@@ -234,9 +234,9 @@ TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
     d.SetValue(u"Level", CComVariant(BYTE{1}));
     d.SetValue(u"Fade", CComVariant(LONG{20}));
     d.SetValue(u"LEVEL", CComVariant(BYTE{2}));
-    ASSERT_EQ(d.Values().size(), 2u);
-    EXPECT_EQ(d.Values()[0].name, u"Level");
-    EXPECT_EQ(d.Values()[0].value.bVal, 2);
+    ASSERT_EQ(d.ValueCount(), 2u);
+    EXPECT_EQ(d.Values().Names()[0], u"Level");
+    EXPECT_EQ(d.FindValue(u"level")->bVal, 2);
     const VARIANT* fade = d.FindValue(u"fade");
     ASSERT_NE(fade, nullptr);
     EXPECT_EQ(fade->vt, VT_I4);
@@ -309,11 +309,7 @@ TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
         function->listener_calls = &listener.calls;
         packet->PacketSent = static_cast<IDispatch*>(function.get());
 
-        packet->MarkSent(1, 10);  // no script object yet: nothing to pass
-        EXPECT_EQ(function->calls, 0);
-
         packet->ScriptObject = script_object.get();
-        listener.calls = 0;
         packet->MarkSent(1, 20);
         EXPECT_EQ(function->calls, 1);
         EXPECT_TRUE(function->order_ok);
@@ -321,6 +317,14 @@ TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
         EXPECT_EQ(function->last_flags, DISPATCH_METHOD);
         EXPECT_EQ(function->last_argument, static_cast<IDispatch*>(script_object.get()));
         packet->ScriptObject = nullptr;
+
+        // Without a script object one is made for the call; its release drops PacketSent.
+        listener.calls = 0;
+        packet->MarkSent(1, 30);
+        EXPECT_EQ(function->calls, 2);
+        EXPECT_NE(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        EXPECT_FALSE(packet->PacketSent);
+        EXPECT_EQ(packet->ScriptObject, nullptr);
     }
     CoUninitialize();
 }
