@@ -1,0 +1,198 @@
+#include "host/host_application.h"
+
+#include <unistd.h>
+
+#include <ctime>
+
+#include "platform/settings_store.h"
+
+namespace brevanto_host {
+
+namespace {
+
+// The panel's network settings live in the settings store, as they would on the panel.
+constexpr const char16_t* kNetworkKey = u"Software\\Brevanto\\Quorvane\\Network";
+
+std::u16string View(BSTR text) {
+    return {text ? text : u"", SysStringLen(text)};
+}
+
+HRESULT PutString(const char16_t* name, BSTR value) {
+    CRegKey key;
+    if (key.Create(HKEY_CURRENT_USER, kNetworkKey) != ERROR_SUCCESS) return E_FAIL;
+    return key.SetStringValue(name, View(value).c_str()) == ERROR_SUCCESS ? S_OK : E_FAIL;
+}
+
+HRESULT GetString(const char16_t* name, BSTR* value) {
+    if (!value) return E_POINTER;
+    std::u16string text;
+    CRegKey key;
+    if (key.Open(HKEY_CURRENT_USER, kNetworkKey) == ERROR_SUCCESS)
+        key.QueryStringValue(name, &text);
+    *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+// Calls a parameterless method of a script object (a Date's getters) for a number.
+HRESULT CallNumber(IDispatch* object, const char16_t* method, LONG* out) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0x400, &dispid);
+    if (FAILED(hr)) return hr;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    CComVariant result;
+    hr = object->Invoke(dispid, IID_NULL, 0x400, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    if (SUCCEEDED(hr)) hr = result.ChangeType(VT_I4);
+    if (SUCCEEDED(hr)) *out = result.lVal;
+    return hr;
+}
+
+}  // namespace
+
+HRESULT CHostApplication::Log(BSTR text) {
+    host_->Log(Utf16ToUtf8(View(text)));
+    return S_OK;
+}
+
+HRESULT CHostApplication::LoadScript(BSTR script_id, BSTR file_name, LONG* result) {
+    return host_->LoadScript(View(script_id), View(file_name), result);
+}
+
+HRESULT CHostApplication::RemoveScript(BSTR script_id) {
+    return host_->RemoveScript(View(script_id));
+}
+
+HRESULT CHostApplication::Restart() {
+    host_->RequestRestart();
+    return S_OK;
+}
+
+HRESULT CHostApplication::Persist(BSTR name, IDispatch* object) {
+    return host_->Persist(View(name), object);
+}
+
+HRESULT CHostApplication::UnPersist(BSTR name, IDispatch** object) {
+    return host_->UnPersist(View(name), object);
+}
+
+HRESULT CHostApplication::GoToPage(BSTR page) {
+    if (SysStringLen(page) == 0) return E_INVALIDARG;
+    host_->RequestPage(Utf16ToUtf8(View(page)));
+    return S_OK;
+}
+
+HRESULT CHostApplication::GetScript(BSTR name, IDispatch** script) {
+    return host_->GetScript(View(name), script);
+}
+
+HRESULT CHostApplication::Calibrate(LONG flag) {
+    // A PC has no touch screen to calibrate; an explicit request is noted.
+    if (flag != 0) host_->Log("Calibrate: no touch screen on this host");
+    return S_OK;
+}
+
+HRESULT CHostApplication::Version(IDispatch** version) {
+    return host_->Version(version);
+}
+
+HRESULT CHostApplication::put_DHCP(LONG value) {
+    CRegKey key;
+    if (key.Create(HKEY_CURRENT_USER, kNetworkKey) != ERROR_SUCCESS) return E_FAIL;
+    return key.SetDWORDValue(u"DHCP", static_cast<DWORD>(value)) == ERROR_SUCCESS ? S_OK : E_FAIL;
+}
+
+HRESULT CHostApplication::get_DHCP(LONG* value) {
+    if (!value) return E_POINTER;
+    DWORD stored = 1;  // a panel takes its address from DHCP unless told otherwise
+    CRegKey key;
+    if (key.Open(HKEY_CURRENT_USER, kNetworkKey) == ERROR_SUCCESS)
+        key.QueryDWORDValue(u"DHCP", stored);
+    *value = static_cast<LONG>(stored);
+    return S_OK;
+}
+
+HRESULT CHostApplication::put_IPAddress(BSTR value) {
+    return PutString(u"IPAddress", value);
+}
+HRESULT CHostApplication::get_IPAddress(BSTR* value) {
+    return GetString(u"IPAddress", value);
+}
+HRESULT CHostApplication::put_Subnet(BSTR value) {
+    return PutString(u"Subnet", value);
+}
+HRESULT CHostApplication::get_Subnet(BSTR* value) {
+    return GetString(u"Subnet", value);
+}
+HRESULT CHostApplication::put_Gateway(BSTR value) {
+    return PutString(u"Gateway", value);
+}
+HRESULT CHostApplication::get_Gateway(BSTR* value) {
+    return GetString(u"Gateway", value);
+}
+HRESULT CHostApplication::put_DNS1(BSTR value) {
+    return PutString(u"DNS1", value);
+}
+HRESULT CHostApplication::get_DNS1(BSTR* value) {
+    return GetString(u"DNS1", value);
+}
+HRESULT CHostApplication::put_DNS2(BSTR value) {
+    return PutString(u"DNS2", value);
+}
+HRESULT CHostApplication::get_DNS2(BSTR* value) {
+    return GetString(u"DNS2", value);
+}
+
+HRESULT CHostApplication::SetLocalTime(IDispatch* time) {
+    if (!time) return E_INVALIDARG;
+    if (!host_->options().allow_clock || geteuid() != 0) {
+        host_->Log(
+            "SetLocalTime refused: the host sets the clock only when run as root with "
+            "--allow-clock");
+        return E_ACCESSDENIED;
+    }
+    LONG year, month, day, hour, minute, second;
+    HRESULT hr;
+    if (FAILED(hr = CallNumber(time, u"getFullYear", &year)) ||
+        FAILED(hr = CallNumber(time, u"getMonth", &month)) ||
+        FAILED(hr = CallNumber(time, u"getDate", &day)) ||
+        FAILED(hr = CallNumber(time, u"getHours", &hour)) ||
+        FAILED(hr = CallNumber(time, u"getMinutes", &minute)) ||
+        FAILED(hr = CallNumber(time, u"getSeconds", &second)))
+        return hr;
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    timespec now{std::mktime(&local), 0};
+    if (now.tv_sec == -1 || clock_settime(CLOCK_REALTIME, &now) != 0) return E_FAIL;
+    return S_OK;
+}
+
+HRESULT CHostApplication::GetConfigFile(BSTR* path) {
+    if (!path) return E_POINTER;
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::absolute(host_->options().data_dir, ec);
+    std::string text = (ec ? host_->options().data_dir : dir).lexically_normal().string();
+    if (text.empty() || text.back() != '/') text += '/';
+    *path = SysAllocString(Utf8ToUtf16(text).c_str());
+    return *path ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CHostApplication::document(IDispatch** document) {
+    return host_->PageObject("document", document);
+}
+
+HRESULT CHostApplication::window(IDispatch** window) {
+    return host_->PageObject("window", window);
+}
+
+HRESULT CHostApplication::Close() {
+    host_->RequestClose();
+    return S_OK;
+}
+
+}  // namespace brevanto_host

@@ -1,0 +1,379 @@
+#include "host/page_host.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <iostream>
+
+#include "host/host_application.h"
+#include "host/script_object.h"
+#include "interfaces/global.h"
+#include "platform/serial_device.h"
+#include "platform/settings_store.h"
+
+#ifndef BREVANTO_VERSION
+#define BREVANTO_VERSION "0"
+#endif
+
+namespace brevanto_host {
+
+namespace {
+
+constexpr const char16_t* kPanelKey = u"Software\\Brevanto\\Quorvane";
+
+// The hidden script the library evaluates object trees with, and the page's document.
+constexpr const char* kPageSetup = R"js(
+Object.defineProperty(this, '__hiddenScript', { enumerable: false, value: {
+    eval: function (text, mode) { return (0, eval)(String(text)); }
+} });
+var document = { title: '', URL: '' };
+)js";
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    return text;
+}
+
+}  // namespace
+
+PageHost::PageHost(HostOptions options) : options_(std::move(options)) {}
+
+PageHost::~PageHost() = default;
+
+void PageHost::Log(const std::string& text) {
+    if (options_.quiet) return;
+    std::lock_guard lock(log_mutex_);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PageHost::ReportError(const ScriptError& error) {
+    std::lock_guard lock(log_mutex_);
+    std::fflush(stdout);
+    std::fprintf(stderr, "brevanto-host: %s\n", error.Describe().c_str());
+    std::fflush(stderr);
+}
+
+void PageHost::Request(Action action) {
+    {
+        std::lock_guard lock(mutex_);
+        if (action_ != Action::kClose) action_ = action;  // closing wins over everything
+    }
+    CoPostQuit(script_thread_);
+}
+
+void PageHost::RequestClose() {
+    Request(Action::kClose);
+}
+
+void PageHost::RequestRestart() {
+    Request(Action::kRestart);
+}
+
+void PageHost::RequestPage(const std::filesystem::path& page) {
+    {
+        std::lock_guard lock(mutex_);
+        next_page_ = page;
+    }
+    Request(Action::kGoToPage);
+}
+
+HRESULT PageHost::OnScriptThread(const std::function<HRESULT()>& work) {
+    if (brevanto::CurrentThreadId() == script_thread_) return work();
+    auto apartment = brevanto::Apartment::OfThread(script_thread_);
+    if (!apartment) return RPC_E_DISCONNECTED;
+    return apartment->Execute(work);
+}
+
+bool PageHost::StartLibrary() {
+    std::string error;
+    std::filesystem::path file =
+        options_.module_file.empty() ? LibraryModule::DefaultFile() : options_.module_file;
+    if (!module_.Load(file, &error)) {
+        std::fprintf(stderr, "brevanto-host: %s\n", error.c_str());
+        return false;
+    }
+    HRESULT hr = module_.Create(u"Brevanto.Global", global_.put());
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "brevanto-host: Brevanto.Global is not available (%s)\n",
+                     Hex(hr).c_str());
+        return true;  // pages still run, without Global
+    }
+    ComPtr<CHostApplication> application;
+    if (FAILED(hr = MakeComObject(&application, this))) return false;
+    application_ = static_cast<IHxApplication*>(application.get());
+    ComPtr<IGlobal> root = global_.As<IGlobal>();
+    if (!root) {
+        std::fprintf(stderr, "brevanto-host: Brevanto.Global does not answer IGlobal\n");
+        return false;
+    }
+    if (FAILED(hr = root->SetApplication(application_.get())) || FAILED(hr = root->Start())) {
+        std::fprintf(stderr, "brevanto-host: starting Global failed (%s)\n", Hex(hr).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PageHost::StartPage(const std::vector<std::filesystem::path>& scripts, ScriptError* error) {
+    ScriptEngine::Callbacks callbacks;
+    callbacks.log = [this](const std::string& text) { Log(text); };
+    callbacks.create = [this](const std::u16string& prog_id, IDispatch** object) {
+        return module_.Create(prog_id, object);
+    };
+    callbacks.wake = [] { CoPostQuit(); };
+    engine_ = std::make_unique<ScriptEngine>(std::move(callbacks));
+    current_scripts_ = scripts;
+    if (!engine_->Run("<page setup>", kPageSetup, error)) return false;
+    if (ComPtr<IGlobal> root = global_.As<IGlobal>()) {
+        // The page works through a data context of its own, so that what it registers goes
+        // away with it.
+        ComPtr<IDispatch> read_only;
+        HRESULT hr = root->get_ReadOnly(read_only.put());
+        if (SUCCEEDED(hr)) context_ = read_only.As<IDataContext>();
+        engine_->SetGlobal("Global", read_only ? read_only.get() : global_.get());
+    }
+    for (const auto& script : scripts) {
+        if (!engine_->RunFile(script, error)) return false;
+    }
+    return true;
+}
+
+void PageHost::EndPage() {
+    if (context_) {
+        context_->DestroyDependantObjects();
+        if (auto destroy = context_.As<IDestroy>()) destroy->Destroy();
+        context_ = nullptr;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        loaded_scripts_.clear();
+    }
+    engine_.reset();
+}
+
+void PageHost::ApplySerialMapping() {
+    if (options_.serial.empty()) return;
+    DWORD port = 3;
+    CRegKey panel;
+    if (panel.Open(HKEY_CURRENT_USER, kPanelKey) == ERROR_SUCCESS)
+        panel.QueryDWORDValue(u"Port0", port);
+    serial_name_ = u"COM" + Utf8ToUtf16(std::to_string(port)) + u":";
+    CRegKey map;
+    if (map.Create(HKEY_CURRENT_USER, kSerialDeviceKey) != ERROR_SUCCESS) return;
+    std::u16string previous;
+    if (map.QueryStringValue(serial_name_.c_str(), &previous) == ERROR_SUCCESS)
+        saved_serial_ = previous;
+    map.SetStringValue(serial_name_.c_str(), Utf8ToUtf16(options_.serial).c_str());
+}
+
+void PageHost::RestoreSerialMapping() {
+    if (options_.serial.empty() || serial_name_.empty()) return;
+    CRegKey map;
+    if (map.Open(HKEY_CURRENT_USER, kSerialDeviceKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    if (saved_serial_)
+        map.SetStringValue(serial_name_.c_str(), saved_serial_->c_str());
+    else
+        map.DeleteValue(serial_name_.c_str());
+}
+
+int PageHost::Run() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        std::fprintf(stderr, "brevanto-host: cannot enter a single-threaded apartment\n");
+        return kExitStartFailure;
+    }
+    script_thread_ = brevanto::CurrentThreadId();
+    ApplySerialMapping();
+    const UINT restart_message = RegisterWindowMessageW(u"Brevanto_Restart_App");
+    const UINT shutdown_message = RegisterWindowMessageW(u"Brevanto_Shutdown_Nicely");
+    listeners_[0] = AddMessageListener(
+        [this, restart_message, shutdown_message](UINT message, std::uintptr_t, std::intptr_t) {
+            if (message == restart_message) RequestRestart();
+            if (message == shutdown_message) RequestClose();
+        });
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = options_.timeout_seconds > 0
+                              ? Clock::now() + std::chrono::seconds(options_.timeout_seconds)
+                              : Clock::time_point::max();
+    int status = -1;
+    ScriptError error;
+    if (!StartLibrary()) {
+        status = kExitStartFailure;
+    } else if (!StartPage(options_.scripts, &error)) {
+        ReportError(error);
+        status = kExitScriptError;
+    }
+    while (status < 0) {
+        if (auto failed = engine_->TakeCallbackError()) {
+            ReportError(*failed);
+            status = kExitScriptError;
+            break;
+        }
+        Action action;
+        std::filesystem::path page;
+        {
+            std::lock_guard lock(mutex_);
+            action = std::exchange(action_, Action::kNone);
+            page = next_page_;
+        }
+        if (action == Action::kClose) {
+            status = kExitClosed;
+            break;
+        }
+        if (action == Action::kRestart || action == Action::kGoToPage) {
+            std::vector<std::filesystem::path> scripts = options_.scripts;
+            if (action == Action::kGoToPage) {
+                if (page.is_relative() && !current_scripts_.empty())
+                    page = current_scripts_.back().parent_path() / page;
+                scripts = {page};
+            }
+            EndPage();
+            if (!StartPage(scripts, &error)) {
+                ReportError(error);
+                status = kExitScriptError;
+            }
+            continue;
+        }
+        const int next_timer = engine_->RunTimers(&error);
+        if (next_timer == -2) {
+            ReportError(error);
+            status = kExitScriptError;
+            break;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            std::fprintf(stderr, "brevanto-host: time-out after %d s without Global.Close()\n",
+                         options_.timeout_seconds);
+            status = kExitTimeout;
+            break;
+        }
+        long long wait =
+            deadline == Clock::time_point::max()
+                ? -1
+                : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        if (next_timer >= 0 && (wait < 0 || next_timer < wait)) wait = next_timer;
+        CoPumpMessages(static_cast<int>(std::min<long long>(wait, INT_MAX)));
+    }
+
+    EndPage();
+    RemoveMessageListener(listeners_[0]);
+    // Ending the apartment first fails the calls that workers still have queued for it, so
+    // that shutting Global down never waits for a thread that waits for this one.
+    CoUninitialize();
+    if (global_) {
+        if (auto destroy = global_.As<IDestroy>()) destroy->Destroy();
+        global_ = nullptr;
+    }
+    application_ = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        persisted_.clear();
+    }
+    RestoreSerialMapping();
+    return status;
+}
+
+HRESULT PageHost::LoadScript(const std::u16string& id, const std::u16string& file, LONG* result) {
+    return OnScriptThread([&]() -> HRESULT {
+        if (result) *result = 0;
+        if (!engine_) return E_FAIL;
+        std::filesystem::path path = Utf16ToUtf8(file);
+        if (path.is_relative() && !current_scripts_.empty())
+            path = current_scripts_.back().parent_path() / path;
+        std::vector<std::string> before = engine_->GlobalNames();
+        ScriptError error;
+        const bool ok = engine_->RunFile(path, &error);
+        std::vector<std::string> added;
+        for (const std::string& name : engine_->GlobalNames()) {
+            if (std::find(before.begin(), before.end(), name) == before.end())
+                added.push_back(name);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            auto& names = loaded_scripts_[id];
+            names.insert(names.end(), added.begin(), added.end());
+        }
+        if (!ok) {
+            engine_->RecordCallbackError(error);
+            return E_FAIL;
+        }
+        if (result) *result = 1;
+        return S_OK;
+    });
+}
+
+HRESULT PageHost::RemoveScript(const std::u16string& id) {
+    return OnScriptThread([&]() -> HRESULT {
+        std::vector<std::string> names;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = loaded_scripts_.find(id);
+            if (found == loaded_scripts_.end()) return S_FALSE;
+            names = std::move(found->second);
+            loaded_scripts_.erase(found);
+        }
+        if (engine_) {
+            for (const std::string& name : names)
+                engine_->DeleteGlobal(name);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT PageHost::GetScript(const std::u16string& name, IDispatch** script) {
+    if (!script) return E_POINTER;
+    *script = nullptr;
+    if (name != u" hidden script") return S_FALSE;
+    return OnScriptThread([&]() -> HRESULT {
+        return engine_ ? engine_->GetGlobalObject("__hiddenScript", script) : E_FAIL;
+    });
+}
+
+HRESULT PageHost::PageObject(const char* name, IDispatch** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    return OnScriptThread(
+        [&]() -> HRESULT { return engine_ ? engine_->GetGlobalObject(name, object) : E_FAIL; });
+}
+
+HRESULT PageHost::Persist(const std::u16string& name, IDispatch* object) {
+    std::lock_guard lock(mutex_);
+    if (object)
+        persisted_[name] = CComVariant(object);
+    else
+        persisted_.erase(name);
+    return S_OK;
+}
+
+HRESULT PageHost::UnPersist(const std::u16string& name, IDispatch** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    std::lock_guard lock(mutex_);
+    auto found = persisted_.find(name);
+    if (found == persisted_.end()) return S_FALSE;
+    *object = found->second.pdispVal;
+    if (*object) (*object)->AddRef();
+    return S_OK;
+}
+
+HRESULT PageHost::Version(IDispatch** version) {
+    if (!version) return E_POINTER;
+    *version = nullptr;
+    return OnScriptThread([&]() -> HRESULT {
+        if (!engine_) return E_FAIL;
+        CComVariant value;
+        HRESULT hr =
+            engine_->Evaluate("({ Library: '" BREVANTO_VERSION "', Host: '" BREVANTO_VERSION
+                              "', Engine: 'Duktape ' + Duktape.version })",
+                              &value);
+        if (FAILED(hr)) return hr;
+        if (value.vt != VT_DISPATCH) return E_FAIL;
+        *version = value.pdispVal;
+        value.vt = VT_EMPTY;
+        return S_OK;
+    });
+}
+
+}  // namespace brevanto_host

@@ -1,0 +1,96 @@
+// The panel host: runs page scripts on one script thread (a single-threaded apartment with a
+// message pump) against the object library's Global, and ends on Global.Close(), an uncaught
+// script error or a time-out.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/library_module.h"
+#include "host/script_engine.h"
+#include "interfaces/dispatch.h"
+
+namespace brevanto_host {
+
+struct HostOptions {
+    std::filesystem::path data_dir = ".";
+    std::string serial;       // device path for the port of "Port0"; empty: unchanged
+    int timeout_seconds = 0;  // 0: no time-out
+    bool quiet = false;
+    bool allow_clock = false;
+    std::filesystem::path module_file;  // empty: LibraryModule::DefaultFile()
+    std::vector<std::filesystem::path> scripts;
+};
+
+// Exit statuses of a run.
+inline constexpr int kExitClosed = 0;
+inline constexpr int kExitScriptError = 1;
+inline constexpr int kExitTimeout = 2;
+inline constexpr int kExitStartFailure = 3;
+
+class PageHost {
+  public:
+    explicit PageHost(HostOptions options);
+    ~PageHost();
+    PageHost(const PageHost&) = delete;
+    PageHost& operator=(const PageHost&) = delete;
+
+    // Runs the pages on the calling thread until they end; returns the exit status.
+    int Run();
+
+    // ---- What the host application object asks for (any thread) ----
+    void Log(const std::string& text);
+    void RequestClose();
+    void RequestRestart();
+    void RequestPage(const std::filesystem::path& page);
+    HRESULT LoadScript(const std::u16string& id, const std::u16string& file, LONG* result);
+    HRESULT RemoveScript(const std::u16string& id);
+    HRESULT GetScript(const std::u16string& name, IDispatch** script);
+    HRESULT Persist(const std::u16string& name, IDispatch* object);
+    HRESULT UnPersist(const std::u16string& name, IDispatch** object);
+    HRESULT Version(IDispatch** version);
+    HRESULT PageObject(const char* name, IDispatch** object);
+    const HostOptions& options() const { return options_; }
+
+  private:
+    enum class Action { kNone, kClose, kRestart, kGoToPage };
+
+    // Runs work on the script thread, synchronously (directly when already there).
+    HRESULT OnScriptThread(const std::function<HRESULT()>& work);
+    // A fresh engine with the page globals, then the scripts in order.
+    bool StartPage(const std::vector<std::filesystem::path>& scripts, ScriptError* error);
+    // Destroys the page's data-context dependants and its engine.
+    void EndPage();
+    void Request(Action action);
+    void ReportError(const ScriptError& error);
+    bool StartLibrary();
+    void ApplySerialMapping();
+    void RestoreSerialMapping();
+
+    HostOptions options_;
+    unsigned long script_thread_ = 0;
+    LibraryModule module_;
+    ComPtr<IDispatch> global_;      // the root object
+    ComPtr<IUnknown> application_;  // this host as the library sees it
+    ComPtr<IDataContext> context_;  // the current page's Global.ReadOnly
+    std::unique_ptr<ScriptEngine> engine_;
+    std::vector<std::filesystem::path> current_scripts_;
+
+    std::mutex mutex_;  // guards the requests and the persisted objects
+    Action action_ = Action::kNone;
+    std::filesystem::path next_page_;
+    std::map<std::u16string, CComVariant> persisted_;
+    std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> globals it made
+    std::mutex log_mutex_;
+    std::optional<std::u16string> saved_serial_;
+    std::u16string serial_name_;
+    int listeners_[2] = {0, 0};
+};
+
+}  // namespace brevanto_host

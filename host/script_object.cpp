@@ -1,0 +1,432 @@
+#include "host/script_object.h"
+
+#include <cstring>
+
+#include "dispatch/enum_variant.h"
+
+namespace brevanto_host {
+
+namespace {
+
+constexpr const char* kObjectsKey =
+    "\xFF"
+    "bvObjects";  // stash: id -> script value
+constexpr const char* kWrapperKey =
+    "\xFF"
+    "bvWrap";  // on the value: its CScriptObject
+
+// Interface identifier by which a script object of this host recognises itself.
+constexpr IID kScriptObjectIid{
+    0x6a1c52f0, 0x3b7e, 0x4d2a, {0x9c, 0x41, 0x0e, 0x5b, 0x7d, 0x22, 0x81, 0xf3}};
+
+// Protected steps: each runs inside duk_safe_call and owns nothing, so a script error thrown
+// by a getter, setter or Proxy trap unwinds only Duktape frames. duk_safe_call runs them on the
+// caller's value stack, so they address their arguments from the top.
+duk_ret_t SafeGet(duk_context* ctx, void*) {  // [obj key] -> [value]
+    duk_get_prop(ctx, -2);
+    return 1;
+}
+duk_ret_t SafePut(duk_context* ctx, void*) {  // [obj key value] -> []
+    duk_put_prop(ctx, -3);
+    return 0;
+}
+duk_ret_t SafeHas(duk_context* ctx, void*) {  // [obj key] -> [bool]
+    duk_push_boolean(ctx, duk_has_prop(ctx, -2));
+    return 1;
+}
+duk_ret_t SafeDelete(duk_context* ctx, void*) {  // [obj key] -> []
+    duk_del_prop(ctx, -2);
+    return 0;
+}
+duk_ret_t SafeKeys(duk_context* ctx, void*) {  // [obj] -> [array of own enumerable keys]
+    const duk_idx_t object = duk_get_top_index(ctx);
+    duk_idx_t array = duk_push_array(ctx);
+    duk_uarridx_t i = 0;
+    duk_enum(ctx, object, DUK_ENUM_OWN_PROPERTIES_ONLY);
+    while (duk_next(ctx, -1, 0))
+        duk_put_prop_index(ctx, array, i++);
+    duk_pop(ctx);
+    return 1;
+}
+duk_ret_t SafeToString(duk_context* ctx, void*) {  // [value] -> [string]
+    duk_to_string(ctx, -1);
+    return 1;
+}
+duk_ret_t SafeSetWrapper(duk_context* ctx, void* object) {  // [value] -> []
+    duk_push_pointer(ctx, object);
+    duk_put_prop_string(ctx, -2, kWrapperKey);
+    return 0;
+}
+duk_ret_t SafeClearWrapper(duk_context* ctx, void*) {  // [value] -> []
+    duk_del_prop_string(ctx, -1, kWrapperKey);
+    return 0;
+}
+
+void PushObjectTable(duk_context* ctx) {
+    duk_push_heap_stash(ctx);
+    if (!duk_get_prop_string(ctx, -1, kObjectsKey)) {
+        duk_pop(ctx);
+        duk_push_bare_object(ctx);
+        duk_dup_top(ctx);
+        duk_put_prop_string(ctx, -3, kObjectsKey);
+    }
+    duk_remove(ctx, -2);
+}
+
+void FillException(EXCEPINFO* excepinfo, const ScriptError& error) {
+    if (!excepinfo) return;
+    *excepinfo = EXCEPINFO{};
+    excepinfo->bstrDescription = SysAllocString(Utf8ToUtf16(error.message).c_str());
+    std::string source = error.file + ":" + std::to_string(error.line);
+    excepinfo->bstrSource = SysAllocString(Utf8ToUtf16(source).c_str());
+    excepinfo->scode = error.number ? error.number : E_FAIL;
+}
+
+// Restores the value stack on every way out of a call.
+class StackGuard {
+  public:
+    explicit StackGuard(duk_context* ctx) : ctx_(ctx), top_(duk_get_top(ctx)) {}
+    ~StackGuard() { duk_set_top(ctx_, top_); }
+    StackGuard(const StackGuard&) = delete;
+    StackGuard& operator=(const StackGuard&) = delete;
+
+  private:
+    duk_context* ctx_;
+    duk_idx_t top_;
+};
+
+}  // namespace
+
+CScriptObject::CScriptObject(std::shared_ptr<EngineState> state, unsigned id)
+    : state_(std::move(state)), id_(id) {}
+
+HRESULT CScriptObject::FromStack(const std::shared_ptr<EngineState>& state, duk_idx_t idx,
+                                 IDispatch** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    duk_context* ctx = state->ctx;
+    if (!ctx) return RPC_E_DISCONNECTED;
+    idx = duk_normalize_index(ctx, idx);
+    if (duk_is_object(ctx, idx)) {
+        duk_get_prop_string(ctx, idx, kWrapperKey);
+        auto* existing = static_cast<CScriptObject*>(duk_get_pointer(ctx, -1));
+        duk_pop(ctx);
+        if (existing) {
+            existing->AddRef();
+            *out = existing;
+            return S_OK;
+        }
+    }
+    const unsigned id = state->next_object_id++;
+    ComPtr<CScriptObject> object;
+    HRESULT hr = MakeComObject(&object, state, id);
+    if (FAILED(hr)) return hr;
+    PushObjectTable(ctx);
+    duk_dup(ctx, idx);
+    duk_put_prop_index(ctx, -2, id);
+    duk_pop(ctx);
+    if (duk_is_object(ctx, idx)) {
+        // Frozen objects refuse the mark; they just get a new wrapper each time.
+        duk_dup(ctx, idx);
+        duk_safe_call(ctx, SafeSetWrapper, object.get(), 1, 0);  // takes the copy
+    }
+    *out = object.Detach();
+    return S_OK;
+}
+
+CScriptObject* CScriptObject::Unwrap(IUnknown* object, const EngineState* state) {
+    CScriptObject* own = nullptr;
+    if (!object || FAILED(object->QueryInterface(kScriptObjectIid, reinterpret_cast<void**>(&own))))
+        return nullptr;
+    own->Release();  // the caller holds the object; the answer is a borrowed pointer
+    return own->state_.get() == state ? own : nullptr;
+}
+
+HRESULT CScriptObject::QueryInterfaceHook(REFIID riid, void** object) {
+    if (riid != kScriptObjectIid) return E_NOINTERFACE;
+    AddRef();
+    *object = this;
+    return S_OK;
+}
+
+void CScriptObject::FinalRelease() {
+    duk_context* ctx = state_->ctx;
+    if (!ctx || brevanto::CurrentThreadId() != state_->thread) return;
+    PushObjectTable(ctx);
+    duk_get_prop_index(ctx, -1, id_);
+    duk_get_prop_string(ctx, -1, kWrapperKey);
+    const bool mine = duk_get_pointer(ctx, -1) == this;
+    duk_pop(ctx);
+    if (mine)
+        duk_safe_call(ctx, SafeClearWrapper, nullptr, 1, 0);  // takes the value
+    else
+        duk_pop(ctx);
+    duk_del_prop_index(ctx, -1, id_);
+    duk_pop(ctx);
+}
+
+void CScriptObject::Push() const {
+    duk_context* ctx = state_->ctx;
+    PushObjectTable(ctx);
+    duk_get_prop_index(ctx, -1, id_);
+    duk_remove(ctx, -2);
+}
+
+HRESULT CScriptObject::Usable() const {
+    if (!state_->ctx) return RPC_E_DISCONNECTED;
+    if (brevanto::CurrentThreadId() != state_->thread) return RPC_E_WRONG_THREAD;
+    return S_OK;
+}
+
+DISPID CScriptObject::IdOf(const std::string& name) {
+    auto found = ids_.find(name);
+    if (found != ids_.end()) return found->second;
+    names_.push_back(name);
+    const DISPID dispid = static_cast<DISPID>(names_.size());
+    ids_.emplace(name, dispid);
+    return dispid;
+}
+
+const std::string* CScriptObject::NameOf(DISPID dispid) const {
+    if (dispid < 1 || static_cast<size_t>(dispid) > names_.size()) return nullptr;
+    return &names_[dispid - 1];
+}
+
+HRESULT CScriptObject::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT CScriptObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT CScriptObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) {
+    if (!names || !dispids) return E_POINTER;
+    if (count == 0) return S_OK;
+    CComBSTR name(names[0] ? names[0] : u"");  // a plain string, not a BSTR
+    HRESULT hr = GetDispID(name, 0, &dispids[0]);
+    for (UINT i = 1; i < count; ++i) {
+        dispids[i] = DISPID_UNKNOWN;
+        hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+}
+
+HRESULT CScriptObject::Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                              VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
+    if (argerr) *argerr = 0;
+    return InvokeEx(dispid, lcid, flags, params, result, excepinfo, nullptr);
+}
+
+HRESULT CScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
+    if (!dispid) return E_POINTER;
+    *dispid = DISPID_UNKNOWN;
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    std::string key = Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
+    if (!(flags & fdexNameEnsure) && !ids_.count(key)) {
+        duk_context* ctx = state_->ctx;
+        StackGuard guard(ctx);
+        Push();
+        duk_push_lstring(ctx, key.data(), key.size());
+        if (!duk_is_object(ctx, -2) || duk_safe_call(ctx, SafeHas, nullptr, 2, 1) != 0 ||
+            !duk_get_boolean(ctx, -1))
+            return DISP_E_UNKNOWNNAME;
+    }
+    *dispid = IdOf(key);
+    return S_OK;
+}
+
+HRESULT CScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* params,
+                                VARIANT* result, EXCEPINFO* excepinfo, IServiceProvider*) {
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    return Call(dispid, flags, params ? params : &none, result, excepinfo);
+}
+
+HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                            EXCEPINFO* excepinfo) {
+    duk_context* ctx = state_->ctx;
+    ScriptEngine* engine = state_->engine;
+    StackGuard guard(ctx);
+    if (result) VariantInit(result);
+    if (dispid == DISPID_NEWENUM) return NewEnum(result);
+
+    // Named arguments stand first; the positional ones follow, last first.
+    const VARIANT* self = nullptr;
+    const VARIANT* put_value = nullptr;
+    for (UINT i = 0; i < params->cNamedArgs; ++i) {
+        if (params->rgdispidNamedArgs[i] == DISPID_THIS) self = &params->rgvarg[i];
+        if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) put_value = &params->rgvarg[i];
+    }
+    const UINT positional = params->cArgs - params->cNamedArgs;
+    auto push_args = [&] {
+        for (UINT i = 0; i < positional; ++i)
+            engine->PushVariant(params->rgvarg[params->cArgs - 1 - i]);
+    };
+
+    Push();  // the object, at `object`
+    const duk_idx_t object = duk_get_top_index(ctx);
+    int status = 0;
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        const std::string* name = NameOf(dispid);
+        if (!name) return DISP_E_MEMBERNOTFOUND;
+        if (!put_value) {
+            if (positional == 0) return DISP_E_PARAMNOTOPTIONAL;
+            put_value = &params->rgvarg[0];
+        }
+        duk_dup(ctx, object);
+        duk_push_lstring(ctx, name->data(), name->size());
+        engine->PushVariant(*put_value);
+        status = duk_safe_call(ctx, SafePut, nullptr, 3, 1);
+    } else if (dispid == DISPID_VALUE) {
+        if ((flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT)) && duk_is_callable(ctx, object)) {
+            duk_dup(ctx, object);
+            if (flags & DISPATCH_CONSTRUCT) {
+                push_args();
+                status = duk_pnew(ctx, static_cast<duk_idx_t>(positional));
+            } else {
+                if (self)
+                    engine->PushVariant(*self);
+                else
+                    duk_push_undefined(ctx);
+                push_args();
+                status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
+            }
+        } else if (flags & DISPATCH_PROPERTYGET) {
+            // The default value of a script object is its text.
+            duk_dup(ctx, object);
+            status = duk_safe_call(ctx, SafeToString, nullptr, 1, 1);
+        } else {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    } else {
+        const std::string* name = NameOf(dispid);
+        if (!name) return DISP_E_MEMBERNOTFOUND;
+        duk_dup(ctx, object);
+        duk_push_lstring(ctx, name->data(), name->size());
+        status = duk_safe_call(ctx, SafeGet, nullptr, 2, 1);
+        if (status == 0 && (flags & DISPATCH_METHOD) && duk_is_callable(ctx, -1)) {
+            duk_dup(ctx, object);  // a member function is called with its object as `this`
+            push_args();
+            status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
+        } else if (status == 0 && !(flags & DISPATCH_PROPERTYGET)) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+    if (status != 0) {
+        ScriptError error = engine->ErrorAt(-1);
+        engine->RecordCallbackError(error);
+        FillException(excepinfo, error);
+        return DISP_E_EXCEPTION;
+    }
+    if (result && !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        return engine->ToVariant(-1, result, false);
+    return S_OK;
+}
+
+// Arrays (and anything with a length) enumerate their elements, as a snapshot.
+HRESULT CScriptObject::NewEnum(VARIANT* result) {
+    if (!result) return E_POINTER;
+    duk_context* ctx = state_->ctx;
+    ScriptEngine* engine = state_->engine;
+    auto items = std::make_shared<std::vector<CComVariant>>();
+    Push();
+    const duk_idx_t object = duk_get_top_index(ctx);
+    duk_dup(ctx, object);
+    duk_push_string(ctx, "length");
+    if (duk_safe_call(ctx, SafeGet, nullptr, 2, 1) != 0) return DISP_E_EXCEPTION;
+    if (!duk_is_number(ctx, -1)) return DISP_E_MEMBERNOTFOUND;  // not a list
+    const double length = duk_get_number(ctx, -1);
+    duk_pop(ctx);
+    for (duk_uarridx_t i = 0; i < length; ++i) {
+        duk_dup(ctx, object);
+        duk_push_uint(ctx, i);
+        if (duk_safe_call(ctx, SafeGet, nullptr, 2, 1) != 0) return DISP_E_EXCEPTION;
+        CComVariant item;
+        HRESULT hr = engine->ToVariant(-1, &item, false);
+        duk_pop(ctx);
+        if (FAILED(hr)) return hr;
+        items->push_back(std::move(item));
+    }
+    IEnumVARIANT* enumerator = nullptr;
+    HRESULT hr = CEnumVariantValues::Create(std::move(items), &enumerator);
+    if (FAILED(hr)) return hr;
+    result->vt = VT_UNKNOWN;
+    result->punkVal = enumerator;
+    return S_OK;
+}
+
+std::vector<std::string> CScriptObject::OwnKeys() {
+    duk_context* ctx = state_->ctx;
+    StackGuard guard(ctx);
+    std::vector<std::string> keys;
+    Push();
+    if (!duk_is_object(ctx, -1) || duk_safe_call(ctx, SafeKeys, nullptr, 1, 1) != 0) return keys;
+    const duk_size_t count = duk_get_length(ctx, -1);
+    for (duk_uarridx_t i = 0; i < count; ++i) {
+        duk_get_prop_index(ctx, -1, i);
+        keys.emplace_back(duk_get_string_default(ctx, -1, ""));
+        duk_pop(ctx);
+    }
+    return keys;
+}
+
+HRESULT CScriptObject::DeleteMemberByName(BSTR name, DWORD) {
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    duk_context* ctx = state_->ctx;
+    StackGuard guard(ctx);
+    std::string key = Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
+    Push();
+    duk_push_lstring(ctx, key.data(), key.size());
+    return duk_safe_call(ctx, SafeDelete, nullptr, 2, 0) == 0 ? S_OK : S_FALSE;
+}
+
+HRESULT CScriptObject::DeleteMemberByDispID(DISPID dispid) {
+    const std::string* name = NameOf(dispid);
+    if (!name) return DISP_E_MEMBERNOTFOUND;
+    CComBSTR wide{std::string_view(*name)};
+    return DeleteMemberByName(wide, 0);
+}
+
+HRESULT CScriptObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
+    if (!properties) return E_POINTER;
+    *properties = fdexPropCanGet | fdexPropCanPut | fdexPropCanCall;
+    return S_OK;
+}
+
+HRESULT CScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
+    if (!name) return E_POINTER;
+    *name = nullptr;
+    const std::string* found = NameOf(dispid);
+    if (!found) return DISP_E_MEMBERNOTFOUND;
+    *name = SysAllocString(Utf8ToUtf16(*found).c_str());
+    return *name ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CScriptObject::GetNextDispID(DWORD, DISPID dispid, DISPID* next) {
+    if (!next) return E_POINTER;
+    *next = DISPID_UNKNOWN;
+    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    std::vector<std::string> keys = OwnKeys();
+    size_t start = 0;
+    if (dispid != DISPID_STARTENUM) {
+        const std::string* current = NameOf(dispid);
+        if (!current) return S_FALSE;
+        for (start = 0; start < keys.size() && keys[start] != *current; ++start) {
+        }
+        ++start;
+    }
+    if (start >= keys.size()) return S_FALSE;
+    *next = IdOf(keys[start]);
+    return S_OK;
+}
+
+HRESULT CScriptObject::GetNameSpaceParent(IUnknown** parent) {
+    if (parent) *parent = nullptr;
+    return E_NOTIMPL;
+}
+
+}  // namespace brevanto_host
