@@ -316,10 +316,12 @@ HRESULT CPacketOb::put_Item(VARIANT Index, VARIANT newVal) {
     LONG index = 0;
     if (FAILED(IndexOf(Index, &index)) || index < 0 || index >= kMaxGrownPacket)
         return E_INVALIDARG;
+    // Converted before the lock is taken: an object value may call into script.
+    BYTE byte = 0;
+    const bool converted = ToByte(newVal, &byte);
     CScopedLock lock(packet->Lock);
     if (index >= packet->ByteCount()) packet->Resize(index + 1, 0xFF);
-    BYTE byte = 0;
-    if (!ToByte(newVal, &byte)) return E_INVALIDARG;
+    if (!converted) return E_INVALIDARG;  // the packet keeps its new length
     packet->SetByteAt(index, byte);
     return S_OK;
 }
