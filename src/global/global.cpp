@@ -158,15 +158,16 @@ void CGlobal::ShutDown() {
         event_thread_.Clear();
     }
 
-    CComGITPtr2<IHxApplication> host;
+    CComGITPtr2<IHxApplication> host;  // revoked outside the lock
     {
         std::lock_guard lock(host_mutex_);
         host = std::move(host_);
+        host_apartment_ = nullptr;
     }
 }
 
 HRESULT CGlobal::Start() {
-    if (ComPtr<IHxApplication> host = Host()) host->Calibrate(0);
+    CallHost(S_OK, [](IHxApplication* host) { return host->Calibrate(0); });
     event_thread_.Start();
     // The scheduler, network handler and backlight controller start here once they are part of
     // the Global.

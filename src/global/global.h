@@ -12,6 +12,7 @@
 #include "interfaces/host.h"
 #include "interfaces/network.h"
 #include "platform/com_object.h"
+#include "platform/proxy.h"
 #include "runtime/event_thread.h"
 
 class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest> {
@@ -110,17 +111,68 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     const std::u16string& StartPage() const { return start_page_; }
 
   private:
-    // A fresh pointer to the host for the calling thread; null when no host is set.
+    // A fresh pointer to the host from its holder; null when no host is set. Valid on the
+    // calling thread only when that thread is in the host's apartment (or the host is agile).
     ComPtr<IHxApplication> Host();
+    // Runs call(host) in the host's apartment with a pointer fetched there, and waits for it;
+    // `no_host` when no host is set. The host interface is not a dispatch interface, so the
+    // call itself, not the pointer, crosses to the host's thread.
+    template <class F>
+    HRESULT CallHost(HRESULT no_host, F&& call);
+    // The same for an operation that hands out an object: the object comes back valid on the
+    // calling thread. A null `out` is passed on as it is.
+    template <class I, class F>
+    HRESULT ObjectFromHost(HRESULT no_host, I** out, F&& get);
     void ShutDown();
     // Becomes the module's current Global with a new thread pool.
     void MakeCurrent();
 
     std::mutex host_mutex_;  // guards the holder's registration, not calls to the host
     CComGITPtr2<IHxApplication> host_;
+    std::shared_ptr<brevanto::Apartment> host_apartment_;  // null: an agile host
     EventThread event_thread_;
     std::atomic<LONG> box_number_{1};
     std::u16string config_path_;
     std::u16string start_page_;
     std::atomic<LONG> packet_delay_{kDefaultPacketDelay};
 };
+
+template <class F>
+HRESULT CGlobal::CallHost(HRESULT no_host, F&& call) {
+    std::shared_ptr<brevanto::Apartment> apartment;
+    {
+        std::lock_guard lock(host_mutex_);
+        if (host_.empty()) return no_host;
+        apartment = host_apartment_;
+    }
+    auto run = [&]() -> HRESULT {
+        ComPtr<IHxApplication> host = Host();
+        if (!host) return no_host;  // revoked meanwhile
+        return call(host.get());
+    };
+    if (!apartment || apartment->IsCurrent()) return run();
+    return apartment->Execute(run);
+}
+
+template <class I, class F>
+HRESULT CGlobal::ObjectFromHost(HRESULT no_host, I** out, F&& get) {
+    if (!out) return CallHost(no_host, [&](IHxApplication* host) { return get(host, nullptr); });
+    brevanto::MarshalToken token;
+    HRESULT hr = CallHost(no_host, [&](IHxApplication* host) {
+        ComPtr<I> object;
+        HRESULT result = get(host, object.put());
+        if (object) {
+            HRESULT marshalled = brevanto::MarshalInterface(object.get(), &token);
+            if (FAILED(marshalled)) return marshalled;
+        }
+        return result;
+    });
+    if (!token.empty()) {
+        if (*out) (*out)->Release();
+        *out = nullptr;
+        HRESULT fetched =
+            brevanto::UnmarshalInterface(token, uuidof<I>(), reinterpret_cast<void**>(out));
+        if (FAILED(fetched)) return fetched;
+    }
+    return hr;
+}

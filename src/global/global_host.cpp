@@ -1,14 +1,32 @@
-// The members of Global that the host application implements. Each forward fetches a pointer to
-// the host that is valid on the calling thread (event handlers call Log from pool threads) and
-// lets go of it after the call.
+// The members of Global that the host application implements. Forwards may come from any thread
+// (event handlers call Log from pool threads): each one runs in the host's apartment with a host
+// pointer fetched there, and lets go of it after the call.
 #include "dispatch/placeholders.h"
 #include "global/global.h"
+#include "platform/proxy.h"
 
 namespace {
 
 // What a forward answers when no host is set.
 constexpr HRESULT kNoHostAction = S_OK;    // operations: nothing to do
 constexpr HRESULT kNoHostValue = S_FALSE;  // queries and settings: nothing known
+
+// An object argument on its way to the host's thread.
+class ObjectForHost {
+  public:
+    explicit ObjectForHost(IDispatch* object) {
+        if (object) hr_ = brevanto::MarshalInterface(object, &token_);
+    }
+    // On the host's thread.
+    HRESULT Get(ComPtr<IDispatch>* object) const {
+        if (FAILED(hr_) || token_.empty()) return hr_;
+        return brevanto::UnmarshalInterface(token_, IID_IDispatch, object->put_void());
+    }
+
+  private:
+    brevanto::MarshalToken token_;
+    HRESULT hr_ = S_OK;
+};
 
 }  // namespace
 
@@ -19,12 +37,13 @@ ComPtr<IHxApplication> CGlobal::Host() {
 }
 
 ComPtr<IDispatch> CGlobal::GetHostScript(std::u16string_view name) {
-    ComPtr<IHxApplication> host = Host();
-    if (!host) return nullptr;
     CComBSTR text(name);
     if (!text && !name.empty()) throw HResultError(E_OUTOFMEMORY);
     ComPtr<IDispatch> script;
-    if (FAILED(host->GetScript(text, script.put()))) return nullptr;
+    HRESULT hr = ObjectFromHost(S_FALSE, script.put(), [&](IHxApplication* host, IDispatch** out) {
+        return host->GetScript(text, out);
+    });
+    if (FAILED(hr)) return nullptr;
     return script;
 }
 
@@ -35,9 +54,12 @@ HRESULT CGlobal::SetApplication(IUnknown* pHxApp) {
     CComGITPtr2<IHxApplication> holder;
     HRESULT hr = holder.Attach(app.get());
     if (FAILED(hr)) return hr;
+    std::shared_ptr<brevanto::Apartment> apartment =
+        IsAgileObject(app.get()) ? nullptr : brevanto::Apartment::Current();
     {
         std::lock_guard lock(host_mutex_);
         std::swap(host_, holder);
+        host_apartment_ = std::move(apartment);
     }
     CComBSTR config;
     if (FAILED(app->GetConfigFile(&config)) || !static_cast<BSTR>(config)) return S_OK;
@@ -52,23 +74,24 @@ HRESULT CGlobal::GetApplication(IUnknown** ppHxApp) {
     if (!ppHxApp) return E_POINTER;
     if (*ppHxApp) (*ppHxApp)->Release();
     *ppHxApp = nullptr;
-    ComPtr<IHxApplication> host = Host();
-    if (!host) return S_OK;
-    return host->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppHxApp));
+    return ObjectFromHost(S_OK, ppHxApp, [](IHxApplication* host, IUnknown** out) {
+        return host->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(out));
+    });
 }
 
 HRESULT CGlobal::Log(BSTR bstr) {
-    if (ComPtr<IHxApplication> host = Host()) host->Log(bstr);
+    CallHost(kNoHostAction, [&](IHxApplication* host) { return host->Log(bstr); });
     return S_OK;
 }
 
 HRESULT CGlobal::LoadScript(BSTR ScriptID, BSTR FileName, LONG* pResult) {
-    if (ComPtr<IHxApplication> host = Host()) host->LoadScript(ScriptID, FileName, pResult);
+    CallHost(kNoHostAction,
+             [&](IHxApplication* host) { return host->LoadScript(ScriptID, FileName, pResult); });
     return S_OK;
 }
 
 HRESULT CGlobal::RemoveScript(BSTR ScriptID) {
-    if (ComPtr<IHxApplication> host = Host()) host->RemoveScript(ScriptID);
+    CallHost(kNoHostAction, [&](IHxApplication* host) { return host->RemoveScript(ScriptID); });
     return S_OK;
 }
 
@@ -88,112 +111,107 @@ HRESULT CGlobal::_LoadScriptPlaceHolder(IUnknown* pPlaceHolder, BSTR FileName, L
 }
 
 HRESULT CGlobal::Persist(BSTR PersistName, IDispatch* pDispatch) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->Persist(PersistName, pDispatch) : kNoHostAction;
+    ObjectForHost object(pDispatch);
+    return CallHost(kNoHostAction, [&](IHxApplication* host) {
+        ComPtr<IDispatch> there;
+        HRESULT hr = object.Get(&there);
+        return FAILED(hr) ? hr : host->Persist(PersistName, there.get());
+    });
 }
 
 HRESULT CGlobal::UnPersist(BSTR PersistName, IDispatch** ppDispatch) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->UnPersist(PersistName, ppDispatch) : kNoHostAction;
+    return ObjectFromHost(kNoHostAction, ppDispatch, [&](IHxApplication* host, IDispatch** out) {
+        return host->UnPersist(PersistName, out);
+    });
 }
 
 HRESULT CGlobal::Calibrate() {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->Calibrate(-1) : kNoHostAction;
+    return CallHost(kNoHostAction, [](IHxApplication* host) { return host->Calibrate(-1); });
 }
 
 HRESULT CGlobal::Restart() {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->Restart() : kNoHostAction;
+    return CallHost(kNoHostAction, [](IHxApplication* host) { return host->Restart(); });
 }
 
 HRESULT CGlobal::GoToPage(BSTR Page) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->GoToPage(Page) : kNoHostAction;
+    return CallHost(kNoHostAction, [&](IHxApplication* host) { return host->GoToPage(Page); });
 }
 
 HRESULT CGlobal::Close() {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->Close() : kNoHostAction;
+    return CallHost(kNoHostAction, [](IHxApplication* host) { return host->Close(); });
 }
 
 HRESULT CGlobal::get_Version(IDispatch** pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->Version(pVal) : kNoHostValue;
+    return ObjectFromHost(kNoHostValue, pVal,
+                          [](IHxApplication* host, IDispatch** out) { return host->Version(out); });
 }
 
 HRESULT CGlobal::put_DHCP(LONG newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_DHCP(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->put_DHCP(newVal); });
 }
 
 HRESULT CGlobal::get_DHCP(LONG* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_DHCP(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_DHCP(pVal); });
 }
 
 HRESULT CGlobal::put_IPAddress(BSTR newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_IPAddress(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue,
+                    [&](IHxApplication* host) { return host->put_IPAddress(newVal); });
 }
 
 HRESULT CGlobal::get_IPAddress(BSTR* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_IPAddress(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_IPAddress(pVal); });
 }
 
 HRESULT CGlobal::put_Subnet(BSTR newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_Subnet(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->put_Subnet(newVal); });
 }
 
 HRESULT CGlobal::get_Subnet(BSTR* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_Subnet(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_Subnet(pVal); });
 }
 
 HRESULT CGlobal::put_Gateway(BSTR newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_Gateway(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->put_Gateway(newVal); });
 }
 
 HRESULT CGlobal::get_Gateway(BSTR* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_Gateway(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_Gateway(pVal); });
 }
 
 HRESULT CGlobal::put_DNS1(BSTR newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_DNS1(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->put_DNS1(newVal); });
 }
 
 HRESULT CGlobal::get_DNS1(BSTR* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_DNS1(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_DNS1(pVal); });
 }
 
 HRESULT CGlobal::put_DNS2(BSTR newVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->put_DNS2(newVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->put_DNS2(newVal); });
 }
 
 HRESULT CGlobal::get_DNS2(BSTR* pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->get_DNS2(pVal) : kNoHostValue;
+    return CallHost(kNoHostValue, [&](IHxApplication* host) { return host->get_DNS2(pVal); });
 }
 
 HRESULT CGlobal::SetLocalTime(IDispatch* pDispatch) {
-    ComPtr<IHxApplication> host = Host();
     // Telling the scheduler that the clock changed joins here with the scheduler.
-    return host ? host->SetLocalTime(pDispatch) : kNoHostValue;
+    ObjectForHost time(pDispatch);
+    return CallHost(kNoHostValue, [&](IHxApplication* host) {
+        ComPtr<IDispatch> there;
+        HRESULT hr = time.Get(&there);
+        return FAILED(hr) ? hr : host->SetLocalTime(there.get());
+    });
 }
 
 HRESULT CGlobal::get_document(IDispatch** pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->document(pVal) : kNoHostValue;
+    return ObjectFromHost(kNoHostValue, pVal, [](IHxApplication* host, IDispatch** out) {
+        return host->document(out);
+    });
 }
 
 HRESULT CGlobal::get_window(IDispatch** pVal) {
-    ComPtr<IHxApplication> host = Host();
-    return host ? host->window(pVal) : kNoHostValue;
+    return ObjectFromHost(kNoHostValue, pVal,
+                          [](IHxApplication* host, IDispatch** out) { return host->window(out); });
 }

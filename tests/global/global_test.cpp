@@ -1,0 +1,346 @@
+// The Global root object: becoming current and shutting down, its dispatch with the default
+// packets behind it, the event members, and the read-only data context.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "dispatch/data_context.h"
+#include "dispatch/placeholders.h"
+#include "global/global.h"
+#include "global/test_host.h"
+#include "module/module.h"
+
+namespace {
+
+ComPtr<CGlobal> NewGlobal() {
+    ComPtr<CGlobal> g;
+    EXPECT_EQ(MakeComObject(&g), S_OK);
+    return g;
+}
+
+template <class T>
+ComPtr<T> New() {
+    ComPtr<T> p;
+    EXPECT_EQ(MakeComObject(&p), S_OK);
+    return p;
+}
+
+IGlobal* AsGlobal(CGlobal* g) {
+    return static_cast<IGlobal*>(g);
+}
+
+DISPID IdOf(IDispatch* d, const char16_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK) << Utf16ToUtf8(name);
+    return id;
+}
+
+HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<CComVariant> args,
+             CComVariant* result = nullptr) {
+    std::vector<VARIANT> rgvarg(args.rbegin(), args.rend());  // rgvarg stands last to first
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool is_put = flags & DISPATCH_PROPERTYPUT;
+    DISPPARAMS p{rgvarg.data(), is_put ? &put : nullptr, static_cast<UINT>(rgvarg.size()),
+                 is_put ? 1u : 0u};
+    return d->Invoke(id, IID_NULL, 0x400, flags, &p, result, nullptr, nullptr);
+}
+
+HRESULT CallName(IDispatch* d, const char16_t* name, WORD flags, std::vector<CComVariant> args,
+                 CComVariant* result = nullptr) {
+    return Call(d, IdOf(d, name), flags, std::move(args), result);
+}
+
+bool Same(IUnknown* a, IUnknown* b) {
+    ComPtr<IUnknown> ua, ub;
+    if (a) a->QueryInterface(ua.put());
+    if (b) b->QueryInterface(ub.put());
+    return ua.get() == ub.get();
+}
+
+CComVariant Null() {
+    CComVariant v;
+    v.vt = VT_NULL;
+    return v;
+}
+
+// Every event raised so far through `g` has been matched, and every handler call has returned.
+void Drain(IGlobal* g) {
+    auto sentinel = New<AgileCallback>();
+    ULONG id = 0;
+    CComBSTR name(u"drain sentinel");
+    ASSERT_EQ(g->RegisterForEvent(name, Null(), sentinel.get(), &id), S_OK);
+    // Registered in the wake after this raise at the latest: raise until it is seen.
+    for (int i = 0; i < 5000 && sentinel->state.Calls() == 0; ++i) {
+        g->RaiseEvent(name, nullptr);
+        Sleep(1);
+    }
+    ASSERT_GT(sentinel->state.Calls(), 0);
+    std::lock_guard lock(TheModule().critical_section());
+    for (size_t i = 0; i < 3; ++i)
+        TheModule().thread_pool->GetThread(i).IdleEvent().Wait(INFINITE);
+    g->UnRegisterForEvent(id);
+}
+
+TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
+    {
+        auto g = NewGlobal();
+        CComVariant v;
+        ASSERT_EQ(CallName(AsGlobal(g.get()), u"boxnumber", DISPATCH_PROPERTYGET, {}, &v), S_OK);
+        EXPECT_EQ(v.vt, VT_I4);
+        EXPECT_EQ(v.lVal, 1);
+        ASSERT_EQ(CallName(AsGlobal(g.get()), u"PacketDelay", DISPATCH_PROPERTYGET, {}, &v), S_OK);
+        EXPECT_EQ(v.lVal, 50);
+        EXPECT_EQ(
+            CallName(AsGlobal(g.get()), u"BoxNumber", DISPATCH_PROPERTYPUT, {CComVariant(LONG{7})}),
+            S_OK);
+        LONG box = 0;
+        EXPECT_EQ(g->get_BoxNumber(&box), S_OK);
+        EXPECT_EQ(box, 7);
+        EXPECT_EQ(g->get_BoxNumber(nullptr), E_POINTER);
+        EXPECT_EQ(g->get_PacketDelay(nullptr), E_POINTER);
+
+        EXPECT_EQ(TheModule().current_global, g.get());
+        EXPECT_NE(TheModule().thread_pool, nullptr);
+        EXPECT_EQ(PlaceHolderGlobal(), AsGlobal(g.get()));
+    }
+    EXPECT_EQ(TheModule().current_global, nullptr);
+    EXPECT_EQ(TheModule().thread_pool, nullptr);
+    EXPECT_EQ(PlaceHolderGlobal(), nullptr);
+}
+
+TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
+    auto first = NewGlobal();
+    ModuleThreadPool* first_pool = TheModule().thread_pool.get();
+    auto second = NewGlobal();
+    EXPECT_EQ(TheModule().current_global, second.get());
+    EXPECT_NE(TheModule().thread_pool.get(), first_pool);
+    ModuleThreadPool* second_pool = TheModule().thread_pool.get();
+
+    first = nullptr;  // not current: leaves the current Global alone
+    EXPECT_EQ(TheModule().current_global, second.get());
+    EXPECT_EQ(TheModule().thread_pool.get(), second_pool);
+    EXPECT_EQ(PlaceHolderGlobal(), AsGlobal(second.get()));
+
+    // The second one's bus still reaches handlers through the pool.
+    auto handler = New<AgileCallback>();
+    ULONG id = 0;
+    CComBSTR name(u"Ping");
+    ASSERT_EQ(second->RegisterForEvent(name, CComVariant(), handler.get(), &id), S_OK);
+    ASSERT_EQ(second->Start(), S_OK);
+    Drain(second.get());
+    second->RaiseEvent(name, nullptr);
+    EXPECT_TRUE(handler->state.WaitFor(1));
+}
+
+TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
+    auto g = NewGlobal();
+    IDispatch* d = AsGlobal(g.get());
+    EXPECT_EQ(IdOf(d, u"sendpreset"), 0x7d0);
+    EXPECT_EQ(IdOf(d, u"RequestPhysicalLevel"), 0x7d5);
+    EXPECT_EQ(IdOf(d, u"MatchLogicalAreaJoin"), 0xa);
+
+    // Read as a property, a default-packets member is a function that calls it later.
+    CComVariant function;
+    ASSERT_EQ(Call(d, 0x7d0, DISPATCH_PROPERTYGET, {}, &function), S_OK);
+    ASSERT_EQ(function.vt, VT_DISPATCH);
+    std::vector<CComVariant> args{CComVariant(LONG{1}), CComVariant(LONG{255}),
+                                  CComVariant(LONG{2})};
+    const HRESULT direct = Call(d, 0x7d0, DISPATCH_METHOD, args);
+    EXPECT_EQ(Call(function.pdispVal, DISPID_VALUE, DISPATCH_METHOD, args), direct);
+
+    EXPECT_EQ(Call(d, 2007, DISPATCH_PROPERTYGET, {}, nullptr), S_OK);  // nowhere to put it
+    CComVariant none;
+    EXPECT_EQ(Call(d, 2011, DISPATCH_PROPERTYGET, {}, &none), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Call(d, 0x1234, DISPATCH_METHOD, {}, &none), DISP_E_MEMBERNOTFOUND);
+}
+
+TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
+    auto g = NewGlobal();
+    auto filtered = New<AgileCallback>();
+    auto number_params = New<AgileCallback>();
+    ULONG id1 = 0, id2 = 0;
+    CComBSTR name(u"Preset");
+    auto area5 = ScriptObject({{u"Area", CComVariant(LONG{5})}});
+    ASSERT_EQ(g->RegisterForEvent(name, CComVariant(static_cast<IDispatch*>(area5.get())),
+                                  filtered.get(), &id1),
+              S_OK);
+    ASSERT_EQ(g->RegisterForEvent(name, CComVariant(LONG{7}), number_params.get(), &id2), S_OK);
+    EXPECT_EQ(id2, id1 + 1);
+    EXPECT_EQ(g->RegisterForEvent(name, CComVariant(), filtered.get(), nullptr), E_POINTER);
+    ASSERT_EQ(g->Start(), S_OK);
+    Drain(g.get());
+
+    auto area6 = ScriptObject({{u"Area", CComVariant(LONG{6})}});
+    EXPECT_EQ(g->RaiseEvent(name, area6.get()), S_OK);
+    auto area5_again = ScriptObject({{u"Area", CComVariant(u"5")}});
+    EXPECT_EQ(g->RaiseEvent(name, area5_again.get()), S_OK);
+    Drain(g.get());
+    EXPECT_EQ(filtered->state.Calls(), 1);
+    EXPECT_TRUE(Same(filtered->state.argument.get(), area5_again.get()));
+    EXPECT_EQ(number_params->state.Calls(), 2);  // a number is no filter
+
+    EXPECT_EQ(g->UnRegisterForEvent(id2), S_OK);
+    EXPECT_EQ(g->RaiseEvent(name, nullptr), S_OK);
+    Drain(g.get());
+    EXPECT_EQ(number_params->state.Calls(), 2);
+    EXPECT_EQ(filtered->state.Calls(), 2);  // no parameters: every handler of the name
+}
+
+TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
+    auto g = NewGlobal();
+    auto host = New<TestHost>();
+    host->object = ComPtr<IDispatch>(ScriptObject({}).get());
+    ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
+    ASSERT_EQ(g->Start(), S_OK);
+
+    CComVariant context_value;
+    ASSERT_EQ(CallName(AsGlobal(g.get()), u"ReadOnly", DISPATCH_PROPERTYGET, {}, &context_value),
+              S_OK);
+    ASSERT_EQ(context_value.vt, VT_DISPATCH);
+    IDispatch* context = context_value.pdispVal;
+    ComPtr<IDataContext> data_context;
+    ASSERT_EQ(context->QueryInterface(data_context.put()), S_OK);
+    auto* dependants = static_cast<CDataContext*>(data_context.get());
+
+    // document comes back as the object itself, Version wrapped.
+    CComVariant document, version;
+    ASSERT_EQ(CallName(context, u"document", DISPATCH_PROPERTYGET, {}, &document), S_OK);
+    EXPECT_TRUE(Same(document.pdispVal, host->object.get()));
+    ASSERT_EQ(CallName(context, u"Version", DISPATCH_PROPERTYGET, {}, &version), S_OK);
+    ASSERT_EQ(version.vt, VT_DISPATCH);
+    EXPECT_FALSE(Same(version.pdispVal, host->object.get()));
+
+    // An event registration through the context lives until the context's dependants go.
+    auto handler = New<AgileCallback>();
+    CComVariant id;
+    ASSERT_EQ(CallName(context, u"RegisterForEvent", DISPATCH_METHOD,
+                       {CComVariant(u"Door"), Null(),
+                        CComVariant(static_cast<IDispatch*>(handler.get()))},
+                       &id),
+              S_OK);
+    ASSERT_EQ(id.vt, VT_UI4);
+    EXPECT_GE(id.ulVal, 1u);
+    EXPECT_EQ(dependants->DependantCount(), 1u);
+    Drain(g.get());
+    CComBSTR door(u"door");
+    g->RaiseEvent(door, nullptr);
+    Drain(g.get());
+    EXPECT_EQ(handler->state.Calls(), 1);
+
+    // So does a script loaded through it.
+    CComVariant loaded;
+    ASSERT_EQ(CallName(context, u"LoadScript", DISPATCH_METHOD,
+                       {CComVariant(u"menu"), CComVariant(u"menu.js")}, &loaded),
+              S_OK);
+    EXPECT_EQ(loaded.lVal, 42);  // what the host wrote
+    EXPECT_TRUE(host->WaitFor("LoadScript(menu,menu.js)"));
+    EXPECT_EQ(dependants->DependantCount(), 2u);
+
+    ASSERT_EQ(data_context->DestroyDependantObjects(), S_OK);
+    EXPECT_TRUE(host->WaitFor("RemoveScript(menu)"));
+    g->RaiseEvent(door, nullptr);
+    Drain(g.get());
+    EXPECT_EQ(handler->state.Calls(), 1);
+    dependants->Destroy();  // the context holds the Global
+}
+
+TEST(GlobalTest, OnlyIdentityBearingResultsStayUnwrapped) {
+    auto g = NewGlobal();
+    for (DISPID unwrapped : {0x1, 0x14, 0x21, 0x22, 0x23})
+        EXPECT_EQ(g->WrapResult(unwrapped), E_FAIL) << unwrapped;
+    for (DISPID wrapped : {0x2, 0x3, 0xa, 0x15, 0x19, 0x26})
+        EXPECT_EQ(g->WrapResult(wrapped), S_OK) << wrapped;
+
+    // Calls other than the two registrations pass unchanged.
+    DISPID dispid = 0x6;
+    WORD flags = DISPATCH_METHOD;
+    CComVariant arg(u"Preset");
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    EXPECT_EQ(g->RewriteCall(&dispid, &params, &flags), S_OK);
+    EXPECT_EQ(dispid, 0x6);
+    EXPECT_EQ(arg.vt, VT_BSTR);
+}
+
+TEST(GlobalTest, PlaceholderMembersRefuseForeignObjects) {
+    auto g = NewGlobal();
+    auto callback = New<AgileCallback>();
+    ULONG id = 0;
+    LONG result = 0;
+    CComBSTR file(u"x.js");
+    EXPECT_EQ(g->_RegisterPlaceholderForEvent(nullptr, CComVariant(), callback.get(), &id),
+              E_INVALIDARG);
+    EXPECT_EQ(g->_RegisterPlaceholderForEvent(static_cast<IDispatch*>(callback.get()),
+                                              CComVariant(), callback.get(), &id),
+              E_INVALIDARG);
+    EXPECT_EQ(g->_LoadScriptPlaceHolder(static_cast<IDispatch*>(callback.get()), file, &result),
+              E_INVALIDARG);
+}
+
+TEST(GlobalTest, DestroyShutsDownAndForgetsTheHost) {
+    auto g = NewGlobal();
+    auto host = New<TestHost>();
+    ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
+    ASSERT_EQ(g->Start(), S_OK);
+    ASSERT_EQ(g->Destroy(), S_OK);
+    EXPECT_EQ(TheModule().current_global, nullptr);
+    EXPECT_EQ(TheModule().thread_pool, nullptr);
+    ComPtr<IDispatch> version;
+    EXPECT_EQ(g->get_Version(version.put()), S_FALSE);
+    ComPtr<IUnknown> app;
+    EXPECT_EQ(g->GetApplication(app.put()), S_OK);
+    EXPECT_EQ(app, nullptr);
+    // Events after shut-down are queued to nobody and cost nothing.
+    CComBSTR name(u"late");
+    EXPECT_EQ(g->RaiseEvent(name, nullptr), S_OK);
+    ASSERT_EQ(g->Destroy(), S_OK);  // twice is harmless
+}
+
+TEST(GlobalTest, HandlersReachSingleThreadedCallbacksOnTheirThread) {
+    unsigned long sta = 0;
+    unsigned long apartment_callback_thread = 0, agile_callback_thread = 0, log_thread = 0;
+    std::thread script_thread([&] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        sta = brevanto::CurrentThreadId();
+        {
+            auto g = NewGlobal();
+            auto host = New<TestHost>();
+            ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
+            auto on_sta = New<ApartmentCallback>();
+            auto on_pool = New<AgileCallback>();
+            // A handler on a pool thread logs through the Global: the host is reached on its own
+            // thread.
+            IGlobal* global = g.get();
+            on_pool->state.on_call = [global] {
+                CComBSTR text(u"from a handler");
+                global->Log(text);
+            };
+            CComBSTR name(u"Tick");
+            ULONG id = 0;
+            ASSERT_EQ(g->RegisterForEvent(name, CComVariant(), on_sta.get(), &id), S_OK);
+            ASSERT_EQ(g->RegisterForEvent(name, CComVariant(), on_pool.get(), &id), S_OK);
+            ASSERT_EQ(g->Start(), S_OK);
+            auto params = ScriptObject({{u"n", CComVariant(LONG{1})}});
+            // The registrations take effect on the event thread: raise until they are seen, and
+            // keep this apartment's queue running meanwhile.
+            for (int i = 0; i < 500 && (on_sta->state.Calls() == 0 || !host->Has("Log")); ++i) {
+                if (on_sta->state.Calls() == 0 && on_pool->state.Calls() == 0)
+                    g->RaiseEvent(name, params.get());
+                CoPumpMessages(10);
+            }
+            ASSERT_GE(on_sta->state.Calls(), 1);
+            ASSERT_TRUE(host->Has("Log(from a handler)"));
+            apartment_callback_thread = on_sta->state.thread;
+            agile_callback_thread = on_pool->state.thread;
+            log_thread = host->LastThread();
+            EXPECT_TRUE(Same(on_sta->state.argument.get(), params.get()));
+        }
+        CoUninitialize();
+    });
+    script_thread.join();
+    EXPECT_EQ(apartment_callback_thread, sta);
+    EXPECT_NE(agile_callback_thread, sta);
+    EXPECT_EQ(log_thread, sta);
+}
+
+}  // namespace
