@@ -371,8 +371,13 @@ void PushBoundMethod(duk_context* ctx, duk_idx_t target, DISPID dispid, const ch
 }
 
 // Proxy traps. The target (argument 0) is a plain object or function carrying the handle.
+// Duktape hands index keys (pkt[2]) over as numbers; members are named by their text.
+void KeyAsName(duk_context* ctx) {
+    if (duk_is_number(ctx, 1)) duk_to_string(ctx, 1);
+}
 
 duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
+    KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     if (!handle || duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
         duk_dup(ctx, 1);
@@ -381,11 +386,17 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
     }
     const char* name = duk_get_string(ctx, 1);
     DISPID dispid;
-    if (FAILED(handle->Resolve(name, false, &dispid))) {
-        // Not a member of the object: what every script object has (toString, valueOf).
+    if (HRESULT hr = handle->Resolve(name, false, &dispid); FAILED(hr)) {
+        // Not a member of the object: what every script object has (toString, valueOf), else
+        // undefined where scripts may add members, else the object's refusal.
         duk_dup(ctx, 1);
-        duk_get_prop(ctx, 0);
-        return 1;
+        if (handle->ex || duk_has_prop(ctx, 0)) {
+            duk_dup(ctx, 1);
+            duk_get_prop(ctx, 0);
+            return 1;
+        }
+        failure->Set(hr, "%s: %s (0x%08X)", name, StatusText(hr), static_cast<unsigned>(hr));
+        return 0;
     }
     MemberKinds kinds = handle->Kinds(dispid);
     if (kinds.typed && !kinds.get) {
@@ -414,6 +425,7 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
 }
 
 duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
+    KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     if (!handle || duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
         duk_push_false(ctx);
@@ -446,6 +458,7 @@ duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
 }
 
 duk_ret_t TrapHas(duk_context* ctx, Failure*) {
+    KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     DISPID dispid;
     bool has = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
@@ -459,6 +472,7 @@ duk_ret_t TrapHas(duk_context* ctx, Failure*) {
 }
 
 duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
+    KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     bool deleted = false;
     if (handle && handle->ex && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds what is missing and runs the demo panel.
+# Builds what is missing and runs the demo panel: the demo page in the reference host.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/build.sh"
-cd "$root/build"
-# The reference host arrives with its own change; until then show what the build produced.
-echo "Built libraries and programs:"
-find . -maxdepth 1 -type f \( -name '*.so' -o -perm -u+x \) -printf '  %f\n' | sort
+"$root/scripts/build.sh" brevanto-host brevanto
+export BREVANTO_SETTINGS=${BREVANTO_SETTINGS:-$root/build/demo-settings.reg}
+exec "$root/build/host/brevanto-host" --timeout 30 --data "$root/examples/data" \
+    --module "$root/build/libbrevanto.so" "$root/examples/pages/demo.js"

@@ -1,0 +1,42 @@
+// Library objects as a page sees them: creation by name, members, errors, expandos, collections.
+var classes = ['Brevanto.Packet', 'Brevanto.PacketFilter', 'Brevanto.PacketWithResponse',
+               'Brevanto.Schedule', 'Brevanto.PublicHoliday', 'Brevanto.Timer'];
+var created = [];
+for (var i = 0; i < classes.length; i++) {
+    try {
+        new ActiveXObject(classes[i]);
+        created.push(classes[i]);
+    } catch (e) {
+        // Classes whose subsystem has not joined the library yet say so by name.
+        assert(e.message.indexOf(classes[i]) >= 0, 'error names the class: ' + e.message);
+    }
+}
+Global.Log('created: ' + created.join(', '));
+
+var e = assertThrows(function () { new ActiveXObject('Brevanto.NoSuchClass'); });
+assert(e.message.indexOf('Brevanto.NoSuchClass') >= 0, 'unknown class named: ' + e.message);
+
+// Global's plain properties through the page's data context.
+assertEqual(Global.BoxNumber, 1, 'BoxNumber');
+Global.PacketDelay = 75;
+assertEqual(Global.PacketDelay, 75, 'PacketDelay');
+assertThrows(function () { Global.NoSuchMember(); }, 0x80020006, 'unknown member');
+
+if (created.indexOf('Brevanto.Packet') >= 0) {
+    var pkt = new ActiveXObject('Brevanto.Packet');
+    pkt.Add(1);
+    pkt.Add(2);
+    pkt.Add(3);
+    assertEqual(pkt.Count, 3, 'Count');
+    assertEqual(pkt[2], 3, 'indexing');
+    pkt[2] = 7;
+    assertEqual(pkt.Item(2), 7, 'indexed put');
+    assertThrows(function () { pkt.Remove(10); }, 0x80070057, 'Remove out of range');
+    pkt.Note = 'kitchen';
+    pkt.Level = 42;
+    var names = [];
+    for (var k in pkt) names.push(k);
+    assert(names.indexOf('Note') >= 0 && names.indexOf('Level') >= 0, 'for-in: ' + names);
+    assertEqual(pkt.Note + pkt.Level, 'kitchen42', 'expandos');
+}
+done();

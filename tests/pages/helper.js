@@ -1,0 +1,39 @@
+// Assertions for page tests. A failed assertion throws, which the host reports with the file
+// and line and ends with status 1; a page test ends by calling done(), which closes the host.
+function fail(message) {
+    throw new Error('assertion failed: ' + message);
+}
+function assert(condition, message) {
+    if (!condition) fail(message || 'condition is false');
+}
+function assertEqual(actual, expected, message) {
+    if (actual !== expected)
+        fail((message ? message + ': ' : '') + 'expected ' + String(expected) + ', got ' +
+             String(actual));
+}
+// Runs fn and expects it to throw an error with the given status code (unsigned).
+function assertThrows(fn, code, message) {
+    try {
+        fn();
+    } catch (e) {
+        if (code !== undefined && (e.number >>> 0) !== code)
+            fail((message || 'error code') + ': expected 0x' + code.toString(16) + ', got 0x' +
+                 ((e.number >>> 0).toString(16)) + ' (' + e.message + ')');
+        return e;
+    }
+    fail((message || 'call') + ' did not throw');
+}
+// Calls check() every few milliseconds until it returns true, then next(); fails after `ms`.
+function waitFor(check, ms, next, what) {
+    var start = Date.now();
+    (function poll() {
+        if (check()) return next();
+        if (Date.now() - start > ms) fail('timed out waiting for ' + (what || 'a condition'));
+        setTimeout(poll, 5);
+    })();
+}
+// Ends a passing page test.
+function done() {
+    Global.Log('PASS');
+    Global.Close();
+}
