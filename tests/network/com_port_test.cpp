@@ -38,6 +38,26 @@ ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
     return packet;
 }
 
+// Told on the port thread after each transmission; waiting for it also makes the packet's
+// transport facts, written just before, safe to read.
+class SentListener : public PacketListener {
+  public:
+    void OnPacketSent(PacketBase&) override {
+        std::lock_guard lock(mutex_);
+        ++sent_;
+        cv_.notify_all();
+    }
+    bool WaitFor(int count) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return sent_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int sent_ = 0;
+};
+
 class Recorder : public PortOwner {
   public:
     void Deliver(ref<PacketBase> packet) override {
@@ -105,8 +125,11 @@ TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
     EXPECT_EQ(port_.DeviceName, u"COM41:");
     const Bytes frame = Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
     auto packet = MakePacket(frame);
+    SentListener sent;
+    packet->Listener = &sent;
     const DWORD before = GetTickCount();
     port_.QueuePacket(packet);
+    ASSERT_TRUE(sent.WaitFor(1));
     const auto trace = bus_.TraceAtLeast(1);
     ASSERT_EQ(trace.size(), 1u);
     EXPECT_EQ(trace[0].source, "panel");
@@ -211,8 +234,11 @@ TEST_F(ComPortTest, QueuedPacketsKeepTheirDelayAndThenWaitForSilenceAfterTheEcho
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     auto a = MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}), 30);
     auto b = MakePacket(Frame({0x1C, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF}), 30);
+    SentListener sent;
+    a->Listener = b->Listener = &sent;
     port_.QueuePacket(a);
     port_.QueuePacket(b);
+    ASSERT_TRUE(sent.WaitFor(2));
     const auto trace = bus_.TraceAtLeast(2);
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(trace[0].bytes[3], 0x00);
