@@ -97,8 +97,12 @@ void ClearOutSlot(I** slot) {
 
 HRESULT CGlobal::FinalConstruct() {
     box_number_ = 1;
-    // Services join here as they are built (the scheduler's owner, the cached IConfig,
-    // IScheduler and INetworkHandler, the network handler's back-pointer).
+    // Services join here as they are built (the scheduler's owner, the cached IConfig and
+    // IScheduler).
+    HRESULT hr = network_handler_.Init();
+    if (FAILED(hr)) return hr;
+    hr = network_handler_.QueryInterface(network_.put());
+    if (FAILED(hr)) return hr;
     MakeCurrent();
     return S_OK;
 }
@@ -134,6 +138,10 @@ HRESULT CGlobal::Destroy() {
 
 void CGlobal::ShutDown() {
     // Runs on Destroy and again at final release: every step may find its work done.
+    {
+        ObjectLock lock(this);
+        network_ = nullptr;
+    }
     std::unique_ptr<ModuleThreadPool> pool;
     {
         CMyComModule& module = TheModule();
@@ -147,8 +155,10 @@ void CGlobal::ShutDown() {
     StopPool(std::move(pool));
 
     event_thread_.StopEvent().Set();
-    // The backlight, network handler and scheduler stop and break their cycles here once they
-    // are part of the Global.
+    // The backlight and the scheduler stop and break their cycles around the network handler
+    // once they are part of the Global.
+    network_handler_.Stop();
+    network_handler_.Destroy();
 
     // The registrations are cleared only after the event thread has ended, so the two never
     // change the tables at the same time.
@@ -169,8 +179,9 @@ void CGlobal::ShutDown() {
 HRESULT CGlobal::Start() {
     CallHost(S_OK, [](IHxApplication* host) { return host->Calibrate(0); });
     event_thread_.Start();
-    // The scheduler, network handler and backlight controller start here once they are part of
-    // the Global.
+    // The scheduler starts before the network handler, the backlight controller after it, once
+    // they are part of the Global.
+    network_handler_.Start();
     return S_OK;
 }
 
@@ -237,7 +248,9 @@ HRESULT CGlobal::get_Scheduler(IScheduler** pVal) {
 HRESULT CGlobal::get_NetworkHandler(INetworkHandler** pVal) {
     if (!pVal) return E_POINTER;
     ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the network handler is not part of the Global yet
+    ObjectLock lock(this);
+    if (!network_) return S_OK;  // after shut-down: no object
+    return network_->QueryInterface(pVal);
 }
 
 HRESULT CGlobal::get_BacklightController(IBacklightController** pVal) {

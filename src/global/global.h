@@ -11,6 +11,7 @@
 #include "interfaces/global.h"
 #include "interfaces/host.h"
 #include "interfaces/network.h"
+#include "network/network_handler.h"
 #include "platform/com_object.h"
 #include "platform/proxy.h"
 #include "runtime/event_thread.h"
@@ -107,6 +108,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     ComPtr<IDispatch> GetHostScript(std::u16string_view name);
     LONG PacketDelay() const { return packet_delay_.load(std::memory_order_relaxed); }
     EventThread& Events() { return event_thread_; }
+    CNetworkHandler& NetworkHandler() { return network_handler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
 
@@ -127,6 +129,9 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // Becomes the module's current Global with a new thread pool.
     void MakeCurrent();
 
+    ComObjectEmbedded<CNetworkHandler> network_handler_;
+    // Handed to scripts until shut-down; guarded by the object's lock.
+    ComPtr<INetworkHandler> network_;
     std::mutex host_mutex_;  // guards the holder's registration, not calls to the host
     CComGITPtr2<IHxApplication> host_;
     std::shared_ptr<brevanto::Apartment> host_apartment_;  // null: an agile host

@@ -428,4 +428,45 @@ TEST_F(NetworkHandlerOnBus, ASevenByteArrayGoesOutAsAFrameAndOnlyAnotherDropsCop
     EXPECT_EQ(bus_.TraceAtLeast(2).size(), 2u);
 }
 
+TEST_F(NetworkHandlerOnBus, TheGlobalsHandlerSendsFromScriptAndIsGoneAfterShutDown) {
+    // The fixture's own handler lets go of the port first.
+    handler_->Stop();
+    handler_->Destroy();
+    handler_ = nullptr;
+    ComPtr<CGlobal> global;
+    ASSERT_EQ(MakeComObject(&global), S_OK);
+    INetworkHandler* network = nullptr;
+    ASSERT_EQ(global->get_NetworkHandler(&network), S_OK);
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(network, static_cast<INetworkHandler*>(&global->NetworkHandler()));
+    auto array = ScriptArray::Bytes({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
+    LONG result = -1;
+    EXPECT_EQ(network->SendPacket(array.get(), &result), S_FALSE);  // not started yet
+    ASSERT_EQ(global->Start(), S_OK);
+    EXPECT_TRUE(global->NetworkHandler().Port0().Transport().IsRunning());
+
+    // Global.NetworkHandler.SendPacket([...]) as a script makes it.
+    IDispatch* root = static_cast<IGlobal*>(global.get());
+    CComVariant handler;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    ASSERT_EQ(
+        root->Invoke(0x2, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, &handler, nullptr, nullptr),
+        S_OK);
+    ASSERT_EQ(handler.vt, VT_DISPATCH);
+    CComVariant argument(static_cast<IDispatch*>(array.get()));
+    DISPPARAMS params{&argument, nullptr, 1, 0};
+    ASSERT_EQ(handler.pdispVal->Invoke(0x322, IID_NULL, 0x400, DISPATCH_METHOD, &params, nullptr,
+                                       nullptr, nullptr),
+              S_OK);
+    const auto trace = bus_.TraceAtLeast(1);
+    ASSERT_EQ(trace.size(), 1u);
+    EXPECT_EQ(trace[0].bytes, Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}));
+
+    ASSERT_EQ(global->Destroy(), S_OK);
+    EXPECT_FALSE(global->NetworkHandler().Port0().Transport().IsOpen());
+    EXPECT_FALSE(global->NetworkHandler().Started());
+    ASSERT_EQ(global->get_NetworkHandler(&network), S_OK);
+    EXPECT_EQ(network, nullptr);
+}
+
 }  // namespace
