@@ -291,6 +291,34 @@ TEST_F(LoadedLibrary, ExportsTheFourEntryPoints) {
     EXPECT_EQ(S_OK, unregister_server());
 }
 
+TEST_F(LoadedLibrary, HostsCreateRegisteredClassesByName) {
+    auto* can_unload = Entry<HRESULT()>("DllCanUnloadNow");
+    auto* register_server = Entry<HRESULT()>("DllRegisterServer");
+    auto* unregister_server = Entry<HRESULT()>("DllUnregisterServer");
+    ASSERT_EQ(S_OK, register_server());
+
+    CLSID versioned{}, independent{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(u"Brevanto.Packet.1", &versioned));
+    ASSERT_EQ(S_OK, CLSIDFromProgID(u"brevanto.packet", &independent));
+    EXPECT_EQ(versioned, independent);
+    CLSID none{};
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Brevanto.NoSuchThing", &none));
+
+    // The object comes from the registered file, and keeps the module loaded while it lives.
+    ComPtr<IDispatch> packet;
+    ASSERT_EQ(S_OK, CoCreateInstance(independent, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     packet.put_void()));
+    LPOLESTR name[] = {const_cast<LPOLESTR>(u"count")};
+    DISPID count_id = DISPID_UNKNOWN;
+    EXPECT_EQ(S_OK, packet->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &count_id));
+    EXPECT_EQ(S_FALSE, can_unload());
+    packet = nullptr;
+    EXPECT_EQ(S_OK, can_unload());
+
+    EXPECT_EQ(S_OK, unregister_server());
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Brevanto.Packet", &none));
+}
+
 TEST_F(LoadedLibrary, ClassCreationLoadsTheRegisteredModule) {
     // A class registered against the library file: the loader finds the file and its entry
     // point, which answers for its own table.
