@@ -12,6 +12,8 @@ for (var i = 0; i < classes.length; i++) {
     }
 }
 Global.Log('created: ' + created.join(', '));
+assert(created.indexOf('Brevanto.Packet') >= 0, 'Packet is creatable');
+assert(created.indexOf('Brevanto.PacketFilter') >= 0, 'PacketFilter is creatable');
 
 var e = assertThrows(function () { new ActiveXObject('Brevanto.NoSuchClass'); });
 assert(e.message.indexOf('Brevanto.NoSuchClass') >= 0, 'unknown class named: ' + e.message);
@@ -22,21 +24,33 @@ Global.PacketDelay = 75;
 assertEqual(Global.PacketDelay, 75, 'PacketDelay');
 assertThrows(function () { Global.NoSuchMember(); }, 0x80020006, 'unknown member');
 
-if (created.indexOf('Brevanto.Packet') >= 0) {
-    var pkt = new ActiveXObject('Brevanto.Packet');
-    pkt.Add(1);
-    pkt.Add(2);
-    pkt.Add(3);
-    assertEqual(pkt.Count, 3, 'Count');
-    assertEqual(pkt[2], 3, 'indexing');
-    pkt[2] = 7;
-    assertEqual(pkt.Item(2), 7, 'indexed put');
-    assertThrows(function () { pkt.Remove(10); }, 0x80070057, 'Remove out of range');
-    pkt.Note = 'kitchen';
-    pkt.Level = 42;
-    var names = [];
-    for (var k in pkt) names.push(k);
-    assert(names.indexOf('Note') >= 0 && names.indexOf('Level') >= 0, 'for-in: ' + names);
-    assertEqual(pkt.Note + pkt.Level, 'kitchen42', 'expandos');
-}
+var pkt = new ActiveXObject('Brevanto.Packet');
+pkt.Add(1);
+pkt.Add(2);
+pkt.Add(3);
+assertEqual(pkt.Count, 3, 'Count');
+assertEqual(pkt[2], 3, 'indexing');
+pkt[2] = 7;
+assertEqual(pkt.Item(2), 7, 'indexed put');
+assertThrows(function () { pkt.Remove(10); }, 0x80070057, 'Remove out of range');
+pkt.Note = 'kitchen';
+pkt.Level = 42;
+var names = [];
+for (var k in pkt) names.push(k);
+assert(names.indexOf('Note') >= 0 && names.indexOf('Level') >= 0, 'for-in: ' + names);
+assertEqual(pkt.Note + pkt.Level, 'kitchen42', 'expandos');
+
+// A packet has no enumerator of its own; collections enumerate through _NewEnum.
+assertThrows(function () { new Enumerator(pkt); }, 0x80004001, 'packet enumerator');
+var filter = new ActiveXObject('Brevanto.PacketFilter');
+var first = function () { return 1; }, second = function () { return 2; };
+filter.Callbacks.Add(first);
+filter.Callbacks.Add(second);
+assertEqual(filter.Callbacks.Count, 2, 'Callbacks.Count');
+var seen = [];
+for (var en = new Enumerator(filter.Callbacks); !en.atEnd(); en.moveNext()) seen.push(en.item()());
+assertEqual(seen.join(','), '1,2', 'Enumerator over a collection');
+var copy = new VBArray(pkt.GetSafeArray(17)).toArray();
+assertEqual(copy.join(','), '1,2,7', 'VBArray over a byte array');
+
 done();
