@@ -90,19 +90,25 @@ HRESULT CNetworkHandler::get_OutFilters(IPacketFilters** pVal) {
 
 HRESULT CNetworkHandler::SendPacket(IDispatch* pDispatch, LONG* pResult) {
     if (!Started()) return S_FALSE;
-    ref<PacketBase> packet;
-    HRESULT hr = InternalPacketOf(pDispatch, &packet);
-    if (FAILED(hr)) return hr;
-    if (hr == S_OK) {
-        const BYTE result = SendInternal(std::move(packet));
-        if (pResult) *pResult = result;
+    try {
+        ref<PacketBase> packet;
+        HRESULT hr = InternalPacketOf(pDispatch, &packet);
+        if (FAILED(hr)) return hr;
+        if (hr == S_OK) {
+            const BYTE result = SendInternal(std::move(packet));
+            if (pResult) *pResult = result;
+            return S_OK;
+        }
+        if (!pDispatch) return E_INVALIDARG;
+        hr = PacketFromArray(pDispatch, &packet);
+        if (FAILED(hr)) return hr;
+        SendInternal(std::move(packet));  // not reported for arrays
         return S_OK;
+    } catch (const HResultError& e) {
+        return e.code();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    if (!pDispatch) return E_INVALIDARG;
-    hr = PacketFromArray(pDispatch, &packet);
-    if (FAILED(hr)) return hr;
-    SendInternal(std::move(packet));  // not reported for arrays
-    return S_OK;
 }
 
 HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* packet) {

@@ -92,19 +92,25 @@ HRESULT CPort::SendPacket(IDispatch* pDispatch, LONG* pResult) {
     ref<PacketBase> packet;
     HRESULT hr = InternalPacketOf(pDispatch, &packet);
     if (FAILED(hr)) return hr;
-    if (hr == S_OK) {
-        const LONG result = Send(std::move(packet));
-        if (pResult) *pResult = result;
-        return S_OK;
-    }
     try {
-        packet = new PacketBase;
+        if (hr == S_OK) {
+            const LONG result = Send(std::move(packet));
+            if (pResult) *pResult = result;
+            return S_OK;
+        }
+        try {
+            packet = new PacketBase;
+        } catch (const std::bad_alloc&) {
+            return E_FAIL;
+        }
+        hr = packet_bytes::Assign(*packet, CComVariant(pDispatch));
+        if (SUCCEEDED(hr)) Send(std::move(packet));
+        return hr;
+    } catch (const HResultError& e) {
+        return e.code();
     } catch (const std::bad_alloc&) {
-        return E_FAIL;
+        return E_OUTOFMEMORY;
     }
-    hr = packet_bytes::Assign(*packet, CComVariant(pDispatch));
-    if (SUCCEEDED(hr)) Send(std::move(packet));
-    return hr;
 }
 
 HRESULT CPort::Destroy() {
