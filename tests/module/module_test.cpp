@@ -15,16 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const bool kPrivateDefaultStore = [] {
-    if (!std::getenv("BREVANTO_SETTINGS"))
-        setenv("BREVANTO_SETTINGS",
-               (fs::temp_directory_path() /
-                ("brevanto-module-test-" + std::to_string(::getpid()) + ".reg"))
-                   .c_str(),
-               1);
-    return true;
-}();
-
 int g_constructed = 0, g_destroyed = 0;
 bool g_throw_in_constructor = false;
 HRESULT g_final_construct = S_OK;

@@ -15,17 +15,6 @@ namespace {
 using brevanto::SettingsStore;
 namespace fs = std::filesystem;
 
-// Tests run outside ctest keep the process's store away from the user's own settings.
-const bool kPrivateDefaultStore = [] {
-    if (!std::getenv("BREVANTO_SETTINGS")) {
-        std::string path = (fs::temp_directory_path() /
-                            ("brevanto-platform-test-" + std::to_string(::getpid()) + ".reg"))
-                               .string();
-        setenv("BREVANTO_SETTINGS", path.c_str(), 1);
-    }
-    return true;
-}();
-
 class SettingsStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
