@@ -1,8 +1,16 @@
 #include "network/packet_base.h"
 
+#include <mutex>
+
+#include "global/global.h"
+#include "module/module.h"
+
 DWORD CurrentPacketDelay() {
-    // GAP: the Global object is not written yet; once it is, this reads the current Global's
-    // PacketDelay and falls back to the default only when there is none.
+    // The current Global is cleared under the module lock before it goes away, so reading it
+    // under that lock is safe from any thread.
+    CMyComModule& module = TheModule();
+    std::lock_guard lock(module.critical_section());
+    if (module.current_global) return static_cast<DWORD>(module.current_global->PacketDelay());
     return kDefaultPacketDelay;
 }
 

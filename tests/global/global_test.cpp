@@ -9,6 +9,7 @@
 #include "global/global.h"
 #include "global/test_host.h"
 #include "module/module.h"
+#include "network/packet_base.h"
 
 namespace {
 
@@ -107,6 +108,17 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
     EXPECT_EQ(TheModule().current_global, nullptr);
     EXPECT_EQ(TheModule().thread_pool, nullptr);
     EXPECT_EQ(PlaceHolderGlobal(), nullptr);
+}
+
+TEST(GlobalTest, NewPacketsTakeTheCurrentGlobalsPacketDelay) {
+    EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
+    {
+        auto g = NewGlobal();
+        EXPECT_EQ(PacketBase().Delay, 50u);
+        ASSERT_EQ(g->put_PacketDelay(75), S_OK);
+        EXPECT_EQ(PacketBase().Delay, 75u);
+    }
+    EXPECT_EQ(PacketBase().Delay, 30u);
 }
 
 TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
