@@ -1,30 +1,101 @@
-// The demo panel page: shows what a page does with the library, then closes the host.
-Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
+// The demo panel page: watches the lighting bus, recalls a preset in area 1, asks the dimmer
+// there what it is doing and waits for a keypad press, then closes the host.
+// scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a keypad
+// (box 2) on it, and presses keypad button 1 a little after the page starts.
+var net = Global.NetworkHandler;
+var AREA = 1;
 
-var pkt = new ActiveXObject('Brevanto.Packet');
-var bytes = [0x05, 0x38, 0x00, 0x01, 0x00, 0x00, 0xff];
-for (var i = 0; i < bytes.length; i++) pkt.Add(bytes[i]);
-var text = [];
-for (var b = 0; b < pkt.Count; b++) text.push(('0' + pkt[b].toString(16)).slice(-2));
-Global.Log('a packet of ' + pkt.Count + ' bytes: ' + text.join(' '));
-
-pkt.Room = 'Lounge';
-var members = [];
-for (var k in pkt) members.push(k);
-Global.Log('members a page added: ' + members.join(', '));
-
-try {
-    pkt.Remove(99);
-} catch (e) {
-    Global.Log('the library refused Remove(99) with 0x' + (e.number >>> 0).toString(16));
+function hex(n) {
+    return ('0' + (n & 0xFF).toString(16)).slice(-2);
 }
 
-var ticks = 0;
-var timer = setInterval(function () {
-    Global.Log('tick ' + (++ticks));
-    if (ticks === 3) {
-        clearInterval(timer);
-        Global.Log('closing the panel');
-        Global.Close();
+// Header fields a packet does not have (Area on a device packet, say) throw: read as undefined.
+function field(pkt, name) {
+    try {
+        return pkt[name];
+    } catch (e) {
+        return undefined;
     }
-}, 200);
+}
+
+// What the frames this page deals with mean, for a reader new to the bus.
+function meaning(b, logical) {
+    if (b.length < 8) return 'part of a frame (' + b.length + ' of 8 bytes)';
+    if (logical) {
+        var op = b[3];
+        if (op <= 0x03) return 'select preset ' + (op + 1 + 8 * b[5]);
+        if (op >= 0x0A && op <= 0x0D) return 'select preset ' + (op - 5 + 8 * b[5]);
+        if (op === 0x63) return 'which preset is on?';
+        if (op === 0x62) return 'preset ' + (b[2] + 1 + b[5]) + ' is on';
+        if (op === 0x61) return 'what level is channel ' + (b[2] + 1) + ' at?';
+        if (op === 0x60)
+            return 'channel ' + (b[2] + 1) + ' is at ' + Math.round((255 - b[5]) * 100 / 255) + '%';
+        return '';
+    }
+    if (b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43)
+        return 'keypad ' + b[2] + ' button ' + b[4] + (b[6] ? ' pressed' : ' released');
+    if (b[0] === 0x5C && b[1] === 0x01 && b[3] === 0x00) return 'dimmer ' + b[2] + ' signs on';
+    return '';
+}
+
+function pad(text, width) {
+    while (text.length < width) text += ' ';
+    return text;
+}
+
+var received = [];  // the byte arrays of every packet that came in from the bus
+
+// One line per packet: sent ones come back as a copy that goes nowhere (DestinationPorts 0),
+// received ones carry the port they came in on (PortNumber 1).
+function show(pkt) {
+    var bytes = [];
+    for (var i = 0; i < pkt.Count; i++) bytes.push(pkt[i]);
+    var incoming = pkt.PortNumber === 1;
+    if (incoming) received.push(bytes);
+    var logical = field(pkt, 'Logical');
+    var area = field(pkt, 'Area'), opcode = field(pkt, 'Opcode');
+    var box = field(pkt, 'BoxNumber');
+    var header = area !== undefined ? 'area ' + area : box !== undefined ? 'box ' + box : '';
+    if (opcode !== undefined) header += ' opcode 0x' + hex(opcode);
+    var text = meaning(bytes, logical !== undefined ? !!logical : bytes[0] === 0x1C);
+    Global.Log(pad(incoming ? 'received' : 'sent', 10) + pad(bytes.map(hex).join(' '), 26) +
+               pad(header, 20) + text);
+}
+
+var watch = new ActiveXObject('Brevanto.PacketFilter');
+watch.Name = 'demo watch';
+watch.PacketToMatch = [null];  // one wildcard byte: every packet matches (an empty pattern none)
+watch.Callbacks.Add(show);
+net.InFilters.Add(watch);
+
+Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
+Global.Log('Every packet the panel sends or receives is printed as it passes:');
+Global.Log(pad('', 10) + pad('bytes (last: checksum)', 26) + pad('header', 20) + 'meaning');
+
+// Logical packets: 1C, area, data, opcode, data, bank, join; SendPacket adds the checksum.
+net.SendPacket([0x1C, AREA, 0x64, 0x02, 0x00, 0x00, 0xFF]);  // preset 3, fade byte 0x64
+net.SendPacket([0x1C, AREA, 0x00, 0x63, 0x00, 0x00, 0xFF]);  // which preset is on?
+net.SendPacket([0x1C, AREA, 0x00, 0x61, 0x00, 0x00, 0xFF]);  // channel 1 level?
+
+function seen(test) {
+    for (var i = 0; i < received.length; i++)
+        if (test(received[i])) return true;
+    return false;
+}
+function presetReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x62; }
+function levelReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x60; }
+function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 && b[6] === 0; }
+
+// Wait (at most ten seconds) for both replies and a whole key press, then sum up and close.
+var started = Date.now();
+var timer = setInterval(function () {
+    var all = seen(presetReply) && seen(levelReply) && seen(keyPress);
+    if (!all && Date.now() - started < 10000) return;
+    clearInterval(timer);
+    Global.Log('');
+    Global.Log('the dimmer answered the preset question:  ' + (seen(presetReply) ? 'yes' : 'no'));
+    Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
+    Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
+    Global.Log('closing the panel');
+    Global.Close();
+}, 100);
