@@ -120,7 +120,13 @@ bool PageHost::StartPage(const std::vector<std::filesystem::path>& scripts, Scri
     ScriptEngine::Callbacks callbacks;
     callbacks.log = [this](const std::string& text) { Log(text); };
     callbacks.create = [this](const std::u16string& prog_id, IDispatch** object) {
-        return module_.Create(prog_id, object);
+        HRESULT hr = module_.Create(prog_id, object);
+        if (SUCCEEDED(hr) && *object) {
+            ComPtr<IDestroy> destroy;
+            if (SUCCEEDED((*object)->QueryInterface(destroy.put())))
+                page_objects_.push_back(std::move(destroy));
+        }
+        return hr;
     };
     callbacks.wake = [] { CoPostQuit(); };
     engine_ = std::make_unique<ScriptEngine>(std::move(callbacks));
@@ -146,6 +152,11 @@ void PageHost::EndPage() {
         if (auto destroy = context_.As<IDestroy>()) destroy->Destroy();
         context_ = nullptr;
     }
+    std::vector<ComPtr<IDestroy>> objects = std::move(page_objects_);
+    page_objects_.clear();
+    for (auto& object : objects)
+        if (!IsPersisted(object.get())) object->Destroy();
+    objects.clear();
     {
         std::lock_guard lock(mutex_);
         loaded_scripts_.clear();
@@ -345,6 +356,19 @@ HRESULT PageHost::Persist(const std::u16string& name, IDispatch* object) {
     else
         persisted_.erase(name);
     return S_OK;
+}
+
+bool PageHost::IsPersisted(IUnknown* object) {
+    ComPtr<IUnknown> identity;
+    object->QueryInterface(identity.put());
+    std::lock_guard lock(mutex_);
+    for (const auto& [name, value] : persisted_) {
+        if (value.vt != VT_DISPATCH || !value.pdispVal) continue;
+        ComPtr<IUnknown> kept;
+        value.pdispVal->QueryInterface(kept.put());
+        if (kept == identity) return true;
+    }
+    return false;
 }
 
 HRESULT PageHost::UnPersist(const std::u16string& name, IDispatch** object) {

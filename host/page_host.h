@@ -54,6 +54,7 @@ class PageHost {
     HRESULT GetScript(const std::u16string& name, IDispatch** script);
     HRESULT Persist(const std::u16string& name, IDispatch* object);
     HRESULT UnPersist(const std::u16string& name, IDispatch** object);
+    bool IsPersisted(IUnknown* object);
     HRESULT Version(IDispatch** version);
     HRESULT PageObject(const char* name, IDispatch** object);
     const HostOptions& options() const { return options_; }
@@ -86,6 +87,9 @@ class PageHost {
     Action action_ = Action::kNone;
     std::filesystem::path next_page_;
     std::map<std::u16string, CComVariant> persisted_;
+    // Objects the page created that can break reference cycles of their own (a packet filter
+    // and its native filter refer to each other): destroyed with the page unless persisted.
+    std::vector<ComPtr<IDestroy>> page_objects_;
     std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> globals it made
     std::mutex log_mutex_;
     std::optional<std::u16string> saved_serial_;
