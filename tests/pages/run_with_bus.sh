@@ -10,27 +10,8 @@ bus_exe=$1 host_exe=$2 module=$3 data=$4
 shift 4
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevanto-page-bus.XXXXXX")
-bus_pid=""
-host_pid=""
-cleanup() {
-    trap '' PIPE
-    if [[ -n "$host_pid" ]]; then
-        kill "$host_pid" 2>/dev/null || true
-        wait "$host_pid" 2>/dev/null || true
-    fi
-    if [[ -n "$bus_pid" ]]; then
-        { echo quit >&3; } 2>/dev/null || true
-        exec 3>&- || true
-        for _ in $(seq 20); do
-            kill -0 "$bus_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$bus_pid" 2>/dev/null || true
-        wait "$bus_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../scripts/bus_session.sh"
+trap bus_session_cleanup EXIT
 
 # The eight bytes of a logical frame as the trace shows them: seven and their checksum.
 frame() {
@@ -48,16 +29,7 @@ frame_bytes() {
     printf '%s' "$out"
 }
 
-mkfifo "$work/commands"
-"$bus_exe" --link "$work" --drop panel --drop other --device dimmer:area=1,box=1,channels=4 \
-    --trace "$work/trace" <"$work/commands" >"$work/bus.out" &
-bus_pid=$!
-exec 3>"$work/commands"
-for _ in $(seq 100); do
-    grep -qx ready "$work/bus.out" 2>/dev/null && break
-    sleep 0.05
-done
-grep -qx ready "$work/bus.out" || { echo "run_with_bus: the bus did not start" >&2; exit 1; }
+bus_start "$bus_exe" --drop panel --drop other --device dimmer:area=1,box=1,channels=4
 
 # The dimmer signs on when the bus starts; let that frame pass before the panel joins the line.
 for _ in $(seq 100); do
