@@ -485,6 +485,7 @@ MemberDesc Build(MemberKind kind, const char16_t* name, DISPID dispid,
             member.thunk = &Thunk<Fn, false>;
         }
     } else {
+        has_ret = false;  // no parameter at all, so no result slot either
         member.thunk = &Thunk<Fn, false>;
     }
     if (has_ret) signature.pop_back();
