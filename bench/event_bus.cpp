@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "../tests/support/nameless_dispatch.h"
 #include "global/global.h"
 
 namespace {
@@ -18,16 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 // A handler that counts its calls and remembers when the last one ran. Agile: the pool threads
 // call it directly.
-class Handler : public ComObjectRoot<Handler, IDispatch, IMarshal> {
+class Handler : public ComObjectRoot<Handler, NamelessDispatch, IMarshal> {
   public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         const auto now = Clock::now();
         std::lock_guard lock(mutex_);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "../tests/support/nameless_dispatch.h"
 #include "network/packet_filter.h"
 #include "network/packet_filters.h"
 #include "network/packet_object.h"
@@ -12,16 +13,8 @@
 namespace {
 
 // A script function answering a fixed value.
-class NativeFunction : public ComObjectRoot<NativeFunction, IDispatch, IMarshal> {
+class NativeFunction : public ComObjectRoot<NativeFunction, NamelessDispatch, IMarshal> {
   public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         benchmark::DoNotOptimize(params->cArgs);

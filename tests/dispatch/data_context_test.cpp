@@ -5,27 +5,11 @@
 #include "dispatch/collection.h"
 #include "dispatch/data_context.h"
 #include "dispatch/disp_ex_object.h"
+#include "support/late_bound.h"
 
 namespace {
 
 using Collection = STLObjectCollection<IDispatch, IGenericCollection>;
-
-DISPID IdOf(IDispatch* d, const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    return id;
-}
-
-HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<CComVariant> args,
-             CComVariant* result = nullptr) {
-    // Script order in, rgvarg order (last to first) out.
-    std::vector<VARIANT> rgvarg(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS p{rgvarg.data(), (flags & DISPATCH_PROPERTYPUT) ? &put : nullptr,
-                 static_cast<UINT>(rgvarg.size()), (flags & DISPATCH_PROPERTYPUT) ? 1u : 0u};
-    return d->Invoke(id, IID_NULL, 0x400, flags, &p, result, nullptr, nullptr);
-}
 
 ComPtr<CDispExObject> Bag() {
     ComPtr<CDispExObject> bag;

@@ -7,6 +7,7 @@
 #include "dispatch/script_call.h"
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
@@ -36,16 +37,8 @@ ComPtr<CDispExObject> NewBag() {
 }
 
 // A script function stand-in: counts its calls and keeps the arguments it got.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, IDispatch> {
+class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch> {
   public:
-    HRESULT GetTypeInfoCount(UINT* c) override {
-        *c = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
                    VARIANT* result, EXCEPINFO*, UINT*) override {
         ++calls;

@@ -10,6 +10,7 @@
 #include "global/test_host.h"
 #include "module/module.h"
 #include "network/packet_base.h"
+#include "support/late_bound.h"
 
 namespace {
 
@@ -28,28 +29,6 @@ ComPtr<T> New() {
 
 IGlobal* AsGlobal(CGlobal* g) {
     return static_cast<IGlobal*>(g);
-}
-
-DISPID IdOf(IDispatch* d, const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK) << Utf16ToUtf8(name);
-    return id;
-}
-
-HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<CComVariant> args,
-             CComVariant* result = nullptr) {
-    std::vector<VARIANT> rgvarg(args.rbegin(), args.rend());  // rgvarg stands last to first
-    DISPID put = DISPID_PROPERTYPUT;
-    const bool is_put = flags & DISPATCH_PROPERTYPUT;
-    DISPPARAMS p{rgvarg.data(), is_put ? &put : nullptr, static_cast<UINT>(rgvarg.size()),
-                 is_put ? 1u : 0u};
-    return d->Invoke(id, IID_NULL, 0x400, flags, &p, result, nullptr, nullptr);
-}
-
-HRESULT CallName(IDispatch* d, const char16_t* name, WORD flags, std::vector<CComVariant> args,
-                 CComVariant* result = nullptr) {
-    return Call(d, IdOf(d, name), flags, std::move(args), result);
 }
 
 bool Same(IUnknown* a, IUnknown* b) {

@@ -14,6 +14,7 @@
 #include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/com_object.h"
+#include "support/nameless_dispatch.h"
 
 // Records each call as "Name(args)" with the thread it ran on. Not agile: calls from other
 // apartments run on the thread that created it. Every operation returns `result`.
@@ -159,19 +160,10 @@ struct CallbackState {
     }
 };
 
-class TestCallbackBase : public IDispatch {
+class TestCallbackBase : public NamelessDispatch {
   public:
-    using Interface = IDispatch;
     CallbackState state;
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         if (dispid != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;

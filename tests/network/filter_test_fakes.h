@@ -11,6 +11,7 @@
 #include "dispatch/enum_variant.h"
 #include "platform/com_object.h"
 #include "platform/variant.h"
+#include "support/nameless_dispatch.h"
 
 namespace test_fakes {
 
@@ -85,7 +86,7 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
 
 // A script function: records each call's argument and `this`, and answers `result` (or fails
 // with `failure`). `log` collects a non-empty `tag` per call, to see the order of calls.
-class ScriptFunction : public ComObjectRoot<ScriptFunction, IDispatch, IMarshal> {
+class ScriptFunction : public ComObjectRoot<ScriptFunction, NamelessDispatch, IMarshal> {
   public:
     static ComPtr<ScriptFunction> Returning(CComVariant result,
                                             std::vector<std::string>* log = nullptr,
@@ -98,14 +99,6 @@ class ScriptFunction : public ComObjectRoot<ScriptFunction, IDispatch, IMarshal>
         return f;
     }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result_out,
                    EXCEPINFO*, UINT*) override {
         if (id != DISPID_VALUE || !(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;

@@ -7,6 +7,7 @@
 #include "filter_test_fakes.h"
 #include "network/packet_object.h"
 #include "platform/safearray.h"
+#include "support/late_bound.h"
 
 namespace {
 
@@ -56,22 +57,12 @@ CComVariant Text(const char16_t* s) {
     return CComVariant(s);
 }
 
-DISPID IdOf(IDispatch* d, const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_EQ(d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    return id;
-}
-
 HRESULT Get(IDispatch* d, DISPID id, CComVariant* out) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return d->Invoke(id, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, out, nullptr, nullptr);
+    return Call(d, id, DISPATCH_PROPERTYGET, {}, out);
 }
 
 HRESULT Put(IDispatch* d, DISPID id, CComVariant value) {
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS p{&value, &named, 1, 1};
-    return d->Invoke(id, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr);
+    return Call(d, id, DISPATCH_PROPERTYPUT, {std::move(value)});
 }
 
 IDispatch* DispatchOf(CPacketOb* p) {

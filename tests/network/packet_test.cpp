@@ -8,6 +8,7 @@
 #include "network/raw_packet.h"
 #include "platform/apartment.h"
 #include "platform/com_object.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
@@ -267,16 +268,8 @@ TEST(MarkSentTest, RecordsTheTransmissionThenTellsTheListener) {
 }
 
 // A script function that records the calls it gets.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, IDispatch, IMarshal> {
+class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch, IMarshal> {
   public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
                    EXCEPINFO*, UINT*) override {
         ++calls;

@@ -10,6 +10,7 @@
 #include "platform/com_object.h"
 #include "platform/safearray.h"
 #include "platform/variant.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ struct ProbeLog {
 };
 
 // Records where its calls ran.
-class Probe : public ComObjectRoot<Probe, IDispatch> {
+class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
   public:
     explicit Probe(std::shared_ptr<ProbeLog> log = std::make_shared<ProbeLog>())
         : log_(std::move(log)) {}
@@ -66,14 +67,6 @@ class Probe : public ComObjectRoot<Probe, IDispatch> {
     }
     void set_peer(DWORD cookie) { peer_ = cookie; }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO*, UINT*) override {
         log_->Record();
@@ -128,16 +121,8 @@ class Probe : public ComObjectRoot<Probe, IDispatch> {
     DWORD peer_ = 0;
 };
 
-class AgileProbe : public ComObjectRoot<AgileProbe, IDispatch, IMarshal> {
+class AgileProbe : public ComObjectRoot<AgileProbe, NamelessDispatch, IMarshal> {
   public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         result->vt = VT_I4;

@@ -4,11 +4,12 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
 // A counted object whose default member returns a fixed value.
-class ValueObject : public IDispatch {
+class ValueObject : public NamelessDispatch {
   public:
     explicit ValueObject(VARIANT value) { VariantCopy(&value_, &value); }
     ~ValueObject() { VariantClear(&value_); }
@@ -24,14 +25,6 @@ class ValueObject : public IDispatch {
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return --refs; }  // lives on the test's stack
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO*, UINT*) override {
         ++invokes;

@@ -12,21 +12,14 @@
 #include "dispatch/disp_ex_object.h"
 #include "module/module.h"
 #include "runtime/event_thread.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
 // A script callback stand-in: records the parameters object of each call. Agile, so the pool
 // threads call it directly.
-class Recorder : public ComObjectRoot<Recorder, IDispatch, IMarshal> {
+class Recorder : public ComObjectRoot<Recorder, NamelessDispatch, IMarshal> {
   public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
                    EXCEPINFO*, UINT*) override {
         if (dispid != DISPID_VALUE || !(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
