@@ -4,7 +4,7 @@
 // Duktape is the Debian library, built with setjmp/longjmp error handling. So no C++ exception
 // may cross a Duktape call and no script error may unwind through a C++ frame that owns
 // resources: native functions called by script do their work in a C++ scope and raise the
-// script error only after that scope has closed (see NativeCall in script_engine.cpp), and
+// script error only after that scope has closed (see NativeCall in engine_internal.h), and
 // everything native code does to script values that may run script goes through a protected
 // call.
 #pragma once

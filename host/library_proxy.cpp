@@ -1,0 +1,406 @@
+// Library objects as script objects: a Proxy whose traps forward member reads, writes, calls
+// and enumeration to the library object's dispatch interface.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "host/engine_internal.h"
+#include "platform/type_info.h"
+
+namespace brevanto_host {
+
+namespace {
+
+constexpr LCID kUserDefault = 0x400;
+
+// Heap stash: the shared Proxy handler. On a bound method: its object, member and name.
+constexpr const char* kHandlerKey =
+    "\xFF"
+    "bvHandler";
+constexpr const char* kOwnerKey =
+    "\xFF"
+    "bvOwner";
+constexpr const char* kDispidKey =
+    "\xFF"
+    "bvDispid";
+constexpr const char* kNameKey =
+    "\xFF"
+    "bvName";
+
+}  // namespace
+
+// Member kinds of one interface, read once from its type information.
+class TypeKinds {
+  public:
+    static const TypeKinds* For(IDispatch* object) {
+        UINT count = 0;
+        if (FAILED(object->GetTypeInfoCount(&count)) || count == 0) return nullptr;
+        ComPtr<ITypeInfo> info;
+        if (FAILED(object->GetTypeInfo(0, kUserDefault, info.put())) || !info) return nullptr;
+        static auto* cache = new std::unordered_map<ITypeInfo*, std::unique_ptr<TypeKinds>>;
+        auto found = cache->find(info.get());
+        if (found != cache->end()) return found->second.get();
+        auto kinds = std::make_unique<TypeKinds>();
+        kinds->info_ = info;  // keeps the key's address from being reused
+        TYPEATTR* attr = nullptr;
+        if (SUCCEEDED(info->GetTypeAttr(&attr)) && attr) {
+            for (UINT i = 0; i < attr->cFuncs; ++i) {
+                FUNCDESC* f = nullptr;
+                if (FAILED(info->GetFuncDesc(i, &f)) || !f) continue;
+                MemberKinds& k = kinds->members_[f->memid];
+                k.typed = true;
+                if (f->invkind == INVOKE_FUNC) k.method = true;
+                if (f->invkind == INVOKE_PROPERTYGET) {
+                    k.get = true;
+                    if (f->cParams > 0) k.get_with_args = true;
+                }
+                if (f->invkind == INVOKE_PROPERTYPUT) k.put = true;
+                if (f->invkind == INVOKE_PROPERTYPUTREF) k.putref = true;
+                info->ReleaseFuncDesc(f);
+            }
+            info->ReleaseTypeAttr(attr);
+        }
+        return cache->emplace(info.get(), std::move(kinds)).first->second.get();
+    }
+    MemberKinds Of(DISPID dispid) const {
+        auto found = members_.find(dispid);
+        return found == members_.end() ? MemberKinds{} : found->second;
+    }
+
+  private:
+    ComPtr<ITypeInfo> info_;
+    std::unordered_map<DISPID, MemberKinds> members_;
+};
+
+MemberKinds DispatchHandle::Kinds(DISPID dispid) {
+    if (!kinds_read) {
+        kinds = TypeKinds::For(object.get());
+        kinds_read = true;
+    }
+    return kinds ? kinds->Of(dispid) : MemberKinds{};
+}
+
+HRESULT DispatchHandle::Resolve(const char* name, bool ensure, DISPID* dispid) {
+    auto found = ids.find(name);
+    if (found != ids.end()) {
+        *dispid = found->second;
+        return S_OK;
+    }
+    CComBSTR wide{std::string_view(name)};
+    HRESULT hr;
+    if (ex) {
+        hr = ex->GetDispID(wide, ensure ? fdexNameEnsure : 0, dispid);
+    } else {
+        LPOLESTR names[] = {wide};
+        hr = object->GetIDsOfNames(IID_NULL, names, 1, kUserDefault, dispid);
+    }
+    if (SUCCEEDED(hr)) ids.emplace(name, *dispid);
+    return hr;
+}
+
+namespace {
+
+// Converts the n script values from `first` on into dispatch arguments (last first).
+class Arguments {
+  public:
+    Arguments(ScriptEngine* engine, duk_idx_t first, duk_idx_t count) : values_(count) {
+        for (duk_idx_t i = 0; i < count; ++i)
+            ThrowIfFailed(engine->ToVariant(first + i, &values_[count - 1 - i], true));
+    }
+    // Adds the property-put value as the named argument.
+    void MakePut() {
+        put_ = DISPID_PROPERTYPUT;
+        put_named_ = true;
+    }
+    DISPPARAMS* params() {
+        params_ = {values_.empty() ? nullptr : values_.data(), put_named_ ? &put_ : nullptr,
+                   static_cast<UINT>(values_.size()), put_named_ ? 1u : 0u};
+        return &params_;
+    }
+
+  private:
+    std::vector<CComVariant> values_;
+    DISPID put_ = 0;
+    bool put_named_ = false;
+    DISPPARAMS params_{};
+};
+static_assert(sizeof(CComVariant) == sizeof(VARIANT), "arguments are passed as a VARIANT array");
+
+}  // namespace
+
+HRESULT InvokeHandle(DispatchHandle* handle, DISPID dispid, WORD flags, DISPPARAMS* params,
+                     VARIANT* result, ExcepInfo* info) {
+    if (handle->ex)
+        return handle->ex->InvokeEx(dispid, kUserDefault, flags, params, result, info, nullptr);
+    UINT argerr = 0;
+    return handle->object->Invoke(dispid, IID_NULL, kUserDefault, flags, params, result, info,
+                                  &argerr);
+}
+
+namespace {
+
+// Calls a member with the script arguments first..first+count-1 and pushes the result.
+duk_ret_t CallAndPush(duk_context* ctx, Failure* failure, DispatchHandle* handle, DISPID dispid,
+                      WORD flags, const char* name, duk_idx_t first, duk_idx_t count) {
+    ScriptEngine* engine = EngineOf(ctx);
+    CComVariant result;
+    HRESULT hr;
+    ExcepInfo info;
+    {
+        Arguments args(engine, first, count);
+        hr = InvokeHandle(handle, dispid, flags, args.params(), &result, &info);
+    }
+    if (FAILED(hr)) {
+        SetCallFailure(failure, name, hr, info);
+        return 0;
+    }
+    engine->PushVariant(result);
+    return 1;
+}
+
+// A method of a library object taken as a value: calling it calls the member.
+duk_ret_t BoundMethod(duk_context* ctx, Failure* failure) {
+    const duk_idx_t count = duk_get_top(ctx);
+    duk_push_current_function(ctx);
+    duk_get_prop_string(ctx, -1, kOwnerKey);
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, -1);
+    duk_get_prop_string(ctx, -2, kDispidKey);
+    const DISPID dispid = duk_get_int(ctx, -1);
+    duk_get_prop_string(ctx, -3, kNameKey);
+    std::string name = duk_get_string_default(ctx, -1, "");
+    duk_pop_n(ctx, 4);
+    if (!handle) {
+        failure->Set(E_UNEXPECTED, "%s: not a library object", name.c_str());
+        return 0;
+    }
+    return CallAndPush(ctx, failure, handle, dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                       name.c_str(), 0, count);
+}
+
+void PushBoundMethod(duk_context* ctx, duk_idx_t target, DISPID dispid, const char* name) {
+    target = duk_normalize_index(ctx, target);
+    duk_push_c_function(ctx, NativeCall<BoundMethod>, DUK_VARARGS);
+    duk_dup(ctx, target);
+    duk_put_prop_string(ctx, -2, kOwnerKey);
+    duk_push_int(ctx, dispid);
+    duk_put_prop_string(ctx, -2, kDispidKey);
+    duk_push_string(ctx, name);
+    duk_put_prop_string(ctx, -2, kNameKey);
+}
+
+// Proxy traps. The target (argument 0) is a plain object or function carrying the handle.
+// Duktape hands index keys (pkt[2]) over as numbers; members are named by their text.
+void KeyAsName(duk_context* ctx) {
+    if (duk_is_number(ctx, 1)) duk_to_string(ctx, 1);
+}
+
+duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
+    KeyAsName(ctx);
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    if (!handle || duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
+        duk_dup(ctx, 1);
+        duk_get_prop(ctx, 0);
+        return 1;
+    }
+    const char* name = duk_get_string(ctx, 1);
+    DISPID dispid;
+    if (HRESULT hr = handle->Resolve(name, false, &dispid); FAILED(hr)) {
+        // Not a member of the object: what every script object has (toString, valueOf), else
+        // undefined where scripts may add members, else the object's refusal.
+        duk_dup(ctx, 1);
+        if (handle->ex || duk_has_prop(ctx, 0)) {
+            duk_dup(ctx, 1);
+            duk_get_prop(ctx, 0);
+            return 1;
+        }
+        failure->Set(hr, "%s: %s (0x%08X)", name, StatusText(hr), static_cast<unsigned>(hr));
+        return 0;
+    }
+    MemberKinds kinds = handle->Kinds(dispid);
+    if (kinds.typed && !kinds.get) {
+        PushBoundMethod(ctx, 0, dispid, name);
+        return 1;
+    }
+    if (kinds.get_with_args) {
+        PushBoundMethod(ctx, 0, dispid, name);
+        return 1;
+    }
+    CComVariant result;
+    ExcepInfo info;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    HRESULT hr = InvokeHandle(handle, dispid, DISPATCH_PROPERTYGET, &none, &result, &info);
+    if (!kinds.typed && (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT)) {
+        // Untyped objects (wrappers) tell methods from properties only by refusing the read.
+        PushBoundMethod(ctx, 0, dispid, name);
+        return 1;
+    }
+    if (FAILED(hr)) {
+        SetCallFailure(failure, name, hr, info);
+        return 0;
+    }
+    EngineOf(ctx)->PushVariant(result);
+    return 1;
+}
+
+duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
+    KeyAsName(ctx);
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    if (!handle || duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
+        duk_push_false(ctx);
+        return 1;
+    }
+    const char* name = duk_get_string(ctx, 1);
+    DISPID dispid;
+    HRESULT hr = handle->Resolve(name, true, &dispid);
+    if (FAILED(hr)) {
+        failure->Set(hr, "%s: %s (0x%08X)", name, StatusText(hr), static_cast<unsigned>(hr));
+        return 0;
+    }
+    MemberKinds kinds = handle->Kinds(dispid);
+    WORD flags = DISPATCH_PROPERTYPUT;
+    if (kinds.putref && (!kinds.put || duk_is_object(ctx, 2))) flags = DISPATCH_PROPERTYPUTREF;
+    ExcepInfo info;
+    {
+        CComVariant value;
+        ThrowIfFailed(EngineOf(ctx)->ToVariant(2, &value, false));
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS params{&value, &named, 1, 1};
+        hr = InvokeHandle(handle, dispid, flags, &params, nullptr, &info);
+    }
+    if (FAILED(hr)) {
+        SetCallFailure(failure, name, hr, info);
+        return 0;
+    }
+    duk_push_true(ctx);
+    return 1;
+}
+
+duk_ret_t TrapHas(duk_context* ctx, Failure*) {
+    KeyAsName(ctx);
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    DISPID dispid;
+    bool has = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
+               SUCCEEDED(handle->Resolve(duk_get_string(ctx, 1), false, &dispid));
+    if (!has) {
+        duk_dup(ctx, 1);
+        has = duk_has_prop(ctx, 0);
+    }
+    duk_push_boolean(ctx, has);
+    return 1;
+}
+
+duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
+    KeyAsName(ctx);
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    bool deleted = false;
+    if (handle && handle->ex && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {
+        const char* name = duk_get_string(ctx, 1);
+        handle->ids.erase(name);
+        deleted = SUCCEEDED(handle->ex->DeleteMemberByName(CComBSTR(std::string_view(name)), 0));
+    }
+    duk_push_boolean(ctx, deleted);
+    return 1;
+}
+
+// The object's enumerable (expando) members. Duktape keeps for-in to the keys the target has
+// as enumerable own properties, so each name is mirrored there (as undefined; reads still go
+// through the get trap).
+duk_ret_t TrapOwnKeys(duk_context* ctx, Failure*) {
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    duk_idx_t array = duk_push_array(ctx);
+    if (!handle || !handle->ex) return 1;
+    std::vector<std::string> names;
+    DISPID dispid = DISPID_STARTENUM;
+    while (handle->ex->GetNextDispID(fdexEnumAll, dispid, &dispid) == S_OK) {
+        CComBSTR name;
+        if (SUCCEEDED(handle->ex->GetMemberName(dispid, &name))) names.push_back(name.utf8());
+    }
+    duk_uarridx_t i = 0;
+    for (const std::string& name : names) {
+        duk_push_undefined(ctx);
+        duk_put_prop_lstring(ctx, 0, name.data(), name.size());
+        duk_push_lstring(ctx, name.data(), name.size());
+        duk_put_prop_index(ctx, array, i++);
+    }
+    return 1;
+}
+
+// Calling a library object calls its default member.
+duk_ret_t TrapApply(duk_context* ctx, Failure* failure) {
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    if (!handle) {
+        failure->Set(E_UNEXPECTED, "not a library object");
+        return 0;
+    }
+    const duk_idx_t args = duk_is_constructor_call(ctx) ? 1 : 2;
+    const duk_idx_t first = duk_get_top(ctx);
+    const duk_idx_t count = static_cast<duk_idx_t>(duk_get_length(ctx, args));
+    for (duk_idx_t i = 0; i < count; ++i)
+        duk_get_prop_index(ctx, args, static_cast<duk_uarridx_t>(i));
+    return CallAndPush(ctx, failure, handle, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                       "default member", first, count);
+}
+
+duk_ret_t TrapConstruct(duk_context* ctx, Failure* failure) {
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    if (!handle) {
+        failure->Set(E_UNEXPECTED, "not a library object");
+        return 0;
+    }
+    const duk_idx_t first = duk_get_top(ctx);
+    const duk_idx_t count = static_cast<duk_idx_t>(duk_get_length(ctx, 1));
+    for (duk_idx_t i = 0; i < count; ++i)
+        duk_get_prop_index(ctx, 1, static_cast<duk_uarridx_t>(i));
+    return CallAndPush(ctx, failure, handle, DISPID_VALUE, DISPATCH_CONSTRUCT, "constructor", first,
+                       count);
+}
+
+void PushProxyHandler(duk_context* ctx) {
+    duk_push_heap_stash(ctx);
+    if (duk_get_prop_string(ctx, -1, kHandlerKey)) {
+        duk_remove(ctx, -2);
+        return;
+    }
+    duk_pop(ctx);
+    duk_push_bare_object(ctx);
+    const duk_function_list_entry traps[] = {
+        {"get", NativeCall<TrapGet>, 3},
+        {"set", NativeCall<TrapSet>, 4},
+        {"has", NativeCall<TrapHas>, 2},
+        {"deleteProperty", NativeCall<TrapDelete>, 2},
+        {"ownKeys", NativeCall<TrapOwnKeys>, 1},
+        {"apply", NativeCall<TrapApply>, 3},
+        {"construct", NativeCall<TrapConstruct>, 3},
+        {nullptr, nullptr, 0},
+    };
+    duk_put_function_list(ctx, -1, traps);
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, -3, kHandlerKey);
+    duk_remove(ctx, -2);
+}
+
+duk_ret_t NotCallable(duk_context*) {
+    return 0;
+}
+
+}  // namespace
+
+// Pushes a script object that forwards to a library object.
+void PushLibraryObject(duk_context* ctx, IDispatch* object) {
+    auto handle = std::make_unique<DispatchHandle>();
+    handle->object = object;
+    object->QueryInterface(handle->ex.put());
+    // Objects without expando members may be callable values (function objects); the target
+    // decides whether the Proxy can be called.
+    if (handle->ex)
+        duk_push_object(ctx);
+    else
+        duk_push_c_function(ctx, NotCallable, 0);
+    AttachHandle<DispatchHandle, kTagDispatch>(ctx, handle.release());
+    PushProxyHandler(ctx);
+    duk_push_proxy(ctx, 0);
+}
+
+}  // namespace brevanto_host

@@ -1,0 +1,215 @@
+// The natives behind the page globals: `ActiveXObject`, `Enumerator`, `VBArray`, the window
+// timers and `console` are written in script (page_prelude.h) over these functions.
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/engine_internal.h"
+#include "host/page_prelude.h"
+#include "platform/safearray.h"
+
+namespace brevanto_host {
+
+// ---- Safe arrays ----
+
+void PushSafeArray(duk_context* ctx, const VARIANT& value) {
+    auto handle = std::make_unique<ArrayHandle>();
+    ThrowIfFailed(VariantCopy(&handle->value, &value));
+    duk_push_object(ctx);
+    AttachHandle<ArrayHandle, kTagArray>(ctx, handle.release());
+}
+
+namespace {
+
+// {dims, lbounds, ubounds, items}: items in storage order (leftmost index fastest).
+duk_ret_t SafeArrayInfo(duk_context* ctx, Failure* failure) {
+    auto* handle = HandleAt<ArrayHandle, kTagArray>(ctx, 0);
+    if (!handle || !handle->value.parray) {
+        failure->Set(DISP_E_TYPEMISMATCH, "VBArray expected");
+        failure->type = DUK_ERR_TYPE_ERROR;
+        return 0;
+    }
+    SAFEARRAY* array = handle->value.parray;
+    const UINT dims = SafeArrayGetDim(array);
+    VARTYPE vt = handle->value.vt & VT_TYPEMASK;
+    std::vector<LONG> lower(dims), upper(dims);
+    size_t total = dims ? 1 : 0;
+    for (UINT d = 0; d < dims; ++d) {
+        SafeArrayGetLBound(array, d + 1, &lower[d]);
+        SafeArrayGetUBound(array, d + 1, &upper[d]);
+        total *= static_cast<size_t>(std::max<LONG>(0, upper[d] - lower[d] + 1));
+    }
+    ScriptEngine* engine = EngineOf(ctx);
+    duk_idx_t info = duk_push_object(ctx);
+    duk_push_uint(ctx, dims);
+    duk_put_prop_string(ctx, info, "dims");
+    duk_idx_t lb = duk_push_array(ctx);
+    duk_idx_t ub = duk_push_array(ctx);
+    for (UINT d = 0; d < dims; ++d) {
+        duk_push_int(ctx, lower[d]);
+        duk_put_prop_index(ctx, lb, d);
+        duk_push_int(ctx, upper[d]);
+        duk_put_prop_index(ctx, ub, d);
+    }
+    duk_put_prop_string(ctx, info, "ubounds");
+    duk_put_prop_string(ctx, info, "lbounds");
+    duk_idx_t items = duk_push_array(ctx);
+    std::vector<LONG> index(lower);
+    for (size_t n = 0; n < total; ++n) {
+        CComVariant element;
+        HRESULT hr;
+        if (vt == VT_VARIANT) {
+            hr = SafeArrayGetElement(array, index.data(), &element);
+        } else {
+            element.vt = vt;
+            hr = SafeArrayGetElement(array, index.data(), &element.llVal);
+            if (FAILED(hr)) element.vt = VT_EMPTY;
+        }
+        if (FAILED(hr)) {
+            failure->Set(hr, "VBArray: element unreadable (0x%08X)", static_cast<unsigned>(hr));
+            return 0;
+        }
+        engine->PushVariant(element);
+        duk_put_prop_index(ctx, items, static_cast<duk_uarridx_t>(n));
+        for (UINT d = 0; d < dims; ++d) {  // leftmost index fastest
+            if (++index[d] <= upper[d]) break;
+            index[d] = lower[d];
+        }
+    }
+    duk_put_prop_string(ctx, info, "items");
+    return 1;
+}
+
+// ---- Enumerators over _NewEnum ----
+
+struct EnumHandle {
+    ComPtr<IEnumVARIANT> items;
+};
+
+duk_ret_t NewEnum(duk_context* ctx, Failure* failure) {
+    auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
+    if (!handle) {
+        duk_push_null(ctx);  // the script side walks plain arrays itself
+        return 1;
+    }
+    CComVariant result;
+    ExcepInfo info;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    HRESULT hr = InvokeHandle(handle, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                              &result, &info);
+    auto items = std::make_unique<EnumHandle>();
+    if (SUCCEEDED(hr)) {
+        hr = (result.vt == VT_UNKNOWN || result.vt == VT_DISPATCH) && result.punkVal
+                 ? result.punkVal->QueryInterface(items->items.put())
+                 : DISP_E_TYPEMISMATCH;
+    }
+    if (FAILED(hr)) {
+        SetCallFailure(failure, "Enumerator", hr, info);
+        return 0;
+    }
+    duk_push_object(ctx);
+    AttachHandle<EnumHandle, kTagEnum>(ctx, items.release());
+    return 1;
+}
+
+// [true, item] or [false].
+duk_ret_t EnumNext(duk_context* ctx, Failure* failure) {
+    auto* handle = HandleAt<EnumHandle, kTagEnum>(ctx, 0);
+    if (!handle) {
+        failure->Set(E_INVALIDARG, "Enumerator expected");
+        return 0;
+    }
+    CComVariant item;
+    ULONG fetched = 0;
+    HRESULT hr = handle->items->Next(1, &item, &fetched);
+    duk_idx_t out = duk_push_array(ctx);
+    duk_push_boolean(ctx, hr == S_OK && fetched == 1);
+    duk_put_prop_index(ctx, out, 0);
+    if (hr == S_OK && fetched == 1) {
+        EngineOf(ctx)->PushVariant(item);
+        duk_put_prop_index(ctx, out, 1);
+    }
+    return 1;
+}
+
+duk_ret_t EnumReset(duk_context* ctx, Failure*) {
+    if (auto* handle = HandleAt<EnumHandle, kTagEnum>(ctx, 0)) handle->items->Reset();
+    return 0;
+}
+
+// ---- Page services ----
+
+duk_ret_t CreateObject(duk_context* ctx, Failure* failure) {
+    std::string name = duk_safe_to_string(ctx, 0);
+    ScriptEngine* engine = EngineOf(ctx);
+    ComPtr<IDispatch> object;
+    HRESULT hr = engine->callbacks().create
+                     ? engine->callbacks().create(Utf8ToUtf16(name), object.put())
+                     : REGDB_E_CLASSNOTREG;
+    if (SUCCEEDED(hr) && !object) hr = E_NOINTERFACE;
+    if (FAILED(hr)) {
+        failure->Set(hr, "Automation server can't create object \"%s\" (0x%08X)", name.c_str(),
+                     static_cast<unsigned>(hr));
+        return 0;
+    }
+    PushLibraryObject(ctx, object.get());
+    return 1;
+}
+
+duk_ret_t LogText(duk_context* ctx, Failure*) {
+    std::string text = duk_safe_to_string(ctx, 0);
+    ScriptEngine* engine = EngineOf(ctx);
+    if (engine->callbacks().log) engine->callbacks().log(text);
+    return 0;
+}
+
+duk_ret_t Now(duk_context* ctx, Failure*) {
+    using namespace std::chrono;
+    duk_push_number(
+        ctx, static_cast<double>(
+                 duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()));
+    return 1;
+}
+
+// A timer was added: the host's pump recomputes its wait.
+duk_ret_t Wake(duk_context* ctx, Failure*) {
+    ScriptEngine* engine = EngineOf(ctx);
+    if (engine->callbacks().wake) engine->callbacks().wake();
+    return 0;
+}
+
+duk_ret_t IsLibraryObject(duk_context* ctx, Failure*) {
+    duk_push_boolean(ctx, HandleAt<DispatchHandle, kTagDispatch>(ctx, 0) != nullptr);
+    return 1;
+}
+
+}  // namespace
+
+void ScriptEngine::InstallGlobals() {
+    duk_context* ctx = state_->ctx;
+    duk_push_global_object(ctx);
+    duk_push_bare_object(ctx);
+    const duk_function_list_entry natives[] = {
+        {"create", NativeCall<CreateObject>, 1},
+        {"log", NativeCall<LogText>, 1},
+        {"now", NativeCall<Now>, 0},
+        {"newEnum", NativeCall<NewEnum>, 1},
+        {"enumNext", NativeCall<EnumNext>, 1},
+        {"enumReset", NativeCall<EnumReset>, 1},
+        {"safeArray", NativeCall<SafeArrayInfo>, 1},
+        {"isLibraryObject", NativeCall<IsLibraryObject>, 1},
+        {"wake", NativeCall<Wake>, 0},
+        {nullptr, nullptr, 0},
+    };
+    duk_put_function_list(ctx, -1, natives);
+    duk_put_prop_string(ctx, -2, "__brevanto");
+    duk_pop(ctx);
+    ScriptError error;
+    if (!Run("<page prelude>", kPagePrelude, &error))
+        throw std::runtime_error("page prelude failed: " + error.Describe());
+}
+
+}  // namespace brevanto_host
