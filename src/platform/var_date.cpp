@@ -184,7 +184,7 @@ HRESULT FormatDateText(double date, ULONG flags, std::u16string* out) {
     if (show_date) {
         int y, m, d;
         CivilFromDays(days + kEpoch, &y, &m, &d);
-        len += std::snprintf(text, sizeof text, "%d/%d/%04d", m, d, y);
+        len += std::snprintf(text, sizeof text, "%d/%d/%d", m, d, y);  // 1/1/100, no padding
     }
     if (show_time) {
         int h = seconds / 3600;
@@ -217,12 +217,18 @@ HRESULT ParseDateText(std::u16string_view text, double* out) {
         auto is_meridian = [](const std::u16string* w) {
             return w && (*w == u"am" || *w == u"pm" || *w == u"a" || *w == u"p");
         };
-        if (t.kind == Token::kNumber && (next_is(i + 1, u':') || is_meridian(word_at(i + 1)))) {
+        // ':' always separates the fields of a time; '.' does between two numbers ("2.5" is
+        // 2:05 AM, "12.25.10" is 12:25:10 PM), so it never separates the parts of a date.
+        auto time_separator_at = [&](std::size_t k) {
+            return next_is(k, u':') || (next_is(k, u'.') && k + 1 < tokens.size() &&
+                                        tokens[k + 1].kind == Token::kNumber);
+        };
+        if (t.kind == Token::kNumber && (time_separator_at(i + 1) || is_meridian(word_at(i + 1)))) {
             if (have_time) return DISP_E_TYPEMISMATCH;
             have_time = true;
             hour = static_cast<int>(t.number);
             int* fields[] = {&minute, &second};
-            for (int f = 0; f < 2 && next_is(i + 1, u':'); ++f) {
+            for (int f = 0; f < 2 && time_separator_at(i + 1); ++f) {
                 if (i + 2 >= tokens.size() || tokens[i + 2].kind != Token::kNumber)
                     return DISP_E_TYPEMISMATCH;
                 *fields[f] = static_cast<int>(tokens[i + 2].number);

@@ -23,11 +23,12 @@ bool DateToParts(double date, SYSTEMTIME* parts);
 // Joins calendar parts into a date; false for a month, day or time that does not exist.
 bool PartsToDate(int year, int month, int day, int hour, int minute, int second, double* date);
 
-// "1/2/2000 3:04:05 PM"; only the date when the time is midnight, only the time on day 0.
-// E_INVALIDARG outside the date range.
+// "1/2/2000 3:04:05 PM"; only the date when the time is midnight, only the time on day 0. The
+// year has no leading zeros ("1/1/100"). E_INVALIDARG outside the date range.
 HRESULT FormatDateText(double date, ULONG flags, std::u16string* out);
-// Month/day/year (or year/month/day) dates with month names allowed, times with colons and
-// AM/PM; DISP_E_TYPEMISMATCH for text that is no date.
+// Month/day/year (or year/month/day) dates with month names allowed, times with ':' or '.'
+// between their fields and AM/PM; DISP_E_TYPEMISMATCH for text that is no date (a year before
+// 100 or after 9999 included).
 HRESULT ParseDateText(std::u16string_view text, double* out);
 
 }  // namespace automation

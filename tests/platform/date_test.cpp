@@ -7,6 +7,9 @@
 
 namespace {
 
+constexpr double kSecond = 1.0 / 86400;
+constexpr double kMinute = 1.0 / 1440;
+
 std::u16string DateText(double date, ULONG flags = 0) {
     BSTR text = nullptr;
     HRESULT hr = VarBstrFromDate(date, LOCALE_USER_DEFAULT, flags, &text);
@@ -16,107 +19,142 @@ std::u16string DateText(double date, ULONG flags = 0) {
     return out;
 }
 
-double ParseDate(const char16_t* text) {
-    DATE d = -1e9;
-    EXPECT_EQ(VarDateFromStr(text, LOCALE_USER_DEFAULT, 0, &d), S_OK)
-        << std::string(text, text + std::char_traits<char16_t>::length(text));
-    return d;
-}
-
 TEST(DateText, PrintsMonthDayYearAndTwelveHourTime) {
-    EXPECT_EQ(DateText(0), u"12:00:00 AM");
-    EXPECT_EQ(DateText(1), u"12/31/1899");
-    EXPECT_EQ(DateText(36527), u"1/2/2000");
-    EXPECT_EQ(DateText(36527 + (15 * 3600 + 4 * 60 + 5) / 86400.0), u"1/2/2000 3:04:05 PM");
-    EXPECT_EQ(DateText(0.5), u"12:00:00 PM");
-    EXPECT_EQ(DateText(0.25 + 1.0 / 86400), u"6:00:01 AM");
-    EXPECT_EQ(DateText(-1), u"12/29/1899");
-    // Before day 0 the fraction still counts forward from midnight.
-    EXPECT_EQ(DateText(-1.25), u"12/29/1899 6:00:00 AM");
-    EXPECT_EQ(DateText(-0.75), u"6:00:00 PM");
-    EXPECT_EQ(DateText(2958465), u"12/31/9999");
-    EXPECT_EQ(DateText(-657434), u"1/1/0100");
-    EXPECT_EQ(DateText(36527.5, VAR_DATEVALUEONLY), u"1/2/2000");
-    EXPECT_EQ(DateText(36527.5, VAR_TIMEVALUEONLY), u"12:00:00 PM");
-    // Rounded to the second, across midnight into the next day.
-    EXPECT_EQ(DateText(36527 + 0.9999999), u"1/3/2000");
-    BSTR text = nullptr;
-    EXPECT_EQ(VarBstrFromDate(2958466, LOCALE_USER_DEFAULT, 0, &text), E_INVALIDARG);
-    EXPECT_EQ(VarBstrFromDate(-657435, LOCALE_USER_DEFAULT, 0, &text), E_INVALIDARG);
+    struct Case {
+        double date;
+        const char16_t* text;
+        ULONG flags = 0;
+    } cases[] = {
+        {0, u"12:00:00 AM"},
+        {1, u"12/31/1899"},
+        {36527, u"1/2/2000"},
+        {36527 + (15 * 3600 + 4 * 60 + 5) * kSecond, u"1/2/2000 3:04:05 PM"},
+        {0.5, u"12:00:00 PM"},
+        {0.25 + kSecond, u"6:00:01 AM"},
+        {-1, u"12/29/1899"},
+        // Before day 0 the fraction still counts forward from midnight.
+        {-1.25, u"12/29/1899 6:00:00 AM"},
+        {-0.75, u"6:00:00 PM"},
+        {2958465, u"12/31/9999"},
+        {36527.5, u"1/2/2000", VAR_DATEVALUEONLY},
+        {36527.5, u"12:00:00 PM", VAR_TIMEVALUEONLY},
+        // Rounded to the second, across midnight into the next day.
+        {36527 + 0.9999999, u"1/3/2000"},
+        // Years before 1000 print without leading zeros, down to the first day, 1/1/100.
+        {-657434, u"1/1/100"},
+        {-657434.5, u"1/1/100 12:00:00 PM"},
+        {-657375, u"3/1/100"},
+        {-328717, u"12/31/999"},
+        {-328716, u"1/1/1000"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DateText(c.date, c.flags), c.text) << c.date;
+    for (double outside : {2958466.0, -657435.0, -657435.5}) {
+        BSTR text = nullptr;
+        EXPECT_EQ(VarBstrFromDate(outside, LOCALE_USER_DEFAULT, 0, &text), E_INVALIDARG);
+    }
 }
 
 TEST(DateText, ParsesDatesAndTimes) {
-    EXPECT_EQ(ParseDate(u"1/2/2000"), 36527);
-    EXPECT_EQ(ParseDate(u"1/2/2000 3:04:05 PM"), 36527 + (15 * 3600 + 4 * 60 + 5) / 86400.0);
-    EXPECT_EQ(ParseDate(u"2000-01-02"), 36527);
-    EXPECT_EQ(ParseDate(u"January 2, 2000"), 36527);
-    EXPECT_EQ(ParseDate(u"2 Jan 2000"), 36527);
-    EXPECT_EQ(ParseDate(u"Sunday, January 2, 2000"), 36527);
-    EXPECT_EQ(ParseDate(u"15:30"), (15 * 60 + 30) / 1440.0);
-    EXPECT_EQ(ParseDate(u"12:00 AM"), 0);
-    EXPECT_EQ(ParseDate(u"12 PM"), 0.5);
-    EXPECT_EQ(ParseDate(u"1/2/00"), 36527);
-    EXPECT_EQ(ParseDate(u"1/2/99"), 36162);  // two-digit years from 1930 to 2029
-    EXPECT_EQ(ParseDate(u"12/29/1899 6:00 AM"), -1.25);
-    EXPECT_EQ(ParseDate(u"13/1/2000"), ParseDate(u"1/13/2000"));  // day/month when needed
-    DATE d;
-    for (const char16_t* bad : {u"", u"hello", u"2/30/2000", u"1/2/2000 25:00", u"13 PM",
-                                u"1/2/3/4", u"12:61", u"1:2:3:4"})
-        EXPECT_EQ(VarDateFromStr(bad, LOCALE_USER_DEFAULT, 0, &d), DISP_E_TYPEMISMATCH);
+    struct Case {
+        const char16_t* text;
+        double date;
+    } cases[] = {
+        {u"1/2/2000", 36527},
+        {u"1/2/2000 3:04:05 PM", 36527 + (15 * 3600 + 4 * 60 + 5) * kSecond},
+        {u"2000-01-02", 36527},
+        {u"January 2, 2000", 36527},
+        {u"2 Jan 2000", 36527},
+        {u"Sunday, January 2, 2000", 36527},
+        {u"15:30", (15 * 60 + 30) * kMinute},
+        {u"12:00 AM", 0},
+        {u"12 PM", 0.5},
+        {u"1/2/00", 36527},
+        {u"1/2/99", 36162},  // two-digit years from 1930 to 2029
+        {u"12/29/1899 6:00 AM", -1.25},
+        {u"13/1/2000", 36538},  // day/month when month/day cannot be
+        {u"1/13/2000", 36538},
+        // From the first day to the last, years of three digits as they are.
+        {u"1/1/100", -657434},
+        {u"12/31/999", -328717},
+        {u"12/31/9999", 2958465},
+        // '.' separates hours, minutes and seconds.
+        {u"2.5", (2 * 60 + 5) * kMinute},
+        {u"13.50", (13 * 60 + 50) * kMinute},
+        {u"12.25", (12 * 60 + 25) * kMinute},
+        {u"12.25.10", (12 * 3600 + 25 * 60 + 10) * kSecond},
+        {u"0.12", 12 * kMinute},
+    };
+    for (const auto& c : cases) {
+        DATE d = -1e9;
+        EXPECT_EQ(VarDateFromStr(c.text, LOCALE_USER_DEFAULT, 0, &d), S_OK) << Utf16ToUtf8(c.text);
+        EXPECT_DOUBLE_EQ(d, c.date) << Utf16ToUtf8(c.text);
+    }
+    for (const char16_t* bad :
+         {u"", u"hello", u"2/30/2000", u"1/2/2000 25:00", u"13 PM", u"1/2/3/4", u"12:61",
+          u"1:2:3:4", u"1/1/10000", u"24.12", u"12.25.2010"}) {
+        DATE d;
+        EXPECT_EQ(VarDateFromStr(bad, LOCALE_USER_DEFAULT, 0, &d), DISP_E_TYPEMISMATCH)
+            << Utf16ToUtf8(bad);
+    }
+}
 
-    // Text round trip through variants.
-    CComVariant text(u"2/29/2024 11:59:59 PM");
-    CComVariant date;
-    ASSERT_EQ(VariantChangeType(&date, &text, 0, VT_DATE), S_OK);
-    CComVariant back;
-    ASSERT_EQ(VariantChangeType(&back, &date, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(std::u16string(back.bstrVal), u"2/29/2024 11:59:59 PM");
+TEST(DateText, TextRoundTripsThroughVariants) {
+    for (const char16_t* text : {u"2/29/2024 11:59:59 PM", u"1/1/100", u"7/4/776 3:00:00 AM"}) {
+        CComVariant in(text), date, back;
+        ASSERT_EQ(VariantChangeType(&date, &in, 0, VT_DATE), S_OK) << Utf16ToUtf8(text);
+        ASSERT_EQ(VariantChangeType(&back, &date, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(std::u16string(back.bstrVal), text);
+    }
 }
 
 TEST(DateNumbers, RangeChecksAndRounding) {
-    CComVariant out;
-    CComVariant in(2958465.5);
-    EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_DATE), S_OK);
-    in = CComVariant(2958466.0);
-    EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_DATE), DISP_E_OVERFLOW);
-    in = CComVariant(-657435.0);
-    EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_DATE), DISP_E_OVERFLOW);
-    in = CComVariant(LONG{3000000});
-    EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_DATE), DISP_E_OVERFLOW);
-    CComVariant date(36527.5);
+    struct Case {
+        CComVariant in;
+        HRESULT hr;
+    } cases[] = {{CComVariant(2958465.5), S_OK},
+                 {CComVariant(-657434.5), S_OK},
+                 {CComVariant(2958466.0), DISP_E_OVERFLOW},
+                 {CComVariant(-657435.0), DISP_E_OVERFLOW},
+                 {CComVariant(LONG{3000000}), DISP_E_OVERFLOW}};
+    for (const auto& c : cases) {
+        CComVariant out;
+        EXPECT_EQ(VariantChangeType(&out, &c.in, 0, VT_DATE), c.hr) << c.in.dblVal;
+    }
+    CComVariant date(36527.5), out;
     ASSERT_EQ(VariantChangeType(&date, &date, 0, VT_DATE), S_OK);
     ASSERT_EQ(VariantChangeType(&out, &date, 0, VT_I4), S_OK);
     EXPECT_EQ(out.lVal, 36528);  // 36527.5 is a half and rounds to the even day
 }
 
 TEST(DateCalendar, SystemTimeRoundTrip) {
-    SYSTEMTIME st{2000, 1, 0, 2, 15, 4, 5, 999};
-    double d;
-    ASSERT_TRUE(SystemTimeToVariantTime(&st, &d));
-    EXPECT_DOUBLE_EQ(d, 36527 + (15 * 3600 + 4 * 60 + 5) / 86400.0);  // milliseconds ignored
+    struct Case {
+        SYSTEMTIME in;
+        double date;  // -1e9: no such day
+    } cases[] = {
+        {{2000, 1, 0, 2, 15, 4, 5, 999}, 36527 + (15 * 3600 + 4 * 60 + 5) * kSecond},  // ms ignored
+        {{1800, 3, 0, 1, 6, 0, 0, 0}, -36463.25},  // the fraction counts forward from midnight
+        {{100, 1, 0, 1, 0, 0, 0, 0}, -657434},
+        {{2023, 2, 0, 29, 0, 0, 0, 0}, -1e9},
+        {{2023, 13, 0, 1, 0, 0, 0, 0}, -1e9},
+    };
+    for (auto& c : cases) {
+        double d = 0;
+        ASSERT_EQ(SystemTimeToVariantTime(&c.in, &d), c.date != -1e9 ? TRUE : FALSE) << c.in.wYear;
+        if (c.date == -1e9) continue;
+        EXPECT_DOUBLE_EQ(d, c.date) << c.in.wYear;
+        SYSTEMTIME back{};
+        ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
+        EXPECT_EQ(back.wYear, c.in.wYear);
+        EXPECT_EQ(back.wMonth, c.in.wMonth);
+        EXPECT_EQ(back.wDay, c.in.wDay);
+        EXPECT_EQ(back.wHour, c.in.wHour);
+        EXPECT_EQ(back.wMinute, c.in.wMinute);
+        EXPECT_EQ(back.wSecond, c.in.wSecond);
+    }
     SYSTEMTIME back{};
-    ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
-    EXPECT_EQ(back.wYear, 2000);
-    EXPECT_EQ(back.wMonth, 1);
-    EXPECT_EQ(back.wDay, 2);
+    ASSERT_TRUE(VariantTimeToSystemTime(36527, &back));
     EXPECT_EQ(back.wDayOfWeek, 0);  // a Sunday
-    EXPECT_EQ(back.wHour, 15);
-    EXPECT_EQ(back.wMinute, 4);
-    EXPECT_EQ(back.wSecond, 5);
-
-    SYSTEMTIME early{1800, 3, 0, 1, 6, 0, 0, 0};
-    ASSERT_TRUE(SystemTimeToVariantTime(&early, &d));
-    ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
-    EXPECT_EQ(back.wYear, 1800);
-    EXPECT_EQ(back.wMonth, 3);
-    EXPECT_EQ(back.wDay, 1);
-    EXPECT_EQ(back.wHour, 6);
-    EXPECT_LT(d, 0);
-
-    SYSTEMTIME leap{2023, 2, 0, 29, 0, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToVariantTime(&leap, &d));
-    SYSTEMTIME month13{2023, 13, 0, 1, 0, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToVariantTime(&month13, &d));
     EXPECT_FALSE(VariantTimeToSystemTime(3e6, &back));
 }
 
