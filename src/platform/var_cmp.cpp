@@ -87,6 +87,9 @@ HRESULT VarCmp(VARIANT* left, VARIANT* right, LCID lcid, ULONG flags) {
             if (FAILED(hr)) return hr;
         }
     }
+    // Two error values are equal whatever their codes; beside anything else (null too) an error
+    // value cannot be compared.
+    if (l.vt == VT_ERROR || r.vt == VT_ERROR) return l.vt == r.vt ? VARCMP_EQ : DISP_E_TYPEMISMATCH;
     if (l.vt == VT_NULL || r.vt == VT_NULL) return VARCMP_NULL;
     if (l.vt == VT_BSTR && r.vt == VT_BSTR) return VarBstrCmp(l.bstrVal, r.bstrVal, lcid, flags);
     // Empty is the empty string beside a string and zero beside a number.
@@ -101,9 +104,12 @@ HRESULT VarCmp(VARIANT* left, VARIANT* right, LCID lcid, ULONG flags) {
         // Integers, currency and decimals compare exactly, as decimals.
         CComVariant a, b;
         if (SUCCEEDED(VariantChangeType(&a, &l, 0, VT_DECIMAL)) &&
-            SUCCEEDED(VariantChangeType(&b, &r, 0, VT_DECIMAL)))
-            return Order(automation::ExactCompare(automation::ExactFromDecimal(a.decVal),
-                                                  automation::ExactFromDecimal(b.decVal)));
+            SUCCEEDED(VariantChangeType(&b, &r, 0, VT_DECIMAL))) {
+            automation::ExactNumber x, y;
+            hr = automation::ExactFromDecimal(a.decVal, &x);
+            if (SUCCEEDED(hr)) hr = automation::ExactFromDecimal(b.decVal, &y);
+            return FAILED(hr) ? hr : Order(automation::ExactCompare(x, y));
+        }
     }
     CComVariant a, b;
     hr = VariantChangeType(&a, &l, 0, VT_R8);

@@ -72,8 +72,9 @@ HRESULT VarDecFromR8(DOUBLE in, DECIMAL* out) {
 
 HRESULT VarR8FromDec(const DECIMAL* in, DOUBLE* out) {
     if (!in || !out) return E_INVALIDARG;
-    if (in->scale > 28) return E_INVALIDARG;
-    return automation::ExactToDouble(automation::ExactFromDecimal(*in), out);
+    automation::ExactNumber n;
+    HRESULT hr = automation::ExactFromDecimal(*in, &n);
+    return FAILED(hr) ? hr : automation::ExactToDouble(n, out);
 }
 
 HRESULT VarDecFromStr(LPCOLESTR in, LCID, ULONG, DECIMAL* out) {
@@ -89,8 +90,9 @@ HRESULT VarDecFromStr(LPCOLESTR in, LCID, ULONG, DECIMAL* out) {
 
 HRESULT VarBstrFromDec(const DECIMAL* in, LCID, ULONG, BSTR* out) {
     if (!in) return E_INVALIDARG;
-    if (in->scale > 28) return E_INVALIDARG;
-    return OutBstr(automation::ExactToText(automation::ExactFromDecimal(*in)), out);
+    automation::ExactNumber n;
+    HRESULT hr = automation::ExactFromDecimal(*in, &n);
+    return FAILED(hr) ? hr : OutBstr(automation::ExactToText(n), out);
 }
 
 INT SystemTimeToVariantTime(SYSTEMTIME* st, DOUBLE* variant_time) {

@@ -10,6 +10,7 @@ namespace {
 
 constexpr UInt128 kDecimalLimit = UInt128{1} << 96;  // exclusive bound of the 96-bit mantissa
 constexpr int kMaxScale = 28;
+constexpr UInt128 kMaxRadixValue = 0xFFFFFFFF;  // "&H" and "&O" numbers hold at most 32 bits
 
 void Normalize(ExactNumber& n) {
     std::size_t first = n.digits.find_first_not_of('0');
@@ -108,15 +109,17 @@ ExactNumber ExactFromCy(LONGLONG cy) {
     return n;
 }
 
-ExactNumber ExactFromDecimal(const DECIMAL& dec) {
+HRESULT ExactFromDecimal(const DECIMAL& dec, ExactNumber* out) {
+    if (dec.scale > kMaxScale || (dec.sign != 0 && dec.sign != DECIMAL_NEG)) return E_INVALIDARG;
     UInt128 mantissa = (UInt128{dec.Hi32} << 64) | dec.Lo64;
     ExactNumber n;
     n.digits = UInt128ToDigits(mantissa);
-    n.negative = (dec.sign & DECIMAL_NEG) != 0;
+    n.negative = dec.sign == DECIMAL_NEG;
     n.exponent = -static_cast<int>(dec.scale);
     Normalize(n);
     if (n.IsZero()) n.negative = false;
-    return n;
+    *out = std::move(n);
+    return S_OK;
 }
 
 ExactNumber ExactFromDouble(double value, int significant) {
@@ -314,7 +317,7 @@ HRESULT ParseNumberText(std::u16string_view text, ExactNumber* out, bool* is_rad
                 d = c - u'A' + 10;
             if (d < 0 || d >= (1 << bits)) break;
             v = v << bits | static_cast<unsigned>(d);
-            if (v >> 64) return DISP_E_OVERFLOW;
+            if (v > kMaxRadixValue) return DISP_E_OVERFLOW;
         }
         if (i == start) return DISP_E_TYPEMISMATCH;
         if (parens) {
@@ -324,14 +327,8 @@ HRESULT ParseNumberText(std::u16string_view text, ExactNumber* out, bool* is_rad
         }
         skip_blanks();
         if (i != n) return DISP_E_TYPEMISMATCH;
-        auto u = static_cast<ULONGLONG>(v);
-        LONGLONG value;
-        if (u <= 0xFFFF)
-            value = static_cast<SHORT>(u);
-        else if (u <= 0xFFFFFFFFull)
-            value = static_cast<LONG>(u);
-        else
-            value = static_cast<LONGLONG>(u);
+        auto u = static_cast<ULONG>(v);
+        LONGLONG value = u <= 0xFFFF ? LONGLONG{static_cast<SHORT>(u)} : static_cast<LONG>(u);
         *is_radix = true;
         *radix_value = negative ? -value : value;
         return S_OK;
@@ -439,10 +436,24 @@ HRESULT DoubleToInt(double value, Int128 low, Int128 high, Int128* out) {
 std::u16string FormatDouble(double value, int significant) {
     if (std::isnan(value)) return std::signbit(value) ? u"-1.#IND" : u"1.#QNAN";
     if (std::isinf(value)) return value < 0 ? u"-1.#INF" : u"1.#INF";
-    if (value == 0) return u"0";
-    char text[40];
-    int len = std::snprintf(text, sizeof text, "%.*G", significant, value);
-    return std::u16string(text, text + len);
+    ExactNumber n = ExactFromDouble(value, significant);
+    if (n.IsZero()) return u"0";
+    const int digits = static_cast<int>(n.digits.size());
+    const int magnitude = n.exponent + digits - 1;  // the power of ten of the leading digit
+    if (magnitude < significant && -n.exponent <= significant) return ExactToText(n);
+    // d.dddE+XX, with at least two exponent digits.
+    char exponent[16];
+    int length = std::snprintf(exponent, sizeof exponent, "E%c%02d", magnitude < 0 ? '-' : '+',
+                               magnitude < 0 ? -magnitude : magnitude);
+    std::u16string out;
+    if (n.negative) out.push_back(u'-');
+    out.push_back(static_cast<char16_t>(n.digits[0]));
+    if (digits > 1) {
+        out.push_back(u'.');
+        out.append(n.digits.begin() + 1, n.digits.end());
+    }
+    out.append(exponent, exponent + length);
+    return out;
 }
 
 std::u16string FormatInt(Int128 value) {

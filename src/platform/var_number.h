@@ -29,7 +29,8 @@ struct ExactNumber {
 
 ExactNumber ExactFromInt(Int128 value);
 ExactNumber ExactFromCy(LONGLONG cy);
-ExactNumber ExactFromDecimal(const DECIMAL& dec);
+// E_INVALIDARG for a scale above 28 or a sign byte other than 0 and DECIMAL_NEG.
+HRESULT ExactFromDecimal(const DECIMAL& dec, ExactNumber* out);
 // The value as printed with `significant` digits (15 for doubles, 7 for floats), as the
 // platform does when it turns a floating-point number into a decimal or currency.
 ExactNumber ExactFromDouble(double value, int significant);
@@ -46,8 +47,9 @@ int ExactCompare(const ExactNumber& a, const ExactNumber& b);
 // Parses number text as the platform's number parser does: blanks around, a leading or trailing
 // sign or parentheses, '$', thousands separators, a decimal point, an exponent (E or D), and
 // "&H"/"&O" hexadecimal and octal. DISP_E_TYPEMISMATCH for anything else. Hex and octal values
-// come back in *radix_value with *is_radix set, as the two's-complement integer of the smallest
-// of 16, 32 or 64 bits that holds them.
+// come back in *radix_value with *is_radix set: at most 32 bits (DISP_E_OVERFLOW beyond), read
+// as a signed 16-bit number when they fit 16 bits ("&HFFFF" is -1) and as a signed 32-bit
+// number otherwise ("&H80000000" is -2147483648).
 HRESULT ParseNumberText(std::u16string_view text, ExactNumber* out, bool* is_radix,
                         LONGLONG* radix_value);
 
@@ -60,7 +62,9 @@ double RoundHalfEven(double value);
 // Rounds a double to an integer in [low, high]; DISP_E_OVERFLOW otherwise (also for NaN).
 HRESULT DoubleToInt(double value, Int128 low, Int128 high, Int128* out);
 
-// "%.15G"-style text of a double (significant = 15) or float (7), e.g. "3.5", "1E+20".
+// Text of a double (significant = 15) or float (7), rounded to that many digits: positional
+// ("3.5", "0.000056789") while it needs at most `significant` digits on either side of the
+// point, otherwise exponent form ("1E+15", "1E-16", "1.99999997764826E-02").
 std::u16string FormatDouble(double value, int significant);
 std::u16string FormatInt(Int128 value);
 

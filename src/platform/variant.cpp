@@ -239,15 +239,25 @@ HRESULT ToInteger(const VARIANT& v, VARTYPE target, Int128* out) {
             return automation::DoubleToInt(v.dblVal, low, high, out);
         case VT_CY:
             return automation::ExactToInt(automation::ExactFromCy(v.cyVal.int64), low, high, out);
-        case VT_DECIMAL:
-            return automation::ExactToInt(automation::ExactFromDecimal(v.decVal), low, high, out);
+        case VT_DECIMAL: {
+            automation::ExactNumber n;
+            HRESULT hr = automation::ExactFromDecimal(v.decVal, &n);
+            return FAILED(hr) ? hr : automation::ExactToInt(n, low, high, out);
+        }
         case VT_BSTR:
             return automation::ParseIntegerText(BstrView(v.bstrVal), low, high, out);
+        case VT_BOOL:
+            // True is the 16-bit pattern with every bit set, and every integer type takes it so:
+            // -1 when signed, its largest value when unsigned (255 as VT_UI1). Never an overflow.
+            *out = v.boolVal ? (low < 0 ? -1 : high) : 0;
+            return S_OK;
         case VT_ERROR:
             if (target != VT_I4 && target != VT_UI4) return DISP_E_TYPEMISMATCH;
             *out = target == VT_I4 ? Int128{v.scode} : Int128{static_cast<ULONG>(v.scode)};
             return S_OK;
         default:
+            // Integers keep their value across types, so the range decides even between types
+            // of one size: VT_I4 -1 to VT_UI4 and VT_UI1 200 to VT_I1 overflow.
             if (!HoldsInteger(v.vt)) return DISP_E_TYPEMISMATCH;
             *out = LoadInteger(v);
             return *out < low || *out > high ? DISP_E_OVERFLOW : S_OK;
@@ -266,8 +276,11 @@ HRESULT ToDouble(const VARIANT& v, double* out) {
         case VT_CY:
             *out = static_cast<double>(v.cyVal.int64) / 10000.0;
             return S_OK;
-        case VT_DECIMAL:
-            return automation::ExactToDouble(automation::ExactFromDecimal(v.decVal), out);
+        case VT_DECIMAL: {
+            automation::ExactNumber n;
+            HRESULT hr = automation::ExactFromDecimal(v.decVal, &n);
+            return FAILED(hr) ? hr : automation::ExactToDouble(n, out);
+        }
         case VT_BSTR:
             return automation::ParseDoubleText(BstrView(v.bstrVal), out);
         default:
@@ -292,8 +305,7 @@ HRESULT ToExact(const VARIANT& v, automation::ExactNumber* out) {
             *out = automation::ExactFromCy(v.cyVal.int64);
             return S_OK;
         case VT_DECIMAL:
-            *out = automation::ExactFromDecimal(v.decVal);
-            return S_OK;
+            return automation::ExactFromDecimal(v.decVal, out);
         case VT_BSTR: {
             bool radix;
             LONGLONG radix_value;
@@ -355,9 +367,13 @@ HRESULT ToBool(const VARIANT& v, VARIANT_BOOL* out) {
         case VT_CY:
             value = v.cyVal.int64 != 0;
             break;
-        case VT_DECIMAL:
-            value = v.decVal.Hi32 != 0 || v.decVal.Lo64 != 0;
+        case VT_DECIMAL: {
+            automation::ExactNumber n;
+            HRESULT hr = automation::ExactFromDecimal(v.decVal, &n);
+            if (FAILED(hr)) return hr;
+            value = !n.IsZero();
             break;
+        }
         case VT_BSTR:
             return BoolFromText(BstrView(v.bstrVal), out);
         default:
@@ -387,8 +403,11 @@ HRESULT ToText(const VARIANT& v, USHORT flags, VARIANT* out) {
         }
         case VT_CY:
             return NewBstr(automation::ExactToText(automation::ExactFromCy(v.cyVal.int64)), out);
-        case VT_DECIMAL:
-            return NewBstr(automation::ExactToText(automation::ExactFromDecimal(v.decVal)), out);
+        case VT_DECIMAL: {
+            automation::ExactNumber n;
+            HRESULT hr = automation::ExactFromDecimal(v.decVal, &n);
+            return FAILED(hr) ? hr : NewBstr(automation::ExactToText(n), out);
+        }
         case VT_ARRAY | VT_UI1: {
             // The array's bytes become the string's bytes, two to a character.
             SAFEARRAY* a = v.parray;
@@ -529,11 +548,10 @@ HRESULT Coerce(VARIANT* out, const VARIANT& v, LCID lcid, USHORT flags, VARTYPE 
             out->scode = v.lVal;
             return S_OK;
         case VT_DISPATCH:
-            if (v.vt == VT_EMPTY) return QueryObject(nullptr, IID_IDispatch, VT_DISPATCH, out);
+            // Only an object becomes an object: VT_EMPTY is no null object.
             if (v.vt != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
             return QueryObject(v.punkVal, IID_IDispatch, VT_DISPATCH, out);
         case VT_UNKNOWN:
-            if (v.vt == VT_EMPTY) return QueryObject(nullptr, IID_IUnknown, VT_UNKNOWN, out);
             if (v.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
             return QueryObject(v.pdispVal, IID_IUnknown, VT_UNKNOWN, out);
         case VT_ARRAY | VT_UI1: {

@@ -169,10 +169,13 @@ HRESULT VariantChangeTypeEx(VARIANT* dest, const VARIANT* source, LCID lcid, USH
                             VARTYPE vt);
 
 // Numbers compare by value across types, a string is greater than any number, VT_EMPTY is zero
-// or "", VT_NULL on either side gives VARCMP_NULL, objects compare by their default value.
+// or "", VT_NULL on either side gives VARCMP_NULL, objects compare by their default value, two
+// VT_ERROR values are equal and a VT_ERROR beside anything else is DISP_E_TYPEMISMATCH. Strings
+// compare as VarBstrCmp does.
 HRESULT VarCmp(VARIANT* left, VARIANT* right, LCID lcid, ULONG flags);
 // Ordinal comparison of UTF-16 code units (not a locale's collation); NORM_IGNORECASE folds
-// ASCII, Latin-1, Greek and Cyrillic letters. A null string equals "".
+// ASCII, Latin-1, Greek and Cyrillic letters. A null string equals "", and the length counts, not
+// the first zero unit ("a" is less than "a\0").
 HRESULT VarBstrCmp(BSTR left, BSTR right, LCID lcid, ULONG flags);
 
 // Calendar dates (VT_DATE: days since 30 December 1899, time as the fraction).

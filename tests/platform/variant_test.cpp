@@ -1,15 +1,23 @@
-// Conversions of VariantChangeTypeEx against the automation platform's results.
+// Conversions of VariantChangeTypeEx and comparisons of VarCmp against the automation platform's
+// results. Each table row is input -> target type -> expected status and value.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/automation.h"
 
 namespace {
 
-CComVariant Str(const char16_t* text) {
-    return CComVariant(text);
+CComVariant Str(std::u16string_view text) {
+    CComVariant v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return v;
 }
 
 CComVariant I4(LONG v) {
@@ -20,210 +28,307 @@ CComVariant R8(double v) {
     return CComVariant(v);
 }
 
+// An integer variant of any integer type; the value is cut to the type's size.
+CComVariant Int(VARTYPE vt, long long value) {
+    CComVariant v;
+    v.vt = vt;
+    v.llVal = value;
+    return v;
+}
+
+CComVariant Of(VARTYPE vt, SCODE scode = 0) {
+    CComVariant v;
+    v.vt = vt;
+    v.scode = scode;
+    return v;
+}
+
 CComVariant Typed(VARTYPE vt, double value) {
     CComVariant v(value);
     EXPECT_EQ(VariantChangeType(&v, &v, 0, vt), S_OK);
     return v;
 }
 
-// Converts and returns the status; the result lands in *out.
-HRESULT Convert(const VARIANT& in, VARTYPE vt, CComVariant* out, USHORT flags = 0) {
-    return VariantChangeTypeEx(out, &in, LOCALE_USER_DEFAULT, flags, vt);
+CComVariant Dec(const char16_t* text) {
+    CComVariant v;
+    EXPECT_EQ(VarDecFromStr(text, LOCALE_USER_DEFAULT, 0, &v.decVal), S_OK);
+    v.vt = VT_DECIMAL;
+    return v;
+}
+
+CComVariant RawDec(BYTE scale, BYTE sign, ULONGLONG mantissa) {
+    CComVariant v;
+    v.decVal = DECIMAL{};
+    v.decVal.scale = scale;
+    v.decVal.sign = sign;
+    v.decVal.Lo64 = mantissa;
+    v.vt = VT_DECIMAL;
+    return v;
+}
+
+std::string Digits(unsigned __int128 v) {
+    std::string s;
+    do {
+        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+        v /= 10;
+    } while (v);
+    return s;
+}
+
+template <typename T>
+std::string Shortest(T value) {
+    char text[64];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+// The value written independently of the code under test: integers in decimal, floating point
+// in its shortest exact form, decimals with exactly their scale, strings as UTF-8.
+std::string ValueText(const VARIANT& v) {
+    char text[64];
+    switch (v.vt) {
+        case VT_EMPTY:
+            return "empty";
+        case VT_NULL:
+            return "null";
+        case VT_I1:
+            return std::to_string(static_cast<signed char>(v.cVal));
+        case VT_UI1:
+            return std::to_string(v.bVal);
+        case VT_I2:
+        case VT_BOOL:
+            return std::to_string(v.iVal);
+        case VT_UI2:
+            return std::to_string(v.uiVal);
+        case VT_I4:
+        case VT_INT:
+            return std::to_string(v.lVal);
+        case VT_UI4:
+        case VT_UINT:
+            return std::to_string(v.ulVal);
+        case VT_I8:
+        case VT_CY:
+            return std::to_string(v.llVal);
+        case VT_UI8:
+            return std::to_string(v.ullVal);
+        case VT_R4:
+            return Shortest(v.fltVal);
+        case VT_R8:
+        case VT_DATE:
+            return Shortest(v.dblVal);
+        case VT_ERROR:
+            std::snprintf(text, sizeof text, "error %08X", static_cast<unsigned>(v.scode));
+            return text;
+        case VT_BSTR:
+            return Utf16ToUtf8({v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal)});
+        case VT_DECIMAL: {
+            std::string digits =
+                Digits((static_cast<unsigned __int128>(v.decVal.Hi32) << 64) | v.decVal.Lo64);
+            if (digits.size() <= v.decVal.scale)
+                digits.insert(0, v.decVal.scale + 1 - digits.size(), '0');
+            if (v.decVal.scale) digits.insert(digits.size() - v.decVal.scale, ".");
+            return (v.decVal.sign ? "-" : "") + digits;
+        }
+        default:
+            return "vt " + std::to_string(v.vt);
+    }
+}
+
+struct Conversion {
+    CComVariant in;
+    VARTYPE to;
+    HRESULT hr;
+    std::string value = "";  // checked when hr is S_OK
+};
+
+void ExpectConversions(const std::vector<Conversion>& cases, USHORT flags = 0) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Conversion& c = cases[i];
+        CComVariant out;
+        HRESULT hr = VariantChangeTypeEx(&out, &c.in, LOCALE_USER_DEFAULT, flags, c.to);
+        EXPECT_EQ(hr, c.hr) << "row " << i << ": " << ValueText(c.in) << " to vt " << c.to;
+        if (hr == S_OK && c.hr == S_OK) {
+            EXPECT_EQ(out.vt, c.to) << "row " << i;
+            EXPECT_EQ(ValueText(out), c.value) << "row " << i << ": " << ValueText(c.in);
+        }
+    }
 }
 
 std::u16string Text(const VARIANT& in, USHORT flags = 0) {
     CComVariant out;
-    HRESULT hr = Convert(in, VT_BSTR, &out, flags);
+    HRESULT hr = VariantChangeTypeEx(&out, &in, LOCALE_USER_DEFAULT, flags, VT_BSTR);
     if (FAILED(hr)) return u"<failed>";
     return std::u16string(out.bstrVal, SysStringLen(out.bstrVal));
-}
-
-HRESULT ToI4(const VARIANT& in, LONG* value) {
-    CComVariant out;
-    HRESULT hr = Convert(in, VT_I4, &out);
-    if (SUCCEEDED(hr)) {
-        EXPECT_EQ(out.vt, VT_I4);
-        *value = out.lVal;
-    }
-    return hr;
-}
-
-HRESULT ToR8(const VARIANT& in, double* value) {
-    CComVariant out;
-    HRESULT hr = Convert(in, VT_R8, &out);
-    if (SUCCEEDED(hr)) *value = out.dblVal;
-    return hr;
 }
 
 TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
     struct Case {
         double in;
         LONG out;
-    } cases[] = {{0.5, 0},    {1.5, 2},    {2.5, 2},   {3.5, 4},
-                 {-0.5, 0},   {-1.5, -2},  {-2.5, -2}, {-3.5, -4},
-                 {2.4999, 2}, {2.5001, 3}, {-2.6, -3}, {1e9 + 0.5, 1000000000}};
+    };
+    // clang-format off
+    const Case cases[] = {{0.5, 0},    {1.5, 2},    {2.5, 2},    {3.5, 4},
+                          {-0.5, 0},   {-1.5, -2},  {-2.5, -2},  {-3.5, -4},
+                          {6.5, 6},    {-6.5, -6},  {0.4999, 0}, {-2.6, -3},
+                          {2.4999, 2}, {2.5001, 3}, {1e9 + 0.5, 1000000000},
+                          {-1e9 - 0.5, -1000000000}};
+    // clang-format on
     for (const auto& c : cases) {
-        LONG v = 77;
-        EXPECT_EQ(ToI4(R8(c.in), &v), S_OK) << c.in;
-        EXPECT_EQ(v, c.out) << c.in;
+        LONG direct = 77;
+        ASSERT_EQ(VarI4FromR8(c.in, &direct), S_OK) << c.in;
+        EXPECT_EQ(direct, c.out) << c.in;
+        ExpectConversions({{R8(c.in), VT_I4, S_OK, std::to_string(c.out)}});
     }
-    LONG v;
-    ASSERT_EQ(VarI4FromR8(-2.5, &v), S_OK);
-    EXPECT_EQ(v, -2);
-    ASSERT_EQ(VarI4FromR8(6.5, &v), S_OK);
-    EXPECT_EQ(v, 6);
 }
 
 TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
-    CComVariant cy = Typed(VT_CY, 2.5);
-    EXPECT_EQ(cy.cyVal.int64, 25000);
-    LONG v;
-    ASSERT_EQ(ToI4(cy, &v), S_OK);
-    EXPECT_EQ(v, 2);
-    ASSERT_EQ(ToI4(Typed(VT_CY, -3.5), &v), S_OK);
-    EXPECT_EQ(v, -4);
-
-    CComVariant dec;
-    ASSERT_EQ(Convert(Str(u"4.5"), VT_DECIMAL, &dec), S_OK);
-    ASSERT_EQ(ToI4(dec, &v), S_OK);
-    EXPECT_EQ(v, 4);
-    ASSERT_EQ(Convert(Str(u"-5.5"), VT_DECIMAL, &dec), S_OK);
-    ASSERT_EQ(ToI4(dec, &v), S_OK);
-    EXPECT_EQ(v, -6);
-
+    EXPECT_EQ(Typed(VT_CY, 2.5).cyVal.int64, 25000);
     // Text is rounded exactly: no binary floating-point error near the half.
-    ASSERT_EQ(ToI4(Str(u"2.5"), &v), S_OK);
-    EXPECT_EQ(v, 2);
-    ASSERT_EQ(ToI4(Str(u"3.5"), &v), S_OK);
-    EXPECT_EQ(v, 4);
-    ASSERT_EQ(ToI4(Str(u"2.50000000000000000001"), &v), S_OK);
-    EXPECT_EQ(v, 3);
-    ASSERT_EQ(ToI4(Str(u"-0.5"), &v), S_OK);
-    EXPECT_EQ(v, 0);
+    ExpectConversions({{Typed(VT_CY, 2.5), VT_I4, S_OK, "2"},
+                       {Typed(VT_CY, -3.5), VT_I4, S_OK, "-4"},
+                       {Dec(u"4.5"), VT_I4, S_OK, "4"},
+                       {Dec(u"-5.5"), VT_I4, S_OK, "-6"},
+                       {Str(u"2.5"), VT_I4, S_OK, "2"},
+                       {Str(u"3.5"), VT_I4, S_OK, "4"},
+                       {Str(u"2.50000000000000000001"), VT_I4, S_OK, "3"},
+                       {Str(u"-0.5"), VT_I4, S_OK, "0"},
+                       {Dec(u"1.23455"), VT_CY, S_OK, "12346"},  // 1.2345|5 to the even 1.2346
+                       {Str(u"1.23445"), VT_CY, S_OK, "12344"}});
 }
 
-struct Boundary {
-    VARTYPE vt;
-    double low, high;  // the extreme values that still fit
-};
-
 TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
-    const Boundary types[] = {{VT_I1, -128, 127},
-                              {VT_UI1, 0, 255},
-                              {VT_I2, -32768, 32767},
-                              {VT_UI2, 0, 65535},
-                              {VT_I4, -2147483648.0, 2147483647.0},
-                              {VT_INT, -2147483648.0, 2147483647.0},
-                              {VT_UI4, 0, 4294967295.0},
-                              {VT_UINT, 0, 4294967295.0}};
+    struct Boundary {
+        VARTYPE vt;
+        double low, high;  // the extreme values that still fit
+    } types[] = {{VT_I1, -128, 127},
+                 {VT_UI1, 0, 255},
+                 {VT_I2, -32768, 32767},
+                 {VT_UI2, 0, 65535},
+                 {VT_I4, -2147483648.0, 2147483647.0},
+                 {VT_INT, -2147483648.0, 2147483647.0},
+                 {VT_UI4, 0, 4294967295.0},
+                 {VT_UINT, 0, 4294967295.0}};
     for (const auto& t : types) {
         CComVariant out;
-        EXPECT_EQ(Convert(R8(t.low), t.vt, &out), S_OK) << t.vt;
-        EXPECT_EQ(Convert(R8(t.high), t.vt, &out), S_OK) << t.vt;
-        EXPECT_EQ(Convert(R8(t.low - 1), t.vt, &out), DISP_E_OVERFLOW) << t.vt;
-        EXPECT_EQ(Convert(R8(t.high + 1), t.vt, &out), DISP_E_OVERFLOW) << t.vt;
-        // A half past the top rounds to the even neighbour outside only when that is odd+1.
-        EXPECT_EQ(Convert(R8(t.low - 0.5), t.vt, &out),
-                  std::fmod(t.low, 2) == 0 ? S_OK : DISP_E_OVERFLOW)
-            << t.vt;
-        EXPECT_EQ(Convert(R8(t.high + 0.5), t.vt, &out), DISP_E_OVERFLOW) << t.vt;
+        auto status = [&](const VARIANT& in) {
+            return VariantChangeTypeEx(&out, &in, LOCALE_USER_DEFAULT, 0, t.vt);
+        };
+        EXPECT_EQ(status(R8(t.low)), S_OK) << t.vt;
+        EXPECT_EQ(status(R8(t.high)), S_OK) << t.vt;
+        EXPECT_EQ(status(R8(t.low - 1)), DISP_E_OVERFLOW) << t.vt;
+        EXPECT_EQ(status(R8(t.high + 1)), DISP_E_OVERFLOW) << t.vt;
+        // A half outside rounds back in only when the boundary is even.
+        EXPECT_EQ(status(R8(t.low - 0.5)), std::fmod(t.low, 2) == 0 ? S_OK : DISP_E_OVERFLOW);
+        EXPECT_EQ(status(R8(t.high + 0.5)), DISP_E_OVERFLOW) << t.vt;
         // The same limits from text and from a 64-bit integer.
-        std::u16string high = Text(R8(t.high + 1));
-        EXPECT_EQ(Convert(Str(high.c_str()), t.vt, &out), DISP_E_OVERFLOW) << t.vt;
-        CComVariant wide = Typed(VT_I8, t.high);
-        EXPECT_EQ(Convert(wide, t.vt, &out), S_OK);
-        wide.llVal += 1;
-        EXPECT_EQ(Convert(wide, t.vt, &out), DISP_E_OVERFLOW) << t.vt;
+        EXPECT_EQ(status(Str(Text(R8(t.high + 1)))), DISP_E_OVERFLOW) << t.vt;
+        EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high))), S_OK) << t.vt;
+        EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high) + 1)), DISP_E_OVERFLOW);
     }
-    CComVariant out;
-    EXPECT_EQ(Convert(R8(255.5), VT_UI1, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(254.5), VT_UI1, &out), S_OK);
-    EXPECT_EQ(out.bVal, 254);
-    EXPECT_EQ(Convert(R8(-0.5), VT_UI1, &out), S_OK);
-    EXPECT_EQ(out.bVal, 0);
-    EXPECT_EQ(Convert(R8(-0.51), VT_UI1, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(NAN), VT_I4, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(I4(-1), VT_UI4, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(I4(-1), VT_UI8, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(9223372036854775808.0), VT_I8, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(9223372036854774784.0), VT_I8, &out), S_OK);
-    EXPECT_EQ(Convert(R8(18446744073709551616.0), VT_UI8, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(Str(u"18446744073709551615"), VT_UI8, &out), S_OK);
-    EXPECT_EQ(out.ullVal, 18446744073709551615ull);
-    EXPECT_EQ(Convert(Str(u"18446744073709551616"), VT_UI8, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(Str(u"-9223372036854775808"), VT_I8, &out), S_OK);
-    EXPECT_EQ(out.llVal, INT64_MIN);
-    EXPECT_EQ(Convert(Str(u"1e400"), VT_R8, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(1e39), VT_R4, &out), DISP_E_OVERFLOW);
-    EXPECT_EQ(Convert(R8(1e300), VT_CY, &out), DISP_E_OVERFLOW);
+    ExpectConversions({
+        {R8(255.5), VT_UI1, DISP_E_OVERFLOW},
+        {R8(254.5), VT_UI1, S_OK, "254"},
+        {R8(-0.5), VT_UI1, S_OK, "0"},
+        {R8(-0.51), VT_UI1, DISP_E_OVERFLOW},
+        {R8(NAN), VT_I4, DISP_E_OVERFLOW},
+        {I4(-1), VT_UI4, DISP_E_OVERFLOW},
+        {I4(-1), VT_UI8, DISP_E_OVERFLOW},
+        {R8(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW},
+        {R8(9223372036854774784.0), VT_I8, S_OK, "9223372036854774784"},
+        {R8(18446744073709551616.0), VT_UI8, DISP_E_OVERFLOW},
+        {Str(u"18446744073709551615"), VT_UI8, S_OK, "18446744073709551615"},
+        {Str(u"18446744073709551616"), VT_UI8, DISP_E_OVERFLOW},
+        {Str(u"-9223372036854775808"), VT_I8, S_OK, "-9223372036854775808"},
+        {Str(u"1e400"), VT_R8, DISP_E_OVERFLOW},
+        {R8(1e39), VT_R4, DISP_E_OVERFLOW},
+        {R8(1e300), VT_CY, DISP_E_OVERFLOW},
+    });
 }
 
 TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
-    EXPECT_EQ(Text(R8(3.5)), u"3.5");
-    EXPECT_EQ(Text(R8(-0.25)), u"-0.25");
-    EXPECT_EQ(Text(R8(1e20)), u"1E+20");
-    EXPECT_EQ(Text(R8(1e15)), u"1E+15");
-    EXPECT_EQ(Text(R8(123456789012345.0)), u"123456789012345");
-    EXPECT_EQ(Text(R8(0.1 + 0.2)), u"0.3");
-    EXPECT_EQ(Text(R8(1.0 / 3)), u"0.333333333333333");
-    EXPECT_EQ(Text(R8(0.00001)), u"1E-05");
-    EXPECT_EQ(Text(R8(0.0001)), u"0.0001");
-    EXPECT_EQ(Text(R8(-1.5e-100)), u"-1.5E-100");
-    EXPECT_EQ(Text(R8(0.0)), u"0");
-    EXPECT_EQ(Text(Typed(VT_R4, 0.1)), u"0.1");
-    EXPECT_EQ(Text(Typed(VT_R4, 16777217.0)), u"1.677722E+07");
-    EXPECT_EQ(Text(I4(-2147483647 - 1)), u"-2147483648");
-    EXPECT_EQ(Text(Typed(VT_UI1, 200)), u"200");
-    EXPECT_EQ(Text(Typed(VT_I1, -5)), u"-5");
-    EXPECT_EQ(Text(Typed(VT_CY, 1.5)), u"1.5");
-    EXPECT_EQ(Text(Typed(VT_CY, -12345.6789)), u"-12345.6789");
-    EXPECT_EQ(Text(Typed(VT_CY, 7)), u"7");
-    EXPECT_EQ(Text(CComVariant()), u"");
+    ExpectConversions({
+        {R8(3.5), VT_BSTR, S_OK, "3.5"},
+        {R8(-0.25), VT_BSTR, S_OK, "-0.25"},
+        {R8(1e20), VT_BSTR, S_OK, "1E+20"},
+        {R8(1e15), VT_BSTR, S_OK, "1E+15"},
+        {R8(123456789012345.0), VT_BSTR, S_OK, "123456789012345"},
+        {R8(0.1 + 0.2), VT_BSTR, S_OK, "0.3"},
+        {R8(1.0 / 3), VT_BSTR, S_OK, "0.333333333333333"},
+        {R8(-1.5e-100), VT_BSTR, S_OK, "-1.5E-100"},
+        {R8(0.0), VT_BSTR, S_OK, "0"},
+        {Typed(VT_R4, 0.1), VT_BSTR, S_OK, "0.1"},
+        {Typed(VT_R4, 16777217.0), VT_BSTR, S_OK, "1.677722E+07"},
+        {I4(-2147483647 - 1), VT_BSTR, S_OK, "-2147483648"},
+        {Int(VT_UI1, 200), VT_BSTR, S_OK, "200"},
+        {Int(VT_I1, -5), VT_BSTR, S_OK, "-5"},
+        {Typed(VT_CY, 1.5), VT_BSTR, S_OK, "1.5"},
+        {Typed(VT_CY, -12345.6789), VT_BSTR, S_OK, "-12345.6789"},
+        {Typed(VT_CY, 7), VT_BSTR, S_OK, "7"},
+        {CComVariant(), VT_BSTR, S_OK, ""},
+    });
+}
+
+// Small magnitudes print positionally while the digits after the point number at most 15:
+// down to 0.000000000000001, and a 15-digit value already below 0.1 takes the exponent form.
+TEST(VariantText, SmallNumbersPrintPositionallyDownToFifteenPlaces) {
+    const double kFloatHundredthPlusHundredth =
+        static_cast<double>(static_cast<float>(0.01)) + 0.01;
+    ExpectConversions({
+        {R8(0.000056789), VT_BSTR, S_OK, "0.000056789"},
+        {R8(-0.000056789), VT_BSTR, S_OK, "-0.000056789"},
+        {R8(0.0001), VT_BSTR, S_OK, "0.0001"},
+        {R8(0.00001), VT_BSTR, S_OK, "0.00001"},
+        {R8(1e-15), VT_BSTR, S_OK, "0.000000000000001"},
+        {R8(1e-16), VT_BSTR, S_OK, "1E-16"},
+        {R8(kFloatHundredthPlusHundredth), VT_BSTR, S_OK, "1.99999997764826E-02"},
+    });
+    BSTR text = nullptr;
+    ASSERT_EQ(VarBstrFromR8(0.000056789, LOCALE_USER_DEFAULT, 0, &text), S_OK);
+    EXPECT_EQ(std::u16string(text), u"0.000056789");
+    SysFreeString(text);
 }
 
 TEST(VariantText, TextParsesWithThePlatformNumberGrammar) {
-    struct Case {
-        const char16_t* in;
-        double out;
-    } good[] = {{u"3.5", 3.5},
-                {u"  42  ", 42},
-                {u"\t-7\r\n", -7},
-                {u"+8", 8},
-                {u"1,234,567", 1234567},
-                {u"(5)", -5},
-                {u"5-", -5},
-                {u"&H10", 16},
-                {u"&hff", 255},
-                {u"&O17", 15},
-                {u"1E3", 1000},
-                {u"1.5e-2", 0.015},
-                {u"2D2", 200},
-                {u".5", 0.5},
-                {u"7.", 7},
-                {u"$12.50", 12.5},
-                {u"-0", 0},
-                {u"0.1", 0.1}};
-    for (const auto& c : good) {
-        double d = -1;
-        EXPECT_EQ(ToR8(Str(c.in), &d), S_OK) << std::string(c.in, c.in + 1);
-        EXPECT_EQ(d, c.out);
-    }
-    const char16_t* bad[] = {u"",   u"abc", u"12abc", u"1 2", u"--1",   u"1e", u".",
-                             u"&H", u"&HG", u"(5",    u"5)",  u"1.2.3", u",5", u"+-1"};
-    for (const char16_t* text : bad) {
-        double d;
-        EXPECT_EQ(ToR8(Str(text), &d), DISP_E_TYPEMISMATCH);
-        LONG v;
-        EXPECT_EQ(ToI4(Str(text), &v), DISP_E_TYPEMISMATCH);
-    }
-    // Hexadecimal fills the smallest of 16 or 32 bits that holds it, in two's complement.
-    LONG v;
-    ASSERT_EQ(ToI4(Str(u"&HFFFF"), &v), S_OK);
-    EXPECT_EQ(v, -1);
-    ASSERT_EQ(ToI4(Str(u"&H10000"), &v), S_OK);
-    EXPECT_EQ(v, 65536);
-    ASSERT_EQ(ToI4(Str(u"&HFFFFFFFF"), &v), S_OK);
-    EXPECT_EQ(v, -1);
+    ExpectConversions({
+        {Str(u"3.5"), VT_R8, S_OK, "3.5"},
+        {Str(u"  42  "), VT_R8, S_OK, "42"},
+        {Str(u"\t-7\r\n"), VT_R8, S_OK, "-7"},
+        {Str(u"+8"), VT_R8, S_OK, "8"},
+        {Str(u"1,234,567"), VT_R8, S_OK, "1234567"},
+        {Str(u"(5)"), VT_R8, S_OK, "-5"},
+        {Str(u"5-"), VT_R8, S_OK, "-5"},
+        {Str(u"&H10"), VT_R8, S_OK, "16"},
+        {Str(u"&hff"), VT_R8, S_OK, "255"},
+        {Str(u"&O17"), VT_R8, S_OK, "15"},
+        {Str(u"1E3"), VT_R8, S_OK, "1000"},
+        {Str(u"1.5e-2"), VT_R8, S_OK, "0.015"},
+        {Str(u"2D2"), VT_R8, S_OK, "200"},
+        {Str(u".5"), VT_R8, S_OK, "0.5"},
+        {Str(u"7."), VT_R8, S_OK, "7"},
+        {Str(u"$12.50"), VT_R8, S_OK, "12.5"},
+        {Str(u"-0"), VT_R8, S_OK, "0"},
+        {Str(u"0.1"), VT_R8, S_OK, "0.1"},
+    });
+    for (const char16_t* text : {u"", u"abc", u"12abc", u"1 2", u"--1", u"1e", u".", u"&H", u"&HG",
+                                 u"(5", u"5)", u"1.2.3", u",5", u"+-1"})
+        ExpectConversions(
+            {{Str(text), VT_R8, DISP_E_TYPEMISMATCH}, {Str(text), VT_I4, DISP_E_TYPEMISMATCH}});
+}
+
+// "&H" and "&O" numbers hold at most 32 bits; up to 16 bits they are a signed 16-bit number,
+// beyond that a signed 32-bit one, whatever the target type.
+TEST(VariantText, HexadecimalTextIsSixteenOrThirtyTwoBitsSigned) {
+    ExpectConversions({
+        {Str(u"&HFFFF"), VT_I2, S_OK, "-1"},
+        {Str(u"&HFFFF"), VT_I4, S_OK, "-1"},
+        {Str(u"&H8000"), VT_I2, S_OK, "-32768"},
+        {Str(u"&H7FFF"), VT_I2, S_OK, "32767"},
+        {Str(u"&H10000"), VT_I4, S_OK, "65536"},
+        {Str(u"&H10000"), VT_I2, DISP_E_OVERFLOW},
+        {Str(u"&HFFFFFFFF"), VT_I4, S_OK, "-1"},
+        {Str(u"&H80000000"), VT_R8, S_OK, "-2147483648"},
+        {Str(u"&H100000000"), VT_I8, DISP_E_OVERFLOW},
+        {Str(u"&H100000000"), VT_R8, DISP_E_OVERFLOW},
+    });
 }
 
 TEST(VariantBool, BooleansToTextAndBack) {
@@ -232,149 +337,208 @@ TEST(VariantBool, BooleansToTextAndBack) {
     EXPECT_EQ(Text(f), u"0");
     EXPECT_EQ(Text(t, VARIANT_ALPHABOOL), u"True");
     EXPECT_EQ(Text(f, VARIANT_ALPHABOOL), u"False");
-    LONG v;
-    ASSERT_EQ(ToI4(t, &v), S_OK);
-    EXPECT_EQ(v, -1);
-    CComVariant out;
-    ASSERT_EQ(Convert(t, VT_UI1, &out), DISP_E_OVERFLOW);
-    ASSERT_EQ(Convert(t, VT_R8, &out), S_OK);
-    EXPECT_EQ(out.dblVal, -1.0);
+    ExpectConversions({
+        {t, VT_R8, S_OK, "-1"},
+        {Str(u"True"), VT_BOOL, S_OK, "-1"},
+        {Str(u"FALSE"), VT_BOOL, S_OK, "0"},
+        {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
+        {Str(u"0"), VT_BOOL, S_OK, "0"},
+        {Str(u"2"), VT_BOOL, S_OK, "-1"},
+        {Str(u"-0.0"), VT_BOOL, S_OK, "0"},
+        {Str(u"0.1"), VT_BOOL, S_OK, "-1"},
+        {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH},
+        {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH},
+        {R8(0.001), VT_BOOL, S_OK, "-1"},
+    });
+}
 
-    struct Case {
-        const char16_t* in;
-        VARIANT_BOOL out;
-    } cases[] = {{u"True", VARIANT_TRUE}, {u"FALSE", VARIANT_FALSE}, {u"tRuE", VARIANT_TRUE},
-                 {u"0", VARIANT_FALSE},   {u"2", VARIANT_TRUE},      {u"-0.0", VARIANT_FALSE},
-                 {u"0.1", VARIANT_TRUE}};
-    for (const auto& c : cases) {
-        ASSERT_EQ(Convert(Str(c.in), VT_BOOL, &out), S_OK);
-        EXPECT_EQ(out.boolVal, c.out);
-    }
-    EXPECT_EQ(Convert(Str(u"yes"), VT_BOOL, &out), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Convert(Str(u""), VT_BOOL, &out), DISP_E_TYPEMISMATCH);
-    ASSERT_EQ(Convert(R8(0.001), VT_BOOL, &out), S_OK);
-    EXPECT_EQ(out.boolVal, VARIANT_TRUE);
+// True has every bit set, so an integer type of any width takes it without overflow.
+TEST(VariantBool, TrueHasEveryBitSetInAnIntegerType) {
+    CComVariant t(true), f(false);
+    ExpectConversions({
+        {t, VT_UI1, S_OK, "255"},
+        {t, VT_UI2, S_OK, "65535"},
+        {t, VT_I1, S_OK, "-1"},
+        {t, VT_I2, S_OK, "-1"},
+        {t, VT_I4, S_OK, "-1"},
+        {t, VT_INT, S_OK, "-1"},
+        {t, VT_I8, S_OK, "-1"},
+        {f, VT_UI1, S_OK, "0"},
+        {f, VT_UI2, S_OK, "0"},
+    });
 }
 
 TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
-    CComVariant empty, null;
-    null.vt = VT_NULL;
-    CComVariant out;
+    CComVariant empty, null = Of(VT_NULL);
     for (VARTYPE vt :
          {VT_I1, VT_UI1, VT_I2, VT_I4, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_DECIMAL, VT_BOOL}) {
-        ASSERT_EQ(Convert(empty, vt, &out), S_OK) << vt;
+        CComVariant out;
+        ASSERT_EQ(VariantChangeType(&out, &empty, 0, vt), S_OK) << vt;
         EXPECT_EQ(out.vt, vt);
         CComVariant zero;
         EXPECT_EQ(VarCmp(&out, &zero, LOCALE_USER_DEFAULT, 0), VARCMP_EQ) << vt;
-        EXPECT_EQ(Convert(null, vt, &out), DISP_E_TYPEMISMATCH) << vt;
+        EXPECT_EQ(VariantChangeType(&out, &null, 0, vt), DISP_E_TYPEMISMATCH) << vt;
     }
-    ASSERT_EQ(Convert(empty, VT_BSTR, &out), S_OK);
-    ASSERT_NE(out.bstrVal, nullptr);
-    EXPECT_EQ(SysStringLen(out.bstrVal), 0u);
-    EXPECT_EQ(Convert(null, VT_BSTR, &out), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Convert(null, VT_NULL, &out), S_OK);
-    EXPECT_EQ(Convert(I4(5), VT_EMPTY, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_EMPTY);
+    CComVariant text;
+    ASSERT_EQ(VariantChangeType(&text, &empty, 0, VT_BSTR), S_OK);
+    EXPECT_NE(text.bstrVal, nullptr);  // an allocated empty string, not a null one
+    ExpectConversions({
+        {empty, VT_BSTR, S_OK, ""},
+        {null, VT_BSTR, DISP_E_TYPEMISMATCH},
+        {null, VT_NULL, S_OK, "null"},
+        {I4(5), VT_EMPTY, S_OK, "empty"},
+        // Neither is an object nor an error value.
+        {empty, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
+        {empty, VT_ERROR, DISP_E_TYPEMISMATCH},
+        {null, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {null, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
+        {null, VT_ERROR, DISP_E_TYPEMISMATCH},
+    });
 }
 
 TEST(VariantDecimal, ExactDecimalTextAndConversions) {
-    CComVariant dec;
-    ASSERT_EQ(Convert(Str(u"0.1"), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(dec.vt, VT_DECIMAL);
-    EXPECT_EQ(dec.decVal.scale, 1);
-    EXPECT_EQ(dec.decVal.Lo64, 1u);
-    EXPECT_EQ(Text(dec), u"0.1");
-    ASSERT_EQ(Convert(Str(u"-79228162514264337593543950335"), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(dec.decVal.Hi32, 0xFFFFFFFFu);
-    EXPECT_EQ(dec.decVal.Lo64, ~0ull);
-    EXPECT_EQ(dec.decVal.sign, DECIMAL_NEG);
-    EXPECT_EQ(Text(dec), u"-79228162514264337593543950335");
-    EXPECT_EQ(Convert(Str(u"79228162514264337593543950336"), VT_DECIMAL, &dec), DISP_E_OVERFLOW);
-    ASSERT_EQ(Convert(Str(u"0.0000000000000000000000000001"), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(dec.decVal.scale, 28);
-    // Beyond 28 places the last digit is rounded away, half to even.
-    ASSERT_EQ(Convert(Str(u"0.00000000000000000000000000005"), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(Text(dec), u"0");
-    ASSERT_EQ(Convert(Str(u"0.00000000000000000000000000015"), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(Text(dec), u"0.0000000000000000000000000002");
-
-    // Doubles become decimals through their 15-digit text.
-    ASSERT_EQ(Convert(R8(0.1), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(Text(dec), u"0.1");
-    ASSERT_EQ(Convert(R8(-1234.5678), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(Text(dec), u"-1234.5678");
-    double d;
-    ASSERT_EQ(ToR8(dec, &d), S_OK);
-    EXPECT_EQ(d, -1234.5678);
-    EXPECT_EQ(Convert(R8(1e30), VT_DECIMAL, &dec), DISP_E_OVERFLOW);
-
-    ASSERT_EQ(Convert(Typed(VT_CY, 12.3456), VT_DECIMAL, &dec), S_OK);
-    EXPECT_EQ(Text(dec), u"12.3456");
-    CComVariant cy;
-    ASSERT_EQ(Convert(Str(u"1.23455"), VT_DECIMAL, &dec), S_OK);
-    ASSERT_EQ(Convert(dec, VT_CY, &cy), S_OK);
-    EXPECT_EQ(cy.cyVal.int64, 12346);  // 1.2345|5 rounds to the even 1.2346
-    ASSERT_EQ(Convert(Str(u"1.23445"), VT_CY, &cy), S_OK);
-    EXPECT_EQ(cy.cyVal.int64, 12344);
-
+    ExpectConversions({
+        {Str(u"0.1"), VT_DECIMAL, S_OK, "0.1"},
+        {Str(u"-79228162514264337593543950335"), VT_DECIMAL, S_OK,
+         "-79228162514264337593543950335"},
+        {Str(u"79228162514264337593543950336"), VT_DECIMAL, DISP_E_OVERFLOW},
+        {Str(u"0.0000000000000000000000000001"), VT_DECIMAL, S_OK,
+         "0.0000000000000000000000000001"},
+        // Beyond 28 places the last digit is rounded away, half to even.
+        {Dec(u"0.00000000000000000000000000005"), VT_BSTR, S_OK, "0"},
+        {Str(u"0.00000000000000000000000000015"), VT_DECIMAL, S_OK,
+         "0.0000000000000000000000000002"},
+        // Doubles become decimals through their 15-digit text.
+        {R8(0.1), VT_DECIMAL, S_OK, "0.1"},
+        {R8(-1234.5678), VT_DECIMAL, S_OK, "-1234.5678"},
+        {Dec(u"-1234.5678"), VT_R8, S_OK, "-1234.5678"},
+        {R8(1e30), VT_DECIMAL, DISP_E_OVERFLOW},
+        {Typed(VT_CY, 12.3456), VT_DECIMAL, S_OK, "12.3456"},
+        {Dec(u"-79228162514264337593543950335"), VT_BSTR, S_OK, "-79228162514264337593543950335"},
+    });
     DECIMAL raw;
     ASSERT_EQ(VarDecFromStr(u"-2.50", LOCALE_USER_DEFAULT, 0, &raw), S_OK);
     BSTR text = nullptr;
     ASSERT_EQ(VarBstrFromDec(&raw, LOCALE_USER_DEFAULT, 0, &text), S_OK);
     EXPECT_EQ(std::u16string(text), u"-2.5");
     SysFreeString(text);
+    double d;
     ASSERT_EQ(VarR8FromDec(&raw, &d), S_OK);
     EXPECT_EQ(d, -2.5);
 }
 
-// Compares two variants and returns the relation.
-HRESULT Cmp(VARIANT a, VARIANT b, ULONG flags = 0) {
-    return VarCmp(&a, &b, LOCALE_USER_DEFAULT, flags);
+// A scale above 28 or a sign byte other than 0 and DECIMAL_NEG is no decimal at all.
+TEST(VariantDecimal, InvalidScaleOrSignIsAnInvalidArgument) {
+    for (const CComVariant& bad : {RawDec(29, 0, 5), RawDec(255, 0, 0), RawDec(0, 0x01, 5),
+                                   RawDec(2, 0x7F, 5), RawDec(0, 0xFF, 0)}) {
+        for (VARTYPE vt :
+             {VT_I1, VT_UI1, VT_I4, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR})
+            ExpectConversions({{bad, vt, E_INVALIDARG}});
+        double d;
+        EXPECT_EQ(VarR8FromDec(&bad.decVal, &d), E_INVALIDARG);
+        BSTR text = nullptr;
+        EXPECT_EQ(VarBstrFromDec(&bad.decVal, LOCALE_USER_DEFAULT, 0, &text), E_INVALIDARG);
+    }
+    // The limits themselves are valid, and so is a negative zero.
+    ExpectConversions({{RawDec(28, 0, 5), VT_BSTR, S_OK, "0.0000000000000000000000000005"},
+                       {RawDec(0, DECIMAL_NEG, 0), VT_BSTR, S_OK, "0"},
+                       {RawDec(1, DECIMAL_NEG, 5), VT_R8, S_OK, "-0.5"}});
+}
+
+struct Comparison {
+    CComVariant left, right;
+    HRESULT expected;
+    ULONG flags = 0;
+};
+
+void ExpectComparisons(const std::vector<Comparison>& cases) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        CComVariant l = cases[i].left, r = cases[i].right;
+        EXPECT_EQ(VarCmp(&l, &r, LOCALE_USER_DEFAULT, cases[i].flags), cases[i].expected)
+            << "row " << i << ": " << ValueText(l) << " vs " << ValueText(r);
+    }
 }
 
 TEST(VariantCompare, MixedTypesCompareByValue) {
-    EXPECT_EQ(Cmp(I4(1), R8(1.0)), VARCMP_EQ);
-    EXPECT_EQ(Cmp(I4(2), R8(2.5)), VARCMP_LT);
-    EXPECT_EQ(Cmp(Typed(VT_UI1, 255), Typed(VT_I1, -1)), VARCMP_GT);
-    EXPECT_EQ(Cmp(Typed(VT_CY, 1.5), R8(1.5)), VARCMP_EQ);
-    CComVariant t(true);
-    EXPECT_EQ(Cmp(t, I4(-1)), VARCMP_EQ);
-    CComVariant big = Typed(VT_UI8, 0), small = Typed(VT_I8, 0);
-    big.ullVal = 18446744073709551615ull;
-    small.llVal = -1;
-    EXPECT_EQ(Cmp(big, small), VARCMP_GT);
-    CComVariant null;
-    null.vt = VT_NULL;
-    EXPECT_EQ(Cmp(null, I4(1)), VARCMP_NULL);
-    EXPECT_EQ(Cmp(Str(u"a"), null), VARCMP_NULL);
-    CComVariant empty;
-    EXPECT_EQ(Cmp(empty, I4(0)), VARCMP_EQ);
-    EXPECT_EQ(Cmp(empty, Str(u"")), VARCMP_EQ);
-    EXPECT_EQ(Cmp(Str(u"x"), empty), VARCMP_GT);
-    // A string is greater than any number.
-    EXPECT_EQ(Cmp(Str(u"1"), I4(5)), VARCMP_GT);
-    EXPECT_EQ(Cmp(I4(5), Str(u"1")), VARCMP_LT);
     LONG held = 3;
     CComVariant ref;
     ref.vt = VT_I4 | VT_BYREF;
     ref.plVal = &held;
-    EXPECT_EQ(Cmp(ref, I4(3)), VARCMP_EQ);
+    CComVariant empty, null = Of(VT_NULL);
+    ExpectComparisons({
+        {I4(1), R8(1.0), VARCMP_EQ},
+        {I4(2), R8(2.5), VARCMP_LT},
+        {Int(VT_UI1, 255), Int(VT_I1, -1), VARCMP_GT},
+        {Typed(VT_CY, 1.5), R8(1.5), VARCMP_EQ},
+        {CComVariant(true), I4(-1), VARCMP_EQ},
+        {Int(VT_UI8, -1), Int(VT_I8, -1), VARCMP_GT},
+        {null, I4(1), VARCMP_NULL},
+        {Str(u"a"), null, VARCMP_NULL},
+        {empty, I4(0), VARCMP_EQ},
+        {empty, Str(u""), VARCMP_EQ},
+        {Str(u"x"), empty, VARCMP_GT},
+        // A string is greater than any number.
+        {Str(u"1"), I4(5), VARCMP_GT},
+        {I4(5), Str(u"1"), VARCMP_LT},
+        {ref, I4(3), VARCMP_EQ},
+    });
+}
+
+// Two error values are equal whatever their codes; an error beside anything else fails.
+TEST(VariantCompare, ErrorValuesEqualEachOtherOnly) {
+    CComVariant missing = Of(VT_ERROR, DISP_E_PARAMNOTFOUND);
+    ExpectComparisons({{missing, missing, VARCMP_EQ}, {missing, Of(VT_ERROR, 5), VARCMP_EQ}});
+    for (const CComVariant& other : {I4(0), R8(1.5), Str(u"x"), CComVariant()}) {
+        CComVariant l = missing, r = other;
+        EXPECT_TRUE(FAILED(VarCmp(&l, &r, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
+        EXPECT_TRUE(FAILED(VarCmp(&r, &l, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
+    }
 }
 
 TEST(VariantCompare, StringsOrdinalWithOptionalCaseFolding) {
-    EXPECT_EQ(Cmp(Str(u"abc"), Str(u"abd")), VARCMP_LT);
-    EXPECT_EQ(Cmp(Str(u"abc"), Str(u"ab")), VARCMP_GT);
-    EXPECT_EQ(Cmp(Str(u"ABC"), Str(u"abc")), VARCMP_LT);
-    EXPECT_EQ(Cmp(Str(u"ABC"), Str(u"abc"), NORM_IGNORECASE), VARCMP_EQ);
-    EXPECT_EQ(Cmp(Str(u"\u00C4x"), Str(u"\u00E4X"), NORM_IGNORECASE), VARCMP_EQ);
-    EXPECT_EQ(VarBstrCmp(nullptr, nullptr, LOCALE_USER_DEFAULT, 0), VARCMP_EQ);
-    CComBSTR empty(u"");
-    EXPECT_EQ(VarBstrCmp(nullptr, empty, LOCALE_USER_DEFAULT, 0), VARCMP_EQ);
-    CComBSTR a(u"a");
-    EXPECT_EQ(VarBstrCmp(nullptr, a, LOCALE_USER_DEFAULT, 0), VARCMP_LT);
-    // Embedded zeros count: the length decides, not the terminator.
-    CComBSTR with_zero(std::u16string_view(u"a\0b", 3));
-    EXPECT_EQ(VarBstrCmp(a, with_zero, LOCALE_USER_DEFAULT, 0), VARCMP_LT);
+    ExpectComparisons({
+        {Str(u"abc"), Str(u"abd"), VARCMP_LT},
+        {Str(u"abc"), Str(u"ab"), VARCMP_GT},
+        {Str(u"ABC"), Str(u"abc"), VARCMP_LT},
+        {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
+        {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
+    });
+}
+
+// A null string is the empty string, and the length counts, not the first zero unit.
+TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
+    const std::u16string_view with_zero(u"a\0b", 3), other_zero(u"a\0c", 3), tail(u"a\0", 2);
+    struct Case {
+        std::u16string_view left, right;
+        bool left_null, right_null;
+        HRESULT expected;
+    } cases[] = {{u"", u"", true, true, VARCMP_EQ},
+                 {u"", u"", true, false, VARCMP_EQ},
+                 {u"", u"", false, true, VARCMP_EQ},
+                 {u"", u"a", true, false, VARCMP_LT},
+                 {u"a", with_zero, false, false, VARCMP_LT},
+                 {with_zero, other_zero, false, false, VARCMP_LT},
+                 {tail, u"a", false, false, VARCMP_GT},
+                 {tail, tail, false, false, VARCMP_EQ}};
+    for (const auto& c : cases) {
+        CComVariant l = Str(c.left), r = Str(c.right);
+        if (c.left_null) SysFreeString(std::exchange(l.bstrVal, nullptr));
+        if (c.right_null) SysFreeString(std::exchange(r.bstrVal, nullptr));
+        for (ULONG flags : {ULONG{0}, NORM_IGNORECASE}) {
+            EXPECT_EQ(VarBstrCmp(l.bstrVal, r.bstrVal, LOCALE_USER_DEFAULT, flags), c.expected)
+                << ValueText(l) << " vs " << ValueText(r);
+            EXPECT_EQ(VarCmp(&l, &r, LOCALE_USER_DEFAULT, flags), c.expected);
+        }
+    }
+    CComVariant null_text = Str(u""), empty;
+    SysFreeString(std::exchange(null_text.bstrVal, nullptr));
+    ExpectComparisons({{null_text, empty, VARCMP_EQ}, {empty, null_text, VARCMP_EQ}});
+    // A string behind a reference converts with its whole length.
+    CComVariant held = Str(with_zero), ref;
+    ref.vt = VT_BSTR | VT_BYREF;
+    ref.pbstrVal = &held.bstrVal;
+    ExpectConversions({{ref, VT_BSTR, S_OK, std::string("a\0b", 3)}});
 }
 
 }  // namespace
