@@ -65,6 +65,7 @@ std::size_t CComPort::QueuedPackets() {
 }
 
 DWORD CComPort::Run() {
+    assembler_.InterByteTimeout = InterByteTimeout;
     SendDeadline = GetTickCount();
     while (!stop_event_.Wait(0)) {
         if (ReceiveStep()) continue;
@@ -79,7 +80,6 @@ DWORD CComPort::Run() {
 }
 
 bool CComPort::ReceiveStep() {
-    RawPacket& slot = ReceiveRing[current_];
     for (;;) {
         if (stop_event_.Wait(0)) return true;
         BYTE byte = 0;
@@ -87,26 +87,8 @@ bool CComPort::ReceiveStep() {
         const DWORD now = GetTickCount();
         if (got == 1) {
             LastBusActivity = now;
-            const LONG count = slot.ByteCount();
-            if (count == 0) {
-                // Resynchronise: only the first byte of a frame kind opens a frame.
-                if (byte == kLogicalPacket || byte == kPhysicalPacket || byte == kBlockPacket ||
-                    byte == kLongFrame) {
-                    slot.ExpectedLength = byte == kLongFrame ? 4 : 8;
-                    slot.AppendByte(byte);
-                    slot.PacketTime = slot.LastByteTime = now;
-                }
-                continue;
-            }
-            if (now - slot.LastByteTime > InterByteTimeout) {
-                // A frame cut short by a pause goes out as it is; this byte is lost.
-                CompleteFrame(slot);
-                return true;
-            }
-            if (count == 1 && slot.ByteAt(0) == kLongFrame) slot.ExpectedLength = 4 * byte + 4;
-            slot.LastByteTime = now;
-            if (slot.AppendByte(byte)) {
-                CompleteFrame(slot);
+            if (RawPacket* frame = assembler_.Receive(byte, now)) {
+                CompleteFrame(*frame);
                 return true;
             }
             continue;
@@ -115,24 +97,20 @@ bool CComPort::ReceiveStep() {
             stop_event_.Wait(kReadErrorRetryMs);
             return false;
         }
-        if (slot.ByteCount() > 0 && now - slot.LastByteTime > 2 * InterByteTimeout &&
-            static_cast<DWORD>(slot.ByteCount()) == slot.ExpectedLength)
-            CompleteFrame(slot);
+        if (RawPacket* frame = assembler_.Quiet(now)) CompleteFrame(*frame);
         return false;
     }
 }
 
-void CComPort::CompleteFrame(RawPacket& slot) {
-    if (EchoPacket && EchoPacket->SameBytes(slot)) {
+void CComPort::CompleteFrame(RawPacket& frame) {
+    // Our own echo is swallowed, once.
+    if (EchoPacket && EchoPacket->SameBytes(frame)) {
         EchoPacket = nullptr;
-        slot.Clear();
         return;
     }
-    current_ = (current_ + 1) % kRingSize;
-    ReceiveRing[current_].Clear();
-    slot.PortNumber = PortMask;
-    slot.DestinationPorts &= ~PortMask;
-    OnFrame(slot);
+    frame.PortNumber = PortMask;
+    frame.DestinationPorts &= ~PortMask;
+    OnFrame(frame);
 }
 
 bool CComPort::TransmitStep() {
@@ -168,9 +146,7 @@ DWORD CComPort::IdleTimeout() {
         const std::int32_t left = TickDiff(deadline, now);
         timeout = std::min(timeout, static_cast<DWORD>(std::max(left, 0)));
     };
-    const RawPacket& slot = ReceiveRing[current_];
-    if (slot.ByteCount() > 0 && static_cast<DWORD>(slot.ByteCount()) == slot.ExpectedLength)
-        until(slot.LastByteTime + 2 * InterByteTimeout + 1);
+    if (const auto deadline = assembler_.QuietDeadline()) until(*deadline);
     bool queued;
     {
         CScopedLock lock(QueueLock);

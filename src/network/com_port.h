@@ -9,11 +9,11 @@
 // sleeps until something happens.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <deque>
 #include <string>
 
+#include "network/frame_assembler.h"
 #include "network/packet_base.h"
 #include "network/raw_packet.h"
 #include "platform/serial_device.h"
@@ -23,7 +23,6 @@
 
 class CComPort : public Thread {
   public:
-    static constexpr std::size_t kRingSize = 10;
     static constexpr std::size_t kMaxSendBytes = 1024;
 
     CComPort();
@@ -60,14 +59,14 @@ class CComPort : public Thread {
     std::u16string DeviceName;
 
   protected:
-    // One pass of the receiver over the current slot; true when it completed a frame or the
-    // port is stopping.
+    // One pass of the receiver over the bytes the device has; true when it completed a frame or
+    // the port is stopping.
     bool ReceiveStep();
     // Sends the oldest queued packet when the bus allows; true when one went out.
     bool TransmitStep();
 
   private:
-    void CompleteFrame(RawPacket& slot);
+    void CompleteFrame(RawPacket& frame);
     // How long the thread may sleep on the device before a deadline of its own comes due.
     DWORD IdleTimeout();
 
@@ -76,8 +75,7 @@ class CComPort : public Thread {
     DWORD LastBusActivity = 0;
     DWORD SendDeadline = 0;
     ref<PacketBase> EchoPacket;
-    std::array<RawPacket, kRingSize> ReceiveRing;
-    std::size_t current_ = 0;
+    FrameAssembler assembler_;
 
     CCriticalSectionEx QueueLock;
     std::deque<ref<PacketBase>> SendQueue;
