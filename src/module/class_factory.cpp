@@ -7,7 +7,6 @@ class CClassFactory : public ComObjectRoot<CClassFactory, IClassFactory, IMarsha
   public:
     // A cached factory must not keep the module loaded; server locks do that.
     static constexpr bool kCountsModuleLock = false;
-    static constexpr bool kAggregatable = false;
 
     explicit CClassFactory(const ObjectMapEntry& entry) : entry_(entry) {}
 

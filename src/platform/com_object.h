@@ -161,7 +161,7 @@ class ComObjectRoot : public Entries... {
         if (!object) return E_POINTER;
         *object = nullptr;
         bool counted = true;
-        void* found = Find(riid, &counted);
+        void* found = FindInterface(riid, &counted);
         if (!found) {
             HRESULT hr = static_cast<Derived*>(this)->QueryInterfaceHook(riid, object);
             if (FAILED(hr)) *object = nullptr;
@@ -198,7 +198,7 @@ class ComObjectRoot : public Entries... {
     IUnknown* outer_ = nullptr;
 
   private:
-    void* Find(REFIID riid, bool* counted) {
+    void* FindInterface(REFIID riid, bool* counted) {
         Derived* self = static_cast<Derived*>(this);
         if (riid == IID_IUnknown) return GetUnknown();
         void* found = nullptr;
