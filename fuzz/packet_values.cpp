@@ -1,0 +1,500 @@
+// The Packet and PacketFilter script objects given arbitrary values, called by name through
+// IDispatch as a script calls them.
+//
+// The input is a little program: each step picks a member (Assign, PacketToMatch, Item, Add,
+// Remove, GetSafeArray, QuickDecode, a header field, a byte by its name) and builds the values
+// to pass: numbers, strings (of odd byte lengths too), dates, decimals, script arrays (expando
+// objects with a `length` that may lie, indexed members that may be missing, and sometimes
+// `count` and `_NewEnum`), enumerators, safe arrays of several element types, dimensions and
+// bounds, by-reference values, nested objects, other packets and the packet itself.
+//
+// Checked beyond the sanitizers: a failed Assign changes nothing, an Assign of a string or a
+// byte array gives exactly its bytes, PacketToMatch reads back as bytes and wildcards (one per
+// element of an honest script array), the byte count moves only as each member says, and the
+// bytes read back alike through Item, GetSafeArray and byte names.
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dispatch/disp_ex_object.h"
+#include "dispatch/enum_variant.h"
+#include "fuzz_input.h"
+#include "interfaces/dispatch.h"
+#include "network/packet_filter.h"
+#include "network/packet_object.h"
+#include "platform/safearray.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+constexpr int kMaxDepth = 3;
+constexpr std::size_t kMaxObjects = 48;
+constexpr int kMaxElements = 12;
+constexpr std::size_t kMaxArrayElements = 256;
+
+std::u16string Number(long long n) {
+    const std::string text = std::to_string(n);
+    return {text.begin(), text.end()};
+}
+
+// Builds the values of one input. Every object it makes refers only to objects made before it,
+// so no value holds itself and nothing leaks.
+class ValueMaker {
+  public:
+    ValueMaker(FuzzInput& input, IDispatch* packet) : in_(input), packet_(packet) {}
+
+    CComVariant Make(int depth = 0) {
+        if (in_.remaining() == 0) return CComVariant();
+        const int kind = in_.InRange(0, depth >= kMaxDepth ? 9 : 16);
+        switch (kind) {
+            case 0:
+                return CComVariant();
+            case 1: {
+                CComVariant v;
+                v.vt = VT_NULL;
+                return v;
+            }
+            case 2:
+                return CComVariant(in_.Integral<LONG>());
+            case 3:
+                return CComVariant(static_cast<LONG>(in_.InRange(-2, 300)));
+            case 4:
+                return CComVariant(in_.Floating<double>());
+            case 5:
+                return Text();
+            case 6:
+                return CComVariant(in_.Integral<BYTE>());
+            case 7:
+                return CComVariant(in_.Bool());
+            case 8:
+                return OtherScalar();
+            case 9:
+                return Reused();
+            case 10:
+            case 11:
+                return ScriptArray(depth);
+            case 12:
+                return Enumerator(depth);
+            case 13:
+                return SafeArray(depth);
+            case 14:
+                return ByReference(depth);
+            case 15:
+                return OtherPacket();
+            default:
+                return CComVariant(packet_);
+        }
+    }
+
+    // The element count of a script array made here whose `length` is that count and which
+    // misses no element.
+    std::optional<int> HonestLength(IDispatch* object) const {
+        for (const auto& [array, length] : honest_)
+            if (array == object) return length;
+        return std::nullopt;
+    }
+
+  private:
+    CComVariant Text() {
+        const std::string bytes = in_.String(24);
+        CComVariant v;
+        v.vt = VT_BSTR;
+        if (in_.Bool()) {
+            v.bstrVal = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
+        } else {
+            // One character per byte, digits and signs most likely.
+            std::u16string text(bytes.begin(), bytes.end());
+            v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        }
+        return v;
+    }
+
+    CComVariant OtherScalar() {
+        CComVariant v;
+        switch (in_.InRange(0, 5)) {
+            case 0:
+                v.vt = VT_ERROR;
+                v.scode = in_.Integral<LONG>();
+                break;
+            case 1:
+                v.vt = VT_DATE;
+                v.date = in_.Floating<double>();
+                break;
+            case 2:
+                v.vt = VT_CY;
+                v.cyVal.int64 = in_.Integral<LONGLONG>();
+                break;
+            case 3:
+                v.vt = VT_I8;
+                v.llVal = in_.Integral<LONGLONG>();
+                break;
+            case 4:
+                v.vt = VT_R4;
+                v.fltVal = in_.Floating<float>();
+                break;
+            default:
+                v.decVal.Lo64 = in_.Integral<ULONGLONG>();
+                v.decVal.Hi32 = in_.Integral<ULONG>();
+                v.decVal.scale = in_.InRange<BYTE>(0, 28);
+                v.decVal.sign = in_.Bool() ? DECIMAL_NEG : 0;
+                v.vt = VT_DECIMAL;  // overlays wReserved: set after the value
+                break;
+        }
+        return v;
+    }
+
+    CComVariant Reused() {
+        if (objects_.empty()) return CComVariant();
+        return CComVariant(objects_[in_.InRange<std::size_t>(0, objects_.size() - 1)].get());
+    }
+
+    CComVariant Keep(ComPtr<IDispatch> object) {
+        CComVariant v(object.get());
+        objects_.push_back(std::move(object));
+        return v;
+    }
+
+    // An expando object as scripts make arrays: "length" and members "0", "1", ... The length
+    // may be missing, any number or any value; members may be missing.
+    CComVariant ScriptArray(int depth) {
+        if (objects_.size() >= kMaxObjects) return Reused();
+        ComPtr<CDispExObject> array;
+        FUZZ_CHECK(SUCCEEDED(CDispExObject::Create(&array)));
+        const int count = in_.InRange(0, kMaxElements);
+        bool holes = false;
+        std::vector<CComVariant> elements;
+        for (int i = 0; i < count; ++i) {
+            if (in_.InRange(0, 7) == 0) {
+                holes = true;
+                continue;
+            }
+            CComVariant element = Make(depth + 1);
+            array->members().SetValue(Number(i), element);
+            elements.push_back(std::move(element));
+        }
+        bool honest = false;
+        switch (in_.InRange(0, 4)) {
+            case 0:
+            case 1:
+                array->members().SetValue(u"length", CComVariant(static_cast<LONG>(count)));
+                honest = !holes;
+                break;
+            case 2:
+                // A claimed length: a script may say anything.
+                array->members().SetValue(u"length", CComVariant(in_.Integral<LONG>()));
+                break;
+            case 3:
+                array->members().SetValue(u"length", Make(depth + 1));
+                break;
+            default:
+                break;  // no length at all
+        }
+        if (in_.Bool()) {
+            // Enumerable: "count" and a "_NewEnum" that gives the element values.
+            array->members().SetValue(u"count", CComVariant(static_cast<LONG>(elements.size())));
+            array->members().SetValue(u"_NewEnum", EnumeratorOf(std::move(elements)));
+        }
+        CComVariant made = Keep(array.As<IDispatch>());
+        if (honest) honest_.emplace_back(made.pdispVal, count);
+        return made;
+    }
+
+    static CComVariant EnumeratorOf(std::vector<CComVariant> values) {
+        auto snapshot = std::make_shared<std::vector<CComVariant>>(std::move(values));
+        IEnumVARIANT* enumerator = nullptr;
+        FUZZ_CHECK(SUCCEEDED(CEnumVariantValues::Create(std::move(snapshot), &enumerator)));
+        CComVariant v;
+        v.vt = VT_UNKNOWN;
+        v.punkVal = enumerator;  // the variant takes the reference
+        return v;
+    }
+
+    CComVariant Enumerator(int depth) {
+        std::vector<CComVariant> values(in_.InRange(0, kMaxElements));
+        for (CComVariant& value : values)
+            value = Make(depth + 1);
+        return EnumeratorOf(std::move(values));
+    }
+
+    // A safe array of 1 to 3 dimensions with any lower bounds; a dimension may claim up to
+    // 2^32 - 1 elements when another one holds none.
+    CComVariant SafeArray(int depth) {
+        static constexpr VARTYPE kTypes[] = {VT_UI1, VT_VARIANT, VT_I4, VT_BSTR, VT_R8};
+        const VARTYPE vt = kTypes[in_.InRange<std::size_t>(0, 4)];
+        const UINT dims = in_.InRange(1, 3);
+        SAFEARRAYBOUND bounds[3];
+        unsigned __int128 total = 1;
+        for (UINT d = 0; d < dims; ++d) {
+            static constexpr ULONG kHuge[] = {0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+            bounds[d].cElements = in_.InRange(0, 7) == 0 ? kHuge[in_.InRange<std::size_t>(0, 2)]
+                                                         : in_.InRange<ULONG>(0, 9);
+            bounds[d].lLbound = in_.Bool() ? in_.Integral<LONG>() : 0;
+            total *= bounds[d].cElements;
+        }
+        if (total > kMaxArrayElements) {
+            for (UINT d = 0; d < dims; ++d)
+                bounds[d].cElements %= 4;
+            total = 0;
+        }
+        SAFEARRAY* array = SafeArrayCreate(vt, dims, bounds);
+        FUZZ_CHECK(array != nullptr);
+        void* data = nullptr;
+        FUZZ_CHECK(SUCCEEDED(SafeArrayAccessData(array, &data)));
+        std::size_t count = 1;
+        for (UINT d = 0; d < dims; ++d)
+            count *= bounds[d].cElements;
+        for (std::size_t i = 0; i < count; ++i) {
+            switch (vt) {
+                case VT_UI1:
+                    static_cast<BYTE*>(data)[i] = in_.Integral<BYTE>();
+                    break;
+                case VT_I4:
+                    static_cast<LONG*>(data)[i] = in_.Integral<LONG>();
+                    break;
+                case VT_R8:
+                    static_cast<double*>(data)[i] = in_.Floating<double>();
+                    break;
+                case VT_BSTR: {
+                    CComVariant text = Text();
+                    static_cast<BSTR*>(data)[i] = text.bstrVal;
+                    text.vt = VT_EMPTY;  // the array owns the string now
+                    break;
+                }
+                default:
+                    Make(depth + 1).Detach(&static_cast<VARIANT*>(data)[i]);
+                    break;
+            }
+        }
+        SafeArrayUnaccessData(array);
+        CComVariant v;
+        v.vt = VT_ARRAY | vt;
+        v.parray = array;
+        return v;
+    }
+
+    // A value by reference, to storage that lives as long as this maker.
+    CComVariant ByReference(int depth) {
+        CComVariant& target = targets_.emplace_back(Make(depth + 1));
+        CComVariant v;
+        if (in_.Bool() || target.vt == VT_EMPTY || target.vt == VT_NULL ||
+            target.vt == VT_DECIMAL || (target.vt & VT_BYREF)) {
+            v.vt = VT_BYREF | VT_VARIANT;
+            v.pvarVal = &target;
+        } else {
+            // Every other value starts where the variant's value union does.
+            v.vt = VT_BYREF | target.vt;
+            v.byref = &target.lVal;
+        }
+        return v;
+    }
+
+    CComVariant OtherPacket() {
+        if (objects_.size() >= kMaxObjects) return Reused();
+        ComPtr<CPacketOb> other;
+        FUZZ_CHECK(SUCCEEDED(MakeComObject(&other)));
+        const std::string bytes = in_.String(16);
+        other->Packet()->AssignBytes(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+        return Keep(other.As<IDispatch>());
+    }
+
+    FuzzInput& in_;
+    IDispatch* packet_;
+    // By-reference values point here (stable addresses); the objects that may hold such values
+    // go first.
+    std::deque<CComVariant> targets_;
+    std::vector<ComPtr<IDispatch>> objects_;
+    std::vector<std::pair<IDispatch*, int>> honest_;
+};
+
+// A late-bound call by name with arguments in script order; a put passes its value as the
+// named DISPID_PROPERTYPUT argument.
+HRESULT Call(IDispatch* object, const char16_t* name, WORD flags, std::vector<VARIANT> args,
+             CComVariant* result = nullptr) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID dispid = DISPID_UNKNOWN;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
+    if (FAILED(hr)) return hr;
+    std::reverse(args.begin(), args.end());
+    DISPID put = DISPID_PROPERTYPUT;
+    const bool is_put = flags & DISPATCH_PROPERTYPUT;
+    DISPPARAMS params{args.data(), is_put ? &put : nullptr, static_cast<UINT>(args.size()),
+                      is_put ? 1u : 0u};
+    CComVariant ignored;
+    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                          result ? result : &ignored, nullptr, nullptr);
+}
+
+Bytes BytesOf(CPacketOb* packet) {
+    ref<PacketBase> p = packet->Packet();
+    Bytes bytes(static_cast<std::size_t>(p->ByteCount()));
+    p->CopyBytes(bytes.data(), static_cast<LONG>(bytes.size()));
+    return bytes;
+}
+
+// What Assign must give for the values whose bytes are plain to see.
+std::optional<Bytes> PlainBytes(const VARIANT& value) {
+    if (value.vt == VT_BSTR && value.bstrVal) {
+        const BYTE* raw = reinterpret_cast<const BYTE*>(value.bstrVal);
+        return Bytes(raw, raw + SysStringByteLen(value.bstrVal));
+    }
+    if (value.vt == (VT_ARRAY | VT_UI1) && SafeArrayGetDim(value.parray) == 1) {
+        const BYTE* data = static_cast<const BYTE*>(value.parray->pvData);
+        return Bytes(data, data + value.parray->rgsabound[0].cElements);
+    }
+    return std::nullopt;
+}
+
+std::vector<CComVariant> PatternOf(IDispatch* filter) {
+    CComVariant array;
+    FUZZ_CHECK(Call(filter, u"PacketToMatch", DISPATCH_PROPERTYGET, {}, &array) == S_OK);
+    FUZZ_CHECK(array.vt == (VT_ARRAY | VT_VARIANT) && SafeArrayGetDim(array.parray) == 1);
+    LONG lower = -1, upper = -2;
+    SafeArrayGetLBound(array.parray, 1, &lower);
+    SafeArrayGetUBound(array.parray, 1, &upper);
+    FUZZ_CHECK(lower == 0 && upper >= -1);
+    std::vector<CComVariant> elements;
+    for (LONG i = 0; i <= upper; ++i) {
+        CComVariant element;
+        FUZZ_CHECK(SafeArrayGetElement(array.parray, &i, &element) == S_OK);
+        FUZZ_CHECK(element.vt == VT_UI1 || element.vt == VT_EMPTY);
+        elements.push_back(std::move(element));
+    }
+    return elements;
+}
+
+bool SamePattern(const std::vector<CComVariant>& a, const std::vector<CComVariant>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const VARIANT& x, const VARIANT& y) {
+                          return x.vt == y.vt && (x.vt != VT_UI1 || x.bVal == y.bVal);
+                      });
+}
+
+void CheckBytesReadAlike(CPacketOb* packet, IDispatch* object) {
+    const Bytes bytes = BytesOf(packet);
+    CComVariant count;
+    FUZZ_CHECK(Call(object, u"Count", DISPATCH_PROPERTYGET, {}, &count) == S_OK);
+    FUZZ_CHECK(count.vt == VT_I4 && count.lVal == static_cast<LONG>(bytes.size()));
+    CComVariant array;
+    FUZZ_CHECK(Call(object, u"GetSafeArray", DISPATCH_METHOD, {CComVariant(LONG{VT_UI1})},
+                    &array) == S_OK);
+    FUZZ_CHECK(PlainBytes(array) == bytes);
+    // The first and last bytes by index and by name; one past the end is no byte.
+    for (LONG index : {LONG{0}, count.lVal - 1, count.lVal}) {
+        CComVariant byte;
+        const HRESULT hr = Call(object, u"Item", DISPATCH_PROPERTYGET, {CComVariant(index)}, &byte);
+        if (index < 0 || index >= count.lVal) {
+            FUZZ_CHECK(hr == E_INVALIDARG);
+            continue;
+        }
+        FUZZ_CHECK(hr == S_OK && byte.vt == VT_UI1 && byte.bVal == bytes[index]);
+        CComVariant named;
+        const std::u16string name = Number(index);
+        FUZZ_CHECK(Call(object, name.c_str(), DISPATCH_PROPERTYGET, {}, &named) == S_OK);
+        FUZZ_CHECK(named.vt == VT_UI1 && named.bVal == bytes[index]);
+    }
+}
+
+constexpr const char16_t* kHeaderFields[] = {
+    u"Logical", u"Opcode", u"Area",  u"Join",  u"DeviceCode", u"BoxNumber",        u"Fade",
+    u"Channel", u"Sync",   u"Block", u"Delay", u"PortNumber", u"DestinationPorts", u"PacketTime"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    ComPtr<CPacketOb> packet;
+    ComPtr<CPacketFilter> filter;
+    FUZZ_CHECK(SUCCEEDED(MakeComObject(&packet)) && SUCCEEDED(MakeComObject(&filter)));
+    IDispatch* p = packet.As<IDispatch>().get();
+    ComPtr<IDispatch> f = filter.As<IDispatch>();
+    {
+        ValueMaker values(input, p);
+        for (int step = 0; step < 16 && input.remaining() > 0; ++step) {
+            const Bytes before = BytesOf(packet.get());
+            const LONG count = static_cast<LONG>(before.size());
+            switch (input.InRange(0, 9)) {
+                case 0:
+                case 1: {
+                    const CComVariant value = values.Make();
+                    const HRESULT hr = Call(p, u"Assign", DISPATCH_METHOD, {value});
+                    if (FAILED(hr)) {
+                        FUZZ_CHECK(BytesOf(packet.get()) == before);
+                    } else if (const auto plain = PlainBytes(value)) {
+                        FUZZ_CHECK(BytesOf(packet.get()) == *plain);
+                    }
+                    break;
+                }
+                case 2:
+                case 3: {
+                    const CComVariant value = values.Make();
+                    const std::vector<CComVariant> old_pattern = PatternOf(f.get());
+                    const HRESULT hr =
+                        Call(f.get(), u"PacketToMatch", DISPATCH_PROPERTYPUT, {value});
+                    FUZZ_CHECK(hr == S_OK || hr == E_FAIL);
+                    const std::vector<CComVariant> pattern = PatternOf(f.get());
+                    CComVariant plain;
+                    VariantCopyInd(&plain, &value);
+                    if (plain.vt != VT_DISPATCH) {
+                        FUZZ_CHECK(hr == E_FAIL && SamePattern(pattern, old_pattern));
+                    } else if (const auto length = values.HonestLength(plain.pdispVal)) {
+                        // One entry per element, byte or wildcard; an empty array fails.
+                        FUZZ_CHECK(pattern.size() == static_cast<std::size_t>(*length));
+                        FUZZ_CHECK(hr == (*length > 0 ? S_OK : E_FAIL));
+                    }
+                    break;
+                }
+                case 4: {
+                    const CComVariant index = values.Make();
+                    const CComVariant value = values.Make();
+                    const HRESULT hr = Call(p, u"Item", DISPATCH_PROPERTYPUT, {index, value});
+                    const LONG now = static_cast<LONG>(BytesOf(packet.get()).size());
+                    FUZZ_CHECK(now >= count && now <= std::max(count, kMaxGrownPacket));
+                    if (hr == S_OK) FUZZ_CHECK(now > 0);
+                    break;
+                }
+                case 5: {
+                    const HRESULT hr = Call(p, u"Add", DISPATCH_METHOD, {values.Make()});
+                    FUZZ_CHECK(BytesOf(packet.get()).size() == before.size() + (hr == S_OK));
+                    break;
+                }
+                case 6: {
+                    const HRESULT hr = Call(p, u"Remove", DISPATCH_METHOD, {values.Make()});
+                    FUZZ_CHECK(BytesOf(packet.get()).size() + (hr == S_OK) == before.size());
+                    break;
+                }
+                case 7: {
+                    CComVariant result;
+                    Call(p, input.Bool() ? u"GetSafeArray" : u"Item", DISPATCH_METHOD,
+                         {values.Make()}, &result);
+                    FUZZ_CHECK(BytesOf(packet.get()) == before);
+                    break;
+                }
+                case 8: {
+                    const char16_t* field =
+                        kHeaderFields[input.InRange<std::size_t>(0, std::size(kHeaderFields) - 1)];
+                    Call(p, field, DISPATCH_PROPERTYPUT, {values.Make()});
+                    CComVariant read;
+                    Call(p, field, DISPATCH_PROPERTYGET, {}, &read);
+                    if (input.Bool()) Call(p, u"QuickDecode", DISPATCH_METHOD, {});
+                    FUZZ_CHECK(BytesOf(packet.get()) == before);
+                    break;
+                }
+                default: {
+                    // A byte by its name, as `packet[n]` in a script.
+                    const std::u16string name =
+                        Number(input.InRange<long long>(-1, input.Bool() ? 20 : 9999999999LL));
+                    CComVariant read;
+                    Call(p, name.c_str(), DISPATCH_PROPERTYGET, {}, &read);
+                    break;
+                }
+            }
+            CheckBytesReadAlike(packet.get(), p);
+        }
+    }
+    filter.As<IDestroy>()->Destroy();  // the filter and its object hold each other
+    return 0;
+}
