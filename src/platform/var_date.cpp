@@ -45,8 +45,12 @@ bool SplitDate(double date, long long* days, int* seconds) {
     auto secs = static_cast<long long>(std::floor(fraction * 86400.0 + 0.5));
     auto d = static_cast<long long>(whole);
     if (secs >= 86400) {
-        ++d;  // the next calendar day, whichever side of day 0
-        secs = 0;
+        if (d >= static_cast<long long>(kMaxDate)) {
+            secs = 86399;  // no day follows the last one: keep its last second
+        } else {
+            ++d;  // the next calendar day, whichever side of day 0
+            secs = 0;
+        }
     }
     *days = d;
     *seconds = static_cast<int>(secs);

@@ -38,8 +38,10 @@ TEST(DateText, PrintsMonthDayYearAndTwelveHourTime) {
         {2958465, u"12/31/9999"},
         {36527.5, u"1/2/2000", VAR_DATEVALUEONLY},
         {36527.5, u"12:00:00 PM", VAR_TIMEVALUEONLY},
-        // Rounded to the second, across midnight into the next day.
+        // Rounded to the second, across midnight into the next day,
         {36527 + 0.9999999, u"1/3/2000"},
+        // but not past the last day, whose text must still read back as a date.
+        {2958465.9999999, u"12/31/9999 11:59:59 PM"},
         // Years before 1000 print without leading zeros, down to the first day, 1/1/100.
         {-657434, u"1/1/100"},
         {-657434.5, u"1/1/100 12:00:00 PM"},
