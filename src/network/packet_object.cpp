@@ -95,11 +95,11 @@ HRESULT BytesFromObject(IDispatch* object, std::vector<BYTE>* bytes) {
 HRESULT BytesFromArray(SAFEARRAY* array, VARTYPE element, std::vector<BYTE>* bytes) {
     if (element != VT_UI1 && element != VT_VARIANT) return E_INVALIDARG;
     if (!array || SafeArrayGetDim(array) < 1) return E_INVALIDARG;
-    LONG lower = 0, upper = -1;
-    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
-        FAILED(SafeArrayGetUBound(array, 1, &upper)))
-        return E_INVALIDARG;
-    const size_t count = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
+    // The first (leftmost) dimension varies fastest, so its elements come first; an array with
+    // an empty dimension holds no element at all, whatever the others claim.
+    size_t count = array->rgsabound[array->cDims - 1].cElements;
+    for (USHORT d = 0; d < array->cDims; ++d)
+        if (array->rgsabound[d].cElements == 0) count = 0;
     void* data = nullptr;
     HRESULT hr = SafeArrayAccessData(array, &data);
     if (FAILED(hr)) return hr;

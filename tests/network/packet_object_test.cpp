@@ -134,6 +134,30 @@ TEST(PacketAssign, SevenBytesFromAScriptArrayGetTheChecksumButNotFromASafeArray)
     EXPECT_EQ(BytesOf(p.get()).size(), 7u);
 }
 
+TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
+    struct Case {
+        std::vector<SAFEARRAYBOUND> bounds;  // leftmost dimension first
+        size_t bytes;
+    } cases[] = {
+        {{{3, 0}, {2, 0}}, 3},           // the first dimension of a 3 x 2 array
+        {{{0x7FFFFFFF, 0}, {0, 0}}, 0},  // an empty dimension: no element at all
+        {{{4, 0x7FFFFFFE}}, 4},          // indices beyond the largest LONG
+        {{{0xFFFFFFFF, -0x7FFFFFFF - 1}, {0, 0}}, 0},
+    };
+    auto p = NewPacket();
+    for (VARTYPE vt : {VT_UI1, VT_VARIANT}) {
+        for (const Case& c : cases) {
+            CComVariant array;
+            array.parray = SafeArrayCreate(vt, static_cast<UINT>(c.bounds.size()),
+                                           const_cast<SAFEARRAYBOUND*>(c.bounds.data()));
+            ASSERT_NE(array.parray, nullptr);
+            array.vt = VT_ARRAY | vt;
+            ASSERT_EQ(p->Assign(array), S_OK);
+            EXPECT_EQ(BytesOf(p.get()), std::vector<BYTE>(c.bytes, 0)) << vt << " " << c.bytes;
+        }
+    }
+}
+
 TEST(PacketAssign, EnumeratedFramesOfEightGetTheirChecksumReplacedOthersNot) {
     auto p = NewPacket();
     ASSERT_EQ(
