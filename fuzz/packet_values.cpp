@@ -41,6 +41,69 @@ std::u16string Number(long long n) {
     return {text.begin(), text.end()};
 }
 
+// A script array as the host hands one over: `length`, the elements by index, an enumerator of
+// the elements under DISPID_NEWENUM, and no other name (a missing one is unknown, as in
+// script). Optionally also an enumerable's `count` and `_NewEnum`.
+class HostArray : public ComObjectRoot<HostArray, IDispatch, IMarshal> {
+  public:
+    static constexpr DISPID kLength = 1000000;
+    static constexpr DISPID kCount = kLength + 1;
+    static constexpr DISPID kNamedEnum = kLength + 2;
+
+    std::vector<std::optional<CComVariant>> elements;  // empty: a hole
+    std::optional<CComVariant> length;
+    bool enumerable = false;
+
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* id) override {
+        if (count != 1 || !names || !names[0] || !id) return E_INVALIDARG;
+        const std::u16string_view name = names[0];
+        *id = DISPID_UNKNOWN;
+        if (name == u"length" && length) {
+            *id = kLength;
+        } else if (enumerable && name == u"count") {
+            *id = kCount;
+        } else if (enumerable && name == u"_NewEnum") {
+            *id = kNamedEnum;
+        } else if (!name.empty() && name.size() < 9 &&
+                   name.find_first_not_of(u"0123456789") == std::u16string_view::npos) {
+            std::size_t i = 0;
+            for (char16_t c : name)
+                i = i * 10 + static_cast<std::size_t>(c - u'0');
+            if (i < elements.size() && elements[i]) *id = static_cast<DISPID>(i);
+        }
+        return *id == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
+    }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                   UINT*) override {
+        if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+        if (id == kLength && length) return VariantCopy(result, &*length);
+        if (id == kCount && enumerable) {
+            CComVariant n(static_cast<LONG>(elements.size()));
+            return VariantCopy(result, &n);
+        }
+        if (id == DISPID_NEWENUM || (id == kNamedEnum && enumerable)) {
+            auto values = std::make_shared<std::vector<CComVariant>>();
+            for (const auto& e : elements)
+                values->push_back(e ? *e : CComVariant());
+            IEnumVARIANT* enumerator = nullptr;
+            HRESULT hr = CEnumVariantValues::Create(std::move(values), &enumerator);
+            if (FAILED(hr)) return hr;
+            VariantClear(result);
+            result->vt = VT_UNKNOWN;
+            result->punkVal = enumerator;
+            return S_OK;
+        }
+        if (id >= 0 && static_cast<std::size_t>(id) < elements.size() && elements[id])
+            return VariantCopy(result, &*elements[id]);
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
 // Builds the values of one input. Every object it makes refers only to objects made before it,
 // so no value holds itself and nothing leaks.
 class ValueMaker {
@@ -158,47 +221,65 @@ class ValueMaker {
         return v;
     }
 
-    // An expando object as scripts make arrays: "length" and members "0", "1", ... The length
-    // may be missing, any number or any value; members may be missing.
+    // An array as scripts make them: "length" and members "0", "1", ... The length may be
+    // missing, any number or any value; elements may be missing. Made as an expando object of
+    // the library (where reading a missing name makes it) or as the host's arrays are.
     CComVariant ScriptArray(int depth) {
         if (objects_.size() >= kMaxObjects) return Reused();
-        ComPtr<CDispExObject> array;
-        FUZZ_CHECK(SUCCEEDED(CDispExObject::Create(&array)));
+        const bool expando = in_.Bool();
         const int count = in_.InRange(0, kMaxElements);
         bool holes = false;
-        std::vector<CComVariant> elements;
+        std::vector<std::optional<CComVariant>> elements;
         for (int i = 0; i < count; ++i) {
             if (in_.InRange(0, 7) == 0) {
                 holes = true;
-                continue;
+                elements.emplace_back();
+            } else {
+                elements.emplace_back(Make(depth + 1));
             }
-            CComVariant element = Make(depth + 1);
-            array->members().SetValue(Number(i), element);
-            elements.push_back(std::move(element));
         }
-        bool honest = false;
+        std::optional<CComVariant> length;
         switch (in_.InRange(0, 4)) {
             case 0:
             case 1:
-                array->members().SetValue(u"length", CComVariant(static_cast<LONG>(count)));
-                honest = !holes;
+                length = CComVariant(static_cast<LONG>(count));
                 break;
             case 2:
                 // A claimed length: a script may say anything.
-                array->members().SetValue(u"length", CComVariant(in_.Integral<LONG>()));
+                length = CComVariant(in_.Integral<LONG>());
                 break;
             case 3:
-                array->members().SetValue(u"length", Make(depth + 1));
+                length = Make(depth + 1);
                 break;
             default:
                 break;  // no length at all
         }
-        if (in_.Bool()) {
-            // Enumerable: "count" and a "_NewEnum" that gives the element values.
-            array->members().SetValue(u"count", CComVariant(static_cast<LONG>(elements.size())));
-            array->members().SetValue(u"_NewEnum", EnumeratorOf(std::move(elements)));
+        const bool honest = length && length->vt == VT_I4 && length->lVal == count && !holes;
+        const bool enumerable = in_.Bool();
+        CComVariant made;
+        if (expando) {
+            ComPtr<CDispExObject> array;
+            FUZZ_CHECK(SUCCEEDED(CDispExObject::Create(&array)));
+            std::vector<CComVariant> values;
+            for (int i = 0; i < count; ++i) {
+                if (!elements[i]) continue;
+                array->members().SetValue(Number(i), *elements[i]);
+                values.push_back(*elements[i]);
+            }
+            if (length) array->members().SetValue(u"length", *length);
+            if (enumerable) {
+                array->members().SetValue(u"count", CComVariant(static_cast<LONG>(values.size())));
+                array->members().SetValue(u"_NewEnum", EnumeratorOf(std::move(values)));
+            }
+            made = Keep(array.As<IDispatch>());
+        } else {
+            ComPtr<HostArray> array;
+            FUZZ_CHECK(SUCCEEDED(MakeComObject(&array)));
+            array->elements = std::move(elements);
+            array->length = std::move(length);
+            array->enumerable = enumerable;
+            made = Keep(array.As<IDispatch>());
         }
-        CComVariant made = Keep(array.As<IDispatch>());
         if (honest) honest_.emplace_back(made.pdispVal, count);
         return made;
     }
@@ -324,8 +405,19 @@ HRESULT Call(IDispatch* object, const char16_t* name, WORD flags, std::vector<VA
     DISPPARAMS params{args.data(), is_put ? &put : nullptr, static_cast<UINT>(args.size()),
                       is_put ? 1u : 0u};
     CComVariant ignored;
-    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                          result ? result : &ignored, nullptr, nullptr);
+    hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                        result ? result : &ignored, nullptr, nullptr);
+    // FUZZ_TRACE=1 shows what an input does, when replaying a finding.
+    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
+    if (trace) {
+        std::fprintf(stderr, "%s", flags & DISPATCH_PROPERTYPUT ? "put " : "");
+        for (const char16_t* c = name; *c; ++c)
+            std::fputc(static_cast<char>(*c), stderr);
+        for (const VARIANT& arg : args)
+            std::fprintf(stderr, " vt=%#x", arg.vt);
+        std::fprintf(stderr, " -> %#x\n", static_cast<unsigned>(hr));
+    }
+    return hr;
 }
 
 Bytes BytesOf(CPacketOb* packet) {
