@@ -31,24 +31,6 @@ std::u16string_view View(BSTR text) {
     return {text ? text : u"", SysStringLen(text)};
 }
 
-bool OnSingleThreadedApartment() {
-    APTTYPE type = APTTYPE_MTA;
-    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
-           (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
-}
-
-// Waits until `done` holds. A single-threaded caller keeps running the calls queued for its
-// apartment meanwhile: a worker may be waiting for this very thread to run a script call.
-template <class Done>
-void WaitPumping(Done done) {
-    const bool pump = OnSingleThreadedApartment();
-    while (!done()) {
-        if (pump) CoPumpPendingMessages();
-        Sleep(1);
-    }
-}
-
 bool RunsOn(ModuleThreadPool& pool, unsigned long thread) {
     for (std::size_t i = 0; i < 3; ++i)
         if (pool.GetThread(i).ThreadId() == thread) return true;
@@ -57,19 +39,14 @@ bool RunsOn(ModuleThreadPool& pool, unsigned long thread) {
 
 void StopPool(std::unique_ptr<ModuleThreadPool> pool) {
     if (!pool) return;
-    pool->Stop();
     if (RunsOn(*pool, brevanto::CurrentThreadId())) {
         // The last reference went away inside a handler: a pool cannot join its own thread.
         // It takes no more tasks; its threads end by themselves and the pool stays allocated.
+        pool->Stop();
         pool.release();
         return;
     }
-    WaitPumping([&] {
-        for (std::size_t i = 0; i < 3; ++i)
-            if (!pool->GetThread(i).IdleEvent().Wait(0)) return false;
-        return true;
-    });
-    pool.reset();
+    pool->Shutdown();
 }
 
 // The parameters of RegisterForEvent as a script object; null means "no filter".

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -45,6 +46,9 @@ class Thread {
 
     // True while the most recently started thread has not ended.
     bool IsRunning() const;
+    // True when no thread this object started is still running, also those that Start or Stop
+    // gave up waiting for.
+    bool HasEnded() const;
     // The OS thread id of the most recently started thread (0 before the first Start).
     DWORD ThreadId() const { return thread_id_.load(std::memory_order_acquire); }
     const char* Name() const { return name_; }
@@ -66,3 +70,7 @@ class Thread {
     std::unique_ptr<Instance> current_;
     std::vector<std::unique_ptr<Instance>> retired_;  // asked to stop, not yet joined
 };
+
+// Waits until `done` holds. A single-threaded caller keeps running the calls queued for its
+// apartment meanwhile: a worker it waits for may itself be waiting for a call on this thread.
+void WaitPumping(const std::function<bool()>& done);

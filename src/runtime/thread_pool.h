@@ -108,6 +108,18 @@ class CThreadPool : public ThreadPoolBase {
             thread.Stop(100);
     }
 
+    // Stop, then waits (running this thread's apartment calls meanwhile) until every thread
+    // has ended. It waits for the threads' end, never for their idle events: a thread handed
+    // a task just as it is asked to stop ends without going idle.
+    void Shutdown() {
+        Stop();
+        WaitPumping([this] {
+            for (auto& thread : threads_)
+                if (!thread.HasEnded()) return false;
+            return true;
+        });
+    }
+
     std::size_t QueuedCount() {
         CScopedLock lock(lock_);
         return queue_.size();

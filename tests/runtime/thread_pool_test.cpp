@@ -156,6 +156,39 @@ TEST(ThreadPoolTest, DestroyingANeverStartedPoolReleasesItsTasks) {
     EXPECT_EQ(journal.destroyed.load(), 1);
 }
 
+// Sees its stop request before the task it is handed, as a thread does that is given a task
+// just as shut-down begins: its loop ends without running the task or going idle.
+class StoppedWhenAssigned : public CThreadPoolThread {
+  public:
+    void Assign(ref<ThreadPoolTask> task) {
+        StopEvent().Set();
+        CThreadPoolThread::Assign(std::move(task));
+    }
+};
+
+TEST(ThreadPoolTest, ShutdownWaitsForThreadsToEndNotToGoIdle) {
+    Journal journal;
+    journal.thread_of.resize(1);
+    CThreadPool<StoppedWhenAssigned, 3> pool;
+    pool.Start();
+    for (std::size_t i = 0; i < 3; ++i)
+        pool.GetThread(i).IdleEvent().Wait(INFINITE);
+    pool.Submit(new GatedTask(journal, 0));
+    ASSERT_FALSE(pool.GetThread(0).IdleEvent().Wait(0));
+
+    CManualEvent done;
+    std::thread shutdown([&] {
+        pool.Shutdown();
+        done.Set();
+    });
+    // A guard, not a timing: a correct shut-down returns as soon as thread 0 has ended.
+    const bool returned = done.Wait(10000, WaitClock::kRealTime);
+    EXPECT_TRUE(returned) << "shut-down waits for a thread that will never be idle";
+    if (!returned) pool.GetThread(0).IdleEvent().Set();  // let the hung wait go
+    shutdown.join();
+    EXPECT_EQ(journal.ran.load(), 0);
+}
+
 TEST(ThreadPoolTest, ManySubmittersRunEveryTaskOnce) {
     struct CountTask : ThreadPoolTask {
         explicit CountTask(std::atomic<int>& count) : count_(count) {}
