@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dispatch/enum_variant.h"
+#include "platform/case_fold.h"
 #include "platform/safearray.h"
 #include "platform/type_info.h"
 
@@ -12,15 +13,11 @@ namespace {
 
 constexpr WORD kPut = DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
 
-char16_t FoldChar(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 bool SameName(std::u16string_view a, std::u16string_view b, DWORD flags) {
     if (a.size() != b.size()) return false;
     if (flags & fdexNameCaseSensitive) return a == b;
     for (size_t i = 0; i < a.size(); ++i)
-        if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
     return true;
 }
 

@@ -12,19 +12,16 @@
 #include <sstream>
 
 #include "platform/bstr.h"
+#include "platform/case_fold.h"
 
 namespace brevanto {
 namespace {
-
-char16_t Fold(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
 
 struct CaseLess {
     bool operator()(std::u16string_view a, std::u16string_view b) const {
         size_t n = std::min(a.size(), b.size());
         for (size_t i = 0; i < n; ++i) {
-            char16_t x = Fold(a[i]), y = Fold(b[i]);
+            char16_t x = FoldCase(a[i]), y = FoldCase(b[i]);
             if (x != y) return x < y;
         }
         return a.size() < b.size();

@@ -2,7 +2,7 @@
 // platform's value types, kept in one text file.
 //
 // The file is "$BREVANTO_SETTINGS" when that is set, else "$XDG_CONFIG_HOME/brevanto/registry"
-// or "~/.config/brevanto/registry". Key and value names compare case-insensitively (ASCII);
+// or "~/.config/brevanto/registry". Key and value names compare case-insensitively (FoldCase);
 // "\" separates key names in a path. Every change is written at once, atomically (a new file,
 // then a rename), under an advisory lock, and a change made by another process is picked up
 // before the next operation. A damaged file is read as far as it can be, with a message on

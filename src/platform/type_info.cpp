@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/case_fold.h"
 #include "platform/dispatcher.h"
 
 namespace {
@@ -44,10 +45,7 @@ size_t KindSlot(MemberKind kind) {
 }  // namespace
 
 std::u16string FoldName(std::u16string_view name) {
-    std::u16string folded(name);
-    for (char16_t& c : folded)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return folded;
+    return FoldCase(name);
 }
 
 size_t MemberDesc::RequiredParams() const {

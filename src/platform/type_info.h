@@ -241,7 +241,7 @@ class InterfaceDesc {
     std::unique_ptr<TypeInfoImpl> type_info_;
 };
 
-// ASCII case folding used for member and parameter names.
+// Member and parameter names folded for a case-insensitive lookup (FoldCase).
 std::u16string FoldName(std::u16string_view name);
 
 // ---- Building member tables from member-function pointers ----

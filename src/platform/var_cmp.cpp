@@ -5,21 +5,11 @@
 // Cyrillic letters). A null string equals the empty one.
 #include <cmath>
 
+#include "platform/case_fold.h"
 #include "platform/var_number.h"
 #include "platform/variant.h"
 
 namespace {
-
-char16_t FoldCase(char16_t c) {
-    if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
-        (c >= 0x410 && c <= 0x42F))
-        return static_cast<char16_t>(c + 32);
-    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-    if (c >= 0x100 && c <= 0x17F && c % 2 == 0 && c != 0x130 && c != 0x138)
-        return static_cast<char16_t>(c + 1);  // Latin Extended-A pairs (approximate)
-    return c;
-}
 
 HRESULT Order(int c) {
     return c < 0 ? VARCMP_LT : (c > 0 ? VARCMP_GT : VARCMP_EQ);

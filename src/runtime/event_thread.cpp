@@ -2,15 +2,16 @@
 
 #include "dispatch/script_call.h"
 #include "module/module.h"
-#include "platform/type_info.h"
+#include "platform/case_fold.h"
 
 namespace {
 
 constexpr LCID kUserDefault = 0x400;
 
-// Event names are compared case-insensitively: tables are keyed by the folded name.
+// Event names are compared case-insensitively, as script text is: tables are keyed by the
+// folded name.
 std::u16string KeyOf(std::u16string_view name) {
-    return FoldName(name);
+    return FoldCase(name);
 }
 
 // The members of a parameters object that can be read, in its enumeration order.

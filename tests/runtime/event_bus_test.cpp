@@ -135,17 +135,32 @@ class EventBusTest : public ::testing::Test {
 };
 
 TEST_F(EventBusTest, NamesMatchInAnyLetterCase) {
-    auto handler = NewRecorder();
-    bus_.Register(u"Preset", nullptr, handler.get());
+    // Registered under the first spelling, raised under the second: folded as script text is
+    // (ASCII, Latin-1, Greek, Cyrillic).
+    const std::pair<std::u16string, std::u16string> spellings[] = {
+        {u"Preset", u"pReSeT"},
+        {u"\u00C4\u00D6\u00DC", u"\u00E4\u00F6\u00FC"},  // ÄÖÜ, äöü
+        {u"\u03A3\u03A9", u"\u03C3\u03C9"},              // ΣΩ, σω
+        {u"\u041F\u0401", u"\u043F\u0451"},              // ПЁ, пё
+    };
+    std::vector<ComPtr<Recorder>> handlers;
+    for (const auto& [registered, raised] : spellings) {
+        handlers.push_back(NewRecorder());
+        bus_.Register(registered, nullptr, handlers.back().get());
+    }
     bus_.Start();
-    WaitForHandlers(u"PRESET", 1);
-    bus_.Raise(u"pReSeT", nullptr);
-    bus_.Raise(u"Presets", nullptr);
+    for (const auto& [registered, raised] : spellings) {
+        WaitForHandlers(raised, 1);
+        bus_.Raise(raised, nullptr);
+        bus_.Raise(raised + u"s", nullptr);  // another name
+    }
     Drain();
-    auto calls = handler->Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].get(), nullptr);  // raised without parameters: a null object
-    EXPECT_EQ(handler->BadCalls(), 0);
+    for (size_t i = 0; i < handlers.size(); ++i) {
+        auto calls = handlers[i]->Calls();
+        ASSERT_EQ(calls.size(), 1u) << "spelling " << i;
+        EXPECT_EQ(calls[0].get(), nullptr);  // raised without parameters: a null object
+        EXPECT_EQ(handlers[i]->BadCalls(), 0);
+    }
 }
 
 TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {

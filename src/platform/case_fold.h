@@ -1,0 +1,12 @@
+// Case folding of script text: the one folding that every case-insensitive comparison of the
+// library uses (string comparison with NORM_IGNORECASE, member and event names, settings keys).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The small letter of an ASCII, Latin-1, Latin Extended-A, Greek or Cyrillic capital; any other
+// code unit as it is.
+char16_t FoldCase(char16_t c);
+// Every code unit of `text` folded.
+std::u16string FoldCase(std::u16string_view text);
