@@ -474,7 +474,8 @@ HRESULT CPacketOb::get_PacketSent(IDispatch** pVal) {
 
 HRESULT CPacketOb::put_PacketSent(IDispatch* newVal) {
     if (!packet_) return E_FAIL;
-    if (!com_packet_) return E_FAIL;  // a plain PacketBase cannot keep one
+    // A plain PacketBase cannot keep a function; clearing it there has nothing to do.
+    if (!com_packet_) return newVal ? E_FAIL : S_OK;
     return newVal ? com_packet_->PacketSent.Attach(newVal) : com_packet_->PacketSent.Revoke();
 }
 

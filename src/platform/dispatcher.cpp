@@ -3,6 +3,8 @@
 #include <array>
 #include <new>
 
+#include "platform/boundary.h"
+
 namespace {
 
 constexpr WORD kCallKinds =
@@ -30,6 +32,14 @@ HRESULT CoercionFailure(HRESULT hr) {
     return DISP_E_TYPEMISMATCH;
 }
 
+// A script's null or undefined, also behind a by-reference variant.
+bool IsNullOrEmpty(const VARIANT& value) {
+    const VARIANT* v = &value;
+    while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal)
+        v = v->pvarVal;
+    return v->vt == VT_NULL || v->vt == VT_EMPTY;
+}
+
 // Turns one argument (null: missing) into what the member's thunk takes for parameter p.
 // `temp` is an initialised VARIANT the caller clears afterwards.
 HRESULT Coerce(const ParamDesc& p, VARIANT* source, VARIANT* temp, VARIANT** out, LCID lcid) {
@@ -55,6 +65,14 @@ HRESULT Coerce(const ParamDesc& p, VARIANT* source, VARIANT* temp, VARIANT** out
     }
     if (p.by_ref && source->vt == (VT_BYREF | p.vt)) {
         *out = source;
+        return S_OK;
+    }
+    // An interface parameter given null or undefined gets a null pointer: that is how a script
+    // clears a callback. Conversions keep refusing VT_NULL as an object.
+    if (!p.by_ref && (p.vt == VT_DISPATCH || p.vt == VT_UNKNOWN) && IsNullOrEmpty(*source)) {
+        temp->vt = p.vt;
+        temp->punkVal = nullptr;
+        *out = temp;
         return S_OK;
     }
     VARIANT* value = source;
@@ -202,14 +220,7 @@ HRESULT DispatchInvoke(const InterfaceDesc& desc, void* object, DISPID dispid, L
     VariantInit(&local);
     VARIANT* out = result ? result : &local;
     if (!is_put && result) VariantInit(result);
-    HRESULT hr;
-    try {
-        hr = m->thunk(object, slots.args(), out, m->result_vt);
-    } catch (const HResultError& e) {
-        hr = e.code();
-    } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    }
+    const HRESULT hr = StatusOf([&] { return m->thunk(object, slots.args(), out, m->result_vt); });
     VariantClear(&local);
     return hr;
 }

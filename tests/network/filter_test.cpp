@@ -15,6 +15,7 @@
 #include "network/packet_filters.h"
 #include "network/packet_object.h"
 #include "platform/safearray.h"
+#include "support/late_bound.h"
 
 namespace {
 
@@ -240,6 +241,28 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     log.clear();
     chain->FilterAndPurge(Packet({0x1C}), &consumed);
     EXPECT_EQ(log, (std::vector<std::string>{"after"}));
+}
+
+TEST_F(FilterChain, AScriptClearsAFunctionWithNullOrUndefined) {
+    CComVariant null_value;
+    null_value.vt = VT_NULL;
+    for (const CComVariant& cleared : {null_value, CComVariant()}) {
+        auto f = NewFilter();
+        SetPattern(f.get(), {0x1C});
+        ASSERT_EQ(f->put_OnFilterMatches(Function(CComVariant(true), "match").get()), S_OK);
+        const CComVariant script_object = Object(f->GetUnknown());
+        ASSERT_EQ(
+            CallName(script_object.pdispVal, u"OnFilterMatches", DISPATCH_PROPERTYPUT, {cleared}),
+            S_OK);
+        ComPtr<IDispatch> function;
+        ASSERT_EQ(f->get_OnFilterMatches(function.put()), S_OK);
+        EXPECT_EQ(function.get(), nullptr);
+        LONG consumed = 7;
+        chain->FilterAndPurge(Packet({0x1C}), &consumed);
+        EXPECT_EQ(consumed, 0);
+        chain->Destroy();
+    }
+    EXPECT_TRUE(log.empty());
 }
 
 TEST_F(FilterChain, TheSameFilterTwiceRunsTwiceAndPriorityOrdersNothing) {

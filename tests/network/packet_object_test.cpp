@@ -415,6 +415,18 @@ TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
     EXPECT_EQ(p->Packet()->PacketTime, 1234u);
 }
 
+TEST(PacketScriptObject, AScriptClearsPacketSentWithNull) {
+    CComVariant null_value;
+    null_value.vt = VT_NULL;
+    auto p = NewPacket();
+    ASSERT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), S_OK);
+    ASSERT_EQ(CallName(DispatchOf(p.get()), u"PacketSent", DISPATCH_PROPERTYPUT, {null_value}),
+              S_OK);
+    ComPtr<IDispatch> read;
+    ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
+    EXPECT_EQ(read.get(), nullptr);
+}
+
 TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
     ref<PacketBase> packet(new PacketBase);
     ComPtr<IDispatch> object;
@@ -425,6 +437,7 @@ TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
     EXPECT_EQ(sent.get(), nullptr);
     auto function = ScriptFunction::Returning(CComVariant());
     EXPECT_EQ(p->put_PacketSent(function.get()), E_FAIL);
+    EXPECT_EQ(p->put_PacketSent(nullptr), S_OK);  // nothing to clear
     _IInternalPacket* internal = nullptr;
     ASSERT_EQ(object->QueryInterface(&internal), S_OK);
     COMPacket* inner = reinterpret_cast<COMPacket*>(1);
