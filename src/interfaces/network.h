@@ -7,7 +7,7 @@
 #include "platform/type_info.h"
 #include "platform/unknown.h"
 
-class COMPacket;
+class PacketBase;
 class FilterBase;
 
 // Declared in the type library, never handed out.
@@ -72,11 +72,13 @@ struct IPacket : IDispatchEx {
     ~IPacket() = default;
 };
 
-// Internal identity: hands out the packet core of a Packet without a reference.
+// Internal identity: hands out the packet core of a Packet without a reference. The core is a
+// COMPacket for packets that scripts create or receive, and a plain PacketBase for those the
+// library builds (from a script array, for instance); either can be sent again.
 struct _IInternalPacket {
     static constexpr IID kIid = brevanto_ids::Make(0x22);
     static constexpr bool kUncounted = true;
-    virtual HRESULT GetPacket(COMPacket** packet) = 0;
+    virtual HRESULT GetPacket(PacketBase** packet) = 0;
 
   protected:
     ~_IInternalPacket() = default;

@@ -594,8 +594,8 @@ HRESULT CPacketOb::get_Block(LONG* pVal) {
 
 // ---- _IInternalPacket ----
 
-HRESULT CPacketOb::GetPacket(COMPacket** packet) {
+HRESULT CPacketOb::GetPacket(PacketBase** packet) {
     if (!packet) return E_POINTER;
-    *packet = com_packet_;
-    return com_packet_ ? S_OK : E_FAIL;
+    *packet = packet_.get();
+    return *packet ? S_OK : E_FAIL;
 }

@@ -85,8 +85,8 @@ class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _II
     HRESULT get_Block(LONG* pVal) override;
 
     // ---- _IInternalPacket ----
-    // The wrapped COMPacket, without a reference; E_FAIL (and null) for a plain PacketBase.
-    HRESULT GetPacket(COMPacket** packet) override;
+    // The wrapped packet, without a reference.
+    HRESULT GetPacket(PacketBase** packet) override;
 
   private:
     IDispatch* Self() { return static_cast<IDispatch*>(static_cast<IPacket*>(this)); }

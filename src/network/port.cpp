@@ -36,7 +36,7 @@ HRESULT InternalPacketOf(IDispatch* object, ref<PacketBase>* packet) {
     if (FAILED(object->QueryInterface(script_packet.put())) || !script_packet) return S_FALSE;
     _IInternalPacket* internal = nullptr;  // not counted
     if (FAILED(object->QueryInterface(&internal)) || !internal) return E_NOINTERFACE;
-    COMPacket* core = nullptr;
+    PacketBase* core = nullptr;
     if (FAILED(internal->GetPacket(&core)) || !core) return E_NOINTERFACE;
     *packet = core;
     return S_OK;

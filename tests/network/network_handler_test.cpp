@@ -16,6 +16,7 @@
 #include "global/global.h"
 #include "network/com_packet.h"
 #include "network/network_handler.h"
+#include "network/packet_filter.h"
 #include "network/packet_object.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
@@ -24,6 +25,7 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 using test_fakes::ScriptArray;
+using test_fakes::ScriptFunction;
 
 Bytes Frame(Bytes seven) {
     seven.push_back(PacketChecksum(seven.data()));
@@ -276,14 +278,36 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
     EXPECT_EQ(out_->All()[0].bytes.size(), 1024u);
 }
 
-TEST_F(NetworkHandlerTest, APacketWithoutItsInternalPacketIsRefused) {
+// The packet a script filter of OutFilters sees for an array send is a library-built one; the
+// script may send it again like any other packet.
+TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     handler_->Start();
-    ref<PacketBase> plain(new PacketBase);
-    ComPtr<CPacketOb> object;
-    ASSERT_EQ(MakeComObject(&object, plain.get()), S_OK);
+    ComPtr<CPacketFilter> filter;
+    ASSERT_EQ(MakeComObject(&filter), S_OK);
+    ASSERT_EQ(filter->put_PacketToMatch(
+                  CComVariant(static_cast<IDispatch*>(ScriptArray::Bytes({0x1C}).get()))),
+              S_OK);
+    auto resend = ScriptFunction::Returning(CComVariant());
+    HRESULT resent = E_UNEXPECTED;
     LONG result = -1;
-    EXPECT_EQ(handler_->SendPacket(static_cast<IPacket*>(object.get()), &result), E_NOINTERFACE);
-    EXPECT_TRUE(out_->All().empty());
+    resend->on_call = [&](IDispatch* packet) {
+        if (resend->calls == 1) resent = handler_->SendPacket(packet, &result);
+    };
+    ASSERT_EQ(filter->put_OnFilterMatches(resend.get()), S_OK);
+    ASSERT_EQ(handler_->OutFilters().Add(
+                  CComVariant(static_cast<IDispatch*>(static_cast<IPacketFilter*>(filter.get())))),
+              S_OK);
+
+    ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), nullptr),
+              S_OK);
+    EXPECT_EQ(resent, S_OK);
+    EXPECT_EQ(result, 0);
+    const auto out = out_->All();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].packet, out[0].packet);  // the same packet, not a copy
+    EXPECT_EQ(Queued(), 2u);
+    handler_->OutFilters().Destroy();
+    filter->Destroy();
 }
 
 TEST_F(NetworkHandlerTest, APacketWithResponseJoinsInFiltersDisabledAsItsReplyFilter) {
