@@ -63,3 +63,15 @@ HRESULT ReadScriptProperty(IDispatch* object, LPCOLESTR name, VARIANT* value) {
     return object->Invoke(dispid, IID_NULL, kUserDefault, DISPATCH_PROPERTYGET, &none, value,
                           nullptr, nullptr);
 }
+
+HRESULT ReadScriptArrayLength(IDispatch* object, LONG* length, LPCOLESTR property) {
+    if (!length) return E_POINTER;
+    *length = 0;
+    CComVariant claimed;
+    if (FAILED(ReadScriptProperty(object, property, &claimed))) return E_INVALIDARG;
+    CComVariant number;
+    if (FAILED(VariantChangeType(&number, &claimed, 0, VT_I4))) return E_INVALIDARG;
+    if (number.lVal < 0 || number.lVal > kMaxScriptArrayLength) return E_INVALIDARG;
+    *length = number.lVal;
+    return S_OK;
+}

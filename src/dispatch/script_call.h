@@ -14,3 +14,13 @@ HRESULT CallScriptFunction(IDispatch* function, const VARIANT& argument, IDispat
 
 // Reads property `name` of `object`; a failure of the lookup or the read means it is absent.
 HRESULT ReadScriptProperty(IDispatch* object, LPCOLESTR name, VARIANT* value);
+
+// The most elements the library reads from a script array (or enumerable): a frame is at most
+// 1024 bytes, and nothing the library takes from an array is longer.
+inline constexpr LONG kMaxScriptArrayLength = 1024;
+
+// Reads the element count that a script array claims: its `property` ("length", or "count" of
+// an enumerable) as a whole number from 0 to kMaxScriptArrayLength. Anything else (absent, not
+// a number, infinite, negative, larger) is E_INVALIDARG, so that no caller walks or allocates
+// for a length a script merely claims. Every reader of a script array's length uses this.
+HRESULT ReadScriptArrayLength(IDispatch* object, LONG* length, LPCOLESTR property = u"length");

@@ -117,12 +117,9 @@ HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* pack
     } catch (const std::bad_alloc&) {
         return E_FAIL;
     }
-    CComVariant length_value, length;
-    if (FAILED(ReadScriptProperty(array, u"length", &length_value)) ||
-        FAILED(VariantChangeType(&length, &length_value, 0, VT_I4)))
-        return E_INVALIDARG;
     // More than one long frame, or a negative count: refused before anything is read.
-    if (length.lVal < 0 || length.lVal > kMaxArrayBytes) return E_INVALIDARG;
+    LONG length = 0;
+    if (FAILED(ReadScriptArrayLength(array, &length))) return E_INVALIDARG;
 
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant items;
@@ -135,10 +132,10 @@ HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* pack
         FAILED(items.punkVal->QueryInterface(enumerator.put())) || !enumerator)
         return E_INVALIDARG;
 
-    BYTE buffer[kMaxArrayBytes];
+    BYTE buffer[kMaxScriptArrayLength];
     LONG count = 0;
     BYTE previous = 0;  // an element that is no byte repeats the one before (as Packet.Assign)
-    while (count < length.lVal) {
+    while (count < length) {
         VARIANT batch[kEnumBatch];
         for (VARIANT& v : batch)
             VariantInit(&v);
@@ -150,13 +147,13 @@ HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* pack
             CComVariant converted;
             if (SUCCEEDED(VariantChangeType(&converted, &batch[i], 0, VT_UI1)))
                 previous = converted.bVal;
-            if (count < length.lVal) buffer[count++] = previous;
+            if (count < length) buffer[count++] = previous;
             VariantClear(&batch[i]);
         }
         if (hr != S_OK || fetched == 0) break;
     }
     // A "length" beyond the elements there are would send bytes nobody gave.
-    if (count < length.lVal) return E_INVALIDARG;
+    if (count < length) return E_INVALIDARG;
 
     (*packet)->AssignBytes(buffer, static_cast<std::size_t>(count));
     if (count == 7 && TakesChecksum(buffer[0])) {

@@ -24,8 +24,6 @@ class CNetworkHandler : public ComObjectRoot<CNetworkHandler, DispatchImpl<_ICNe
     static constexpr DWORD kDefaultPort0 = 3;
     static constexpr DWORD kPort0Mask = 1;
     static constexpr DWORD kPortQueueLimit = 64;
-    // A script array holds at most one long frame.
-    static constexpr LONG kMaxArrayBytes = 1024;
 
     CNetworkHandler();
     ~CNetworkHandler();

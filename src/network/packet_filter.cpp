@@ -33,12 +33,10 @@ HRESULT FromScriptArray(const VARIANT& value, FilterBase& filter) {
     CComVariant object;
     if (FAILED(VariantChangeType(&object, &value, 0, VT_DISPATCH)) || !object.pdispVal)
         return E_FAIL;
-    CComVariant length;
-    if (FAILED(ReadScriptProperty(object.pdispVal, u"length", &length))) return E_FAIL;
-    CComVariant count;
-    if (FAILED(VariantChangeType(&count, &length, 0, VT_I4))) return E_FAIL;
+    LONG count = 0;
+    if (FAILED(ReadScriptArrayLength(object.pdispVal, &count))) return E_FAIL;
     FilterBase::Pattern pattern;
-    for (LONG i = 0; i < count.lVal; ++i) {
+    for (LONG i = 0; i < count; ++i) {
         std::u16string name;
         for (char c : std::to_string(i))
             name.push_back(static_cast<char16_t>(c));
@@ -53,7 +51,7 @@ HRESULT FromScriptArray(const VARIANT& value, FilterBase& filter) {
             pattern.push_back(FilterBase::kAnyByte);  // empty, null, out of range, not numeric
     }
     filter.SetPattern(std::move(pattern));
-    return count.lVal >= 1 ? S_OK : E_FAIL;
+    return count >= 1 ? S_OK : E_FAIL;
 }
 
 }  // namespace filter_pattern

@@ -1,5 +1,6 @@
 #include "network/packet_object.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -54,19 +55,19 @@ HRESULT InvokeGet(IDispatch* object, DISPID dispid, VARIANT* result) {
                           result, nullptr, nullptr);
 }
 
-// A script array: a "length" property and a DISPID -4 member giving an enumerator.
-HRESULT ScriptArrayEnumerator(IDispatch* object, IEnumVARIANT** enumerator) {
-    CComVariant length;
-    if (FAILED(ReadScriptProperty(object, u"length", &length))) return E_INVALIDARG;
+// A script array: a "length" property and a DISPID -4 member giving an enumerator of at most
+// `length` elements.
+HRESULT ScriptArrayEnumerator(IDispatch* object, IEnumVARIANT** enumerator, LONG* length) {
+    if (FAILED(ReadScriptArrayLength(object, length))) return E_INVALIDARG;
     CComVariant items;
     if (FAILED(InvokeGet(object, DISPID_NEWENUM, &items))) return E_INVALIDARG;
     return EnumeratorOf(items, enumerator);
 }
 
-// An enumerable: a "count" property and a "_NewEnum" member giving an enumerator.
-HRESULT EnumerableEnumerator(IDispatch* object, IEnumVARIANT** enumerator) {
-    CComVariant count;
-    if (FAILED(ReadScriptProperty(object, u"count", &count))) return E_INVALIDARG;
+// An enumerable: a "count" property and a "_NewEnum" member giving an enumerator of at most
+// `count` elements.
+HRESULT EnumerableEnumerator(IDispatch* object, IEnumVARIANT** enumerator, LONG* count) {
+    if (FAILED(ReadScriptArrayLength(object, count, u"count"))) return E_INVALIDARG;
     LPOLESTR names[] = {const_cast<LPOLESTR>(u"_NewEnum")};
     DISPID dispid = DISPID_UNKNOWN;
     if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, 0x400, &dispid))) return E_INVALIDARG;
@@ -77,6 +78,7 @@ HRESULT EnumerableEnumerator(IDispatch* object, IEnumVARIANT** enumerator) {
 
 HRESULT BytesFromObject(IDispatch* object, std::vector<BYTE>* bytes) {
     ComPtr<IEnumVARIANT> enumerator;
+    LONG limit = kMaxScriptArrayLength;
     if (ComPtr<IGenericCollection> collection =
             ComPtr<IDispatch>(object).As<IGenericCollection>()) {
         ComPtr<IUnknown> items;
@@ -85,11 +87,11 @@ HRESULT BytesFromObject(IDispatch* object, std::vector<BYTE>* bytes) {
         if (!items || FAILED(items->QueryInterface(enumerator.put())) || !enumerator)
             return E_INVALIDARG;
     } else {
-        HRESULT hr = ScriptArrayEnumerator(object, enumerator.put());
-        if (hr == E_INVALIDARG) hr = EnumerableEnumerator(object, enumerator.put());
+        HRESULT hr = ScriptArrayEnumerator(object, enumerator.put(), &limit);
+        if (hr == E_INVALIDARG) hr = EnumerableEnumerator(object, enumerator.put(), &limit);
         if (FAILED(hr)) return hr;
     }
-    return packet_bytes::BytesFromEnumerator(enumerator.get(), bytes);
+    return packet_bytes::BytesFromEnumerator(enumerator.get(), static_cast<ULONG>(limit), bytes);
 }
 
 HRESULT BytesFromArray(SAFEARRAY* array, VARTYPE element, std::vector<BYTE>* bytes) {
@@ -130,23 +132,28 @@ bool IsDigits(std::u16string_view name) {
 
 namespace packet_bytes {
 
-HRESULT BytesFromEnumerator(IEnumVARIANT* enumerator, std::vector<BYTE>* bytes) {
-    bytes->clear();
+HRESULT BytesFromEnumerator(IEnumVARIANT* enumerator, ULONG limit, std::vector<BYTE>* bytes) {
+    constexpr ULONG kBatch = 32;
+    std::vector<BYTE> read;
     BYTE previous = 0;
-    VARIANT batch[32];
+    VARIANT batch[kBatch];
     for (;;) {
+        // One element past the limit is enough to know the enumerator has too many.
+        const ULONG wanted = std::min<ULONG>(kBatch, limit + 1 - static_cast<ULONG>(read.size()));
         ULONG fetched = 0;
-        HRESULT hr = enumerator->Next(32, batch, &fetched);
+        HRESULT hr = enumerator->Next(wanted, batch, &fetched);
         if (FAILED(hr)) break;
-        if (fetched > 32) fetched = 32;
+        fetched = std::min(fetched, wanted);
         for (ULONG i = 0; i < fetched; ++i) {
             ToByte(batch[i], &previous);
-            bytes->push_back(previous);
+            read.push_back(previous);
             VariantClear(&batch[i]);
         }
+        if (read.size() > limit) return E_INVALIDARG;
         if (hr != S_OK || fetched == 0) break;
     }
-    CompleteFrame(bytes);
+    CompleteFrame(&read);
+    *bytes = std::move(read);
     return S_OK;
 }
 

@@ -109,7 +109,8 @@ namespace packet_bytes {
 // Replaces the packet's bytes from a collection, script array, enumerable, string or safe array.
 HRESULT Assign(PacketBase& packet, const VARIANT& value);
 // Reads all of an enumerator's values as bytes (a value that is no byte repeats the one before
-// it, 0 at the start); 7 or 8 of them become an 8-byte frame with its checksum.
-HRESULT BytesFromEnumerator(IEnumVARIANT* enumerator, std::vector<BYTE>* bytes);
+// it, 0 at the start); 7 or 8 of them become an 8-byte frame with its checksum. An enumerator
+// with more than `limit` values is refused with E_INVALIDARG, `bytes` unchanged.
+HRESULT BytesFromEnumerator(IEnumVARIANT* enumerator, ULONG limit, std::vector<BYTE>* bytes);
 
 }  // namespace packet_bytes

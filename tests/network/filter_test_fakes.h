@@ -57,6 +57,7 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         if (id == kLength) {
+            if (claimed_length) return VariantCopy(result, &*claimed_length);
             VariantClear(result);
             result->vt = VT_I4;
             result->lVal = static_cast<LONG>(elements.size());
@@ -81,6 +82,7 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
 
     std::vector<std::optional<CComVariant>> elements;
     std::u16string length_name = u"length";
+    std::optional<CComVariant> claimed_length;  // answered for the length instead of the size
     bool named_enum = false;
 };
 
