@@ -86,6 +86,46 @@ void BM_ScriptChain(benchmark::State& state) {
 }
 BENCHMARK(BM_ScriptChain)->Arg(0)->Arg(1);
 
+// Building a chain of state.range(0) filters one Add at a time; then also taking each out
+// again by itself, as a page's filters leave with the page.
+void BM_AddFilters(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    std::vector<ref<FilterBase>> filters;
+    for (std::size_t i = 0; i < count; ++i)
+        filters.push_back(ref<FilterBase>(new FilterBase));
+    for (auto _ : state) {
+        ComPtr<CPacketFilters> chain;
+        CPacketFilters::Create(&chain);
+        for (const auto& filter : filters)
+            chain->AppendFilter(filter);
+        LONG added = 0;
+        chain->get_Count(&added);
+        benchmark::DoNotOptimize(added);
+        state.PauseTiming();
+        chain->Destroy();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_AddFilters)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_AddThenRemoveEachFilter(benchmark::State& state) {
+    const auto count = static_cast<std::size_t>(state.range(0));
+    std::vector<ref<FilterBase>> filters;
+    for (std::size_t i = 0; i < count; ++i)
+        filters.push_back(ref<FilterBase>(new FilterBase));
+    for (auto _ : state) {
+        ComPtr<CPacketFilters> chain;
+        CPacketFilters::Create(&chain);
+        for (const auto& filter : filters)
+            chain->AppendFilter(filter);
+        for (const auto& filter : filters)
+            chain->RemoveFilter(filter);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_AddThenRemoveEachFilter)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

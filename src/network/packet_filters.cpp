@@ -1,6 +1,9 @@
 #include "network/packet_filters.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "platform/boundary.h"
 
 namespace {
 
@@ -23,30 +26,64 @@ ComPtr<IUnknown> ObjectOf(const VARIANT& value) {
 
 }  // namespace
 
-CPacketFilters::CPacketFilters() : list_(std::make_shared<const List>()) {
+CPacketFilters::CPacketFilters() : chain_(std::make_shared<Chain>()) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(u"Add")};
     GetIDsOfNames(IID_NULL, names, 1, 0x400, &add_dispid_);
 }
 
-std::shared_ptr<const CPacketFilters::List> CPacketFilters::Snapshot() const {
+CPacketFilters::List CPacketFilters::Filters() const {
     CScopedLock lock(lock_);
-    return list_;
+    List filters;
+    filters.reserve(live_);
+    for (const ref<FilterBase>& filter : chain_->entries)
+        if (filter) filters.push_back(filter);
+    return filters;
 }
 
-void CPacketFilters::Publish(List list) {
-    auto published = std::make_shared<const List>(std::move(list));
-    CScopedLock lock(lock_);
-    list_ = std::move(published);
+CPacketFilters::Chain& CPacketFilters::WritableLocked() {
+    // A pass starts only under the lock, so none can start while this holds it; the acquire
+    // pairs with the release of the last pass that ended.
+    if (chain_->passes.load(std::memory_order_acquire) != 0) {
+        auto copy = std::make_shared<Chain>();
+        copy->entries = chain_->entries;
+        chain_ = std::move(copy);
+    }
+    return *chain_;
+}
+
+ref<FilterBase> CPacketFilters::TakeEntryLocked(std::size_t entry) {
+    Chain& chain = WritableLocked();
+    ref<FilterBase> taken = std::move(chain.entries[entry]);
+    auto [first, last] = entries_of_.equal_range(taken.get());
+    for (auto it = first; it != last; ++it) {
+        if (it->second == entry) {
+            entries_of_.erase(it);
+            break;
+        }
+    }
+    --live_;
+    return taken;
+}
+
+void CPacketFilters::CompactIfSparseLocked() {
+    constexpr std::size_t kFewHoles = 16;
+    Chain& chain = WritableLocked();
+    if (chain.entries.size() - live_ <= std::max(live_, kFewHoles)) return;
+    std::erase(chain.entries, nullptr);
+    entries_of_.clear();
+    for (std::size_t i = 0; i < chain.entries.size(); ++i)
+        entries_of_.emplace(chain.entries[i].get(), i);
 }
 
 HRESULT CPacketFilters::get_Count(LONG* pVal) {
     if (!pVal) return E_POINTER;
-    *pVal = static_cast<LONG>(Snapshot()->size());
+    CScopedLock lock(lock_);
+    *pVal = static_cast<LONG>(live_);
     return S_OK;
 }
 
 HRESULT CPacketFilters::Add(VARIANT Ob) {
-    try {
+    return StatusOf([&] {
         CComVariant value;
         HRESULT hr = VariantCopyInd(&value, &Ob);
         if (FAILED(hr)) return hr;
@@ -64,39 +101,60 @@ HRESULT CPacketFilters::Add(VARIANT Ob) {
         AppendFilter(std::move(filter));
         if (placeholder) placeholder->Register(nullptr);
         return S_OK;
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT CPacketFilters::Remove(LONG Index) {
-    ref<FilterBase> removed;
-    {
-        CScopedLock lock(lock_);
-        if (Index < 0 || static_cast<size_t>(Index) >= list_->size()) return E_INVALIDARG;
-        List list = *list_;
-        removed = list[static_cast<size_t>(Index)];
-        list.erase(list.begin() + Index);
-        Publish(std::move(list));
-    }
-    removed->Cleanup();
-    return S_OK;
+    return StatusOf([&] {
+        ref<FilterBase> removed;
+        {
+            CScopedLock lock(lock_);
+            if (Index < 0 || static_cast<std::size_t>(Index) >= live_) return E_INVALIDARG;
+            const List& entries = chain_->entries;
+            std::size_t entry = static_cast<std::size_t>(Index);
+            if (entries.size() != live_) {  // skip the holes
+                LONG seen = -1;
+                for (entry = 0; entry < entries.size(); ++entry)
+                    if (entries[entry] && ++seen == Index) break;
+            }
+            removed = TakeEntryLocked(entry);
+            CompactIfSparseLocked();
+        }
+        removed->Cleanup();
+        return S_OK;
+    });
 }
 
 void CPacketFilters::AppendFilter(ref<FilterBase> filter) {
     if (!filter) return;
     CScopedLock lock(lock_);
-    List list = *list_;
-    list.push_back(std::move(filter));
-    Publish(std::move(list));
+    Chain& chain = WritableLocked();
+    const FilterBase* key = filter.get();
+    chain.entries.push_back(std::move(filter));
+    try {
+        entries_of_.emplace(key, chain.entries.size() - 1);
+    } catch (...) {
+        chain.entries.pop_back();
+        throw;
+    }
+    ++live_;
 }
 
 bool CPacketFilters::RunFilters(ref<PacketBase> packet) {
-    // Filters added or removed by callbacks during the pass take effect from the next one.
-    std::shared_ptr<const List> filters = Snapshot();
-    for (const ref<FilterBase>& filter : *filters) {
+    // Filters added or removed by callbacks during the pass take effect from the next one: the
+    // pass walks the chain as it was when it began, and changes meanwhile go to a copy.
+    std::shared_ptr<Chain> chain;
+    {
+        CScopedLock lock(lock_);
+        chain = chain_;
+        chain->passes.fetch_add(1, std::memory_order_relaxed);
+    }
+    struct PassEnd {
+        Chain& chain;
+        ~PassEnd() { chain.passes.fetch_sub(1, std::memory_order_release); }
+    } end{*chain};
+    for (const ref<FilterBase>& filter : chain->entries) {
+        if (!filter) continue;
         LONG consumed = 0;
         filter->ProcessPacket(packet, &consumed);
         if (consumed == 1) return true;
@@ -114,12 +172,12 @@ void CPacketFilters::PurgeDestroyed() {
     List removed;
     {
         CScopedLock lock(lock_);
-        auto destroyed = [](const ref<FilterBase>& f) { return f->DestroyNow != 0; };
-        if (std::none_of(list_->begin(), list_->end(), destroyed)) return;
-        List kept;
-        for (const ref<FilterBase>& filter : *list_)
-            (destroyed(filter) ? removed : kept).push_back(filter);
-        Publish(std::move(kept));
+        // Through chain_ each time: taking an entry may replace the chain by a copy.
+        for (std::size_t i = 0; i < chain_->entries.size(); ++i) {
+            const ref<FilterBase>& filter = chain_->entries[i];
+            if (filter && filter->DestroyNow != 0) removed.push_back(TakeEntryLocked(i));
+        }
+        if (!removed.empty()) CompactIfSparseLocked();
     }
     for (const ref<FilterBase>& filter : removed)
         filter->Cleanup();
@@ -128,11 +186,13 @@ void CPacketFilters::PurgeDestroyed() {
 void CPacketFilters::RemoveFilter(const ref<FilterBase>& filter) {
     {
         CScopedLock lock(lock_);
-        auto at = std::find(list_->begin(), list_->end(), filter);
-        if (at == list_->end()) return;
-        List list = *list_;
-        list.erase(list.begin() + (at - list_->begin()));
-        Publish(std::move(list));
+        auto [first, last] = entries_of_.equal_range(filter.get());
+        if (first == last) return;
+        std::size_t entry = first->second;
+        for (auto it = first; it != last; ++it)
+            entry = std::min(entry, it->second);
+        TakeEntryLocked(entry);
+        CompactIfSparseLocked();
     }
     filter->Cleanup();
 }
@@ -153,14 +213,15 @@ HRESULT CPacketFilters::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
 }
 
 HRESULT CPacketFilters::Destroy() {
-    std::shared_ptr<const List> filters;
+    std::shared_ptr<Chain> chain;
     {
         CScopedLock lock(lock_);
-        filters = std::move(list_);
-        list_ = std::make_shared<const List>();
+        chain = std::exchange(chain_, std::make_shared<Chain>());
+        entries_of_.clear();
+        live_ = 0;
     }
-    for (const ref<FilterBase>& filter : *filters)
-        filter->Cleanup();
+    for (const ref<FilterBase>& filter : chain->entries)
+        if (filter) filter->Cleanup();
     return S_OK;
 }
 

@@ -2,7 +2,9 @@
 // from port, script and timer threads; its lock guards only the list, never a running filter.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "dispatch/placeholders.h"
@@ -40,8 +42,8 @@ class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacket
     void PurgeDestroyed();
     // Removes (with Cleanup) the first entry that is this filter.
     void RemoveFilter(const ref<FilterBase>& filter);
-    // The list as it is now.
-    std::shared_ptr<const List> Snapshot() const;
+    // The filters as they are now, in order.
+    List Filters() const;
 
     // ---- IReadOnlyTest: Add through a page's context stores a placeholder ----
     HRESULT RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD* flags) override;
@@ -51,11 +53,27 @@ class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacket
     HRESULT Destroy() override;
 
   private:
-    // Replaces the list; the old one lives on in the snapshots of passes in progress.
-    void Publish(List list);
+    // The filters in order. A pass walks one Chain without the lock; while any pass does, a
+    // change copies the chain first and publishes the copy (copy-on-write), otherwise it
+    // changes the chain in place, so adding is amortised constant time. A removed filter
+    // leaves a null entry, compacted away once the holes outnumber the filters.
+    struct Chain {
+        List entries;
+        std::atomic<int> passes{0};  // passes walking this chain now
+    };
+
+    // The chain to change, under lock_: the published one, or a copy of it while passes walk it.
+    Chain& WritableLocked();
+    // Leaves a hole at `entry` and returns the filter that was there.
+    ref<FilterBase> TakeEntryLocked(std::size_t entry);
+    // Drops the holes once they outnumber the filters.
+    void CompactIfSparseLocked();
 
     mutable CCriticalSectionEx lock_;
-    std::shared_ptr<const List> list_;
+    std::shared_ptr<Chain> chain_;  // guarded by lock_
+    // Where each filter stands in chain_ (a filter may stand more than once); guarded by lock_.
+    std::unordered_multimap<const FilterBase*, std::size_t> entries_of_;
+    std::size_t live_ = 0;  // entries that are not holes; guarded by lock_
     DISPID add_dispid_ = static_cast<DISPID>(0xdeadbea7);
 };
 

@@ -315,9 +315,9 @@ TEST_F(NetworkHandlerTest, APacketWithResponseJoinsInFiltersDisabledAsItsReplyFi
     const Bytes frame = Frame({0x1C, 0x05, 0x00, 0x63, 0x00, 0x00, 0xFF});
     packet->AssignBytes(frame.data(), frame.size());
     handler_->SendInternal(ref<PacketBase>(packet.get()));
-    const auto chain = handler_->InFilters().Snapshot();
-    ASSERT_EQ(chain->size(), 2u);
-    EXPECT_EQ(chain->back().get(), static_cast<FilterBase*>(packet.get()));
+    const auto chain = handler_->InFilters().Filters();
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_EQ(chain.back().get(), static_cast<FilterBase*>(packet.get()));
     EXPECT_EQ(packet->Enable.load(), 0);
     EXPECT_EQ(Queued(), 1u);
 }
@@ -338,7 +338,7 @@ TEST_F(NetworkHandlerTest, IncomingSendsOnOnlyForItsPortBitThenRunsInFilters) {
     // The pass purges filters marked for destruction.
     in_->DestroyNow = 1;
     handler_->Incoming(packet);
-    EXPECT_TRUE(handler_->InFilters().Snapshot()->empty());
+    EXPECT_TRUE(handler_->InFilters().Filters().empty());
 }
 
 TEST_F(NetworkHandlerTest, ReadOnlyHooksWrapOnlyTheChainsAndRefuseNothing) {
