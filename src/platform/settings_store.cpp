@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "platform/bstr.h"
@@ -194,15 +193,49 @@ void SettingsStore::RefreshLocked() {
     LoadLocked();
 }
 
+bool SettingsStore::ReadFileLocked(std::string* text) {
+    auto refuse = [&](const char* why) {
+        unreadable_ = true;
+        std::fprintf(stderr,
+                     "settings store: %s: %s; its settings are not read and it is not written\n",
+                     file_.c_str(), why);
+        return false;
+    };
+    // Non-blocking, so that a FIFO or a device at the path cannot hold start-up.
+    const int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? false : refuse(std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse("not a regular file");
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return refuse(std::strerror(error));
+        }
+        if (n == 0) break;
+        text->append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
 void SettingsStore::LoadLocked() {
     root_ = std::make_unique<Node>();
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) {
-        if (loaded_.exists)
-            std::fprintf(stderr, "settings store: %s: cannot be read; starting empty\n",
-                         file_.c_str());
-        return;
-    }
+    unreadable_ = false;
+    damaged_ = false;
+    std::string text;
+    if (!ReadFileLocked(&text)) return;
+    std::istringstream in(std::move(text));
+    auto skip = [&](int line, const char* what) {
+        Complain(file_, line, what);
+        damaged_ = true;
+    };
     std::string line;
     int number = 0;
     Node* key = nullptr;
@@ -217,19 +250,27 @@ void SettingsStore::LoadLocked() {
         if (text.front() == '[') {
             size_t close = text.rfind(']');
             if (close == std::string_view::npos) {
-                Complain(file_, number, "key header without ']'");
+                skip(number, "key header without ']'");
                 key = nullptr;
                 continue;
             }
             std::u16string path = Utf8ToUtf16(text.substr(1, close - 1));
+            const auto parts = SplitPath(path);
+            if (parts.size() > kMaxKeyDepth) {
+                static const std::string too_deep =
+                    "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+                skip(number, too_deep.c_str());
+                key = nullptr;
+                continue;
+            }
             key = root_.get();
-            for (auto part : SplitPath(path))
+            for (auto part : parts)
                 key = key->Child(part, true);
             if (key == root_.get()) key = nullptr;
             continue;
         }
         if (!key) {
-            Complain(file_, number, "value outside a key");
+            skip(number, "value outside a key");
             continue;
         }
         size_t pos = 0;
@@ -237,11 +278,11 @@ void SettingsStore::LoadLocked() {
         if (text.front() == '@') {
             pos = 1;
         } else if (!ParseQuoted(text, &pos, &name)) {
-            Complain(file_, number, "malformed value name");
+            skip(number, "malformed value name");
             continue;
         }
         if (pos >= text.size() || text[pos] != '=') {
-            Complain(file_, number, "'=' expected after the value name");
+            skip(number, "'=' expected after the value name");
             continue;
         }
         std::string_view data = text.substr(pos + 1);
@@ -250,7 +291,7 @@ void SettingsStore::LoadLocked() {
             std::string s;
             size_t p = 0;
             if (!ParseQuoted(data, &p, &s) || p != data.size()) {
-                Complain(file_, number, "malformed string value");
+                skip(number, "malformed string value");
                 continue;
             }
             value.type = REG_SZ;
@@ -260,7 +301,7 @@ void SettingsStore::LoadLocked() {
             char* stop = nullptr;
             unsigned long v = std::strtoul(digits.c_str(), &stop, 16);
             if (digits.empty() || digits.size() > 8 || *stop) {
-                Complain(file_, number, "malformed dword value");
+                skip(number, "malformed dword value");
                 continue;
             }
             value.type = REG_DWORD;
@@ -276,16 +317,16 @@ void SettingsStore::LoadLocked() {
                 value.type = static_cast<DWORD>(std::strtoul(type.c_str(), &stop, 16));
                 if (type.empty() || *stop || colon == std::string_view::npos ||
                     data[colon - 1] != ')') {
-                    Complain(file_, number, "malformed hex type");
+                    skip(number, "malformed hex type");
                     continue;
                 }
             }
             if (!ParseHexBytes(data.substr(colon + 1), &value.data)) {
-                Complain(file_, number, "malformed hex bytes");
+                skip(number, "malformed hex bytes");
                 continue;
             }
         } else {
-            Complain(file_, number, "unknown value form");
+            skip(number, "unknown value form");
             continue;
         }
         key->values[Utf8ToUtf16(name)] = std::move(value);
@@ -332,6 +373,7 @@ LONG SettingsStore::SaveLocked() {
             stack.emplace_back(path + '\\' + Utf16ToUtf8(it->second->name), it->second.get());
     }
 
+    if (damaged_ && !KeepDamagedLocked()) return ERROR_WRITE_FAULT;
     std::error_code ec;
     if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
     std::filesystem::path temp = file_;
@@ -359,7 +401,27 @@ LONG SettingsStore::SaveLocked() {
         return ERROR_WRITE_FAULT;
     }
     loaded_ = Identify();
+    damaged_ = false;
     return ERROR_SUCCESS;
+}
+
+bool SettingsStore::KeepDamagedLocked() {
+    std::filesystem::path kept = file_;
+    kept += ".damaged";
+    std::error_code ec;
+    std::filesystem::copy_file(file_, kept, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+        std::fprintf(stderr,
+                     "settings store: %s: damaged, and no copy could be kept (%s); not "
+                     "rewritten\n",
+                     file_.c_str(), ec.message().c_str());
+        return false;
+    }
+    std::fprintf(stderr,
+                 "settings store: %s: rewritten without its unreadable lines; the damaged "
+                 "original is kept as %s\n",
+                 file_.c_str(), kept.c_str());
+    return true;
 }
 
 int SettingsStore::LockFile() {
@@ -375,16 +437,23 @@ int SettingsStore::LockFile() {
 template <class F>
 LONG SettingsStore::Change(F&& change) {
     std::lock_guard lock(mutex_);
-    if (batch_depth_ > 0) {
-        LONG result = change();
-        if (result == ERROR_SUCCESS) dirty_ = true;
-        return result;
-    }
+    // A failed save keeps the change in memory (the file is rewritten whole at the next save).
+    auto run = [&] {
+        if (unreadable_) return ERROR_ACCESS_DENIED;  // never overwrite what could not be read
+        bool changed = false;
+        LONG result = change(changed);
+        if (result != ERROR_SUCCESS || !changed) return result;
+        if (batch_depth_ > 0) {
+            dirty_ = true;
+            return ERROR_SUCCESS;
+        }
+        return SaveLocked();
+    };
+    if (batch_depth_ > 0) return run();
     // The advisory lock keeps other processes' changes from crossing ours.
     int fd = LockFile();
     RefreshLocked();
-    LONG result = change();
-    if (result == ERROR_SUCCESS) result = SaveLocked();
+    LONG result = run();
     if (fd >= 0) ::close(fd);  // also releases the lock
     return result;
 }
@@ -399,7 +468,7 @@ void SettingsStore::BeginBatch() {
 LONG SettingsStore::EndBatch() {
     std::lock_guard lock(mutex_);
     if (batch_depth_ == 0 || --batch_depth_ > 0) return ERROR_SUCCESS;
-    LONG result = dirty_ ? SaveLocked() : ERROR_SUCCESS;
+    LONG result = dirty_ && !unreadable_ ? SaveLocked() : ERROR_SUCCESS;
     dirty_ = false;
     if (batch_lock_fd_ >= 0) ::close(batch_lock_fd_);
     batch_lock_fd_ = -1;
@@ -417,17 +486,25 @@ SettingsStore::Node* SettingsStore::Find(std::u16string_view path) {
 
 LONG SettingsStore::CreateKey(std::u16string_view path, bool* created) {
     if (created) *created = false;
-    if (SplitPath(path).empty()) return ERROR_INVALID_PARAMETER;
-    return Change([&] {
+    const auto parts = SplitPath(path);
+    if (parts.empty() || parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+    {
+        // A key that exists is opened without a write, also where the file cannot be written.
+        std::lock_guard lock(mutex_);
+        RefreshLocked();
+        if (Find(path)) return ERROR_SUCCESS;
+    }
+    return Change([&](bool& changed) {
         Node* node = root_.get();
-        for (auto part : SplitPath(path)) {
+        for (auto part : parts) {
             Node* next = node->Child(part, false);
             if (!next) {
                 next = node->Child(part, true);
-                if (created) *created = true;
+                changed = true;
             }
             node = next;
         }
+        if (created) *created = changed;
         return ERROR_SUCCESS;
     });
 }
@@ -451,25 +528,29 @@ LONG SettingsStore::QueryValue(std::u16string_view path, std::u16string_view nam
 
 LONG SettingsStore::SetValue(std::u16string_view path, std::u16string_view name,
                              const Value& value) {
-    return Change([&] {
+    return Change([&](bool& changed) {
         Node* node = Find(path);
         if (!node || node == root_.get()) return ERROR_FILE_NOT_FOUND;
         auto it = node->values.find(name);
-        if (it != node->values.end())
+        if (it != node->values.end()) {
+            changed = it->second.type != value.type || it->second.data != value.data;
             it->second = value;
-        else
+        } else {
             node->values.emplace(std::u16string(name), value);
+            changed = true;
+        }
         return ERROR_SUCCESS;
     });
 }
 
 LONG SettingsStore::DeleteValue(std::u16string_view path, std::u16string_view name) {
-    return Change([&] {
+    return Change([&](bool& changed) {
         Node* node = Find(path);
         if (!node) return ERROR_FILE_NOT_FOUND;
         auto it = node->values.find(name);
         if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
         node->values.erase(it);
+        changed = true;
         return ERROR_SUCCESS;
     });
 }
@@ -477,7 +558,7 @@ LONG SettingsStore::DeleteValue(std::u16string_view path, std::u16string_view na
 LONG SettingsStore::DeleteTree(std::u16string_view path) {
     auto parts = SplitPath(path);
     if (parts.empty()) return ERROR_INVALID_PARAMETER;
-    return Change([&] {
+    return Change([&](bool& changed) {
         Node* parent = root_.get();
         for (size_t i = 0; i + 1 < parts.size() && parent; ++i)
             parent = parent->Child(parts[i], false);
@@ -485,6 +566,7 @@ LONG SettingsStore::DeleteTree(std::u16string_view path) {
         auto it = parent->children.find(parts.back());
         if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
         parent->children.erase(it);
+        changed = true;
         return ERROR_SUCCESS;
     });
 }

@@ -6,7 +6,10 @@
 // "\" separates key names in a path. Every change is written at once, atomically (a new file,
 // then a rename), under an advisory lock, and a change made by another process is picked up
 // before the next operation. A damaged file is read as far as it can be, with a message on
-// standard error for each line that is skipped.
+// standard error for each line that is skipped; the next write keeps the damaged original
+// beside it as "<file>.damaged". A file that exists but cannot be read (no permission, not a
+// regular file) is never written: reads see no values (callers fall back to their defaults)
+// and changes fail with ERROR_ACCESS_DENIED.
 //
 // File format, one key per section, every key listed even when it is empty:
 //
@@ -67,6 +70,9 @@ class SettingsStore {
         std::vector<BYTE> data;
     };
 
+    // Keys nest at most this deep; deeper paths are refused.
+    static constexpr std::size_t kMaxKeyDepth = 512;
+
     explicit SettingsStore(std::filesystem::path file);
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
@@ -109,9 +115,14 @@ class SettingsStore {
     FileIdentity Identify() const;
     void RefreshLocked();  // reloads when the file changed under us
     void LoadLocked();
+    // The whole file; false when there is none or it cannot be read (unreadable_ tells which).
+    bool ReadFileLocked(std::string* text);
     LONG SaveLocked();
+    // Copies the damaged file read last to "<file>.damaged" before it is replaced.
+    bool KeepDamagedLocked();
     int LockFile();  // the advisory lock against other processes; -1 when unavailable
-    // Runs a change with the file locked against other processes, then writes the file.
+    // Runs a change with the file locked against other processes, then writes the file if the
+    // change says it changed anything. `change(bool& changed)` returns a status.
     template <class F>
     LONG Change(F&& change);
     Node* Find(std::u16string_view path);
@@ -124,6 +135,8 @@ class SettingsStore {
     int batch_depth_ = 0;
     int batch_lock_fd_ = -1;
     bool dirty_ = false;
+    bool unreadable_ = false;  // the file exists but could not be read: never overwrite it
+    bool damaged_ = false;     // lines of the file were skipped when it was read
 };
 
 // Keeps the process's store in one batch for a scope.

@@ -2,18 +2,37 @@
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace {
 
 using brevanto::SettingsStore;
 namespace fs = std::filesystem;
+
+// Runs `body` on a thread of its own without the capabilities that let root read and write any
+// file, so that file permissions hold for it as for any user: capabilities belong to a thread,
+// and tests run as root.
+void WithFilePermissionsEnforced(const std::function<void()>& body) {
+    std::thread([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) == 0) {
+            for (unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+                caps[cap / 32].effective &= ~(1u << (cap % 32));
+            ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0);
+        }
+        body();
+    }).join();
+}
 
 class SettingsStoreTest : public ::testing::Test {
   protected:
@@ -192,12 +211,119 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     EXPECT_NE(std::string::npos, messages.find(":5: malformed dword value")) << messages;
     EXPECT_NE(std::string::npos, messages.find(":10: key header without ']'")) << messages;
     EXPECT_NE(std::string::npos, messages.find(":11: value outside a key")) << messages;
-    // The next write keeps what could be read and drops the rest.
+    // The next write keeps what could be read and drops the rest, keeping the damaged original.
+    const std::string original = FileText();
+    ::testing::internal::CaptureStderr();
     ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CURRENT_USER\\Good", u"h", Dword(1)));
+    messages = ::testing::internal::GetCapturedStderr();
+    fs::path kept = file_;
+    kept += ".damaged";
+    EXPECT_NE(std::string::npos, messages.find(kept.string())) << messages;
+    std::ifstream kept_in(kept, std::ios::binary);
+    EXPECT_EQ(original, std::string(std::istreambuf_iterator<char>(kept_in), {}));
     ::testing::internal::CaptureStderr();
     SettingsStore clean(file_);
     EXPECT_EQ(ERROR_SUCCESS, clean.QueryValue(u"HKEY_CURRENT_USER\\Good", u"a", &v));
     EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+}
+
+// What stands at the settings path, and cannot be read even though it exists.
+struct Unreadable {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    std::string message;
+};
+
+// It is neither read nor ever overwritten; reads see no values, writes fail with a status.
+TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWritten) {
+    const Unreadable cases[] = {
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+         "not a regular file"},
+        {"directory", [](const fs::path& p) { fs::create_directory(p); }, "not a regular file"},
+        {"no read permission",
+         [](const fs::path& p) {
+             std::ofstream(p) << "BREVANTO SETTINGS 1\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:1\n";
+             fs::permissions(p, fs::perms::none);
+         },
+         std::strerror(EACCES)},
+    };
+    for (const Unreadable& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_);
+        fs::create_directories(file_.parent_path());
+        c.make(file_);
+        const auto before = fs::status(file_);
+        const auto size = fs::is_regular_file(before) ? fs::file_size(file_) : 0;
+        WithFilePermissionsEnforced([&] {
+            ::testing::internal::CaptureStderr();
+            SettingsStore store(file_);
+            SettingsStore::Value v;
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.QueryValue(u"HKEY_CURRENT_USER\\A", u"v", &v));
+            EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\A"));
+            store.BeginBatch();
+            EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\B"));
+            EXPECT_EQ(ERROR_SUCCESS, store.EndBatch());
+            const std::string messages = ::testing::internal::GetCapturedStderr();
+            EXPECT_NE(std::string::npos, messages.find(c.message)) << messages;
+        });
+        EXPECT_EQ(before.type(), fs::status(file_).type());
+        if (fs::is_regular_file(before)) {
+            EXPECT_EQ(size, fs::file_size(file_));
+        }
+    }
+}
+
+// In a directory that cannot be written, opening a key that exists writes nothing, and a
+// change that cannot be saved fails without losing what the store holds.
+TEST_F(SettingsStoreTest, AReadOnlyDirectoryKeepsTheConfiguredValues) {
+    const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
+    {
+        SettingsStore store(file_);
+        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(key));
+        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));
+    }
+    const std::string written = FileText();
+    fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    WithFilePermissionsEnforced([&] {
+        ::testing::internal::CaptureStderr();
+        SettingsStore store(file_);
+        bool created = true;
+        EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(key, &created));
+        EXPECT_FALSE(created);
+        EXPECT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));  // unchanged
+        EXPECT_NE(ERROR_SUCCESS, store.SetValue(key, u"Other", Dword(1)));
+        SettingsStore::Value v;
+        ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(key, u"Port0", &v));
+        EXPECT_EQ(Dword(7).data, v.data);
+        ::testing::internal::GetCapturedStderr();
+    });
+    fs::permissions(file_.parent_path(), fs::perms::owner_all);
+    EXPECT_EQ(written, FileText());
+}
+
+TEST_F(SettingsStoreTest, KeysNestAtMost512Deep) {
+    std::u16string deepest;
+    for (std::size_t i = 0; i < SettingsStore::kMaxKeyDepth; ++i)
+        deepest += u"k\\";
+    SettingsStore store(file_);
+    EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(deepest));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, store.CreateKey(deepest + u"one more"));
+
+    // A file with a key nested 300 000 deep: that line is skipped, the rest is read.
+    std::string header = "[";
+    for (int i = 0; i < 300000; ++i)
+        header += "a\\";
+    std::ofstream(file_) << "BREVANTO SETTINGS 1\n"
+                         << header << "]\n\"x\"=dword:1\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:2\n";
+    ::testing::internal::CaptureStderr();
+    SettingsStore deep(file_);
+    SettingsStore::Value v;
+    EXPECT_EQ(ERROR_SUCCESS, deep.QueryValue(u"HKEY_CURRENT_USER\\A", u"v", &v));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, deep.OpenKey(u"a"));
+    EXPECT_EQ(ERROR_SUCCESS, deep.SetValue(u"HKEY_CURRENT_USER\\A", u"w", Dword(3)));
+    const std::string messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, messages.find(":2: key nested deeper than 512 levels"))
+        << messages.substr(0, 300);
 }
 
 TEST_F(SettingsStoreTest, RegistryFunctionsOverTheProcessStore) {
