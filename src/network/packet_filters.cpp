@@ -67,8 +67,8 @@ ref<FilterBase> CPacketFilters::TakeEntryLocked(std::size_t entry) {
 
 void CPacketFilters::CompactIfSparseLocked() {
     constexpr std::size_t kFewHoles = 16;
+    if (chain_->entries.size() - live_ <= std::max(live_, kFewHoles)) return;
     Chain& chain = WritableLocked();
-    if (chain.entries.size() - live_ <= std::max(live_, kFewHoles)) return;
     std::erase(chain.entries, nullptr);
     entries_of_.clear();
     for (std::size_t i = 0; i < chain.entries.size(); ++i)
