@@ -19,12 +19,11 @@
 #include "fuzz_input.h"
 #include "platform/bstr.h"
 #include "platform/var_date.h"
-#include "platform/var_number.h"
 #include "platform/variant.h"
 
 namespace {
 
-using automation::Int128;
+using Int128 = __int128;
 
 constexpr VARTYPE kIntegerTypes[] = {VT_I1,  VT_UI1, VT_I2,  VT_UI2, VT_I4,
                                      VT_UI4, VT_I8,  VT_UI8, VT_INT, VT_UINT};
@@ -116,8 +115,12 @@ std::u16string TextOf(const VARIANT& value, USHORT flags = 0) {
 }
 
 bool SameDecimal(const DECIMAL& a, const DECIMAL& b) {
-    return automation::ExactCompare(automation::ExactFromDecimal(a),
-                                    automation::ExactFromDecimal(b)) == 0;
+    CComVariant x, y;
+    x.decVal = a;
+    x.vt = VT_DECIMAL;  // overlays wReserved: set after the value
+    y.decVal = b;
+    y.vt = VT_DECIMAL;
+    return VarCmp(&x, &y, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 bool SameSecond(double a, double b) {

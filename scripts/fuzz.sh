@@ -37,7 +37,7 @@ for target in "${targets[@]}"; do
     [[ -f "$root/fuzz/$target.dict" ]] && dictionary=(-dict="$root/fuzz/$target.dict")
     echo "fuzz: $target for ${seconds} s"
     # A run that takes more than 10 s on one input counts as a hang, and is a finding too.
-    if "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" "${dictionary[@]}" \
         "$corpus" "${seeds[@]}" >"$findings/log" 2>&1; then
         grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' \
@@ -45,9 +45,9 @@ for target in "${targets[@]}"; do
     else
         status=1
         tail -n 40 "$findings/log"
-        echo "fuzz: $target found a fault; the input is written to:"
-        grep -o "Test unit written to .*" "$findings/log" | sed 's/^/    /'
-        echo "    replay: $build/fuzz_$target <input>   (full log: $findings/log)"
+        echo "fuzz: $target found a fault (full log: $findings/log)"
+        grep -o "Test unit written to .*" "$findings/log" | sed 's/^/    /' || true
+        echo "    replay: $build/fuzz/fuzz_$target <input>   (FUZZ_TRACE=1 shows the calls)"
     fi
 done
 exit $status
