@@ -343,8 +343,8 @@ TEST_F(BridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
 TEST_F(BridgeTest, WindowTimersRunFromThePump) {
     EXPECT_EQ(Eval("order = []; setTimeout(function () { order.push('b'); }, 5);"
                    "window.setTimeout(function () { order.push('a'); }, 0);"
-                   "var i = setInterval(function () { order.push('i'); if (order.length > 4)"
-                   "  clearInterval(i); }, 1); var gone = setTimeout(function () {"
+                   "var n = 0; var i = setInterval(function () { order.push('i');"
+                   "  if (++n === 4) clearInterval(i); }, 1); var gone = setTimeout(function () {"
                    "  order.push('never'); }, 1); clearTimeout(gone); return 'ok';"),
               "ok");
     ScriptError error;
