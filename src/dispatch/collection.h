@@ -13,14 +13,14 @@
 #include <mutex>
 #include <vector>
 
-#include "dispatch/enum_variant.h"
 #include "dispatch/function_objects.h"
-#include "dispatch/git_ptr.h"
 #include "dispatch/placeholders.h"
-#include "dispatch/script_call.h"
 #include "interfaces/dispatch.h"
 #include "platform/dispatcher.h"
+#include "platform/enum_variant.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 #include "runtime/ref_counted.h"
 
 // One element: a registration in the global interface table. Shared, so that an enumerator's

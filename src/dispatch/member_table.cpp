@@ -4,8 +4,8 @@
 #include <climits>
 #include <memory>
 
-#include "dispatch/enum_variant.h"
 #include "platform/case_fold.h"
+#include "platform/enum_variant.h"
 #include "platform/safearray.h"
 #include "platform/type_info.h"
 

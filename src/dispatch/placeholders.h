@@ -3,11 +3,11 @@
 // undoes it.
 #pragma once
 
-#include "dispatch/git_ptr.h"
-#include "dispatch/script_call.h"
 #include "interfaces/dispatch.h"
 #include "interfaces/global.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
+#include "platform/script_call.h"
 
 // The Global that placeholders call back into: not counted, null while no Global is current.
 // The Global sets itself when it becomes current and clears itself at shut-down.

@@ -6,13 +6,13 @@
 #include <mutex>
 #include <string>
 
-#include "dispatch/git_ptr.h"
 #include "interfaces/dispatch.h"
 #include "interfaces/global.h"
 #include "interfaces/host.h"
 #include "interfaces/network.h"
 #include "network/network_handler.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
 #include "platform/proxy.h"
 #include "runtime/event_thread.h"
 

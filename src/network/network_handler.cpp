@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "dispatch/script_call.h"
 #include "network/com_packet.h"
+#include "platform/script_call.h"
 #include "platform/settings_store.h"
 
 namespace {

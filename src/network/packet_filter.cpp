@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "dispatch/script_call.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 
 namespace filter_pattern {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "dispatch/script_call.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 
 namespace {
 

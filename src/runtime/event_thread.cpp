@@ -1,8 +1,8 @@
 #include "runtime/event_thread.h"
 
-#include "dispatch/script_call.h"
 #include "module/module.h"
 #include "platform/case_fold.h"
+#include "platform/script_call.h"
 
 namespace {
 

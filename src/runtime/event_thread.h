@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "dispatch/git_ptr.h"
+#include "platform/git_ptr.h"
 #include "platform/variant.h"
 #include "runtime/lock.h"
 #include "runtime/thread.h"
