@@ -10,7 +10,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "dispatch/function_objects.h"
@@ -88,28 +87,28 @@ class STLCollectionImpl : public DispatchImpl<Itf> {
     using Snapshot = std::shared_ptr<const std::vector<Holder>>;
 
     void SetNotifier(ref<CollectionNotifier> notifier) {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         notifier_ = std::move(notifier);
     }
     size_t Size() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return items_.size();
     }
     // The list as it is now; the registrations stay valid while the snapshot lives.
     Snapshot Items() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return std::make_shared<const std::vector<Holder>>(items_);
     }
 
   protected:
     ~STLCollectionImpl() = default;
     ref<CollectionNotifier> Notifier() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return notifier_;
     }
 
     // Guards the list itself, never held while calling out.
-    mutable std::mutex list_mutex_;
+    mutable CCriticalSectionEx list_lock_;
     std::vector<Holder> items_;
     ref<CollectionNotifier> notifier_;
 };
@@ -188,7 +187,7 @@ class STLObjectCollectionImpl
             HRESULT hr = Converter::FromVariant(*value, &element);
             if (FAILED(hr)) return hr;
             auto replacement = std::make_shared<CComGITPtr2<IUnknown>>(element.get());
-            std::lock_guard lock(this->list_mutex_);
+            CScopedLock lock(this->list_lock_);
             for (auto& item : this->items_)
                 if (item == found) item = replacement;
             return S_OK;
@@ -241,14 +240,14 @@ class STLObjectCollectionImpl
     }
     // The element at a position; null when there is none.
     virtual CollectionElement AtPosition(long position) {
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         if (position < 0 || static_cast<size_t>(position) >= this->items_.size()) return nullptr;
         return this->items_[static_cast<size_t>(position)];
     }
     // Adds an element that is already registered, then tells the notifier.
     virtual void AppendRegistered(CollectionElement element) {
         {
-            std::lock_guard lock(this->list_mutex_);
+            CScopedLock lock(this->list_lock_);
             this->items_.push_back(element);
         }
         if (auto notifier = this->Notifier()) notifier->OnAdd(element);
@@ -256,14 +255,14 @@ class STLObjectCollectionImpl
     virtual void ClearAll() {
         if (auto notifier = this->Notifier()) notifier->OnClear();
         std::vector<CollectionElement> gone;
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         gone.swap(this->items_);
     }
     virtual void Erase(size_t position) {
         CollectionElement element = AtPosition(static_cast<long>(position));
         if (!element) return;
         if (auto notifier = this->Notifier()) notifier->OnRemove(position, element);
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         auto& items = this->items_;
         for (auto it = items.begin(); it != items.end(); ++it)
             if (*it == element) {
@@ -298,7 +297,7 @@ class STLObjectCollectionImpl
         ThrowIfFailed(
             RemovalFunction::Create(this, &STLObjectCollectionImpl::RemoveEntry, &removal));
         {
-            std::lock_guard lock(this->list_mutex_);
+            CScopedLock lock(this->list_lock_);
             functions_.push_back(removal);
         }
         ThrowIfFailed(placeholder->Register(removal.get()));

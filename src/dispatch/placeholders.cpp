@@ -17,19 +17,19 @@ void SetPlaceHolderGlobal(IGlobal* global) {
 HRESULT PlaceHolderImpl::get_Context(IDataContext** context) {
     if (!context) return E_POINTER;
     if (*context) (*context)->Release();
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     return context_.CopyTo(context);
 }
 
 HRESULT PlaceHolderImpl::put_Context(IDataContext* context) {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     context_ = context;
     return S_OK;
 }
 
 HRESULT PlaceHolderImpl::get_Dependant(VARIANT* value) {
     if (!value) return E_POINTER;
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     return VariantCopy(value, &dependant_);
 }
 
@@ -37,7 +37,7 @@ HRESULT PlaceHolderImpl::put_Dependant(VARIANT value) {
     CComVariant copy;
     HRESULT hr = VariantCopyInd(&copy, &value);
     if (FAILED(hr)) return hr;
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     dependant_ = std::move(copy);
     return S_OK;
 }
@@ -45,20 +45,20 @@ HRESULT PlaceHolderImpl::put_Dependant(VARIANT value) {
 HRESULT PlaceHolderImpl::AddToContext() {
     ComPtr<IDataContext> context;
     {
-        std::lock_guard lock(mutex_);
+        CScopedLock lock(placeholder_lock_);
         context = context_;
     }
     return context ? context->AddDependantObject(this) : S_OK;
 }
 
 ComPtr<IDataContext> PlaceHolderImpl::TakeContext() {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     ComPtr<IDataContext> context = std::move(context_);
     return context;
 }
 
 CComVariant PlaceHolderImpl::TakeDependant() {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     CComVariant value = std::move(dependant_);
     return value;
 }

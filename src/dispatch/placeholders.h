@@ -31,7 +31,7 @@ class PlaceHolderImpl : public IPlaceHolder {
     ComPtr<IDataContext> TakeContext();
     CComVariant TakeDependant();
 
-    std::mutex mutex_;
+    CCriticalSectionEx placeholder_lock_;
     ComPtr<IDataContext> context_;
     CComVariant dependant_;
 };
@@ -75,7 +75,7 @@ class CollectionPlaceHolder
         VariantClear(value);
         ComPtr<I> element;
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             if (!element_.GetCookie()) return S_OK;  // stands for nothing (any more)
             HRESULT hr = element_.CopyTo(element.put());
             if (FAILED(hr)) return hr;
@@ -93,12 +93,12 @@ class CollectionPlaceHolder
         ComPtr<I> element;
         if (!object.punkVal || FAILED(object.punkVal->QueryInterface(element.put())) || !element)
             return E_INVALIDARG;
-        std::lock_guard lock(this->mutex_);
+        CScopedLock lock(this->placeholder_lock_);
         return element_.Attach(element.get());
     }
     HRESULT Register(IDispatch* call) override {
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             HRESULT hr = call ? callback_.Attach(call) : callback_.Revoke();
             if (FAILED(hr)) return hr;
         }
@@ -108,14 +108,14 @@ class CollectionPlaceHolder
         ComPtr<IUnknown> self(this->GetUnknown());  // the removal may drop the last other reference
         ComPtr<IDispatch> callback;
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             if (callback_.GetCookie()) callback_.CopyTo(callback.put());
         }
         if (callback) {
             CComVariant me(self.get());
             CallScriptFunction(callback, me, nullptr);
         }
-        std::lock_guard lock(this->mutex_);
+        CScopedLock lock(this->placeholder_lock_);
         element_.Revoke();
         callback_.Revoke();
         this->context_ = nullptr;

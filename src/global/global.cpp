@@ -93,7 +93,7 @@ void CGlobal::MakeCurrent() {
     std::unique_ptr<ModuleThreadPool> old;
     CMyComModule& module = TheModule();
     {
-        std::lock_guard lock(module.critical_section());
+        CScopedLock lock(module.critical_section());
         old = std::move(module.thread_pool);
     }
     // The previous Global's pool goes first, so that no handler of it runs on after this one
@@ -101,7 +101,7 @@ void CGlobal::MakeCurrent() {
     StopPool(std::move(old));
     pool->Start();
     {
-        std::lock_guard lock(module.critical_section());
+        CScopedLock lock(module.critical_section());
         module.current_global = this;
         module.thread_pool = std::move(pool);
         SetPlaceHolderGlobal(this);
@@ -122,7 +122,7 @@ void CGlobal::ShutDown() {
     std::unique_ptr<ModuleThreadPool> pool;
     {
         CMyComModule& module = TheModule();
-        std::lock_guard lock(module.critical_section());
+        CScopedLock lock(module.critical_section());
         if (module.current_global == this) {
             module.current_global = nullptr;
             pool = std::move(module.thread_pool);
@@ -147,7 +147,7 @@ void CGlobal::ShutDown() {
 
     CComGITPtr2<IHxApplication> host;  // revoked outside the lock
     {
-        std::lock_guard lock(host_mutex_);
+        CScopedLock lock(host_lock_);
         host = std::move(host_);
         host_apartment_ = nullptr;
     }

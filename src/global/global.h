@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 #include "interfaces/dispatch.h"
@@ -132,7 +131,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     ComObjectEmbedded<CNetworkHandler> network_handler_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;
-    std::mutex host_mutex_;  // guards the holder's registration, not calls to the host
+    CCriticalSectionEx host_lock_;  // guards the holder's registration, not calls to the host
     CComGITPtr2<IHxApplication> host_;
     std::shared_ptr<brevanto::Apartment> host_apartment_;  // null: an agile host
     EventThread event_thread_;
@@ -146,7 +145,7 @@ template <class F>
 HRESULT CGlobal::CallHost(HRESULT no_host, F&& call) {
     std::shared_ptr<brevanto::Apartment> apartment;
     {
-        std::lock_guard lock(host_mutex_);
+        CScopedLock lock(host_lock_);
         if (host_.empty()) return no_host;
         apartment = host_apartment_;
     }

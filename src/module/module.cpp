@@ -88,7 +88,7 @@ HRESULT CMyComModule::GetClassObject(REFCLSID clsid, REFIID riid, void** object)
     if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
     ComPtr<IClassFactory> factory;
     {
-        std::lock_guard lock(critical_section_);
+        CScopedLock lock(critical_section_);
         if (!factories_[index]) {
             HRESULT hr = entry->create_factory(*entry, factories_[index].put());
             if (FAILED(hr)) return hr;

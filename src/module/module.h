@@ -3,12 +3,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "module/object_map.h"
 #include "platform/comptr.h"
+#include "platform/lock.h"
 #include "runtime/thread_pool.h"
 
 class CGlobal;
@@ -43,14 +43,14 @@ class CMyComModule {
     std::unique_ptr<ModuleThreadPool> thread_pool;
 
     // The module's critical section (lazy factory creation, the current Global).
-    std::recursive_mutex& critical_section() { return critical_section_; }
+    CCriticalSectionEx& critical_section() { return critical_section_; }
 
   private:
     const ObjectMapEntry* Find(REFCLSID clsid, size_t* index) const;
 
     const ObjectMapEntry* map_;
     std::u16string module_path_;
-    std::recursive_mutex critical_section_;
+    CCriticalSectionEx critical_section_;
     std::vector<ComPtr<IClassFactory>> factories_;  // one per entry, made on first use
 };
 

@@ -16,8 +16,8 @@
 #include "network/frame_assembler.h"
 #include "network/packet_base.h"
 #include "network/raw_packet.h"
+#include "platform/lock.h"
 #include "platform/serial_device.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 #include "runtime/thread.h"
 

@@ -3,11 +3,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "network/packet_base.h"
 #include "platform/bstr.h"
+#include "platform/lock.h"
 #include "runtime/ref_counted.h"
 
 class FilterBase : public virtual RefCounted {
@@ -48,7 +48,7 @@ class FilterBase : public virtual RefCounted {
     std::atomic<LONG> Priority{0};
 
   protected:
-    mutable std::mutex lock_;
+    mutable CCriticalSectionEx lock_;
 
   private:
     std::shared_ptr<const Pattern> pattern_;

@@ -1,7 +1,5 @@
 #include "network/packet_base.h"
 
-#include <mutex>
-
 #include "global/global.h"
 #include "module/module.h"
 
@@ -9,7 +7,7 @@ DWORD CurrentPacketDelay() {
     // The current Global is cleared under the module lock before it goes away, so reading it
     // under that lock is safe from any thread.
     CMyComModule& module = TheModule();
-    std::lock_guard lock(module.critical_section());
+    CScopedLock lock(module.critical_section());
     if (module.current_global) return static_cast<DWORD>(module.current_global->PacketDelay());
     return kDefaultPacketDelay;
 }

@@ -250,7 +250,7 @@ HRESULT FilterCollectionPlaceHolder::Remove() {
     CComVariant dependant = TakeDependant();
     ComPtr<CPacketFilters> collection;
     {
-        std::lock_guard lock(mutex_);
+        CScopedLock lock(placeholder_lock_);
         collection = std::move(collection_);
     }
     if (collection && (dependant.vt == VT_UNKNOWN || dependant.vt == VT_DISPATCH)) {

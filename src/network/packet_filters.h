@@ -13,7 +13,7 @@
 #include "network/filter_base.h"
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
-#include "runtime/lock.h"
+#include "platform/lock.h"
 
 class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacketFilters>,
                                             IReadOnlyTest, IDestroy, IMarshal> {

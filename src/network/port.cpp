@@ -1,6 +1,5 @@
 #include "network/port.h"
 
-#include <mutex>
 #include <new>
 
 #include "module/module.h"
@@ -13,7 +12,7 @@ namespace {
 // after its shut-down began they end with the port's own chain.
 bool GlobalExists() {
     CMyComModule& module = TheModule();
-    std::lock_guard lock(module.critical_section());
+    CScopedLock lock(module.critical_section());
     return module.current_global != nullptr;
 }
 

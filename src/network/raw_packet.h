@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/lock.h"
 #include "platform/types.h"
-#include "runtime/lock.h"
 
 // Frame kinds, by their first byte.
 inline constexpr BYTE kLogicalPacket = 0x1C;

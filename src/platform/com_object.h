@@ -26,12 +26,12 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <type_traits>
 #include <utility>
 
 #include "platform/comptr.h"
+#include "platform/lock.h"
 #include "platform/unknown.h"
 
 // The lock count of the module: live separately allocated objects plus server locks. Every
@@ -172,18 +172,13 @@ class ComObjectRoot : public Entries... {
         return S_OK;
     }
 
-    // The object's recursive lock; held by ObjectLock for a scope.
-    void Lock() { lock_.lock(); }
-    void Unlock() { lock_.unlock(); }
-    class ObjectLock {
+    // The object's own lock (recursive, like every lock of the library); held by ObjectLock
+    // for a scope.
+    void Lock() { lock_.Lock(); }
+    void Unlock() { lock_.Unlock(); }
+    class ObjectLock : public CScopedLock {
       public:
-        explicit ObjectLock(ComObjectRoot* object) : object_(object) { object_->Lock(); }
-        ~ObjectLock() { object_->Unlock(); }
-        ObjectLock(const ObjectLock&) = delete;
-        ObjectLock& operator=(const ObjectLock&) = delete;
-
-      private:
-        ComObjectRoot* object_;
+        explicit ObjectLock(ComObjectRoot* object) : CScopedLock(object->lock_) {}
     };
 
   protected:
@@ -218,7 +213,7 @@ class ComObjectRoot : public Entries... {
         return found;
     }
 
-    std::recursive_mutex lock_;
+    CCriticalSectionEx lock_;
 };
 
 // A separately allocated object with its own atomic reference count.

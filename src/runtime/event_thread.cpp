@@ -61,7 +61,7 @@ void EventHandler::Call(const SharedParameters& parameters) const {
     CMyComModule& module = TheModule();
     // The pool is replaced or dropped by the Global's construction and shut-down on other
     // threads; the module lock keeps it alive while the task is handed over.
-    std::lock_guard lock(module.critical_section());
+    CScopedLock lock(module.critical_section());
     if (module.thread_pool) module.thread_pool->Submit(std::move(task));
 }
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/git_ptr.h"
+#include "platform/lock.h"
 #include "platform/variant.h"
-#include "runtime/lock.h"
 #include "runtime/thread.h"
 #include "runtime/thread_pool.h"
 

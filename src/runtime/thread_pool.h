@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <deque>
 
+#include "platform/lock.h"
 #include "runtime/event.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 #include "runtime/thread.h"
 

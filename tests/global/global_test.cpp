@@ -56,7 +56,7 @@ void Drain(IGlobal* g) {
         Sleep(1);
     }
     ASSERT_GT(sentinel->state.Calls(), 0);
-    std::lock_guard lock(TheModule().critical_section());
+    CScopedLock lock(TheModule().critical_section());
     for (size_t i = 0; i < 3; ++i)
         TheModule().thread_pool->GetThread(i).IdleEvent().Wait(INFINITE);
     g->UnRegisterForEvent(id);

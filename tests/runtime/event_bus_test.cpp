@@ -97,13 +97,13 @@ class EventBusTest : public ::testing::Test {
     static void InstallPool() {
         auto pool = std::make_unique<ModuleThreadPool>();
         pool->Start();
-        std::lock_guard lock(TheModule().critical_section());
+        CScopedLock lock(TheModule().critical_section());
         TheModule().thread_pool = std::move(pool);
     }
     static void RemovePool() {
         std::unique_ptr<ModuleThreadPool> pool;
         {
-            std::lock_guard lock(TheModule().critical_section());
+            CScopedLock lock(TheModule().critical_section());
             pool = std::move(TheModule().thread_pool);
         }
     }
@@ -123,7 +123,7 @@ class EventBusTest : public ::testing::Test {
         WaitForHandlers(name, 1);
         bus_.Raise(name, nullptr);
         ASSERT_EQ(sentinel->WaitFor(1).size(), 1u);
-        std::lock_guard lock(TheModule().critical_section());
+        CScopedLock lock(TheModule().critical_section());
         auto& pool = *TheModule().thread_pool;
         for (size_t i = 0; i < 3; ++i)
             pool.GetThread(i).IdleEvent().Wait(INFINITE);
