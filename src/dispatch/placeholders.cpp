@@ -1,19 +1,5 @@
 #include "dispatch/placeholders.h"
 
-#include <atomic>
-
-namespace {
-std::atomic<IGlobal*> g_placeholder_global{nullptr};
-}  // namespace
-
-IGlobal* PlaceHolderGlobal() {
-    return g_placeholder_global.load(std::memory_order_acquire);
-}
-
-void SetPlaceHolderGlobal(IGlobal* global) {
-    g_placeholder_global.store(global, std::memory_order_release);
-}
-
 HRESULT PlaceHolderImpl::get_Context(IDataContext** context) {
     if (!context) return E_POINTER;
     if (*context) (*context)->Release();
@@ -69,7 +55,8 @@ HRESULT EventPlaceHolder::Register(IDispatch*) {
 
 HRESULT EventPlaceHolder::Remove() {
     // Without a current Global there is nobody to unregister from: only the context goes.
-    if (IGlobal* global = PlaceHolderGlobal()) {
+    CurrentGlobal::Hold hold = CurrentGlobal::Get();
+    if (auto* global = hold.As<DispatchServices>()) {
         CComVariant id = TakeDependant();
         CComVariant number;
         if (id.vt != VT_EMPTY && SUCCEEDED(VariantChangeType(&number, &id, 0, VT_UI4)))
@@ -84,7 +71,8 @@ HRESULT ScriptPlaceHolder::Register(IDispatch*) {
 }
 
 HRESULT ScriptPlaceHolder::Remove() {
-    if (IGlobal* global = PlaceHolderGlobal()) {
+    CurrentGlobal::Hold hold = CurrentGlobal::Get();
+    if (auto* global = hold.As<DispatchServices>()) {
         CComVariant id = TakeDependant();
         CComVariant text;
         if (id.vt != VT_EMPTY && id.vt != VT_NULL &&

@@ -4,15 +4,17 @@
 #pragma once
 
 #include "interfaces/dispatch.h"
-#include "interfaces/global.h"
 #include "platform/com_object.h"
 #include "platform/git_ptr.h"
 #include "platform/script_call.h"
+#include "runtime/current_global.h"
 
-// The Global that placeholders call back into: not counted, null while no Global is current.
-// The Global sets itself when it becomes current and clears itself at shut-down.
-IGlobal* PlaceHolderGlobal();
-void SetPlaceHolderGlobal(IGlobal* global);
+// What placeholders undo through the current Global (the members of the same name of Global).
+class DispatchServices : public virtual GlobalService {
+  public:
+    virtual HRESULT UnRegisterForEvent(ULONG EventHandlerID) = 0;
+    virtual HRESULT RemoveScript(BSTR ScriptID) = 0;
+};
 
 // Context and Dependant storage shared by the placeholders.
 class PlaceHolderImpl : public IPlaceHolder {

@@ -5,7 +5,6 @@
 #include "dispatch/data_context.h"
 #include "dispatch/function_objects.h"
 #include "dispatch/placeholders.h"
-#include "module/module.h"
 #include "network/match_functions.h"
 #include "platform/apartment.h"
 #include "platform/dispatcher.h"
@@ -31,22 +30,10 @@ std::u16string_view View(BSTR text) {
     return {text ? text : u"", SysStringLen(text)};
 }
 
-bool RunsOn(ModuleThreadPool& pool, unsigned long thread) {
-    for (std::size_t i = 0; i < 3; ++i)
+bool RunsOn(CDefaultThreadPool& pool, unsigned long thread) {
+    for (std::size_t i = 0; i < kPoolThreadCount; ++i)
         if (pool.GetThread(i).ThreadId() == thread) return true;
     return false;
-}
-
-void StopPool(std::unique_ptr<ModuleThreadPool> pool) {
-    if (!pool) return;
-    if (RunsOn(*pool, brevanto::CurrentThreadId())) {
-        // The last reference went away inside a handler: a pool cannot join its own thread.
-        // It takes no more tasks; its threads end by themselves and the pool stays allocated.
-        pool->Stop();
-        pool.release();
-        return;
-    }
-    pool->Shutdown();
 }
 
 // The parameters of RegisterForEvent as a script object; null means "no filter".
@@ -89,23 +76,48 @@ void CGlobal::FinalRelease() {
 }
 
 void CGlobal::MakeCurrent() {
-    auto pool = std::make_unique<ModuleThreadPool>();
-    std::unique_ptr<ModuleThreadPool> old;
-    CMyComModule& module = TheModule();
-    {
-        CScopedLock lock(module.critical_section());
-        old = std::move(module.thread_pool);
-    }
     // The previous Global's pool goes first, so that no handler of it runs on after this one
     // takes over.
-    StopPool(std::move(old));
+    if (CurrentGlobal::Hold previous = CurrentGlobal::Get()) {
+        if (CGlobal* global = previous.As<CGlobal>()) global->StopPool();
+    }
+    auto pool = std::make_unique<CDefaultThreadPool>();
     pool->Start();
     {
-        CScopedLock lock(module.critical_section());
-        module.current_global = this;
-        module.thread_pool = std::move(pool);
-        SetPlaceHolderGlobal(this);
+        CScopedLock lock(pool_lock_);
+        pool_ = std::move(pool);
     }
+    CurrentGlobal::Set(this);
+}
+
+void CGlobal::StopPool() {
+    std::unique_ptr<CDefaultThreadPool> pool;
+    {
+        CScopedLock lock(pool_lock_);
+        pool = std::move(pool_);
+    }
+    if (!pool) return;
+    if (RunsOn(*pool, brevanto::CurrentThreadId())) {
+        // The last reference went away inside a handler: a pool cannot join its own thread.
+        // It takes no more tasks; its threads end by themselves and the pool stays allocated.
+        pool->Stop();
+        pool.release();
+        return;
+    }
+    pool->Shutdown();
+}
+
+void CGlobal::SubmitTask(ref<ThreadPoolTask> task) {
+    CScopedLock lock(pool_lock_);
+    if (pool_) pool_->Submit(std::move(task));
+}
+
+bool CGlobal::WaitUntilPoolIdle() {
+    CScopedLock lock(pool_lock_);
+    if (!pool_) return false;
+    for (std::size_t i = 0; i < kPoolThreadCount; ++i)
+        pool_->GetThread(i).IdleEvent().Wait(INFINITE);
+    return true;
 }
 
 HRESULT CGlobal::Destroy() {
@@ -115,21 +127,12 @@ HRESULT CGlobal::Destroy() {
 
 void CGlobal::ShutDown() {
     // Runs on Destroy and again at final release: every step may find its work done.
+    CurrentGlobal::Clear(this);
     {
         ObjectLock lock(this);
         network_ = nullptr;
     }
-    std::unique_ptr<ModuleThreadPool> pool;
-    {
-        CMyComModule& module = TheModule();
-        CScopedLock lock(module.critical_section());
-        if (module.current_global == this) {
-            module.current_global = nullptr;
-            pool = std::move(module.thread_pool);
-        }
-        if (PlaceHolderGlobal() == static_cast<IGlobal*>(this)) SetPlaceHolderGlobal(nullptr);
-    }
-    StopPool(std::move(pool));
+    StopPool();
 
     event_thread_.StopEvent().Set();
     // The backlight and the scheduler stop and break their cycles around the network handler
@@ -140,7 +143,6 @@ void CGlobal::ShutDown() {
     // The registrations are cleared only after the event thread has ended, so the two never
     // change the tables at the same time.
     if (event_thread_.ThreadId() != brevanto::CurrentThreadId()) {
-        WaitPumping([&] { return !event_thread_.IsRunning(); });
         event_thread_.StopAndJoin();
         event_thread_.Clear();
     }

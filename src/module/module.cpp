@@ -53,7 +53,6 @@ CMyComModule::~CMyComModule() {
     factories_.clear();
     for (size_t i = 0; i < EntryCount(map_); ++i)
         map_[i].object_main(false);
-    thread_pool.reset();  // stops its threads
 }
 
 LONG CMyComModule::Lock() {

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "module/module.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
 
@@ -11,9 +10,7 @@ namespace {
 // Received packets go on to the network-wide chain only while the library has a root object;
 // after its shut-down began they end with the port's own chain.
 bool GlobalExists() {
-    CMyComModule& module = TheModule();
-    CScopedLock lock(module.critical_section());
-    return module.current_global != nullptr;
+    return static_cast<bool>(CurrentGlobal::Get());
 }
 
 }  // namespace

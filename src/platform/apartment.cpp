@@ -339,6 +339,12 @@ bool CoPumpMessages(int timeout_ms) {
     return t_state.apartment->Pump(timeout_ms);
 }
 
+bool CoPumpUntil(const std::function<bool()>& done) {
+    if (!t_state.apartment || !t_state.apartment->single_threaded()) return false;
+    t_state.apartment->PumpUntil(done);
+    return true;
+}
+
 void CoPostQuit(unsigned long thread) {
     std::shared_ptr<Apartment> apartment =
         thread == 0 ? t_state.apartment : Apartment::OfThread(thread);

@@ -1,8 +1,8 @@
 #include "runtime/event_thread.h"
 
-#include "module/module.h"
 #include "platform/case_fold.h"
 #include "platform/script_call.h"
+#include "runtime/current_global.h"
 
 namespace {
 
@@ -58,11 +58,8 @@ bool EventHandler::Matches(IDispatch* parameters) const {
 
 void EventHandler::Call(const SharedParameters& parameters) const {
     ref<ThreadPoolTask> task(new EHTask(callback_, parameters));
-    CMyComModule& module = TheModule();
-    // The pool is replaced or dropped by the Global's construction and shut-down on other
-    // threads; the module lock keeps it alive while the task is handed over.
-    CScopedLock lock(module.critical_section());
-    if (module.thread_pool) module.thread_pool->Submit(std::move(task));
+    // The pool is the current Global's; the hold keeps it while the task is handed over.
+    if (CurrentGlobal::Hold global = CurrentGlobal::Get()) global->SubmitTask(std::move(task));
 }
 
 void EHTask::Run() {

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/apartment.h"
@@ -114,8 +116,16 @@ bool Thread::Stop(DWORD timeout_ms) {
 void Thread::StopAndJoin() {
     stop_event_.Set();
     Retire();
-    for (auto& instance : retired_)
+    for (auto& instance : retired_) {
+        // Waiting for itself would never end, and its object is going away under it.
+        if (instance->thread.get_id() == std::this_thread::get_id()) {
+            std::fprintf(stderr, "thread %s joins itself\n", name_);
+            std::abort();
+        }
+        // A thread that calls into this thread's apartment ends only once that call has run.
+        WaitForEventsPumping({&instance->exited});
         instance->thread.join();
+    }
     retired_.clear();
 }
 

@@ -41,7 +41,9 @@ class Thread {
     // Signals the stop event and waits up to timeout_ms for the thread to end; the thread is
     // forgotten either way (and joined later if it is still running). True when it ended.
     bool Stop(DWORD timeout_ms);
-    // Signals the stop event and waits for every thread this object started to end.
+    // Signals the stop event and waits for every thread this object started to end; a caller in
+    // a single-threaded apartment runs the calls queued for it meanwhile. Never called on one
+    // of this object's own threads (that aborts: the object would go away under it).
     void StopAndJoin();
 
     // True while the most recently started thread has not ended.

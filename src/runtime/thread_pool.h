@@ -152,5 +152,6 @@ class CThreadPool : public ThreadPoolBase {
     bool started_ = false;  // touched only by the owner
 };
 
-// The module's pool: the event bus runs script handlers on it.
-using CDefaultThreadPool = CThreadPool<CThreadPoolThread, 3>;
+// The Global's pool: the event bus runs script handlers on it.
+inline constexpr std::size_t kPoolThreadCount = 3;
+using CDefaultThreadPool = CThreadPool<CThreadPoolThread, kPoolThreadCount>;
