@@ -15,6 +15,7 @@
 #include "dispatch/function_objects.h"
 #include "dispatch/placeholders.h"
 #include "interfaces/dispatch.h"
+#include "platform/boundary.h"
 #include "platform/dispatcher.h"
 #include "platform/enum_variant.h"
 #include "platform/git_ptr.h"
@@ -141,7 +142,7 @@ class STLObjectCollectionImpl
     }
     HRESULT get_length(LONG* count) override { return get_Count(count); }
     HRESULT Add(VARIANT object) override {
-        return Guard([&] { return AddItem(object); });
+        return StatusOf([&] { return AddItem(object); });
     }
     HRESULT Remove(VARIANT index) override { return RemoveItem(index); }
     HRESULT GetSafeArray(LONG vt, VARIANT* out) override {
@@ -180,7 +181,7 @@ class STLObjectCollectionImpl
     }
     virtual HRESULT PutItem(VARIANT index, VARIANT* value) {
         if (!value) return E_INVALIDARG;
-        return Guard([&] {
+        return StatusOf([&] {
             CollectionElement found = AtPosition(Find(index));
             if (!found) return E_INVALIDARG;
             ComPtr<I> element;
@@ -307,18 +308,6 @@ class STLObjectCollectionImpl
     HRESULT RemoveEntry(VARIANT entry, VARIANT*) { return Remove(entry); }
 
   protected:
-    // Internal failures raised while changing the list come back as their status.
-    template <class F>
-    static HRESULT Guard(F&& f) {
-        try {
-            return f();
-        } catch (const HResultError& e) {
-            return e.code();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-    }
-
     // The element that is the object itself (a placeholder is found as itself, not as the object
     // it stands for).
     long FindObject(IUnknown* object) {

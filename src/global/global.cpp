@@ -7,6 +7,7 @@
 #include "dispatch/placeholders.h"
 #include "network/match_functions.h"
 #include "platform/apartment.h"
+#include "platform/boundary.h"
 #include "platform/dispatcher.h"
 
 namespace {
@@ -295,32 +296,21 @@ HRESULT CGlobal::put_PacketDelay(LONG newVal) {
 HRESULT CGlobal::RegisterForEvent(BSTR bstrEvent, VARIANT Params, IDispatch* pCallback,
                                   ULONG* pHandlerID) {
     if (!pHandlerID) return E_POINTER;
-    try {
+    return StatusOf([&] {
         ComPtr<IDispatchEx> parameters = ParametersObject(Params);
         *pHandlerID = event_thread_.Register(View(bstrEvent), parameters.get(), pCallback);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    });
 }
 
 HRESULT CGlobal::RaiseEvent(BSTR bstrEvent, IDispatchEx* pParams) {
-    try {
-        event_thread_.Raise(View(bstrEvent), pParams);
-    } catch (...) {
-        // The raiser is not told: an event that cannot be queued is dropped.
-    }
+    // The raiser is not told: an event that cannot be queued is dropped.
+    StatusOf([&] { event_thread_.Raise(View(bstrEvent), pParams); });
     return S_OK;
 }
 
 HRESULT CGlobal::UnRegisterForEvent(ULONG EventHandlerID) {
-    try {
-        event_thread_.UnRegister(EventHandlerID);
-    } catch (...) {
-        // Out of memory for the queue entry: the handler stays registered.
-    }
+    // Out of memory for the queue entry: the handler stays registered.
+    StatusOf([&] { event_thread_.UnRegister(EventHandlerID); });
     return S_OK;
 }
 

@@ -1,9 +1,9 @@
 #include "network/network_handler.h"
 
 #include <algorithm>
-#include <new>
 
 #include "network/com_packet.h"
+#include "platform/boundary.h"
 #include "platform/script_call.h"
 #include "platform/settings_store.h"
 
@@ -90,7 +90,7 @@ HRESULT CNetworkHandler::get_OutFilters(IPacketFilters** pVal) {
 
 HRESULT CNetworkHandler::SendPacket(IDispatch* pDispatch, LONG* pResult) {
     if (!Started()) return S_FALSE;
-    try {
+    return StatusOf([&] {
         ref<PacketBase> packet;
         HRESULT hr = InternalPacketOf(pDispatch, &packet);
         if (FAILED(hr)) return hr;
@@ -104,19 +104,11 @@ HRESULT CNetworkHandler::SendPacket(IDispatch* pDispatch, LONG* pResult) {
         if (FAILED(hr)) return hr;
         SendInternal(std::move(packet));  // not reported for arrays
         return S_OK;
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* packet) {
-    try {
-        *packet = new PacketBase;
-    } catch (const std::bad_alloc&) {
-        return E_FAIL;
-    }
+    *packet = new PacketBase;
     // More than one long frame, or a negative count: refused before anything is read.
     LONG length = 0;
     if (FAILED(ReadScriptArrayLength(array, &length))) return E_INVALIDARG;

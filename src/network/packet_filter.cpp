@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/boundary.h"
 #include "platform/safearray.h"
 #include "platform/script_call.h"
 
@@ -221,11 +222,5 @@ HRESULT CPacketFilter::get_PacketToMatch(VARIANT* pVal) {
 HRESULT CPacketFilter::put_PacketToMatch(VARIANT newVal) {
     ref<COMFilter> filter = Filter();
     if (!filter) return E_FAIL;
-    try {
-        return filter_pattern::FromScriptArray(newVal, *filter);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StatusOf([&] { return filter_pattern::FromScriptArray(newVal, *filter); });
 }

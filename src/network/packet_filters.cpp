@@ -5,6 +5,8 @@
 
 #include "platform/boundary.h"
 
+#include "platform/boundary.h"
+
 namespace {
 
 // The filter core of an object, or null when it is no filter.
@@ -131,6 +133,7 @@ void CPacketFilters::AppendFilter(ref<FilterBase> filter) {
     Chain& chain = WritableLocked();
     const FilterBase* key = filter.get();
     chain.entries.push_back(std::move(filter));
+    // Not a boundary: the append is undone and the failure goes on to the caller's StatusOf.
     try {
         entries_of_.emplace(key, chain.entries.size() - 1);
     } catch (...) {

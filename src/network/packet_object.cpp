@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/boundary.h"
 #include "platform/safearray.h"
 #include "platform/script_call.h"
 
@@ -370,13 +371,7 @@ HRESULT CPacketOb::Remove(VARIANT Index) {
 HRESULT CPacketOb::Assign(VARIANT Ob) {
     ref<PacketBase> packet = packet_;
     if (!packet) return E_FAIL;
-    try {
-        return packet_bytes::Assign(*packet, Ob);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StatusOf([&] { return packet_bytes::Assign(*packet, Ob); });
 }
 
 HRESULT CPacketOb::GetSafeArray(LONG VarType, VARIANT* pVal) {

@@ -1,5 +1,6 @@
 #include "runtime/event_thread.h"
 
+#include "platform/boundary.h"
 #include "platform/case_fold.h"
 #include "platform/script_call.h"
 #include "runtime/current_global.h"
@@ -199,11 +200,8 @@ void EventThread::Deliver(const RaisedEvent& event) {
             }
             if (!handler->Matches(parameters.get())) continue;
         }
-        try {
-            handler->Call(event.parameters);
-        } catch (...) {
-            // Out of memory for the task: this call is lost, the bus goes on.
-        }
+        // Out of memory for the task: this call is lost, the bus goes on.
+        StatusOf([&] { handler->Call(event.parameters); });
     }
 }
 

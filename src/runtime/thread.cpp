@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/apartment.h"
+#include "platform/boundary.h"
 #include "platform/hresult.h"
 
 struct Thread::Instance {
@@ -60,14 +61,10 @@ DWORD Thread::ThreadProc(Thread* self) {
     std::memcpy(os_name, self->name_, std::min(sizeof os_name - 1, std::strlen(self->name_)));
     if (os_name[0]) pthread_setname_np(pthread_self(), os_name);
     self->ThreadInit();
-    DWORD result;
-    try {
-        result = self->Run();
-    } catch (const HResultError& error) {
-        result = static_cast<DWORD>(error.code());
-    } catch (...) {
-        result = static_cast<DWORD>(E_FAIL);
-    }
+    DWORD result = 0;
+    // A failure that escapes Run ends the thread with its status as the exit value.
+    const HRESULT status = StatusOf([&] { result = self->Run(); });
+    if (FAILED(status)) result = static_cast<DWORD>(status);
     self->ThreadExit();
     return result;
 }
@@ -85,6 +82,7 @@ bool Thread::Start() {
     stop_event_.Reset();
     auto instance = std::make_unique<Instance>();
     Instance* raw = instance.get();
+    // Not a boundary: a thread the system cannot create is a false return, nothing else.
     try {
         instance->thread = std::thread([this, raw] {
             thread_id_.store(static_cast<DWORD>(gettid()), std::memory_order_release);
