@@ -281,9 +281,10 @@ class STLObjectCollectionImpl
             if (!object) continue;
             CComVariant value, text;
             if (FAILED(ReadScriptProperty(object, u"Name", &value)) ||
-                FAILED(VariantChangeTypeEx(&text, &value, 0x400, 0, VT_BSTR)))
+                FAILED(VariantChangeTypeEx(&text, &value, LOCALE_USER_DEFAULT, 0, VT_BSTR)))
                 continue;
-            if (VarBstrCmp(name, text.bstrVal, 0x400, 0) == VARCMP_EQ) return static_cast<long>(i);
+            if (VarBstrCmp(name, text.bstrVal, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ)
+                return static_cast<long>(i);
         }
         return -1;
     }
@@ -335,7 +336,7 @@ class STLObjectCollectionObject
   public:
     STLObjectCollectionObject() {
         LPOLESTR names[] = {const_cast<LPOLESTR>(u"Add")};
-        this->GetIDsOfNames(IID_NULL, names, 1, 0x400, &add_dispid_);
+        this->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &add_dispid_);
     }
 
     // Add with one argument, called through a data context, stores a placeholder instead.

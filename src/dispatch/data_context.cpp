@@ -40,7 +40,7 @@ class ArgumentCopy {
 };
 
 bool IsDataContextMember(DISPID dispid) {
-    return dispid >= 0x82 && dispid <= 0x8C;
+    return dispid >= IDataContext::kFirstDispid && dispid <= IDataContext::kLastDispid;
 }
 
 }  // namespace

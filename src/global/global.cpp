@@ -12,21 +12,6 @@
 
 namespace {
 
-// Members of the default packets that a script may take as values (Global.SendPreset).
-constexpr DISPID kFirstBoundFunction = 2000;
-constexpr DISPID kLastBoundFunction = 2010;
-
-// IGlobal members that the read-only wrapper rewrites or hands out unwrapped.
-constexpr DISPID kDispidScheduler = 0x1;
-constexpr DISPID kDispidRegisterForEvent = 0x5;
-constexpr DISPID kDispidRegisterPlaceholderForEvent = 0x8;
-constexpr DISPID kDispidLoadScript = 0xd;
-constexpr DISPID kDispidLoadScriptPlaceHolder = 0xf;
-constexpr DISPID kDispidUnPersist = 0x14;
-constexpr DISPID kDispidSecurity = 0x21;
-constexpr DISPID kDispidDocument = 0x22;
-constexpr DISPID kDispidWindow = 0x23;
-
 std::u16string_view View(BSTR text) {
     return {text ? text : u"", SysStringLen(text)};
 }
@@ -200,7 +185,7 @@ HRESULT CGlobal::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPP
 
     // A default-packets member read as a value: a function object that calls it later.
     if ((flags & DISPATCH_PROPERTYGET) && !(flags & DISPATCH_METHOD) &&
-        dispid >= kFirstBoundFunction && dispid <= kLastBoundFunction) {
+        dispid >= IDefaultPackets::kFirstDispid && dispid <= IDefaultPackets::kLastDispid) {
         IDispatch* function = nullptr;
         hr = CDispatchFunctionObjectSimple::Create(static_cast<IGlobal*>(this), dispid, &function);
         if (FAILED(hr)) return hr;
@@ -368,13 +353,14 @@ HRESULT CGlobal::RequestPhysicalLevel(VARIANT, VARIANT, VARIANT) {
 
 HRESULT CGlobal::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
     if (!dispid) return E_POINTER;
-    if (*dispid != kDispidRegisterForEvent && *dispid != kDispidLoadScript) return S_OK;
+    if (*dispid != IGlobal::kDispidRegisterForEvent && *dispid != IGlobal::kDispidLoadScript)
+        return S_OK;
     // Without a first argument there is nothing for a placeholder to stand for: the call goes
     // on unchanged and fails by its own argument rules.
     if (!params || !params->cArgs || !params->rgvarg) return S_OK;
     ComPtr<IPlaceHolder> placeholder;
     HRESULT hr;
-    if (*dispid == kDispidRegisterForEvent) {
+    if (*dispid == IGlobal::kDispidRegisterForEvent) {
         ComPtr<EventPlaceHolder> event;
         hr = MakeComObject(&event);
         placeholder = event.get();
@@ -390,18 +376,19 @@ HRESULT CGlobal::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
     VariantClear(&first);
     first.vt = VT_UNKNOWN;
     first.punkVal = placeholder.Detach();
-    *dispid = *dispid == kDispidRegisterForEvent ? kDispidRegisterPlaceholderForEvent
-                                                 : kDispidLoadScriptPlaceHolder;
+    *dispid = *dispid == IGlobal::kDispidRegisterForEvent
+                  ? IGlobal::kDispidRegisterPlaceholderForEvent
+                  : IGlobal::kDispidLoadScriptPlaceHolder;
     return S_OK;
 }
 
 HRESULT CGlobal::WrapResult(DISPID dispid) {
     switch (dispid) {
-        case kDispidScheduler:
-        case kDispidUnPersist:
-        case kDispidSecurity:
-        case kDispidDocument:
-        case kDispidWindow:
+        case IGlobal::kDispidScheduler:
+        case IGlobal::kDispidUnPersist:
+        case IGlobal::kDispidSecurity:
+        case IGlobal::kDispidDocument:
+        case IGlobal::kDispidWindow:
             return E_FAIL;
         default:
             return S_OK;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "interfaces/host.h"
 #include "module/registration.h"
 #include "platform/apartment.h"
 #include "platform/bstr.h"
@@ -12,8 +13,8 @@
 namespace {
 
 // Registered while the module loads, before any entry point runs.
-const UINT g_restart_app_message = RegisterWindowMessageW(u"Brevanto_Restart_App");
-const UINT g_shutdown_nicely_message = RegisterWindowMessageW(u"Brevanto_Shutdown_Nicely");
+const UINT g_restart_app_message = RegisterWindowMessageW(kRestartAppMessageName);
+const UINT g_shutdown_nicely_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
 
 size_t EntryCount(const ObjectMapEntry* map) {
     size_t n = 0;

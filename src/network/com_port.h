@@ -23,7 +23,8 @@
 
 class CComPort : public Thread {
   public:
-    static constexpr std::size_t kMaxSendBytes = 1024;
+    static constexpr std::size_t kMaxSendBytes = kMaxFrameBytes;
+    static constexpr DWORD kDefaultQueueLimit = 64;
 
     CComPort();
     ~CComPort() override;
@@ -48,7 +49,7 @@ class CComPort : public Thread {
     bool IsOpen() const { return device_.IsOpen(); }
 
     // Settings; change them only while the port is closed.
-    DWORD QueueLimit = 64;
+    DWORD QueueLimit = kDefaultQueueLimit;
     DWORD BaudRate = 9600;
     DWORD IdleBeforeSend = 30;
     DWORD InterByteTimeout = 60;

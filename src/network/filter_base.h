@@ -15,7 +15,7 @@ class FilterBase : public virtual RefCounted {
     // A pattern entry that accepts any byte (every entry of 256 or more does).
     static constexpr WORD kAnyByte = 0xFFFF;
     // A filter looks at no more than this many bytes of a packet.
-    static constexpr LONG kMaxPacketBytes = 1024;
+    static constexpr LONG kMaxPacketBytes = static_cast<LONG>(kMaxFrameBytes);
     using Pattern = std::vector<WORD>;
 
     FilterBase();

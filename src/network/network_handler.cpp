@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr DISPID kDispidInFilters = 0x320;
-constexpr DISPID kDispidOutFilters = 0x321;
 // The enumerator of a script array is fetched this many elements at a time.
 constexpr ULONG kEnumBatch = 10;
 
@@ -115,7 +113,7 @@ HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* pack
 
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant items;
-    if (FAILED(array->Invoke(DISPID_NEWENUM, IID_NULL, 0x400,
+    if (FAILED(array->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
                              DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &items, nullptr,
                              nullptr)))
         return E_INVALIDARG;
@@ -192,7 +190,10 @@ HRESULT CNetworkHandler::RewriteCall(DISPID* dispid, DISPPARAMS*, WORD*) {
 }
 
 HRESULT CNetworkHandler::WrapResult(DISPID dispid) {
-    return dispid == kDispidInFilters || dispid == kDispidOutFilters ? S_OK : E_FAIL;
+    return dispid == INetworkHandler::kDispidInFilters ||
+                   dispid == INetworkHandler::kDispidOutFilters
+               ? S_OK
+               : E_FAIL;
 }
 
 HRESULT CNetworkHandler::Destroy() {

@@ -23,7 +23,7 @@ class CNetworkHandler : public ComObjectRoot<CNetworkHandler, DispatchImpl<_ICNe
     static constexpr const char16_t* kPort0Value = u"Port0";
     static constexpr DWORD kDefaultPort0 = 3;
     static constexpr DWORD kPort0Mask = 1;
-    static constexpr DWORD kPortQueueLimit = 64;
+    static constexpr DWORD kPortQueueLimit = CComPort::kDefaultQueueLimit;
 
     CNetworkHandler();
     ~CNetworkHandler();

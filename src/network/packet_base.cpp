@@ -4,7 +4,7 @@ DWORD CurrentPacketDelay() {
     CurrentGlobal::Hold global = CurrentGlobal::Get();
     if (auto* network = global.As<NetworkServices>())
         return static_cast<DWORD>(network->PacketDelay());
-    return kDefaultPacketDelay;
+    return kPacketDelayWithoutGlobal;
 }
 
 PacketBase::PacketBase() {

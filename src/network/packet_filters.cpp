@@ -28,10 +28,7 @@ ComPtr<IUnknown> ObjectOf(const VARIANT& value) {
 
 }  // namespace
 
-CPacketFilters::CPacketFilters() : chain_(std::make_shared<Chain>()) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Add")};
-    GetIDsOfNames(IID_NULL, names, 1, 0x400, &add_dispid_);
-}
+CPacketFilters::CPacketFilters() : chain_(std::make_shared<Chain>()) {}
 
 CPacketFilters::List CPacketFilters::Filters() const {
     CScopedLock lock(lock_);
@@ -201,7 +198,7 @@ void CPacketFilters::RemoveFilter(const ref<FilterBase>& filter) {
 }
 
 HRESULT CPacketFilters::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
-    if (!dispid || *dispid != add_dispid_) return S_OK;
+    if (!dispid || *dispid != IPacketFilters::kDispidAdd) return S_OK;
     if (!params || params->cArgs != 1 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
     ComPtr<IUnknown> object = ObjectOf(params->rgvarg[0]);
     ComPtr<IPacketFilter> filter;

@@ -52,8 +52,8 @@ HRESULT EnumeratorOf(const VARIANT& value, IEnumVARIANT** enumerator) {
 
 HRESULT InvokeGet(IDispatch* object, DISPID dispid, VARIANT* result) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return object->Invoke(dispid, IID_NULL, 0x400, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                          result, nullptr, nullptr);
+    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT,
+                          DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result, nullptr, nullptr);
 }
 
 // A script array: a "length" property and a DISPID -4 member giving an enumerator of at most
@@ -71,7 +71,8 @@ HRESULT EnumerableEnumerator(IDispatch* object, IEnumVARIANT** enumerator, LONG*
     if (FAILED(ReadScriptArrayLength(object, count, u"count"))) return E_INVALIDARG;
     LPOLESTR names[] = {const_cast<LPOLESTR>(u"_NewEnum")};
     DISPID dispid = DISPID_UNKNOWN;
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, 0x400, &dispid))) return E_INVALIDARG;
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid)))
+        return E_INVALIDARG;
     CComVariant items;
     if (FAILED(InvokeGet(object, dispid, &items))) return E_INVALIDARG;
     return EnumeratorOf(items, enumerator);

@@ -12,6 +12,8 @@ inline constexpr BYTE kLogicalPacket = 0x1C;
 inline constexpr BYTE kPhysicalPacket = 0x5C;
 inline constexpr BYTE kBlockPacket = 0x6C;
 inline constexpr BYTE kLongFrame = 0xAC;
+// The longest frame the bus carries.
+inline constexpr std::size_t kMaxFrameBytes = 1024;
 
 // Two's complement of the 8-bit sum of bytes[0..6], so that the eight bytes sum to 0.
 constexpr BYTE PacketChecksum(const BYTE* bytes) {

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr LCID kUserDefault = 0x400;
-
 // Event names are compared case-insensitively, as script text is: tables are keyed by the
 // folded name.
 std::u16string KeyOf(std::u16string_view name) {
@@ -25,8 +23,8 @@ EventHandler::Filter ReadFilter(IDispatchEx* parameters) {
         if (FAILED(parameters->GetMemberName(dispid, &name))) continue;
         CComVariant value;
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        if (FAILED(parameters->InvokeEx(dispid, kUserDefault, DISPATCH_PROPERTYGET, &none, &value,
-                                        nullptr, nullptr)))
+        if (FAILED(parameters->InvokeEx(dispid, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                        &value, nullptr, nullptr)))
             continue;
         filter.emplace_back(std::u16string(name.view()), std::move(value));
     }
@@ -37,11 +35,11 @@ EventHandler::Filter ReadFilter(IDispatchEx* parameters) {
 // type first, so a filter "5" matches a raised 5.
 bool SameValue(const VARIANT& wanted, const VARIANT& raised) {
     CComVariant converted;
-    if (FAILED(VariantChangeTypeEx(&converted, &wanted, kUserDefault, 0, raised.vt)))
+    if (FAILED(VariantChangeTypeEx(&converted, &wanted, LOCALE_USER_DEFAULT, 0, raised.vt)))
         converted = wanted;
     if (converted.vt == VT_NULL && raised.vt == VT_NULL) return true;
     if (converted.vt != raised.vt) return false;
-    return VarCmp(&converted, const_cast<VARIANT*>(&raised), kUserDefault, 0) == VARCMP_EQ;
+    return VarCmp(&converted, const_cast<VARIANT*>(&raised), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 }  // namespace

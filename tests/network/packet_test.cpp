@@ -127,7 +127,7 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     EXPECT_EQ(packet->PortNumber, 0xFFFFFFFFu);
     EXPECT_EQ(packet->DestinationPorts, 3u);
     EXPECT_EQ(packet->PacketTime, 0u);
-    EXPECT_EQ(packet->Delay, kDefaultPacketDelay);
+    EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
     EXPECT_EQ(packet->Decoded.PresenceMask(), 0);
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
     EXPECT_FALSE(packet->WantsResponse());
