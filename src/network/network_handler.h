@@ -10,8 +10,8 @@
 
 #include "interfaces/dispatch.h"
 #include "interfaces/network.h"
-#include "network/packet_filters.h"
-#include "network/port.h"
+#include "network/filter_chain.h"
+#include "network/port_object.h"
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
 

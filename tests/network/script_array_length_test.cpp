@@ -8,8 +8,8 @@
 #include <string>
 
 #include "filter_test_fakes.h"
+#include "network/filter_object.h"
 #include "network/network_handler.h"
-#include "network/packet_filter.h"
 #include "network/packet_object.h"
 #include "platform/script_call.h"
 #include "platform/serial_device.h"

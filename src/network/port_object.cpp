@@ -1,4 +1,4 @@
-#include "network/port.h"
+#include "network/port_object.h"
 
 #include "network/network_handler.h"
 #include "network/packet_object.h"

@@ -1,4 +1,4 @@
-#include "network/packet_filters.h"
+#include "network/filter_chain.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "network/packet_filter.h"
+#include "network/filter_object.h"
 
 #include <string>
 
