@@ -23,9 +23,10 @@ constexpr BYTE PacketChecksum(const BYTE* bytes) {
     return static_cast<BYTE>(0x100 - (sum & 0xFF));
 }
 
-// Every operation on Bytes holds Lock for its whole duration; the lock is recursive, so the
-// operations may call one another. The transport fields are plain words written by whichever
-// thread owns the packet at the time. Index arguments must be valid (callers check them).
+// Every operation on the bytes holds Lock for its whole duration; the lock is recursive, so the
+// operations may call one another, and a caller holds it to make several of them one step. The
+// transport fields are plain words written by whichever thread owns the packet at the time.
+// Index arguments must be valid (callers check them).
 class RawPacket {
   public:
     RawPacket();
@@ -44,6 +45,8 @@ class RawPacket {
     void RemoveAt(LONG index);
     // Copies min(capacity, ByteCount()) bytes from byte 0; returns how many.
     LONG CopyBytes(BYTE* buffer, LONG capacity) const;
+    // All the bytes, as they are now.
+    std::vector<BYTE> CopyBytes() const;
     // Holds both packets' locks (in a fixed order, see PairLock).
     bool SameBytes(const RawPacket& other) const;
     // Checksum of bytes 0 to 6; the packet must hold at least 7 bytes.
@@ -52,11 +55,13 @@ class RawPacket {
     // holding both locks.
     void CopyFrom(const RawPacket& other);
 
-    std::vector<BYTE> Bytes;
     mutable CCriticalSectionEx Lock;
     DWORD PortNumber;        // mask of the port that received or last sent it (port 0 is 1)
     DWORD DestinationPorts;  // mask of the ports to send it on
     DWORD PacketTime;        // tick of byte 0's arrival, or of the last transmission's start
     DWORD LastByteTime;      // tick of the last byte received
     DWORD ExpectedLength;    // while receiving: the frame length; else the byte count
+
+  private:
+    std::vector<BYTE> bytes_;  // guarded by Lock
 };
