@@ -25,7 +25,7 @@
 
 // One element: a registration in the global interface table. Shared, so that an enumerator's
 // snapshot keeps the registrations it walks alive after the collection dropped them.
-using CollectionElement = std::shared_ptr<CComGITPtr2<IUnknown>>;
+using CollectionElement = std::shared_ptr<const CComGITPtr2<IUnknown>>;
 
 // Observes a collection's changes; the base does nothing.
 class CollectionNotifier : public RefCounted {
@@ -187,7 +187,7 @@ class STLObjectCollectionImpl
             ComPtr<I> element;
             HRESULT hr = Converter::FromVariant(*value, &element);
             if (FAILED(hr)) return hr;
-            auto replacement = std::make_shared<CComGITPtr2<IUnknown>>(element.get());
+            auto replacement = std::make_shared<const CComGITPtr2<IUnknown>>(element.get());
             CScopedLock lock(this->list_lock_);
             for (auto& item : this->items_)
                 if (item == found) item = replacement;
@@ -291,7 +291,7 @@ class STLObjectCollectionImpl
     // Registers the element (a failure is raised), appends it and, for a placeholder, hands it
     // this collection's removal as its callback.
     virtual void Append(IUnknown* element) {
-        auto holder = std::make_shared<CComGITPtr2<IUnknown>>(element);
+        auto holder = std::make_shared<const CComGITPtr2<IUnknown>>(element);
         AppendRegistered(holder);
         ComPtr<IPlaceHolder> placeholder = ComPtr<IUnknown>(element).As<IPlaceHolder>();
         if (!placeholder) return;
