@@ -131,23 +131,6 @@ bool Thread::IsRunning() const {
     return current_ && !current_->exited.Wait(0);
 }
 
-bool Thread::HasEnded() const {
-    if (IsRunning()) return false;
-    return std::all_of(retired_.begin(), retired_.end(),
-                       [](const auto& instance) { return instance->exited.Wait(0); });
-}
-
 void Thread::Retire() {
     if (current_) retired_.push_back(std::move(current_));
-}
-
-void WaitPumping(const std::function<bool()>& done) {
-    APTTYPE type = APTTYPE_MTA;
-    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    const bool pump = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
-                      (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
-    while (!done()) {
-        if (pump) CoPumpPendingMessages();
-        Sleep(1);
-    }
 }

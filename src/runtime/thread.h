@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -48,9 +47,6 @@ class Thread {
 
     // True while the most recently started thread has not ended.
     bool IsRunning() const;
-    // True when no thread this object started is still running, also those that Start or Stop
-    // gave up waiting for.
-    bool HasEnded() const;
     // The OS thread id of the most recently started thread (0 before the first Start).
     DWORD ThreadId() const { return thread_id_.load(std::memory_order_acquire); }
     const char* Name() const { return name_; }
@@ -72,7 +68,3 @@ class Thread {
     std::unique_ptr<Instance> current_;
     std::vector<std::unique_ptr<Instance>> retired_;  // asked to stop, not yet joined
 };
-
-// Waits until `done` holds. A single-threaded caller keeps running the calls queued for its
-// apartment meanwhile: a worker it waits for may itself be waiting for a call on this thread.
-void WaitPumping(const std::function<bool()>& done);

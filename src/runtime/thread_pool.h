@@ -109,15 +109,12 @@ class CThreadPool : public ThreadPoolBase {
     }
 
     // Stop, then waits (running this thread's apartment calls meanwhile) until every thread
-    // has ended. It waits for the threads' end, never for their idle events: a thread handed
-    // a task just as it is asked to stop ends without going idle.
+    // has ended, and joins it. It waits for the threads' end, never for their idle events: a
+    // thread handed a task just as it is asked to stop ends without going idle.
     void Shutdown() {
         Stop();
-        WaitPumping([this] {
-            for (auto& thread : threads_)
-                if (!thread.HasEnded()) return false;
-            return true;
-        });
+        for (auto& thread : threads_)
+            thread.StopAndJoin();
     }
 
     std::size_t QueuedCount() {
