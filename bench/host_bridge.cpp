@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "dispatch/disp_ex_object.h"
-#include "dispatch/git_ptr.h"
-#include "dispatch/script_call.h"
 #include "host/script_engine.h"
 #include "network/packet_object.h"
+#include "platform/git_ptr.h"
+#include "platform/script_call.h"
 
 using brevanto_host::ScriptEngine;
 

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "dispatch/disp_ex_object.h"
-#include "dispatch/enum_variant.h"
 #include "fuzz_input.h"
 #include "interfaces/dispatch.h"
-#include "network/packet_filter.h"
+#include "network/filter_object.h"
 #include "network/packet_object.h"
+#include "platform/enum_variant.h"
 #include "platform/safearray.h"
 
 namespace {

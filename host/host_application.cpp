@@ -37,11 +37,12 @@ HRESULT GetString(const char16_t* name, BSTR* value) {
 HRESULT CallNumber(IDispatch* object, const char16_t* method, LONG* out) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
     DISPID dispid = DISPID_UNKNOWN;
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0x400, &dispid);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
     if (FAILED(hr)) return hr;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant result;
-    hr = object->Invoke(dispid, IID_NULL, 0x400, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
+                        nullptr, nullptr);
     if (SUCCEEDED(hr)) hr = result.ChangeType(VT_I4);
     if (SUCCEEDED(hr)) *out = result.lVal;
     return hr;

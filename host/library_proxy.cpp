@@ -13,7 +13,7 @@ namespace brevanto_host {
 
 namespace {
 
-constexpr LCID kUserDefault = 0x400;
+constexpr LCID kUserDefault = LOCALE_USER_DEFAULT;
 
 // Heap stash: the shared Proxy handler. On a bound method: its object, member and name.
 constexpr const char* kHandlerKey =

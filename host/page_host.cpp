@@ -196,8 +196,8 @@ int PageHost::Run() {
     }
     script_thread_ = brevanto::CurrentThreadId();
     ApplySerialMapping();
-    const UINT restart_message = RegisterWindowMessageW(u"Brevanto_Restart_App");
-    const UINT shutdown_message = RegisterWindowMessageW(u"Brevanto_Shutdown_Nicely");
+    const UINT restart_message = RegisterWindowMessageW(kRestartAppMessageName);
+    const UINT shutdown_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
     listeners_[0] = AddMessageListener(
         [this, restart_message, shutdown_message](UINT message, std::uintptr_t, std::intptr_t) {
             if (message == restart_message) RequestRestart();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "dispatch/enum_variant.h"
+#include "platform/enum_variant.h"
 
 namespace brevanto_host {
 

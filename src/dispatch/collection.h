@@ -10,22 +10,22 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
-#include "dispatch/enum_variant.h"
 #include "dispatch/function_objects.h"
-#include "dispatch/git_ptr.h"
 #include "dispatch/placeholders.h"
-#include "dispatch/script_call.h"
 #include "interfaces/dispatch.h"
+#include "platform/boundary.h"
 #include "platform/dispatcher.h"
+#include "platform/enum_variant.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 #include "runtime/ref_counted.h"
 
 // One element: a registration in the global interface table. Shared, so that an enumerator's
 // snapshot keeps the registrations it walks alive after the collection dropped them.
-using CollectionElement = std::shared_ptr<CComGITPtr2<IUnknown>>;
+using CollectionElement = std::shared_ptr<const CComGITPtr2<IUnknown>>;
 
 // Observes a collection's changes; the base does nothing.
 class CollectionNotifier : public RefCounted {
@@ -88,28 +88,28 @@ class STLCollectionImpl : public DispatchImpl<Itf> {
     using Snapshot = std::shared_ptr<const std::vector<Holder>>;
 
     void SetNotifier(ref<CollectionNotifier> notifier) {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         notifier_ = std::move(notifier);
     }
     size_t Size() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return items_.size();
     }
     // The list as it is now; the registrations stay valid while the snapshot lives.
     Snapshot Items() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return std::make_shared<const std::vector<Holder>>(items_);
     }
 
   protected:
     ~STLCollectionImpl() = default;
     ref<CollectionNotifier> Notifier() const {
-        std::lock_guard lock(list_mutex_);
+        CScopedLock lock(list_lock_);
         return notifier_;
     }
 
     // Guards the list itself, never held while calling out.
-    mutable std::mutex list_mutex_;
+    mutable CCriticalSectionEx list_lock_;
     std::vector<Holder> items_;
     ref<CollectionNotifier> notifier_;
 };
@@ -142,7 +142,7 @@ class STLObjectCollectionImpl
     }
     HRESULT get_length(LONG* count) override { return get_Count(count); }
     HRESULT Add(VARIANT object) override {
-        return Guard([&] { return AddItem(object); });
+        return StatusOf([&] { return AddItem(object); });
     }
     HRESULT Remove(VARIANT index) override { return RemoveItem(index); }
     HRESULT GetSafeArray(LONG vt, VARIANT* out) override {
@@ -181,14 +181,14 @@ class STLObjectCollectionImpl
     }
     virtual HRESULT PutItem(VARIANT index, VARIANT* value) {
         if (!value) return E_INVALIDARG;
-        return Guard([&] {
+        return StatusOf([&] {
             CollectionElement found = AtPosition(Find(index));
             if (!found) return E_INVALIDARG;
             ComPtr<I> element;
             HRESULT hr = Converter::FromVariant(*value, &element);
             if (FAILED(hr)) return hr;
-            auto replacement = std::make_shared<CComGITPtr2<IUnknown>>(element.get());
-            std::lock_guard lock(this->list_mutex_);
+            auto replacement = std::make_shared<const CComGITPtr2<IUnknown>>(element.get());
+            CScopedLock lock(this->list_lock_);
             for (auto& item : this->items_)
                 if (item == found) item = replacement;
             return S_OK;
@@ -241,14 +241,14 @@ class STLObjectCollectionImpl
     }
     // The element at a position; null when there is none.
     virtual CollectionElement AtPosition(long position) {
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         if (position < 0 || static_cast<size_t>(position) >= this->items_.size()) return nullptr;
         return this->items_[static_cast<size_t>(position)];
     }
     // Adds an element that is already registered, then tells the notifier.
     virtual void AppendRegistered(CollectionElement element) {
         {
-            std::lock_guard lock(this->list_mutex_);
+            CScopedLock lock(this->list_lock_);
             this->items_.push_back(element);
         }
         if (auto notifier = this->Notifier()) notifier->OnAdd(element);
@@ -256,14 +256,14 @@ class STLObjectCollectionImpl
     virtual void ClearAll() {
         if (auto notifier = this->Notifier()) notifier->OnClear();
         std::vector<CollectionElement> gone;
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         gone.swap(this->items_);
     }
     virtual void Erase(size_t position) {
         CollectionElement element = AtPosition(static_cast<long>(position));
         if (!element) return;
         if (auto notifier = this->Notifier()) notifier->OnRemove(position, element);
-        std::lock_guard lock(this->list_mutex_);
+        CScopedLock lock(this->list_lock_);
         auto& items = this->items_;
         for (auto it = items.begin(); it != items.end(); ++it)
             if (*it == element) {
@@ -281,16 +281,17 @@ class STLObjectCollectionImpl
             if (!object) continue;
             CComVariant value, text;
             if (FAILED(ReadScriptProperty(object, u"Name", &value)) ||
-                FAILED(VariantChangeTypeEx(&text, &value, 0x400, 0, VT_BSTR)))
+                FAILED(VariantChangeTypeEx(&text, &value, LOCALE_USER_DEFAULT, 0, VT_BSTR)))
                 continue;
-            if (VarBstrCmp(name, text.bstrVal, 0x400, 0) == VARCMP_EQ) return static_cast<long>(i);
+            if (VarBstrCmp(name, text.bstrVal, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ)
+                return static_cast<long>(i);
         }
         return -1;
     }
     // Registers the element (a failure is raised), appends it and, for a placeholder, hands it
     // this collection's removal as its callback.
     virtual void Append(IUnknown* element) {
-        auto holder = std::make_shared<CComGITPtr2<IUnknown>>(element);
+        auto holder = std::make_shared<const CComGITPtr2<IUnknown>>(element);
         AppendRegistered(holder);
         ComPtr<IPlaceHolder> placeholder = ComPtr<IUnknown>(element).As<IPlaceHolder>();
         if (!placeholder) return;
@@ -298,7 +299,7 @@ class STLObjectCollectionImpl
         ThrowIfFailed(
             RemovalFunction::Create(this, &STLObjectCollectionImpl::RemoveEntry, &removal));
         {
-            std::lock_guard lock(this->list_mutex_);
+            CScopedLock lock(this->list_lock_);
             functions_.push_back(removal);
         }
         ThrowIfFailed(placeholder->Register(removal.get()));
@@ -308,18 +309,6 @@ class STLObjectCollectionImpl
     HRESULT RemoveEntry(VARIANT entry, VARIANT*) { return Remove(entry); }
 
   protected:
-    // Internal failures raised while changing the list come back as their status.
-    template <class F>
-    static HRESULT Guard(F&& f) {
-        try {
-            return f();
-        } catch (const HResultError& e) {
-            return e.code();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-    }
-
     // The element that is the object itself (a placeholder is found as itself, not as the object
     // it stands for).
     long FindObject(IUnknown* object) {
@@ -347,7 +336,7 @@ class STLObjectCollectionObject
   public:
     STLObjectCollectionObject() {
         LPOLESTR names[] = {const_cast<LPOLESTR>(u"Add")};
-        this->GetIDsOfNames(IID_NULL, names, 1, 0x400, &add_dispid_);
+        this->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &add_dispid_);
     }
 
     // Add with one argument, called through a data context, stores a placeholder instead.

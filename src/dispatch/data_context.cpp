@@ -1,5 +1,6 @@
 #include "dispatch/data_context.h"
 
+#include "platform/boundary.h"
 #include "platform/dispatcher.h"
 
 namespace {
@@ -39,7 +40,7 @@ class ArgumentCopy {
 };
 
 bool IsDataContextMember(DISPID dispid) {
-    return dispid >= 0x82 && dispid <= 0x8C;
+    return dispid >= IDataContext::kFirstDispid && dispid <= IDataContext::kLastDispid;
 }
 
 }  // namespace
@@ -67,12 +68,8 @@ HRESULT ContextWrapper::WrapperInvoke(DISPID dispid, REFIID riid, LCID lcid, WOR
     ComPtr<IDispatch> target = target_;
     ComPtr<IDataContext> context(WrapperContext());
     ArgumentCopy args;
-    try {
-        HRESULT hr = args.Init(params);
-        if (FAILED(hr)) return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    HRESULT copied = StatusOf([&] { return args.Init(params); });
+    if (FAILED(copied)) return copied;
     DISPPARAMS* call_params = args.get();
 
     if (!target) return E_FAIL;

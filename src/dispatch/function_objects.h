@@ -47,7 +47,7 @@ class CMethodFunction
     }
 
     void Bind(T* object, Operation operation) {
-        std::lock_guard lock(mutex_);
+        CScopedLock lock(lock_);
         object_ = object;
         operation_ = operation;
     }
@@ -57,7 +57,7 @@ class CMethodFunction
         T* object;
         Operation operation;
         {
-            std::lock_guard lock(mutex_);
+            CScopedLock lock(lock_);
             object = object_;
             operation = operation_;
         }
@@ -74,7 +74,7 @@ class CMethodFunction
     }
 
   private:
-    std::mutex mutex_;
+    CCriticalSectionEx lock_;
     T* object_ = nullptr;
     Operation operation_ = nullptr;
 };

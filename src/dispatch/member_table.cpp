@@ -4,8 +4,9 @@
 #include <climits>
 #include <memory>
 
-#include "dispatch/enum_variant.h"
+#include "platform/boundary.h"
 #include "platform/case_fold.h"
+#include "platform/enum_variant.h"
 #include "platform/safearray.h"
 #include "platform/type_info.h"
 
@@ -134,25 +135,15 @@ HRESULT IDispatchExImplRaw::Resolve(std::u16string_view name, DWORD flags, DISPI
 HRESULT IDispatchExImplRaw::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* dispids) {
     if (count != 1) return DISP_E_NONAMEDARGS;
     if (!names || !dispids) return E_POINTER;
-    try {
+    return StatusOf([&] {
         return Resolve(names[0] ? std::u16string_view(names[0]) : std::u16string_view(),
                        default_lookup_flags_, dispids);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT IDispatchExImplRaw::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
     if (!dispid) return E_POINTER;
-    try {
-        return Resolve(View(name), flags, dispid);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StatusOf([&] { return Resolve(View(name), flags, dispid); });
 }
 
 HRESULT IDispatchExImplRaw::Invoke(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params,
@@ -189,7 +180,7 @@ HRESULT IDispatchExImplRaw::NewEnum(VARIANT* result) {
 HRESULT IDispatchExImplRaw::InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* excepinfo, IServiceProvider*) {
     flags &= 0xFFFF;
-    try {
+    return StatusOf([&]() -> HRESULT {
         if (flags == 0 || flags > 12) return E_UNEXPECTED;
         const UINT argc = params ? params->cArgs : 0;
         if (argc && !params->rgvarg) return E_INVALIDARG;
@@ -242,11 +233,7 @@ HRESULT IDispatchExImplRaw::InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPP
             return Store(Ensure(name.view(), default_lookup_flags_), params->rgvarg[0]);
         }
         return E_UNEXPECTED;
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT IDispatchExImplRaw::DeleteMemberByName(BSTR name, DWORD flags) {
@@ -334,15 +321,11 @@ DISPID IDispatchExImplRaw::Find(std::u16string_view name, DWORD flags) const {
 
 HRESULT IDispatchExImplRaw::SetValue(std::u16string_view name, const VARIANT& value,
                                      DISPID* dispid) {
-    try {
+    return StatusOf([&] {
         Entry& e = Ensure(name, default_lookup_flags_);
         if (dispid) *dispid = e.dispid;
         return Store(e, value);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT IDispatchExImplRaw::GetValue(DISPID dispid, VARIANT* value) const {

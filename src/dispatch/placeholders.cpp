@@ -1,35 +1,21 @@
 #include "dispatch/placeholders.h"
 
-#include <atomic>
-
-namespace {
-std::atomic<IGlobal*> g_placeholder_global{nullptr};
-}  // namespace
-
-IGlobal* PlaceHolderGlobal() {
-    return g_placeholder_global.load(std::memory_order_acquire);
-}
-
-void SetPlaceHolderGlobal(IGlobal* global) {
-    g_placeholder_global.store(global, std::memory_order_release);
-}
-
 HRESULT PlaceHolderImpl::get_Context(IDataContext** context) {
     if (!context) return E_POINTER;
     if (*context) (*context)->Release();
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     return context_.CopyTo(context);
 }
 
 HRESULT PlaceHolderImpl::put_Context(IDataContext* context) {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     context_ = context;
     return S_OK;
 }
 
 HRESULT PlaceHolderImpl::get_Dependant(VARIANT* value) {
     if (!value) return E_POINTER;
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     return VariantCopy(value, &dependant_);
 }
 
@@ -37,7 +23,7 @@ HRESULT PlaceHolderImpl::put_Dependant(VARIANT value) {
     CComVariant copy;
     HRESULT hr = VariantCopyInd(&copy, &value);
     if (FAILED(hr)) return hr;
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     dependant_ = std::move(copy);
     return S_OK;
 }
@@ -45,20 +31,20 @@ HRESULT PlaceHolderImpl::put_Dependant(VARIANT value) {
 HRESULT PlaceHolderImpl::AddToContext() {
     ComPtr<IDataContext> context;
     {
-        std::lock_guard lock(mutex_);
+        CScopedLock lock(placeholder_lock_);
         context = context_;
     }
     return context ? context->AddDependantObject(this) : S_OK;
 }
 
 ComPtr<IDataContext> PlaceHolderImpl::TakeContext() {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     ComPtr<IDataContext> context = std::move(context_);
     return context;
 }
 
 CComVariant PlaceHolderImpl::TakeDependant() {
-    std::lock_guard lock(mutex_);
+    CScopedLock lock(placeholder_lock_);
     CComVariant value = std::move(dependant_);
     return value;
 }
@@ -69,7 +55,8 @@ HRESULT EventPlaceHolder::Register(IDispatch*) {
 
 HRESULT EventPlaceHolder::Remove() {
     // Without a current Global there is nobody to unregister from: only the context goes.
-    if (IGlobal* global = PlaceHolderGlobal()) {
+    CurrentGlobal::Hold hold = CurrentGlobal::Get();
+    if (auto* global = hold.As<DispatchServices>()) {
         CComVariant id = TakeDependant();
         CComVariant number;
         if (id.vt != VT_EMPTY && SUCCEEDED(VariantChangeType(&number, &id, 0, VT_UI4)))
@@ -84,7 +71,8 @@ HRESULT ScriptPlaceHolder::Register(IDispatch*) {
 }
 
 HRESULT ScriptPlaceHolder::Remove() {
-    if (IGlobal* global = PlaceHolderGlobal()) {
+    CurrentGlobal::Hold hold = CurrentGlobal::Get();
+    if (auto* global = hold.As<DispatchServices>()) {
         CComVariant id = TakeDependant();
         CComVariant text;
         if (id.vt != VT_EMPTY && id.vt != VT_NULL &&

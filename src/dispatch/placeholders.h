@@ -3,16 +3,18 @@
 // undoes it.
 #pragma once
 
-#include "dispatch/git_ptr.h"
-#include "dispatch/script_call.h"
 #include "interfaces/dispatch.h"
-#include "interfaces/global.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
+#include "platform/script_call.h"
+#include "runtime/current_global.h"
 
-// The Global that placeholders call back into: not counted, null while no Global is current.
-// The Global sets itself when it becomes current and clears itself at shut-down.
-IGlobal* PlaceHolderGlobal();
-void SetPlaceHolderGlobal(IGlobal* global);
+// What placeholders undo through the current Global (the members of the same name of Global).
+class DispatchServices : public virtual GlobalService {
+  public:
+    virtual HRESULT UnRegisterForEvent(ULONG EventHandlerID) = 0;
+    virtual HRESULT RemoveScript(BSTR ScriptID) = 0;
+};
 
 // Context and Dependant storage shared by the placeholders.
 class PlaceHolderImpl : public IPlaceHolder {
@@ -31,7 +33,7 @@ class PlaceHolderImpl : public IPlaceHolder {
     ComPtr<IDataContext> TakeContext();
     CComVariant TakeDependant();
 
-    std::mutex mutex_;
+    CCriticalSectionEx placeholder_lock_;
     ComPtr<IDataContext> context_;
     CComVariant dependant_;
 };
@@ -75,7 +77,7 @@ class CollectionPlaceHolder
         VariantClear(value);
         ComPtr<I> element;
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             if (!element_.GetCookie()) return S_OK;  // stands for nothing (any more)
             HRESULT hr = element_.CopyTo(element.put());
             if (FAILED(hr)) return hr;
@@ -93,12 +95,12 @@ class CollectionPlaceHolder
         ComPtr<I> element;
         if (!object.punkVal || FAILED(object.punkVal->QueryInterface(element.put())) || !element)
             return E_INVALIDARG;
-        std::lock_guard lock(this->mutex_);
+        CScopedLock lock(this->placeholder_lock_);
         return element_.Attach(element.get());
     }
     HRESULT Register(IDispatch* call) override {
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             HRESULT hr = call ? callback_.Attach(call) : callback_.Revoke();
             if (FAILED(hr)) return hr;
         }
@@ -108,14 +110,14 @@ class CollectionPlaceHolder
         ComPtr<IUnknown> self(this->GetUnknown());  // the removal may drop the last other reference
         ComPtr<IDispatch> callback;
         {
-            std::lock_guard lock(this->mutex_);
+            CScopedLock lock(this->placeholder_lock_);
             if (callback_.GetCookie()) callback_.CopyTo(callback.put());
         }
         if (callback) {
             CComVariant me(self.get());
             CallScriptFunction(callback, me, nullptr);
         }
-        std::lock_guard lock(this->mutex_);
+        CScopedLock lock(this->placeholder_lock_);
         element_.Revoke();
         callback_.Revoke();
         this->context_ = nullptr;

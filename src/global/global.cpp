@@ -5,48 +5,21 @@
 #include "dispatch/data_context.h"
 #include "dispatch/function_objects.h"
 #include "dispatch/placeholders.h"
-#include "module/module.h"
 #include "network/match_functions.h"
 #include "platform/apartment.h"
+#include "platform/boundary.h"
 #include "platform/dispatcher.h"
 
 namespace {
-
-// Members of the default packets that a script may take as values (Global.SendPreset).
-constexpr DISPID kFirstBoundFunction = 2000;
-constexpr DISPID kLastBoundFunction = 2010;
-
-// IGlobal members that the read-only wrapper rewrites or hands out unwrapped.
-constexpr DISPID kDispidScheduler = 0x1;
-constexpr DISPID kDispidRegisterForEvent = 0x5;
-constexpr DISPID kDispidRegisterPlaceholderForEvent = 0x8;
-constexpr DISPID kDispidLoadScript = 0xd;
-constexpr DISPID kDispidLoadScriptPlaceHolder = 0xf;
-constexpr DISPID kDispidUnPersist = 0x14;
-constexpr DISPID kDispidSecurity = 0x21;
-constexpr DISPID kDispidDocument = 0x22;
-constexpr DISPID kDispidWindow = 0x23;
 
 std::u16string_view View(BSTR text) {
     return {text ? text : u"", SysStringLen(text)};
 }
 
-bool RunsOn(ModuleThreadPool& pool, unsigned long thread) {
-    for (std::size_t i = 0; i < 3; ++i)
+bool RunsOn(CDefaultThreadPool& pool, unsigned long thread) {
+    for (std::size_t i = 0; i < kPoolThreadCount; ++i)
         if (pool.GetThread(i).ThreadId() == thread) return true;
     return false;
-}
-
-void StopPool(std::unique_ptr<ModuleThreadPool> pool) {
-    if (!pool) return;
-    if (RunsOn(*pool, brevanto::CurrentThreadId())) {
-        // The last reference went away inside a handler: a pool cannot join its own thread.
-        // It takes no more tasks; its threads end by themselves and the pool stays allocated.
-        pool->Stop();
-        pool.release();
-        return;
-    }
-    pool->Shutdown();
 }
 
 // The parameters of RegisterForEvent as a script object; null means "no filter".
@@ -89,23 +62,48 @@ void CGlobal::FinalRelease() {
 }
 
 void CGlobal::MakeCurrent() {
-    auto pool = std::make_unique<ModuleThreadPool>();
-    std::unique_ptr<ModuleThreadPool> old;
-    CMyComModule& module = TheModule();
-    {
-        std::lock_guard lock(module.critical_section());
-        old = std::move(module.thread_pool);
-    }
     // The previous Global's pool goes first, so that no handler of it runs on after this one
     // takes over.
-    StopPool(std::move(old));
+    if (CurrentGlobal::Hold previous = CurrentGlobal::Get()) {
+        if (CGlobal* global = previous.As<CGlobal>()) global->StopPool();
+    }
+    auto pool = std::make_unique<CDefaultThreadPool>();
     pool->Start();
     {
-        std::lock_guard lock(module.critical_section());
-        module.current_global = this;
-        module.thread_pool = std::move(pool);
-        SetPlaceHolderGlobal(this);
+        CScopedLock lock(pool_lock_);
+        pool_ = std::move(pool);
     }
+    CurrentGlobal::Set(this);
+}
+
+void CGlobal::StopPool() {
+    std::unique_ptr<CDefaultThreadPool> pool;
+    {
+        CScopedLock lock(pool_lock_);
+        pool = std::move(pool_);
+    }
+    if (!pool) return;
+    if (RunsOn(*pool, brevanto::CurrentThreadId())) {
+        // The last reference went away inside a handler: a pool cannot join its own thread.
+        // It takes no more tasks; its threads end by themselves and the pool stays allocated.
+        pool->Stop();
+        pool.release();
+        return;
+    }
+    pool->Shutdown();
+}
+
+void CGlobal::SubmitTask(ref<ThreadPoolTask> task) {
+    CScopedLock lock(pool_lock_);
+    if (pool_) pool_->Submit(std::move(task));
+}
+
+bool CGlobal::WaitUntilPoolIdle() {
+    CScopedLock lock(pool_lock_);
+    if (!pool_) return false;
+    for (std::size_t i = 0; i < kPoolThreadCount; ++i)
+        pool_->GetThread(i).IdleEvent().Wait(INFINITE);
+    return true;
 }
 
 HRESULT CGlobal::Destroy() {
@@ -115,21 +113,12 @@ HRESULT CGlobal::Destroy() {
 
 void CGlobal::ShutDown() {
     // Runs on Destroy and again at final release: every step may find its work done.
+    CurrentGlobal::Clear(this);
     {
         ObjectLock lock(this);
         network_ = nullptr;
     }
-    std::unique_ptr<ModuleThreadPool> pool;
-    {
-        CMyComModule& module = TheModule();
-        std::lock_guard lock(module.critical_section());
-        if (module.current_global == this) {
-            module.current_global = nullptr;
-            pool = std::move(module.thread_pool);
-        }
-        if (PlaceHolderGlobal() == static_cast<IGlobal*>(this)) SetPlaceHolderGlobal(nullptr);
-    }
-    StopPool(std::move(pool));
+    StopPool();
 
     event_thread_.StopEvent().Set();
     // The backlight and the scheduler stop and break their cycles around the network handler
@@ -140,14 +129,13 @@ void CGlobal::ShutDown() {
     // The registrations are cleared only after the event thread has ended, so the two never
     // change the tables at the same time.
     if (event_thread_.ThreadId() != brevanto::CurrentThreadId()) {
-        WaitPumping([&] { return !event_thread_.IsRunning(); });
         event_thread_.StopAndJoin();
         event_thread_.Clear();
     }
 
     CComGITPtr2<IHxApplication> host;  // revoked outside the lock
     {
-        std::lock_guard lock(host_mutex_);
+        CScopedLock lock(host_lock_);
         host = std::move(host_);
         host_apartment_ = nullptr;
     }
@@ -197,7 +185,7 @@ HRESULT CGlobal::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPP
 
     // A default-packets member read as a value: a function object that calls it later.
     if ((flags & DISPATCH_PROPERTYGET) && !(flags & DISPATCH_METHOD) &&
-        dispid >= kFirstBoundFunction && dispid <= kLastBoundFunction) {
+        dispid >= IDefaultPackets::kFirstDispid && dispid <= IDefaultPackets::kLastDispid) {
         IDispatch* function = nullptr;
         hr = CDispatchFunctionObjectSimple::Create(static_cast<IGlobal*>(this), dispid, &function);
         if (FAILED(hr)) return hr;
@@ -293,32 +281,21 @@ HRESULT CGlobal::put_PacketDelay(LONG newVal) {
 HRESULT CGlobal::RegisterForEvent(BSTR bstrEvent, VARIANT Params, IDispatch* pCallback,
                                   ULONG* pHandlerID) {
     if (!pHandlerID) return E_POINTER;
-    try {
+    return StatusOf([&] {
         ComPtr<IDispatchEx> parameters = ParametersObject(Params);
         *pHandlerID = event_thread_.Register(View(bstrEvent), parameters.get(), pCallback);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    });
 }
 
 HRESULT CGlobal::RaiseEvent(BSTR bstrEvent, IDispatchEx* pParams) {
-    try {
-        event_thread_.Raise(View(bstrEvent), pParams);
-    } catch (...) {
-        // The raiser is not told: an event that cannot be queued is dropped.
-    }
+    // The raiser is not told: an event that cannot be queued is dropped.
+    StatusOf([&] { event_thread_.Raise(View(bstrEvent), pParams); });
     return S_OK;
 }
 
 HRESULT CGlobal::UnRegisterForEvent(ULONG EventHandlerID) {
-    try {
-        event_thread_.UnRegister(EventHandlerID);
-    } catch (...) {
-        // Out of memory for the queue entry: the handler stays registered.
-    }
+    // Out of memory for the queue entry: the handler stays registered.
+    StatusOf([&] { event_thread_.UnRegister(EventHandlerID); });
     return S_OK;
 }
 
@@ -376,13 +353,14 @@ HRESULT CGlobal::RequestPhysicalLevel(VARIANT, VARIANT, VARIANT) {
 
 HRESULT CGlobal::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
     if (!dispid) return E_POINTER;
-    if (*dispid != kDispidRegisterForEvent && *dispid != kDispidLoadScript) return S_OK;
+    if (*dispid != IGlobal::kDispidRegisterForEvent && *dispid != IGlobal::kDispidLoadScript)
+        return S_OK;
     // Without a first argument there is nothing for a placeholder to stand for: the call goes
     // on unchanged and fails by its own argument rules.
     if (!params || !params->cArgs || !params->rgvarg) return S_OK;
     ComPtr<IPlaceHolder> placeholder;
     HRESULT hr;
-    if (*dispid == kDispidRegisterForEvent) {
+    if (*dispid == IGlobal::kDispidRegisterForEvent) {
         ComPtr<EventPlaceHolder> event;
         hr = MakeComObject(&event);
         placeholder = event.get();
@@ -398,18 +376,19 @@ HRESULT CGlobal::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
     VariantClear(&first);
     first.vt = VT_UNKNOWN;
     first.punkVal = placeholder.Detach();
-    *dispid = *dispid == kDispidRegisterForEvent ? kDispidRegisterPlaceholderForEvent
-                                                 : kDispidLoadScriptPlaceHolder;
+    *dispid = *dispid == IGlobal::kDispidRegisterForEvent
+                  ? IGlobal::kDispidRegisterPlaceholderForEvent
+                  : IGlobal::kDispidLoadScriptPlaceHolder;
     return S_OK;
 }
 
 HRESULT CGlobal::WrapResult(DISPID dispid) {
     switch (dispid) {
-        case kDispidScheduler:
-        case kDispidUnPersist:
-        case kDispidSecurity:
-        case kDispidDocument:
-        case kDispidWindow:
+        case IGlobal::kDispidScheduler:
+        case IGlobal::kDispidUnPersist:
+        case IGlobal::kDispidSecurity:
+        case IGlobal::kDispidDocument:
+        case IGlobal::kDispidWindow:
             return E_FAIL;
         default:
             return S_OK;

@@ -1,22 +1,30 @@
 // The root object Global: the process's services, the named-event bus, the forwards to the host
-// application, and the module's current Global through which native code reaches them.
+// application. The Global constructed last is the current one (see runtime/current_global.h),
+// through which native code in the layers below reaches its services.
 #pragma once
 
 #include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
 
-#include "dispatch/git_ptr.h"
+#include "dispatch/placeholders.h"
 #include "interfaces/dispatch.h"
 #include "interfaces/global.h"
 #include "interfaces/host.h"
 #include "interfaces/network.h"
 #include "network/network_handler.h"
+#include "network/packet_base.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
 #include "platform/proxy.h"
+#include "runtime/current_global.h"
 #include "runtime/event_thread.h"
+#include "runtime/thread_pool.h"
 
-class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest> {
+class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest>,
+                public RuntimeServices,
+                public DispatchServices,
+                public NetworkServices {
   public:
     static constexpr LONG kDefaultPacketDelay = 50;
 
@@ -103,10 +111,15 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     HRESULT RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD* flags) override;
     HRESULT WrapResult(DISPID dispid) override;
 
+    // The services of the layers below (the members that scripts see as well are above).
+    void SubmitTask(ref<ThreadPoolTask> task) override;
+    LONG PacketDelay() const override { return packet_delay_.load(std::memory_order_relaxed); }
+
     // For native code. The script object the host keeps under `name` (the scheduler asks for
     // " hidden script"); null without a host or when the host has none.
     ComPtr<IDispatch> GetHostScript(std::u16string_view name);
-    LONG PacketDelay() const { return packet_delay_.load(std::memory_order_relaxed); }
+    // Waits until every pool thread is idle (for tests); false when the pool is gone.
+    bool WaitUntilPoolIdle();
     EventThread& Events() { return event_thread_; }
     CNetworkHandler& NetworkHandler() { return network_handler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
@@ -126,16 +139,20 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     template <class I, class F>
     HRESULT ObjectFromHost(HRESULT no_host, I** out, F&& get);
     void ShutDown();
-    // Becomes the module's current Global with a new thread pool.
+    // Becomes the current Global with a new thread pool, after stopping the previous one's.
     void MakeCurrent();
+    // Stops and joins the pool; it takes no task afterwards.
+    void StopPool();
 
     ComObjectEmbedded<CNetworkHandler> network_handler_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;
-    std::mutex host_mutex_;  // guards the holder's registration, not calls to the host
+    CCriticalSectionEx host_lock_;  // guards the holder's registration, not calls to the host
     CComGITPtr2<IHxApplication> host_;
     std::shared_ptr<brevanto::Apartment> host_apartment_;  // null: an agile host
     EventThread event_thread_;
+    CCriticalSectionEx pool_lock_;  // guards the pointer, not the pool's work
+    std::unique_ptr<CDefaultThreadPool> pool_;
     std::atomic<LONG> box_number_{1};
     std::u16string config_path_;
     std::u16string start_page_;
@@ -146,7 +163,7 @@ template <class F>
 HRESULT CGlobal::CallHost(HRESULT no_host, F&& call) {
     std::shared_ptr<brevanto::Apartment> apartment;
     {
-        std::lock_guard lock(host_mutex_);
+        CScopedLock lock(host_lock_);
         if (host_.empty()) return no_host;
         apartment = host_apartment_;
     }

@@ -31,7 +31,7 @@ class ObjectForHost {
 }  // namespace
 
 ComPtr<IHxApplication> CGlobal::Host() {
-    std::lock_guard lock(host_mutex_);
+    CScopedLock lock(host_lock_);
     if (host_.empty()) return nullptr;
     return host_.Get();
 }
@@ -57,7 +57,7 @@ HRESULT CGlobal::SetApplication(IUnknown* pHxApp) {
     std::shared_ptr<brevanto::Apartment> apartment =
         IsAgileObject(app.get()) ? nullptr : brevanto::Apartment::Current();
     {
-        std::lock_guard lock(host_mutex_);
+        CScopedLock lock(host_lock_);
         std::swap(host_, holder);
         host_apartment_ = std::move(apartment);
     }

@@ -22,7 +22,7 @@ const InterfaceDesc& IDataContext::Describe() {
     static const InterfaceDesc desc(
         u"IDataContext", kIid, nullptr,
         {
-            Method<&I::DestroyDependantObjects>(u"DestroyDependantObjects", 0x82),
+            Method<&I::DestroyDependantObjects>(u"DestroyDependantObjects", I::kFirstDispid),
             Method<&I::AddDependantObject>(u"AddDependantObject", 0x83, {Arg(u"pVal")}),
             Method<&I::RemoveDependantObject>(u"RemoveDependantObject", 0x84, {Arg(u"pVal")}),
             Method<&I::_Breakout>(u"_Breakout", 0x85),

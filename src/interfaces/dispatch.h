@@ -27,6 +27,9 @@ struct IGenericCollection : IDispatch {
 struct IDataContext : IDispatch {
     static constexpr IID kIid = brevanto_ids::Make(0x11);
     static const InterfaceDesc& Describe();
+    // A data context answers the DISPIDs of this range itself; the others go to its target.
+    static constexpr DISPID kFirstDispid = 0x82;
+    static constexpr DISPID kLastDispid = 0x8C;
     virtual HRESULT DestroyDependantObjects() = 0;
     virtual HRESULT AddDependantObject(IPlaceHolder* pVal) = 0;
     virtual HRESULT RemoveDependantObject(IPlaceHolder* pVal) = 0;

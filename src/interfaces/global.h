@@ -12,6 +12,17 @@
 struct IGlobal : IDispatch {
     static constexpr IID kIid = brevanto_ids::Make(0x80);
     static const InterfaceDesc& Describe();
+    // The DISPIDs that code refers to besides the description.
+    static constexpr DISPID kDispidScheduler = 0x1;
+    static constexpr DISPID kDispidRegisterForEvent = 0x5;
+    static constexpr DISPID kDispidRegisterPlaceholderForEvent = 0x8;
+    static constexpr DISPID kDispidLoadScript = 0xd;
+    static constexpr DISPID kDispidLoadScriptPlaceHolder = 0xf;
+    static constexpr DISPID kDispidUnPersist = 0x14;
+    static constexpr DISPID kDispidSecurity = 0x21;
+    static constexpr DISPID kDispidDocument = 0x22;
+    static constexpr DISPID kDispidWindow = 0x23;
+
     virtual HRESULT get_Scheduler(IScheduler** pVal) = 0;
     virtual HRESULT get_NetworkHandler(INetworkHandler** pVal) = 0;
     virtual HRESULT get_ReadOnly(IDispatch** pVal) = 0;

@@ -5,6 +5,11 @@
 #include "interfaces/ids.h"
 #include "platform/unknown.h"
 
+// The registered messages the library broadcasts to the host's windows (restart the panel
+// application, shut it down nicely).
+inline constexpr const OLECHAR* kRestartAppMessageName = u"Brevanto_Restart_App";
+inline constexpr const OLECHAR* kShutdownNicelyMessageName = u"Brevanto_Shutdown_Nicely";
+
 struct IHxApplication : IUnknown {
     static constexpr IID kIid = brevanto_ids::Make(0x90);
     virtual HRESULT Log(BSTR text) = 0;

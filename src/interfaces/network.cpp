@@ -114,7 +114,7 @@ const InterfaceDesc& IPacketFilters::Describe() {
     static const InterfaceDesc desc(u"IPacketFilters", kIid, nullptr,
                                     {
                                         Get<&I::get_Count>(u"Count", 0xc9),
-                                        Method<&I::Add>(u"Add", 0xca, {Arg(u"Ob")}),
+                                        Method<&I::Add>(u"Add", I::kDispidAdd, {Arg(u"Ob")}),
                                         Method<&I::Remove>(u"Remove", 0xcb, {Arg(u"Index")}),
                                     });
     return desc;
@@ -151,7 +151,7 @@ const InterfaceDesc& IDefaultPackets::Describe() {
     static const InterfaceDesc desc(
         u"IDefaultPackets", kIid, nullptr,
         {
-            Method<&I::SendPreset>(u"SendPreset", 0x7d0,
+            Method<&I::SendPreset>(u"SendPreset", I::kFirstDispid,
                                    {Arg(u"Area"), Arg(u"Join"), Arg(u"Preset"), Optional(u"Fade")}),
             Method<&I::RequestCurrentPreset>(u"RequestCurrentPreset", 0x7d1,
                                              {Arg(u"Area"), Arg(u"Join"), Optional(u"RetryDelay")}),
@@ -178,8 +178,8 @@ const InterfaceDesc& IPort::Describe() {
             Put<&I::put_PortNumber>(u"PortNumber", 0x65, {Arg(u"newVal")}),
             Method<&I::Open>(u"Open", 0x66),
             Method<&I::Close>(u"Close", 0x67),
-            Get<&I::get_InFilters>(u"InFilters", 0x320),
-            Get<&I::get_OutFilters>(u"OutFilters", 0x321),
+            Get<&I::get_InFilters>(u"InFilters", INetworkHandler::kDispidInFilters),
+            Get<&I::get_OutFilters>(u"OutFilters", INetworkHandler::kDispidOutFilters),
             Method<&I::SendPacket>(u"SendPacket", 0x322, {Arg(u"pDispatch")}),
         });
     return desc;
@@ -196,8 +196,8 @@ const InterfaceDesc& INetworkHandler::Describe() {
         u"INetworkHandler", kIid, nullptr,
         {
             Get<&I::get_Port>(u"Port", 0x386, {Arg(u"PortNum")}),
-            Get<&I::get_InFilters>(u"InFilters", 0x320),
-            Get<&I::get_OutFilters>(u"OutFilters", 0x321),
+            Get<&I::get_InFilters>(u"InFilters", INetworkHandler::kDispidInFilters),
+            Get<&I::get_OutFilters>(u"OutFilters", INetworkHandler::kDispidOutFilters),
             Method<&I::SendPacket>(u"SendPacket", 0x322, {Arg(u"pDispatch")}),
         });
     return desc;

@@ -124,6 +124,7 @@ struct _IInternalFilter {
 struct IPacketFilters : IDispatch {
     static constexpr IID kIid = brevanto_ids::Make(0x25);
     static const InterfaceDesc& Describe();
+    static constexpr DISPID kDispidAdd = 0xca;
     virtual HRESULT get_Count(LONG* pVal) = 0;
     virtual HRESULT Add(VARIANT Ob) = 0;
     virtual HRESULT Remove(LONG Index) = 0;
@@ -201,6 +202,9 @@ struct IPacketWithResponse : IPacketFilter {
 struct IDefaultPackets : IDispatch {
     static constexpr IID kIid = brevanto_ids::Make(0x28);
     static const InterfaceDesc& Describe();
+    // The DISPIDs of the default packets lie in this range.
+    static constexpr DISPID kFirstDispid = 2000;
+    static constexpr DISPID kLastDispid = 2010;
     virtual HRESULT SendPreset(VARIANT Area, VARIANT Join, VARIANT Preset, VARIANT Fade) = 0;
     virtual HRESULT RequestCurrentPreset(VARIANT Area, VARIANT Join, VARIANT RetryDelay) = 0;
     virtual HRESULT SetLogicalLevel(VARIANT Area, VARIANT Join, VARIANT Fade, VARIANT Channel,
@@ -242,6 +246,9 @@ struct _ICPort : IPort {
 struct INetworkHandler : IDispatch {
     static constexpr IID kIid = brevanto_ids::Make(0x2b);
     static const InterfaceDesc& Describe();
+    // Shared with IPort.
+    static constexpr DISPID kDispidInFilters = 0x320;
+    static constexpr DISPID kDispidOutFilters = 0x321;
     virtual HRESULT get_Port(ULONG PortNum, IPort** pVal) = 0;
     virtual HRESULT get_InFilters(IPacketFilters** pVal) = 0;
     virtual HRESULT get_OutFilters(IPacketFilters** pVal) = 0;

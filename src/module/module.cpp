@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "interfaces/host.h"
 #include "module/registration.h"
 #include "platform/apartment.h"
 #include "platform/bstr.h"
@@ -12,8 +13,8 @@
 namespace {
 
 // Registered while the module loads, before any entry point runs.
-const UINT g_restart_app_message = RegisterWindowMessageW(u"Brevanto_Restart_App");
-const UINT g_shutdown_nicely_message = RegisterWindowMessageW(u"Brevanto_Shutdown_Nicely");
+const UINT g_restart_app_message = RegisterWindowMessageW(kRestartAppMessageName);
+const UINT g_shutdown_nicely_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
 
 size_t EntryCount(const ObjectMapEntry* map) {
     size_t n = 0;
@@ -53,7 +54,6 @@ CMyComModule::~CMyComModule() {
     factories_.clear();
     for (size_t i = 0; i < EntryCount(map_); ++i)
         map_[i].object_main(false);
-    thread_pool.reset();  // stops its threads
 }
 
 LONG CMyComModule::Lock() {
@@ -88,7 +88,7 @@ HRESULT CMyComModule::GetClassObject(REFCLSID clsid, REFIID riid, void** object)
     if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
     ComPtr<IClassFactory> factory;
     {
-        std::lock_guard lock(critical_section_);
+        CScopedLock lock(critical_section_);
         if (!factories_[index]) {
             HRESULT hr = entry->create_factory(*entry, factories_[index].put());
             if (FAILED(hr)) return hr;

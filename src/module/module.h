@@ -1,25 +1,20 @@
-// The module object: lock count, object map, lazily made class factories, the current Global
-// and its thread pool, and the two registered window messages.
+// The module object: lock count, object map, lazily made class factories, and the two
+// registered window messages.
 #pragma once
 
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "module/object_map.h"
 #include "platform/comptr.h"
-#include "runtime/thread_pool.h"
-
-class CGlobal;
-using ModuleThreadPool = CThreadPool<CThreadPoolThread, 3>;
+#include "platform/lock.h"
 
 class CMyComModule {
   public:
     // `map` is null-terminated. `module_path` names the module file for registration; empty:
     // the file this code was loaded from.
     explicit CMyComModule(const ObjectMapEntry* map, std::u16string module_path = {});
-    // Terminates: releases the class factories, ends each entry, stops a remaining pool.
+    // Terminates: releases the class factories and ends each entry.
     ~CMyComModule();
     CMyComModule(const CMyComModule&) = delete;
     CMyComModule& operator=(const CMyComModule&) = delete;
@@ -37,20 +32,12 @@ class CMyComModule {
     const std::u16string& module_path() const { return module_path_; }
     const ObjectMapEntry* object_map() const { return map_; }
 
-    // The root object constructed last (not counted), and the pool that goes with it. Written
-    // only by a Global's final construction and final release.
-    CGlobal* current_global = nullptr;
-    std::unique_ptr<ModuleThreadPool> thread_pool;
-
-    // The module's critical section (lazy factory creation, the current Global).
-    std::recursive_mutex& critical_section() { return critical_section_; }
-
   private:
     const ObjectMapEntry* Find(REFCLSID clsid, size_t* index) const;
 
     const ObjectMapEntry* map_;
     std::u16string module_path_;
-    std::recursive_mutex critical_section_;
+    CCriticalSectionEx critical_section_;           // guards the lazy creation of factories
     std::vector<ComPtr<IClassFactory>> factories_;  // one per entry, made on first use
 };
 

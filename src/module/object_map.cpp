@@ -1,7 +1,7 @@
 #include "module/object_map.h"
 
 #include "global/global.h"
-#include "network/packet_filter.h"
+#include "network/filter_object.h"
 #include "network/packet_object.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "network/call_packet_function.h"
 
-#include "dispatch/script_call.h"
+#include "platform/script_call.h"
 #include "platform/variant.h"
 
 HRESULT CallPacketFunction(IDispatch* packet_object, LONG* result, IDispatch* function,

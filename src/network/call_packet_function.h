@@ -2,7 +2,7 @@
 // callbacks and PacketSent.
 #pragma once
 
-#include "dispatch/git_ptr.h"
+#include "platform/git_ptr.h"
 #include "platform/unknown.h"
 
 // Calls `function` (its default member, as a method) with the packet's script object as the one

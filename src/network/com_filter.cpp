@@ -15,7 +15,7 @@ void COMFilter::Reset() {
 void COMFilter::Cleanup() {
     FilterBase::Cleanup();
     {
-        std::lock_guard lock(lock_);
+        CScopedLock lock(lock_);
         for (CComGITPtr2<IDispatch>& function : functions_)
             function.Revoke();
     }
@@ -23,32 +23,32 @@ void COMFilter::Cleanup() {
 }
 
 HRESULT COMFilter::SetFunction(Function which, IDispatch* function) {
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     return functions_[static_cast<int>(which)].Attach(function);
 }
 
 HRESULT COMFilter::GetFunction(Function which, IDispatch** function) const {
     if (!function) return E_POINTER;
     *function = nullptr;
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     const CComGITPtr2<IDispatch>& holder = functions_[static_cast<int>(which)];
     return holder ? holder.CopyTo(function) : S_OK;
 }
 
 bool COMFilter::HasFunction(Function which) const {
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     return !functions_[static_cast<int>(which)].empty();
 }
 
 ComPtr<IDispatch> COMFilter::Owner() const {
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     return owner_;
 }
 
 void COMFilter::SetOwner(IDispatch* owner) {
     ComPtr<IDispatch> old;
     {
-        std::lock_guard lock(lock_);
+        CScopedLock lock(lock_);
         old = std::move(owner_);
         owner_ = owner;
     }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "dispatch/collection.h"
-#include "dispatch/git_ptr.h"
 #include "network/filter_base.h"
+#include "platform/git_ptr.h"
 
 class COMFilter : public FilterBase {
   public:

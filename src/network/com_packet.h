@@ -1,8 +1,8 @@
 // The packet behind a Packet script object, and every received or looped-back packet.
 #pragma once
 
-#include "dispatch/git_ptr.h"
 #include "network/packet_base.h"
+#include "platform/git_ptr.h"
 
 class COMPacket : public PacketBase {
   public:

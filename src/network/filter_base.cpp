@@ -56,24 +56,24 @@ void FilterBase::SetEnable(LONG value) {
 }
 
 std::shared_ptr<const FilterBase::Pattern> FilterBase::GetPattern() const {
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     return pattern_;
 }
 
 void FilterBase::SetPattern(Pattern pattern) {
     auto snapshot = std::make_shared<const Pattern>(std::move(pattern));
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     pattern_ = std::move(snapshot);
 }
 
 CComBSTR FilterBase::GetName() const {
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     return name_;
 }
 
 void FilterBase::SetName(BSTR name) {
     CComBSTR copy;  // null stays null
     if (name) copy = CComBSTR(std::u16string_view(name, SysStringLen(name)));
-    std::lock_guard lock(lock_);
+    CScopedLock lock(lock_);
     name_ = std::move(copy);
 }

@@ -3,11 +3,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "network/packet_base.h"
 #include "platform/bstr.h"
+#include "platform/lock.h"
 #include "runtime/ref_counted.h"
 
 class FilterBase : public virtual RefCounted {
@@ -15,7 +15,7 @@ class FilterBase : public virtual RefCounted {
     // A pattern entry that accepts any byte (every entry of 256 or more does).
     static constexpr WORD kAnyByte = 0xFFFF;
     // A filter looks at no more than this many bytes of a packet.
-    static constexpr LONG kMaxPacketBytes = 1024;
+    static constexpr LONG kMaxPacketBytes = static_cast<LONG>(kMaxFrameBytes);
     using Pattern = std::vector<WORD>;
 
     FilterBase();
@@ -48,7 +48,7 @@ class FilterBase : public virtual RefCounted {
     std::atomic<LONG> Priority{0};
 
   protected:
-    mutable std::mutex lock_;
+    mutable CCriticalSectionEx lock_;
 
   private:
     std::shared_ptr<const Pattern> pattern_;

@@ -1,16 +1,14 @@
 #include "network/network_handler.h"
 
 #include <algorithm>
-#include <new>
 
-#include "dispatch/script_call.h"
 #include "network/com_packet.h"
+#include "platform/boundary.h"
+#include "platform/script_call.h"
 #include "platform/settings_store.h"
 
 namespace {
 
-constexpr DISPID kDispidInFilters = 0x320;
-constexpr DISPID kDispidOutFilters = 0x321;
 // The enumerator of a script array is fetched this many elements at a time.
 constexpr ULONG kEnumBatch = 10;
 
@@ -90,7 +88,7 @@ HRESULT CNetworkHandler::get_OutFilters(IPacketFilters** pVal) {
 
 HRESULT CNetworkHandler::SendPacket(IDispatch* pDispatch, LONG* pResult) {
     if (!Started()) return S_FALSE;
-    try {
+    return StatusOf([&] {
         ref<PacketBase> packet;
         HRESULT hr = InternalPacketOf(pDispatch, &packet);
         if (FAILED(hr)) return hr;
@@ -104,26 +102,18 @@ HRESULT CNetworkHandler::SendPacket(IDispatch* pDispatch, LONG* pResult) {
         if (FAILED(hr)) return hr;
         SendInternal(std::move(packet));  // not reported for arrays
         return S_OK;
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT CNetworkHandler::PacketFromArray(IDispatch* array, ref<PacketBase>* packet) {
-    try {
-        *packet = new PacketBase;
-    } catch (const std::bad_alloc&) {
-        return E_FAIL;
-    }
+    *packet = new PacketBase;
     // More than one long frame, or a negative count: refused before anything is read.
     LONG length = 0;
     if (FAILED(ReadScriptArrayLength(array, &length))) return E_INVALIDARG;
 
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant items;
-    if (FAILED(array->Invoke(DISPID_NEWENUM, IID_NULL, 0x400,
+    if (FAILED(array->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
                              DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &items, nullptr,
                              nullptr)))
         return E_INVALIDARG;
@@ -200,7 +190,10 @@ HRESULT CNetworkHandler::RewriteCall(DISPID* dispid, DISPPARAMS*, WORD*) {
 }
 
 HRESULT CNetworkHandler::WrapResult(DISPID dispid) {
-    return dispid == kDispidInFilters || dispid == kDispidOutFilters ? S_OK : E_FAIL;
+    return dispid == INetworkHandler::kDispidInFilters ||
+                   dispid == INetworkHandler::kDispidOutFilters
+               ? S_OK
+               : E_FAIL;
 }
 
 HRESULT CNetworkHandler::Destroy() {

@@ -10,8 +10,8 @@
 
 #include "interfaces/dispatch.h"
 #include "interfaces/network.h"
-#include "network/packet_filters.h"
-#include "network/port.h"
+#include "network/filter_chain.h"
+#include "network/port_object.h"
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
 
@@ -23,7 +23,7 @@ class CNetworkHandler : public ComObjectRoot<CNetworkHandler, DispatchImpl<_ICNe
     static constexpr const char16_t* kPort0Value = u"Port0";
     static constexpr DWORD kDefaultPort0 = 3;
     static constexpr DWORD kPort0Mask = 1;
-    static constexpr DWORD kPortQueueLimit = 64;
+    static constexpr DWORD kPortQueueLimit = CComPort::kDefaultQueueLimit;
 
     CNetworkHandler();
     ~CNetworkHandler();

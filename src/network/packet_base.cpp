@@ -1,17 +1,10 @@
 #include "network/packet_base.h"
 
-#include <mutex>
-
-#include "global/global.h"
-#include "module/module.h"
-
 DWORD CurrentPacketDelay() {
-    // The current Global is cleared under the module lock before it goes away, so reading it
-    // under that lock is safe from any thread.
-    CMyComModule& module = TheModule();
-    std::lock_guard lock(module.critical_section());
-    if (module.current_global) return static_cast<DWORD>(module.current_global->PacketDelay());
-    return kDefaultPacketDelay;
+    CurrentGlobal::Hold global = CurrentGlobal::Get();
+    if (auto* network = global.As<NetworkServices>())
+        return static_cast<DWORD>(network->PacketDelay());
+    return kPacketDelayWithoutGlobal;
 }
 
 PacketBase::PacketBase() {

@@ -5,13 +5,22 @@
 #include "network/packet_listener.h"
 #include "network/raw_packet.h"
 #include "platform/unknown.h"
+#include "runtime/current_global.h"
 #include "runtime/ref_counted.h"
 
-// The silence a port keeps after sending a packet when nothing else is configured.
-inline constexpr DWORD kDefaultPacketDelay = 30;
+// The silence a port keeps after sending a packet while there is no Global (whose PacketDelay
+// counts otherwise).
+inline constexpr DWORD kPacketDelayWithoutGlobal = 30;
 
-// The delay a new packet starts with: the current Global's PacketDelay, or kDefaultPacketDelay
-// while there is no Global.
+// What the network asks of the current Global.
+class NetworkServices : public virtual GlobalService {
+  public:
+    // Global.PacketDelay: the delay new packets start with.
+    virtual LONG PacketDelay() const = 0;
+};
+
+// The delay a new packet starts with: the current Global's PacketDelay, or
+// kPacketDelayWithoutGlobal while there is no Global.
 DWORD CurrentPacketDelay();
 
 class PacketBase : public RawPacket, public virtual RefCounted {

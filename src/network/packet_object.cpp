@@ -4,8 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "dispatch/script_call.h"
+#include "platform/boundary.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ HRESULT EnumeratorOf(const VARIANT& value, IEnumVARIANT** enumerator) {
 
 HRESULT InvokeGet(IDispatch* object, DISPID dispid, VARIANT* result) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return object->Invoke(dispid, IID_NULL, 0x400, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                          result, nullptr, nullptr);
+    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT,
+                          DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result, nullptr, nullptr);
 }
 
 // A script array: a "length" property and a DISPID -4 member giving an enumerator of at most
@@ -70,7 +71,8 @@ HRESULT EnumerableEnumerator(IDispatch* object, IEnumVARIANT** enumerator, LONG*
     if (FAILED(ReadScriptArrayLength(object, count, u"count"))) return E_INVALIDARG;
     LPOLESTR names[] = {const_cast<LPOLESTR>(u"_NewEnum")};
     DISPID dispid = DISPID_UNKNOWN;
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, 0x400, &dispid))) return E_INVALIDARG;
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid)))
+        return E_INVALIDARG;
     CComVariant items;
     if (FAILED(InvokeGet(object, dispid, &items))) return E_INVALIDARG;
     return EnumeratorOf(items, enumerator);
@@ -370,13 +372,7 @@ HRESULT CPacketOb::Remove(VARIANT Index) {
 HRESULT CPacketOb::Assign(VARIANT Ob) {
     ref<PacketBase> packet = packet_;
     if (!packet) return E_FAIL;
-    try {
-        return packet_bytes::Assign(*packet, Ob);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StatusOf([&] { return packet_bytes::Assign(*packet, Ob); });
 }
 
 HRESULT CPacketOb::GetSafeArray(LONG VarType, VARIANT* pVal) {

@@ -27,7 +27,7 @@ RawPacket::~RawPacket() = default;
 
 void RawPacket::Clear() {
     CScopedLock lock(Lock);
-    Bytes.clear();
+    bytes_.clear();
     PortNumber = 0xFFFFFFFF;
     DestinationPorts = 3;
     PacketTime = 0;
@@ -37,65 +37,70 @@ void RawPacket::Clear() {
 
 void RawPacket::AssignBytes(const BYTE* bytes, std::size_t length) {
     CScopedLock lock(Lock);
-    Bytes.assign(bytes, bytes + length);
+    bytes_.assign(bytes, bytes + length);
     ExpectedLength = static_cast<DWORD>(length);
 }
 
 bool RawPacket::AppendByte(BYTE value) {
     CScopedLock lock(Lock);
-    Bytes.push_back(value);
-    return Bytes.size() >= ExpectedLength;
+    bytes_.push_back(value);
+    return bytes_.size() >= ExpectedLength;
 }
 
 LONG RawPacket::ByteCount() const {
     CScopedLock lock(Lock);
-    return static_cast<LONG>(Bytes.size());
+    return static_cast<LONG>(bytes_.size());
 }
 
 BYTE RawPacket::ByteAt(LONG index) const {
     CScopedLock lock(Lock);
-    return Bytes[static_cast<std::size_t>(index)];
+    return bytes_[static_cast<std::size_t>(index)];
 }
 
 void RawPacket::SetByteAt(LONG index, BYTE value) {
     CScopedLock lock(Lock);
-    Bytes[static_cast<std::size_t>(index)] = value;
+    bytes_[static_cast<std::size_t>(index)] = value;
 }
 
 void RawPacket::Resize(LONG count, BYTE fill) {
     CScopedLock lock(Lock);
-    Bytes.resize(static_cast<std::size_t>(std::max<LONG>(count, 0)), fill);
+    bytes_.resize(static_cast<std::size_t>(std::max<LONG>(count, 0)), fill);
 }
 
 void RawPacket::RemoveAt(LONG index) {
     CScopedLock lock(Lock);
-    Bytes.erase(Bytes.begin() + index);
+    bytes_.erase(bytes_.begin() + index);
+}
+
+std::vector<BYTE> RawPacket::CopyBytes() const {
+    CScopedLock lock(Lock);
+    return bytes_;
 }
 
 LONG RawPacket::CopyBytes(BYTE* buffer, LONG capacity) const {
     CScopedLock lock(Lock);
-    const LONG count = std::min(capacity, static_cast<LONG>(Bytes.size()));
+    const LONG count = std::min(capacity, static_cast<LONG>(bytes_.size()));
     if (count <= 0) return 0;
-    std::copy_n(Bytes.begin(), count, buffer);
+    std::copy_n(bytes_.begin(), count, buffer);
     return count;
 }
 
 bool RawPacket::SameBytes(const RawPacket& other) const {
     PairLock lock(Lock, other.Lock);
-    return Bytes == other.Bytes;
+    return bytes_ == other.bytes_;
 }
 
 BYTE RawPacket::Checksum() const {
     CScopedLock lock(Lock);
-    return PacketChecksum(Bytes.data());
+    return PacketChecksum(bytes_.data());
 }
 
 void RawPacket::CopyFrom(const RawPacket& other) {
     PairLock lock(Lock, other.Lock);
-    Bytes = other.Bytes;
+    bytes_ = other.bytes_;
     PacketTime = other.PacketTime;
     LastByteTime = other.LastByteTime;
     PortNumber = other.PortNumber;
     DestinationPorts = other.DestinationPorts;
-    ExpectedLength = static_cast<DWORD>(Bytes.size());
+    ExpectedLength = static_cast<DWORD>(bytes_.size());
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/boundary.h"
 #include "platform/proxy.h"
 
 namespace brevanto {
@@ -31,18 +32,6 @@ struct Registry {
 Registry& TheRegistry() {
     static Registry* registry = new Registry;
     return *registry;
-}
-
-HRESULT RunGuarded(const std::function<HRESULT()>& work) {
-    try {
-        return work();
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
 }
 
 // One synchronous call from another apartment. Completion is signalled through the caller's
@@ -232,7 +221,7 @@ std::shared_ptr<Stub> Apartment::StubFor(IUnknown* identity) {
 
 HRESULT Apartment::Execute(const std::function<HRESULT()>& work) {
     std::shared_ptr<Apartment> caller = Current();
-    if (caller.get() == this && IsCurrent()) return RunGuarded(work);
+    if (caller.get() == this && IsCurrent()) return StatusOf(work);
     if (single_threaded() && ended()) return RPC_E_DISCONNECTED;
 
     auto call = std::make_shared<PendingCall>();
@@ -255,7 +244,7 @@ HRESULT Apartment::Execute(const std::function<HRESULT()>& work) {
     if (single_threaded()) {
         // `work` lives on the caller's stack, which stays while the caller waits below.
         if (!Post([&work, complete](bool run) {
-                complete(run ? RunGuarded(work) : RPC_E_DISCONNECTED);
+                complete(run ? StatusOf(work) : RPC_E_DISCONNECTED);
             }))
             return RPC_E_DISCONNECTED;
     } else {
@@ -263,7 +252,7 @@ HRESULT Apartment::Execute(const std::function<HRESULT()>& work) {
         // so that a call back into the caller's apartment from inside it cannot deadlock.
         runner = std::thread([&work, complete] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            HRESULT hr = RunGuarded(work);
+            HRESULT hr = StatusOf(work);
             CoUninitialize();
             complete(hr);
         });
@@ -337,6 +326,12 @@ int CoPumpPendingMessages() {
 bool CoPumpMessages(int timeout_ms) {
     if (!t_state.apartment || !t_state.apartment->single_threaded()) return false;
     return t_state.apartment->Pump(timeout_ms);
+}
+
+bool CoPumpUntil(const std::function<bool()>& done) {
+    if (!t_state.apartment || !t_state.apartment->single_threaded()) return false;
+    t_state.apartment->PumpUntil(done);
+    return true;
 }
 
 void CoPostQuit(unsigned long thread) {

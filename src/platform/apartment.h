@@ -100,6 +100,11 @@ int CoPumpPendingMessages();
 // Waits up to timeout_ms (negative: forever) for work or a CoPostQuit, running work as it comes;
 // returns false once CoPostQuit was called for this apartment and its queue is empty.
 bool CoPumpMessages(int timeout_ms);
+// Runs the calling single-threaded apartment's queued work until `done` holds. `done` is tested
+// under the apartment's queue lock, so it must take no lock itself (read an atomic): before each
+// item and whenever work is posted; post a no-op (CoPostToApartment) after changing what it
+// reads. Returns false at once on a thread without a single-threaded apartment.
+bool CoPumpUntil(const std::function<bool()>& done);
 // Asks the pump of the apartment whose thread id is `thread` to return (thread 0: the calling
 // thread's apartment).
 void CoPostQuit(unsigned long thread = 0);
@@ -163,6 +168,8 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
     std::shared_ptr<Stub> StubFor(IUnknown* identity);
 
     // Pump operations of the owning thread.
+    // Waits until `done` holds, running queued work meanwhile (single-threaded only).
+    void PumpUntil(const std::function<bool()>& done);
     int PumpPending();
     bool Pump(int timeout_ms);
     void PostQuit();
@@ -172,8 +179,6 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
   private:
     friend class Stub;
     friend class Proxy;
-    // Waits until `done` holds, running queued work meanwhile (single-threaded only).
-    void PumpUntil(const std::function<bool()>& done);
     // Runs `set` under the queue lock and wakes the pump.
     void Signal(const std::function<void()>& set);
     bool PostLocked(WorkItem& item);

@@ -26,12 +26,13 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <type_traits>
 #include <utility>
 
+#include "platform/boundary.h"
 #include "platform/comptr.h"
+#include "platform/lock.h"
 #include "platform/unknown.h"
 
 // The lock count of the module: live separately allocated objects plus server locks. Every
@@ -108,15 +109,7 @@ struct ModuleLockHolder {
 };
 
 inline HRESULT RunFinalConstruct(auto* object) noexcept {
-    try {
-        return object->FinalConstruct();
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return StatusOf([&] { return object->FinalConstruct(); });
 }
 
 }  // namespace com_detail
@@ -172,18 +165,13 @@ class ComObjectRoot : public Entries... {
         return S_OK;
     }
 
-    // The object's recursive lock; held by ObjectLock for a scope.
-    void Lock() { lock_.lock(); }
-    void Unlock() { lock_.unlock(); }
-    class ObjectLock {
+    // The object's own lock (recursive, like every lock of the library); held by ObjectLock
+    // for a scope.
+    void Lock() { lock_.Lock(); }
+    void Unlock() { lock_.Unlock(); }
+    class ObjectLock : public CScopedLock {
       public:
-        explicit ObjectLock(ComObjectRoot* object) : object_(object) { object_->Lock(); }
-        ~ObjectLock() { object_->Unlock(); }
-        ObjectLock(const ObjectLock&) = delete;
-        ObjectLock& operator=(const ObjectLock&) = delete;
-
-      private:
-        ComObjectRoot* object_;
+        explicit ObjectLock(ComObjectRoot* object) : CScopedLock(object->lock_) {}
     };
 
   protected:
@@ -218,7 +206,7 @@ class ComObjectRoot : public Entries... {
         return found;
     }
 
-    std::recursive_mutex lock_;
+    CCriticalSectionEx lock_;
 };
 
 // A separately allocated object with its own atomic reference count.
@@ -250,11 +238,9 @@ class ComObject final : private com_detail::ModuleLockHolder<T>, public T {
         if (!out) return E_POINTER;
         *out = nullptr;
         ComObject* object = nullptr;
-        try {
-            object = new ComObject(std::forward<Args>(args)...);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        // A constructor that fails reports why; allocation itself gives E_OUTOFMEMORY.
+        HRESULT made = StatusOf([&] { object = new ComObject(std::forward<Args>(args)...); });
+        if (!object) return FAILED(made) ? made : E_OUTOFMEMORY;
         object->ref_ = 1;  // the temporary reference that final construction runs under
         HRESULT hr = com_detail::RunFinalConstruct(static_cast<T*>(object));
         if (FAILED(hr)) {
@@ -323,11 +309,9 @@ class ComAggObject final : private com_detail::ModuleLockHolder<T>, public IUnkn
         *out = nullptr;
         if (!outer) return E_INVALIDARG;
         ComAggObject* object = nullptr;
-        try {
-            object = new ComAggObject(outer, std::forward<Args>(args)...);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        HRESULT made =
+            StatusOf([&] { object = new ComAggObject(outer, std::forward<Args>(args)...); });
+        if (!object) return FAILED(made) ? made : E_OUTOFMEMORY;
         object->ref_ = 1;
         HRESULT hr = com_detail::RunFinalConstruct(static_cast<T*>(&object->contained_));
         if (FAILED(hr)) {

@@ -1,16 +1,29 @@
 #include "runtime/event.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
+#include "platform/apartment.h"
+
 namespace {
 
-// One blocked call of WaitForEvents; registered with every event it waits on.
+// One blocked call of WaitForEvents; registered with every event it waits on. A waiter that
+// pumps a single-threaded apartment is woken through that apartment's queue instead.
 struct EventWaiter {
     TickWaiter clock;
     bool woken = false;  // guarded by clock.mutex
+    unsigned long pump_thread = 0;
+    std::atomic<bool> pump_woken{false};
 };
+
+bool OnSingleThreadedApartment() {
+    APTTYPE type = APTTYPE_MTA;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
+           (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
+}
 
 }  // namespace
 
@@ -39,15 +52,26 @@ CEvent_::~CEvent_() = default;
 
 bool CEvent_::Set() {
     if (!handle_) return false;
-    std::lock_guard lock(handle_->mutex);
-    handle_->signalled = true;
-    // Every waiter is woken; for an auto-reset event the first to take the signal wins and the
-    // others wait again.
-    for (EventWaiter* waiter : handle_->waiters) {
-        std::lock_guard waiter_lock(waiter->clock.mutex);
-        waiter->woken = true;
-        waiter->clock.cv.notify_one();
+    std::vector<unsigned long> pumps;
+    {
+        std::lock_guard lock(handle_->mutex);
+        handle_->signalled = true;
+        // Every waiter is woken; for an auto-reset event the first to take the signal wins and
+        // the others wait again.
+        for (EventWaiter* waiter : handle_->waiters) {
+            if (waiter->pump_thread) {
+                waiter->pump_woken = true;
+                pumps.push_back(waiter->pump_thread);
+                continue;
+            }
+            std::lock_guard waiter_lock(waiter->clock.mutex);
+            waiter->woken = true;
+            waiter->clock.cv.notify_one();
+        }
     }
+    // Outside the event's lock: the pump tests its condition under the apartment's lock.
+    for (unsigned long thread : pumps)
+        CoPostToApartment(thread, [] {});
     return true;
 }
 
@@ -113,6 +137,35 @@ DWORD WaitForEvents(std::span<CEvent_* const> events, DWORD timeout_ms, WaitCloc
             result = take_first();
             break;
         }
+    }
+    for (CEvent_* event : events) {
+        EventObject* handle = event->Handle();
+        std::lock_guard lock(handle->mutex);
+        handle->waiters.erase(std::find(handle->waiters.begin(), handle->waiters.end(), &waiter));
+    }
+    return result;
+}
+
+DWORD WaitForEventsPumping(std::span<CEvent_* const> events) {
+    if (!OnSingleThreadedApartment()) return WaitForEvents(events, INFINITE, WaitClock::kRealTime);
+    if (events.empty()) return WAIT_FAILED;
+    for (CEvent_* event : events) {
+        if (!event || !event->Handle()) return WAIT_FAILED;
+    }
+    EventWaiter waiter;
+    waiter.pump_thread = brevanto::CurrentThreadId();
+    for (CEvent_* event : events) {
+        std::lock_guard lock(event->Handle()->mutex);
+        event->Handle()->waiters.push_back(&waiter);
+    }
+    DWORD result = WAIT_TIMEOUT;
+    for (;;) {
+        // A signal set before registration is seen here; one set after it wakes the pump.
+        for (std::size_t i = 0; i < events.size() && result == WAIT_TIMEOUT; ++i) {
+            if (events[i]->Handle()->TryTake()) result = WAIT_OBJECT_0 + static_cast<DWORD>(i);
+        }
+        if (result != WAIT_TIMEOUT) break;
+        CoPumpUntil([&] { return waiter.pump_woken.exchange(false); });
     }
     for (CEvent_* event : events) {
         EventObject* handle = event->Handle();

@@ -70,3 +70,11 @@ inline DWORD WaitForEvents(std::initializer_list<CEvent_*> events, DWORD timeout
     return WaitForEvents(std::span<CEvent_* const>(events.begin(), events.size()), timeout_ms,
                          clock);
 }
+
+// Waits without a time-out until one of the events is signalled (WAIT_OBJECT_0 + index, or
+// WAIT_FAILED). A caller in a single-threaded apartment runs the calls queued for its apartment
+// meanwhile: a worker it waits for may itself be waiting for a call into this thread.
+DWORD WaitForEventsPumping(std::span<CEvent_* const> events);
+inline DWORD WaitForEventsPumping(std::initializer_list<CEvent_*> events) {
+    return WaitForEventsPumping(std::span<CEvent_* const>(events.begin(), events.size()));
+}

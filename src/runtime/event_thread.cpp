@@ -1,12 +1,11 @@
 #include "runtime/event_thread.h"
 
-#include "dispatch/script_call.h"
-#include "module/module.h"
+#include "platform/boundary.h"
 #include "platform/case_fold.h"
+#include "platform/script_call.h"
+#include "runtime/current_global.h"
 
 namespace {
-
-constexpr LCID kUserDefault = 0x400;
 
 // Event names are compared case-insensitively, as script text is: tables are keyed by the
 // folded name.
@@ -24,8 +23,8 @@ EventHandler::Filter ReadFilter(IDispatchEx* parameters) {
         if (FAILED(parameters->GetMemberName(dispid, &name))) continue;
         CComVariant value;
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        if (FAILED(parameters->InvokeEx(dispid, kUserDefault, DISPATCH_PROPERTYGET, &none, &value,
-                                        nullptr, nullptr)))
+        if (FAILED(parameters->InvokeEx(dispid, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                        &value, nullptr, nullptr)))
             continue;
         filter.emplace_back(std::u16string(name.view()), std::move(value));
     }
@@ -36,11 +35,11 @@ EventHandler::Filter ReadFilter(IDispatchEx* parameters) {
 // type first, so a filter "5" matches a raised 5.
 bool SameValue(const VARIANT& wanted, const VARIANT& raised) {
     CComVariant converted;
-    if (FAILED(VariantChangeTypeEx(&converted, &wanted, kUserDefault, 0, raised.vt)))
+    if (FAILED(VariantChangeTypeEx(&converted, &wanted, LOCALE_USER_DEFAULT, 0, raised.vt)))
         converted = wanted;
     if (converted.vt == VT_NULL && raised.vt == VT_NULL) return true;
     if (converted.vt != raised.vt) return false;
-    return VarCmp(&converted, const_cast<VARIANT*>(&raised), kUserDefault, 0) == VARCMP_EQ;
+    return VarCmp(&converted, const_cast<VARIANT*>(&raised), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 }  // namespace
@@ -58,11 +57,8 @@ bool EventHandler::Matches(IDispatch* parameters) const {
 
 void EventHandler::Call(const SharedParameters& parameters) const {
     ref<ThreadPoolTask> task(new EHTask(callback_, parameters));
-    CMyComModule& module = TheModule();
-    // The pool is replaced or dropped by the Global's construction and shut-down on other
-    // threads; the module lock keeps it alive while the task is handed over.
-    std::lock_guard lock(module.critical_section());
-    if (module.thread_pool) module.thread_pool->Submit(std::move(task));
+    // The pool is the current Global's; the hold keeps it while the task is handed over.
+    if (CurrentGlobal::Hold global = CurrentGlobal::Get()) global->SubmitTask(std::move(task));
 }
 
 void EHTask::Run() {
@@ -202,11 +198,8 @@ void EventThread::Deliver(const RaisedEvent& event) {
             }
             if (!handler->Matches(parameters.get())) continue;
         }
-        try {
-            handler->Call(event.parameters);
-        } catch (...) {
-            // Out of memory for the task: this call is lost, the bus goes on.
-        }
+        // Out of memory for the task: this call is lost, the bus goes on.
+        StatusOf([&] { handler->Call(event.parameters); });
     }
 }
 

@@ -1,5 +1,5 @@
 // The named-event bus: script callbacks registered for an event name (optionally only for
-// certain parameter values) are called, on the module's thread pool, for every event raised
+// certain parameter values) are called, on the current Global's thread pool, for every event raised
 // under that name. Callers only queue work; one thread, the EventThread, matches events to
 // handlers.
 #pragma once
@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "dispatch/git_ptr.h"
+#include "platform/git_ptr.h"
+#include "platform/lock.h"
 #include "platform/variant.h"
-#include "runtime/lock.h"
 #include "runtime/thread.h"
 #include "runtime/thread_pool.h"
 
@@ -42,7 +42,7 @@ class EventHandler {
     // True when every filter entry that the parameters object can answer has the same value.
     // Parameters may be null (an event without parameters): every handler matches then.
     bool Matches(IDispatch* parameters) const;
-    // Hands the call to the module's pool; without a pool the handler is not called.
+    // Hands the call to the current Global's pool; without one the handler is not called.
     // `parameters` may be null.
     void Call(const SharedParameters& parameters) const;
 

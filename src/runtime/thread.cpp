@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/apartment.h"
+#include "platform/boundary.h"
 #include "platform/hresult.h"
 
 struct Thread::Instance {
@@ -58,14 +61,10 @@ DWORD Thread::ThreadProc(Thread* self) {
     std::memcpy(os_name, self->name_, std::min(sizeof os_name - 1, std::strlen(self->name_)));
     if (os_name[0]) pthread_setname_np(pthread_self(), os_name);
     self->ThreadInit();
-    DWORD result;
-    try {
-        result = self->Run();
-    } catch (const HResultError& error) {
-        result = static_cast<DWORD>(error.code());
-    } catch (...) {
-        result = static_cast<DWORD>(E_FAIL);
-    }
+    DWORD result = 0;
+    // A failure that escapes Run ends the thread with its status as the exit value.
+    const HRESULT status = StatusOf([&] { result = self->Run(); });
+    if (FAILED(status)) result = static_cast<DWORD>(status);
     self->ThreadExit();
     return result;
 }
@@ -83,6 +82,7 @@ bool Thread::Start() {
     stop_event_.Reset();
     auto instance = std::make_unique<Instance>();
     Instance* raw = instance.get();
+    // Not a boundary: a thread the system cannot create is a false return, nothing else.
     try {
         instance->thread = std::thread([this, raw] {
             thread_id_.store(static_cast<DWORD>(gettid()), std::memory_order_release);
@@ -114,8 +114,16 @@ bool Thread::Stop(DWORD timeout_ms) {
 void Thread::StopAndJoin() {
     stop_event_.Set();
     Retire();
-    for (auto& instance : retired_)
+    for (auto& instance : retired_) {
+        // Waiting for itself would never end, and its object is going away under it.
+        if (instance->thread.get_id() == std::this_thread::get_id()) {
+            std::fprintf(stderr, "thread %s joins itself\n", name_);
+            std::abort();
+        }
+        // A thread that calls into this thread's apartment ends only once that call has run.
+        WaitForEventsPumping({&instance->exited});
         instance->thread.join();
+    }
     retired_.clear();
 }
 
@@ -123,23 +131,6 @@ bool Thread::IsRunning() const {
     return current_ && !current_->exited.Wait(0);
 }
 
-bool Thread::HasEnded() const {
-    if (IsRunning()) return false;
-    return std::all_of(retired_.begin(), retired_.end(),
-                       [](const auto& instance) { return instance->exited.Wait(0); });
-}
-
 void Thread::Retire() {
     if (current_) retired_.push_back(std::move(current_));
-}
-
-void WaitPumping(const std::function<bool()>& done) {
-    APTTYPE type = APTTYPE_MTA;
-    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
-    const bool pump = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
-                      (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
-    while (!done()) {
-        if (pump) CoPumpPendingMessages();
-        Sleep(1);
-    }
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -41,14 +40,13 @@ class Thread {
     // Signals the stop event and waits up to timeout_ms for the thread to end; the thread is
     // forgotten either way (and joined later if it is still running). True when it ended.
     bool Stop(DWORD timeout_ms);
-    // Signals the stop event and waits for every thread this object started to end.
+    // Signals the stop event and waits for every thread this object started to end; a caller in
+    // a single-threaded apartment runs the calls queued for it meanwhile. Never called on one
+    // of this object's own threads (that aborts: the object would go away under it).
     void StopAndJoin();
 
     // True while the most recently started thread has not ended.
     bool IsRunning() const;
-    // True when no thread this object started is still running, also those that Start or Stop
-    // gave up waiting for.
-    bool HasEnded() const;
     // The OS thread id of the most recently started thread (0 before the first Start).
     DWORD ThreadId() const { return thread_id_.load(std::memory_order_acquire); }
     const char* Name() const { return name_; }
@@ -70,7 +68,3 @@ class Thread {
     std::unique_ptr<Instance> current_;
     std::vector<std::unique_ptr<Instance>> retired_;  // asked to stop, not yet joined
 };
-
-// Waits until `done` holds. A single-threaded caller keeps running the calls queued for its
-// apartment meanwhile: a worker it waits for may itself be waiting for a call on this thread.
-void WaitPumping(const std::function<bool()>& done);

@@ -1,5 +1,7 @@
 #include "runtime/thread_pool.h"
 
+#include "platform/boundary.h"
+
 void CThreadPoolThread::Assign(ref<ThreadPoolTask> task) {
     idle_event_.Reset();
     current_task_ = std::move(task);
@@ -13,11 +15,8 @@ DWORD CThreadPoolThread::Run() {
         if (which == WAIT_OBJECT_0) return 0;
         if (which != WAIT_OBJECT_0 + 1) continue;
         if (current_task_) {
-            try {
-                current_task_->Run();
-            } catch (...) {
-                // A failing task must not take the worker down with it.
-            }
+            // A failing task must not take the worker down with it; its status goes nowhere.
+            StatusOf([&] { current_task_->Run(); });
             current_task_ = nullptr;
         }
         ref<ThreadPoolTask> next = pool_ ? pool_->GetNextTask() : nullptr;

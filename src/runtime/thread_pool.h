@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <deque>
 
+#include "platform/lock.h"
 #include "runtime/event.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 #include "runtime/thread.h"
 
@@ -109,15 +109,12 @@ class CThreadPool : public ThreadPoolBase {
     }
 
     // Stop, then waits (running this thread's apartment calls meanwhile) until every thread
-    // has ended. It waits for the threads' end, never for their idle events: a thread handed
-    // a task just as it is asked to stop ends without going idle.
+    // has ended, and joins it. It waits for the threads' end, never for their idle events: a
+    // thread handed a task just as it is asked to stop ends without going idle.
     void Shutdown() {
         Stop();
-        WaitPumping([this] {
-            for (auto& thread : threads_)
-                if (!thread.HasEnded()) return false;
-            return true;
-        });
+        for (auto& thread : threads_)
+            thread.StopAndJoin();
     }
 
     std::size_t QueuedCount() {
@@ -152,5 +149,6 @@ class CThreadPool : public ThreadPoolBase {
     bool started_ = false;  // touched only by the owner
 };
 
-// The module's pool: the event bus runs script handlers on it.
-using CDefaultThreadPool = CThreadPool<CThreadPoolThread, 3>;
+// The Global's pool: the event bus runs script handlers on it.
+inline constexpr std::size_t kPoolThreadCount = 3;
+using CDefaultThreadPool = CThreadPool<CThreadPoolThread, kPoolThreadCount>;

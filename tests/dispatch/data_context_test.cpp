@@ -129,7 +129,7 @@ TEST(DataContext, WrongTypeAddThroughContextIsRefusedLikeADirectOne) {
 }
 
 TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext) {
-    ASSERT_EQ(PlaceHolderGlobal(), nullptr);
+    ASSERT_FALSE(CurrentGlobal::Get());
     auto bag = Bag();
     auto context = ContextAround(bag.get());
     ComPtr<EventPlaceHolder> event;

@@ -4,9 +4,9 @@
 #include "dispatch/disp_ex_object.h"
 #include "dispatch/dispatch_ex_impl.h"
 #include "dispatch/function_objects.h"
-#include "dispatch/script_call.h"
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 #include "support/nameless_dispatch.h"
 
 namespace {

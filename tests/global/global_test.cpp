@@ -8,7 +8,6 @@
 #include "dispatch/placeholders.h"
 #include "global/global.h"
 #include "global/test_host.h"
-#include "module/module.h"
 #include "network/packet_base.h"
 #include "support/late_bound.h"
 
@@ -56,9 +55,7 @@ void Drain(IGlobal* g) {
         Sleep(1);
     }
     ASSERT_GT(sentinel->state.Calls(), 0);
-    std::lock_guard lock(TheModule().critical_section());
-    for (size_t i = 0; i < 3; ++i)
-        TheModule().thread_pool->GetThread(i).IdleEvent().Wait(INFINITE);
+    ASSERT_TRUE(static_cast<CGlobal*>(g)->WaitUntilPoolIdle());
     g->UnRegisterForEvent(id);
 }
 
@@ -80,13 +77,10 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
         EXPECT_EQ(g->get_BoxNumber(nullptr), E_POINTER);
         EXPECT_EQ(g->get_PacketDelay(nullptr), E_POINTER);
 
-        EXPECT_EQ(TheModule().current_global, g.get());
-        EXPECT_NE(TheModule().thread_pool, nullptr);
-        EXPECT_EQ(PlaceHolderGlobal(), AsGlobal(g.get()));
+        EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), g.get());
+        EXPECT_TRUE(g->WaitUntilPoolIdle());
     }
-    EXPECT_EQ(TheModule().current_global, nullptr);
-    EXPECT_EQ(TheModule().thread_pool, nullptr);
-    EXPECT_EQ(PlaceHolderGlobal(), nullptr);
+    EXPECT_FALSE(CurrentGlobal::Get());
 }
 
 TEST(GlobalTest, NewPacketsTakeTheCurrentGlobalsPacketDelay) {
@@ -102,16 +96,14 @@ TEST(GlobalTest, NewPacketsTakeTheCurrentGlobalsPacketDelay) {
 
 TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     auto first = NewGlobal();
-    ModuleThreadPool* first_pool = TheModule().thread_pool.get();
     auto second = NewGlobal();
-    EXPECT_EQ(TheModule().current_global, second.get());
-    EXPECT_NE(TheModule().thread_pool.get(), first_pool);
-    ModuleThreadPool* second_pool = TheModule().thread_pool.get();
+    EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), second.get());
+    EXPECT_FALSE(first->WaitUntilPoolIdle());  // stopped when the second one took over
+    EXPECT_TRUE(second->WaitUntilPoolIdle());
 
     first = nullptr;  // not current: leaves the current Global alone
-    EXPECT_EQ(TheModule().current_global, second.get());
-    EXPECT_EQ(TheModule().thread_pool.get(), second_pool);
-    EXPECT_EQ(PlaceHolderGlobal(), AsGlobal(second.get()));
+    EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), second.get());
+    EXPECT_TRUE(second->WaitUntilPoolIdle());
 
     // The second one's bus still reaches handlers through the pool.
     auto handler = New<AgileCallback>();
@@ -277,8 +269,8 @@ TEST(GlobalTest, DestroyShutsDownAndForgetsTheHost) {
     ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
     ASSERT_EQ(g->Start(), S_OK);
     ASSERT_EQ(g->Destroy(), S_OK);
-    EXPECT_EQ(TheModule().current_global, nullptr);
-    EXPECT_EQ(TheModule().thread_pool, nullptr);
+    EXPECT_FALSE(CurrentGlobal::Get());
+    EXPECT_FALSE(g->WaitUntilPoolIdle());
     ComPtr<IDispatch> version;
     EXPECT_EQ(g->get_Version(version.put()), S_FALSE);
     ComPtr<IUnknown> app;

@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "dispatch/disp_ex_object.h"
-#include "dispatch/enum_variant.h"
-#include "dispatch/git_ptr.h"
-#include "dispatch/script_call.h"
 #include "host/script_engine.h"
 #include "host/script_object.h"
 #include "platform/dispatcher.h"
+#include "platform/enum_variant.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 
 using brevanto_host::ScriptEngine;
 using brevanto_host::ScriptError;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/enum_variant.h"
 #include "platform/com_object.h"
+#include "platform/enum_variant.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
 

@@ -37,7 +37,7 @@ std::vector<Bytes> Frames(const std::vector<Event>& events) {
     for (const Event& e : events) {
         RawPacket* frame =
             e.byte < 0 ? assembler.Quiet(e.at) : assembler.Receive(static_cast<BYTE>(e.byte), e.at);
-        if (frame) frames.push_back(frame->Bytes);
+        if (frame) frames.push_back(frame->CopyBytes());
     }
     return frames;
 }
@@ -93,10 +93,10 @@ TEST(FrameAssembler, AFinishedFrameStaysIntactWhileTheRingComesRound) {
     EXPECT_EQ(first->LastByteTime, 7u);
     for (BYTE i = 1; i <= FrameAssembler::kRingSize - 2; ++i)
         ASSERT_NE(send(i), first);
-    EXPECT_EQ(first->Bytes.size(), 8u);
-    EXPECT_EQ(first->Bytes[3], 0);
+    EXPECT_EQ(first->ByteCount(), 8);
+    EXPECT_EQ(first->ByteAt(3), 0);
     send(0x77);  // the ring comes round: the first slot is reused
-    EXPECT_TRUE(first->Bytes.empty());
+    EXPECT_EQ(first->ByteCount(), 0);
 }
 
 }  // namespace

@@ -62,11 +62,11 @@ TEST(RawPacketTest, ByteEditing) {
     packet.SetByteAt(1, 9);
     EXPECT_EQ(packet.ByteAt(1), 9);
     packet.RemoveAt(0);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3, 4}));
+    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3, 4}));
     packet.Resize(5, 0xEE);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3, 4, 0xEE, 0xEE}));
+    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3, 4, 0xEE, 0xEE}));
     packet.Resize(2, 0);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3}));
+    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3}));
 
     BYTE buffer[4] = {};
     EXPECT_EQ(packet.CopyBytes(buffer, 4), 2);
@@ -127,7 +127,7 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     EXPECT_EQ(packet->PortNumber, 0xFFFFFFFFu);
     EXPECT_EQ(packet->DestinationPorts, 3u);
     EXPECT_EQ(packet->PacketTime, 0u);
-    EXPECT_EQ(packet->Delay, kDefaultPacketDelay);
+    EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
     EXPECT_EQ(packet->Decoded.PresenceMask(), 0);
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
     EXPECT_FALSE(packet->WantsResponse());

@@ -7,11 +7,11 @@
 #include <ostream>
 #include <string>
 
-#include "dispatch/script_call.h"
 #include "filter_test_fakes.h"
+#include "network/filter_object.h"
 #include "network/network_handler.h"
-#include "network/packet_filter.h"
 #include "network/packet_object.h"
+#include "platform/script_call.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 

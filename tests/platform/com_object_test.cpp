@@ -192,6 +192,35 @@ TEST_F(ComObjectTest, FailedFinalConstructDestroysTheObject) {
     EXPECT_EQ(locks_before_, ModuleLockCount());
 }
 
+// A class whose constructor fails the way it is told to.
+class CFragile : public ComObjectRoot<CFragile, IBeta> {
+  public:
+    explicit CFragile(int how = 0) {
+        if (how == 1) throw HResultError(E_ACCESSDENIED);
+        if (how == 2) throw std::bad_alloc();
+        if (how == 3) throw 42;
+    }
+    HRESULT Beta(LONG*) override { return S_OK; }
+};
+
+TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
+    const struct {
+        int how;
+        HRESULT expected;
+    } cases[] = {{1, E_ACCESSDENIED}, {2, E_OUTOFMEMORY}, {3, E_FAIL}};
+    for (const auto& c : cases) {
+        ComObject<CFragile>* plain = nullptr;
+        EXPECT_EQ(c.expected, ComObject<CFragile>::CreateInstance(&plain, c.how)) << c.how;
+        EXPECT_EQ(nullptr, plain);
+        Outer outer;
+        ComAggObject<CFragile>* inner = nullptr;
+        EXPECT_EQ(c.expected, ComAggObject<CFragile>::CreateInstance(&outer, &inner, c.how))
+            << c.how;
+        EXPECT_EQ(nullptr, inner);
+    }
+    EXPECT_EQ(locks_before_, ModuleLockCount());
+}
+
 TEST_F(ComObjectTest, InstanceCreator) {
     EXPECT_EQ(E_POINTER, CreateComInstance<CThing>(nullptr, IID_IUnknown, nullptr));
     void* out = reinterpret_cast<void*>(0x1);

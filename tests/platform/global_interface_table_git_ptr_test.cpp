@@ -3,8 +3,8 @@
 
 #include <thread>
 
-#include "dispatch/git_ptr.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
 #include "platform/variant.h"
 
 namespace {

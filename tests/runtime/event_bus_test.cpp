@@ -1,5 +1,5 @@
 // The named-event bus: the order of one wake, case-insensitive names, parameter filters, handler
-// IDs, and calls that need the module's pool.
+// IDs, and calls that need the current Global's pool.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dispatch/disp_ex_object.h"
-#include "module/module.h"
+#include "runtime/current_global.h"
 #include "runtime/event_thread.h"
 #include "support/nameless_dispatch.h"
 
@@ -85,27 +85,24 @@ bool Same(IDispatch* a, IDispatch* b) {
     return ua.get() == ub.get();
 }
 
+// The current Global as the bus sees it: a pool for the handler calls.
+class PoolOnly : public RuntimeServices {
+  public:
+    PoolOnly() { pool.Start(); }
+    void SubmitTask(ref<ThreadPoolTask> task) override { pool.Submit(std::move(task)); }
+    HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return E_NOTIMPL; }
+    HRESULT Log(BSTR) override { return E_NOTIMPL; }
+
+    CDefaultThreadPool pool;
+};
+
 class EventBusTest : public ::testing::Test {
   protected:
-    void SetUp() override { InstallPool(); }
+    void SetUp() override { CurrentGlobal::Set(&global_); }
     void TearDown() override {
         bus_.StopAndJoin();
         bus_.Clear();
-        RemovePool();
-    }
-
-    static void InstallPool() {
-        auto pool = std::make_unique<ModuleThreadPool>();
-        pool->Start();
-        std::lock_guard lock(TheModule().critical_section());
-        TheModule().thread_pool = std::move(pool);
-    }
-    static void RemovePool() {
-        std::unique_ptr<ModuleThreadPool> pool;
-        {
-            std::lock_guard lock(TheModule().critical_section());
-            pool = std::move(TheModule().thread_pool);
-        }
+        CurrentGlobal::Clear(&global_);
     }
 
     void WaitForHandlers(std::u16string_view name, size_t count) {
@@ -123,13 +120,12 @@ class EventBusTest : public ::testing::Test {
         WaitForHandlers(name, 1);
         bus_.Raise(name, nullptr);
         ASSERT_EQ(sentinel->WaitFor(1).size(), 1u);
-        std::lock_guard lock(TheModule().critical_section());
-        auto& pool = *TheModule().thread_pool;
-        for (size_t i = 0; i < 3; ++i)
-            pool.GetThread(i).IdleEvent().Wait(INFINITE);
+        for (size_t i = 0; i < kPoolThreadCount; ++i)
+            global_.pool.GetThread(i).IdleEvent().Wait(INFINITE);
         bus_.UnRegister(id);
     }
 
+    PoolOnly global_;
     EventThread bus_;
     int drains_ = 0;
 };
@@ -247,19 +243,19 @@ TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
     EXPECT_EQ(handler->Calls().size(), 1u);
 }
 
-TEST_F(EventBusTest, NoPoolMeansNoCall) {
+TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
     auto handler = NewRecorder();
     bus_.Register(u"A", nullptr, handler.get());
     bus_.Start();
     WaitForHandlers(u"A", 1);
-    RemovePool();
+    CurrentGlobal::Clear(&global_);
     auto dropped = Params({{u"n", CComVariant(LONG{1})}});
     bus_.Raise(u"A", dropped.get());
     // Once a later event has been matched, the first one has been matched too.
     auto probe = NewRecorder();
     bus_.Register(u"Probe", nullptr, probe.get());
     WaitForHandlers(u"Probe", 1);
-    InstallPool();
+    CurrentGlobal::Set(&global_);
     auto kept = Params({{u"n", CComVariant(LONG{2})}});
     bus_.Raise(u"A", kept.get());
     Drain();

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "runtime/lock.h"
+#include "platform/lock.h"
 
 namespace {
 

@@ -1,20 +1,15 @@
-#include "network/port.h"
+#include "network/port_object.h"
 
-#include <mutex>
-#include <new>
-
-#include "module/module.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
+#include "platform/boundary.h"
 
 namespace {
 
 // Received packets go on to the network-wide chain only while the library has a root object;
 // after its shut-down began they end with the port's own chain.
 bool GlobalExists() {
-    CMyComModule& module = TheModule();
-    std::lock_guard lock(module.critical_section());
-    return module.current_global != nullptr;
+    return static_cast<bool>(CurrentGlobal::Get());
 }
 
 }  // namespace
@@ -89,28 +84,20 @@ HRESULT CPort::get_OutFilters(IPacketFilters** pVal) {
 }
 
 HRESULT CPort::SendPacket(IDispatch* pDispatch, LONG* pResult) {
-    ref<PacketBase> packet;
-    HRESULT hr = InternalPacketOf(pDispatch, &packet);
-    if (FAILED(hr)) return hr;
-    try {
+    return StatusOf([&] {
+        ref<PacketBase> packet;
+        HRESULT hr = InternalPacketOf(pDispatch, &packet);
+        if (FAILED(hr)) return hr;
         if (hr == S_OK) {
             const LONG result = Send(std::move(packet));
             if (pResult) *pResult = result;
             return S_OK;
         }
-        try {
-            packet = new PacketBase;
-        } catch (const std::bad_alloc&) {
-            return E_FAIL;
-        }
+        packet = new PacketBase;
         hr = packet_bytes::Assign(*packet, CComVariant(pDispatch));
         if (SUCCEEDED(hr)) Send(std::move(packet));
         return hr;
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT CPort::Destroy() {

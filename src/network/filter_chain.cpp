@@ -1,7 +1,9 @@
-#include "network/packet_filters.h"
+#include "network/filter_chain.h"
 
 #include <algorithm>
 #include <utility>
+
+#include "platform/boundary.h"
 
 #include "platform/boundary.h"
 
@@ -26,10 +28,7 @@ ComPtr<IUnknown> ObjectOf(const VARIANT& value) {
 
 }  // namespace
 
-CPacketFilters::CPacketFilters() : chain_(std::make_shared<Chain>()) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Add")};
-    GetIDsOfNames(IID_NULL, names, 1, 0x400, &add_dispid_);
-}
+CPacketFilters::CPacketFilters() : chain_(std::make_shared<Chain>()) {}
 
 CPacketFilters::List CPacketFilters::Filters() const {
     CScopedLock lock(lock_);
@@ -131,6 +130,7 @@ void CPacketFilters::AppendFilter(ref<FilterBase> filter) {
     Chain& chain = WritableLocked();
     const FilterBase* key = filter.get();
     chain.entries.push_back(std::move(filter));
+    // Not a boundary: the append is undone and the failure goes on to the caller's StatusOf.
     try {
         entries_of_.emplace(key, chain.entries.size() - 1);
     } catch (...) {
@@ -198,7 +198,7 @@ void CPacketFilters::RemoveFilter(const ref<FilterBase>& filter) {
 }
 
 HRESULT CPacketFilters::RewriteCall(DISPID* dispid, DISPPARAMS* params, WORD*) {
-    if (!dispid || *dispid != add_dispid_) return S_OK;
+    if (!dispid || *dispid != IPacketFilters::kDispidAdd) return S_OK;
     if (!params || params->cArgs != 1 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
     ComPtr<IUnknown> object = ObjectOf(params->rgvarg[0]);
     ComPtr<IPacketFilter> filter;
@@ -250,7 +250,7 @@ HRESULT FilterCollectionPlaceHolder::Remove() {
     CComVariant dependant = TakeDependant();
     ComPtr<CPacketFilters> collection;
     {
-        std::lock_guard lock(mutex_);
+        CScopedLock lock(placeholder_lock_);
         collection = std::move(collection_);
     }
     if (collection && (dependant.vt == VT_UNKNOWN || dependant.vt == VT_DISPATCH)) {

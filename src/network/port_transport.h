@@ -16,14 +16,15 @@
 #include "network/frame_assembler.h"
 #include "network/packet_base.h"
 #include "network/raw_packet.h"
+#include "platform/lock.h"
 #include "platform/serial_device.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 #include "runtime/thread.h"
 
 class CComPort : public Thread {
   public:
-    static constexpr std::size_t kMaxSendBytes = 1024;
+    static constexpr std::size_t kMaxSendBytes = kMaxFrameBytes;
+    static constexpr DWORD kDefaultQueueLimit = 64;
 
     CComPort();
     ~CComPort() override;
@@ -48,7 +49,7 @@ class CComPort : public Thread {
     bool IsOpen() const { return device_.IsOpen(); }
 
     // Settings; change them only while the port is closed.
-    DWORD QueueLimit = 64;
+    DWORD QueueLimit = kDefaultQueueLimit;
     DWORD BaudRate = 9600;
     DWORD IdleBeforeSend = 30;
     DWORD InterByteTimeout = 60;

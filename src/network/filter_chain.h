@@ -13,7 +13,7 @@
 #include "network/filter_base.h"
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
-#include "runtime/lock.h"
+#include "platform/lock.h"
 
 class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacketFilters>,
                                             IReadOnlyTest, IDestroy, IMarshal> {
@@ -74,7 +74,6 @@ class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacket
     // Where each filter stands in chain_ (a filter may stand more than once); guarded by lock_.
     std::unordered_multimap<const FilterBase*, std::size_t> entries_of_;
     std::size_t live_ = 0;  // entries that are not holes; guarded by lock_
-    DISPID add_dispid_ = static_cast<DISPID>(0xdeadbea7);
 };
 
 // Stands for a filter added to a chain through a page's data context: when the context's

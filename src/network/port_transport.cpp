@@ -1,4 +1,4 @@
-#include "network/com_port.h"
+#include "network/port_transport.h"
 
 #include <algorithm>
 

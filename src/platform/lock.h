@@ -1,4 +1,7 @@
-// Locks: the abstract lock, the recursive mutex behind it, and scoped locking.
+// Locks: the abstract lock, the recursive mutex behind it, and scoped locking. CCriticalSectionEx
+// is the one lock type of the library (every object's own lock too, see ObjectLock), always
+// held through a scoped guard. The platform's internals that wait on a condition use the
+// standard library's mutex with it.
 #pragma once
 
 #include <mutex>

@@ -1,9 +1,10 @@
-#include "network/packet_filter.h"
+#include "network/filter_object.h"
 
 #include <string>
 
-#include "dispatch/script_call.h"
+#include "platform/boundary.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 
 namespace filter_pattern {
 
@@ -221,11 +222,5 @@ HRESULT CPacketFilter::get_PacketToMatch(VARIANT* pVal) {
 HRESULT CPacketFilter::put_PacketToMatch(VARIANT newVal) {
     ref<COMFilter> filter = Filter();
     if (!filter) return E_FAIL;
-    try {
-        return filter_pattern::FromScriptArray(newVal, *filter);
-    } catch (const HResultError& e) {
-        return e.code();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StatusOf([&] { return filter_pattern::FromScriptArray(newVal, *filter); });
 }

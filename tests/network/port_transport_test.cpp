@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bus_process.h"
-#include "network/com_port.h"
+#include "network/port_transport.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 

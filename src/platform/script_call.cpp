@@ -1,11 +1,8 @@
-#include "dispatch/script_call.h"
+#include "platform/script_call.h"
 
 #include "platform/com_object.h"
 
 namespace {
-
-constexpr LCID kUserDefault = 0x400;
-constexpr LCID kSystemDefault = 0x800;
 
 // Frees what a callee left in the exception block.
 struct ExceptionInfo : EXCEPINFO {
@@ -21,11 +18,11 @@ HRESULT Call(IDispatch* function, DISPPARAMS* params, VARIANT* result) {
     ExceptionInfo excepinfo;
     ComPtr<IDispatchEx> ex;
     if (SUCCEEDED(function->QueryInterface(ex.put())) && ex)
-        return ex->InvokeEx(DISPID_VALUE, kUserDefault, DISPATCH_METHOD, params, result, &excepinfo,
-                            nullptr);
+        return ex->InvokeEx(DISPID_VALUE, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, result,
+                            &excepinfo, nullptr);
     UINT argerr = 0;
-    return function->Invoke(DISPID_VALUE, IID_NULL, kSystemDefault, DISPATCH_METHOD, params, result,
-                            &excepinfo, &argerr);
+    return function->Invoke(DISPID_VALUE, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, params,
+                            result, &excepinfo, &argerr);
 }
 
 }  // namespace
@@ -57,10 +54,10 @@ HRESULT ReadScriptProperty(IDispatch* object, LPCOLESTR name, VARIANT* value) {
     if (!object || !name || !value) return E_POINTER;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     DISPID dispid = DISPID_UNKNOWN;
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, kUserDefault, &dispid);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
     if (FAILED(hr)) return hr;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return object->Invoke(dispid, IID_NULL, kUserDefault, DISPATCH_PROPERTYGET, &none, value,
+    return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value,
                           nullptr, nullptr);
 }
 

@@ -15,7 +15,7 @@
 #include "global/global.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
-#include "network/port.h"
+#include "network/port_object.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 
