@@ -133,6 +133,7 @@ HRESULT PageHost::CreateForPage(const std::u16string& prog_id, IDispatch** objec
     if (SUCCEEDED(hr) && *object) {
         ComPtr<IUnknown> identity;
         (*object)->QueryInterface(IID_IUnknown, identity.put_void());
+        std::lock_guard lock(mutex_);
         page_objects_.push_back(std::move(identity));
     }
     return hr;
