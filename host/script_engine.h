@@ -33,13 +33,13 @@ struct ScriptError {
     std::string Describe() const;
 };
 
-// What outlives a heap: script objects handed to the library find out through it whether their
-// heap still exists and which thread may enter it.
 // Reads a page or script file. False with *error ("cannot read script file PATH: why") for a
 // directory, a device or pipe, or a file of more than kMaxScriptFileBytes.
 inline constexpr std::uintmax_t kMaxScriptFileBytes = 16u << 20;
 bool ReadScriptFile(const std::filesystem::path& file, std::string* text, ScriptError* error);
 
+// What outlives a heap: script objects handed to the library find out through it whether their
+// heap still exists and which thread may enter it.
 struct EngineState {
     duk_context* ctx = nullptr;  // null once the heap is gone
     unsigned long thread = 0;
@@ -61,7 +61,8 @@ class ScriptEngine {
         // A window timer was added while the host may be waiting.
         std::function<void()> wake;
         // An error that does not end the page: thrown by a timer callback, by a script function
-        // that the library called and that ignored the error, or by a script the page loaded.
+        // the library called (when the library ignored the error), or by a script the page
+        // loaded.
         std::function<void(const ScriptError&)> report;
     };
 
