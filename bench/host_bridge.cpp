@@ -17,7 +17,7 @@ namespace {
 
 std::unique_ptr<ScriptEngine> MakeEngine() {
     ScriptEngine::Callbacks callbacks;
-    callbacks.create = [](const std::u16string& name, IDispatch** out) -> HRESULT {
+    callbacks.create = [](const std::u16string& name, IDispatch** out, std::string*) -> HRESULT {
         if (name == u"Brevanto.Packet")
             return CreateComInstance<CPacketOb>(nullptr, IID_IDispatch,
                                                 reinterpret_cast<void**>(out));

@@ -1,29 +1,41 @@
 // Internal pieces of the page script engine, shared by its source files (not for users of
 // the engine: they include host/script_engine.h).
 //
-//   script_engine.cpp   the engine class: the heap, running scripts, globals, protected calls
-//   native_errors.cpp   raising script errors from native code
+//   script_engine.cpp   the engine class: the heap, running scripts, globals, reading errors,
+//                       the native handles it owns
+//   native_errors.cpp   raising script errors from native code; errors of script the library
+//                       called
 //   script_values.cpp   script values to and from VARIANTs
-//   library_proxy.cpp   library objects as script objects (Proxy traps, bound methods, calls)
+//   library_proxy.cpp   library objects as script objects (Proxy traps, bound methods, calls,
+//                       one script object per library object)
 //   page_globals.cpp    the natives behind the page globals (ActiveXObject, Enumerator, VBArray,
 //                       window timers, console) and their installation
+//
+// Duktape raises script errors with longjmp. Code that may raise one (any Duktape call that can
+// run script, allocate or grow the value stack) holds no C++ object with a destructor while it
+// does; code that owns such objects calls Duktape only through protected calls, or after
+// reserving value-stack space for operations that can then fail only when the heap is out of
+// memory.
 #pragma once
 
 #include <duktape.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "host/script_engine.h"
 
 namespace brevanto_host {
 
 // Native handles live on plain script objects (never on a Proxy, whose finalizer would not
-// run): a type tag, checked before every cast, and the pointer. Each handle owns what it points
-// at; the target's finalizer frees it.
+// run): a type tag, checked before every cast, and the pointer.
 constexpr const char* kTagKey =
     "\xFF"
     "bvTag";
@@ -31,6 +43,18 @@ constexpr const char* kPtrKey =
     "\xFF"
     "bvPtr";
 enum HandleTag : int { kTagDispatch = 0x42560001, kTagEnum = 0x42560002, kTagArray = 0x42560003 };
+// On the target of a library object's Proxy: the Proxy. The Proxy and its target then live and
+// die together, and the target's finalizer always runs before the Proxy is freed.
+constexpr const char* kSelfKey =
+    "\xFF"
+    "bvSelf";
+
+// Something native that a script object holds: a library object, an enumerator, a safe array.
+// The engine owns every handle; the finalizer of the script object that holds it frees it
+// early, and the engine frees those whose finalizer never ran when its heap is gone.
+struct NativeHandle {
+    virtual ~NativeHandle() = default;
+};
 
 // ---- Raising script errors from native code ----
 
@@ -57,41 +81,10 @@ using NativeFn = duk_ret_t (*)(duk_context*, Failure*);
 // Raises the failure as a script error; never returns.
 duk_ret_t ThrowFailure(duk_context* ctx, const Failure& failure);
 
-// Every native function script can call: the work runs in a C++ scope that catches its own
-// exceptions; the script error, if any, is raised after that scope has ended.
-template <NativeFn F>
-duk_ret_t NativeCall(duk_context* ctx) {
-    Failure failure;
-    duk_ret_t ret = 0;
-    try {
-        ret = F(ctx, &failure);
-    } catch (const HResultError& e) {
-        failure.Set(e.code(), "Internal failure (0x%08X)", static_cast<unsigned>(e.code()));
-    } catch (const std::bad_alloc&) {
-        failure.Set(E_OUTOFMEMORY, "Out of memory");
-    } catch (...) {
-        failure.Set(E_FAIL, "Internal failure");
-    }
-    if (failure.failed) return ThrowFailure(ctx, failure);
-    return ret;
-}
-
-// The engine whose heap ctx is (the heap's user data).
+class Bridge;
+// The engine whose heap ctx is (the heap's user data), and its bridge state.
 ScriptEngine* EngineOf(duk_context* ctx);
-
-// Plain-language texts of the status codes a page meets most.
-const char* StatusText(HRESULT hr);
-
-struct ExcepInfo : EXCEPINFO {
-    ExcepInfo() : EXCEPINFO{} {}
-    ~ExcepInfo() {
-        SysFreeString(bstrSource);
-        SysFreeString(bstrDescription);
-        SysFreeString(bstrHelpFile);
-    }
-};
-
-void SetCallFailure(Failure* failure, const char* member, HRESULT hr, const ExcepInfo& info);
+Bridge& BridgeOf(duk_context* ctx);
 
 // ---- Library objects as script objects ----
 
@@ -108,18 +101,142 @@ struct MemberKinds {
 class TypeKinds;
 
 // One library object held by a script object.
-struct DispatchHandle {
+struct DispatchHandle : NativeHandle {
+    ComPtr<IUnknown> owner;  // the object this one was read from: it may embed this one
+    ComPtr<IUnknown> identity;
     ComPtr<IDispatch> object;
     ComPtr<IDispatchEx> ex;
     const TypeKinds* kinds = nullptr;
     bool kinds_read = false;
-    std::unordered_map<std::string, DISPID> ids;  // names that resolved
+    // Names the type information declares: they denote the same member for ever. Other names
+    // (expandos, a packet's byte indexes) can change meaning and are asked each time.
+    std::unordered_map<std::string, DISPID> typed_ids;
+    void* proxy = nullptr;  // the script object, once it is complete
+    unsigned serial = 0;    // its anchor in the heap stash
 
     MemberKinds Kinds(DISPID dispid);
 
     // The DISPID of a member name; `ensure` creates an expando member where the object can.
     HRESULT Resolve(const char* name, bool ensure, DISPID* dispid);
 };
+
+// Script -> library calls in progress, and the errors that script functions called by the
+// library raised inside them.
+struct CallbackErrors {
+    int library_calls = 0;
+    std::vector<ScriptError> pending;
+};
+
+// What the bridge keeps beside the heap, one per engine.
+class Bridge {
+  public:
+    explicit Bridge(ScriptEngine* engine);
+    ~Bridge();
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    ScriptEngine* engine() const { return engine_; }
+
+    // ---- Native handles (script_engine.cpp) ----
+    // Takes a handle before any script object holds it, so that it is freed even when making
+    // that object fails half-way. Null when out of memory.
+    template <class T>
+    T* Adopt(std::unique_ptr<T> handle) noexcept {
+        try {
+            handles_.insert(handle.get());
+        } catch (...) {
+            return nullptr;
+        }
+        return handle.release();
+    }
+    void Free(NativeHandle* handle) noexcept;
+
+    // ---- One script object per library object (library_proxy.cpp) ----
+    // The handle of a library object that has a script object (*known), else a new one
+    // (adopted, with its identity and owner set; `dispatch` is the interface to call, null to
+    // ask `object` for one); null for an object without a dispatch interface. False when out of
+    // memory.
+    bool HandleFor(IUnknown* object, IDispatch* dispatch, IUnknown* owner, DispatchHandle** handle,
+                   bool* known) noexcept;
+    // Called by the finalizer of a handle's script object.
+    void Forget(DispatchHandle* handle) noexcept;
+    // Script objects are anchored in the heap stash, so that none dies deep in a recursion
+    // where its finalizer could not run; now and then, at a shallow point, the anchors are let
+    // go and the ones still in use taken again.
+    unsigned NextSerial() { return next_serial_++; }
+    void Anchored(DispatchHandle* handle) noexcept;
+    void MaybeCollect(duk_context* ctx) noexcept;
+
+    // ---- Errors of script functions the library called (native_errors.cpp) ----
+    size_t EnterLibraryCall() noexcept;
+    // A failed call took its callbacks' errors as its status; after a call that succeeded they
+    // are reported, as the library ignored them.
+    void LeaveLibraryCall(size_t mark, bool failed) noexcept;
+    // An error of a script function that the library called: reported at once when no script
+    // -> library call encloses it, else kept for that call.
+    void CallbackFailed(const ScriptError& error) noexcept;
+
+    // ---- Where a value that is not an Error was last thrown (script_engine.cpp) ----
+    struct ThrowSite {
+        std::string file;
+        int line = 0;
+    };
+    ThrowSite last_throw;
+
+    // ---- Depth ----
+    // Bytes of the script thread's stack in use below the point of call.
+    size_t StackUsed() const;
+
+  private:
+    void Collect(duk_context* ctx) noexcept;
+
+    ScriptEngine* engine_;
+    std::unordered_set<NativeHandle*> handles_;
+    std::unordered_map<IUnknown*, DispatchHandle*> by_identity_;
+    std::vector<unsigned> anchors_;  // serials anchored in the stash
+    size_t collect_at_ = 0;
+    unsigned next_serial_ = 1;
+    bool collecting_ = false;
+    CallbackErrors errors_;
+    std::uintptr_t stack_top_ = 0;
+};
+
+// Every native function script can call: the work runs in a C++ scope that catches its own
+// exceptions; the script error, if any, is raised after that scope has ended. The library may
+// call script functions meanwhile; their errors are settled when the call returns.
+template <NativeFn F>
+duk_ret_t NativeCall(duk_context* ctx) {
+    Failure failure;
+    duk_ret_t ret = 0;
+    Bridge& bridge = BridgeOf(ctx);
+    const size_t mark = bridge.EnterLibraryCall();
+    try {
+        ret = F(ctx, &failure);
+    } catch (const HResultError& e) {
+        failure.Set(e.code(), "Internal failure (0x%08X)", static_cast<unsigned>(e.code()));
+    } catch (const std::bad_alloc&) {
+        failure.Set(E_OUTOFMEMORY, "Out of memory");
+    } catch (...) {
+        failure.Set(E_FAIL, "Internal failure");
+    }
+    bridge.LeaveLibraryCall(mark, failure.failed);
+    if (failure.failed) return ThrowFailure(ctx, failure);
+    return ret;
+}
+
+// Plain-language texts of the status codes a page meets most.
+const char* StatusText(HRESULT hr);
+
+struct ExcepInfo : EXCEPINFO {
+    ExcepInfo() : EXCEPINFO{} {}
+    ~ExcepInfo() {
+        SysFreeString(bstrSource);
+        SysFreeString(bstrDescription);
+        SysFreeString(bstrHelpFile);
+    }
+};
+
+void SetCallFailure(Failure* failure, const char* member, HRESULT hr, const ExcepInfo& info);
 
 template <class T, HandleTag Tag>
 T* HandleAt(duk_context* ctx, duk_idx_t idx) {
@@ -131,39 +248,31 @@ T* HandleAt(duk_context* ctx, duk_idx_t idx) {
     duk_get_prop_string(ctx, idx, kPtrKey);
     void* p = duk_get_pointer(ctx, -1);
     duk_pop(ctx);
-    return static_cast<T*>(p);
+    return p ? static_cast<T*>(static_cast<NativeHandle*>(p)) : nullptr;
 }
 
-template <class T, HandleTag Tag>
-duk_ret_t FinalizeHandle(duk_context* ctx) {
-    if (T* handle = HandleAt<T, Tag>(ctx, 0)) {
-        duk_push_pointer(ctx, nullptr);
-        duk_put_prop_string(ctx, 0, kPtrKey);
-        delete handle;
-    }
-    return 0;
-}
+// Takes the handle off its script object and frees it.
+duk_ret_t FinalizeHandle(duk_context* ctx);
 
-// Attaches a handle to the object on top of the stack; the object now owns it.
-template <class T, HandleTag Tag>
-void AttachHandle(duk_context* ctx, T* handle) {
-    duk_push_int(ctx, Tag);
-    duk_put_prop_string(ctx, -2, kTagKey);
-    duk_push_pointer(ctx, handle);
-    duk_put_prop_string(ctx, -2, kPtrKey);
-    duk_push_c_function(ctx, FinalizeHandle<T, Tag>, 1);
-    duk_set_finalizer(ctx, -2);
-}
+// Attaches an adopted handle to the object on top of the stack, which frees it when it is
+// collected. Raises only when the heap is out of memory.
+void AttachHandle(duk_context* ctx, NativeHandle* handle, HandleTag tag);
 
 HRESULT InvokeHandle(DispatchHandle* handle, DISPID dispid, WORD flags, DISPPARAMS* params,
                      VARIANT* result, ExcepInfo* info);
 
-// Pushes a script object that forwards to a library object.
-void PushLibraryObject(duk_context* ctx, IDispatch* object);
+// ---- Pushing values inside protected calls (may raise) ----
+
+// Pushes a script object that forwards to a library object (a VT_DISPATCH or VT_UNKNOWN value):
+// the same script object each time for the same object while script holds it. `owner` is the
+// object it was read from.
+void PushLibraryObject(duk_context* ctx, const VARIANT& value, IUnknown* owner);
+// Pushes a value as ScriptEngine::PushVariant does, raising its failures.
+void PushVariantRaw(duk_context* ctx, const VARIANT& value, IUnknown* owner);
 
 // ---- Safe arrays ----
 
-struct ArrayHandle {
+struct ArrayHandle : NativeHandle {
     CComVariant value;  // VT_ARRAY | type
 };
 

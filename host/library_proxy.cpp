@@ -1,5 +1,7 @@
 // Library objects as script objects: a Proxy whose traps forward member reads, writes, calls
-// and enumeration to the library object's dispatch interface.
+// and enumeration to the library object's dispatch interface; one Proxy per library object
+// (by its IUnknown identity) for as long as script holds it.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +30,16 @@ constexpr const char* kDispidKey =
 constexpr const char* kNameKey =
     "\xFF"
     "bvName";
+// Heap stash: serial -> the Proxy of a library object (its anchor).
+constexpr const char* kAnchorsKey =
+    "\xFF"
+    "bvAnchors";
+
+// Anchors are let go (and a garbage collection run) once there are this many, or twice as many
+// as were still in use after the last time, and only where the stack is shallow enough that
+// every finalizer can run.
+constexpr size_t kMinAnchorsToCollect = 256;
+constexpr size_t kShallowStackBytes = 128 * 1024;
 
 }  // namespace
 
@@ -83,8 +95,8 @@ MemberKinds DispatchHandle::Kinds(DISPID dispid) {
 }
 
 HRESULT DispatchHandle::Resolve(const char* name, bool ensure, DISPID* dispid) {
-    auto found = ids.find(name);
-    if (found != ids.end()) {
+    auto found = typed_ids.find(name);
+    if (found != typed_ids.end()) {
         *dispid = found->second;
         return S_OK;
     }
@@ -96,7 +108,7 @@ HRESULT DispatchHandle::Resolve(const char* name, bool ensure, DISPID* dispid) {
         LPOLESTR names[] = {wide};
         hr = object->GetIDsOfNames(IID_NULL, names, 1, kUserDefault, dispid);
     }
-    if (SUCCEEDED(hr)) ids.emplace(name, *dispid);
+    if (SUCCEEDED(hr) && Kinds(*dispid).typed) typed_ids.emplace(name, *dispid);
     return hr;
 }
 
@@ -156,7 +168,11 @@ duk_ret_t CallAndPush(duk_context* ctx, Failure* failure, DispatchHandle* handle
         SetCallFailure(failure, name, hr, info);
         return 0;
     }
-    engine->PushVariant(result);
+    if (FAILED(hr = engine->PushVariant(result, handle->identity.get()))) {
+        failure->Set(hr, "%s: the result cannot reach the script (0x%08X)", name,
+                     static_cast<unsigned>(hr));
+        return 0;
+    }
     return 1;
 }
 
@@ -240,7 +256,13 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
         SetCallFailure(failure, name, hr, info);
         return 0;
     }
-    EngineOf(ctx)->PushVariant(result);
+    // A member read may hand out an object embedded in this one: its script object keeps this
+    // one alive.
+    if (FAILED(hr = EngineOf(ctx)->PushVariant(result, handle->identity.get()))) {
+        failure->Set(hr, "%s: the value cannot reach the script (0x%08X)", name,
+                     static_cast<unsigned>(hr));
+        return 0;
+    }
     return 1;
 }
 
@@ -297,7 +319,6 @@ duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
     bool deleted = false;
     if (handle && handle->ex && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {
         const char* name = duk_get_string(ctx, 1);
-        handle->ids.erase(name);
         deleted = SUCCEEDED(handle->ex->DeleteMemberByName(CComBSTR(std::string_view(name)), 0));
     }
     duk_push_boolean(ctx, deleted);
@@ -387,20 +408,161 @@ duk_ret_t NotCallable(duk_context*) {
 
 }  // namespace
 
-// Pushes a script object that forwards to a library object.
-void PushLibraryObject(duk_context* ctx, IDispatch* object) {
-    auto handle = std::make_unique<DispatchHandle>();
-    handle->object = object;
-    object->QueryInterface(handle->ex.put());
+void PushLibraryObject(duk_context* ctx, const VARIANT& value, IUnknown* owner) {
+    Bridge& bridge = BridgeOf(ctx);
+    DispatchHandle* handle = nullptr;
+    bool known = false;
+    IDispatch* dispatch = value.vt == VT_DISPATCH ? value.pdispVal : nullptr;
+    if (!bridge.HandleFor(value.punkVal, dispatch, owner, &handle, &known))
+        duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory");
+    if (!handle) {
+        duk_push_null(ctx);  // no dispatch interface: nothing script could call
+        return;
+    }
+    if (known) {
+        duk_push_heapptr(ctx, handle->proxy);
+        return;
+    }
     // Objects without expando members may be callable values (function objects); the target
     // decides whether the Proxy can be called.
     if (handle->ex)
         duk_push_object(ctx);
     else
         duk_push_c_function(ctx, NotCallable, 0);
-    AttachHandle<DispatchHandle, kTagDispatch>(ctx, handle.release());
+    AttachHandle(ctx, handle, kTagDispatch);
+    const duk_idx_t target = duk_get_top_index(ctx);
+    duk_dup(ctx, target);
     PushProxyHandler(ctx);
     duk_push_proxy(ctx, 0);
+    duk_dup_top(ctx);
+    duk_put_prop_string(ctx, target, kSelfKey);
+    const unsigned serial = bridge.NextSerial();
+    duk_push_heap_stash(ctx);
+    if (!duk_get_prop_string(ctx, -1, kAnchorsKey)) {
+        duk_pop(ctx);
+        duk_push_bare_object(ctx);
+        duk_dup_top(ctx);
+        duk_put_prop_string(ctx, -3, kAnchorsKey);
+    }
+    duk_dup(ctx, target + 1);
+    duk_put_prop_index(ctx, -2, serial);
+    duk_pop_2(ctx);
+    duk_remove(ctx, target);
+    handle->serial = serial;
+    handle->proxy = duk_get_heapptr(ctx, -1);
+    bridge.Anchored(handle);
+}
+
+// ---- One script object per library object ----
+
+bool Bridge::HandleFor(IUnknown* object, IDispatch* dispatch, IUnknown* owner,
+                       DispatchHandle** handle, bool* known) noexcept {
+    *handle = nullptr;
+    *known = false;
+    if (!object) return true;
+    try {
+        ComPtr<IUnknown> identity;
+        if (FAILED(object->QueryInterface(IID_IUnknown, identity.put_void())) || !identity)
+            identity = object;
+        auto found = by_identity_.find(identity.get());
+        if (found != by_identity_.end() && found->second->proxy) {
+            *handle = found->second;
+            *known = true;
+            return true;
+        }
+        auto made = std::make_unique<DispatchHandle>();
+        if (dispatch)
+            made->object = dispatch;
+        else if (FAILED(object->QueryInterface(IID_IDispatch, made->object.put_void())))
+            return true;
+        if (!made->object) return true;
+        made->object->QueryInterface(made->ex.put());
+        made->identity = identity;
+        if (owner != identity.get()) made->owner = owner;
+        DispatchHandle* adopted = Adopt(std::move(made));
+        if (!adopted) return false;
+        by_identity_[identity.get()] = adopted;
+        *handle = adopted;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void Bridge::Forget(DispatchHandle* handle) noexcept {
+    auto found = by_identity_.find(handle->identity.get());
+    if (found != by_identity_.end() && found->second == handle) by_identity_.erase(found);
+}
+
+void Bridge::Anchored(DispatchHandle* handle) noexcept {
+    try {
+        anchors_.push_back(handle->serial);
+    } catch (...) {
+        // Not tracked: this one stays anchored until the heap goes.
+    }
+}
+
+void Bridge::MaybeCollect(duk_context* ctx) noexcept {
+    if (collecting_ || anchors_.size() < std::max(collect_at_, kMinAnchorsToCollect)) return;
+    if (StackUsed() > kShallowStackBytes) return;
+    Collect(ctx);
+}
+
+namespace {
+
+struct Anchors {
+    const std::vector<unsigned>* release = nullptr;
+    const std::vector<DispatchHandle*>* keep = nullptr;
+};
+
+// Protected: lets go of the anchors in `release`, then takes those in `keep` again.
+duk_ret_t SafeReanchor(duk_context* ctx, void* udata) {
+    const auto* anchors = static_cast<const Anchors*>(udata);
+    duk_push_heap_stash(ctx);
+    if (!duk_get_prop_string(ctx, -1, kAnchorsKey)) return 0;
+    if (anchors->release) {
+        for (unsigned serial : *anchors->release)
+            duk_del_prop_index(ctx, -1, serial);
+    }
+    if (anchors->keep) {
+        for (DispatchHandle* handle : *anchors->keep) {
+            duk_push_heapptr(ctx, handle->proxy);
+            duk_put_prop_index(ctx, -2, handle->serial);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+void Bridge::Collect(duk_context* ctx) noexcept {
+    if (!duk_check_stack(ctx, 4)) return;
+    collecting_ = true;
+    std::vector<unsigned> released;
+    released.swap(anchors_);
+    Anchors release{&released, nullptr};
+    duk_safe_call(ctx, SafeReanchor, &release, 0, 1);
+    duk_pop(ctx);
+    // Script objects that only cycles of unreachable values hold are collected too. A Proxy
+    // lives as long as its target, whose finalizer forgets the library object; the ones still
+    // known are still in use.
+    duk_gc(ctx, 0);
+    std::vector<DispatchHandle*> kept;
+    try {
+        kept.reserve(by_identity_.size());
+        for (const auto& [identity, handle] : by_identity_)
+            if (handle->proxy) kept.push_back(handle);
+        anchors_.reserve(kept.size());
+    } catch (...) {
+        kept.clear();
+    }
+    Anchors keep{nullptr, &kept};
+    duk_safe_call(ctx, SafeReanchor, &keep, 0, 1);
+    duk_pop(ctx);
+    for (DispatchHandle* handle : kept)
+        anchors_.push_back(handle->serial);
+    collect_at_ = 2 * anchors_.size();
+    collecting_ = false;
 }
 
 }  // namespace brevanto_host

@@ -13,8 +13,9 @@ void Usage(FILE* out) {
                  "usage: brevanto-host [--data DIR] [--serial PATH] [--timeout SECONDS] [--quiet]\n"
                  "                     [--allow-clock] [--module FILE] SCRIPT.js...\n"
                  "Runs the scripts in order on one script thread, then keeps the page running\n"
-                 "until it calls Global.Close() (status 0), an uncaught script error (status 1)\n"
-                 "or the time-out (status 2).\n");
+                 "until it calls Global.Close() (status 0), an uncaught error of the page's own\n"
+                 "scripts (status 1) or the time-out (status 2). Errors of callbacks (event\n"
+                 "handlers, filter callbacks, timers) are reported and the page goes on.\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Raising script errors from native code: the texts and error objects that native functions
-// called by script report their failures with.
+// called by script report their failures with; and what becomes of the errors of script
+// functions that the library calls.
 #include <string>
 
 #include "host/engine_internal.h"
@@ -53,6 +54,35 @@ const char* StatusText(HRESULT hr) {
             return "Class not registered";
         default:
             return "Unspecified error";
+    }
+}
+
+size_t Bridge::EnterLibraryCall() noexcept {
+    ++errors_.library_calls;
+    return errors_.pending.size();
+}
+
+void Bridge::LeaveLibraryCall(size_t mark, bool failed) noexcept {
+    --errors_.library_calls;
+    if (errors_.pending.size() <= mark) return;
+    if (!failed) {
+        // The library went on as if nothing happened (a filter or event callback): the errors
+        // would be lost, so they are reported, as a browser reports an event listener's.
+        for (size_t i = mark; i < errors_.pending.size(); ++i)
+            engine_->Report(errors_.pending[i]);
+    }
+    errors_.pending.resize(mark);
+}
+
+void Bridge::CallbackFailed(const ScriptError& error) noexcept {
+    if (errors_.library_calls == 0) {
+        engine_->Report(error);
+        return;
+    }
+    try {
+        errors_.pending.push_back(error);
+    } catch (...) {
+        engine_->Report(error);
     }
 }
 

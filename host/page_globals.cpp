@@ -16,10 +16,16 @@ namespace brevanto_host {
 // ---- Safe arrays ----
 
 void PushSafeArray(duk_context* ctx, const VARIANT& value) {
-    auto handle = std::make_unique<ArrayHandle>();
-    ThrowIfFailed(VariantCopy(&handle->value, &value));
+    ArrayHandle* handle = nullptr;
+    if (auto* made = new (std::nothrow) ArrayHandle) {
+        if (SUCCEEDED(VariantCopy(&made->value, &value)))
+            handle = BridgeOf(ctx).Adopt(std::unique_ptr<ArrayHandle>(made));
+        else
+            delete made;
+    }
+    if (!handle) duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory");
     duk_push_object(ctx);
-    AttachHandle<ArrayHandle, kTagArray>(ctx, handle.release());
+    AttachHandle(ctx, handle, kTagArray);
 }
 
 namespace {
@@ -72,7 +78,10 @@ duk_ret_t SafeArrayInfo(duk_context* ctx, Failure* failure) {
             failure->Set(hr, "VBArray: element unreadable (0x%08X)", static_cast<unsigned>(hr));
             return 0;
         }
-        engine->PushVariant(element);
+        if (FAILED(hr = engine->PushVariant(element))) {
+            failure->Set(hr, "VBArray: out of memory");
+            return 0;
+        }
         duk_put_prop_index(ctx, items, static_cast<duk_uarridx_t>(n));
         for (UINT d = 0; d < dims; ++d) {  // leftmost index fastest
             if (++index[d] <= upper[d]) break;
@@ -85,7 +94,7 @@ duk_ret_t SafeArrayInfo(duk_context* ctx, Failure* failure) {
 
 // ---- Enumerators over _NewEnum ----
 
-struct EnumHandle {
+struct EnumHandle : NativeHandle {
     ComPtr<IEnumVARIANT> items;
 };
 
@@ -110,8 +119,10 @@ duk_ret_t NewEnum(duk_context* ctx, Failure* failure) {
         SetCallFailure(failure, "Enumerator", hr, info);
         return 0;
     }
+    EnumHandle* adopted = BridgeOf(ctx).Adopt(std::move(items));
+    if (!adopted) throw std::bad_alloc();
     duk_push_object(ctx);
-    AttachHandle<EnumHandle, kTagEnum>(ctx, items.release());
+    AttachHandle(ctx, adopted, kTagEnum);
     return 1;
 }
 
@@ -129,7 +140,10 @@ duk_ret_t EnumNext(duk_context* ctx, Failure* failure) {
     duk_push_boolean(ctx, hr == S_OK && fetched == 1);
     duk_put_prop_index(ctx, out, 0);
     if (hr == S_OK && fetched == 1) {
-        EngineOf(ctx)->PushVariant(item);
+        if (FAILED(hr = EngineOf(ctx)->PushVariant(item))) {
+            failure->Set(hr, "Enumerator: out of memory");
+            return 0;
+        }
         duk_put_prop_index(ctx, out, 1);
     }
     return 1;
@@ -146,17 +160,33 @@ duk_ret_t CreateObject(duk_context* ctx, Failure* failure) {
     std::string name = duk_safe_to_string(ctx, 0);
     ScriptEngine* engine = EngineOf(ctx);
     ComPtr<IDispatch> object;
+    std::string refusal;
     HRESULT hr = engine->callbacks().create
-                     ? engine->callbacks().create(Utf8ToUtf16(name), object.put())
+                     ? engine->callbacks().create(Utf8ToUtf16(name), object.put(), &refusal)
                      : REGDB_E_CLASSNOTREG;
     if (SUCCEEDED(hr) && !object) hr = E_NOINTERFACE;
+    if (FAILED(hr) && !refusal.empty()) {
+        failure->Set(hr, "%s (0x%08X)", refusal.c_str(), static_cast<unsigned>(hr));
+        return 0;
+    }
     if (FAILED(hr)) {
         failure->Set(hr, "Automation server can't create object \"%s\" (0x%08X)", name.c_str(),
                      static_cast<unsigned>(hr));
         return 0;
     }
-    PushLibraryObject(ctx, object.get());
+    if (FAILED(hr = engine->PushVariant(CComVariant(object.get())))) {
+        failure->Set(hr, "Out of memory");
+        return 0;
+    }
     return 1;
+}
+
+// An error a page script caught on the engine's behalf (a timer callback's): reported, and the
+// page goes on.
+duk_ret_t ReportThrown(duk_context* ctx, Failure*) {
+    ScriptEngine* engine = EngineOf(ctx);
+    engine->Report(engine->ErrorAt(0));
+    return 0;
 }
 
 duk_ret_t LogText(duk_context* ctx, Failure*) {
@@ -202,6 +232,7 @@ void ScriptEngine::InstallGlobals() {
         {"safeArray", NativeCall<SafeArrayInfo>, 1},
         {"isLibraryObject", NativeCall<IsLibraryObject>, 1},
         {"wake", NativeCall<Wake>, 0},
+        {"report", NativeCall<ReportThrown>, 1},
         {nullptr, nullptr, 0},
     };
     duk_put_function_list(ctx, -1, natives);

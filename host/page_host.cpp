@@ -1,5 +1,6 @@
 #include "host/page_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -20,6 +21,7 @@ namespace brevanto_host {
 namespace {
 
 constexpr const char16_t* kPanelKey = u"Software\\Brevanto\\Quorvane";
+constexpr const char16_t* kGlobalClass = u"Brevanto.Global";
 
 // The hidden script the library evaluates object trees with, and the page's document.
 constexpr const char* kPageSetup = R"js(
@@ -95,12 +97,13 @@ bool PageHost::StartLibrary() {
         std::fprintf(stderr, "brevanto-host: %s\n", error.c_str());
         return false;
     }
-    HRESULT hr = module_.Create(u"Brevanto.Global", global_.put());
+    HRESULT hr = module_.Create(kGlobalClass, global_.put());
     if (FAILED(hr)) {
         std::fprintf(stderr, "brevanto-host: Brevanto.Global is not available (%s)\n",
                      Hex(hr).c_str());
         return true;  // pages still run, without Global
     }
+    CLSIDFromProgID(kGlobalClass, &global_class_);
     ComPtr<CHostApplication> application;
     if (FAILED(hr = MakeComObject(&application, this))) return false;
     application_ = static_cast<IHxApplication*>(application.get());
@@ -116,21 +119,50 @@ bool PageHost::StartLibrary() {
     return true;
 }
 
-bool PageHost::StartPage(const std::vector<std::filesystem::path>& scripts, ScriptError* error) {
+HRESULT PageHost::CreateForPage(const std::u16string& prog_id, IDispatch** object,
+                                std::string* refusal) {
+    // The newest Global is the library's current one: a second one made by a page would cut
+    // the panel off its bus and its handlers.
+    CLSID clsid{};
+    if (global_ && SUCCEEDED(CLSIDFromProgID(prog_id.c_str(), &clsid)) && clsid == global_class_) {
+        *refusal = "a page cannot create " + Utf16ToUtf8(prog_id) +
+                   ": the panel has one Global, which pages use as `Global`";
+        return E_ACCESSDENIED;
+    }
+    HRESULT hr = module_.Create(prog_id, object);
+    if (SUCCEEDED(hr) && *object) {
+        ComPtr<IUnknown> identity;
+        (*object)->QueryInterface(IID_IUnknown, identity.put_void());
+        std::lock_guard lock(mutex_);
+        page_objects_.push_back(std::move(identity));
+    }
+    return hr;
+}
+
+bool PageHost::ReadPage(const std::vector<std::filesystem::path>& files,
+                        std::vector<PageScript>* scripts, ScriptError* error) {
+    scripts->clear();
+    for (const auto& file : files) {
+        PageScript script{file, {}};
+        if (!ReadScriptFile(file, &script.text, error)) return false;
+        scripts->push_back(std::move(script));
+    }
+    return true;
+}
+
+bool PageHost::StartPage(const std::vector<PageScript>& scripts, ScriptError* error) {
     ScriptEngine::Callbacks callbacks;
     callbacks.log = [this](const std::string& text) { Log(text); };
-    callbacks.create = [this](const std::u16string& prog_id, IDispatch** object) {
-        HRESULT hr = module_.Create(prog_id, object);
-        if (SUCCEEDED(hr) && *object) {
-            ComPtr<IDestroy> destroy;
-            if (SUCCEEDED((*object)->QueryInterface(destroy.put())))
-                page_objects_.push_back(std::move(destroy));
-        }
-        return hr;
+    callbacks.create = [this](const std::u16string& prog_id, IDispatch** object,
+                              std::string* refusal) {
+        return CreateForPage(prog_id, object, refusal);
     };
     callbacks.wake = [] { CoPostQuit(); };
+    callbacks.report = [this](const ScriptError& error) { ReportError(error); };
     engine_ = std::make_unique<ScriptEngine>(std::move(callbacks));
-    current_scripts_ = scripts;
+    current_scripts_.clear();
+    for (const auto& script : scripts)
+        current_scripts_.push_back(script.file);
     if (!engine_->Run("<page setup>", kPageSetup, error)) return false;
     if (ComPtr<IGlobal> root = global_.As<IGlobal>()) {
         // The page works through a data context of its own, so that what it registers goes
@@ -141,27 +173,40 @@ bool PageHost::StartPage(const std::vector<std::filesystem::path>& scripts, Scri
         engine_->SetGlobal("Global", read_only ? read_only.get() : global_.get());
     }
     for (const auto& script : scripts) {
-        if (!engine_->RunFile(script, error)) return false;
+        if (!engine_->Run(script.file.string(), script.text, error)) return false;
     }
     return true;
 }
 
 void PageHost::EndPage() {
     if (context_) {
+        // Removing the scripts the page loaded deletes their globals: the engine is still here.
         context_->DestroyDependantObjects();
         if (auto destroy = context_.As<IDestroy>()) destroy->Destroy();
         context_ = nullptr;
     }
-    std::vector<ComPtr<IDestroy>> objects = std::move(page_objects_);
-    page_objects_.clear();
-    for (auto& object : objects)
-        if (!IsPersisted(object.get())) object->Destroy();
-    objects.clear();
+    // The heap goes before the objects break their cycles: its finalizers release what the
+    // scripts held (a filter's Callbacks collection lives inside the filter) while all of it
+    // still exists.
+    engine_.reset();
+    std::vector<ComPtr<IUnknown>> objects;
     {
         std::lock_guard lock(mutex_);
+        objects = std::move(page_objects_);
+        page_objects_.clear();
         loaded_scripts_.clear();
     }
-    engine_.reset();
+    DestroyUnlessPersisted(std::move(objects));
+}
+
+void PageHost::DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects) {
+    std::vector<IUnknown*> done;
+    for (auto& object : objects) {
+        if (!object || std::find(done.begin(), done.end(), object.get()) != done.end()) continue;
+        done.push_back(object.get());
+        if (IsPersisted(object.get())) continue;
+        if (auto destroy = object.As<IDestroy>()) destroy->Destroy();
+    }
 }
 
 void PageHost::ApplySerialMapping() {
@@ -210,47 +255,24 @@ int PageHost::Run() {
                               : Clock::time_point::max();
     int status = -1;
     ScriptError error;
+    std::vector<PageScript> page;
     if (!StartLibrary()) {
         status = kExitStartFailure;
-    } else if (!StartPage(options_.scripts, &error)) {
+    } else if (!ReadPage(options_.scripts, &page, &error) || !StartPage(page, &error)) {
         ReportError(error);
         status = kExitScriptError;
     }
     while (status < 0) {
-        if (auto failed = engine_->TakeCallbackError()) {
-            ReportError(*failed);
-            status = kExitScriptError;
-            break;
-        }
+        // Closing, switching pages and the time-out come before anything the page does.
         Action action;
-        std::filesystem::path page;
+        std::filesystem::path next_page;
         {
             std::lock_guard lock(mutex_);
             action = std::exchange(action_, Action::kNone);
-            page = next_page_;
+            next_page = next_page_;
         }
         if (action == Action::kClose) {
             status = kExitClosed;
-            break;
-        }
-        if (action == Action::kRestart || action == Action::kGoToPage) {
-            std::vector<std::filesystem::path> scripts = options_.scripts;
-            if (action == Action::kGoToPage) {
-                if (page.is_relative() && !current_scripts_.empty())
-                    page = current_scripts_.back().parent_path() / page;
-                scripts = {page};
-            }
-            EndPage();
-            if (!StartPage(scripts, &error)) {
-                ReportError(error);
-                status = kExitScriptError;
-            }
-            continue;
-        }
-        const int next_timer = engine_->RunTimers(&error);
-        if (next_timer == -2) {
-            ReportError(error);
-            status = kExitScriptError;
             break;
         }
         const auto now = Clock::now();
@@ -260,6 +282,27 @@ int PageHost::Run() {
             status = kExitTimeout;
             break;
         }
+        if (action == Action::kRestart || action == Action::kGoToPage) {
+            std::vector<std::filesystem::path> files = options_.scripts;
+            if (action == Action::kGoToPage) {
+                if (next_page.is_relative() && !current_scripts_.empty())
+                    next_page = current_scripts_.back().parent_path() / next_page;
+                files = {next_page};
+            }
+            if (!ReadPage(files, &page, &error)) {
+                error.message += " (the panel stays on the current page)";
+                ReportError(error);
+                continue;
+            }
+            EndPage();
+            if (!StartPage(page, &error)) {
+                ReportError(error);
+                status = kExitScriptError;
+            }
+            page.clear();
+            continue;
+        }
+        const int next_timer = engine_->RunTimers();
         long long wait =
             deadline == Clock::time_point::max()
                 ? -1
@@ -269,6 +312,7 @@ int PageHost::Run() {
     }
 
     EndPage();
+    DestroyUnlessPersisted(TakePersisted());
     RemoveMessageListener(listeners_[0]);
     // Ending the apartment first fails the calls that workers still have queued for it, so
     // that shutting Global down never waits for a thread that waits for this one.
@@ -278,10 +322,6 @@ int PageHost::Run() {
         global_ = nullptr;
     }
     application_ = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        persisted_.clear();
-    }
     RestoreSerialMapping();
     return status;
 }
@@ -295,7 +335,7 @@ HRESULT PageHost::LoadScript(const std::u16string& id, const std::u16string& fil
             path = current_scripts_.back().parent_path() / path;
         std::vector<std::string> before = engine_->GlobalNames();
         ScriptError error;
-        const bool ok = engine_->RunFile(path, &error);
+        const bool ok = engine_->RunFile(path, &error, /*removable=*/true);
         std::vector<std::string> added;
         for (const std::string& name : engine_->GlobalNames()) {
             if (std::find(before.begin(), before.end(), name) == before.end())
@@ -307,7 +347,8 @@ HRESULT PageHost::LoadScript(const std::u16string& id, const std::u16string& fil
             names.insert(names.end(), added.begin(), added.end());
         }
         if (!ok) {
-            engine_->RecordCallbackError(error);
+            // As a browser does with a script element that fails: said, and the page goes on.
+            engine_->Report(error);
             return E_FAIL;
         }
         if (result) *result = 1;
@@ -351,22 +392,31 @@ HRESULT PageHost::PageObject(const char* name, IDispatch** object) {
 
 HRESULT PageHost::Persist(const std::u16string& name, IDispatch* object) {
     std::lock_guard lock(mutex_);
-    if (object)
-        persisted_[name] = CComVariant(object);
-    else
-        persisted_.erase(name);
+    auto found = persisted_.find(name);
+    if (found != persisted_.end()) {
+        // Leaves the store: destroyed with the page unless persisted again by then.
+        page_objects_.push_back(found->second.As<IUnknown>());
+        persisted_.erase(found);
+    }
+    if (object) persisted_.emplace(name, object);
     return S_OK;
+}
+
+std::vector<ComPtr<IUnknown>> PageHost::TakePersisted() {
+    std::lock_guard lock(mutex_);
+    std::vector<ComPtr<IUnknown>> objects;
+    for (auto& [name, object] : persisted_)
+        objects.push_back(object.As<IUnknown>());
+    persisted_.clear();
+    return objects;
 }
 
 bool PageHost::IsPersisted(IUnknown* object) {
     ComPtr<IUnknown> identity;
-    object->QueryInterface(identity.put());
+    object->QueryInterface(IID_IUnknown, identity.put_void());
     std::lock_guard lock(mutex_);
-    for (const auto& [name, value] : persisted_) {
-        if (value.vt != VT_DISPATCH || !value.pdispVal) continue;
-        ComPtr<IUnknown> kept;
-        value.pdispVal->QueryInterface(kept.put());
-        if (kept == identity) return true;
+    for (const auto& [name, kept] : persisted_) {
+        if (kept.As<IUnknown>() == identity) return true;
     }
     return false;
 }
@@ -377,7 +427,7 @@ HRESULT PageHost::UnPersist(const std::u16string& name, IDispatch** object) {
     std::lock_guard lock(mutex_);
     auto found = persisted_.find(name);
     if (found == persisted_.end()) return S_FALSE;
-    *object = found->second.pdispVal;
+    *object = found->second.get();
     if (*object) (*object)->AddRef();
     return S_OK;
 }

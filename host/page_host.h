@@ -1,6 +1,7 @@
 // The panel host: runs page scripts on one script thread (a single-threaded apartment with a
 // message pump) against the object library's Global, and ends on Global.Close(), an uncaught
-// script error or a time-out.
+// error of a page's own scripts or a time-out. Errors of callbacks (event handlers, filter
+// callbacks, timers) are reported and the page goes on.
 #pragma once
 
 #include <atomic>
@@ -61,13 +62,28 @@ class PageHost {
 
   private:
     enum class Action { kNone, kClose, kRestart, kGoToPage };
+    struct PageScript {
+        std::filesystem::path file;
+        std::string text;
+    };
 
     // Runs work on the script thread, synchronously (directly when already there).
     HRESULT OnScriptThread(const std::function<HRESULT()>& work);
+    // Reads a page's scripts before the current page is left: a page that cannot be read
+    // leaves the panel where it is.
+    static bool ReadPage(const std::vector<std::filesystem::path>& files,
+                         std::vector<PageScript>* scripts, ScriptError* error);
     // A fresh engine with the page globals, then the scripts in order.
-    bool StartPage(const std::vector<std::filesystem::path>& scripts, ScriptError* error);
-    // Destroys the page's data-context dependants and its engine.
+    bool StartPage(const std::vector<PageScript>& scripts, ScriptError* error);
+    // Ends the page: what it registered through its data context, then its engine (whose
+    // finalizers let go of the library objects its scripts held), then the reference cycles
+    // of the objects it made or let out of the persistence store.
     void EndPage();
+    // Empties the persistence store (at exit).
+    std::vector<ComPtr<IUnknown>> TakePersisted();
+    // Breaks the cycles of objects that are not (or no longer) persisted.
+    void DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects);
+    HRESULT CreateForPage(const std::u16string& prog_id, IDispatch** object, std::string* refusal);
     void Request(Action action);
     void ReportError(const ScriptError& error);
     bool StartLibrary();
@@ -78,6 +94,7 @@ class PageHost {
     unsigned long script_thread_ = 0;
     LibraryModule module_;
     ComPtr<IDispatch> global_;      // the root object
+    CLSID global_class_{};          // pages may not make another one
     ComPtr<IUnknown> application_;  // this host as the library sees it
     ComPtr<IDataContext> context_;  // the current page's Global.ReadOnly
     std::unique_ptr<ScriptEngine> engine_;
@@ -86,10 +103,11 @@ class PageHost {
     std::mutex mutex_;  // guards the requests and the persisted objects
     Action action_ = Action::kNone;
     std::filesystem::path next_page_;
-    std::map<std::u16string, CComVariant> persisted_;
-    // Objects the page created that can break reference cycles of their own (a packet filter
-    // and its native filter refer to each other): destroyed with the page unless persisted.
-    std::vector<ComPtr<IDestroy>> page_objects_;
+    std::map<std::u16string, ComPtr<IDispatch>> persisted_;
+    // Objects the page created, and objects that left the persistence store meanwhile (replaced
+    // or un-persisted): their reference cycles (a packet filter and its native filter) are
+    // broken once the page's scripts are gone, unless they are persisted by then.
+    std::vector<ComPtr<IUnknown>> page_objects_;
     std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> globals it made
     std::mutex log_mutex_;
     std::optional<std::u16string> saved_serial_;

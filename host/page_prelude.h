@@ -92,20 +92,32 @@ inline constexpr const char* kPagePrelude = R"js(
     };
     g.clearTimeout = clearTimer;
     g.clearInterval = clearTimer;
-    // Runs every timer that is due (earliest first); returns ms to the next one, or -1.
+    // One pass: runs the timers that were due when it began, earliest first (a callback that
+    // throws is reported and the pass goes on); returns ms until the next one is due (0: now),
+    // or -1. A timer that is due again (an interval of 0, or slower than its period) waits for
+    // the next pass, so the host gets its turn in between.
     Object.defineProperty(g, '__runTimers', { enumerable: false, value: function () {
-        for (;;) {
-            var now = n.now(), first = null;
-            for (var id in timers) {
-                if (first === null || timers[id].due < timers[first].due) first = id;
+        var now = n.now(), due = [], id, k;
+        for (id in timers) if (timers[id].due <= now) due.push(+id);
+        due.sort(function (a, b) { return timers[a].due - timers[b].due || a - b; });
+        for (k = 0; k < due.length; k++) {
+            var t = timers[due[k]];
+            if (!t) continue;  // cleared by an earlier callback of this pass
+            if (t.repeat) t.due = Math.max(t.due + t.ms, n.now()); else delete timers[due[k]];
+            try {
+                if (typeof t.fn === 'function') t.fn.apply(g, t.args);
+                else (0, eval)(String(t.fn));
+            } catch (e) {
+                n.report(e);
             }
-            if (first === null) return -1;
-            var t = timers[first];
-            if (t.due > now) return Math.max(1, Math.ceil(t.due - now));
-            if (t.repeat) t.due = Math.max(t.due + t.ms, now); else delete timers[first];
-            if (typeof t.fn === 'function') t.fn.apply(g, t.args);
-            else (0, eval)(String(t.fn));
         }
+        var next = -1;
+        now = n.now();
+        for (id in timers) {
+            var wait = Math.max(0, Math.ceil(timers[id].due - now));
+            if (next < 0 || wait < next) next = wait;
+        }
+        return next;
     } });
 
     g.window = g;

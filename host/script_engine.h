@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +33,11 @@ struct ScriptError {
     std::string Describe() const;
 };
 
+// Reads a page or script file. False with *error ("cannot read script file PATH: why") for a
+// directory, a device or pipe, or a file of more than kMaxScriptFileBytes.
+inline constexpr std::uintmax_t kMaxScriptFileBytes = 16u << 20;
+bool ReadScriptFile(const std::filesystem::path& file, std::string* text, ScriptError* error);
+
 // What outlives a heap: script objects handed to the library find out through it whether their
 // heap still exists and which thread may enter it.
 struct EngineState {
@@ -49,10 +53,17 @@ class ScriptEngine {
     struct Callbacks {
         // console.log and uncaught-error-free text output.
         std::function<void(const std::string&)> log;
-        // `new ActiveXObject(name)`: an object of a class, or a failure status.
-        std::function<HRESULT(const std::u16string& prog_id, IDispatch** object)> create;
+        // `new ActiveXObject(name)`: an object of a class, or a failure status (and, for a
+        // class the host refuses, why).
+        std::function<HRESULT(const std::u16string& prog_id, IDispatch** object,
+                              std::string* refusal)>
+            create;
         // A window timer was added while the host may be waiting.
         std::function<void()> wake;
+        // An error that does not end the page: thrown by a timer callback, by a script function
+        // the library called (when the library ignored the error), or by a script the page
+        // loaded.
+        std::function<void(const ScriptError&)> report;
     };
 
     // Creates the heap on the calling thread, which becomes the only thread that may enter it.
@@ -65,8 +76,11 @@ class ScriptEngine {
     const std::shared_ptr<EngineState>& state() const { return state_; }
 
     // Runs text as global code under a file name; false with *error on an uncaught error.
-    bool Run(const std::string& file_name, const std::string& text, ScriptError* error);
-    bool RunFile(const std::filesystem::path& file, ScriptError* error);
+    // Text that is not UTF-8 is refused with the place of the first bad byte. The declarations
+    // of a script run as `removable` can be deleted again (a script loaded and later removed).
+    bool Run(const std::string& file_name, const std::string& text, ScriptError* error,
+             bool removable = false);
+    bool RunFile(const std::filesystem::path& file, ScriptError* error, bool removable = false);
     // Evaluates an expression (global scope) and hands back its value.
     HRESULT Evaluate(const std::string& text, VARIANT* result, ScriptError* error = nullptr);
 
@@ -79,30 +93,35 @@ class ScriptEngine {
     // Names of the global object's own enumerable properties.
     std::vector<std::string> GlobalNames();
 
-    // Runs the window timers that are due; returns milliseconds until the next one, or -1.
-    int RunTimers(ScriptError* error);
-    // The first uncaught error of a script function that the library called (an event handler,
-    // a filter callback), taken once.
-    std::optional<ScriptError> TakeCallbackError();
-    void RecordCallbackError(const ScriptError& error);
+    // One pass of the window timers: runs those that were due when it began (a callback that
+    // throws is reported, and the pass goes on); returns milliseconds until the next one is
+    // due (0: now), or -1 when there is none.
+    int RunTimers();
+    // Hands an error that does not end the page to the host.
+    void Report(const ScriptError& error) const noexcept;
 
     // ---- The bridge, for code running on the script thread with the heap's stack ----
-    // Pushes a value for script: library objects become script objects that forward to them,
-    // this engine's own script objects come back as the script values they wrap.
-    void PushVariant(const VARIANT& value);
+    // Pushes a value for script: library objects become script objects that forward to them
+    // (`owner`: the library object it was read from, which may embed it), this engine's own
+    // script objects come back as the script values they wrap. Never raises a script error: on
+    // failure nothing is pushed.
+    HRESULT PushVariant(const VARIANT& value, IUnknown* owner = nullptr);
     // The script value at idx as a VARIANT. Arguments turn `undefined` into a missing argument.
     HRESULT ToVariant(duk_idx_t idx, VARIANT* out, bool argument);
     // Reads the error value at idx (any thrown value) without running script unprotected.
     ScriptError ErrorAt(duk_idx_t idx);
 
     const Callbacks& callbacks() const { return callbacks_; }
+    class Bridge& bridge() const {
+        return *bridge_;
+    }
 
   private:
     void InstallGlobals();
 
     Callbacks callbacks_;
     std::shared_ptr<EngineState> state_;
-    std::optional<ScriptError> callback_error_;
+    std::unique_ptr<class Bridge> bridge_;
 };
 
 }  // namespace brevanto_host

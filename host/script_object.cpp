@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/engine_internal.h"
 #include "platform/enum_variant.h"
 
 namespace brevanto_host {
@@ -14,6 +15,17 @@ constexpr const char* kObjectsKey =
 constexpr const char* kWrapperKey =
     "\xFF"
     "bvWrap";  // on the value: its CScriptObject
+
+// Value-stack slots every entry reserves before it touches the heap.
+constexpr duk_idx_t kEntryStack = 16;
+
+// Calls from the library into script that nest (script -> library -> script ...) until this
+// much of the stack is in use end with an error, well before the engine's own limits, where
+// neither the error could be read nor the finalizers of dying objects run. Reads and writes of
+// properties get a little more room, so that in a recursion through callbacks the call is what
+// fails and says so.
+constexpr size_t kMaxNestedCallStack = 256 * 1024;
+constexpr size_t kMaxNestedAccessStack = kMaxNestedCallStack + 64 * 1024;
 
 // Interface identifier by which a script object of this host recognises itself.
 constexpr IID kScriptObjectIid{
@@ -48,6 +60,10 @@ duk_ret_t SafeKeys(duk_context* ctx, void*) {  // [obj] -> [array of own enumera
     duk_pop(ctx);
     return 1;
 }
+duk_ret_t SafePush(duk_context*, void* object) {  // [] -> [the script value]
+    static_cast<const CScriptObject*>(object)->Push();
+    return 1;
+}
 duk_ret_t SafeToString(duk_context* ctx, void*) {  // [value] -> [string]
     duk_to_string(ctx, -1);
     return 1;
@@ -61,6 +77,12 @@ duk_ret_t SafeClearWrapper(duk_context* ctx, void*) {  // [value] -> []
     duk_del_prop_string(ctx, -1, kWrapperKey);
     return 0;
 }
+duk_ret_t SafeNestingError(duk_context* ctx, void*) {  // [] -> [error]
+    // No C file and line: the error is blamed on the script line that called the library.
+    duk_push_error_object_raw(ctx, DUK_ERR_RANGE_ERROR, nullptr, 0,
+                              "calls between the page and the library nest too deeply");
+    return 1;
+}
 
 void PushObjectTable(duk_context* ctx) {
     duk_push_heap_stash(ctx);
@@ -73,13 +95,19 @@ void PushObjectTable(duk_context* ctx) {
     duk_remove(ctx, -2);
 }
 
-void FillException(EXCEPINFO* excepinfo, const ScriptError& error) {
-    if (!excepinfo) return;
+// A script error as the library receives it: DISP_E_EXCEPTION with the exception information
+// filled in, or the error's own status code where the caller asked for no information.
+HRESULT ScriptFailure(const ScriptError& error, EXCEPINFO* excepinfo) {
+    const HRESULT code = FAILED(error.number) ? error.number : E_FAIL;
+    if (!excepinfo) return FAILED(error.number) ? error.number : DISP_E_EXCEPTION;
     *excepinfo = EXCEPINFO{};
     excepinfo->bstrDescription = SysAllocString(Utf8ToUtf16(error.message).c_str());
-    std::string source = error.file + ":" + std::to_string(error.line);
-    excepinfo->bstrSource = SysAllocString(Utf8ToUtf16(source).c_str());
-    excepinfo->scode = error.number ? error.number : E_FAIL;
+    if (!error.file.empty()) {
+        std::string source = error.file + ":" + std::to_string(error.line);
+        excepinfo->bstrSource = SysAllocString(Utf8ToUtf16(source).c_str());
+    }
+    excepinfo->scode = code;
+    return DISP_E_EXCEPTION;
 }
 
 // Restores the value stack on every way out of a call.
@@ -152,6 +180,7 @@ HRESULT CScriptObject::QueryInterfaceHook(REFIID riid, void** object) {
 void CScriptObject::FinalRelease() {
     duk_context* ctx = state_->ctx;
     if (!ctx || brevanto::CurrentThreadId() != state_->thread) return;
+    if (!duk_check_stack(ctx, kEntryStack)) return;  // the value stays until the heap goes
     PushObjectTable(ctx);
     duk_get_prop_index(ctx, -1, id_);
     duk_get_prop_string(ctx, -1, kWrapperKey);
@@ -175,6 +204,7 @@ void CScriptObject::Push() const {
 HRESULT CScriptObject::Usable() const {
     if (!state_->ctx) return RPC_E_DISCONNECTED;
     if (brevanto::CurrentThreadId() != state_->thread) return RPC_E_WRONG_THREAD;
+    if (!duk_check_stack(state_->ctx, kEntryStack)) return E_OUTOFMEMORY;
     return S_OK;
 }
 
@@ -250,6 +280,7 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
                             EXCEPINFO* excepinfo) {
     duk_context* ctx = state_->ctx;
     ScriptEngine* engine = state_->engine;
+    Bridge& bridge = engine->bridge();
     StackGuard guard(ctx);
     if (result) VariantInit(result);
     if (dispid == DISPID_NEWENUM) return NewEnum(result);
@@ -262,14 +293,29 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
         if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) put_value = &params->rgvarg[i];
     }
     const UINT positional = params->cArgs - params->cNamedArgs;
-    auto push_args = [&] {
+    if (!duk_check_stack(ctx, static_cast<duk_idx_t>(positional) + kEntryStack))
+        return E_OUTOFMEMORY;
+    auto push_args = [&]() -> HRESULT {
         for (UINT i = 0; i < positional; ++i)
-            engine->PushVariant(params->rgvarg[params->cArgs - 1 - i]);
+            if (HRESULT hr = engine->PushVariant(params->rgvarg[params->cArgs - 1 - i]); FAILED(hr))
+                return hr;
+        return S_OK;
     };
+    // A call of a script function: what it throws is an error of the callback (reported, unless
+    // the library turns it into a status the script sees) as well as the library's status.
+    const bool calls_function = !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) &&
+                                (flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT));
+    if (bridge.StackUsed() > (calls_function ? kMaxNestedCallStack : kMaxNestedAccessStack)) {
+        duk_safe_call(ctx, SafeNestingError, nullptr, 0, 1);
+        ScriptError error = engine->ErrorAt(-1);
+        if (calls_function) bridge.CallbackFailed(error);
+        return ScriptFailure(error, excepinfo);
+    }
 
-    Push();  // the object, at `object`
+    if (duk_safe_call(ctx, SafePush, this, 0, 1) != 0) return E_OUTOFMEMORY;
     const duk_idx_t object = duk_get_top_index(ctx);
     int status = 0;
+    bool called = false;
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         const std::string* name = NameOf(dispid);
         if (!name) return DISP_E_MEMBERNOTFOUND;
@@ -279,20 +325,22 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
         }
         duk_dup(ctx, object);
         duk_push_lstring(ctx, name->data(), name->size());
-        engine->PushVariant(*put_value);
+        if (HRESULT hr = engine->PushVariant(*put_value); FAILED(hr)) return hr;
         status = duk_safe_call(ctx, SafePut, nullptr, 3, 1);
     } else if (dispid == DISPID_VALUE) {
         if ((flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT)) && duk_is_callable(ctx, object)) {
             duk_dup(ctx, object);
+            called = true;
             if (flags & DISPATCH_CONSTRUCT) {
-                push_args();
+                if (HRESULT hr = push_args(); FAILED(hr)) return hr;
                 status = duk_pnew(ctx, static_cast<duk_idx_t>(positional));
             } else {
-                if (self)
-                    engine->PushVariant(*self);
-                else
+                if (self) {
+                    if (HRESULT hr = engine->PushVariant(*self); FAILED(hr)) return hr;
+                } else {
                     duk_push_undefined(ctx);
-                push_args();
+                }
+                if (HRESULT hr = push_args(); FAILED(hr)) return hr;
                 status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
             }
         } else if (flags & DISPATCH_PROPERTYGET) {
@@ -310,7 +358,8 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
         status = duk_safe_call(ctx, SafeGet, nullptr, 2, 1);
         if (status == 0 && (flags & DISPATCH_METHOD) && duk_is_callable(ctx, -1)) {
             duk_dup(ctx, object);  // a member function is called with its object as `this`
-            push_args();
+            called = true;
+            if (HRESULT hr = push_args(); FAILED(hr)) return hr;
             status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
         } else if (status == 0 && !(flags & DISPATCH_PROPERTYGET)) {
             return DISP_E_MEMBERNOTFOUND;
@@ -318,9 +367,8 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
     }
     if (status != 0) {
         ScriptError error = engine->ErrorAt(-1);
-        engine->RecordCallbackError(error);
-        FillException(excepinfo, error);
-        return DISP_E_EXCEPTION;
+        if (called) bridge.CallbackFailed(error);
+        return ScriptFailure(error, excepinfo);
     }
     if (result && !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
         return engine->ToVariant(-1, result, false);

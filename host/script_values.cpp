@@ -1,5 +1,6 @@
 // Script values to and from VARIANTs.
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "host/engine_internal.h"
@@ -7,15 +8,134 @@
 
 namespace brevanto_host {
 
-void ScriptEngine::PushVariant(const VARIANT& value) {
-    duk_context* ctx = state_->ctx;
-    if (value.vt & VT_BYREF) {
-        CComVariant direct;
-        if (FAILED(VariantCopyInd(&direct, &value))) {
-            duk_push_undefined(ctx);
-            return;
+namespace {
+
+// Value-stack slots a push may need (a date: the constructor and its seven fields).
+constexpr duk_idx_t kPushStack = 16;
+
+// A by-reference value seen as the value it points at: a plain copy of its bits, owning
+// nothing. False for the kinds that are not kept in a VARIANT's eight value bytes.
+bool ByRefView(const VARIANT& value, VARIANT* view) {
+    const VARTYPE type = value.vt & ~VT_BYREF;
+    size_t size = sizeof(SAFEARRAY*);
+    if (!(type & VT_ARRAY)) switch (type) {
+            case VT_I1:
+            case VT_UI1:
+                size = 1;
+                break;
+            case VT_I2:
+            case VT_UI2:
+            case VT_BOOL:
+                size = 2;
+                break;
+            case VT_I4:
+            case VT_UI4:
+            case VT_INT:
+            case VT_UINT:
+            case VT_R4:
+            case VT_ERROR:
+                size = 4;
+                break;
+            case VT_I8:
+            case VT_UI8:
+            case VT_R8:
+            case VT_CY:
+            case VT_DATE:
+            case VT_BSTR:
+            case VT_UNKNOWN:
+            case VT_DISPATCH:
+                size = 8;
+                break;
+            default:
+                return false;
         }
-        PushVariant(direct);
+    if (!value.byref) return false;
+    *view = VARIANT{};
+    view->vt = type;
+    std::memcpy(&view->llVal, value.byref, size);
+    return true;
+}
+
+// Pushes UTF-16 text as a script string, encoded straight into engine memory.
+void PushUtf16(duk_context* ctx, const char16_t* text, size_t length) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = text[i];
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+                 text[i + 1] <= 0xDFFF)
+            bytes += 4, ++i;
+        else
+            bytes += 3;
+    }
+    auto* out = static_cast<unsigned char*>(duk_push_fixed_buffer(ctx, bytes));
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        if (c < 0x80) {
+            *out++ = static_cast<unsigned char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+            *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+            *out++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        }
+    }
+    duk_buffer_to_string(ctx, -1);
+}
+
+struct PushRequest {
+    const VARIANT* value;
+    IUnknown* owner;
+};
+
+duk_ret_t SafePushVariant(duk_context* ctx, void* udata) {
+    const auto* request = static_cast<const PushRequest*>(udata);
+    PushVariantRaw(ctx, *request->value, request->owner);
+    return 1;
+}
+
+}  // namespace
+
+HRESULT ScriptEngine::PushVariant(const VARIANT& value, IUnknown* owner) {
+    duk_context* ctx = state_->ctx;
+    if (!duk_check_stack(ctx, kPushStack)) return E_OUTOFMEMORY;
+    PushRequest request{&value, owner};
+    if (duk_safe_call(ctx, SafePushVariant, &request, 0, 1) != 0) {
+        duk_pop(ctx);
+        return E_OUTOFMEMORY;
+    }
+    bridge_->MaybeCollect(ctx);
+    return S_OK;
+}
+
+// Runs inside a protected call and holds nothing that needs freeing while it calls the engine.
+void PushVariantRaw(duk_context* ctx, const VARIANT& value, IUnknown* owner) {
+    if (value.vt == (VT_BYREF | VT_VARIANT)) {
+        if (value.pvarVal)
+            PushVariantRaw(ctx, *value.pvarVal, owner);
+        else
+            duk_push_undefined(ctx);
+        return;
+    }
+    VARIANT view;
+    if ((value.vt & VT_BYREF) && ByRefView(value, &view)) {
+        PushVariantRaw(ctx, view, owner);
         return;
     }
     if (value.vt & VT_ARRAY) {
@@ -70,12 +190,9 @@ void ScriptEngine::PushVariant(const VARIANT& value) {
             else
                 duk_push_int(ctx, value.scode);
             return;
-        case VT_BSTR: {
-            std::string text =
-                Utf16ToUtf8({value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal)});
-            duk_push_lstring(ctx, text.data(), text.size());
+        case VT_BSTR:
+            PushUtf16(ctx, value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
             return;
-        }
         case VT_DATE: {
             SYSTEMTIME t{};
             if (!VariantTimeToSystemTime(value.date, &t)) {
@@ -101,26 +218,24 @@ void ScriptEngine::PushVariant(const VARIANT& value) {
                 duk_push_null(ctx);
                 return;
             }
-            if (CScriptObject* own = CScriptObject::Unwrap(value.punkVal, state_.get())) {
+            ScriptEngine* engine = EngineOf(ctx);
+            if (CScriptObject* own = CScriptObject::Unwrap(value.punkVal, engine->state().get())) {
                 own->Push();
                 return;
             }
-            ComPtr<IDispatch> object;
-            if (value.vt == VT_DISPATCH)
-                object = value.pdispVal;
-            else
-                value.punkVal->QueryInterface(object.put());
-            if (!object) {
-                duk_push_null(ctx);
-                return;
-            }
-            PushLibraryObject(ctx, object.get());
+            PushLibraryObject(ctx, value, owner);
             return;
         }
         default: {
-            CComVariant number;
-            if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R8)))
-                duk_push_number(ctx, number.dblVal);
+            double number = 0;
+            bool converted;
+            {
+                CComVariant as_number;
+                converted = SUCCEEDED(VariantChangeType(&as_number, &value, 0, VT_R8));
+                number = as_number.dblVal;
+            }
+            if (converted)
+                duk_push_number(ctx, number);
             else
                 duk_push_undefined(ctx);
             return;

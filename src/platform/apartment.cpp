@@ -85,6 +85,7 @@ bool Apartment::IsCurrent() const {
 bool Apartment::PostLocked(WorkItem& item) {
     if (ended_ || !single_threaded()) return false;
     queue_.push_back(std::move(item));
+    ++posted_;
     wake_.notify_all();
     return true;
 }
@@ -100,13 +101,19 @@ void Apartment::Signal(const std::function<void()>& set) {
     wake_.notify_all();
 }
 
+Apartment::WorkItem Apartment::TakeLocked() {
+    WorkItem item = std::move(queue_.front());
+    queue_.pop_front();
+    ++taken_;
+    return item;
+}
+
 void Apartment::PumpUntil(const std::function<bool()>& done) {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (done()) return;
         if (!queue_.empty()) {
-            WorkItem item = std::move(queue_.front());
-            queue_.pop_front();
+            WorkItem item = TakeLocked();
             lock.unlock();
             item(true);
             item = nullptr;  // drop what it captured outside the lock
@@ -121,8 +128,7 @@ int Apartment::PumpPending() {
     int ran = 0;
     std::unique_lock lock(mutex_);
     while (!queue_.empty()) {
-        WorkItem item = std::move(queue_.front());
-        queue_.pop_front();
+        WorkItem item = TakeLocked();
         lock.unlock();
         item(true);
         item = nullptr;
@@ -133,35 +139,39 @@ int Apartment::PumpPending() {
 }
 
 bool Apartment::Pump(int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::unique_lock lock(mutex_);
+    // A pass always runs the work that was queued when it began; later work runs until the
+    // time-out, so that a steady stream of calls holds neither the quit nor the time-out back.
+    const std::uint64_t queued_at_start = posted_;
     for (;;) {
-        // As with the platform's quit message, queued work goes first.
-        if (queue_.empty() && quit_) {
+        // As with the platform's quit message, the work queued before the quit goes first.
+        if (quit_ && taken_ >= quit_after_) {
             quit_ = false;
             return false;
         }
-        if (!queue_.empty()) {
-            WorkItem item = std::move(queue_.front());
-            queue_.pop_front();
+        const bool timed_out = timeout_ms >= 0 && Clock::now() >= deadline;
+        if (!queue_.empty() && (taken_ < queued_at_start || !timed_out)) {
+            WorkItem item = TakeLocked();
             lock.unlock();
             item(true);
             item = nullptr;
             lock.lock();
             continue;
         }
-        if (timeout_ms < 0) {
+        if (timed_out) return true;
+        if (timeout_ms < 0)
             wake_.wait(lock);
-        } else if (wake_.wait_until(lock, deadline) == std::cv_status::timeout && queue_.empty() &&
-                   !quit_) {
-            return true;
-        }
+        else
+            wake_.wait_until(lock, deadline);
     }
 }
 
 void Apartment::PostQuit() {
     std::lock_guard lock(mutex_);
     quit_ = true;
+    quit_after_ = posted_;
     wake_.notify_all();
 }
 

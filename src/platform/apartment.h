@@ -98,7 +98,9 @@ HRESULT CoGetGlobalInterfaceTable(IGlobalInterfaceTable** table);
 // Runs queued work until the queue is empty; returns how many items ran.
 int CoPumpPendingMessages();
 // Waits up to timeout_ms (negative: forever) for work or a CoPostQuit, running work as it comes;
-// returns false once CoPostQuit was called for this apartment and its queue is empty.
+// returns false once CoPostQuit was called for this apartment and the work queued before it
+// has run, true at the time-out. The work queued when the call began always runs; work that
+// keeps arriving holds neither the quit nor the time-out back.
 bool CoPumpMessages(int timeout_ms);
 // Runs the calling single-threaded apartment's queued work until `done` holds. `done` is tested
 // under the apartment's queue lock, so it must take no lock itself (read an atomic): before each
@@ -182,11 +184,15 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
     // Runs `set` under the queue lock and wakes the pump.
     void Signal(const std::function<void()>& set);
     bool PostLocked(WorkItem& item);
+    WorkItem TakeLocked();
 
     const unsigned long thread_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<WorkItem> queue_;
+    std::uint64_t posted_ = 0;      // items ever queued
+    std::uint64_t taken_ = 0;       // items ever taken from the queue
+    std::uint64_t quit_after_ = 0;  // the quit waits until this many items were taken
     bool quit_ = false;
     bool ended_ = false;
     std::unordered_map<IUnknown*, std::weak_ptr<Stub>> stubs_;

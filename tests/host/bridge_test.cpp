@@ -36,6 +36,7 @@ struct ITestThing : IDispatch {
     virtual HRESULT get_Grid(VARIANT* grid) = 0;
     virtual HRESULT Inspect(VARIANT value, BSTR* text) = 0;
     virtual HRESULT ThreadId(LONG* id) = 0;
+    virtual HRESULT Notify(VARIANT argument) = 0;
 
   protected:
     ~ITestThing() = default;
@@ -56,12 +57,17 @@ const InterfaceDesc& ITestThing::Describe() {
                                         Get<&I::get_Grid>(u"Grid", 7),
                                         Method<&I::Inspect>(u"Inspect", 8, {Arg(u"value")}),
                                         Method<&I::ThreadId>(u"ThreadId", 9),
+                                        Method<&I::Notify>(u"Notify", 10, {Arg(u"argument")}),
                                     });
     return desc;
 }
 
 class CTestThing : public ComObjectRoot<CTestThing, DispatchImpl<ITestThing>, IMarshal> {
   public:
+    static inline std::atomic<int> alive{0};
+    CTestThing() { ++alive; }
+    ~CTestThing() { --alive; }
+
     HRESULT get_Value(LONG* value) override {
         *value = value_;
         return S_OK;
@@ -153,6 +159,12 @@ class CTestThing : public ComObjectRoot<CTestThing, DispatchImpl<ITestThing>, IM
         *id = static_cast<LONG>(brevanto::CurrentThreadId());
         return S_OK;
     }
+    // Calls the callback as a notification whose outcome nobody looks at.
+    HRESULT Notify(VARIANT argument) override {
+        CComVariant ignored;
+        CallScriptFunction(callback_.get(), argument, &ignored);
+        return S_OK;
+    }
 
   private:
     LONG value_ = 0;
@@ -165,7 +177,9 @@ class BridgeTest : public ::testing::Test {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ScriptEngine::Callbacks callbacks;
         callbacks.log = [this](const std::string& text) { log_ += text + "\n"; };
-        callbacks.create = [](const std::u16string& name, IDispatch** out) -> HRESULT {
+        callbacks.report = [this](const ScriptError& error) { reported_.push_back(error); };
+        callbacks.create = [](const std::u16string& name, IDispatch** out,
+                              std::string*) -> HRESULT {
             if (name == u"Test.Thing") {
                 ComPtr<CTestThing> thing;
                 HRESULT hr = MakeComObject(&thing);
@@ -198,6 +212,7 @@ class BridgeTest : public ::testing::Test {
     }
 
     std::string log_;
+    std::vector<ScriptError> reported_;
     std::unique_ptr<ScriptEngine> engine_;
 };
 
@@ -276,31 +291,100 @@ TEST_F(BridgeTest, LibraryCallsScriptFunctions) {
                    "t.Callback = function (x) { seen = x; return x * 2; };"
                    "return t.Fire(21) + ':' + seen;"),
               "42:21");
-    // An error thrown by a callback comes back to the caller as an exception and is kept as an
-    // uncaught error of the page.
-    EXPECT_EQ(Eval("var t = new ActiveXObject('Test.Thing');\n"
-                   "t.Callback = function () {\n throw new Error('boom'); };\n"
-                   "try { t.Fire(1); } catch (e) { return 'caught'; }"),
-              "caught");
-    auto error = engine_->TakeCallbackError();
-    ASSERT_TRUE(error.has_value());
-    SCOPED_TRACE(error->Describe());
-    EXPECT_NE(error->message.find("boom"), std::string::npos);
-    EXPECT_EQ(error->file, "test.js");
-    EXPECT_EQ(error->line, 3);
+    // A library object handed to script twice is the same script object.
+    EXPECT_EQ(Eval("var t = new ActiveXObject('Test.Thing'); t.Callback = function (o) {"
+                   "  return o; }; var u = t.Fire(t); u.Value = 7;"
+                   "return (u === t) + ':' + t.Value;"),
+              "true:7");
 }
 
-TEST_F(BridgeTest, UncaughtErrorsNameFileAndLine) {
+// What an error of a script function called by the library becomes: the library's status when
+// it fails the call it was made in, a report (and the page goes on) when the library ignores
+// it, never the end of the page.
+TEST_F(BridgeTest, ErrorsOfScriptTheLibraryCalls) {
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* result;
+        int reported_line;  // 0: nothing reported
+    };
+    const Case cases[] = {
+        {"the library fails the call: the caller catches it",
+         "var t = new ActiveXObject('Test.Thing');\n"
+         "t.Callback = function () {\n throw new Error('boom'); };\n"
+         "try { t.Fire(1); } catch (e) { return 'caught'; }",
+         "caught", 0},
+        {"the library ignores it: reported where it was thrown",
+         "var t = new ActiveXObject('Test.Thing');\n"
+         "t.Callback = function () {\n throw new Error('boom'); };\n"
+         "t.Notify(1); return 'went on';",
+         "went on", 3},
+        {"a getter the library reads: a status only",
+         "var t = new ActiveXObject('Test.Thing');\n"
+         "return t.Inspect({ get length() { throw new Error('boom'); } });",
+         "vt=9 ex", 0},
+        {"a conversion the library asks for: a status only",
+         "var t = new ActiveXObject('Test.Thing');\n"
+         "var bad = { toString: function () { throw new Error('boom'); },\n"
+         "            valueOf: function () { throw new Error('boom'); } };\n"
+         "try { t.Add(bad, 1); return 'no throw'; } catch (e) { return 'caught'; }",
+         "caught", 0},
+        {"calls that nest too deeply end with an error, not in the engine's limits",
+         "var t = new ActiveXObject('Test.Thing');\n"
+         "t.Callback = function (n) {\n t.Notify(n + 1); };\n"
+         "t.Notify(0); return 'went on';",
+         "went on", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reported_.clear();
+        EXPECT_EQ(Eval(c.script), c.result);
+        if (c.reported_line == 0) {
+            EXPECT_TRUE(reported_.empty()) << reported_.front().Describe();
+            continue;
+        }
+        ASSERT_EQ(reported_.size(), 1u);
+        EXPECT_EQ(reported_[0].file, "test.js") << reported_[0].Describe();
+        EXPECT_EQ(reported_[0].line, c.reported_line) << reported_[0].Describe();
+    }
+    EXPECT_NE(reported_.back().message.find("nest too deeply"), std::string::npos)
+        << reported_.back().Describe();
+    // Called from outside any script (a worker's event handler, a timer of the library), the
+    // error is reported at once.
+    reported_.clear();
+    ComPtr<IDispatch> handler;
     ScriptError error;
-    EXPECT_FALSE(engine_->Run("page.js", "var a = 1;\nvar b = 2;\nnull.x;\n", &error));
-    EXPECT_EQ(error.file, "page.js");
-    EXPECT_EQ(error.line, 3);
-    EXPECT_FALSE(engine_->Run("bad.js", "var = ;", &error));
-    EXPECT_NE(error.Describe().find("SyntaxError"), std::string::npos) << error.Describe();
-    // A library failure that nobody catches keeps its status code.
-    EXPECT_FALSE(engine_->Run("fail.js", "\nnew ActiveXObject('Test.Thing').Fail();", &error));
-    EXPECT_EQ(static_cast<unsigned>(error.number), 0x80070057u);
-    EXPECT_EQ(error.line, 2);
+    ASSERT_TRUE(
+        engine_->Run("handler.js", "function handler() {\n  throw new Error('late'); }", &error));
+    ASSERT_EQ(engine_->GetGlobalObject("handler", handler.put()), S_OK);
+    CComVariant ignored;
+    EXPECT_EQ(CallScriptFunction(handler.get(), CComVariant(LONG{1}), &ignored), DISP_E_EXCEPTION);
+    ASSERT_EQ(reported_.size(), 1u);
+    EXPECT_EQ(reported_[0].Describe(), "handler.js:2: Error: late");
+}
+
+TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
+    struct Case {
+        const char* script;
+        const char* described;
+    };
+    const Case cases[] = {
+        {"var a = 1;\nthrow null;\n", "page.js:2: null thrown (not an Error object)"},
+        {"\nfunction f() {\n  throw 'text'; }\nf();",
+         "page.js:3: \"text\" thrown (not an Error object)"},
+        {"var e = new Error('bad argument');\ne.number = 0x80070057;\nthrow e;",
+         "page.js:1: Error: bad argument (0x80070057)"},
+        {"var s = 'caf\xE9';\n", "page.js:1: not UTF-8 text: byte 0xE9 at column 13"},
+        {"var a = 1;\n\nnull.x;\n", "page.js:3: TypeError: cannot read property 'x' of null"},
+        {"\nnew ActiveXObject('Test.Thing').Fail();",
+         "page.js:2: Error: Fail: Invalid argument (0x80070057)"},
+        {"var = ;", "page.js:1: SyntaxError: invalid variable declaration (line 1)"},
+    };
+    for (const Case& c : cases) {
+        ScriptError error;
+        EXPECT_FALSE(engine_->Run("page.js", c.script, &error)) << c.script;
+        EXPECT_EQ(error.Describe(), c.described) << c.script;
+    }
 }
 
 TEST_F(BridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
@@ -340,31 +424,48 @@ TEST_F(BridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
     EXPECT_EQ(same.pdispVal, object.pdispVal);
 }
 
+// The pump runs passes until no timer is left; each pass waits only as long as the pass before
+// said, and nothing depends on how late a pass comes.
 TEST_F(BridgeTest, WindowTimersRunFromThePump) {
-    EXPECT_EQ(Eval("order = []; setTimeout(function () { order.push('b'); }, 5);"
-                   "window.setTimeout(function () { order.push('a'); }, 0);"
-                   "var n = 0; var i = setInterval(function () { order.push('i');"
-                   "  if (++n === 4) clearInterval(i); }, 1); var gone = setTimeout(function () {"
+    EXPECT_EQ(Eval("order = []; window.setTimeout(function () { order.push('a'); }, 0);"
+                   "setTimeout(function () { order.push('b'); }, 5); var runs = 0;"
+                   "var i = setInterval(function () { order.push('i'); if (++runs == 4)"
+                   "  clearInterval(i); }, 1); var gone = setTimeout(function () {"
                    "  order.push('never'); }, 1); clearTimeout(gone); return 'ok';"),
               "ok");
-    ScriptError error;
-    for (int round = 0; round < 200; ++round) {
-        int next = engine_->RunTimers(&error);
-        ASSERT_NE(next, -2) << error.Describe();
-        if (next < 0) break;
+    int passes = 0;
+    for (int next; (next = engine_->RunTimers()) >= 0 && ++passes < 1000;)
         std::this_thread::sleep_for(std::chrono::milliseconds(next));
-    }
+    ASSERT_LT(passes, 1000);
+    EXPECT_TRUE(reported_.empty());
     CComVariant order;
     ASSERT_EQ(engine_->Evaluate("order.join('')", &order), S_OK);
     std::string text = CComBSTR(order.bstrVal).utf8();
     EXPECT_EQ(text.find("never"), std::string::npos);
-    // The zero-delay timer comes first; the interval ran until it cleared itself.
+    // The zero-delay timer, due before every other, comes first; the interval ran until it
+    // cleared itself.
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text[0], 'a') << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), 'i'), 4) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), 'b'), 1) << text;
     EXPECT_EQ(Eval("console.log('hello', 1); return 0;"), "0");
     EXPECT_EQ(log_, "hello 1\n");
+}
+
+// A pass runs what was due when it began: an interval of 0 runs once a pass, so the host gets
+// its turn between passes; a callback that throws is reported and the pass goes on.
+TEST_F(BridgeTest, TimerPassesEndAndSurviveErrors) {
+    ASSERT_EQ(Eval("ticks = 0; setInterval(function () { ticks++; }, 0);\n"
+                   "setTimeout(function () {\n  throw new Error('timer'); }, 0);\n"
+                   "setTimeout(function () { after = true; }, 0); return 'ok';"),
+              "ok");
+    EXPECT_EQ(engine_->RunTimers(), 0);  // the interval is due again at once
+    EXPECT_EQ(engine_->RunTimers(), 0);
+    CComVariant state;
+    ASSERT_EQ(engine_->Evaluate("ticks + ':' + after", &state), S_OK);
+    EXPECT_EQ(CComBSTR(state.bstrVal).utf8(), "2:true");
+    ASSERT_EQ(reported_.size(), 1u);
+    EXPECT_EQ(reported_[0].Describe(), "test.js:3: Error: timer");
 }
 
 // A worker thread reaches a script function only through the global interface table, and the
@@ -407,6 +508,23 @@ TEST_F(BridgeTest, WorkerCallsRunOnTheScriptThread) {
     ASSERT_EQ(engine_->Evaluate("calls + ':' + Object.keys(threads).join()", &summary), S_OK);
     EXPECT_EQ(CComBSTR(summary.bstrVal).utf8(),
               std::to_string(kCalls) + ":" + std::to_string(static_cast<LONG>(script_thread)));
+}
+
+// Library objects that die where the engine cannot run their finalizers (at its recursion
+// limit) are released all the same once the heap goes; plenty of short-lived ones meanwhile
+// leave a held object its one script object.
+TEST_F(BridgeTest, LibraryObjectsAreReleasedWhereverTheyDie) {
+    const int before = CTestThing::alive;
+    EXPECT_EQ(Eval("var kept = new ActiveXObject('Test.Thing'); kept.Callback = function (o) {"
+                   "  return o; };"
+                   "for (var n = 0; n < 2000; n++) new ActiveXObject('Test.Thing');"
+                   "return kept.Fire(kept) === kept;"),
+              "true");
+    EXPECT_EQ(Eval("var o = { get x() { try { return o.x + 1; } catch (e) {"
+                   "  new ActiveXObject('Test.Thing'); return 0; } } }; return o.x >= 0;"),
+              "true");
+    engine_.reset();
+    EXPECT_EQ(CTestThing::alive, before);
 }
 
 // Once its heap is gone a script object refuses calls instead of touching freed memory.

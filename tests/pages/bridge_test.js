@@ -17,6 +17,11 @@ assert(created.indexOf('Brevanto.PacketFilter') >= 0, 'PacketFilter is creatable
 
 var e = assertThrows(function () { new ActiveXObject('Brevanto.NoSuchClass'); });
 assert(e.message.indexOf('Brevanto.NoSuchClass') >= 0, 'unknown class named: ' + e.message);
+// The panel has one Global: a page that made another would cut itself off the bus.
+['Brevanto.Global', 'brevanto.global', 'Brevanto.Global.1'].forEach(function (name) {
+    var refused = assertThrows(function () { new ActiveXObject(name); }, 0x80070005, name);
+    assert(refused.message.indexOf('cannot create') >= 0, 'says why: ' + refused.message);
+});
 
 // Global's plain properties through the page's data context.
 assertEqual(Global.BoxNumber, 1, 'BoxNumber');
@@ -53,4 +58,10 @@ assertEqual(seen.join(','), '1,2', 'Enumerator over a collection');
 var copy = new VBArray(pkt.GetSafeArray(17)).toArray();
 assertEqual(copy.join(','), '1,2,7', 'VBArray over a byte array');
 
-done();
+// The page's Global still reaches the bus.
+var heard = 0;
+Global.RegisterForEvent('BridgeTest', null, function () { heard++; });
+waitFor(function () {
+    if (!heard) Global.RaiseEvent('BridgeTest', {});
+    return heard > 0;
+}, 15000, done, 'an event through the page\'s Global');

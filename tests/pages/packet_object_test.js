@@ -37,4 +37,17 @@ p.Room = 'hall';
 assertEqual(p.Room, 'hall', 'expando');
 assertThrows(function () { p.Remove(-1); }, 0x80070057, 'negative index');
 assertThrows(function () { p.Add(300); }, 0x80070057, 'no byte');
+// A number names a byte only below Count; the same number names the byte again once it is one.
+var q = new ActiveXObject('Brevanto.Packet');
+q.Add(1);
+q[1] = 9;
+assertEqual(q[1], 9, 'beyond Count: a property of its own');
+q.Assign('ab');
+assertEqual(q.Count, 4, 'two characters, two bytes each');
+assertEqual(q[1], 0, 'byte 1 again');
+q.Note = 'first';
+delete q.Note;
+assertEqual(q.Note, undefined, 'deleted');
+q.Note = 'again';
+assertEqual(q.Note, 'again', 'a deleted member can come back');
 done();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -79,6 +80,33 @@ TEST(Apartment, ThreadThatExitsJoinedEndsItsApartment) {
     });
     EXPECT_FALSE(CoPostToApartment(id, [&] { ran = true; }));
     EXPECT_FALSE(ran);
+}
+
+// A stream of calls that never lets the queue empty holds neither the time-out nor the quit
+// back (the stream stops by itself after kCap items, so a pump that waits for an empty queue
+// returns late rather than never).
+TEST(Apartment, TimeOutAndQuitWinOverWorkThatKeepsComing) {
+    OnNewThread([] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const unsigned long me = brevanto::CurrentThreadId();
+        constexpr int kCap = 200000;
+        int runs = 0;
+        std::function<void()> again = [&] {
+            if (++runs < kCap) CoPostToApartment(me, again);
+        };
+        ASSERT_TRUE(CoPostToApartment(me, again));
+        EXPECT_TRUE(CoPumpMessages(0));
+        EXPECT_GE(runs, 1) << "the work queued when the pass began runs";
+        EXPECT_LT(runs, kCap) << "the time-out waited for the queue to empty";
+        const int before_quit = runs;
+        CoPostQuit();
+        EXPECT_FALSE(CoPumpMessages(-1));
+        EXPECT_GT(runs, before_quit) << "the work queued before the quit runs";
+        EXPECT_LT(runs, kCap) << "the quit waited for the queue to empty";
+        runs = kCap;
+        CoPumpPendingMessages();
+        CoUninitialize();
+    });
 }
 
 TEST(RegisteredMessages, NamesGiveStableNumbersAndBroadcastsReachListeners) {

@@ -1,0 +1,54 @@
+// Errors in callbacks the library makes are the callback's, not the page's: an event handler,
+// a filter function, a Callbacks function that throws is reported with its place and the page
+// goes on; errors the library turns into a status reach the script that called it, or nobody.
+// expect-output: callback_errors_test.js:24: Error: from OnFilterMatches
+// expect-output: callback_errors_test.js:27: Error: from a Callbacks function
+// expect-output: callback_errors_test.js:39: Error: from an event handler
+// expect-output: callback_errors_test.js:44: Error: from a handler the bus calls later
+var net = Global.NetworkHandler;
+
+// A length getter that throws while SendPacket reads the array: SendPacket's status.
+assertThrows(function () {
+    net.SendPacket({ get length() { throw new Error('no length'); } });
+}, undefined, 'SendPacket with an unreadable array');
+// A conversion that throws: the member's status.
+var p = new ActiveXObject('Brevanto.Packet');
+assertThrows(function () {
+    p.Add({ valueOf: function () { throw new Error('no value'); },
+            toString: function () { throw new Error('no text'); } });
+}, undefined, 'Add with an unconvertible value');
+
+var f = new ActiveXObject('Brevanto.PacketFilter');
+f.PacketToMatch = [0x1C, 0x02];
+f.OnFilterMatches = function () {
+    throw new Error('from OnFilterMatches');
+};
+f.Callbacks.Add(function () {
+    throw new Error('from a Callbacks function');
+});
+var after = 0;
+f.Callbacks.Add(function () { after++; });
+net.InFilters.Add(f);
+assertEqual(net.SendPacket([0x1C, 0x02, 0x03, 0x48, 0x00, 0x00, 0xFF]), 0, 'sent');
+assertEqual(after, 1, 'the next callback still ran');
+
+// An event parameter that cannot be read is skipped (the handler's filter matches); a handler
+// that throws is reported, when the bus calls it as when a page's call led to it.
+var handled = 0;
+Global.RegisterForEvent('CallbackErrors', { Area: 5 }, function () {
+    if (handled++ == 0) throw new Error('from an event handler');
+});
+Global.RegisterForEvent('CallbackErrorsEnd', null, function () { done(); });
+Global.RegisterForEvent('CallbackErrorsLater', null, function () {
+    try {
+        throw new Error('from a handler the bus calls later');
+    } finally {
+        Global.RaiseEvent('CallbackErrorsEnd', {});
+    }
+});
+waitFor(function () {
+    if (!handled) Global.RaiseEvent('CallbackErrors', { get Area() { throw new Error('x'); } });
+    return handled > 0;
+}, 15000, function () {
+    Global.RaiseEvent('CallbackErrorsLater', {});
+}, 'the handler of an event with an unreadable parameter');

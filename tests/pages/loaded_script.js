@@ -1,0 +1,5 @@
+// Loaded by load_script_test.js: declarations that removing the script takes away again.
+var loadedVar = 42;
+function loadedFunction() {
+    return loadedVar;
+}
