@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -8,7 +9,7 @@
 #include "network/raw_packet.h"
 #include "platform/apartment.h"
 #include "platform/com_object.h"
-#include "support/nameless_dispatch.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -19,13 +20,22 @@ ref<PacketBase> MakePacket(std::vector<BYTE> bytes) {
 }
 
 TEST(ChecksumTest, MakesTheEightBytesSumToZero) {
-    const BYTE bytes[8] = {0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF, 0x00};
-    EXPECT_EQ(PacketChecksum(bytes), 0x99);
-    const BYTE zeros[7] = {};
-    EXPECT_EQ(PacketChecksum(zeros), 0x00);  // 256 mod 256
-    auto packet = MakePacket({0x5C, 0x10, 0x20, 0x90, 0x01, 0x00, 0x80});
-    const unsigned sum = 0x5C + 0x10 + 0x20 + 0x90 + 0x01 + 0x80;
-    EXPECT_EQ(static_cast<BYTE>(sum + packet->Checksum()), 0);
+    const struct {
+        std::vector<BYTE> seven;
+        BYTE checksum;
+    } cases[] = {
+        {{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}, 0x99},
+        {{0, 0, 0, 0, 0, 0, 0}, 0x00},  // 256 mod 256
+        {{0x5C, 0x10, 0x20, 0x90, 0x01, 0x00, 0x80}, 0x63},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PacketChecksum(c.seven.data()), c.checksum);
+        EXPECT_EQ(MakePacket(c.seven)->Checksum(), c.checksum);
+        unsigned sum = c.checksum;
+        for (BYTE b : c.seven)
+            sum += b;
+        EXPECT_EQ(sum % 256, 0u);
+    }
 }
 
 TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
@@ -133,71 +143,50 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     EXPECT_FALSE(packet->WantsResponse());
 }
 
-TEST(DecodeHeaderTest, LogicalPacketUsesAreaAndJoin) {
-    auto packet = MakePacket({0x1C, 0x05, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00});
-    packet->DecodeHeader();
-    const DecodedPacket& d = packet->Decoded;
-    EXPECT_EQ(d.PresenceMask(), 0x072);
-    LONG value = -1;
-    EXPECT_TRUE(d.Get(DecodedPacket::kLogical, &value));
-    EXPECT_EQ(value, 1);
-    EXPECT_TRUE(d.Get(DecodedPacket::kArea, &value));
-    EXPECT_EQ(value, 5);
-    EXPECT_TRUE(d.Get(DecodedPacket::kJoin, &value));
-    EXPECT_EQ(value, 0xF0);
-    EXPECT_TRUE(d.Get(DecodedPacket::kOpcode, &value));
-    EXPECT_EQ(value, 0x48);
-    value = -1;
-    EXPECT_FALSE(d.Get(DecodedPacket::kBoxNumber, &value));
-    EXPECT_FALSE(d.Get(DecodedPacket::kDeviceCode, &value));
-    EXPECT_EQ(value, -1);
-}
-
-TEST(DecodeHeaderTest, PhysicalPacketUsesDeviceCodeAndBoxNumber) {
-    auto packet = MakePacket({0x5C, 0xAA, 0xFE, 0x90, 0x00, 0x00, 0x00});
-    packet->DecodeHeader();
-    const DecodedPacket& d = packet->Decoded;
-    EXPECT_EQ(d.PresenceMask(), 0x192);
-    LONG value = -1;
-    EXPECT_TRUE(d.Get(DecodedPacket::kLogical, &value));
-    EXPECT_EQ(value, 0);
-    EXPECT_TRUE(d.Get(DecodedPacket::kDeviceCode, &value));
-    EXPECT_EQ(value, 0xAA);
-    EXPECT_TRUE(d.Get(DecodedPacket::kBoxNumber, &value));
-    EXPECT_EQ(value, 0xFE);
-    EXPECT_FALSE(d.Has(DecodedPacket::kArea));
-    EXPECT_FALSE(d.Has(DecodedPacket::kJoin));
-}
-
-TEST(DecodeHeaderTest, BlockPacketHasNoOpcode) {
-    auto packet = MakePacket({0x6C, 1, 2, 3, 4, 5, 6, 7});
-    packet->DecodeHeader();
-    EXPECT_EQ(packet->Decoded.PresenceMask(), 0x210);
-    LONG value = -1;
-    EXPECT_TRUE(packet->Decoded.Get(DecodedPacket::kBlock, &value));
-    EXPECT_EQ(value, 1);
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kOpcode));
-}
-
-TEST(DecodeHeaderTest, ShortOrUnknownFramesDecodeToNothing) {
-    auto short_packet = MakePacket({0x1C, 1, 2, 3, 4, 5});
-    short_packet->Decoded.Set(DecodedPacket::kFade, 100);
-    short_packet->DecodeHeader();
-    EXPECT_EQ(short_packet->Decoded.PresenceMask(), 0);
-    auto long_frame = MakePacket({0xAC, 1, 2, 3, 4, 5, 6, 7});
-    long_frame->DecodeHeader();
-    EXPECT_EQ(long_frame->Decoded.PresenceMask(), 0);
-}
-
-TEST(DecodeHeaderTest, DecodeRemovesFieldsAScriptSet) {
-    auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
-    packet->Decoded.Set(DecodedPacket::kFade, 2000);
-    packet->Decoded.Set(DecodedPacket::kChannel, 4);
-    packet->Decoded.Set(DecodedPacket::kSync, 1);
-    packet->DecodeHeader();
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kFade));
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kChannel));
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kSync));
+TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
+    using D = DecodedPacket;
+    const D::Field all[] = {D::kSync, D::kOpcode, D::kFade,      D::kChannel,    D::kLogical,
+                            D::kJoin, D::kArea,   D::kBoxNumber, D::kDeviceCode, D::kBlock};
+    const struct {
+        const char* kind;
+        std::vector<BYTE> bytes;
+        WORD mask;
+        std::vector<std::pair<D::Field, LONG>> fields;  // the present ones
+    } cases[] = {
+        {"logical",
+         {0x1C, 0x05, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00},
+         0x072,
+         {{D::kLogical, 1}, {D::kArea, 5}, {D::kJoin, 0xF0}, {D::kOpcode, 0x48}}},
+        {"physical",
+         {0x5C, 0xAA, 0xFE, 0x90, 0x00, 0x00, 0x00},
+         0x192,
+         {{D::kLogical, 0}, {D::kDeviceCode, 0xAA}, {D::kBoxNumber, 0xFE}, {D::kOpcode, 0x90}}},
+        {"block", {0x6C, 1, 2, 3, 4, 5, 6, 7}, 0x210, {{D::kLogical, 0}, {D::kBlock, 1}}},
+        {"six bytes", {0x1C, 1, 2, 3, 4, 5}, 0, {}},
+        {"long frame", {0xAC, 1, 2, 3, 4, 5, 6, 7}, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        auto packet = MakePacket(c.bytes);
+        // Fields a script set go, whatever the frame.
+        for (D::Field set : {D::kFade, D::kChannel, D::kSync})
+            packet->Decoded.Set(set, 100);
+        packet->DecodeHeader();
+        EXPECT_EQ(packet->Decoded.PresenceMask(), c.mask);
+        for (D::Field field : all) {
+            LONG value = -1;
+            const bool present = packet->Decoded.Get(field, &value);
+            auto expected = std::find_if(c.fields.begin(), c.fields.end(),
+                                         [&](const auto& f) { return f.first == field; });
+            EXPECT_EQ(present, expected != c.fields.end()) << "field " << field;
+            if (present && expected != c.fields.end()) {
+                EXPECT_EQ(value, expected->second);
+            }
+            if (!present) {  // untouched
+                EXPECT_EQ(value, -1);
+            }
+        }
+    }
 }
 
 TEST(DecodeHeaderTest, ChangingBytesDoesNotUpdateTheFieldsUntilDecoded) {
@@ -267,55 +256,32 @@ TEST(MarkSentTest, RecordsTheTransmissionThenTellsTheListener) {
     EXPECT_EQ(packet->PortNumber, 2u);
 }
 
-// A script function that records the calls it gets.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch, IMarshal> {
-  public:
-    HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                   EXCEPINFO*, UINT*) override {
-        ++calls;
-        last_dispid = dispid;
-        last_flags = flags;
-        if (params && params->cArgs == 1 && params->rgvarg[0].vt == VT_DISPATCH)
-            last_argument = params->rgvarg[0].pdispVal;
-        if (listener_calls) order_ok = *listener_calls == 1;
-        return S_OK;
-    }
-    int calls = 0;
-    DISPID last_dispid = -1;
-    WORD last_flags = 0;
-    IDispatch* last_argument = nullptr;
-    const int* listener_calls = nullptr;
-    bool order_ok = false;
-};
-
 TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
-        ComPtr<ComObject<RecordingFunction>> function;
-        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(function.put()), S_OK);
-        ComPtr<ComObject<RecordingFunction>> script_object;
-        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(script_object.put()), S_OK);
-
+        auto function = ScriptFunction::Returning(CComVariant());
+        auto script_object = ScriptFunction::Returning(CComVariant());
         ref<COMPacket> packet(new COMPacket);
         RecordingListener listener;
         packet->Listener = &listener;
-        function->listener_calls = &listener.calls;
+        int listener_calls_before = -1;
+        function->on_call = [&](IDispatch*) { listener_calls_before = listener.calls; };
         packet->PacketSent = static_cast<IDispatch*>(function.get());
 
         packet->ScriptObject = script_object.get();
         packet->MarkSent(1, 20);
-        EXPECT_EQ(function->calls, 1);
-        EXPECT_TRUE(function->order_ok);
-        EXPECT_EQ(function->last_dispid, DISPID_VALUE);
-        EXPECT_EQ(function->last_flags, DISPATCH_METHOD);
-        EXPECT_EQ(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        ASSERT_EQ(function->Calls(), 1);
+        EXPECT_EQ(listener_calls_before, 1);
+        EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
+        ASSERT_EQ(function->Last().args.size(), 1u);
+        EXPECT_EQ(function->Last().Object(), static_cast<IDispatch*>(script_object.get()));
         packet->ScriptObject = nullptr;
 
         // Without a script object one is made for the call; its release drops PacketSent.
-        listener.calls = 0;
         packet->MarkSent(1, 30);
-        EXPECT_EQ(function->calls, 2);
-        EXPECT_NE(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        EXPECT_EQ(function->Calls(), 2);
+        EXPECT_NE(function->Last().Object(), static_cast<IDispatch*>(script_object.get()));
+        function->Forget();
         EXPECT_FALSE(packet->PacketSent);
         EXPECT_EQ(packet->ScriptObject, nullptr);
     }
