@@ -10,6 +10,7 @@
 #include "network_test_support.h"
 #include "support/late_bound.h"
 #include "support/script_doubles.h"
+#include "support/show.h"
 
 namespace {
 
@@ -42,6 +43,15 @@ class NetworkHandlerTest : public ::testing::Test {
     void TearDown() override { handler_->Destroy(); }
 
     std::size_t Queued() { return handler_->Port0().Transport().QueuedPackets(); }
+    // What the chains saw (bytes and destination ports at that moment) and the queue length.
+    std::string Traffic() {
+        std::string text;
+        for (const auto& [name, recorder] : {std::pair{"out", out_}, {"in", in_}})
+            for (const auto& seen : recorder->All())
+                text += std::string(name) + " " + Hex(seen.bytes) + " to " +
+                        std::to_string(seen.destination_ports) + "; ";
+        return text + "queued " + std::to_string(Queued());
+    }
     ComPtr<CPacketOb> NewPacket(const Bytes& bytes) {
         auto packet = New<CPacketOb>();
         packet->Packet()->AssignBytes(bytes.data(), bytes.size());
@@ -98,9 +108,7 @@ TEST_F(NetworkHandlerTest, SendPacketDoesNothingUntilStartedAndAfterStopped) {
     handler_->Stop();
     EXPECT_EQ(handler_->SendPacket(array.get(), &result), S_FALSE);
     EXPECT_EQ(result, -1);
-    EXPECT_TRUE(out_->All().empty());
-    EXPECT_TRUE(in_->All().empty());
-    EXPECT_EQ(Queued(), 0u);
+    EXPECT_EQ(Traffic(), "queued 0");
 }
 
 TEST_F(NetworkHandlerTest, APacketIsSentItselfAndAnotherObjectIsFedBackDecoded) {
@@ -109,17 +117,13 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndAnotherObjectIsFedBackDecoded) 
     LONG result = -1;
     ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
     EXPECT_EQ(result, 0);
-    const auto out = out_->All();
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].packet, packet->Packet());  // OutFilters see the object's own packet
-    EXPECT_EQ(Queued(), 1u);
-    const auto in = in_->All();
-    ASSERT_EQ(in.size(), 1u);
-    EXPECT_NE(in[0].packet, packet->Packet());
-    EXPECT_EQ(in[0].bytes, kFrame);
-    EXPECT_EQ(in[0].destination_ports, 0u);
+    EXPECT_EQ(Traffic(),
+              "out 1C 05 00 01 00 00 FF DF to 3; in 1C 05 00 01 00 00 FF DF to 0; queued 1");
+    EXPECT_EQ(out_->All()[0].packet, packet->Packet());  // OutFilters see the object's own packet
+    const ref<PacketBase> copy = in_->All()[0].packet;
+    EXPECT_NE(copy, packet->Packet());
     LONG area = 0;
-    EXPECT_TRUE(in[0].packet->Decoded.Get(DecodedPacket::kArea, &area));
+    EXPECT_TRUE(copy->Decoded.Get(DecodedPacket::kArea, &area));
     EXPECT_EQ(area, 5);
     EXPECT_EQ(packet->Packet()->DestinationPorts, 3u);  // the original is left as it was
 
@@ -132,26 +136,22 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndAnotherObjectIsFedBackDecoded) 
 TEST_F(NetworkHandlerTest, OutFiltersConsumingAPacketStopsTheSendAndTheFeedback) {
     handler_->Start();
     out_->consume = ConsumeAll;
-    auto packet = NewPacket(kFrame);
     LONG result = -1;
-    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
+    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(NewPacket(kFrame).get()), &result), S_OK);
     EXPECT_EQ(result, 1);
-    auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
-    ASSERT_EQ(handler_->SendPacket(array.get(), &result), S_OK);
-    EXPECT_EQ(out_->All().size(), 2u);
-    EXPECT_TRUE(in_->All().empty());
-    EXPECT_EQ(Queued(), 0u);
+    ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), &result),
+              S_OK);
+    EXPECT_EQ(Traffic(),
+              "out 1C 05 00 01 00 00 FF DF to 3; out 1C 01 00 01 00 00 FF E3 to 3; queued 0");
 }
 
 TEST_F(NetworkHandlerTest, APacketForNoPortIsOnlyFedBack) {
     ref<PacketBase> packet = PacketOf(kFrame);
     packet->DestinationPorts = 2;
     EXPECT_EQ(handler_->SendInternal(packet), 0);  // no start needed on this path
-    EXPECT_EQ(Queued(), 0u);
-    const auto in = in_->All();
-    ASSERT_EQ(in.size(), 1u);
-    EXPECT_EQ(in[0].destination_ports, 0u);
-    EXPECT_TRUE(in[0].packet->Decoded.Has(DecodedPacket::kOpcode));
+    EXPECT_EQ(Traffic(),
+              "out 1C 05 00 01 00 00 FF DF to 2; in 1C 05 00 01 00 00 FF DF to 0; queued 0");
+    EXPECT_TRUE(in_->All()[0].packet->Decoded.Has(DecodedPacket::kOpcode));
     packet->DestinationPorts = 1;
     handler_->SendInternal(packet);
     EXPECT_EQ(Queued(), 1u);  // queued although the port is closed
@@ -161,21 +161,20 @@ TEST_F(NetworkHandlerTest, ScriptArraysBecomePacketsWithAChecksumOnlyForSevenFra
     handler_->Start();
     const struct {
         ComPtr<ScriptArray> array;
-        Bytes sent;
+        const char* sent;
     } cases[] = {
-        {ScriptArray::Bytes({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}),
-         {0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF, 0x99}},
-        {ScriptArray::Bytes({1, 2, 3, 4, 5, 6, 7}), {1, 2, 3, 4, 5, 6, 7}},
-        {ScriptArray::Bytes({0x5C, 1, 2, 3, 4, 5, 6, 0x42}), {0x5C, 1, 2, 3, 4, 5, 6, 0x42}},
+        {ScriptArray::Bytes({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}), "1C 01 03 48 00 00 FF 99"},
+        {ScriptArray::Bytes({1, 2, 3, 4, 5, 6, 7}), "01 02 03 04 05 06 07"},
+        {ScriptArray::Bytes({0x5C, 1, 2, 3, 4, 5, 6, 0x42}), "5C 01 02 03 04 05 06 42"},
         // Elements that are no byte repeat the one before.
         {ScriptArray::Of({CComVariant(LONG{9}), CComVariant(u"x"), CComVariant(LONG{300})}),
-         {9, 9, 9}},
+         "09 09 09"},
     };
     for (const auto& c : cases) {
         LONG result = -1;
         ASSERT_EQ(handler_->SendPacket(c.array.get(), &result), S_OK);
         EXPECT_EQ(result, -1);  // not reported for arrays
-        EXPECT_EQ(out_->All().back().bytes, c.sent);
+        EXPECT_EQ(Hex(out_->All().back().bytes), c.sent);
     }
     EXPECT_EQ(Queued(), 4u);
 }
@@ -199,13 +198,10 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
         LONG result = -1;
         EXPECT_EQ(handler_->SendPacket(array.get(), &result), E_INVALIDARG);
     }
-    EXPECT_TRUE(out_->All().empty());
-    EXPECT_TRUE(in_->All().empty());
-    EXPECT_EQ(Queued(), 0u);
-
+    EXPECT_EQ(Traffic(), "queued 0");
     // One long frame is the most an array may hold.
-    auto longest = ScriptArray::Bytes(std::vector<int>(1024, 0xAC));
-    EXPECT_EQ(handler_->SendPacket(longest.get(), nullptr), S_OK);
+    EXPECT_EQ(handler_->SendPacket(ScriptArray::Bytes(std::vector<int>(1024, 0xAC)).get(), nullptr),
+              S_OK);
     ASSERT_EQ(out_->All().size(), 1u);
     EXPECT_EQ(out_->All()[0].bytes.size(), 1024u);
 }

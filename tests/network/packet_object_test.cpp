@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "network/packet_object.h"
@@ -131,27 +132,28 @@ TEST(PacketAssign, ReadsArraysEnumerablesAndStringsAndChecksumsOnlyEnumeratedFra
     }
 }
 
+// The header fields as a script reads them: each present one (Fade and Logical always) by name
+// with its type and value.
+std::string Header(CPacketOb* p) {
+    std::string text;
+    for (const char16_t* name : {u"Logical", u"Opcode", u"Area", u"Join", u"DeviceCode",
+                                 u"BoxNumber", u"Fade", u"Channel", u"Sync", u"Block"}) {
+        CComVariant v;
+        const HRESULT hr = CallName(DispatchOf(p), name, DISPATCH_PROPERTYGET, {}, &v);
+        if (hr != DISP_E_MEMBERNOTFOUND)
+            text += (text.empty() ? "" : ", ") + Utf16ToUtf8(name) + "=" +
+                    (hr == S_OK ? ShowVariant(v) : "error");
+    }
+    return text;
+}
+
 TEST(PacketAssign, HeaderAndNamedValuesStayUntilQuickDecode) {
     auto p = New<CPacketOb>();
     ASSERT_EQ(p->put_Fade(40), S_OK);
-    ASSERT_EQ(p->Assign(AsVariant(ScriptArray::Bytes({0x1C, 5, 0, 0x60, 0, 0, 7})->GetUnknown())),
-              S_OK);
-    LONG area = 0;
-    EXPECT_EQ(p->get_Area(&area), DISP_E_MEMBERNOTFOUND);
+    ASSERT_EQ(p->Assign(Array({0x1C, 5, 0, 0x60, 0, 0, 7})), S_OK);
+    EXPECT_EQ(Header(p.get()), "Logical=I4 0, Fade=I4 40");
     ASSERT_EQ(p->QuickDecode(), S_OK);
-    BYTE join = 0, opcode = 0;
-    LONG logical = 0, fade = -1;
-    EXPECT_EQ(p->get_Area(&area), S_OK);
-    EXPECT_EQ(area, 5);
-    EXPECT_EQ(p->get_Join(&join), S_OK);
-    EXPECT_EQ(join, 7);
-    EXPECT_EQ(p->get_Opcode(&opcode), S_OK);
-    EXPECT_EQ(opcode, 0x60);
-    EXPECT_EQ(p->get_Logical(&logical), S_OK);
-    EXPECT_EQ(logical, 1);
-    EXPECT_EQ(p->get_Fade(&fade), S_OK);
-    EXPECT_EQ(fade, 0);
-    EXPECT_FALSE(p->Packet()->Decoded.Has(DecodedPacket::kFade));
+    EXPECT_EQ(Header(p.get()), "Logical=I4 1, Opcode=UI1 96, Area=I4 5, Join=UI1 7, Fade=I4 0");
 }
 
 TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
@@ -176,79 +178,48 @@ TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
     EXPECT_EQ(p->GetByteEnum(&be), E_NOTIMPL);
 }
 
-// Which value of Logical lets a header field be stored.
-enum class Needs { kNothing, kLogical, kPhysical };
-
-TEST(PacketHeader, FieldsReadAsTheirTypeOnlyWhenPresentAndNeverChangeTheBytes) {
-    const struct {
-        const char16_t* name;
-        DISPID dispid;
-        VARTYPE vt;
-        HRESULT absent;  // reading the field of a fresh packet
-        Needs needs;
-        LONG value;
-    } fields[] = {
-        {u"Logical", 0x3e8, VT_I4, S_OK, Needs::kNothing, 1},
-        {u"Opcode", 0x3e9, VT_UI1, DISP_E_MEMBERNOTFOUND, Needs::kNothing, 0x60},
-        {u"Area", 0x3ea, VT_I4, DISP_E_MEMBERNOTFOUND, Needs::kLogical, 300},
-        {u"Join", 0x3eb, VT_UI1, DISP_E_MEMBERNOTFOUND, Needs::kLogical, 0x10},
-        {u"DeviceCode", 0x3ec, VT_UI1, DISP_E_MEMBERNOTFOUND, Needs::kPhysical, 0x44},
-        {u"BoxNumber", 0x3ed, VT_I4, DISP_E_MEMBERNOTFOUND, Needs::kPhysical, 2},
-        {u"Fade", 0x3ee, VT_I4, S_OK, Needs::kNothing, 2000},
-        {u"Channel", 0x3ef, VT_I4, DISP_E_MEMBERNOTFOUND, Needs::kNothing, 3},
-        {u"Sync", 0x3f0, VT_UI1, DISP_E_MEMBERNOTFOUND, Needs::kNothing, 0xFF},
-        {u"Block", 0x3f1, VT_I4, DISP_E_MEMBERNOTFOUND, Needs::kNothing, 1},
-    };
-    for (const auto& f : fields) {
-        SCOPED_TRACE(Utf16ToUtf8(f.name));
-        auto p = New<CPacketOb>();
-        IDispatch* d = DispatchOf(p.get());
-        ASSERT_EQ(IdOf(d, f.name), f.dispid);
-        CComVariant v(LONG{-1});
-        EXPECT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYGET, {}, &v), f.absent);
-        if (f.absent == S_OK) {  // Fade and Logical read 0 when absent
-            EXPECT_EQ(v.lVal, 0);
-        }
-        if (f.needs != Needs::kNothing) {
-            // Refused while Logical is absent and while it names the other kind of packet.
-            EXPECT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYPUT, {I4(f.value)}),
-                      DISP_E_MEMBERNOTFOUND);
-            ASSERT_EQ(p->put_Logical(f.needs == Needs::kPhysical ? 1 : 0), S_OK);
-            EXPECT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYPUT, {I4(f.value)}),
-                      DISP_E_MEMBERNOTFOUND);
-            EXPECT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYGET, {}, &v), DISP_E_MEMBERNOTFOUND);
-            ASSERT_EQ(p->put_Logical(f.needs == Needs::kLogical ? 1 : 0), S_OK);
-        }
-        ASSERT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYPUT, {I4(f.value)}), S_OK);
-        ASSERT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYGET, {}, &v), S_OK);
-        EXPECT_EQ(v.vt, f.vt);
-        ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
-        EXPECT_EQ(v.lVal, f.value);
-        EXPECT_TRUE(BytesOf(p.get()).empty());
-    }
-    LONG fade = 0;
-    EXPECT_EQ(New<CPacketOb>()->get_Fade(nullptr), E_POINTER);
-    EXPECT_EQ(New<CPacketOb>()->get_Fade(&fade), S_OK);
-}
-
-TEST(PacketHeader, ChangingLogicalClearsTheAddressOfTheOtherKind) {
+TEST(PacketHeader, FieldsReadOnlyWhenPresentAndAddressesFollowLogical) {
     auto p = New<CPacketOb>();
-    ASSERT_EQ(p->put_Logical(1), S_OK);
-    ASSERT_EQ(p->put_Area(5), S_OK);
-    ASSERT_EQ(p->put_Join(0x10), S_OK);
-    ASSERT_EQ(p->put_Logical(1), S_OK);  // same value: the address stays
-    LONG area = 0;
-    BYTE join = 0;
-    EXPECT_EQ(p->get_Area(&area), S_OK);
-    EXPECT_EQ(area, 5);
-    ASSERT_EQ(p->put_Logical(0), S_OK);
-    EXPECT_EQ(p->get_Area(&area), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(p->get_Join(&join), DISP_E_MEMBERNOTFOUND);
-    ASSERT_EQ(p->put_BoxNumber(2), S_OK);
-    ASSERT_EQ(p->put_DeviceCode(0x44), S_OK);
-    ASSERT_EQ(p->put_Logical(1), S_OK);
-    LONG box = 0;
-    EXPECT_EQ(p->get_BoxNumber(&box), DISP_E_MEMBERNOTFOUND);
+    const struct {
+        const char16_t* field;
+        LONG value;
+        HRESULT result;
+        const char* header;  // afterwards
+    } steps[] = {
+        {u"Area", 5, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},  // Logical absent
+        {u"BoxNumber", 2, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Fade=I4 0"},
+        {u"Area", 300, S_OK, "Logical=I4 1, Area=I4 300, Fade=I4 0"},
+        {u"Join", 0x10, S_OK, "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},
+        {u"DeviceCode", 3, DISP_E_MEMBERNOTFOUND,
+         "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},  // same
+        {u"Logical", 0, S_OK, "Logical=I4 0, Fade=I4 0"},
+        {u"Join", 1, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},
+        {u"BoxNumber", 2, S_OK, "Logical=I4 0, BoxNumber=I4 2, Fade=I4 0"},
+        {u"DeviceCode", 0x44, S_OK, "Logical=I4 0, DeviceCode=UI1 68, BoxNumber=I4 2, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Fade=I4 0"},
+        {u"Opcode", 0x60, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 0"},
+        {u"Fade", 2000, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000"},
+        {u"Channel", 3, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3"},
+        {u"Sync", 0xFF, S_OK,
+         "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3, Sync=UI1 255"},
+        {u"Block", 1, S_OK,
+         "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3, Sync=UI1 255, Block=I4 1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(Utf16ToUtf8(s.field));
+        EXPECT_EQ(CallName(DispatchOf(p.get()), s.field, DISPATCH_PROPERTYPUT, {I4(s.value)}),
+                  s.result);
+        EXPECT_EQ(Header(p.get()), s.header);
+    }
+    EXPECT_TRUE(BytesOf(p.get()).empty());  // the bytes never change
+    EXPECT_EQ(p->get_Fade(nullptr), E_POINTER);
+    // The members keep their DISPIDs.
+    DISPID id = 0x3e8;
+    for (const char16_t* name : {u"Logical", u"Opcode", u"Area", u"Join", u"DeviceCode",
+                                 u"BoxNumber", u"Fade", u"Channel", u"Sync", u"Block"})
+        EXPECT_EQ(IdOf(DispatchOf(p.get()), name), id++) << Utf16ToUtf8(name);
 }
 
 TEST(PacketTransport, FreshPacketsStartIdleAndFieldsRoundTrip) {
