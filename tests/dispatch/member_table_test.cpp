@@ -7,7 +7,8 @@
 #include "dispatch/script_call.h"
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
-#include "support/nameless_dispatch.h"
+#include "support/late_bound.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
 }
 
 HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, WORD flags = DISPATCH_PROPERTYGET) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return o->Invoke(id, IID_NULL, 0x400, flags, &none, out, nullptr, nullptr);
+    return Call(o, id, flags, {}, out);
 }
 
 ComPtr<CDispExObject> NewBag() {
@@ -35,35 +35,6 @@ ComPtr<CDispExObject> NewBag() {
     EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
     return bag;
 }
-
-// A script function stand-in: counts its calls and keeps the arguments it got.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch> {
-  public:
-    HRESULT Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO*, UINT*) override {
-        ++calls;
-        last_dispid = dispid;
-        last_flags = flags;
-        last_lcid = lcid;
-        args.clear();
-        named.clear();
-        for (UINT i = 0; i < params->cArgs; ++i)
-            args.emplace_back(params->rgvarg[i]);
-        for (UINT i = 0; i < params->cNamedArgs; ++i)
-            named.push_back(params->rgdispidNamedArgs[i]);
-        if (result) {
-            result->vt = VT_I4;
-            result->lVal = 42;
-        }
-        return S_OK;
-    }
-    int calls = 0;
-    DISPID last_dispid = 99;
-    WORD last_flags = 0;
-    LCID last_lcid = 0;
-    std::vector<CComVariant> args;
-    std::vector<DISPID> named;
-};
 
 TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     auto bag = NewBag();
@@ -232,17 +203,16 @@ TEST(MemberTable, FlagErrors) {
 
 TEST(MemberTable, StoredFunctionIsCalledAsMethod) {
     auto bag = NewBag();
-    ComPtr<RecordingFunction> fn;
-    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    auto fn = ScriptFunction::Returning(CComVariant(LONG{42}));
     DISPID f = GetId(bag.get(), u"f");
     ASSERT_EQ(PutMember(bag.get(), f, CComVariant(static_cast<IDispatch*>(fn.get()))), S_OK);
     CComVariant arg(u"x");
     DISPPARAMS p{&arg, nullptr, 1, 0};
     CComVariant r;
     ASSERT_EQ(bag->InvokeEx(f, 0x409, DISPATCH_METHOD, &p, &r, nullptr, nullptr), S_OK);
-    EXPECT_EQ(fn->calls, 1);
-    EXPECT_EQ(fn->last_dispid, DISPID_VALUE);
-    EXPECT_EQ(fn->last_lcid, 0x409u);
+    ASSERT_EQ(fn->Calls(), 1);  // through its default member
+    EXPECT_EQ(fn->Last().lcid, 0x409u);
+    EXPECT_EQ(ShowVariant(fn->Last().args.at(0)), "BSTR x");
     EXPECT_EQ(r.lVal, 42);
     // A member holding no object cannot be called.
     DISPID g = GetId(bag.get(), u"g");
@@ -383,14 +353,13 @@ TEST(FunctionObjects, MethodFunctionCallsItsOperationUntilUnbound) {
 }
 
 TEST(CallScriptFunction, ArgumentsAndThis) {
-    ComPtr<RecordingFunction> fn;
-    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    auto fn = ScriptFunction::Returning(CComVariant(LONG{42}));
     EXPECT_EQ(CallScriptFunction(nullptr, CComVariant(), nullptr), E_FAIL);
 
     ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(), nullptr), S_OK);
-    EXPECT_EQ(fn->args.size(), 0u);
-    EXPECT_EQ(fn->last_flags, DISPATCH_METHOD);
-    EXPECT_EQ(fn->last_lcid, 0x800u);
+    EXPECT_EQ(fn->Last().args.size(), 0u);
+    EXPECT_EQ(fn->Last().flags, DISPATCH_METHOD);
+    EXPECT_EQ(fn->Last().lcid, 0x800u);
 
     // A by-reference argument arrives resolved.
     LONG seven = 7;
@@ -399,18 +368,16 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
     ref.plVal = &seven;
     CComVariant r;
     ASSERT_EQ(CallScriptFunction(fn.get(), ref, &r), S_OK);
-    ASSERT_EQ(fn->args.size(), 1u);
-    EXPECT_EQ(fn->args[0].vt, VT_I4);
-    EXPECT_EQ(fn->args[0].lVal, 7);
+    ASSERT_EQ(fn->Last().args.size(), 1u);
+    EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 7");
     EXPECT_EQ(r.lVal, 42);
 
+    // `this` goes as the named argument DISPID_THIS.
     auto self = NewBag();
     ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(LONG{1}), self.get(), nullptr), S_OK);
-    ASSERT_EQ(fn->args.size(), 2u);
-    ASSERT_EQ(fn->named.size(), 1u);
-    EXPECT_EQ(fn->named[0], DISPID_THIS);
-    EXPECT_EQ(fn->args[0].pdispVal, static_cast<IDispatch*>(self.get()));
-    EXPECT_EQ(fn->args[1].lVal, 1);
+    ASSERT_EQ(fn->Last().args.size(), 1u);
+    EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 1");
+    EXPECT_EQ(fn->Last().self.get(), static_cast<IDispatch*>(self.get()));
 }
 
 TEST(CallScriptFunction, DispatchExFunctionsGoThroughInvokeEx) {
