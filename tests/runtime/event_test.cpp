@@ -106,37 +106,30 @@ TEST(EventTest, TestClockDoesNotEndAWaitBeforeItIsSignalled) {
     EXPECT_TRUE(got.load());
 }
 
-TEST(LockTest, CriticalSectionIsRecursiveAndGuardIgnoresNull) {
+// Whether another thread can take the section now.
+bool Free(CCriticalSectionEx& section) {
+    std::atomic<bool> taken{false};
+    std::thread([&] {
+        CScopedLock lock(section);
+        taken = true;
+    }).join();
+    return taken;
+}
+
+TEST(LockTest, CriticalSectionIsRecursiveGuardIgnoresNullAndUnlocksWhenAnExceptionLeaves) {
     CCriticalSectionEx section;
     {
         CScopedLock outer(section);
         CScopedLock inner(&section);
         CScopedLock none(nullptr);
     }
-    // Unlocked again: another thread can take it.
-    std::atomic<bool> taken{false};
-    std::thread other([&] {
-        CScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken.load());
-}
-
-TEST(LockTest, GuardUnlocksWhenAnExceptionLeaves) {
-    CCriticalSectionEx section;
+    EXPECT_TRUE(Free(section));
     try {
         CScopedLock lock(section);
         throw 1;
     } catch (int) {
     }
-    std::atomic<bool> taken{false};
-    std::thread other([&] {
-        CScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken.load());
+    EXPECT_TRUE(Free(section));
 }
 
 }  // namespace
