@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/apartment.h"
 #include "platform/com_object.h"
 #include "support/script_doubles.h"
+#include "support/show.h"
 
 namespace {
 
@@ -38,30 +41,27 @@ TEST(ChecksumTest, MakesTheEightBytesSumToZero) {
     }
 }
 
-TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
-    RawPacket packet;
-    EXPECT_EQ(packet.ByteCount(), 0);
-    EXPECT_EQ(packet.PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet.DestinationPorts, 3u);
-    packet.PortNumber = 1;
-    packet.PacketTime = 5;
-    packet.LastByteTime = 6;
-    packet.ExpectedLength = 8;
-    packet.AppendByte(0x1C);
-    packet.Clear();
-    EXPECT_EQ(packet.ByteCount(), 0);
-    EXPECT_EQ(packet.PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet.PacketTime, 0u);
-    EXPECT_EQ(packet.LastByteTime, 0u);
-    EXPECT_EQ(packet.ExpectedLength, 0u);
+// The bytes and transport facts of a packet.
+std::string Facts(const RawPacket& p) {
+    char text[96];
+    std::snprintf(text, sizeof text, " port=%X dest=%u time=%u last=%u expected=%u", p.PortNumber,
+                  p.DestinationPorts, p.PacketTime, p.LastByteTime, p.ExpectedLength);
+    return "[" + Hex(p.Bytes) + "]" + text;
 }
 
-TEST(RawPacketTest, AppendReportsTheExpectedLength) {
+TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
     RawPacket packet;
+    const std::string idle = "[] port=FFFFFFFF dest=3 time=0 last=0 expected=0";
+    EXPECT_EQ(Facts(packet), idle);
+    packet.PortNumber = packet.DestinationPorts = 1;
+    packet.PacketTime = 5;
+    packet.LastByteTime = 6;
     packet.ExpectedLength = 3;
-    EXPECT_FALSE(packet.AppendByte(1));
+    EXPECT_FALSE(packet.AppendByte(0x1C));  // appending reports the expected length
     EXPECT_FALSE(packet.AppendByte(2));
     EXPECT_TRUE(packet.AppendByte(3));
+    packet.Clear();
+    EXPECT_EQ(Facts(packet), idle);
 }
 
 TEST(RawPacketTest, ByteEditing) {
@@ -72,12 +72,11 @@ TEST(RawPacketTest, ByteEditing) {
     packet.SetByteAt(1, 9);
     EXPECT_EQ(packet.ByteAt(1), 9);
     packet.RemoveAt(0);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3, 4}));
+    EXPECT_EQ(Hex(packet.Bytes), "09 03 04");
     packet.Resize(5, 0xEE);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3, 4, 0xEE, 0xEE}));
+    EXPECT_EQ(Hex(packet.Bytes), "09 03 04 EE EE");
     packet.Resize(2, 0);
-    EXPECT_EQ(packet.Bytes, (std::vector<BYTE>{9, 3}));
-
+    EXPECT_EQ(Hex(packet.Bytes), "09 03");
     BYTE buffer[4] = {};
     EXPECT_EQ(packet.CopyBytes(buffer, 4), 2);
     EXPECT_EQ(buffer[0], 9);
@@ -92,18 +91,13 @@ TEST(RawPacketTest, SameBytesAndCopyFrom) {
     b.AssignBytes(bytes, 2);
     EXPECT_FALSE(a.SameBytes(b));
     EXPECT_TRUE(a.SameBytes(a));
-    a.PortNumber = 1;
-    a.DestinationPorts = 1;
+    a.PortNumber = a.DestinationPorts = 1;
     a.PacketTime = 100;
     a.LastByteTime = 108;
     a.ExpectedLength = 8;  // as while receiving
     b.CopyFrom(a);
     EXPECT_TRUE(b.SameBytes(a));
-    EXPECT_EQ(b.PortNumber, 1u);
-    EXPECT_EQ(b.DestinationPorts, 1u);
-    EXPECT_EQ(b.PacketTime, 100u);
-    EXPECT_EQ(b.LastByteTime, 108u);
-    EXPECT_EQ(b.ExpectedLength, 3u);
+    EXPECT_EQ(Facts(b), "[1C 01 02] port=1 dest=1 time=100 last=108 expected=3");
 }
 
 TEST(RawPacketTest, CrossedPairOperationsDoNotDeadlock) {
@@ -124,68 +118,56 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->ExpectedLength = 8;
     packet->LastByteTime = 42;
-    packet->PortNumber = 1;
-    packet->DestinationPorts = 1;
+    packet->PortNumber = packet->DestinationPorts = 1;
     packet->PacketTime = 9;
     packet->Delay = 500;
     packet->DecodeHeader();
     packet->Decoded.SetValue(u"Level", CComVariant(LONG{7}));
     packet->Reset();
-    EXPECT_EQ(packet->ByteCount(), 8);
-    EXPECT_EQ(packet->LastByteTime, 42u);
-    EXPECT_EQ(packet->ExpectedLength, 8u);
-    EXPECT_EQ(packet->PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet->DestinationPorts, 3u);
-    EXPECT_EQ(packet->PacketTime, 0u);
+    EXPECT_EQ(Facts(*packet),
+              "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
     EXPECT_EQ(packet->Delay, kDefaultPacketDelay);
     EXPECT_EQ(packet->Decoded.PresenceMask(), 0);
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
     EXPECT_FALSE(packet->WantsResponse());
 }
 
-TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
+// The presence mask and every field that reads as present, with its value.
+std::string Fields(const DecodedPacket& d) {
     using D = DecodedPacket;
-    const D::Field all[] = {D::kSync, D::kOpcode, D::kFade,      D::kChannel,    D::kLogical,
-                            D::kJoin, D::kArea,   D::kBoxNumber, D::kDeviceCode, D::kBlock};
+    const std::pair<D::Field, const char*> names[] = {
+        {D::kSync, "Sync"},       {D::kOpcode, "Opcode"},   {D::kFade, "Fade"},
+        {D::kChannel, "Channel"}, {D::kLogical, "Logical"}, {D::kJoin, "Join"},
+        {D::kArea, "Area"},       {D::kBoxNumber, "Box"},   {D::kDeviceCode, "Device"},
+        {D::kBlock, "Block"}};
+    char mask[8];
+    std::snprintf(mask, sizeof mask, "%03X", d.PresenceMask());
+    std::string text = mask;
+    for (auto [field, name] : names) {
+        LONG value = -1;
+        if (d.Get(field, &value)) text += std::string(" ") + name + "=" + std::to_string(value);
+    }
+    return text;
+}
+
+TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
     const struct {
-        const char* kind;
-        std::vector<BYTE> bytes;
-        WORD mask;
-        std::vector<std::pair<D::Field, LONG>> fields;  // the present ones
+        const char* bytes;
+        const char* fields;
     } cases[] = {
-        {"logical",
-         {0x1C, 0x05, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00},
-         0x072,
-         {{D::kLogical, 1}, {D::kArea, 5}, {D::kJoin, 0xF0}, {D::kOpcode, 0x48}}},
-        {"physical",
-         {0x5C, 0xAA, 0xFE, 0x90, 0x00, 0x00, 0x00},
-         0x192,
-         {{D::kLogical, 0}, {D::kDeviceCode, 0xAA}, {D::kBoxNumber, 0xFE}, {D::kOpcode, 0x90}}},
-        {"block", {0x6C, 1, 2, 3, 4, 5, 6, 7}, 0x210, {{D::kLogical, 0}, {D::kBlock, 1}}},
-        {"six bytes", {0x1C, 1, 2, 3, 4, 5}, 0, {}},
-        {"long frame", {0xAC, 1, 2, 3, 4, 5, 6, 7}, 0, {}},
+        {"1C 05 00 48 00 00 F0 00", "072 Opcode=72 Logical=1 Join=240 Area=5"},
+        {"5C AA FE 90 00 00 00", "192 Opcode=144 Logical=0 Box=254 Device=170"},
+        {"6C 01 02 03 04 05 06 07", "210 Logical=0 Block=1"},
+        {"1C 01 02 03 04 05", "000"},  // too short
+        {"AC 01 02 03 04 05 06 07", "000"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind);
-        auto packet = MakePacket(c.bytes);
+        auto packet = MakePacket(FromHex(c.bytes));
         // Fields a script set go, whatever the frame.
-        for (D::Field set : {D::kFade, D::kChannel, D::kSync})
+        for (auto set : {DecodedPacket::kFade, DecodedPacket::kChannel, DecodedPacket::kSync})
             packet->Decoded.Set(set, 100);
         packet->DecodeHeader();
-        EXPECT_EQ(packet->Decoded.PresenceMask(), c.mask);
-        for (D::Field field : all) {
-            LONG value = -1;
-            const bool present = packet->Decoded.Get(field, &value);
-            auto expected = std::find_if(c.fields.begin(), c.fields.end(),
-                                         [&](const auto& f) { return f.first == field; });
-            EXPECT_EQ(present, expected != c.fields.end()) << "field " << field;
-            if (present && expected != c.fields.end()) {
-                EXPECT_EQ(value, expected->second);
-            }
-            if (!present) {  // untouched
-                EXPECT_EQ(value, -1);
-            }
-        }
+        EXPECT_EQ(Fields(packet->Decoded), c.fields) << c.bytes;
     }
 }
 
@@ -193,30 +175,24 @@ TEST(DecodeHeaderTest, ChangingBytesDoesNotUpdateTheFieldsUntilDecoded) {
     auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->DecodeHeader();
     packet->SetByteAt(1, 9);
-    LONG area = 0;
-    packet->Decoded.Get(DecodedPacket::kArea, &area);
-    EXPECT_EQ(area, 1);
+    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=1");
     packet->DecodeHeader();
-    packet->Decoded.Get(DecodedPacket::kArea, &area);
-    EXPECT_EQ(area, 9);
+    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=9");
     EXPECT_EQ(packet->ByteAt(1), 9);
 }
 
 TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
     DecodedPacket d;
     d.Set(DecodedPacket::kArea, 300);
-    LONG value = 0;
-    EXPECT_FALSE(d.Get(DecodedPacket::kBoxNumber, &value));
+    EXPECT_EQ(Fields(d), "040 Area=300");
     d.Set(DecodedPacket::kBoxNumber, 12);
-    EXPECT_TRUE(d.Get(DecodedPacket::kArea, &value));
-    EXPECT_EQ(value, 12);
+    EXPECT_EQ(Fields(d), "0C0 Area=12 Box=12");
     d.Set(DecodedPacket::kJoin, 0x1FF);  // a byte field keeps 8 bits
+    EXPECT_EQ(Fields(d), "0E0 Join=255 Area=12 Box=12");
     d.Set(DecodedPacket::kDeviceCode, 0x0F);
-    EXPECT_TRUE(d.Get(DecodedPacket::kJoin, &value));
-    EXPECT_EQ(value, 0x0F);
+    EXPECT_EQ(Fields(d), "1E0 Join=15 Area=12 Box=12 Device=15");
     d.Remove(DecodedPacket::kJoin);
-    EXPECT_FALSE(d.Has(DecodedPacket::kJoin));
-    EXPECT_TRUE(d.Has(DecodedPacket::kDeviceCode));
+    EXPECT_EQ(Fields(d), "1C0 Area=12 Box=12 Device=15");
 }
 
 TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
