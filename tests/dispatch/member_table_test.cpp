@@ -68,17 +68,9 @@ TEST(MemberTable, CaseRulesOfTheTwoLookups) {
     DISPID lower = GetId(bag.get(), u"name");
     DISPID upper = GetId(bag.get(), u"NAME");
     EXPECT_NE(lower, upper);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
-    DISPID id = 0;
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, lower);
-    names[0] = const_cast<LPOLESTR>(u"NAME");
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, lower);
-    // "value" in any case is the default member.
-    names[0] = const_cast<LPOLESTR>(u"VaLuE");
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, DISPID_VALUE);
+    EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);
+    EXPECT_EQ(IdOf(bag.get(), u"NAME"), lower);
+    EXPECT_EQ(IdOf(bag.get(), u"VaLuE"), DISPID_VALUE);  // "value" in any case: the default member
     LPOLESTR two[] = {const_cast<LPOLESTR>(u"a"), const_cast<LPOLESTR>(u"b")};
     DISPID ids[2];
     EXPECT_EQ(bag->GetIDsOfNames(IID_NULL, two, 2, 0x400, ids), DISP_E_NONAMEDARGS);
@@ -282,10 +274,7 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     EXPECT_EQ(GetId(ex.get(), u"size"), 1);
     DISPID extra = GetId(ex.get(), u"extra");
     EXPECT_EQ(extra, 3);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"RESET")};
-    DISPID id = 0;
-    ASSERT_EQ(ex->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(IdOf(ex.get(), u"RESET"), 2);
 
     // Typed put through Invoke, expando put and get through the fallback.
     CComVariant five(LONG{5});
@@ -321,9 +310,7 @@ TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
     EXPECT_EQ(GetValue(fn.get(), 1, &r), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(GetValue(fn.get(), 0, &r, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
     EXPECT_EQ(g->size, 0);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Reset")};
-    DISPID id = 0;
-    EXPECT_EQ(fn->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(LookUp(fn.get(), u"Reset"), DISP_E_UNKNOWNNAME);
 }
 
 struct Doubler {

@@ -10,6 +10,7 @@
 #include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/settings_store.h"
+#include "support/late_bound.h"
 #include "support/nameless_dispatch.h"
 
 namespace {
@@ -293,9 +294,7 @@ TEST_F(LoadedLibrary, HostsCreateRegisteredClassesByName) {
     ComPtr<IDispatch> packet;
     ASSERT_EQ(S_OK, CoCreateInstance(independent, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                      packet.put_void()));
-    LPOLESTR name[] = {const_cast<LPOLESTR>(u"count")};
-    DISPID count_id = DISPID_UNKNOWN;
-    EXPECT_EQ(S_OK, packet->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &count_id));
+    EXPECT_EQ(S_OK, LookUp(packet.get(), u"count"));
     EXPECT_EQ(S_FALSE, can_unload());
     packet = nullptr;
     EXPECT_EQ(S_OK, can_unload());
