@@ -3,7 +3,9 @@
 // context.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -220,6 +222,26 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     EXPECT_EQ(Log(), "after");
 }
 
+TEST_F(FilterChain, AScriptClearsAFunctionWithNullOrUndefined) {
+    CComVariant null_value;
+    null_value.vt = VT_NULL;
+    for (const CComVariant& cleared : {null_value, CComVariant()}) {
+        auto f = NewFilter({0x1C});
+        Hook(f.get(), kMatches, CComVariant(true), "match");
+        ASSERT_EQ(CallName(static_cast<IPacketFilter*>(f.get()), u"OnFilterMatches",
+                           DISPATCH_PROPERTYPUT, {cleared}),
+                  S_OK);
+        ComPtr<IDispatch> function;
+        ASSERT_EQ(f->get_OnFilterMatches(function.put()), S_OK);
+        EXPECT_EQ(function.get(), nullptr);
+        LONG consumed = 7;
+        chain->FilterAndPurge(PacketOf({0x1C}), &consumed);
+        EXPECT_EQ(consumed, 0);
+        chain->Destroy();
+    }
+    EXPECT_EQ(Log(), "");
+}
+
 TEST_F(FilterChain, TheSameFilterTwiceRunsTwiceAndPriorityOrdersNothing) {
     auto a = NewFilter();
     auto b = NewFilter();
@@ -345,7 +367,7 @@ TEST_F(FilterChain, FiltersAddedThroughAContextLeaveWithThePage) {
     EXPECT_EQ(Count(), 1);
     FilterBase* kept_core = nullptr;
     kept->GetFilter(&kept_core);
-    EXPECT_EQ((*chain->Snapshot())[0].get(), kept_core);
+    EXPECT_EQ(chain->Filters()[0].get(), kept_core);
     context.As<IDestroy>()->Destroy();
 }
 
@@ -370,6 +392,70 @@ TEST_F(FilterChain, PassesOnAWorkerWhileScriptChangesTheChain) {
     worker.join();
     chain->PurgeDestroyed();
     EXPECT_EQ(Count(), 1);
+}
+
+// Counts the passes that reach it, and runs `during` inside the first.
+class CallingFilter : public FilterBase {
+  public:
+    explicit CallingFilter(std::function<void()> during = nullptr) : during_(std::move(during)) {}
+    void ProcessPacket(ref<PacketBase>, LONG* consumed) override {
+        *consumed = 0;
+        ++runs;
+        if (during_) std::exchange(during_, nullptr)();
+    }
+    int runs = 0;
+
+  private:
+    std::function<void()> during_;
+};
+
+// Removals by filter and by index, in any mix and also during a pass, keep the others in
+// order; the holes they leave and their compaction never show.
+TEST(FilterChainList, RemovalsKeepTheRestInOrder) {
+    ComPtr<CPacketFilters> chain;
+    ASSERT_EQ(CPacketFilters::Create(&chain), S_OK);
+    std::vector<ref<FilterBase>> model;
+    auto remove = [&](int step) {
+        // Never the first filter, which runs the removals during the pass.
+        const std::size_t at = 1 + static_cast<std::size_t>(step * 7) % (model.size() - 1);
+        if (step % 3 == 0) {
+            ASSERT_EQ(chain->Remove(static_cast<LONG>(at)), S_OK);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+        } else {
+            ref<FilterBase> filter = model[at];
+            chain->RemoveFilter(filter);
+            model.erase(std::find(model.begin(), model.end(), filter));
+        }
+    };
+    // The first filter removes twenty others (compacting the chain) while the pass goes on.
+    model.push_back(ref<FilterBase>(new CallingFilter([&] {
+        for (int step = 30; step < 50; ++step)
+            remove(step);
+    })));
+    std::vector<ref<CallingFilter>> counted;
+    for (int i = 0; i < 80; ++i) {
+        counted.push_back(ref<CallingFilter>(new CallingFilter));
+        model.push_back(counted.back());
+    }
+    model.push_back(model[3]);  // the same filter twice: removal takes the first
+    for (const auto& filter : model)
+        chain->AppendFilter(filter);
+
+    for (int step = 1; step < 30; ++step) {
+        remove(step);
+        ASSERT_EQ(chain->Filters(), model) << "after step " << step;
+    }
+    const std::vector<ref<FilterBase>> before_pass = model;
+    EXPECT_FALSE(chain->RunFilters(PacketOf({})));
+    EXPECT_EQ(chain->Filters(), model);
+    for (const auto& filter : counted) {
+        const auto times = std::count(before_pass.begin(), before_pass.end(), filter);
+        EXPECT_EQ(filter->runs, times);  // the pass reached every filter it started with
+    }
+    LONG count = 0;
+    ASSERT_EQ(chain->get_Count(&count), S_OK);
+    EXPECT_EQ(count, static_cast<LONG>(model.size()));
+    chain->Destroy();
 }
 
 TEST(CallPacketFunction, ResultIsOneOnlyForTrueAndUntouchedOnFailure) {

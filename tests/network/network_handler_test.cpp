@@ -6,6 +6,7 @@
 
 #include "global/global.h"
 #include "network/network_handler.h"
+#include "network/packet_filter.h"
 #include "network/packet_object.h"
 #include "network_test_support.h"
 #include "support/late_bound.h"
@@ -206,13 +207,31 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
     EXPECT_EQ(out_->All()[0].bytes.size(), 1024u);
 }
 
-TEST_F(NetworkHandlerTest, APacketWithoutItsInternalPacketIsRefused) {
+// The packet a script filter of OutFilters sees for an array send is a library-built one; the
+// script may send it again like any other packet.
+TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     handler_->Start();
-    ref<PacketBase> plain(new PacketBase);
-    auto object = New<CPacketOb>(plain.get());
+    auto filter = New<CPacketFilter>();
+    ASSERT_EQ(filter->put_PacketToMatch(AsVariant(ScriptArray::Bytes({0x1C})->GetUnknown())), S_OK);
+    auto resend = ScriptFunction::Returning(CComVariant());
+    HRESULT resent = E_UNEXPECTED;
     LONG result = -1;
-    EXPECT_EQ(handler_->SendPacket(static_cast<IPacket*>(object.get()), &result), E_NOINTERFACE);
-    EXPECT_TRUE(out_->All().empty());
+    resend->on_call = [&](IDispatch* packet) {
+        if (resend->Calls() == 1) resent = handler_->SendPacket(packet, &result);
+    };
+    ASSERT_EQ(filter->put_OnFilterMatches(resend.get()), S_OK);
+    ASSERT_EQ(handler_->OutFilters().Add(AsVariant(filter->GetUnknown())), S_OK);
+
+    ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), nullptr),
+              S_OK);
+    EXPECT_EQ(resent, S_OK);
+    EXPECT_EQ(result, 0);
+    const auto out = out_->All();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].packet, out[0].packet);  // the same packet, not a copy
+    EXPECT_EQ(Queued(), 2u);
+    handler_->OutFilters().Destroy();
+    filter->Destroy();
 }
 
 TEST_F(NetworkHandlerTest, APacketWithResponseJoinsInFiltersDisabledAsItsReplyFilter) {
@@ -220,9 +239,9 @@ TEST_F(NetworkHandlerTest, APacketWithResponseJoinsInFiltersDisabledAsItsReplyFi
     const Bytes frame = Frame({0x1C, 0x05, 0x00, 0x63, 0x00, 0x00, 0xFF});
     packet->AssignBytes(frame.data(), frame.size());
     handler_->SendInternal(ref<PacketBase>(packet.get()));
-    const auto chain = handler_->InFilters().Snapshot();
-    ASSERT_EQ(chain->size(), 2u);
-    EXPECT_EQ(chain->back().get(), static_cast<FilterBase*>(packet.get()));
+    const auto chain = handler_->InFilters().Filters();
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_EQ(chain.back().get(), static_cast<FilterBase*>(packet.get()));
     EXPECT_EQ(packet->Enable.load(), 0);
     EXPECT_EQ(Queued(), 1u);
 }
@@ -241,7 +260,7 @@ TEST_F(NetworkHandlerTest, IncomingSendsOnOnlyForItsPortBitThenRunsInFilters) {
     // The pass purges filters marked for destruction.
     in_->DestroyNow = 1;
     handler_->Incoming(packet);
-    EXPECT_TRUE(handler_->InFilters().Snapshot()->empty());
+    EXPECT_TRUE(handler_->InFilters().Filters().empty());
 }
 
 TEST_F(NetworkHandlerTest, ReadOnlyHooksWrapOnlyTheChainsAndRefuseNothing) {

@@ -147,6 +147,30 @@ std::string Header(CPacketOb* p) {
     return text;
 }
 
+TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
+    const struct {
+        std::vector<SAFEARRAYBOUND> bounds;  // leftmost dimension first
+        size_t bytes;
+    } cases[] = {
+        {{{3, 0}, {2, 0}}, 3},           // the first dimension of a 3 x 2 array
+        {{{0x7FFFFFFF, 0}, {0, 0}}, 0},  // an empty dimension: no element at all
+        {{{4, 0x7FFFFFFE}}, 4},          // indices beyond the largest LONG
+        {{{0xFFFFFFFF, -0x7FFFFFFF - 1}, {0, 0}}, 0},
+    };
+    auto p = New<CPacketOb>();
+    for (VARTYPE vt : {VT_UI1, VT_VARIANT}) {
+        for (const auto& c : cases) {
+            CComVariant array;
+            array.parray = SafeArrayCreate(vt, static_cast<UINT>(c.bounds.size()),
+                                           const_cast<SAFEARRAYBOUND*>(c.bounds.data()));
+            ASSERT_NE(array.parray, nullptr);
+            array.vt = VT_ARRAY | vt;
+            ASSERT_EQ(p->Assign(array), S_OK);
+            EXPECT_EQ(BytesOf(p.get()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
+        }
+    }
+}
+
 TEST(PacketAssign, HeaderAndNamedValuesStayUntilQuickDecode) {
     auto p = New<CPacketOb>();
     ASSERT_EQ(p->put_Fade(40), S_OK);
@@ -310,7 +334,7 @@ TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
     // A script-created packet is not recorded.
     auto created = New<CPacketOb>();
     EXPECT_EQ(created->Packet()->ScriptObject, nullptr);
-    COMPacket* inner = nullptr;
+    PacketBase* inner = nullptr;
     ASSERT_EQ(created->GetPacket(&inner), S_OK);
     EXPECT_EQ(inner, created->Packet().get());
 }
@@ -330,7 +354,7 @@ TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
     ASSERT_TRUE(argument);
     _IInternalPacket* internal = nullptr;  // not counted
     ASSERT_EQ(argument->QueryInterface(&internal), S_OK);
-    COMPacket* inner = nullptr;
+    PacketBase* inner = nullptr;
     internal->GetPacket(&inner);
     EXPECT_EQ(inner, p->Packet().get());
     EXPECT_NE(argument, DispatchOf(p.get()));
@@ -338,6 +362,18 @@ TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
     ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
     EXPECT_EQ(read.get(), nullptr);
     EXPECT_EQ(p->Packet()->PacketTime, 1234u);
+}
+
+TEST(PacketScriptObject, AScriptClearsPacketSentWithNull) {
+    CComVariant null_value;
+    null_value.vt = VT_NULL;
+    auto p = New<CPacketOb>();
+    ASSERT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), S_OK);
+    ASSERT_EQ(CallName(DispatchOf(p.get()), u"PacketSent", DISPATCH_PROPERTYPUT, {null_value}),
+              S_OK);
+    ComPtr<IDispatch> read;
+    ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
+    EXPECT_EQ(read.get(), nullptr);
 }
 
 TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
@@ -349,11 +385,12 @@ TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
     EXPECT_EQ(p->get_PacketSent(sent.put()), S_OK);
     EXPECT_EQ(sent.get(), nullptr);
     EXPECT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), E_FAIL);
+    EXPECT_EQ(p->put_PacketSent(nullptr), S_OK);  // nothing to clear
     _IInternalPacket* internal = nullptr;
     ASSERT_EQ(object->QueryInterface(&internal), S_OK);
-    COMPacket* inner = reinterpret_cast<COMPacket*>(1);
-    EXPECT_EQ(internal->GetPacket(&inner), E_FAIL);
-    EXPECT_EQ(inner, nullptr);
+    PacketBase* inner = nullptr;
+    EXPECT_EQ(internal->GetPacket(&inner), S_OK);  // so the library can send it again
+    EXPECT_EQ(inner, packet.get());
     ASSERT_EQ(p->Add(I4(1)), S_OK);  // everything else works
     EXPECT_EQ(packet->ByteCount(), 1);
 }

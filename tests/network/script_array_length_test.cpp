@@ -8,16 +8,14 @@
 #include <string>
 
 #include "dispatch/script_call.h"
-#include "filter_test_fakes.h"
 #include "network/network_handler.h"
 #include "network/packet_filter.h"
 #include "network/packet_object.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
+#include "support/script_doubles.h"
 
 namespace {
-
-using test_fakes::ScriptArray;
 
 struct Claim {
     const char* name;

@@ -38,6 +38,7 @@ struct IWidget : IDispatch {
     virtual HRESULT get_Self(IWidget** self) = 0;
     virtual HRESULT NextDay(DATE day, DATE* next) = 0;
     virtual HRESULT Small(BYTE b) = 0;
+    virtual HRESULT put_Part(IPart* part) = 0;
 };
 
 const InterfaceDesc& IPart::Describe() {
@@ -67,6 +68,7 @@ const InterfaceDesc& IWidget::Describe() {
             Get<&IWidget::get_Self>(u"Self", 0x19),
             Method<&IWidget::NextDay>(u"NextDay", 0x1a, {Arg(u"Day", VT_DATE)}, VT_DATE),
             Method<&IWidget::Small>(u"Small", 0x1b, {Arg(u"B")}),
+            Put<&IWidget::put_Part>(u"Part", 0x1c, {Arg(u"pVal")}),
         });
     return desc;
 }
@@ -107,8 +109,10 @@ class CWidget : public ComObjectRoot<CWidget, DispatchImpl<IWidget>> {
     HRESULT get_Self(IWidget** self) override { return *self = this, AddRef(), S_OK; }
     HRESULT NextDay(DATE day, DATE* next) override { return *next = day + 1, S_OK; }
     HRESULT Small(BYTE b) override { return value_ = b, S_OK; }
+    HRESULT put_Part(IPart* part) override { return part_ = part, S_OK; }
 
     LONG value_ = 3;
+    ComPtr<IPart> part_;
     std::u16string name_;
     VARIANT_BOOL flag_ = VARIANT_FALSE;
     VARTYPE last_index_vt_ = VT_EMPTY;
@@ -282,6 +286,30 @@ TEST_F(DispatcherTest, DateAndInterfaceTypes) {
     EXPECT_EQ(disp_.get(), result.pdispVal);
 }
 
+// A script's null and undefined reach an interface parameter as a null pointer, so that
+// `object.Handler = null` clears what was set.
+TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
+    CComVariant null_value;
+    null_value.vt = VT_NULL;
+    CComVariant by_reference;
+    by_reference.vt = VT_BYREF | VT_VARIANT;
+    by_reference.pvarVal = &null_value;
+    auto part = New<CPart>();
+    for (const CComVariant& null : {null_value, CComVariant(), by_reference}) {
+        SCOPED_TRACE(null.vt);
+        CComVariant result;
+        EXPECT_EQ(E_POINTER, Run(0x18, kDo, {null}, &result));  // Measure got null
+        widget_->part_ = part.get();
+        EXPECT_EQ(S_OK, Run(0x1c, kPut, {null}));
+        EXPECT_EQ(nullptr, widget_->part_.get());
+    }
+    // Only the dispatcher lets them through: as a conversion they stay a type mismatch.
+    CComVariant converted;
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&converted, &null_value, 0, VT_DISPATCH));
+    // A value that is neither an object nor null still does not fit.
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Run(0x18, kDo, {I4(1)}));
+}
+
 TEST_F(DispatcherTest, TypeInformation) {
     UINT count = 0;
     EXPECT_EQ(S_OK, disp_->GetTypeInfoCount(&count));
@@ -294,7 +322,7 @@ TEST_F(DispatcherTest, TypeInformation) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     EXPECT_EQ(IWidget::kIid, attr->guid);
     const WORD functions = attr->cFuncs;
-    EXPECT_EQ(17, functions);
+    EXPECT_EQ(18, functions);
     info->ReleaseTypeAttr(attr);
 
     // The parameterless property gets in order, as serialisation asks for them.

@@ -129,7 +129,6 @@ class StoppedWhenAssigned : public CThreadPoolThread {
 
 TEST(ThreadPoolTest, ShutdownWaitsForThreadsToEndNotToGoIdle) {
     Journal journal;
-    journal.thread_of.resize(1);
     CThreadPool<StoppedWhenAssigned, 3> pool;
     pool.Start();
     for (std::size_t i = 0; i < 3; ++i)
@@ -147,7 +146,7 @@ TEST(ThreadPoolTest, ShutdownWaitsForThreadsToEndNotToGoIdle) {
     EXPECT_TRUE(returned) << "shut-down waits for a thread that will never be idle";
     if (!returned) pool.GetThread(0).IdleEvent().Set();  // let the hung wait go
     shutdown.join();
-    EXPECT_EQ(journal.ran.load(), 0);
+    EXPECT_EQ(journal.ran.Size(), 0u);
 }
 
 TEST(ThreadPoolTest, ManySubmittersRunEveryTaskOnce) {

@@ -76,8 +76,9 @@ class ScriptFunctionBase : public NamelessDispatch {
             }
         }
         if (log && !tag.empty()) log->push_back(tag);
-        if (on_call) on_call(call.Object());
+        const ComPtr<IDispatch> argument = call.Object();
         calls_.Add(std::move(call));
+        if (on_call) on_call(argument.get());
         if (FAILED(failure)) return failure;
         return out ? VariantCopy(out, &result) : S_OK;
     }
@@ -158,6 +159,7 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         if (id == kLength) {
+            if (claimed_length) return VariantCopy(result, &*claimed_length);
             VariantClear(result);
             result->vt = VT_I4;
             result->lVal = static_cast<LONG>(elements.size());
@@ -182,6 +184,7 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
 
     std::vector<std::optional<CComVariant>> elements;
     std::u16string length_name = u"length";
+    std::optional<CComVariant> claimed_length;  // answered for the length instead of the size
     bool named_enum = false;
 };
 
