@@ -9,6 +9,7 @@
 #include "dispatch/disp_ex_object.h"
 #include "interfaces/ids.h"
 #include "platform/apartment.h"
+#include "support/late_bound.h"
 
 namespace {
 
@@ -201,13 +202,8 @@ TEST(CollectionDispatch, ForEachThroughIDispatch) {
                           &none, &e, nullptr, nullptr),
               S_OK);
     ASSERT_EQ(e.vt, VT_UNKNOWN);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"count")};
-    DISPID id = 0;
-    ASSERT_EQ(coll.GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
     CComVariant count;
-    ASSERT_EQ(
-        coll.Invoke(id, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, &count, nullptr, nullptr),
-        S_OK);
+    ASSERT_EQ(CallName(&coll, u"count", DISPATCH_PROPERTYGET, {}, &count), S_OK);
     EXPECT_EQ(count.lVal, 1);
 }
 

@@ -4,10 +4,11 @@
 #include "dispatch/disp_ex_object.h"
 #include "dispatch/dispatch_ex_impl.h"
 #include "dispatch/function_objects.h"
+#include "platform/script_call.h"
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
-#include "platform/script_call.h"
-#include "support/nameless_dispatch.h"
+#include "support/late_bound.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
 }
 
 HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, WORD flags = DISPATCH_PROPERTYGET) {
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return o->Invoke(id, IID_NULL, 0x400, flags, &none, out, nullptr, nullptr);
+    return Call(o, id, flags, {}, out);
 }
 
 ComPtr<CDispExObject> NewBag() {
@@ -35,35 +35,6 @@ ComPtr<CDispExObject> NewBag() {
     EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
     return bag;
 }
-
-// A script function stand-in: counts its calls and keeps the arguments it got.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch> {
-  public:
-    HRESULT Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO*, UINT*) override {
-        ++calls;
-        last_dispid = dispid;
-        last_flags = flags;
-        last_lcid = lcid;
-        args.clear();
-        named.clear();
-        for (UINT i = 0; i < params->cArgs; ++i)
-            args.emplace_back(params->rgvarg[i]);
-        for (UINT i = 0; i < params->cNamedArgs; ++i)
-            named.push_back(params->rgdispidNamedArgs[i]);
-        if (result) {
-            result->vt = VT_I4;
-            result->lVal = 42;
-        }
-        return S_OK;
-    }
-    int calls = 0;
-    DISPID last_dispid = 99;
-    WORD last_flags = 0;
-    LCID last_lcid = 0;
-    std::vector<CComVariant> args;
-    std::vector<DISPID> named;
-};
 
 TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     auto bag = NewBag();
@@ -97,17 +68,9 @@ TEST(MemberTable, CaseRulesOfTheTwoLookups) {
     DISPID lower = GetId(bag.get(), u"name");
     DISPID upper = GetId(bag.get(), u"NAME");
     EXPECT_NE(lower, upper);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Name")};
-    DISPID id = 0;
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, lower);
-    names[0] = const_cast<LPOLESTR>(u"NAME");
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, lower);
-    // "value" in any case is the default member.
-    names[0] = const_cast<LPOLESTR>(u"VaLuE");
-    ASSERT_EQ(bag->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, DISPID_VALUE);
+    EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);
+    EXPECT_EQ(IdOf(bag.get(), u"NAME"), lower);
+    EXPECT_EQ(IdOf(bag.get(), u"VaLuE"), DISPID_VALUE);  // "value" in any case: the default member
     LPOLESTR two[] = {const_cast<LPOLESTR>(u"a"), const_cast<LPOLESTR>(u"b")};
     DISPID ids[2];
     EXPECT_EQ(bag->GetIDsOfNames(IID_NULL, two, 2, 0x400, ids), DISP_E_NONAMEDARGS);
@@ -232,17 +195,16 @@ TEST(MemberTable, FlagErrors) {
 
 TEST(MemberTable, StoredFunctionIsCalledAsMethod) {
     auto bag = NewBag();
-    ComPtr<RecordingFunction> fn;
-    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    auto fn = ScriptFunction::Returning(CComVariant(LONG{42}));
     DISPID f = GetId(bag.get(), u"f");
     ASSERT_EQ(PutMember(bag.get(), f, CComVariant(static_cast<IDispatch*>(fn.get()))), S_OK);
     CComVariant arg(u"x");
     DISPPARAMS p{&arg, nullptr, 1, 0};
     CComVariant r;
     ASSERT_EQ(bag->InvokeEx(f, 0x409, DISPATCH_METHOD, &p, &r, nullptr, nullptr), S_OK);
-    EXPECT_EQ(fn->calls, 1);
-    EXPECT_EQ(fn->last_dispid, DISPID_VALUE);
-    EXPECT_EQ(fn->last_lcid, 0x409u);
+    ASSERT_EQ(fn->Calls(), 1);  // through its default member
+    EXPECT_EQ(fn->Last().lcid, 0x409u);
+    EXPECT_EQ(ShowVariant(fn->Last().args.at(0)), "BSTR x");
     EXPECT_EQ(r.lVal, 42);
     // A member holding no object cannot be called.
     DISPID g = GetId(bag.get(), u"g");
@@ -312,10 +274,7 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     EXPECT_EQ(GetId(ex.get(), u"size"), 1);
     DISPID extra = GetId(ex.get(), u"extra");
     EXPECT_EQ(extra, 3);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"RESET")};
-    DISPID id = 0;
-    ASSERT_EQ(ex->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(IdOf(ex.get(), u"RESET"), 2);
 
     // Typed put through Invoke, expando put and get through the fallback.
     CComVariant five(LONG{5});
@@ -351,9 +310,7 @@ TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
     EXPECT_EQ(GetValue(fn.get(), 1, &r), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(GetValue(fn.get(), 0, &r, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
     EXPECT_EQ(g->size, 0);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Reset")};
-    DISPID id = 0;
-    EXPECT_EQ(fn->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(LookUp(fn.get(), u"Reset"), DISP_E_UNKNOWNNAME);
 }
 
 struct Doubler {
@@ -383,14 +340,13 @@ TEST(FunctionObjects, MethodFunctionCallsItsOperationUntilUnbound) {
 }
 
 TEST(CallScriptFunction, ArgumentsAndThis) {
-    ComPtr<RecordingFunction> fn;
-    ASSERT_EQ(MakeComObject(&fn), S_OK);
+    auto fn = ScriptFunction::Returning(CComVariant(LONG{42}));
     EXPECT_EQ(CallScriptFunction(nullptr, CComVariant(), nullptr), E_FAIL);
 
     ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(), nullptr), S_OK);
-    EXPECT_EQ(fn->args.size(), 0u);
-    EXPECT_EQ(fn->last_flags, DISPATCH_METHOD);
-    EXPECT_EQ(fn->last_lcid, 0x800u);
+    EXPECT_EQ(fn->Last().args.size(), 0u);
+    EXPECT_EQ(fn->Last().flags, DISPATCH_METHOD);
+    EXPECT_EQ(fn->Last().lcid, 0x800u);
 
     // A by-reference argument arrives resolved.
     LONG seven = 7;
@@ -399,18 +355,16 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
     ref.plVal = &seven;
     CComVariant r;
     ASSERT_EQ(CallScriptFunction(fn.get(), ref, &r), S_OK);
-    ASSERT_EQ(fn->args.size(), 1u);
-    EXPECT_EQ(fn->args[0].vt, VT_I4);
-    EXPECT_EQ(fn->args[0].lVal, 7);
+    ASSERT_EQ(fn->Last().args.size(), 1u);
+    EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 7");
     EXPECT_EQ(r.lVal, 42);
 
+    // `this` goes as the named argument DISPID_THIS.
     auto self = NewBag();
     ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(LONG{1}), self.get(), nullptr), S_OK);
-    ASSERT_EQ(fn->args.size(), 2u);
-    ASSERT_EQ(fn->named.size(), 1u);
-    EXPECT_EQ(fn->named[0], DISPID_THIS);
-    EXPECT_EQ(fn->args[0].pdispVal, static_cast<IDispatch*>(self.get()));
-    EXPECT_EQ(fn->args[1].lVal, 1);
+    ASSERT_EQ(fn->Last().args.size(), 1u);
+    EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 1");
+    EXPECT_EQ(fn->Last().self.get(), static_cast<IDispatch*>(self.get()));
 }
 
 TEST(CallScriptFunction, DispatchExFunctionsGoThroughInvokeEx) {

@@ -7,6 +7,7 @@
 
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
+#include "support/late_bound.h"
 
 namespace {
 
@@ -128,45 +129,21 @@ TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {
 // A timer that only stores what it is given, to run the generic dispatch over a library table.
 class CFakeTimer : public ComObjectRoot<CFakeTimer, DispatchImpl<IDLTimer>> {
   public:
-    HRESULT get_Period(LONG* v) override { return Out(v, period_); }
-    HRESULT put_Period(LONG v) override {
-        period_ = v;
-        return S_OK;
-    }
-    HRESULT get_OneShot(LONG* v) override { return Out(v, 0); }
+    HRESULT get_Period(LONG* v) override { return *v = period_, S_OK; }
+    HRESULT put_Period(LONG v) override { return period_ = v, S_OK; }
+    HRESULT get_OneShot(LONG* v) override { return *v = 0, S_OK; }
     HRESULT put_OneShot(LONG) override { return S_OK; }
-    HRESULT get_Name(BSTR* v) override {
-        if (!v) return E_POINTER;
-        *v = SysAllocString(u"timer");
-        return S_OK;
-    }
+    HRESULT get_Name(BSTR* v) override { return *v = SysAllocString(u"timer"), S_OK; }
     HRESULT put_Name(BSTR) override { return S_OK; }
-    HRESULT Start() override {
-        ++starts_;
-        return S_OK;
-    }
+    HRESULT Start() override { return ++starts_, S_OK; }
     HRESULT Cancel() override { return E_FAIL; }
-    HRESULT get_Callback(IDispatch** v) override {
-        *v = nullptr;
-        return S_OK;
-    }
+    HRESULT get_Callback(IDispatch** v) override { return *v = nullptr, S_OK; }
     HRESULT put_Callback(IDispatch*) override { return S_OK; }
-    HRESULT get_Enabled(LONG* v) override { return Out(v, 1); }
-    HRESULT get_id(ULONG* v) override {
-        *v = 0xFFFFFFF0u;
-        return S_OK;
-    }
+    HRESULT get_Enabled(LONG* v) override { return *v = 1, S_OK; }
+    HRESULT get_id(ULONG* v) override { return *v = 0xFFFFFFF0u, S_OK; }
 
     LONG period_ = 0;
     int starts_ = 0;
-
-  private:
-    template <class T>
-    static HRESULT Out(T* slot, T value) {
-        if (!slot) return E_POINTER;
-        *slot = value;
-        return S_OK;
-    }
 };
 
 TEST(TypeLibraryTest, LateBoundCallsReachTheImplementation) {
@@ -174,36 +151,20 @@ TEST(TypeLibraryTest, LateBoundCallsReachTheImplementation) {
     ASSERT_EQ(S_OK, MakeComObject(&timer));
     ComPtr<IDispatch> disp;
     ASSERT_EQ(S_OK, timer->QueryInterface(disp.put()));
-
-    LPOLESTR name = const_cast<LPOLESTR>(u"PERIOD");
-    DISPID period = 0;
-    ASSERT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &period));
-    EXPECT_EQ(0x1d7, period);
-
-    CComVariant value(u"250");
-    DISPID put_id = DISPID_PROPERTYPUT;
-    DISPPARAMS put{&value, &put_id, 1, 1};
-    ASSERT_EQ(S_OK, disp->Invoke(period, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put,
-                                 nullptr, nullptr, nullptr));
+    EXPECT_EQ(0x1d7, IdOf(disp.get(), u"PERIOD"));
+    ASSERT_EQ(S_OK, Call(disp.get(), 0x1d7, DISPATCH_PROPERTYPUT, {CComVariant(u"250")}));
     EXPECT_EQ(250, timer->period_);
-
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
     CComVariant result;
-    ASSERT_EQ(S_OK, disp->Invoke(0x1e2, IID_NULL, LOCALE_USER_DEFAULT,
-                                 DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                                 nullptr));
+    ASSERT_EQ(S_OK, Call(disp.get(), 0x1e2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &result));
     EXPECT_EQ(VT_UI4, result.vt);
     EXPECT_EQ(0xFFFFFFF0u, result.ulVal);
-
-    EXPECT_EQ(S_OK,
-              disp->Invoke(0x1da, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(S_OK, Call(disp.get(), 0x1da, DISPATCH_METHOD, {}));
     EXPECT_EQ(1, timer->starts_);
     // The implementation's own failure comes back unchanged.
-    EXPECT_EQ(E_FAIL,
-              disp->Invoke(0x1db, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(E_FAIL, Call(disp.get(), 0x1db, DISPATCH_METHOD, {}));
     // id is read-only.
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, disp->Invoke(0x1e2, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
-                                                  nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              Call(disp.get(), 0x1e2, DISPATCH_PROPERTYPUT, {CComVariant(LONG{1})}));
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/settings_store.h"
+#include "support/late_bound.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
@@ -19,7 +21,7 @@ int g_constructed = 0, g_destroyed = 0;
 bool g_throw_in_constructor = false;
 HRESULT g_final_construct = S_OK;
 
-class CWidget : public ComObjectRoot<CWidget, IDispatch> {
+class CWidget : public ComObjectRoot<CWidget, NamelessDispatch> {
   public:
     CWidget() {
         if (g_throw_in_constructor) throw std::runtime_error("construction fails");
@@ -27,12 +29,6 @@ class CWidget : public ComObjectRoot<CWidget, IDispatch> {
     }
     ~CWidget() { ++g_destroyed; }
     HRESULT FinalConstruct() { return g_final_construct; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return S_OK;
     }
@@ -298,9 +294,7 @@ TEST_F(LoadedLibrary, HostsCreateRegisteredClassesByName) {
     ComPtr<IDispatch> packet;
     ASSERT_EQ(S_OK, CoCreateInstance(independent, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                      packet.put_void()));
-    LPOLESTR name[] = {const_cast<LPOLESTR>(u"count")};
-    DISPID count_id = DISPID_UNKNOWN;
-    EXPECT_EQ(S_OK, packet->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &count_id));
+    EXPECT_EQ(S_OK, LookUp(packet.get(), u"count"));
     EXPECT_EQ(S_FALSE, can_unload());
     packet = nullptr;
     EXPECT_EQ(S_OK, can_unload());

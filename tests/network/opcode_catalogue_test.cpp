@@ -6,206 +6,117 @@
 #include <vector>
 
 #include "network/com_packet.h"
+#include "support/show.h"
 
 namespace {
 
-struct Decoded {
-    ref<COMPacket> packet;
-    const OpcodeRow* row;
+using D = DecodedPacket;
 
-    std::u16string Event() const { return row && row->event ? row->event : u""; }
-    LONG I4(const char16_t* name) const {
-        const VARIANT* v = packet->Decoded.FindValue(name);
-        EXPECT_NE(v, nullptr) << "missing " << Utf16ToUtf8(name);
-        if (!v) return -1;
-        EXPECT_EQ(v->vt, VT_I4) << Utf16ToUtf8(name);
-        return v->lVal;
-    }
-    LONG UI1(const char16_t* name) const {
-        const VARIANT* v = packet->Decoded.FindValue(name);
-        EXPECT_NE(v, nullptr) << "missing " << Utf16ToUtf8(name);
-        if (!v) return -1;
-        EXPECT_EQ(v->vt, VT_UI1) << Utf16ToUtf8(name);
-        return v->bVal;
-    }
-    bool Has(const char16_t* name) const { return packet->Decoded.FindValue(name) != nullptr; }
-    LONG Field(DecodedPacket::Field field) const {
-        LONG value = -1;
-        EXPECT_TRUE(packet->Decoded.Get(field, &value)) << "field " << field;
-        return value;
-    }
-    bool HasField(DecodedPacket::Field field) const { return packet->Decoded.Has(field); }
-    std::size_t ValueCount() const { return packet->Decoded.ValueCount(); }
-};
-
-Decoded Decode(std::vector<BYTE> bytes, DWORD port = 1) {
+// The row's event ("none" without a row, "silent" for a row without one), the named values in
+// order, and the typed fields the row sets besides the header.
+std::string Decode(const std::string& hex, DWORD port = 1) {
+    const std::vector<BYTE> bytes = FromHex(hex);
     ref<COMPacket> packet(new COMPacket);
     packet->AssignBytes(bytes.data(), bytes.size());
     packet->PortNumber = port;
     const OpcodeRow* row = DecodeOpcode(*packet);
-    return {packet, row};
+    const D& d = packet->Decoded;
+    std::string text = !row ? "none" : row->event ? Utf16ToUtf8(row->event) : "silent";
+    text += ":";
+    for (const std::u16string& name : packet->Decoded.Values().Names())
+        text += " " + Utf16ToUtf8(name) + "=" + ShowVariant(*d.FindValue(name));
+    text += ";";
+    for (auto [field, name] : {std::pair{D::kChannel, "Channel"}, {D::kFade, "Fade"}}) {
+        LONG value = 0;
+        if (d.Get(field, &value)) text += std::string(" ") + name + "=" + std::to_string(value);
+    }
+    // The row leaves the header as the header decode made it.
+    const WORD header = bytes.size() < 7   ? 0
+                        : bytes[0] == 0x1C ? 0x072
+                        : bytes[0] == 0x5C ? 0x192
+                        : bytes[0] == 0x6C ? 0x210
+                                           : 0;
+    EXPECT_EQ(d.PresenceMask() & ~(D::kChannel | D::kFade), header) << hex;
+    return text;
 }
 
-TEST(CatalogueTest, PresetOpcodesCountEightPerBank) {
-    auto first = Decode({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}, 1);
-    EXPECT_EQ(first.Event(), u"Preset");
-    EXPECT_EQ(first.I4(u"Preset"), 1);
-    EXPECT_EQ(first.I4(u"Source"), 1);
-    EXPECT_EQ(first.Field(DecodedPacket::kChannel), 255);
-    EXPECT_EQ(first.Field(DecodedPacket::kArea), 1);  // header decoded as well
-
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x03, 0, 1, 0xFF}).I4(u"Preset"), 12);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x0A, 0, 0, 0xFF}).I4(u"Preset"), 5);
-    auto bank2 = Decode({0x1C, 1, 0, 0x0B, 0, 2, 0xFF}, 2);
-    EXPECT_EQ(bank2.Event(), u"Preset");
-    EXPECT_EQ(bank2.I4(u"Preset"), 22);
-    EXPECT_EQ(bank2.I4(u"Source"), 2);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x0D, 0, 0, 0xFF}).I4(u"Preset"), 8);
-
-    auto linear = Decode({0x1C, 1, 10, 0x62, 0, 3, 0xFF});
-    EXPECT_EQ(linear.Event(), u"Preset");
-    EXPECT_EQ(linear.I4(u"Preset"), 14);
-    EXPECT_FALSE(linear.HasField(DecodedPacket::kChannel));
-
-    // 0x04 to 0x09 lie between the two preset ranges and are not presets.
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x04, 0, 0, 0xFF}).row, nullptr);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x09, 0, 0, 0xFF}).row, nullptr);
-}
-
-TEST(CatalogueTest, PanicCarriesStateAndAScaledFade) {
-    auto on = Decode({0x1C, 1, 0x05, 0x17, 0x01, 0, 0xFF});
-    EXPECT_EQ(on.Event(), u"Panic");
-    const VARIANT* state = on.packet->Decoded.FindValue(u"State");
-    ASSERT_NE(state, nullptr);
-    EXPECT_EQ(state->vt, VT_BOOL);
-    EXPECT_EQ(state->boolVal, VARIANT_TRUE);
-    EXPECT_EQ(on.Field(DecodedPacket::kFade), (5 + 256) * 20);
-
-    auto off = Decode({0x1C, 1, 0, 0x18, 0, 0, 0xFF});
-    EXPECT_EQ(off.Event(), u"Panic");
-    EXPECT_EQ(off.packet->Decoded.FindValue(u"State")->boolVal, VARIANT_FALSE);
-    EXPECT_EQ(off.Field(DecodedPacket::kFade), 0);
-}
-
-TEST(CatalogueTest, LogicalLevelsTravelComplemented) {
-    auto level = Decode({0x1C, 1, 3, 0x60, 0x00, 0xFF, 0xFF});
-    EXPECT_EQ(level.Event(), u"LogicalLevel");
-    EXPECT_EQ(level.UI1(u"Level"), 255);
-    EXPECT_EQ(level.UI1(u"CurrentLevel"), 0);
-    EXPECT_EQ(level.Field(DecodedPacket::kChannel), 4);
-    EXPECT_FALSE(level.HasField(DecodedPacket::kFade));
-
-    auto single = Decode({0x1C, 1, 0x40, 0x79, 0, 0, 0xFF});
-    EXPECT_EQ(single.Event(), u"LogicalLevel");
-    EXPECT_EQ(single.UI1(u"Level"), 0xBF);
-    EXPECT_EQ(single.UI1(u"CurrentLevel"), 0xBF);
-    EXPECT_EQ(single.Field(DecodedPacket::kFade), 0);
-    EXPECT_FALSE(single.HasField(DecodedPacket::kChannel));
-}
-
-TEST(CatalogueTest, OnOffOpcodesGiveFullOrZeroLevel) {
-    struct Case {
-        BYTE opcode;
-        LONG level;
-        LONG fade;
+TEST(CatalogueTest, RowsStoreTheirValuesAndFieldsAndNameTheirEvent) {
+    const struct {
+        const char* bytes;
+        const char* decoded;
+    } cases[] = {
+        // Presets count eight per bank; 0x62 adds byte 2; Source is the receiving port.
+        {"1C 01 00 00 00 00 FF", "Preset: Preset=I4 1 Source=I4 1; Channel=255"},
+        {"1C 01 00 03 00 01 FF", "Preset: Preset=I4 12 Source=I4 1; Channel=255"},
+        {"1C 01 00 0A 00 00 FF", "Preset: Preset=I4 5 Source=I4 1; Channel=255"},
+        {"1C 01 00 0D 00 00 FF", "Preset: Preset=I4 8 Source=I4 1; Channel=255"},
+        {"1C 01 0A 62 00 03 FF", "Preset: Preset=I4 14 Source=I4 1;"},
+        // 0x04 to 0x09 lie between the two preset ranges and are not presets.
+        {"1C 01 00 04 00 00 FF", "none:;"},
+        {"1C 01 00 09 00 00 FF", "none:;"},
+        // Panic carries its state and a fade in units of 20 over bytes 2 and 4.
+        {"1C 01 05 17 01 00 FF", "Panic: State=BOOL true; Fade=5220"},
+        {"1C 01 00 18 00 00 FF", "Panic: State=BOOL false; Fade=0"},
+        // Logical levels travel complemented.
+        {"1C 01 03 60 00 FF FF", "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 0; Channel=4"},
+        {"1C 01 40 79 00 00 FF", "LogicalLevel: Level=UI1 191 CurrentLevel=UI1 191; Fade=0"},
+        // On and off; 0x74 and 0x75 carry a 16-bit fade (byte 4 low) without scaling.
+        {"1C 01 06 68 01 02 FF", "LogicalLevel: Level=UI1 0 CurrentLevel=UI1 0; Channel=7 Fade=0"},
+        {"1C 01 06 69 01 02 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=7 Fade=0"},
+        {"1C 01 06 74 01 02 FF",
+         "LogicalLevel: Level=UI1 0 CurrentLevel=UI1 0; Channel=7 Fade=513"},
+        {"1C 01 06 75 01 02 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=7 Fade=513"},
+        // Channel opcodes count four channels per bank of byte 4; 255 is the first bank.
+        {"1C 01 00 80 FF 02 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=1 Fade=40"},
+        {"1C 01 00 80 00 00 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=5 Fade=0"},
+        {"1C 01 00 83 FF 00 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=4 Fade=0"},
+        {"1C 01 00 82 02 00 FF",
+         "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=15 Fade=0"},
+        {"1C 01 00 84 00 00 FF", "none:;"},
+        // Uncatalogued logical opcodes store nothing.
+        {"1C 05 0F 14 00 00 01", "none:;"},
+        {"1C 05 0F 48 00 00 01", "none:;"},
+        {"1C 05 0F 61 00 00 01", "none:;"},
+        {"1C 05 0F FF 00 00 01", "none:;"},
+        // Sign-on versions are BCD; only with byte 6 zero.
+        {"5C 01 02 00 12 34 00", "SignOn: VersionHi=UI1 12 VersionLo=UI1 34;"},
+        {"5C 01 02 00 99 05 00", "SignOn: VersionHi=UI1 99 VersionLo=UI1 5;"},
+        {"5C 01 02 00 12 34 01", "none:;"},
+        // Reset needs zero data.
+        {"5C 01 02 02 00 00 00", "Reset:;"},
+        {"5C 01 02 02 21 00 00", "none:;"},
+        {"5C 01 02 02 00 00 01", "none:;"},
+        // Buttons name their state; an unknown state names the button only.
+        {"5C 01 02 43 11 00 00", "Button: Button=I4 17 ButtonState=BSTR release;"},
+        {"5C 01 02 43 11 00 01", "Button: Button=I4 17 ButtonState=BSTR press;"},
+        {"5C 01 02 43 11 00 02", "Button: Button=I4 17 ButtonState=BSTR repeat;"},
+        {"5C 01 02 43 11 00 03", "silent: Button=I4 17;"},
+        {"5C 01 02 49 11 00 00", "IRButton: Button=I4 17 ButtonState=BSTR release;"},
+        {"5C 01 02 49 11 00 01", "IRButton: Button=I4 17 ButtonState=BSTR press;"},
+        {"5C 01 02 49 11 00 02", "IRButton: Button=I4 17 ButtonState=BSTR repeat;"},
+        {"5C 01 02 49 11 00 03", "silent: Button=I4 17;"},
+        // Physical levels travel as they are.
+        {"5C 01 02 90 04 00 80",
+         "PhysicalLevel: Level=UI1 128 CurrentLevel=UI1 128; Channel=4 Fade=0"},
+        {"5C 01 02 92 03 40 0A", "PhysicalLevel: Level=UI1 64 Fade=I4 200; Channel=3"},
+        // Device commands, block packets and short packets have no row.
+        {"5C 01 02 01 00 00 00", "none:;"},
+        {"5C 01 02 14 00 00 00", "none:;"},
+        {"5C 01 02 15 00 00 00", "none:;"},
+        {"5C 01 02 16 00 00 00", "none:;"},
+        {"5C 01 02 E8 00 00 00", "none:;"},
+        {"5C 01 02 E9 00 00 00", "none:;"},
+        {"6C 01 02 00 00 00 00", "none:;"},
+        {"1C 01 00 00 00 00", "none:;"},
     };
-    // 0x74 and 0x75 carry a 16-bit fade (byte 4 low, byte 5 high) without scaling.
-    for (const Case& c :
-         {Case{0x68, 0, 0}, Case{0x69, 255, 0}, Case{0x74, 0, 0x0201}, Case{0x75, 255, 0x0201}}) {
-        SCOPED_TRACE(c.opcode);
-        auto d = Decode({0x1C, 1, 6, c.opcode, 0x01, 0x02, 0xFF});
-        EXPECT_EQ(d.Event(), u"LogicalLevel");
-        EXPECT_EQ(d.UI1(u"Level"), c.level);
-        EXPECT_EQ(d.UI1(u"CurrentLevel"), c.level);
-        EXPECT_EQ(d.Field(DecodedPacket::kChannel), 7);
-        EXPECT_EQ(d.Field(DecodedPacket::kFade), c.fade);
-    }
-}
-
-TEST(CatalogueTest, ChannelOpcodesCountFourChannelsPerBank) {
-    auto first = Decode({0x1C, 1, 0x00, 0x80, 0xFF, 0x02, 0xFF});
-    EXPECT_EQ(first.Event(), u"LogicalLevel");
-    EXPECT_EQ(first.Field(DecodedPacket::kChannel), 1);
-    EXPECT_EQ(first.UI1(u"Level"), 255);
-    EXPECT_EQ(first.UI1(u"CurrentLevel"), 255);
-    EXPECT_EQ(first.Field(DecodedPacket::kFade), 40);
-
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x80, 0x00, 0, 0xFF}).Field(DecodedPacket::kChannel), 5);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x83, 0xFF, 0, 0xFF}).Field(DecodedPacket::kChannel), 4);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x82, 0x02, 0, 0xFF}).Field(DecodedPacket::kChannel), 15);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x84, 0x00, 0, 0xFF}).row, nullptr);
-}
-
-TEST(CatalogueTest, UncataloguedLogicalOpcodesStoreNothing) {
-    for (BYTE opcode : {BYTE{0x14}, BYTE{0x48}, BYTE{0x61}, BYTE{0xFF}}) {
-        auto d = Decode({0x1C, 5, 0x0F, opcode, 0, 0, 0x01});
-        EXPECT_EQ(d.row, nullptr);
-        EXPECT_EQ(d.ValueCount(), 0u);
-        EXPECT_EQ(d.packet->Decoded.PresenceMask(), 0x072);  // the header alone
-    }
-}
-
-TEST(CatalogueTest, SignOnReadsBcdVersions) {
-    auto d = Decode({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
-    EXPECT_EQ(d.Event(), u"SignOn");
-    EXPECT_EQ(d.UI1(u"VersionHi"), 12);
-    EXPECT_EQ(d.UI1(u"VersionLo"), 34);
-    EXPECT_EQ(Decode({0x5C, 1, 2, 0x00, 0x99, 0x05, 0x00}).UI1(u"VersionHi"), 99);
-    EXPECT_EQ(Decode({0x5C, 1, 2, 0x00, 0x12, 0x34, 0x01}).row, nullptr);
-}
-
-TEST(CatalogueTest, ResetNeedsZeroData) {
-    auto d = Decode({0x5C, 1, 2, 0x02, 0, 0, 0});
-    EXPECT_EQ(d.Event(), u"Reset");
-    EXPECT_EQ(d.ValueCount(), 0u);
-    EXPECT_EQ(Decode({0x5C, 1, 2, 0x02, 0x21, 0, 0}).row, nullptr);
-    EXPECT_EQ(Decode({0x5C, 1, 2, 0x02, 0, 0, 1}).row, nullptr);
-}
-
-TEST(CatalogueTest, ButtonStates) {
-    const char16_t* names[] = {u"release", u"press", u"repeat"};
-    for (BYTE opcode : {BYTE{0x43}, BYTE{0x49}}) {
-        for (BYTE state = 0; state < 3; ++state) {
-            auto d = Decode({0x5C, 1, 2, opcode, 17, 0, state});
-            EXPECT_EQ(d.Event(), opcode == 0x43 ? u"Button" : u"IRButton");
-            EXPECT_EQ(d.I4(u"Button"), 17);
-            const VARIANT* v = d.packet->Decoded.FindValue(u"ButtonState");
-            ASSERT_NE(v, nullptr);
-            ASSERT_EQ(v->vt, VT_BSTR);
-            EXPECT_EQ(std::u16string(v->bstrVal), names[state]);
-        }
-        // An unknown state still names the button but announces nothing.
-        auto d = Decode({0x5C, 1, 2, opcode, 17, 0, 3});
-        ASSERT_NE(d.row, nullptr);
-        EXPECT_EQ(d.row->event, nullptr);
-        EXPECT_EQ(d.I4(u"Button"), 17);
-        EXPECT_FALSE(d.Has(u"ButtonState"));
-    }
-}
-
-TEST(CatalogueTest, PhysicalLevelsTravelAsTheyAre) {
-    auto d = Decode({0x5C, 1, 2, 0x90, 4, 0, 0x80});
-    EXPECT_EQ(d.Event(), u"PhysicalLevel");
-    EXPECT_EQ(d.UI1(u"Level"), 0x80);
-    EXPECT_EQ(d.UI1(u"CurrentLevel"), 0x80);
-    EXPECT_EQ(d.Field(DecodedPacket::kChannel), 4);
-    EXPECT_EQ(d.Field(DecodedPacket::kFade), 0);
-    EXPECT_EQ(d.Field(DecodedPacket::kBoxNumber), 2);
-
-    auto fade = Decode({0x5C, 1, 2, 0x92, 3, 0x40, 10});
-    EXPECT_EQ(fade.Event(), u"PhysicalLevel");
-    EXPECT_EQ(fade.UI1(u"Level"), 0x40);
-    EXPECT_EQ(fade.I4(u"Fade"), 200);
-    EXPECT_FALSE(fade.Has(u"CurrentLevel"));
-    EXPECT_EQ(fade.Field(DecodedPacket::kChannel), 3);
-    EXPECT_FALSE(fade.HasField(DecodedPacket::kFade));
-}
-
-TEST(CatalogueTest, DeviceCommandsBlockAndShortPacketsHaveNoRow) {
-    for (BYTE opcode : {BYTE{0x01}, BYTE{0x14}, BYTE{0x15}, BYTE{0x16}, BYTE{0xE8}, BYTE{0xE9}})
-        EXPECT_EQ(Decode({0x5C, 1, 2, opcode, 0, 0, 0}).row, nullptr);
-    EXPECT_EQ(Decode({0x6C, 1, 2, 0x00, 0, 0, 0}).row, nullptr);
-    EXPECT_EQ(Decode({0x1C, 1, 0, 0x00, 0, 0}).row, nullptr);  // six bytes
+    for (const auto& c : cases)
+        EXPECT_EQ(Decode(c.bytes), c.decoded) << c.bytes;
+    EXPECT_EQ(Decode("1C 01 00 0B 00 02 FF", 2), "Preset: Preset=I4 22 Source=I4 2; Channel=255");
     EXPECT_EQ(FindOpcodeRow(nullptr, 0), nullptr);
 }
 

@@ -2,38 +2,20 @@
 // and the one script object a packet records for its callbacks.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
 #include <vector>
 
-#include "filter_test_fakes.h"
 #include "network/packet_object.h"
+#include "network_test_support.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
+#include "support/script_doubles.h"
 
 namespace {
 
-using test_fakes::ScriptArray;
-using test_fakes::ScriptFunction;
-
-ComPtr<CPacketOb> NewPacket() {
-    ComPtr<CPacketOb> p;
-    EXPECT_EQ(MakeComObject(&p), S_OK);
-    return p;
-}
-
-std::vector<BYTE> BytesOf(CPacketOb* p) {
-    ref<PacketBase> packet = p->Packet();
-    std::vector<BYTE> bytes(static_cast<size_t>(packet->ByteCount()));
-    packet->CopyBytes(bytes.data(), static_cast<LONG>(bytes.size()));
-    return bytes;
-}
-
-void SetBytes(CPacketOb* p, std::vector<BYTE> bytes) {
-    p->Packet()->AssignBytes(bytes.data(), bytes.size());
-}
-
-CComVariant Object(IUnknown* object) {
-    ComPtr<IDispatch> d = ComPtr<IUnknown>(object).As<IDispatch>();
-    return CComVariant(d.get());
+Bytes BytesOf(CPacketOb* p) {
+    return BytesOf(p->Packet());
 }
 
 CComVariant SafeArrayOf(VARTYPE vt, const std::vector<CComVariant>& values) {
@@ -53,89 +35,120 @@ CComVariant SafeArrayOf(VARTYPE vt, const std::vector<CComVariant>& values) {
     return out;
 }
 
-CComVariant Text(const char16_t* s) {
-    return CComVariant(s);
-}
-
-HRESULT Get(IDispatch* d, DISPID id, CComVariant* out) {
-    return Call(d, id, DISPATCH_PROPERTYGET, {}, out);
-}
-
-HRESULT Put(IDispatch* d, DISPID id, CComVariant value) {
-    return Call(d, id, DISPATCH_PROPERTYPUT, {std::move(value)});
+CComVariant I4(LONG v) {
+    return CComVariant(v);
 }
 
 IDispatch* DispatchOf(CPacketOb* p) {
     return static_cast<IDispatch*>(static_cast<IPacket*>(p));
 }
 
-TEST(PacketBytes, ItemPutGrowsWithFFAndKeepsTheLengthOnABadValue) {
-    auto p = NewPacket();
-    ASSERT_EQ(p->put_Item(CComVariant(LONG{5}), CComVariant(LONG{1})), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}));
-
-    EXPECT_EQ(p->put_Item(CComVariant(LONG{7}), CComVariant(LONG{300})), E_INVALIDARG);
-    EXPECT_EQ(BytesOf(p.get()).size(), 8u);  // grown before the value was refused
-    EXPECT_EQ(BytesOf(p.get())[7], 0xFF);
-
-    // Indices are numbers: "2" converts, text and empty do not.
-    ASSERT_EQ(p->put_Item(Text(u"2"), CComVariant(LONG{0x42})), S_OK);
+TEST(PacketBytes, ItemAddAndRemoveEditTheBytesAndRefuseWhatIsNoByteOrIndex) {
+    auto p = New<CPacketOb>();
+    constexpr WORD kPut = DISPATCH_PROPERTYPUT, kGet = DISPATCH_PROPERTYGET, kDo = DISPATCH_METHOD;
+    const struct {
+        const char16_t* member;
+        WORD flags;
+        std::vector<CComVariant> args;
+        HRESULT result;
+        const char* bytes;  // afterwards
+    } steps[] = {
+        {u"Item", kPut, {I4(5), I4(1)}, S_OK, "FF FF FF FF FF 01"},
+        {u"Item", kPut, {I4(7), I4(300)}, E_INVALIDARG, "FF FF FF FF FF 01 FF FF"},  // grown first
+        {u"Item", kPut, {CComVariant(u"2"), I4(0x42)}, S_OK, "FF FF 42 FF FF 01 FF FF"},
+        {u"Item", kPut, {I4(-1), I4(9)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Item", kPut, {I4(0x7FFFFFFF), I4(9)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Item", kGet, {CComVariant(u"two")}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Item", kGet, {CComVariant()}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Item", kGet, {I4(8)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},  // at Count
+        {u"Item", kGet, {I4(-1)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Remove", kDo, {I4(-1)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Remove", kDo, {I4(8)}, E_INVALIDARG, "FF FF 42 FF FF 01 FF FF"},
+        {u"Remove", kDo, {I4(1)}, S_OK, "FF 42 FF FF 01 FF FF"},
+        {u"Add", kDo, {I4(0x1C)}, S_OK, "FF 42 FF FF 01 FF FF 1C"},
+        {u"Add", kDo, {CComVariant(u"255")}, S_OK, "FF 42 FF FF 01 FF FF 1C FF"},
+        {u"Add", kDo, {I4(256)}, E_INVALIDARG, "FF 42 FF FF 01 FF FF 1C FF"},
+        {u"Add", kDo, {CComVariant(u"x")}, E_INVALIDARG, "FF 42 FF FF 01 FF FF 1C FF"},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        CComVariant result;
+        EXPECT_EQ(
+            CallName(DispatchOf(p.get()), steps[i].member, steps[i].flags, steps[i].args, &result),
+            steps[i].result);
+        EXPECT_EQ(Hex(BytesOf(p.get())), steps[i].bytes);
+    }
+    // Indices are numbers: "1" converts; bytes read as UI1.
     CComVariant v;
-    ASSERT_EQ(p->get_Item(CComVariant(LONG{2}), &v), S_OK);
-    EXPECT_EQ(v.vt, VT_UI1);
-    EXPECT_EQ(v.bVal, 0x42);
-    EXPECT_EQ(p->get_Item(Text(u"two"), &v), E_INVALIDARG);
-    EXPECT_EQ(p->get_Item(CComVariant(), &v), E_INVALIDARG);
-    EXPECT_EQ(p->get_Item(CComVariant(LONG{8}), &v), E_INVALIDARG);  // at Count
-    EXPECT_EQ(p->get_Item(CComVariant(LONG{0}), nullptr), E_POINTER);
-}
-
-TEST(PacketBytes, NegativeAndHugeIndicesAreRefusedWithoutChange) {
-    auto p = NewPacket();
-    SetBytes(p.get(), {1, 2, 3});
-    CComVariant v;
-    EXPECT_EQ(p->get_Item(CComVariant(LONG{-1}), &v), E_INVALIDARG);
-    EXPECT_EQ(p->put_Item(CComVariant(LONG{-1}), CComVariant(LONG{9})), E_INVALIDARG);
-    EXPECT_EQ(p->Remove(CComVariant(LONG{-1})), E_INVALIDARG);
-    EXPECT_EQ(p->Remove(CComVariant(LONG{3})), E_INVALIDARG);
-    EXPECT_EQ(p->put_Item(CComVariant(LONG{0x7FFFFFFF}), CComVariant(LONG{9})), E_INVALIDARG);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{1, 2, 3}));
-}
-
-TEST(PacketBytes, AddAppendsBytesAndRemoveShiftsTheRest) {
-    auto p = NewPacket();
-    EXPECT_EQ(p->Add(CComVariant(LONG{0x1C})), S_OK);
-    EXPECT_EQ(p->Add(Text(u"255")), S_OK);
-    EXPECT_EQ(p->Add(CComVariant(LONG{256})), E_INVALIDARG);
-    EXPECT_EQ(p->Add(Text(u"x")), E_INVALIDARG);
-    EXPECT_EQ(p->Add(CComVariant(LONG{7})), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0x1C, 0xFF, 7}));
-    EXPECT_EQ(p->Remove(CComVariant(LONG{1})), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0x1C, 7}));
+    ASSERT_EQ(p->get_Item(CComVariant(u"1"), &v), S_OK);
+    EXPECT_EQ(ShowVariant(v), "UI1 66");
     LONG count = 0;
     EXPECT_EQ(p->get_Count(&count), S_OK);
-    EXPECT_EQ(count, 2);
+    EXPECT_EQ(count, 9);
+    EXPECT_EQ(p->get_Item(I4(0), nullptr), E_POINTER);
 }
 
-TEST(PacketAssign, SevenBytesFromAScriptArrayGetTheChecksumButNotFromASafeArray) {
-    const std::vector<int> frame{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF};
-    auto p = NewPacket();
-    auto array = ScriptArray::Bytes(frame);
-    ASSERT_EQ(p->Assign(Object(array->GetUnknown())), S_OK);
-    EXPECT_EQ(BytesOf(p.get()),
-              (std::vector<BYTE>{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF, 0x99}));
+CComVariant Array(const std::vector<int>& bytes) {
+    return AsVariant(ScriptArray::Bytes(bytes)->GetUnknown());
+}
 
-    std::vector<CComVariant> values;
-    for (int b : frame)
-        values.emplace_back(LONG{b});
-    ASSERT_EQ(p->Assign(SafeArrayOf(VT_UI1, values)), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}));
-    ASSERT_EQ(p->Assign(SafeArrayOf(VT_VARIANT, values)), S_OK);
-    EXPECT_EQ(BytesOf(p.get()).size(), 7u);
+TEST(PacketAssign, ReadsArraysEnumerablesAndStringsAndChecksumsOnlyEnumeratedFrames) {
+    auto p = New<CPacketOb>();
+    std::vector<CComVariant> frame;
+    for (int b : {0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF})
+        frame.emplace_back(LONG{b});
+    auto counted = ScriptArray::Bytes({9, 8, 7});
+    counted->length_name = u"count";
+    counted->named_enum = true;
+    auto neither = ScriptArray::Bytes({1});
+    neither->length_name = u"size";
+    const struct {
+        CComVariant value;
+        HRESULT result;
+        const char* bytes;  // afterwards
+    } cases[] = {
+        {Array({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}), S_OK, "1C 01 03 48 00 00 FF 99"},
+        {SafeArrayOf(VT_UI1, frame), S_OK, "1C 01 03 48 00 00 FF"},
+        {SafeArrayOf(VT_VARIANT, frame), S_OK, "1C 01 03 48 00 00 FF"},
+        {Array({0x1C, 1, 3, 0x48, 0, 0, 0xFF, 0x00}), S_OK, "1C 01 03 48 00 00 FF 99"},
+        {Array({1, 2, 3, 4, 5, 6}), S_OK, "01 02 03 04 05 06"},
+        {Array({1, 2, 3, 4, 5, 6, 7, 8, 9}), S_OK, "01 02 03 04 05 06 07 08 09"},
+        // Values that are no bytes repeat the previous one.
+        {AsVariant(ScriptArray::Of({CComVariant(u"x"), I4(5), I4(300), I4(6)})->GetUnknown()), S_OK,
+         "00 05 05 06"},
+        {SafeArrayOf(VT_VARIANT, {I4(4), CComVariant(u"b"), I4(2)}), S_OK, "04 04 02"},
+        // Enumerables with count and _NewEnum are the fallback.
+        {AsVariant(counted->GetUnknown()), S_OK, "09 08 07"},
+        {AsVariant(neither->GetUnknown()), E_INVALIDARG, "09 08 07"},
+        {CComVariant(u"ab\u0142"), S_OK, "61 00 62 00 42 01"},
+        {CComVariant(u""), E_INVALIDARG, "61 00 62 00 42 01"},
+        {I4(3), E_FAIL, "61 00 62 00 42 01"},
+        {SafeArrayOf(VT_I4, {I4(3)}), E_INVALIDARG, "61 00 62 00 42 01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ShowVariant(c.value));
+        EXPECT_EQ(p->Assign(c.value), c.result);
+        EXPECT_EQ(Hex(BytesOf(p.get())), c.bytes);
+    }
+}
+
+// The header fields as a script reads them: each present one (Fade and Logical always) by name
+// with its type and value.
+std::string Header(CPacketOb* p) {
+    std::string text;
+    for (const char16_t* name : {u"Logical", u"Opcode", u"Area", u"Join", u"DeviceCode",
+                                 u"BoxNumber", u"Fade", u"Channel", u"Sync", u"Block"}) {
+        CComVariant v;
+        const HRESULT hr = CallName(DispatchOf(p), name, DISPATCH_PROPERTYGET, {}, &v);
+        if (hr != DISP_E_MEMBERNOTFOUND)
+            text += (text.empty() ? "" : ", ") + Utf16ToUtf8(name) + "=" +
+                    (hr == S_OK ? ShowVariant(v) : "error");
+    }
+    return text;
 }
 
 TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
-    struct Case {
+    const struct {
         std::vector<SAFEARRAYBOUND> bounds;  // leftmost dimension first
         size_t bytes;
     } cases[] = {
@@ -144,97 +157,32 @@ TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
         {{{4, 0x7FFFFFFE}}, 4},          // indices beyond the largest LONG
         {{{0xFFFFFFFF, -0x7FFFFFFF - 1}, {0, 0}}, 0},
     };
-    auto p = NewPacket();
+    auto p = New<CPacketOb>();
     for (VARTYPE vt : {VT_UI1, VT_VARIANT}) {
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             CComVariant array;
             array.parray = SafeArrayCreate(vt, static_cast<UINT>(c.bounds.size()),
                                            const_cast<SAFEARRAYBOUND*>(c.bounds.data()));
             ASSERT_NE(array.parray, nullptr);
             array.vt = VT_ARRAY | vt;
             ASSERT_EQ(p->Assign(array), S_OK);
-            EXPECT_EQ(BytesOf(p.get()), std::vector<BYTE>(c.bytes, 0)) << vt << " " << c.bytes;
+            EXPECT_EQ(BytesOf(p.get()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
         }
     }
 }
 
-TEST(PacketAssign, EnumeratedFramesOfEightGetTheirChecksumReplacedOthersNot) {
-    auto p = NewPacket();
-    ASSERT_EQ(
-        p->Assign(Object(ScriptArray::Bytes({0x1C, 1, 3, 0x48, 0, 0, 0xFF, 0x00})->GetUnknown())),
-        S_OK);
-    EXPECT_EQ(BytesOf(p.get())[7], 0x99);
-    ASSERT_EQ(p->Assign(Object(ScriptArray::Bytes({1, 2, 3, 4, 5, 6})->GetUnknown())), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{1, 2, 3, 4, 5, 6}));
-    ASSERT_EQ(p->Assign(Object(ScriptArray::Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9})->GetUnknown())),
-              S_OK);
-    EXPECT_EQ(BytesOf(p.get()).back(), 9);
-}
-
-TEST(PacketAssign, ValuesThatAreNoBytesRepeatThePreviousOne) {
-    auto p = NewPacket();
-    auto array = ScriptArray::Of({CComVariant(Text(u"x")), CComVariant(LONG{5}),
-                                  CComVariant(LONG{300}), CComVariant(LONG{6})});
-    ASSERT_EQ(p->Assign(Object(array->GetUnknown())), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0, 5, 5, 6}));
-
-    ASSERT_EQ(p->Assign(SafeArrayOf(VT_VARIANT,
-                                    {CComVariant(LONG{4}), Text(u"bad"), CComVariant(LONG{2})})),
-              S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{4, 4, 2}));
-}
-
-TEST(PacketAssign, EnumerablesWithCountAndNewEnumAreTheFallback) {
-    auto p = NewPacket();
-    auto enumerable = ScriptArray::Bytes({9, 8, 7});
-    enumerable->length_name = u"count";
-    enumerable->named_enum = true;
-    ASSERT_EQ(p->Assign(Object(enumerable->GetUnknown())), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{9, 8, 7}));
-
-    auto neither = ScriptArray::Bytes({1});
-    neither->length_name = u"size";
-    EXPECT_EQ(p->Assign(Object(neither->GetUnknown())), E_INVALIDARG);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{9, 8, 7}));
-}
-
-TEST(PacketAssign, StringsGiveTwoBytesPerCharacterAndOtherTypesFail) {
-    auto p = NewPacket();
-    ASSERT_EQ(p->Assign(Text(u"ab\u0142")), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{0x61, 0x00, 0x62, 0x00, 0x42, 0x01}));
-    EXPECT_EQ(p->Assign(Text(u"")), E_INVALIDARG);
-    EXPECT_EQ(BytesOf(p.get()).size(), 6u);
-    EXPECT_EQ(p->Assign(CComVariant(LONG{3})), E_FAIL);
-    EXPECT_EQ(p->Assign(SafeArrayOf(VT_I4, {CComVariant(LONG{3})})), E_INVALIDARG);
-    EXPECT_EQ(BytesOf(p.get()).size(), 6u);
-}
-
 TEST(PacketAssign, HeaderAndNamedValuesStayUntilQuickDecode) {
-    auto p = NewPacket();
+    auto p = New<CPacketOb>();
     ASSERT_EQ(p->put_Fade(40), S_OK);
-    ASSERT_EQ(p->Assign(Object(ScriptArray::Bytes({0x1C, 5, 0, 0x60, 0, 0, 7})->GetUnknown())),
-              S_OK);
-    LONG area = 0;
-    EXPECT_EQ(p->get_Area(&area), DISP_E_MEMBERNOTFOUND);
+    ASSERT_EQ(p->Assign(Array({0x1C, 5, 0, 0x60, 0, 0, 7})), S_OK);
+    EXPECT_EQ(Header(p.get()), "Logical=I4 0, Fade=I4 40");
     ASSERT_EQ(p->QuickDecode(), S_OK);
-    BYTE join = 0, opcode = 0;
-    LONG logical = 0, fade = -1;
-    EXPECT_EQ(p->get_Area(&area), S_OK);
-    EXPECT_EQ(area, 5);
-    EXPECT_EQ(p->get_Join(&join), S_OK);
-    EXPECT_EQ(join, 7);
-    EXPECT_EQ(p->get_Opcode(&opcode), S_OK);
-    EXPECT_EQ(opcode, 0x60);
-    EXPECT_EQ(p->get_Logical(&logical), S_OK);
-    EXPECT_EQ(logical, 1);
-    EXPECT_EQ(p->get_Fade(&fade), S_OK);
-    EXPECT_EQ(fade, 0);
-    EXPECT_FALSE(p->Packet()->Decoded.Has(DecodedPacket::kFade));
+    EXPECT_EQ(Header(p.get()), "Logical=I4 1, Opcode=UI1 96, Area=I4 5, Join=UI1 7, Fade=I4 0");
 }
 
 TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
-    auto p = NewPacket();
-    SetBytes(p.get(), {0x5C, 0x01});
+    auto p = New<CPacketOb>();
+    p->Packet()->AssignBytes(Bytes{0x5C, 0x01}.data(), 2);
     CComVariant out;
     EXPECT_EQ(p->GetSafeArray(VT_VARIANT, &out), E_INVALIDARG);
     ASSERT_EQ(p->GetSafeArray(VT_UI1, &out), S_OK);
@@ -254,89 +202,92 @@ TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
     EXPECT_EQ(p->GetByteEnum(&be), E_NOTIMPL);
 }
 
-TEST(PacketHeader, LogicalSwitchingClearsTheAddressOfTheOtherKind) {
-    auto p = NewPacket();
-    LONG logical = -1;
-    EXPECT_EQ(p->get_Logical(&logical), S_OK);  // read whether present or not
-    EXPECT_EQ(logical, 0);
-    EXPECT_EQ(p->put_Area(5), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(p->put_BoxNumber(2), DISP_E_MEMBERNOTFOUND);
-    ASSERT_EQ(p->put_Logical(1), S_OK);
-    ASSERT_EQ(p->put_Area(5), S_OK);
-    ASSERT_EQ(p->put_Join(0x10), S_OK);
-    EXPECT_EQ(p->put_DeviceCode(3), DISP_E_MEMBERNOTFOUND);
-    ASSERT_EQ(p->put_Logical(1), S_OK);  // same value: the address stays
-    LONG area = 0;
-    EXPECT_EQ(p->get_Area(&area), S_OK);
-    EXPECT_EQ(area, 5);
-
-    ASSERT_EQ(p->put_Logical(0), S_OK);
-    EXPECT_EQ(p->get_Area(&area), DISP_E_MEMBERNOTFOUND);
-    BYTE join = 0;
-    EXPECT_EQ(p->get_Join(&join), DISP_E_MEMBERNOTFOUND);
-    ASSERT_EQ(p->put_BoxNumber(2), S_OK);
-    ASSERT_EQ(p->put_DeviceCode(0x44), S_OK);
-    LONG box = 0;
-    BYTE device = 0;
-    EXPECT_EQ(p->get_BoxNumber(&box), S_OK);
-    EXPECT_EQ(box, 2);
-    EXPECT_EQ(p->get_DeviceCode(&device), S_OK);
-    EXPECT_EQ(device, 0x44);
+TEST(PacketHeader, FieldsReadOnlyWhenPresentAndAddressesFollowLogical) {
+    auto p = New<CPacketOb>();
+    const struct {
+        const char16_t* field;
+        LONG value;
+        HRESULT result;
+        const char* header;  // afterwards
+    } steps[] = {
+        {u"Area", 5, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},  // Logical absent
+        {u"BoxNumber", 2, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Fade=I4 0"},
+        {u"Area", 300, S_OK, "Logical=I4 1, Area=I4 300, Fade=I4 0"},
+        {u"Join", 0x10, S_OK, "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},
+        {u"DeviceCode", 3, DISP_E_MEMBERNOTFOUND,
+         "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Area=I4 300, Join=UI1 16, Fade=I4 0"},  // same
+        {u"Logical", 0, S_OK, "Logical=I4 0, Fade=I4 0"},
+        {u"Join", 1, DISP_E_MEMBERNOTFOUND, "Logical=I4 0, Fade=I4 0"},
+        {u"BoxNumber", 2, S_OK, "Logical=I4 0, BoxNumber=I4 2, Fade=I4 0"},
+        {u"DeviceCode", 0x44, S_OK, "Logical=I4 0, DeviceCode=UI1 68, BoxNumber=I4 2, Fade=I4 0"},
+        {u"Logical", 1, S_OK, "Logical=I4 1, Fade=I4 0"},
+        {u"Opcode", 0x60, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 0"},
+        {u"Fade", 2000, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000"},
+        {u"Channel", 3, S_OK, "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3"},
+        {u"Sync", 0xFF, S_OK,
+         "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3, Sync=UI1 255"},
+        {u"Block", 1, S_OK,
+         "Logical=I4 1, Opcode=UI1 96, Fade=I4 2000, Channel=I4 3, Sync=UI1 255, Block=I4 1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(Utf16ToUtf8(s.field));
+        EXPECT_EQ(CallName(DispatchOf(p.get()), s.field, DISPATCH_PROPERTYPUT, {I4(s.value)}),
+                  s.result);
+        EXPECT_EQ(Header(p.get()), s.header);
+    }
     EXPECT_TRUE(BytesOf(p.get()).empty());  // the bytes never change
-}
-
-TEST(PacketHeader, AbsentFieldsReportNotFoundExceptFadeAndLogical) {
-    auto p = NewPacket();
-    LONG fade = -1, channel = 0, block = 0;
-    BYTE sync = 0, opcode = 0;
-    EXPECT_EQ(p->get_Fade(&fade), S_OK);
-    EXPECT_EQ(fade, 0);
-    EXPECT_EQ(p->get_Channel(&channel), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(p->get_Sync(&sync), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(p->get_Block(&block), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(p->get_Opcode(&opcode), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(p->get_Fade(nullptr), E_POINTER);
-    ASSERT_EQ(p->put_Channel(3), S_OK);
-    ASSERT_EQ(p->put_Sync(0xFF), S_OK);
-    EXPECT_EQ(p->get_Channel(&channel), S_OK);
-    EXPECT_EQ(channel, 3);
-    EXPECT_EQ(p->get_Sync(&sync), S_OK);
-    EXPECT_EQ(sync, 0xFF);
+    // The members keep their DISPIDs.
+    DISPID id = 0x3e8;
+    for (const char16_t* name : {u"Logical", u"Opcode", u"Area", u"Join", u"DeviceCode",
+                                 u"BoxNumber", u"Fade", u"Channel", u"Sync", u"Block"})
+        EXPECT_EQ(IdOf(DispatchOf(p.get()), name), id++) << Utf16ToUtf8(name);
 }
 
 TEST(PacketTransport, FreshPacketsStartIdleAndFieldsRoundTrip) {
-    auto p = NewPacket();
-    ULONG port = 0, destinations = 0, delay = 0, time = 1;
-    EXPECT_EQ(p->get_PortNumber(&port), S_OK);
-    EXPECT_EQ(port, 0xFFFFFFFFu);
-    EXPECT_EQ(p->get_DestinationPorts(&destinations), S_OK);
-    EXPECT_EQ(destinations, 3u);
-    EXPECT_EQ(p->get_Delay(&delay), S_OK);
-    EXPECT_EQ(delay, CurrentPacketDelay());
-    EXPECT_EQ(p->get_PacketTime(&time), S_OK);
-    EXPECT_EQ(time, 0u);
-    ASSERT_EQ(p->put_DestinationPorts(1), S_OK);
-    ASSERT_EQ(p->put_Delay(120), S_OK);
-    EXPECT_EQ(p->Packet()->DestinationPorts, 1u);
-    EXPECT_EQ(p->Packet()->Delay, 120u);
+    const struct {
+        const char16_t* name;
+        DISPID dispid;
+        DWORD fresh;
+        DWORD PacketBase::*field;
+    } fields[] = {
+        {u"PortNumber", 0x25e, 0xFFFFFFFFu, &PacketBase::PortNumber},
+        {u"DestinationPorts", 0x261, 3u, &PacketBase::DestinationPorts},
+        {u"Delay", 0x268, CurrentPacketDelay(), &PacketBase::Delay},
+        {u"PacketTime", 0x25d, 0u, &PacketBase::PacketTime},
+    };
+    for (const auto& f : fields) {
+        SCOPED_TRACE(Utf16ToUtf8(f.name));
+        auto p = New<CPacketOb>();
+        IDispatch* d = DispatchOf(p.get());
+        ASSERT_EQ(IdOf(d, f.name), f.dispid);
+        CComVariant v;
+        ASSERT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYGET, {}, &v), S_OK);
+        EXPECT_EQ(v.vt, VT_UI4);
+        EXPECT_EQ(v.ulVal, f.fresh);
+        ASSERT_EQ(Call(d, f.dispid, DISPATCH_PROPERTYPUT, {I4(120)}), S_OK);
+        EXPECT_EQ((*p->Packet()).*f.field, 120u);
+    }
 }
 
 TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
-    auto p = NewPacket();
-    SetBytes(p.get(), {0x1C});
+    auto p = New<CPacketOb>();
+    p->Packet()->AssignBytes(Bytes{0x1C}.data(), 1);
     IDispatch* d = DispatchOf(p.get());
     EXPECT_EQ(IdOf(d, u"0"), kFirstByteDispid);
     CComVariant v;
-    ASSERT_EQ(Get(d, kFirstByteDispid, &v), S_OK);
+    ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYGET, {}, &v), S_OK);
     EXPECT_EQ(v.vt, VT_UI1);
     EXPECT_EQ(v.bVal, 0x1C);
-    ASSERT_EQ(Put(d, kFirstByteDispid, CComVariant(LONG{7})), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (std::vector<BYTE>{7}));
+    ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
+    EXPECT_EQ(BytesOf(p.get()), (Bytes{7}));
 
     // Beyond Count the name is an ordinary dynamic member, stored with the packet.
     DISPID one = IdOf(d, u"1");
     EXPECT_GE(one, DecodedPacket::kFirstValueDispid);
-    ASSERT_EQ(Put(d, one, Text(u"hello")), S_OK);
+    ASSERT_EQ(Call(d, one, DISPATCH_PROPERTYPUT, {CComVariant(u"hello")}), S_OK);
     EXPECT_EQ(BytesOf(p.get()).size(), 1u);
     const VARIANT* stored = p->Packet()->Decoded.FindValue(u"1");
     ASSERT_NE(stored, nullptr);
@@ -356,16 +307,13 @@ TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
 TEST(PacketDispatch, NamedValuesAreTheDynamicMembersOfEveryObjectOfThePacket) {
     ref<COMPacket> packet(new COMPacket);
     packet->Decoded.SetValue(u"Level", CComVariant(BYTE{200}));
-    ComPtr<CPacketOb> first, second;
-    ASSERT_EQ(MakeComObject(&first, packet.get()), S_OK);
-    ASSERT_EQ(MakeComObject(&second, packet.get()), S_OK);
-    CComVariant level;
-    ASSERT_EQ(Get(DispatchOf(first.get()), IdOf(DispatchOf(first.get()), u"level"), &level), S_OK);
+    auto first = New<CPacketOb>(packet.get()), second = New<CPacketOb>(packet.get());
+    CComVariant level, note;
+    ASSERT_EQ(CallName(DispatchOf(first.get()), u"level", DISPATCH_PROPERTYGET, {}, &level), S_OK);
     EXPECT_EQ(level.bVal, 200);
-    ASSERT_EQ(Put(DispatchOf(first.get()), IdOf(DispatchOf(first.get()), u"Note"), Text(u"x")),
+    ASSERT_EQ(CallName(DispatchOf(first.get()), u"Note", DISPATCH_PROPERTYPUT, {CComVariant(u"x")}),
               S_OK);
-    CComVariant note;
-    ASSERT_EQ(Get(DispatchOf(second.get()), IdOf(DispatchOf(second.get()), u"note"), &note), S_OK);
+    ASSERT_EQ(CallName(DispatchOf(second.get()), u"note", DISPATCH_PROPERTYGET, {}, &note), S_OK);
     EXPECT_EQ(note.vt, VT_BSTR);
 }
 
@@ -384,7 +332,7 @@ TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
     EXPECT_EQ(packet->RefCount(), before);
 
     // A script-created packet is not recorded.
-    auto created = NewPacket();
+    auto created = New<CPacketOb>();
     EXPECT_EQ(created->Packet()->ScriptObject, nullptr);
     PacketBase* inner = nullptr;
     ASSERT_EQ(created->GetPacket(&inner), S_OK);
@@ -392,7 +340,7 @@ TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
 }
 
 TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
-    auto p = NewPacket();
+    auto p = New<CPacketOb>();
     auto function = ScriptFunction::Returning(CComVariant());
     ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
     ComPtr<IDispatch> read;
@@ -401,15 +349,16 @@ TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
 
     // Sent: the function gets a second object, the packet's recorded one, which then goes.
     p->Packet()->MarkSent(1, 1234);
-    EXPECT_EQ(function->calls, 1);
-    ASSERT_TRUE(function->last_argument);
+    EXPECT_EQ(function->Calls(), 1);
+    IDispatch* argument = function->Last().Object();
+    ASSERT_TRUE(argument);
     _IInternalPacket* internal = nullptr;  // not counted
-    ASSERT_EQ(function->last_argument->QueryInterface(&internal), S_OK);
+    ASSERT_EQ(argument->QueryInterface(&internal), S_OK);
     PacketBase* inner = nullptr;
     internal->GetPacket(&inner);
     EXPECT_EQ(inner, p->Packet().get());
-    EXPECT_NE(function->last_argument.get(), DispatchOf(p.get()));
-    function->last_argument = nullptr;  // its final release drops PacketSent
+    EXPECT_NE(argument, DispatchOf(p.get()));
+    function->Forget();  // the argument's final release drops PacketSent
     ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
     EXPECT_EQ(read.get(), nullptr);
     EXPECT_EQ(p->Packet()->PacketTime, 1234u);
@@ -418,7 +367,7 @@ TEST(PacketScriptObject, FinalReleaseOfAnyObjectDropsPacketSent) {
 TEST(PacketScriptObject, AScriptClearsPacketSentWithNull) {
     CComVariant null_value;
     null_value.vt = VT_NULL;
-    auto p = NewPacket();
+    auto p = New<CPacketOb>();
     ASSERT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), S_OK);
     ASSERT_EQ(CallName(DispatchOf(p.get()), u"PacketSent", DISPATCH_PROPERTYPUT, {null_value}),
               S_OK);
@@ -435,15 +384,14 @@ TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
     ComPtr<IDispatch> sent;
     EXPECT_EQ(p->get_PacketSent(sent.put()), S_OK);
     EXPECT_EQ(sent.get(), nullptr);
-    auto function = ScriptFunction::Returning(CComVariant());
-    EXPECT_EQ(p->put_PacketSent(function.get()), E_FAIL);
+    EXPECT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), E_FAIL);
     EXPECT_EQ(p->put_PacketSent(nullptr), S_OK);  // nothing to clear
     _IInternalPacket* internal = nullptr;
     ASSERT_EQ(object->QueryInterface(&internal), S_OK);
     PacketBase* inner = nullptr;
     EXPECT_EQ(internal->GetPacket(&inner), S_OK);  // so the library can send it again
     EXPECT_EQ(inner, packet.get());
-    ASSERT_EQ(p->Add(CComVariant(LONG{1})), S_OK);  // everything else works
+    ASSERT_EQ(p->Add(I4(1)), S_OK);  // everything else works
     EXPECT_EQ(packet->ByteCount(), 1);
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -8,7 +11,8 @@
 #include "network/raw_packet.h"
 #include "platform/apartment.h"
 #include "platform/com_object.h"
-#include "support/nameless_dispatch.h"
+#include "support/script_doubles.h"
+#include "support/show.h"
 
 namespace {
 
@@ -19,39 +23,45 @@ ref<PacketBase> MakePacket(std::vector<BYTE> bytes) {
 }
 
 TEST(ChecksumTest, MakesTheEightBytesSumToZero) {
-    const BYTE bytes[8] = {0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF, 0x00};
-    EXPECT_EQ(PacketChecksum(bytes), 0x99);
-    const BYTE zeros[7] = {};
-    EXPECT_EQ(PacketChecksum(zeros), 0x00);  // 256 mod 256
-    auto packet = MakePacket({0x5C, 0x10, 0x20, 0x90, 0x01, 0x00, 0x80});
-    const unsigned sum = 0x5C + 0x10 + 0x20 + 0x90 + 0x01 + 0x80;
-    EXPECT_EQ(static_cast<BYTE>(sum + packet->Checksum()), 0);
+    const struct {
+        std::vector<BYTE> seven;
+        BYTE checksum;
+    } cases[] = {
+        {{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}, 0x99},
+        {{0, 0, 0, 0, 0, 0, 0}, 0x00},  // 256 mod 256
+        {{0x5C, 0x10, 0x20, 0x90, 0x01, 0x00, 0x80}, 0x63},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PacketChecksum(c.seven.data()), c.checksum);
+        EXPECT_EQ(MakePacket(c.seven)->Checksum(), c.checksum);
+        unsigned sum = c.checksum;
+        for (BYTE b : c.seven)
+            sum += b;
+        EXPECT_EQ(sum % 256, 0u);
+    }
+}
+
+// The bytes and transport facts of a packet.
+std::string Facts(const RawPacket& p) {
+    char text[96];
+    std::snprintf(text, sizeof text, " port=%X dest=%u time=%u last=%u expected=%u", p.PortNumber,
+                  p.DestinationPorts, p.PacketTime, p.LastByteTime, p.ExpectedLength);
+    return "[" + Hex(p.CopyBytes()) + "]" + text;
 }
 
 TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
     RawPacket packet;
-    EXPECT_EQ(packet.ByteCount(), 0);
-    EXPECT_EQ(packet.PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet.DestinationPorts, 3u);
-    packet.PortNumber = 1;
+    const std::string idle = "[] port=FFFFFFFF dest=3 time=0 last=0 expected=0";
+    EXPECT_EQ(Facts(packet), idle);
+    packet.PortNumber = packet.DestinationPorts = 1;
     packet.PacketTime = 5;
     packet.LastByteTime = 6;
-    packet.ExpectedLength = 8;
-    packet.AppendByte(0x1C);
-    packet.Clear();
-    EXPECT_EQ(packet.ByteCount(), 0);
-    EXPECT_EQ(packet.PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet.PacketTime, 0u);
-    EXPECT_EQ(packet.LastByteTime, 0u);
-    EXPECT_EQ(packet.ExpectedLength, 0u);
-}
-
-TEST(RawPacketTest, AppendReportsTheExpectedLength) {
-    RawPacket packet;
     packet.ExpectedLength = 3;
-    EXPECT_FALSE(packet.AppendByte(1));
+    EXPECT_FALSE(packet.AppendByte(0x1C));  // appending reports the expected length
     EXPECT_FALSE(packet.AppendByte(2));
     EXPECT_TRUE(packet.AppendByte(3));
+    packet.Clear();
+    EXPECT_EQ(Facts(packet), idle);
 }
 
 TEST(RawPacketTest, ByteEditing) {
@@ -62,12 +72,11 @@ TEST(RawPacketTest, ByteEditing) {
     packet.SetByteAt(1, 9);
     EXPECT_EQ(packet.ByteAt(1), 9);
     packet.RemoveAt(0);
-    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3, 4}));
+    EXPECT_EQ(Hex(packet.CopyBytes()), "09 03 04");
     packet.Resize(5, 0xEE);
-    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3, 4, 0xEE, 0xEE}));
+    EXPECT_EQ(Hex(packet.CopyBytes()), "09 03 04 EE EE");
     packet.Resize(2, 0);
-    EXPECT_EQ(packet.CopyBytes(), (std::vector<BYTE>{9, 3}));
-
+    EXPECT_EQ(Hex(packet.CopyBytes()), "09 03");
     BYTE buffer[4] = {};
     EXPECT_EQ(packet.CopyBytes(buffer, 4), 2);
     EXPECT_EQ(buffer[0], 9);
@@ -82,18 +91,13 @@ TEST(RawPacketTest, SameBytesAndCopyFrom) {
     b.AssignBytes(bytes, 2);
     EXPECT_FALSE(a.SameBytes(b));
     EXPECT_TRUE(a.SameBytes(a));
-    a.PortNumber = 1;
-    a.DestinationPorts = 1;
+    a.PortNumber = a.DestinationPorts = 1;
     a.PacketTime = 100;
     a.LastByteTime = 108;
     a.ExpectedLength = 8;  // as while receiving
     b.CopyFrom(a);
     EXPECT_TRUE(b.SameBytes(a));
-    EXPECT_EQ(b.PortNumber, 1u);
-    EXPECT_EQ(b.DestinationPorts, 1u);
-    EXPECT_EQ(b.PacketTime, 100u);
-    EXPECT_EQ(b.LastByteTime, 108u);
-    EXPECT_EQ(b.ExpectedLength, 3u);
+    EXPECT_EQ(Facts(b), "[1C 01 02] port=1 dest=1 time=100 last=108 expected=3");
 }
 
 TEST(RawPacketTest, CrossedPairOperationsDoNotDeadlock) {
@@ -114,120 +118,81 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->ExpectedLength = 8;
     packet->LastByteTime = 42;
-    packet->PortNumber = 1;
-    packet->DestinationPorts = 1;
+    packet->PortNumber = packet->DestinationPorts = 1;
     packet->PacketTime = 9;
     packet->Delay = 500;
     packet->DecodeHeader();
     packet->Decoded.SetValue(u"Level", CComVariant(LONG{7}));
     packet->Reset();
-    EXPECT_EQ(packet->ByteCount(), 8);
-    EXPECT_EQ(packet->LastByteTime, 42u);
-    EXPECT_EQ(packet->ExpectedLength, 8u);
-    EXPECT_EQ(packet->PortNumber, 0xFFFFFFFFu);
-    EXPECT_EQ(packet->DestinationPorts, 3u);
-    EXPECT_EQ(packet->PacketTime, 0u);
+    EXPECT_EQ(Facts(*packet),
+              "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
     EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
     EXPECT_EQ(packet->Decoded.PresenceMask(), 0);
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
     EXPECT_FALSE(packet->WantsResponse());
 }
 
-TEST(DecodeHeaderTest, LogicalPacketUsesAreaAndJoin) {
-    auto packet = MakePacket({0x1C, 0x05, 0x00, 0x48, 0x00, 0x00, 0xF0, 0x00});
-    packet->DecodeHeader();
-    const DecodedPacket& d = packet->Decoded;
-    EXPECT_EQ(d.PresenceMask(), 0x072);
-    LONG value = -1;
-    EXPECT_TRUE(d.Get(DecodedPacket::kLogical, &value));
-    EXPECT_EQ(value, 1);
-    EXPECT_TRUE(d.Get(DecodedPacket::kArea, &value));
-    EXPECT_EQ(value, 5);
-    EXPECT_TRUE(d.Get(DecodedPacket::kJoin, &value));
-    EXPECT_EQ(value, 0xF0);
-    EXPECT_TRUE(d.Get(DecodedPacket::kOpcode, &value));
-    EXPECT_EQ(value, 0x48);
-    value = -1;
-    EXPECT_FALSE(d.Get(DecodedPacket::kBoxNumber, &value));
-    EXPECT_FALSE(d.Get(DecodedPacket::kDeviceCode, &value));
-    EXPECT_EQ(value, -1);
+// The presence mask and every field that reads as present, with its value.
+std::string Fields(const DecodedPacket& d) {
+    using D = DecodedPacket;
+    const std::pair<D::Field, const char*> names[] = {
+        {D::kSync, "Sync"},       {D::kOpcode, "Opcode"},   {D::kFade, "Fade"},
+        {D::kChannel, "Channel"}, {D::kLogical, "Logical"}, {D::kJoin, "Join"},
+        {D::kArea, "Area"},       {D::kBoxNumber, "Box"},   {D::kDeviceCode, "Device"},
+        {D::kBlock, "Block"}};
+    char mask[8];
+    std::snprintf(mask, sizeof mask, "%03X", d.PresenceMask());
+    std::string text = mask;
+    for (auto [field, name] : names) {
+        LONG value = -1;
+        if (d.Get(field, &value)) text += std::string(" ") + name + "=" + std::to_string(value);
+    }
+    return text;
 }
 
-TEST(DecodeHeaderTest, PhysicalPacketUsesDeviceCodeAndBoxNumber) {
-    auto packet = MakePacket({0x5C, 0xAA, 0xFE, 0x90, 0x00, 0x00, 0x00});
-    packet->DecodeHeader();
-    const DecodedPacket& d = packet->Decoded;
-    EXPECT_EQ(d.PresenceMask(), 0x192);
-    LONG value = -1;
-    EXPECT_TRUE(d.Get(DecodedPacket::kLogical, &value));
-    EXPECT_EQ(value, 0);
-    EXPECT_TRUE(d.Get(DecodedPacket::kDeviceCode, &value));
-    EXPECT_EQ(value, 0xAA);
-    EXPECT_TRUE(d.Get(DecodedPacket::kBoxNumber, &value));
-    EXPECT_EQ(value, 0xFE);
-    EXPECT_FALSE(d.Has(DecodedPacket::kArea));
-    EXPECT_FALSE(d.Has(DecodedPacket::kJoin));
-}
-
-TEST(DecodeHeaderTest, BlockPacketHasNoOpcode) {
-    auto packet = MakePacket({0x6C, 1, 2, 3, 4, 5, 6, 7});
-    packet->DecodeHeader();
-    EXPECT_EQ(packet->Decoded.PresenceMask(), 0x210);
-    LONG value = -1;
-    EXPECT_TRUE(packet->Decoded.Get(DecodedPacket::kBlock, &value));
-    EXPECT_EQ(value, 1);
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kOpcode));
-}
-
-TEST(DecodeHeaderTest, ShortOrUnknownFramesDecodeToNothing) {
-    auto short_packet = MakePacket({0x1C, 1, 2, 3, 4, 5});
-    short_packet->Decoded.Set(DecodedPacket::kFade, 100);
-    short_packet->DecodeHeader();
-    EXPECT_EQ(short_packet->Decoded.PresenceMask(), 0);
-    auto long_frame = MakePacket({0xAC, 1, 2, 3, 4, 5, 6, 7});
-    long_frame->DecodeHeader();
-    EXPECT_EQ(long_frame->Decoded.PresenceMask(), 0);
-}
-
-TEST(DecodeHeaderTest, DecodeRemovesFieldsAScriptSet) {
-    auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
-    packet->Decoded.Set(DecodedPacket::kFade, 2000);
-    packet->Decoded.Set(DecodedPacket::kChannel, 4);
-    packet->Decoded.Set(DecodedPacket::kSync, 1);
-    packet->DecodeHeader();
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kFade));
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kChannel));
-    EXPECT_FALSE(packet->Decoded.Has(DecodedPacket::kSync));
+TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
+    const struct {
+        const char* bytes;
+        const char* fields;
+    } cases[] = {
+        {"1C 05 00 48 00 00 F0 00", "072 Opcode=72 Logical=1 Join=240 Area=5"},
+        {"5C AA FE 90 00 00 00", "192 Opcode=144 Logical=0 Box=254 Device=170"},
+        {"6C 01 02 03 04 05 06 07", "210 Logical=0 Block=1"},
+        {"1C 01 02 03 04 05", "000"},  // too short
+        {"AC 01 02 03 04 05 06 07", "000"},
+    };
+    for (const auto& c : cases) {
+        auto packet = MakePacket(FromHex(c.bytes));
+        // Fields a script set go, whatever the frame.
+        for (auto set : {DecodedPacket::kFade, DecodedPacket::kChannel, DecodedPacket::kSync})
+            packet->Decoded.Set(set, 100);
+        packet->DecodeHeader();
+        EXPECT_EQ(Fields(packet->Decoded), c.fields) << c.bytes;
+    }
 }
 
 TEST(DecodeHeaderTest, ChangingBytesDoesNotUpdateTheFieldsUntilDecoded) {
     auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->DecodeHeader();
     packet->SetByteAt(1, 9);
-    LONG area = 0;
-    packet->Decoded.Get(DecodedPacket::kArea, &area);
-    EXPECT_EQ(area, 1);
+    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=1");
     packet->DecodeHeader();
-    packet->Decoded.Get(DecodedPacket::kArea, &area);
-    EXPECT_EQ(area, 9);
+    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=9");
     EXPECT_EQ(packet->ByteAt(1), 9);
 }
 
 TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
     DecodedPacket d;
     d.Set(DecodedPacket::kArea, 300);
-    LONG value = 0;
-    EXPECT_FALSE(d.Get(DecodedPacket::kBoxNumber, &value));
+    EXPECT_EQ(Fields(d), "040 Area=300");
     d.Set(DecodedPacket::kBoxNumber, 12);
-    EXPECT_TRUE(d.Get(DecodedPacket::kArea, &value));
-    EXPECT_EQ(value, 12);
+    EXPECT_EQ(Fields(d), "0C0 Area=12 Box=12");
     d.Set(DecodedPacket::kJoin, 0x1FF);  // a byte field keeps 8 bits
+    EXPECT_EQ(Fields(d), "0E0 Join=255 Area=12 Box=12");
     d.Set(DecodedPacket::kDeviceCode, 0x0F);
-    EXPECT_TRUE(d.Get(DecodedPacket::kJoin, &value));
-    EXPECT_EQ(value, 0x0F);
+    EXPECT_EQ(Fields(d), "1E0 Join=15 Area=12 Box=12 Device=15");
     d.Remove(DecodedPacket::kJoin);
-    EXPECT_FALSE(d.Has(DecodedPacket::kJoin));
-    EXPECT_TRUE(d.Has(DecodedPacket::kDeviceCode));
+    EXPECT_EQ(Fields(d), "1C0 Area=12 Box=12 Device=15");
 }
 
 TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
@@ -267,55 +232,32 @@ TEST(MarkSentTest, RecordsTheTransmissionThenTellsTheListener) {
     EXPECT_EQ(packet->PortNumber, 2u);
 }
 
-// A script function that records the calls it gets.
-class RecordingFunction : public ComObjectRoot<RecordingFunction, NamelessDispatch, IMarshal> {
-  public:
-    HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                   EXCEPINFO*, UINT*) override {
-        ++calls;
-        last_dispid = dispid;
-        last_flags = flags;
-        if (params && params->cArgs == 1 && params->rgvarg[0].vt == VT_DISPATCH)
-            last_argument = params->rgvarg[0].pdispVal;
-        if (listener_calls) order_ok = *listener_calls == 1;
-        return S_OK;
-    }
-    int calls = 0;
-    DISPID last_dispid = -1;
-    WORD last_flags = 0;
-    IDispatch* last_argument = nullptr;
-    const int* listener_calls = nullptr;
-    bool order_ok = false;
-};
-
 TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
-        ComPtr<ComObject<RecordingFunction>> function;
-        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(function.put()), S_OK);
-        ComPtr<ComObject<RecordingFunction>> script_object;
-        ASSERT_EQ(ComObject<RecordingFunction>::CreateInstance(script_object.put()), S_OK);
-
+        auto function = ScriptFunction::Returning(CComVariant());
+        auto script_object = ScriptFunction::Returning(CComVariant());
         ref<COMPacket> packet(new COMPacket);
         RecordingListener listener;
         packet->Listener = &listener;
-        function->listener_calls = &listener.calls;
+        int listener_calls_before = -1;
+        function->on_call = [&](IDispatch*) { listener_calls_before = listener.calls; };
         packet->PacketSent = static_cast<IDispatch*>(function.get());
 
         packet->ScriptObject = script_object.get();
         packet->MarkSent(1, 20);
-        EXPECT_EQ(function->calls, 1);
-        EXPECT_TRUE(function->order_ok);
-        EXPECT_EQ(function->last_dispid, DISPID_VALUE);
-        EXPECT_EQ(function->last_flags, DISPATCH_METHOD);
-        EXPECT_EQ(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        ASSERT_EQ(function->Calls(), 1);
+        EXPECT_EQ(listener_calls_before, 1);
+        EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
+        ASSERT_EQ(function->Last().args.size(), 1u);
+        EXPECT_EQ(function->Last().Object(), static_cast<IDispatch*>(script_object.get()));
         packet->ScriptObject = nullptr;
 
         // Without a script object one is made for the call; its release drops PacketSent.
-        listener.calls = 0;
         packet->MarkSent(1, 30);
-        EXPECT_EQ(function->calls, 2);
-        EXPECT_NE(function->last_argument, static_cast<IDispatch*>(script_object.get()));
+        EXPECT_EQ(function->Calls(), 2);
+        EXPECT_NE(function->Last().Object(), static_cast<IDispatch*>(script_object.get()));
+        function->Forget();
         EXPECT_FALSE(packet->PacketSent);
         EXPECT_EQ(packet->ScriptObject, nullptr);
     }

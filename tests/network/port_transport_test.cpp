@@ -2,38 +2,18 @@
 // second drop ("other") that the test writes to as another device on the bus would.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "bus_process.h"
 #include "network/port_transport.h"
-#include "platform/serial_device.h"
-#include "platform/settings_store.h"
+#include "network_test_support.h"
 
 namespace {
 
-using bus::BusProcess;
-
-namespace fs = std::filesystem;
-using Bytes = std::vector<BYTE>;
-using Clock = std::chrono::steady_clock;
-
 constexpr DWORD kPortNumber = 41;  // "COM41:", mapped to the bus's panel drop
 
-Bytes Frame(Bytes seven) {
-    seven.push_back(PacketChecksum(seven.data()));
-    return seven;
-}
-
 ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
-    ref<PacketBase> packet(new PacketBase);
-    packet->AssignBytes(bytes.data(), bytes.size());
+    ref<PacketBase> packet = PacketOf(bytes);
     packet->Delay = delay;
     return packet;
 }
@@ -42,82 +22,48 @@ ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
 // transport facts, written just before, safe to read.
 class SentListener : public PacketListener {
   public:
-    void OnPacketSent(PacketBase&) override {
-        std::lock_guard lock(mutex_);
-        ++sent_;
-        cv_.notify_all();
-    }
-    bool WaitFor(int count) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return sent_ >= count; });
-    }
+    void OnPacketSent(PacketBase&) override { sent_.Add(1); }
+    bool WaitFor(std::size_t count) { return sent_.WaitFor(count).size() >= count; }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int sent_ = 0;
+    WaitableLog<int> sent_;
 };
 
-class Recorder : public PortOwner {
+class Delivered : public PortOwner {
   public:
-    void Deliver(ref<PacketBase> packet) override {
-        std::lock_guard lock(mutex_);
-        packets_.push_back(std::move(packet));
-        cv_.notify_all();
-    }
-    // The packets delivered once there are `count` of them (or after a few seconds).
-    std::vector<ref<PacketBase>> WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        cv_.wait_for(lock, std::chrono::seconds(5), [&] { return packets_.size() >= count; });
-        return packets_;
-    }
-    std::vector<ref<PacketBase>> Packets() {
-        std::lock_guard lock(mutex_);
-        return packets_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<ref<PacketBase>> packets_;
+    void Deliver(ref<PacketBase> packet) override { log.Add(std::move(packet)); }
+    WaitableLog<ref<PacketBase>> log;
 };
 
-Bytes BytesOf(const ref<PacketBase>& packet) {
-    Bytes bytes(packet->ByteCount());
-    packet->CopyBytes(bytes.data(), static_cast<LONG>(bytes.size()));
-    return bytes;
-}
-
-void Settle(int ms) {
+// A pause on the bus: part of what a test sends, not a wait for a result.
+void Pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-class ComPortTest : public ::testing::Test {
+class ComPortTest : public BusTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(bus_.ready()) << "brevanto-bus did not start";
-        CRegKey key;
-        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
-        ASSERT_EQ(key.SetStringValue(u"COM41:", Wide(bus_.Drop("panel")).c_str()), ERROR_SUCCESS);
-        port_.SetOwner(&recorder_);
-        ASSERT_TRUE(other_.Open(bus_.Drop("other")));
-        ASSERT_TRUE(other_.Configure(9600));
+        StartBus(kPortNumber);
+        port_.SetOwner(&delivered_);
     }
     void TearDown() override {
         port_.ClosePort();
         port_.SetOwner(nullptr);
     }
-    static std::u16string Wide(const fs::path& path) {
-        const std::string text = path.string();
-        return std::u16string(text.begin(), text.end());
+    // Another device sends a frame after whatever came before; once it is delivered, anything
+    // earlier would have been delivered too. Returns what was delivered up to it.
+    std::vector<ref<PacketBase>> DeliveredUpToASentinel() {
+        const Bytes sentinel = Frame({0x1C, 0x7E, 0x00, 0x00, 0x00, 0x00, 0xFF});
+        OtherWrites(sentinel);
+        auto packets = delivered_.log.WaitUntil(
+            [&](const auto& p) { return !p.empty() && BytesOf(p.back()) == sentinel; });
+        EXPECT_FALSE(packets.empty());
+        if (!packets.empty()) packets.pop_back();
+        return packets;
     }
-    // Another device on the bus talks.
-    void OtherWrites(const Bytes& bytes) { other_.Write(bytes.data(), bytes.size()); }
 
-    BusProcess bus_;
-    Recorder recorder_;
+    Delivered delivered_;
     CHalfDuplexPort port_;
-    SerialDevice other_;
 };
 
 TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
@@ -137,8 +83,7 @@ TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
     EXPECT_EQ(trace[0].bytes[7], 0x99);
     EXPECT_EQ(packet->PortNumber, 1u);  // MarkSent ran
     EXPECT_GE(TickDiff(packet->PacketTime, before), 0);
-    Settle(100);  // the echo has long come back
-    EXPECT_TRUE(recorder_.Packets().empty());
+    EXPECT_TRUE(DeliveredUpToASentinel().empty());
 }
 
 TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
@@ -146,11 +91,9 @@ TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
     const Bytes frame = Frame({0x1C, 0x02, 0x00, 0x61, 0x00, 0x00, 0xFF});
     port_.QueuePacket(MakePacket(frame));
     bus_.TraceAtLeast(1);
-    Settle(80);
     OtherWrites(frame);
-    Settle(60);
     OtherWrites(frame);
-    const auto packets = recorder_.WaitFor(2);
+    const auto packets = DeliveredUpToASentinel();
     ASSERT_EQ(packets.size(), 2u);
     for (const auto& p : packets) {
         EXPECT_EQ(BytesOf(p), frame);
@@ -160,42 +103,35 @@ TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
         EXPECT_TRUE(p->Decoded.Get(DecodedPacket::kArea, &area));
         EXPECT_EQ(area, 2);
     }
-    EXPECT_EQ(bus_.TraceAtLeast(3).size(), 3u);
 }
 
 TEST_F(ComPortTest, StrayBytesCutFramesAndNoiseNeitherStopNorConfuseThePort) {
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     const Bytes first = Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
     const Bytes last = Frame({0x1C, 0x05, 0x00, 0x02, 0x00, 0x00, 0xFF});
-    // Stray bytes between frames are dropped; the frame after them is whole.
+    // Stray bytes between frames are dropped; the frame after them is whole. A frame cut short
+    // by a pause goes out as it is when the next byte comes; that byte is lost, and the
+    // receiver starts again on the next frame's first byte.
     Bytes stray = {0x00, 0x13, 0xFF};
     stray.insert(stray.end(), first.begin(), first.end());
+    stray.insert(stray.end(), {0x1C, 0x05, 0x00});
     OtherWrites(stray);
-    // A frame cut short by a pause goes out as it is when the next byte comes; that byte is
-    // lost, and the receiver starts again on the next frame's first byte.
-    Settle(40);
-    OtherWrites({0x1C, 0x05, 0x00});
-    Settle(150);
-    OtherWrites({0x00});
-    Settle(40);
+    WaitUntilCarried();
+    Pause(150);
     // Noise of every kind, then a pause and a lone stray byte to end whatever it left open.
     std::mt19937 random(7);
-    Bytes noise(400);
-    for (BYTE& b : noise)
-        b = static_cast<BYTE>(random());
+    Bytes noise(401, 0x00);
+    for (std::size_t i = 1; i < noise.size(); ++i)
+        noise[i] = static_cast<BYTE>(random());
     OtherWrites(noise);
-    Settle(600);  // 400 bytes take 417 ms on the bus
-    OtherWrites({0x00});
-    Settle(40);
-    OtherWrites(last);
+    WaitUntilCarried();
+    Pause(150);
+    Bytes end = {0x00};
+    end.insert(end.end(), last.begin(), last.end());
+    OtherWrites(end);
 
-    const auto give_up = Clock::now() + std::chrono::seconds(5);
-    std::vector<ref<PacketBase>> packets;
-    do {
-        packets = recorder_.Packets();
-        if (!packets.empty() && BytesOf(packets.back()) == last) break;
-        Settle(10);
-    } while (Clock::now() < give_up);
+    const auto packets = delivered_.log.WaitUntil(
+        [&](const auto& p) { return !p.empty() && BytesOf(p.back()) == last; });
     ASSERT_GE(packets.size(), 3u);
     EXPECT_EQ(BytesOf(packets[0]), first);
     EXPECT_EQ(BytesOf(packets[1]), (Bytes{0x1C, 0x05, 0x00}));
@@ -209,8 +145,7 @@ TEST_F(ComPortTest, StrayBytesCutFramesAndNoiseNeitherStopNorConfuseThePort) {
     // And the port still sends.
     const std::size_t lines = bus_.Trace().size();
     port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
-    const auto trace = bus_.TraceAtLeast(lines + 1);
-    EXPECT_EQ(trace.back().source, "panel");
+    EXPECT_EQ(bus_.TraceAtLeast(lines + 1).back().source, "panel");
 }
 
 TEST_F(ComPortTest, LongFrameEndsAfterFourBytesPerCountPlusFour) {
@@ -221,7 +156,7 @@ TEST_F(ComPortTest, LongFrameEndsAfterFourBytesPerCountPlusFour) {
     Bytes both = long_frame;
     both.insert(both.end(), next.begin(), next.end());
     OtherWrites(both);  // back to back: only the length tells them apart
-    const auto packets = recorder_.WaitFor(2);
+    const auto packets = delivered_.log.WaitFor(2);
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(BytesOf(packets[0]), long_frame);
     EXPECT_EQ(BytesOf(packets[1]), next);
@@ -248,15 +183,13 @@ TEST_F(ComPortTest, QueuedPacketsKeepTheirDelayAndThenWaitForSilenceAfterTheEcho
     // The bus stamps a frame when it reads the first byte, which may be late when the bus
     // process is slow to run; only the silence after the echo is bound on its own time line.
     EXPECT_GE(trace[1].time_us - trace[0].time_us, 8333 + 29000);
-    Settle(100);
-    EXPECT_TRUE(recorder_.Packets().empty());  // both echoes swallowed
+    EXPECT_TRUE(DeliveredUpToASentinel().empty());  // both echoes swallowed
 }
 
 TEST_F(ComPortTest, PortWaitsForSilenceWhileAnotherDeviceTalks) {
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
-    const Bytes theirs = Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
-    OtherWrites(theirs);
-    recorder_.WaitFor(1);
+    OtherWrites(Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00}));
+    delivered_.log.WaitFor(1);
     port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
     const auto trace = bus_.TraceAtLeast(2);
     ASSERT_EQ(trace.size(), 2u);
@@ -289,15 +222,13 @@ TEST_F(ComPortTest, PortClosesAndReopensOnTheSameDevice) {
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));  // opening an open port reopens it
     const Bytes frame = Frame({0x1C, 0x03, 0x00, 0x00, 0x00, 0x00, 0xFF});
     OtherWrites(frame);
-    const auto packets = recorder_.WaitFor(1);
+    const auto packets = delivered_.log.WaitFor(1);
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(BytesOf(packets[0]), frame);
 }
 
 TEST_F(ComPortTest, MissingDeviceFailsToOpenAndStartsNoThread) {
-    CRegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetStringValue(u"COM42:", u"/nonexistent/brevanto-tty"), ERROR_SUCCESS);
+    MapComPort(42, kMissingDevice);
     EXPECT_FALSE(port_.OpenPort(42, 1));
     EXPECT_FALSE(port_.IsRunning());
     EXPECT_EQ(port_.PortNumber, 42u);
@@ -306,17 +237,22 @@ TEST_F(ComPortTest, MissingDeviceFailsToOpenAndStartsNoThread) {
 }
 
 TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
-    CRegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetStringValue(u"COM9:", u"/tmp/bus/panel"), ERROR_SUCCESS);
-    EXPECT_EQ(SerialDevice::PathForName(u"COM9:"), "/tmp/bus/panel");
-    EXPECT_EQ(SerialDevice::PathForName(u"com9:"), "/tmp/bus/panel");
+    MapComPort(9, "/tmp/bus/panel");
     EXPECT_EQ(SerialDevice::PathForPort(9), "/tmp/bus/panel");
-    EXPECT_EQ(SerialDevice::PathForName(u"COM1:"), "/dev/ttyS0");
     EXPECT_EQ(SerialDevice::PathForPort(3), "/dev/ttyS2");
-    EXPECT_EQ(SerialDevice::PathForName(u"COM:"), "");
-    EXPECT_EQ(SerialDevice::PathForName(u"LPT1:"), "");
-    EXPECT_EQ(SerialDevice::PathForName(u"COM1"), "");
+    const struct {
+        const char16_t* name;
+        const char* path;
+    } cases[] = {
+        {u"COM9:", "/tmp/bus/panel"},
+        {u"com9:", "/tmp/bus/panel"},
+        {u"COM1:", "/dev/ttyS0"},
+        {u"COM:", ""},
+        {u"LPT1:", ""},
+        {u"COM1", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SerialDevice::PathForName(c.name), c.path) << Utf16ToUtf8(c.name);
 }
 
 TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
@@ -325,7 +261,7 @@ TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
     EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
     EXPECT_EQ(device.Wait(5), SerialDevice::WaitResult::kTimeout);  // the wake was used up
     std::thread waker([&] {
-        Settle(20);
+        Pause(20);  // most likely while the wait below blocks
         device.Wake();
     });
     EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);

@@ -7,17 +7,15 @@
 #include <ostream>
 #include <string>
 
-#include "filter_test_fakes.h"
-#include "network/filter_object.h"
-#include "network/network_handler.h"
-#include "network/packet_object.h"
 #include "platform/script_call.h"
+#include "network/network_handler.h"
+#include "network/filter_object.h"
+#include "network/packet_object.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
+#include "support/script_doubles.h"
 
 namespace {
-
-using test_fakes::ScriptArray;
 
 struct Claim {
     const char* name;

@@ -42,39 +42,45 @@ TEST(TestClockTest, SetAndAdvanceAcrossTheWrap) {
 
 TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
     ScopedTestClock clock(0xFFFFFFF0u);
-    std::atomic<bool> woke{false};
-    std::atomic<bool> timed_out{false};
-    std::thread waiter([&] {
-        TickWaiter wait;
-        std::unique_lock lock(wait.mutex);
-        timed_out = !wait.WaitFor(lock, 0x40, [] { return false; });
-        woke = true;
+    TickWaiter told, untold;
+    bool ready = false, result[2] = {false, true};
+    std::thread a([&] {
+        std::unique_lock lock(told.mutex);
+        result[0] = told.WaitFor(lock, 0x40, [&] { return ready; });
     });
-    Sleep(10);
+    std::thread b([&] {
+        std::unique_lock lock(untold.mutex);
+        result[1] = untold.WaitFor(lock, 0x40, [] { return false; });
+    });
+    Sleep(10);                 // lets both block
     TestClock::Advance(0x20);  // wrapped to 0x10, deadline 0x30 not reached
-    Sleep(10);
-    EXPECT_FALSE(woke.load());
+    {
+        std::lock_guard lock(told.mutex);
+        ready = true;  // had the advance ended its wait, it would have ended as timed out
+    }
+    told.cv.notify_all();
+    a.join();
     TestClock::Set(0x30);
-    waiter.join();
-    EXPECT_TRUE(timed_out.load());
+    b.join();
+    EXPECT_TRUE(result[0]);
+    EXPECT_FALSE(result[1]);
 }
 
 TEST(TestClockTest, UninstallingEndsTimedWaits) {
     TestClock::Install(0);
-    std::atomic<bool> done{false};
+    std::atomic<bool> installed_at_end{true};
     std::thread waiter([&] {
         TickWaiter wait;
         std::unique_lock lock(wait.mutex);
         wait.WaitFor(lock, 1000, [] { return false; });
-        done = true;
+        installed_at_end = TestClock::Installed();
     });
-    Sleep(10);
-    EXPECT_FALSE(done.load());
+    Sleep(10);  // lets it block
     // The deadline was a test-clock tick; the waiter gives up rather than compare it with the
-    // real clock.
+    // real clock, and not before.
     TestClock::Uninstall();
     waiter.join();
-    EXPECT_TRUE(done.load());
+    EXPECT_FALSE(installed_at_end.load());
 }
 
 TEST(TestClockTest, PredicateEndsAWaitBeforeTheDeadline) {

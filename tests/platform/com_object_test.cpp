@@ -46,19 +46,10 @@ class CThing : public ComObjectRoot<CThing, IAlpha, IGamma, ICore, MyIObjectSafe
     }
     void FinalRelease() { ++g_final_releases; }
 
-    HRESULT Alpha(LONG* out) override {
-        *out = 1;
-        return S_OK;
-    }
-    HRESULT Beta(LONG* out) override {
-        *out = 2;
-        return S_OK;
-    }
+    HRESULT Alpha(LONG* out) override { return *out = 1, S_OK; }
+    HRESULT Beta(LONG* out) override { return *out = 2, S_OK; }
     int CoreValue() override { return 42; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
@@ -72,10 +63,7 @@ class CThing : public ComObjectRoot<CThing, IAlpha, IGamma, ICore, MyIObjectSafe
 class CLonely : public ComObjectRoot<CLonely, IBeta> {
   public:
     static constexpr bool kAggregatable = false;
-    HRESULT Beta(LONG* out) override {
-        *out = 7;
-        return S_OK;
-    }
+    HRESULT Beta(LONG* out) override { return *out = 7, S_OK; }
 };
 
 // A minimal outer object that aggregates a CThing.

@@ -6,21 +6,16 @@
 #include "platform/com_object.h"
 #include "platform/git_ptr.h"
 #include "platform/variant.h"
+#include "support/nameless_dispatch.h"
 
 namespace {
 
 int g_live = 0;
 
-class Counted : public ComObjectRoot<Counted, IDispatch> {
+class Counted : public ComObjectRoot<Counted, NamelessDispatch> {
   public:
     Counted() { ++g_live; }
     ~Counted() { --g_live; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         result->vt = VT_I4;

@@ -4,20 +4,11 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "support/counted_unknown.h"
 
 namespace {
 
-class Counted : public IUnknown {
-  public:
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        *out = iid == IID_IUnknown ? this : nullptr;
-        if (*out) AddRef();
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
-};
+using Counted = CountedUnknown;
 
 TEST(SafeArray, VectorBoundsAndIndexChecks) {
     SAFEARRAY* a = SafeArrayCreateVector(VT_I4, 5, 3);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "support/counted_unknown.h"
 #include "support/nameless_dispatch.h"
 
 namespace {
@@ -41,22 +42,7 @@ class ValueObject : public NamelessDispatch {
     VARIANT value_{};
 };
 
-// An object that answers IUnknown only.
-class PlainObject : public IUnknown {
-  public:
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
-};
+using PlainObject = CountedUnknown;
 
 TEST(VariantObject, DefaultMemberGivesTheValue) {
     ValueObject object(CComVariant(u"42"));

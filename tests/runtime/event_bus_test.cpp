@@ -3,87 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
-#include "dispatch/disp_ex_object.h"
 #include "runtime/current_global.h"
 #include "runtime/event_thread.h"
-#include "support/nameless_dispatch.h"
+#include "support/script_doubles.h"
 
 namespace {
 
-// A script callback stand-in: records the parameters object of each call. Agile, so the pool
-// threads call it directly.
-class Recorder : public ComObjectRoot<Recorder, NamelessDispatch, IMarshal> {
-  public:
-    HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                   EXCEPINFO*, UINT*) override {
-        if (dispid != DISPID_VALUE || !(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-        std::lock_guard lock(mutex_);
-        if (params->cArgs != 1 || params->rgvarg[0].vt != VT_DISPATCH) {
-            bad_calls_++;
-        } else {
-            seen_.emplace_back(params->rgvarg[0].pdispVal);
-        }
-        changed_.notify_all();
-        return S_OK;
-    }
-
-    // Waits (at most 5 s) until `count` calls arrived; the calls so far.
-    std::vector<ComPtr<IDispatch>> WaitFor(size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(5), [&] { return seen_.size() >= count; });
-        return seen_;
-    }
-    std::vector<ComPtr<IDispatch>> Calls() {
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
-    int BadCalls() {
-        std::lock_guard lock(mutex_);
-        return bad_calls_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<ComPtr<IDispatch>> seen_;
-    int bad_calls_ = 0;
-};
-
-ComPtr<Recorder> NewRecorder() {
-    ComPtr<Recorder> r;
-    EXPECT_EQ(MakeComObject(&r), S_OK);
-    return r;
-}
-
-// A script object with the given members.
-ComPtr<IDispatchEx> Params(std::initializer_list<std::pair<const char16_t*, CComVariant>> values) {
-    ComPtr<CDispExObject> bag;
-    EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
-    for (const auto& [name, value] : values) {
-        CComBSTR n(name);
-        DISPID id = DISPID_UNKNOWN;
-        EXPECT_EQ(bag->GetDispID(n, fdexNameEnsure, &id), S_OK);
-        VARIANT arg = value;
-        DISPID put = DISPID_PROPERTYPUT;
-        DISPPARAMS p{&arg, &put, 1, 1};
-        EXPECT_EQ(bag->InvokeEx(id, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr),
-                  S_OK);
-    }
-    return ComPtr<IDispatchEx>(bag.get());
-}
-
-bool Same(IDispatch* a, IDispatch* b) {
-    ComPtr<IUnknown> ua, ub;
-    if (a) a->QueryInterface(ua.put());
-    if (b) b->QueryInterface(ub.put());
-    return ua.get() == ub.get();
-}
+using Handler = ComPtr<ScriptFunction>;
 
 // The current Global as the bus sees it: a pool for the handler calls.
 class PoolOnly : public RuntimeServices {
@@ -105,24 +34,29 @@ class EventBusTest : public ::testing::Test {
         CurrentGlobal::Clear(&global_);
     }
 
-    void WaitForHandlers(std::u16string_view name, size_t count) {
-        for (int i = 0; i < 5000 && bus_.HandlerCount(name) != count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(bus_.HandlerCount(name), count);
-    }
-
-    // Every event raised so far has been delivered and every handler call has returned.
+    // Everything queued so far has taken effect and every handler call has returned: a sentinel
+    // registered now is called for a raise made once its registration took effect, which is
+    // after everything queued before it.
     void Drain() {
         // A name of its own each time: an earlier sentinel may not be unregistered yet.
         std::u16string name = u"sentinel " + Utf8ToUtf16(std::to_string(++drains_));
-        auto sentinel = NewRecorder();
+        auto sentinel = New<ScriptFunction>();
         ULONG id = bus_.Register(name, nullptr, sentinel.get());
-        WaitForHandlers(name, 1);
-        bus_.Raise(name, nullptr);
-        ASSERT_EQ(sentinel->WaitFor(1).size(), 1u);
+        for (int i = 0; i < 500 && !sentinel->WaitFor(1, std::chrono::milliseconds(10)); ++i)
+            bus_.Raise(name, nullptr);
+        ASSERT_GE(sentinel->Calls(), 1);
         for (size_t i = 0; i < kPoolThreadCount; ++i)
             global_.pool.GetThread(i).IdleEvent().Wait(INFINITE);
         bus_.UnRegister(id);
+    }
+    // Which of `raised` each call of `handler` got, as letters in order of raising.
+    static std::string Got(ScriptFunction* handler, const std::vector<IDispatch*>& raised) {
+        std::string got;
+        for (const ScriptCall& call : handler->All())
+            for (size_t i = 0; i < raised.size(); ++i)
+                if (SameObject(call.Object(), raised[i])) got += static_cast<char>('a' + i);
+        std::sort(got.begin(), got.end());
+        return got;
     }
 
     PoolOnly global_;
@@ -139,136 +73,134 @@ TEST_F(EventBusTest, NamesMatchInAnyLetterCase) {
         {u"\u03A3\u03A9", u"\u03C3\u03C9"},              // ΣΩ, σω
         {u"\u041F\u0401", u"\u043F\u0451"},              // ПЁ, пё
     };
-    std::vector<ComPtr<Recorder>> handlers;
+    std::vector<Handler> handlers;
     for (const auto& [registered, raised] : spellings) {
-        handlers.push_back(NewRecorder());
+        handlers.push_back(New<ScriptFunction>());
         bus_.Register(registered, nullptr, handlers.back().get());
     }
     bus_.Start();
+    Drain();
     for (const auto& [registered, raised] : spellings) {
-        WaitForHandlers(raised, 1);
+        EXPECT_EQ(bus_.HandlerCount(raised), 1u);
         bus_.Raise(raised, nullptr);
         bus_.Raise(raised + u"s", nullptr);  // another name
     }
     Drain();
     for (size_t i = 0; i < handlers.size(); ++i) {
-        auto calls = handlers[i]->Calls();
-        ASSERT_EQ(calls.size(), 1u) << "spelling " << i;
-        EXPECT_EQ(calls[0].get(), nullptr);  // raised without parameters: a null object
-        EXPECT_EQ(handlers[i]->BadCalls(), 0);
+        SCOPED_TRACE(i);
+        ASSERT_EQ(handlers[i]->Calls(), 1);
+        // Raised without parameters: one argument, a null object.
+        EXPECT_EQ(handlers[i]->Last().args.size(), 1u);
+        EXPECT_EQ(ShowVariant(handlers[i]->Last().args[0]), "DISPATCH");
+        EXPECT_EQ(handlers[i]->Last().Object(), nullptr);
     }
 }
 
 TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
-    auto early = NewRecorder();
-    auto late = NewRecorder();
+    auto early = New<ScriptFunction>();
+    auto late = New<ScriptFunction>();
     ULONG early_id = bus_.Register(u"Level", nullptr, early.get());
     bus_.Start();
-    WaitForHandlers(u"Level", 1);
+    Drain();
 
     // Queued while the thread is stopped, so that one wake sees them all.
     bus_.Stop(INFINITE);
-    auto first = Params({{u"n", CComVariant(LONG{1})}});
+    auto first = ScriptObject({{u"n", CComVariant(LONG{1})}});
     bus_.UnRegister(early_id);
     bus_.Raise(u"Level", first.get());
     bus_.Register(u"Level", nullptr, late.get());
     bus_.Start();
     Drain();  // the sentinel's registration takes effect in that wake or a later one
 
-    auto second = Params({{u"n", CComVariant(LONG{2})}});
+    auto second = ScriptObject({{u"n", CComVariant(LONG{2})}});
     bus_.Raise(u"Level", second.get());
     Drain();
-    EXPECT_TRUE(early->Calls().empty());  // unregistered before the raise was delivered
-    auto calls = late->Calls();           // registered after the first raise was delivered
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(Same(calls[0].get(), second.get()));  // the raiser's object, not a copy
+    EXPECT_EQ(early->Calls(), 0);  // unregistered before the raise was delivered
+    ASSERT_EQ(late->Calls(), 1);   // registered after the first raise was delivered
+    EXPECT_TRUE(SameObject(late->Last().Object(), second.get()));  // the raiser's object itself
 }
 
 TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
-    auto number = NewRecorder();
-    auto text = NewRecorder();
-    auto two = NewRecorder();
-    auto null = NewRecorder();
-    bus_.Register(u"Preset", Params({{u"Area", CComVariant(LONG{5})}}).get(), number.get());
-    bus_.Register(u"Preset", Params({{u"Area", CComVariant(u"5")}}).get(), text.get());
-    bus_.Register(u"Preset",
-                  Params({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}).get(),
-                  two.get());
-    CComVariant null_value;
-    null_value.vt = VT_NULL;
-    bus_.Register(u"Preset", Params({{u"Area", null_value}}).get(), null.get());
+    CComVariant null;
+    null.vt = VT_NULL;
+    const Handler number = New<ScriptFunction>(), text = New<ScriptFunction>(),
+                  two = New<ScriptFunction>(), nulls = New<ScriptFunction>();
+    bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(LONG{5})}}).get(), number.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(u"5")}}).get(), text.get());
+    bus_.Register(
+        u"Preset",
+        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}).get(),
+        two.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", null}}).get(), nulls.get());
     bus_.Start();
-    WaitForHandlers(u"Preset", 4);
-
-    auto area5 = Params({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}});
-    auto join_only = Params({{u"Join", CComVariant(LONG{1})}});
-    auto area6 = Params({{u"Area", CComVariant(LONG{6})}});
-    auto area5_text = Params({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}});
-    auto area_null = Params({{u"Area", null_value}});
-    for (auto* p : {area5.get(), join_only.get(), area6.get(), area5_text.get(), area_null.get()})
-        bus_.Raise(u"Preset", p);
     Drain();
+    EXPECT_EQ(bus_.HandlerCount(u"Preset"), 4u);
 
-    auto names = [&](Recorder* r) {
-        std::vector<IDispatch*> expected_order{area5.get(), join_only.get(), area6.get(),
-                                               area5_text.get(), area_null.get()};
-        std::string got;
-        for (auto& call : r->Calls())
-            for (size_t i = 0; i < expected_order.size(); ++i)
-                if (Same(call.get(), expected_order[i])) got += static_cast<char>('a' + i);
-        std::sort(got.begin(), got.end());
-        return got;
+    const ComPtr<IDispatchEx> raised[] = {
+        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}),  // a
+        ScriptObject({{u"Join", CComVariant(LONG{1})}}),                                   // b
+        ScriptObject({{u"Area", CComVariant(LONG{6})}}),                                   // c
+        ScriptObject({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}}),        // d
+        ScriptObject({{u"Area", null}}),                                                   // e
     };
-    // a {Area 5, Join 1}, b {Join 1}, c {Area 6}, d {Area "5", Join "2"}, e {Area null}
-    EXPECT_EQ(names(number.get()), "abd");  // "5" raised is compared as a string with 5 made "5"
-    EXPECT_EQ(names(text.get()), "abd");    // the filter's "5" becomes the number 5
-    EXPECT_EQ(names(two.get()), "ab");      // Join "2" differs from 1
-    EXPECT_EQ(names(null.get()), "be");     // null equals only null; a number is not null
+    std::vector<IDispatch*> objects;
+    for (const auto& p : raised) {
+        bus_.Raise(u"Preset", p.get());
+        objects.push_back(p.get());
+    }
+    Drain();
+    EXPECT_EQ(Got(number.get(), objects), "abd");  // "5" raised is compared as a string, 5 as "5"
+    EXPECT_EQ(Got(text.get(), objects), "abd");    // the filter's "5" becomes the number 5
+    EXPECT_EQ(Got(two.get(), objects), "ab");      // Join "2" differs from 1
+    EXPECT_EQ(Got(nulls.get(), objects), "be");    // null equals only null; a number is not null
 }
 
 TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
-    auto handler = NewRecorder();
+    auto handler = New<ScriptFunction>();
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 1u);
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 2u);
     bus_.Start();
-    WaitForHandlers(u"A", 2);
+    Drain();
+    EXPECT_EQ(bus_.HandlerCount(u"A"), 2u);
     bus_.UnRegister(2);
     bus_.UnRegister(2);   // a repeated unregistration finds nothing
     bus_.UnRegister(99);  // an unknown ID is ignored
-    WaitForHandlers(u"A", 1);
-    EXPECT_EQ(bus_.Register(u"B", nullptr, handler.get()), 3u);
+    Drain();
+    EXPECT_EQ(bus_.HandlerCount(u"A"), 1u);
+    EXPECT_EQ(bus_.Register(u"B", nullptr, handler.get()), 5u);  // the sentinels had 3 and 4
     bus_.Raise(u"A", nullptr);
     bus_.Raise(u"Nobody", nullptr);
     Drain();
-    EXPECT_EQ(handler->Calls().size(), 1u);
+    EXPECT_EQ(handler->Calls(), 1);
 }
 
 TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
-    auto handler = NewRecorder();
+    auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
     bus_.Start();
-    WaitForHandlers(u"A", 1);
+    Drain();
     CurrentGlobal::Clear(&global_);
-    auto dropped = Params({{u"n", CComVariant(LONG{1})}});
+    auto dropped = ScriptObject({{u"n", CComVariant(LONG{1})}});
     bus_.Raise(u"A", dropped.get());
-    // Once a later event has been matched, the first one has been matched too.
-    auto probe = NewRecorder();
-    bus_.Register(u"Probe", nullptr, probe.get());
-    WaitForHandlers(u"Probe", 1);
+    // Once a later registration has taken effect, the raise before it has been matched. Without
+    // a pool no handler can tell, so the bus's own count is watched.
+    bus_.Register(u"Probe", nullptr, handler.get());
+    for (int i = 0; i < 5000 && bus_.HandlerCount(u"Probe") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(bus_.HandlerCount(u"Probe"), 1u);
     CurrentGlobal::Set(&global_);
-    auto kept = Params({{u"n", CComVariant(LONG{2})}});
+    auto kept = ScriptObject({{u"n", CComVariant(LONG{2})}});
     bus_.Raise(u"A", kept.get());
     Drain();
-    auto calls = handler->Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(Same(calls[0].get(), kept.get()));
+    ASSERT_EQ(handler->Calls(), 1);
+    EXPECT_TRUE(SameObject(handler->Last().Object(), kept.get()));
 }
 
 TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
-    auto handler = NewRecorder();
+    auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
     bus_.Start();
-    WaitForHandlers(u"A", 1);
+    Drain();
     bus_.StopAndJoin();
     bus_.Raise(u"A", nullptr);
     bus_.Register(u"A", nullptr, handler.get());
@@ -277,16 +209,16 @@ TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
     bus_.Start();
     bus_.Raise(u"A", nullptr);
     Drain();
-    EXPECT_TRUE(handler->Calls().empty());
+    EXPECT_EQ(handler->Calls(), 0);
     // IDs go on after a clear.
-    EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 4u);  // the sentinel had 3
+    EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 5u);  // the sentinels had 2 and 4
 }
 
 TEST_F(EventBusTest, ManyRaisersLoseNothing) {
-    auto handler = NewRecorder();
+    auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
     bus_.Start();
-    WaitForHandlers(u"A", 1);
+    Drain();
     std::vector<std::thread> raisers;
     for (int t = 0; t < 4; ++t)
         raisers.emplace_back([&] {
@@ -295,7 +227,8 @@ TEST_F(EventBusTest, ManyRaisersLoseNothing) {
         });
     for (auto& t : raisers)
         t.join();
-    EXPECT_EQ(handler->WaitFor(400).size(), 400u);
+    EXPECT_TRUE(handler->WaitFor(400));
+    EXPECT_EQ(handler->Calls(), 400);
 }
 
 }  // namespace

@@ -62,39 +62,37 @@ TEST(EventTest, SignalFromAnotherThreadWakesABlockedWait) {
 
 TEST(EventTest, EachSignalOfAnAutoEventReleasesOneOfTwoWaiters) {
     CAutoEvent event;
+    CManualEvent one_released;
     std::atomic<int> released{0};
     auto wait = [&] {
         if (event.Wait(INFINITE)) ++released;
+        one_released.Set();
     };
     std::thread a(wait), b(wait);
     event.Set();
-    while (released.load() < 1)
-        Sleep(1);
-    Sleep(20);
-    EXPECT_EQ(released.load(), 1);
+    ASSERT_TRUE(one_released.Wait(5000));
     event.Set();
     a.join();
     b.join();
     EXPECT_EQ(released.load(), 2);
+    EXPECT_FALSE(event.Wait(0));  // had the first signal released both, the second would wait
 }
 
 TEST(EventTest, TimedWaitFollowsTheTestClockAcrossTheWrap) {
     ScopedTestClock clock(0xFFFFFF00u);
     CManualEvent stop;
-    CAutoEvent work;
-    std::atomic<bool> done{false};
-    std::atomic<DWORD> result{0};
-    std::thread waiter([&] {
-        result = stop.WaitEither(work, 0x200);
-        done = true;
-    });
-    Sleep(20);
+    CAutoEvent work[2];
+    DWORD result[2] = {0, 0};
+    std::thread first([&] { result[0] = stop.WaitEither(work[0], 0x200); });
+    std::thread second([&] { result[1] = stop.WaitEither(work[1], 0x200); });
+    Sleep(20);  // lets both block: a wait begun after the clock moves would not end below
     TestClock::Advance(0x1FF);  // now 0xFF: one millisecond short of the deadline
-    Sleep(20);
-    EXPECT_FALSE(done.load());
+    work[0].Set();              // had the first timed out already, it would say so
+    first.join();
     TestClock::Advance(1);
-    waiter.join();
-    EXPECT_EQ(result.load(), WAIT_TIMEOUT);
+    second.join();
+    EXPECT_EQ(result[0], WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(result[1], WAIT_TIMEOUT);
 }
 
 TEST(EventTest, TestClockDoesNotEndAWaitBeforeItIsSignalled) {
@@ -108,37 +106,30 @@ TEST(EventTest, TestClockDoesNotEndAWaitBeforeItIsSignalled) {
     EXPECT_TRUE(got.load());
 }
 
-TEST(LockTest, CriticalSectionIsRecursiveAndGuardIgnoresNull) {
+// Whether another thread can take the section now.
+bool Free(CCriticalSectionEx& section) {
+    std::atomic<bool> taken{false};
+    std::thread([&] {
+        CScopedLock lock(section);
+        taken = true;
+    }).join();
+    return taken;
+}
+
+TEST(LockTest, CriticalSectionIsRecursiveGuardIgnoresNullAndUnlocksWhenAnExceptionLeaves) {
     CCriticalSectionEx section;
     {
         CScopedLock outer(section);
         CScopedLock inner(&section);
         CScopedLock none(nullptr);
     }
-    // Unlocked again: another thread can take it.
-    std::atomic<bool> taken{false};
-    std::thread other([&] {
-        CScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken.load());
-}
-
-TEST(LockTest, GuardUnlocksWhenAnExceptionLeaves) {
-    CCriticalSectionEx section;
+    EXPECT_TRUE(Free(section));
     try {
         CScopedLock lock(section);
         throw 1;
     } catch (int) {
     }
-    std::atomic<bool> taken{false};
-    std::thread other([&] {
-        CScopedLock lock(section);
-        taken = true;
-    });
-    other.join();
-    EXPECT_TRUE(taken.load());
+    EXPECT_TRUE(Free(section));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/apartment.h"
 #include "platform/clock.h"
+#include "support/waitable_log.h"
 
 namespace {
 
@@ -25,13 +26,13 @@ class LoopThread : public Thread {
         // A worker is in the multithreaded apartment: asking for a single-threaded one fails.
         apartment_check_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (SUCCEEDED(apartment_check_)) CoUninitialize();
-        ++runs_;
+        runs_.Add(1);
         stop_event_.Wait(INFINITE);
         ++stops_seen_;
         return 7;
     }
 
-    std::atomic<int> runs_{0};
+    WaitableLog<int> runs_;
     std::atomic<int> stops_seen_{0};
     std::string os_name_;
     HRESULT apartment_check_ = S_OK;
@@ -46,8 +47,7 @@ TEST(ThreadTest, NameKeepsThirtyOneBytesAndTheOsSeesFifteen) {
     EXPECT_EQ(std::string(long_name.Name()), "A-very-long-thread-name-of-more");
 
     ASSERT_TRUE(pool_thread.Start());
-    while (pool_thread.runs_.load() == 0)
-        Sleep(1);
+    ASSERT_EQ(pool_thread.runs_.WaitFor(1).size(), 1u);
     pool_thread.StopAndJoin();
     EXPECT_EQ(pool_thread.os_name_, "ThreadPoolThrea");
     EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");
@@ -56,8 +56,7 @@ TEST(ThreadTest, NameKeepsThirtyOneBytesAndTheOsSeesFifteen) {
 TEST(ThreadTest, WorkerJoinsTheMultithreadedApartment) {
     LoopThread thread("COM1:");
     ASSERT_TRUE(thread.Start());
-    while (thread.runs_.load() == 0)
-        Sleep(1);
+    ASSERT_EQ(thread.runs_.WaitFor(1).size(), 1u);
     thread.StopAndJoin();
     EXPECT_EQ(thread.apartment_check_, RPC_E_CHANGED_MODE);
 }
@@ -68,14 +67,12 @@ TEST(ThreadTest, StartTwiceStopsTheFirstAndRunsANewThread) {
     ASSERT_TRUE(thread.Start());
     const DWORD first_id = thread.ThreadId();
     EXPECT_NE(first_id, 0u);
-    while (thread.runs_.load() == 0)
-        Sleep(1);
+    ASSERT_EQ(thread.runs_.WaitFor(1).size(), 1u);
 
     ASSERT_TRUE(thread.Start());
     EXPECT_EQ(thread.stops_seen_.load(), 1);  // the first one ended within the 200 ms
     EXPECT_NE(thread.ThreadId(), first_id);
-    while (thread.runs_.load() < 2)
-        Sleep(1);
+    ASSERT_EQ(thread.runs_.WaitFor(2).size(), 2u);
     EXPECT_TRUE(thread.IsRunning());
 
     EXPECT_TRUE(thread.Stop(1000));
@@ -92,13 +89,13 @@ class StubbornThread : public Thread {
         StopAndJoin();
     }
     DWORD Run() override {
-        ++runs_;
+        runs_.Add(1);
         release_.Wait(INFINITE);
         ++finished_;
         return 0;
     }
     CManualEvent release_;
-    std::atomic<int> runs_{0};
+    WaitableLog<int> runs_;
     std::atomic<int> finished_{0};
 };
 
@@ -106,8 +103,7 @@ TEST(ThreadTest, RestartKeepsAThreadThatDidNotEndAndJoinsItLater) {
     StubbornThread thread;
     ASSERT_TRUE(thread.Start());
     ASSERT_TRUE(thread.Start());  // gives up on the first after 200 ms
-    while (thread.runs_.load() < 2)
-        Sleep(1);
+    ASSERT_EQ(thread.runs_.WaitFor(2).size(), 2u);
     EXPECT_EQ(thread.finished_.load(), 0);
     thread.release_.Set();
     thread.StopAndJoin();

@@ -10,6 +10,15 @@
 #include "platform/bstr.h"
 #include "platform/variant.h"
 
+// What looking `name` up on `d` answers (and the ID it gives, when asked for).
+inline HRESULT LookUp(IDispatch* d, const char16_t* name, DISPID* found = nullptr) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    const HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id);
+    if (found) *found = id;
+    return hr;
+}
+
 // The ID of `name` on `d`; expects the name to be known.
 inline DISPID IdOf(IDispatch* d, const char16_t* name) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};

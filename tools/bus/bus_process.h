@@ -113,15 +113,21 @@ class BusProcess {
         }
         return lines;
     }
-    // The trace once it holds at least `count` lines (or after a few seconds).
-    std::vector<TraceLine> TraceAtLeast(std::size_t count) const {
+    // The trace once `done(lines)` holds (or after a few seconds).
+    template <class Done>
+    std::vector<TraceLine> TraceUntil(Done done) const {
         const auto give_up = Clock::now() + std::chrono::seconds(5);
         auto lines = Trace();
-        while (lines.size() < count && Clock::now() < give_up) {
+        while (!done(lines) && Clock::now() < give_up) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             lines = Trace();
         }
         return lines;
+    }
+    // The trace once it holds at least `count` lines (or after a few seconds).
+    std::vector<TraceLine> TraceAtLeast(std::size_t count) const {
+        return TraceUntil(
+            [count](const std::vector<TraceLine>& lines) { return lines.size() >= count; });
     }
 
   private:
