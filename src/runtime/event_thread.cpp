@@ -163,16 +163,16 @@ void EventThread::ProcessUnregistrations() {
 }
 
 void EventThread::ProcessRaises() {
-    for (;;) {
+    // Only the events raised before this wake: one raised later waits for the next wake, so an
+    // unregistration queued before it has taken effect by then.
+    std::deque<RaisedEvent> raises;
+    {
+        CScopedLock lock(raise_lock_);
+        raises.swap(raise_queue_);
+    }
+    for (const RaisedEvent& event : raises) {
         // A shut-down does not wait for a long queue to drain.
         if (StopRequested()) return;
-        RaisedEvent event;
-        {
-            CScopedLock lock(raise_lock_);
-            if (raise_queue_.empty()) return;
-            event = std::move(raise_queue_.front());
-            raise_queue_.pop_front();
-        }
         Deliver(event);
     }
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -18,11 +20,15 @@ using Handler = ComPtr<ScriptFunction>;
 class PoolOnly : public RuntimeServices {
   public:
     PoolOnly() { pool.Start(); }
-    void SubmitTask(ref<ThreadPoolTask> task) override { pool.Submit(std::move(task)); }
+    void SubmitTask(ref<ThreadPoolTask> task) override {
+        if (on_submit) std::exchange(on_submit, nullptr)();  // the event thread's own call
+        pool.Submit(std::move(task));
+    }
     HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return E_NOTIMPL; }
     HRESULT Log(BSTR) override { return E_NOTIMPL; }
 
     CDefaultThreadPool pool;
+    std::function<void()> on_submit;  // runs once, inside the next handler call's hand-over
 };
 
 class EventBusTest : public ::testing::Test {
@@ -118,6 +124,31 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
     EXPECT_EQ(early->Calls(), 0);  // unregistered before the raise was delivered
     ASSERT_EQ(late->Calls(), 1);   // registered after the first raise was delivered
     EXPECT_TRUE(SameObject(late->Last().Object(), second.get()));  // the raiser's object itself
+}
+
+TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
+    auto blocker = New<ScriptFunction>();
+    auto victim = New<ScriptFunction>();
+    bus_.Register(u"Block", nullptr, blocker.get());
+    ULONG victim_id = bus_.Register(u"Late", nullptr, victim.get());
+    bus_.Start();
+    Drain();
+
+    // The event thread is held while it hands over the call for "Block"; meanwhile the victim is
+    // unregistered and then "Late" is raised.
+    std::binary_semaphore entered(0), release(0);
+    global_.on_submit = [&] {
+        entered.release();
+        release.acquire();
+    };
+    bus_.Raise(u"Block", nullptr);
+    entered.acquire();
+    bus_.UnRegister(victim_id);
+    bus_.Raise(u"Late", nullptr);
+    release.release();
+    Drain();
+    EXPECT_EQ(blocker->Calls(), 1);
+    EXPECT_EQ(victim->Calls(), 0);
 }
 
 TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
