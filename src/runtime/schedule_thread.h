@@ -1,0 +1,50 @@
+// The timer thread: keeps every started timer in due order, sleeps until the earliest is due
+// (at most ten seconds at a time) and fires it on this thread.
+#pragma once
+
+#include <list>
+#include <vector>
+
+#include "runtime/event.h"
+#include "runtime/lock.h"
+#include "runtime/ref_counted.h"
+#include "runtime/thread.h"
+#include "runtime/timer.h"
+
+class ScheduleThread : public Thread {
+  public:
+    // The longest the thread sleeps when nothing is due sooner.
+    static constexpr DWORD kMaxSleepMs = 10000;
+
+    ScheduleThread() : Thread("ScheduleThread") {}
+    ~ScheduleThread() override { StopAndJoin(); }
+
+    // Both are callable from any thread, also before the thread runs (the request then waits
+    // for the first wake after Start). AddTimer sets the timer's due tick to now + its period.
+    void AddTimer(TimerBase* timer);
+    // Drops the first queued entry of the timer; an entry not (or no longer) queued is ignored.
+    void RemoveTimer(TimerBase* timer);
+
+    DWORD Run() override;
+
+  private:
+    struct Entry {
+        ref<TimerBase> timer;
+        DWORD due;
+        ULONG id;
+    };
+
+    void ApplyRemovals();
+    void ApplyAdditions();
+    // Inserts before the first entry due later, so equal due ticks keep their arrival order.
+    void Insert(Entry entry);
+    // Fires the first entry if it is due; returns when the thread should look again.
+    DWORD RunDue(DWORD now);
+
+    std::list<Entry> active_;  // touched only by the thread itself
+
+    CCriticalSectionEx pending_lock_;
+    std::vector<ref<TimerBase>> pending_add_;
+    std::vector<ULONG> pending_remove_;
+    CAutoEvent wake_event_;
+};
