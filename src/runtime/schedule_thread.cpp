@@ -5,6 +5,25 @@
 
 #include "platform/clock.h"
 
+namespace {
+
+// Lets every timer know that the thread let go of its entry; called without the pending lock,
+// because a timer may release its owner there, and the owner may start or cancel timers.
+void Expire(std::vector<ref<TimerBase>>& dropped) {
+    for (ref<TimerBase>& timer : dropped)
+        timer->OnExpired();
+    dropped.clear();
+}
+
+}  // namespace
+
+ScheduleThread::~ScheduleThread() {
+    StopAndJoin();
+    // Requests that arrived after the loop ended.
+    std::vector<ref<TimerBase>> dropped = TakeEverything();
+    Expire(dropped);
+}
+
 void ScheduleThread::AddTimer(TimerBase* timer) {
     if (!timer) return;
     timer->set_due_tick(GetTickCount() + static_cast<DWORD>(timer->period()));
@@ -25,6 +44,7 @@ void ScheduleThread::RemoveTimer(TimerBase* timer) {
 }
 
 DWORD ScheduleThread::Run() {
+    std::vector<ref<TimerBase>> dropped;
     DWORD next = GetTickCount();
     for (;;) {
         const std::int32_t remaining = TickDiff(next, GetTickCount());
@@ -32,21 +52,26 @@ DWORD ScheduleThread::Run() {
         const DWORD woken = WaitForEvents({&stop_event_, &wake_event_}, wait);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
         if (woken == WAIT_OBJECT_0 + 1) {
-            ApplyRemovals();
+            ApplyRemovals(dropped);
             ApplyAdditions();
+            Expire(dropped);
         }
         next = RunDue(GetTickCount());
     }
-    ApplyRemovals();
+    // Nothing fires once the thread has ended: every entry is let go of now.
+    dropped = TakeEverything();
+    Expire(dropped);
     return 0;
 }
 
-void ScheduleThread::ApplyRemovals() {
+void ScheduleThread::ApplyRemovals(std::vector<ref<TimerBase>>& dropped) {
     CScopedLock lock(pending_lock_);
     for (ULONG id : pending_remove_) {
         auto it = std::find_if(active_.begin(), active_.end(),
                                [id](const Entry& entry) { return entry.id == id; });
-        if (it != active_.end()) active_.erase(it);
+        if (it == active_.end()) continue;
+        dropped.push_back(std::move(it->timer));
+        active_.erase(it);
     }
     pending_remove_.clear();
 }
@@ -61,6 +86,17 @@ void ScheduleThread::ApplyAdditions() {
     pending_add_.clear();
 }
 
+std::vector<ref<TimerBase>> ScheduleThread::TakeEverything() {
+    CScopedLock lock(pending_lock_);
+    std::vector<ref<TimerBase>> all = std::move(pending_add_);
+    pending_add_.clear();
+    pending_remove_.clear();
+    for (Entry& entry : active_)
+        all.push_back(std::move(entry.timer));
+    active_.clear();
+    return all;
+}
+
 void ScheduleThread::Insert(Entry entry) {
     auto it = std::find_if(active_.begin(), active_.end(), [&](const Entry& queued) {
         return TickDiff(queued.due, entry.due) > 0;
@@ -69,14 +105,14 @@ void ScheduleThread::Insert(Entry entry) {
 }
 
 DWORD ScheduleThread::RunDue(DWORD now) {
-    if (active_.empty()) return now + kMaxSleepMs;
     // A timer fires once the clock has reached its due tick; waiting for the tick after it
     // would only spin for that last millisecond.
-    if (TickReached(now, active_.front().due)) {
+    if (!active_.empty() && TickReached(now, active_.front().due)) {
         Entry entry = std::move(active_.front());
         active_.pop_front();
         TimerBase& timer = *entry.timer;
         const bool fire = timer.enabled() != 0;
+        const ULONG starts = timer.starts();
         if (fire) timer.Fire();
         if (fire && !timer.one_shot()) {
             // The period as it is after the call: a handler may change it. Keeping to the grid
@@ -85,7 +121,9 @@ DWORD ScheduleThread::RunDue(DWORD now) {
             timer.set_due_tick(entry.due);
             Insert(std::move(entry));
         } else {
-            timer.set_enabled(0);
+            // A one-shot started again from inside its own call stays enabled for the entry
+            // that Start queued.
+            if (timer.starts() == starts) timer.set_enabled(0);
             timer.OnExpired();
         }
     }

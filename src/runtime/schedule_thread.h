@@ -17,7 +17,8 @@ class ScheduleThread : public Thread {
     static constexpr DWORD kMaxSleepMs = 10000;
 
     ScheduleThread() : Thread("ScheduleThread") {}
-    ~ScheduleThread() override { StopAndJoin(); }
+    // Ends the thread; every timer still queued is let go of (OnExpired) without firing.
+    ~ScheduleThread() override;
 
     // Both are callable from any thread, also before the thread runs (the request then waits
     // for the first wake after Start). AddTimer sets the timer's due tick to now + its period.
@@ -34,8 +35,11 @@ class ScheduleThread : public Thread {
         ULONG id;
     };
 
-    void ApplyRemovals();
+    // Moves the removed entries' timers to `dropped`.
+    void ApplyRemovals(std::vector<ref<TimerBase>>& dropped);
     void ApplyAdditions();
+    // Empties the queue and the pending requests, returning every timer that was in them.
+    std::vector<ref<TimerBase>> TakeEverything();
     // Inserts before the first entry due later, so equal due ticks keep their arrival order.
     void Insert(Entry entry);
     // Fires the first entry if it is due; returns when the thread should look again.

@@ -14,7 +14,7 @@ std::atomic<ULONG> g_last_timer_id{0};
 }  // namespace
 
 TimerBase::TimerBase() {
-    Initialise();
+    set_due_tick(GetTickCount());
 }
 
 void TimerBase::Fire() {
@@ -33,6 +33,7 @@ void TimerBase::Initialise() {
 
 void TimerBase::Start(ScheduleThread* thread) {
     set_enabled(1);
+    starts_.fetch_add(1, std::memory_order_relaxed);
     if (thread) thread->AddTimer(this);
 }
 

@@ -28,7 +28,7 @@ class TimerBase : public virtual RefCounted {
   public:
     static constexpr LONG kDefaultPeriodMs = 1000;
 
-    // A new timer is already initialised: a fresh id, Period 1000, one-shot, not enabled.
+    // A new timer has the defaults but no id yet: its creator calls Initialise.
     TimerBase();
 
     // Calls the handler, if any, with this timer. Runs on the timer thread.
@@ -36,11 +36,13 @@ class TimerBase : public virtual RefCounted {
     // Takes a new id and returns to the defaults; drops the handler.
     virtual void Initialise();
     // Enables the timer and queues it on `thread` (due now + Period). Without a thread only the
-    // flag changes and nothing fires.
+    // flag changes and nothing fires. Starting a queued timer queues a second entry.
     virtual void Start(ScheduleThread* thread);
     // Disables the timer at once and asks `thread` (if any) to drop its entry.
     virtual void Cancel(ScheduleThread* thread);
-    // Called by the timer thread when it drops a one-shot or disabled timer.
+    // Called by the timer thread for every entry of this timer it lets go of without queueing
+    // it again: a one-shot that fired, an entry that came due disabled, an entry removed by
+    // Cancel, and the entries left when the thread ends.
     virtual void OnExpired() {}
     // Drops the handler reference (breaks the cycle with an owner that is going away).
     virtual void Detach();
@@ -53,6 +55,9 @@ class TimerBase : public virtual RefCounted {
     LONG enabled() const { return enabled_.load(std::memory_order_relaxed); }
     void set_enabled(LONG value) { enabled_.store(value, std::memory_order_relaxed); }
     DWORD due_tick() const { return due_tick_.load(std::memory_order_relaxed); }
+    // Counts Starts, so the timer thread can tell that a one-shot was started again from inside
+    // its own call.
+    ULONG starts() const { return starts_.load(std::memory_order_relaxed); }
     void set_due_tick(DWORD tick) { due_tick_.store(tick, std::memory_order_relaxed); }
 
     // Script-visible name (null until set); touched only on the script's thread.
@@ -70,6 +75,7 @@ class TimerBase : public virtual RefCounted {
     std::atomic<LONG> one_shot_{1};
     std::atomic<LONG> enabled_{0};
     std::atomic<DWORD> due_tick_{0};
+    std::atomic<ULONG> starts_{0};
     CComBSTR name_;
     // Set and dropped on the owner's thread, used on the timer thread.
     mutable CCriticalSectionEx handler_lock_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -50,13 +51,24 @@ class Recorder : public TimeoutHandler {
     std::vector<Firing> firings_;
 };
 
+// Counts the entries the thread let go of.
+class CountingTimer : public TimerBase {
+  public:
+    void OnExpired() override { ++expired; }
+    std::atomic<int> expired{0};
+};
+int ExpiredCount(const ref<TimerBase>& timer) {
+    return static_cast<CountingTimer*>(timer.get())->expired.load();
+}
+
 class ScheduleThreadTest : public ::testing::Test {
   protected:
     ScheduleThreadTest() : clock_(0), recorder_(new Recorder) {}
     ~ScheduleThreadTest() override { thread_.StopAndJoin(); }
 
     ref<TimerBase> NewTimer(LONG period, bool repeat = false) {
-        ref<TimerBase> timer = new TimerBase;
+        ref<TimerBase> timer = new CountingTimer;
+        timer->Initialise();
         timer->set_period(period);
         timer->set_one_shot(repeat ? 0 : 1);
         timer->set_handler(recorder_.get());
@@ -100,6 +112,38 @@ TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyAndFiresOnce) {
     EXPECT_EQ(firings[1].id, sentinel->id());
     EXPECT_EQ(recorder_->CountOf(once->id()), 1u);
     EXPECT_EQ(once->enabled(), 0);
+    EXPECT_EQ(ExpiredCount(once), 1);
+}
+
+TEST_F(ScheduleThreadTest, OneShotStartedAgainInsideItsCallFiresAgain) {
+    ASSERT_TRUE(thread_.Start());
+    ref<TimerBase> rearmed = NewTimer(100);
+    recorder_->action = [&](TimerBase* timer) {
+        if (recorder_->CountOf(timer->id()) == 0) timer->Start(&thread_);
+    };
+    StartAll({rearmed.get()});
+    TestClock::Advance(100);
+    recorder_->WaitFor(1);
+    EXPECT_EQ(rearmed->enabled(), 1);
+    TestClock::Advance(100);
+    recorder_->WaitFor(2);
+    EXPECT_EQ(recorder_->CountOf(rearmed->id()), 2u);
+}
+
+TEST_F(ScheduleThreadTest, EveryEntryLetGoOfIsReportedAlsoWhenTheThreadEnds) {
+    ASSERT_TRUE(thread_.Start());
+    ref<TimerBase> cancelled = NewTimer(100), pending = NewTimer(100000);
+    ref<TimerBase> sentinel = NewTimer(100);
+    StartAll({cancelled.get(), pending.get()});
+    cancelled->Cancel(&thread_);
+    StartAll({sentinel.get()});
+    TestClock::Advance(100);
+    // Removed, or dropped unfired when it came due just before the sentinel.
+    recorder_->WaitFor(1);
+    EXPECT_EQ(ExpiredCount(cancelled), 1);
+    thread_.StopAndJoin();
+    EXPECT_EQ(ExpiredCount(pending), 1);
+    EXPECT_EQ(recorder_->CountOf(pending->id()), 0u);
 }
 
 TEST_F(ScheduleThreadTest, TickComparisonsSurviveWrapAround) {
@@ -184,6 +228,8 @@ TEST_F(ScheduleThreadTest, WithoutAThreadStartAndCancelOnlyChangeTheFlag) {
 
 TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIds) {
     ref<TimerBase> first = new TimerBase, second = new TimerBase;
+    first->Initialise();
+    second->Initialise();
     EXPECT_EQ(second->id(), first->id() + 1);
     EXPECT_EQ(second->period(), 1000);
     EXPECT_EQ(second->one_shot(), 1);
