@@ -9,6 +9,7 @@
 #include "platform/apartment.h"
 #include "platform/boundary.h"
 #include "platform/dispatcher.h"
+#include "runtime/script_timer.h"
 
 namespace {
 
@@ -121,9 +122,10 @@ void CGlobal::ShutDown() {
     StopPool();
 
     event_thread_.StopEvent().Set();
-    // The backlight and the scheduler stop and break their cycles around the network handler
-    // once they are part of the Global.
+    // The backlight stops and breaks its cycles before the network handler once it is part of
+    // the Global. No timer fires after the scheduler has stopped.
     network_handler_.Stop();
+    scheduler_.Shutdown();
     network_handler_.Destroy();
 
     // The registrations are cleared only after the event thread has ended, so the two never
@@ -132,6 +134,7 @@ void CGlobal::ShutDown() {
         event_thread_.StopAndJoin();
         event_thread_.Clear();
     }
+    scheduler_.Destroy();
 
     CComGITPtr2<IHxApplication> host;  // revoked outside the lock
     {
@@ -144,8 +147,8 @@ void CGlobal::ShutDown() {
 HRESULT CGlobal::Start() {
     CallHost(S_OK, [](IHxApplication* host) { return host->Calibrate(0); });
     event_thread_.Start();
-    // The scheduler starts before the network handler, the backlight controller after it, once
-    // they are part of the Global.
+    scheduler_.Start();
+    // The backlight controller starts after the network handler once it is part of the Global.
     network_handler_.Start();
     return S_OK;
 }
@@ -236,10 +239,10 @@ HRESULT CGlobal::get_Config(IDispatch** pVal) {
     return E_NOTIMPL;  // the configuration object is not part of the Global yet
 }
 
-HRESULT CGlobal::CreateTimer(IDispatch*, LONG, IDLTimer** ppTimer) {
+HRESULT CGlobal::CreateTimer(IDispatch* pFn, LONG Timeout, IDLTimer** ppTimer) {
     if (!ppTimer) return E_POINTER;
     ClearOutSlot(ppTimer);
-    return E_NOTIMPL;  // script timers are not built yet
+    return CreateScriptTimer(pFn, Timeout, ppTimer);
 }
 
 HRESULT CGlobal::get_ReadOnly(IDispatch** pVal) {

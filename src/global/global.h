@@ -20,6 +20,7 @@
 #include "runtime/current_global.h"
 #include "runtime/event_thread.h"
 #include "runtime/thread_pool.h"
+#include "scheduler/scheduler.h"
 
 class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest>,
                 public RuntimeServices,
@@ -114,6 +115,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // The services of the layers below (the members that scripts see as well are above).
     void SubmitTask(ref<ThreadPoolTask> task) override;
     LONG PacketDelay() const override { return packet_delay_.load(std::memory_order_relaxed); }
+    ScheduleThread* TimerThread() override { return &scheduler_.Thread(); }
 
     // For native code. The script object the host keeps under `name` (the scheduler asks for
     // " hidden script"); null without a host or when the host has none.
@@ -122,6 +124,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     bool WaitUntilPoolIdle();
     EventThread& Events() { return event_thread_; }
     CNetworkHandler& NetworkHandler() { return network_handler_; }
+    CScheduler& Scheduler() { return scheduler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
 
@@ -144,6 +147,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // Stops and joins the pool; it takes no task afterwards.
     void StopPool();
 
+    CScheduler scheduler_;
     ComObjectEmbedded<CNetworkHandler> network_handler_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;

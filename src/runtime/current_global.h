@@ -8,6 +8,7 @@
 #include "platform/unknown.h"
 #include "runtime/ref_counted.h"
 
+class ScheduleThread;
 class ThreadPoolTask;
 
 // Base of the service interfaces. The Global implements every one of them; a hold hands out
@@ -27,6 +28,8 @@ class RuntimeServices : public virtual GlobalService {
     virtual HRESULT RaiseEvent(BSTR bstrEvent, IDispatchEx* pParams) = 0;
     // Hands a text to the host's log (nothing without a host).
     virtual HRESULT Log(BSTR bstr) = 0;
+    // The timer thread that runs every timer of the panel (owned by the scheduler).
+    virtual ScheduleThread* TimerThread() = 0;
 };
 
 class CurrentGlobal {

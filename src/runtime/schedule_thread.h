@@ -5,8 +5,8 @@
 #include <list>
 #include <vector>
 
+#include "platform/lock.h"
 #include "runtime/event.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 #include "runtime/thread.h"
 #include "runtime/timer.h"

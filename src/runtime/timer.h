@@ -6,8 +6,8 @@
 #include <atomic>
 
 #include "platform/bstr.h"
+#include "platform/lock.h"
 #include "platform/types.h"
-#include "runtime/lock.h"
 #include "runtime/ref_counted.h"
 
 class ScheduleThread;

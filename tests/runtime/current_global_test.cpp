@@ -15,6 +15,7 @@ class FakeGlobal : public RuntimeServices {
     void SubmitTask(ref<ThreadPoolTask>) override {}
     HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return S_OK; }
     HRESULT Log(BSTR) override { return S_OK; }
+    ScheduleThread* TimerThread() override { return nullptr; }
 };
 
 // A layer's own service interface, which FakeGlobal does not implement.

@@ -26,6 +26,7 @@ class PoolOnly : public RuntimeServices {
     }
     HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return E_NOTIMPL; }
     HRESULT Log(BSTR) override { return E_NOTIMPL; }
+    ScheduleThread* TimerThread() override { return nullptr; }
 
     CDefaultThreadPool pool;
     std::function<void()> on_submit;  // runs once, inside the next handler call's hand-over

@@ -1,0 +1,72 @@
+// Script timers: defaults, a one-shot that nobody keeps a variable for, a repeating timer whose
+// callback is slower than its period, Start twice, Cancel from inside the callback, and a
+// callback emptied while the timer runs.
+var t = new ActiveXObject('Brevanto.Timer');
+assertEqual(t.Period, 1000, 'default period');
+assertEqual(t.OneShot, 1, 'one-shot by default');
+assertEqual(t.Enabled, 0, 'not enabled');
+assert(!t.Name, 'no name');
+var next = new ActiveXObject('Brevanto.Timer');
+assertEqual(next.id, t.id + 1, 'ids increase by one');
+t.Name = 'hall';
+assertEqual(t.Name, 'hall', 'name');
+
+function busy(ms) {
+    var end = Date.now() + ms;
+    while (Date.now() < end) {}
+}
+
+// Nothing holds the timer but the timer thread.
+var once = { calls: 0, enabledInside: -1, arg: null, started: Date.now(), elapsed: 0 };
+Global.CreateTimer(function (timer) {
+    once.calls++;
+    once.enabledInside = timer.Enabled;
+    once.elapsed = Date.now() - once.started;
+    once.arg = timer;
+}, 250).Start();
+
+// Period 50, each call takes 120 ms: it falls behind and catches up until it is cancelled.
+var slowCalls = 0;
+var slow = Global.CreateTimer(function (timer) {
+    slowCalls++;
+    if (slowCalls === 4) timer.Cancel();
+    else busy(120);
+}, 50);
+slow.OneShot = 0;
+slow.Start();
+
+// Started twice: two entries, so two calls per period; one Cancel stops both.
+var twiceCalls = 0;
+var twice = Global.CreateTimer(function () { twiceCalls++; }, 100);
+twice.OneShot = 0;
+twice.Start();
+twice.Start();
+
+// No callback: the timer keeps running but calls no script.
+var silentCalls = 0;
+var silent = Global.CreateTimer(function () { silentCalls++; }, 30);
+silent.OneShot = 0;
+silent.Callback = null;
+assertEqual(silent.Callback, null, 'callback emptied');
+silent.Start();
+
+waitFor(function () { return once.calls === 1 && slowCalls === 4 && twiceCalls >= 4; }, 10000,
+        function () {
+            assertEqual(once.enabledInside, 1, 'enabled inside the call');
+            assertEqual(once.arg.Enabled, 0, 'not enabled after the call');
+            assert(once.elapsed >= 240, 'fired after its period: ' + once.elapsed + ' ms');
+            assertEqual(slow.Enabled, 0, 'cancelled from its callback');
+            assertEqual(silent.Enabled, 1, 'a timer without callback keeps running');
+            twice.Cancel();
+            var calls = twiceCalls;
+            // A fresh one-shot that comes due after two more periods proves nothing else
+            // arrives.
+            Global.CreateTimer(function () {
+                assertEqual(twiceCalls, calls, 'one Cancel stops both entries');
+                assertEqual(once.calls, 1, 'a one-shot fires once');
+                assertEqual(slowCalls, 4, 'no call after Cancel');
+                assertEqual(silentCalls, 0, 'no script call without a callback');
+                silent.Cancel();
+                done();
+            }, 250).Start();
+        }, 'the timers');
