@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/script_engine.h"
+#include "platform/boundary.h"
 
 namespace brevanto_host {
 
@@ -210,15 +211,11 @@ duk_ret_t NativeCall(duk_context* ctx) {
     duk_ret_t ret = 0;
     Bridge& bridge = BridgeOf(ctx);
     const size_t mark = bridge.EnterLibraryCall();
-    try {
-        ret = F(ctx, &failure);
-    } catch (const HResultError& e) {
-        failure.Set(e.code(), "Internal failure (0x%08X)", static_cast<unsigned>(e.code()));
-    } catch (const std::bad_alloc&) {
-        failure.Set(E_OUTOFMEMORY, "Out of memory");
-    } catch (...) {
-        failure.Set(E_FAIL, "Internal failure");
-    }
+    const HRESULT status = StatusOf([&] { ret = F(ctx, &failure); });
+    if (status == E_OUTOFMEMORY)
+        failure.Set(status, "Out of memory");
+    else if (FAILED(status))
+        failure.Set(status, "Internal failure (0x%08X)", static_cast<unsigned>(status));
     bridge.LeaveLibraryCall(mark, failure.failed);
     if (failure.failed) return ThrowFailure(ctx, failure);
     return ret;
