@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "../tests/support/nameless_dispatch.h"
-#include "network/filter_object.h"
 #include "network/filter_chain.h"
+#include "network/filter_object.h"
 #include "network/packet_object.h"
 
 namespace {

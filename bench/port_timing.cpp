@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "network/port_transport.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
+#include "thread_stats.h"
 
 namespace {
 
@@ -137,14 +137,6 @@ void BM_LastByteToOnFrame(benchmark::State& state) {
     state.counters["frames"] = static_cast<double>(latencies.size());
 }
 BENCHMARK(BM_LastByteToOnFrame)->Iterations(300)->Unit(benchmark::kMillisecond);
-
-long VoluntarySwitches(DWORD tid) {
-    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
-    return -1;
-}
 
 // An open port with nothing to do, over ten seconds.
 void BM_IdlePortWakeups(benchmark::State& state) {

@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "runtime/schedule_thread.h"
+#include "thread_stats.h"
 
 namespace {
 
@@ -96,14 +95,6 @@ BENCHMARK(BM_TimerLateness)
     ->Arg(1000)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
-
-long VoluntarySwitches(DWORD tid) {
-    std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
-    return -1;
-}
 
 // Twenty repeating ten-second timers, started a second apart, over thirty seconds.
 void BM_IdleWakeupsWithTwentyTenSecondTimers(benchmark::State& state) {
