@@ -12,18 +12,6 @@
 // counts otherwise).
 inline constexpr DWORD kPacketDelayWithoutGlobal = 30;
 
-class PacketBase;
-
-// What the network asks of the current Global.
-class NetworkServices : public virtual GlobalService {
-  public:
-    // Global.PacketDelay: the delay new packets start with.
-    virtual LONG PacketDelay() const = 0;
-    // Puts `packet` straight into the send queue of the network handler's port whose mask is
-    // `port_mask`; false when there is no such port.
-    virtual bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) = 0;
-};
-
 // The delay a new packet starts with: the current Global's PacketDelay, or
 // kPacketDelayWithoutGlobal while there is no Global.
 DWORD CurrentPacketDelay();
@@ -57,4 +45,14 @@ class PacketBase : public RawPacket, public virtual RefCounted {
     // reference on the packet keeps the pair alive while it is set).
     IDispatch* ScriptObject = nullptr;
     PacketListener* Listener = nullptr;
+};
+
+// What the network asks of the current Global.
+class NetworkServices : public virtual GlobalService {
+  public:
+    // Global.PacketDelay: the delay new packets start with.
+    virtual LONG PacketDelay() const = 0;
+    // Puts `packet` straight into the send queue of the network handler's port whose mask is
+    // `port_mask`; false when there is no such port.
+    virtual bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) = 0;
 };
