@@ -87,5 +87,5 @@ class COMFilterWithResponse : public COMFilter,
     std::atomic<ULONG> exchange_{0};
     mutable CCriticalSectionEx timers_lock_;
     std::map<DWORD, ref<PacketTimeOutTimer>> port_timers_;  // guarded by timers_lock_
-    CComGITPtr2<IDispatch> on_timeout_;                      // guarded by timers_lock_
+    CComGITPtr2<IDispatch> on_timeout_;                     // guarded by timers_lock_
 };
