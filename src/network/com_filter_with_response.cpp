@@ -158,11 +158,11 @@ void COMFilterWithResponse::GiveUp(PacketTimeOutTimer& timer) {
         if (!on_timeout_) return;
         if (FAILED(on_timeout_.CopyTo(function.put())) || !function) return;
     }
-    ComPtr<IDispatch> owner = Owner();
+    // The script object itself is the argument and `this`, reached from this thread through
+    // its holder.
+    ComPtr<IDispatch> owner = OwnerForCall();
     if (!owner || !ScriptObject) return;  // the script object is gone
-    ComPtr<IDispatch> object;
-    if (FAILED(GetPacketScriptObject(this, object.put()))) return;
-    CallPacketFunction(object.get(), nullptr, function.get(), owner.get());  // errors ignored
+    CallPacketFunction(owner.get(), nullptr, function.get(), owner.get());  // errors ignored
 }
 
 HRESULT COMFilterWithResponse::SetOnTimeout(IDispatch* function) {
