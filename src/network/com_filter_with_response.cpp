@@ -161,7 +161,7 @@ void COMFilterWithResponse::GiveUp(PacketTimeOutTimer& timer) {
     // The script object itself is the argument and `this`, reached from this thread through
     // its holder.
     ComPtr<IDispatch> owner = OwnerForCall();
-    if (!owner || !ScriptObject) return;  // the script object is gone
+    if (!owner) return;  // the script object is gone
     CallPacketFunction(owner.get(), nullptr, function.get(), owner.get());  // errors ignored
 }
 

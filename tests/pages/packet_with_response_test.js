@@ -33,7 +33,11 @@ var lonely = presetQuestion(9);
 var timeouts = [];
 var lonelyMatches = 0;
 lonely.OnFilterMatches = function () { lonelyMatches++; };
-lonely.OnTimeout = function (p) { timeouts.push({argument: p, self: this}); };
+lonely.OnTimeout = function (p) {
+    timeouts.push({argument: p, self: this});
+    Global.Log('OnTimeout ' + (Date.now() - lonelySent) + ' ms after SendPacket');
+};
+var lonelySent = Date.now();
 net.SendPacket(lonely);
 
 // Still waiting when the page closes: the host must end cleanly, without calling it.
