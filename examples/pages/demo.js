@@ -74,7 +74,21 @@ Global.Log(pad('', 10) + pad('bytes (last: checksum)', 26) + pad('header', 20) +
 
 // Logical packets: 1C, area, data, opcode, data, bank, join; SendPacket adds the checksum.
 net.SendPacket([0x1C, AREA, 0x64, 0x02, 0x00, 0x00, 0xFF]);  // preset 3, fade byte 0x64
-net.SendPacket([0x1C, AREA, 0x00, 0x63, 0x00, 0x00, 0xFF]);  // which preset is on?
+
+// Which preset is on? Asked with a packet that is also the filter for its reply: it goes out
+// again after 100 and 200 ms more while no reply comes, then gives up and calls OnTimeout.
+var presetAnswer = '';  // what became of the question
+var question = new ActiveXObject('Brevanto.PacketWithResponse');
+question.Assign([0x1C, AREA, 0x00, 0x63, 0x00, 0x00, 0xFF]);
+question.PacketToMatch = [0x1C, AREA, null, 0x62];  // the dimmer's "preset n is on"
+question.OnFilterMatches = function (reply) {
+    presetAnswer = 'preset ' + (reply[2] + 1 + reply[5]) + ' is on';
+    return false;  // later filters (the watch) still see the reply
+};
+question.OnTimeout = function (asked) {
+    presetAnswer = 'no reply after ' + asked.Retries + ' tries';
+};
+net.SendPacket(question);
 net.SendPacket([0x1C, AREA, 0x00, 0x61, 0x00, 0x00, 0xFF]);  // channel 1 level?
 
 function seen(test) {
@@ -82,18 +96,17 @@ function seen(test) {
         if (test(received[i])) return true;
     return false;
 }
-function presetReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x62; }
 function levelReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x60; }
 function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 && b[6] === 0; }
 
 // Wait (at most ten seconds) for both replies and a whole key press, then sum up and close.
 var started = Date.now();
 var timer = setInterval(function () {
-    var all = seen(presetReply) && seen(levelReply) && seen(keyPress);
+    var all = presetAnswer && seen(levelReply) && seen(keyPress);
     if (!all && Date.now() - started < 10000) return;
     clearInterval(timer);
     Global.Log('');
-    Global.Log('the dimmer answered the preset question:  ' + (seen(presetReply) ? 'yes' : 'no'));
+    Global.Log('the preset question:                      ' + (presetAnswer || 'still waiting'));
     Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
     Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
     Global.Log('closing the panel');

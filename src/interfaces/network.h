@@ -86,6 +86,7 @@ struct _IInternalPacket {
 
 struct IPacketFilter : IDispatchEx {
     static constexpr IID kIid = brevanto_ids::Make(0x23);
+    using Base = IDispatchEx;
     static const InterfaceDesc& Describe();
     virtual HRESULT get_DestroyNow(LONG* pVal) = 0;
     virtual HRESULT put_DestroyNow(LONG newVal) = 0;

@@ -3,6 +3,7 @@
 #include "global/global.h"
 #include "network/filter_object.h"
 #include "network/packet_object.h"
+#include "network/packet_with_response_object.h"
 #include "runtime/script_timer.h"
 
 namespace {
@@ -17,6 +18,9 @@ const ObjectMapEntry kObjectMap[] = {
     ObjectEntry<CPacketFilter>(CLSID_PacketFilter, u"Brevanto.PacketFilter.1",
                                u"Brevanto.PacketFilter", u"PacketFilter Class",
                                kSafeForScriptingAndInitializing),
+    ObjectEntry<CPacketWithResponse>(CLSID_PacketWithResponse, u"Brevanto.PacketWithResponse.1",
+                                     u"Brevanto.PacketWithResponse", u"PacketWithResponse Class",
+                                     kSafeForScriptingAndInitializing),
     ObjectEntry<CTimer>(CLSID_Timer, u"Brevanto.Timer.1", u"Brevanto.Timer", u"Timer Class",
                         kSafeForScriptingAndInitializing),
     ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),

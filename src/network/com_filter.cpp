@@ -46,13 +46,23 @@ ComPtr<IDispatch> COMFilter::Owner() const {
 }
 
 void COMFilter::SetOwner(IDispatch* owner) {
+    CComGITPtr2<IDispatch> holder;
+    // A holder that cannot be made leaves calls on other threads without `this`.
+    if (owner) holder.Attach(owner);
     ComPtr<IDispatch> old;
     {
         CScopedLock lock(lock_);
         old = std::move(owner_);
         owner_ = owner;
+        std::swap(owner_holder_, holder);
     }
-    // `old` is released here, outside the lock: it may be the last hold on the script object.
+    // `old` and the old holder go here, outside the lock: they may be the last holds on the
+    // script object.
+}
+
+ComPtr<IDispatch> COMFilter::OwnerForCall() const {
+    CScopedLock lock(lock_);
+    return owner_holder_ ? owner_holder_.Get() : ComPtr<IDispatch>();
 }
 
 bool COMFilter::CallFunction(Function which, PacketBase* packet, LONG* result) {
@@ -60,7 +70,7 @@ bool COMFilter::CallFunction(Function which, PacketBase* packet, LONG* result) {
     if (FAILED(GetFunction(which, function.put())) || !function) return false;
     ComPtr<IDispatch> object;
     if (FAILED(GetPacketScriptObject(packet, object.put()))) return false;
-    ComPtr<IDispatch> owner = Owner();
+    ComPtr<IDispatch> owner = OwnerForCall();
     CallPacketFunction(object.get(), result, function.get(), owner.get());
     return true;
 }

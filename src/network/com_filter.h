@@ -39,7 +39,12 @@ class COMFilter : public FilterBase {
 
     // The script object passed as `this` to the four functions (a strong reference).
     ComPtr<IDispatch> Owner() const;
+    // Set on the owner's own thread.
     void SetOwner(IDispatch* owner);
+    // The Owner as the calling thread may use it: on another thread, a proxy that takes calls
+    // (and the owner passed as an argument) back to the owner's thread, where the script sees
+    // the owner itself again.
+    ComPtr<IDispatch> OwnerForCall() const;
 
     // Further script functions called on a match.
     STLObjectCollection<IDispatch, IGenericCollection> Callbacks;
@@ -50,4 +55,5 @@ class COMFilter : public FilterBase {
 
     CComGITPtr2<IDispatch> functions_[4];
     ComPtr<IDispatch> owner_;
+    CComGITPtr2<IDispatch> owner_holder_;
 };

@@ -140,6 +140,14 @@ void CPacketFilters::AppendFilter(ref<FilterBase> filter) {
     ++live_;
 }
 
+bool CPacketFilters::AppendFilterOnce(ref<FilterBase> filter) {
+    if (!filter) return false;
+    CScopedLock lock(lock_);  // recursive: AppendFilter takes it again
+    if (entries_of_.count(filter.get())) return false;
+    AppendFilter(std::move(filter));
+    return true;
+}
+
 bool CPacketFilters::RunFilters(ref<PacketBase> packet) {
     // Filters added or removed by callbacks during the pass take effect from the next one: the
     // pass walks the chain as it was when it began, and changes meanwhile go to a copy.

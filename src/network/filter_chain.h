@@ -34,6 +34,8 @@ class CPacketFilters : public ComObjectRoot<CPacketFilters, DispatchImpl<IPacket
 
     // ---- Chain operations ----
     void AppendFilter(ref<FilterBase> filter);
+    // Appends the filter unless it already stands in the chain; true when it was appended.
+    bool AppendFilterOnce(ref<FilterBase> filter);
     // One pass over the list as it is now: true when a filter consumed the packet.
     bool RunFilters(ref<PacketBase> packet);
     // RunFilters, then PurgeDestroyed; *consumed is 1 when a filter consumed the packet.

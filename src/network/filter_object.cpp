@@ -74,6 +74,12 @@ void CPacketFilter::FinalRelease() {
     DropFilter();
 }
 
+void CPacketFilter::Wrap(ref<COMFilter> filter) {
+    DropFilter();
+    ObjectLock lock(this);
+    filter_ = std::move(filter);
+}
+
 ref<COMFilter> CPacketFilter::Filter() {
     ObjectLock lock(this);
     return filter_;

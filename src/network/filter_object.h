@@ -17,6 +17,10 @@ class CPacketFilter : public ComObjectRoot<CPacketFilter, IDispatchExImpl<IPacke
     HRESULT FinalConstruct();
     void FinalRelease();
 
+    // Shows the members of `filter`, which belongs to another script object (that forwards
+    // its filter members here and stays the filter's Owner).
+    void Wrap(ref<COMFilter> filter);
+
     // The internal filter; null after Destroy.
     ref<COMFilter> Filter();
 

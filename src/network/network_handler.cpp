@@ -162,8 +162,10 @@ BYTE CNetworkHandler::SendInternal(ref<PacketBase> packet) {
         // The packet is also the filter for its reply; it comes alive once it has been sent.
         dcast_ref<FilterBase> reply_filter(packet);
         if (reply_filter) {
+            packet->BeginExchange();
             reply_filter->SetEnable(0);
-            in_filters_->AppendFilter(reply_filter);
+            // Sent again while it still stands in the chain, it stays there once.
+            in_filters_->AppendFilterOnce(reply_filter);
         }
     }
 
@@ -175,6 +177,12 @@ BYTE CNetworkHandler::SendInternal(ref<PacketBase> packet) {
     copy->DestinationPorts = 0;
     copy->DecodeHeader();
     return in_filters_->RunFilters(std::move(copy)) ? 1 : 0;
+}
+
+bool CNetworkHandler::QueueToPort(DWORD port_mask, ref<PacketBase> packet) {
+    if (port_mask != port0_.PortMask()) return false;
+    port0_.Transport().QueuePacket(std::move(packet));
+    return true;
 }
 
 void CNetworkHandler::Incoming(ref<PacketBase> packet) {

@@ -53,6 +53,9 @@ class CNetworkHandler : public ComObjectRoot<CNetworkHandler, DispatchImpl<_ICNe
     // Send, then a decoded copy through InFilters. 1 when a filter consumed the packet or the
     // copy, else 0.
     BYTE SendInternal(ref<PacketBase> packet);
+    // Queues the packet to the port whose mask is `port_mask` (no OutFilters); false when
+    // there is no such port.
+    bool QueueToPort(DWORD port_mask, ref<PacketBase> packet);
     // On the port thread, for each received packet the port's own chain let through.
     void Incoming(ref<PacketBase> packet);
 

@@ -12,13 +12,6 @@
 // counts otherwise).
 inline constexpr DWORD kPacketDelayWithoutGlobal = 30;
 
-// What the network asks of the current Global.
-class NetworkServices : public virtual GlobalService {
-  public:
-    // Global.PacketDelay: the delay new packets start with.
-    virtual LONG PacketDelay() const = 0;
-};
-
 // The delay a new packet starts with: the current Global's PacketDelay, or
 // kPacketDelayWithoutGlobal while there is no Global.
 DWORD CurrentPacketDelay();
@@ -36,6 +29,9 @@ class PacketBase : public RawPacket, public virtual RefCounted {
     // Packets with response answer true, and the network handler registers them as the filter
     // for their reply.
     virtual bool WantsResponse() const { return false; }
+    // Called by the network handler on a packet that wants a response, each time it is sent,
+    // before the handler registers it as its reply filter.
+    virtual void BeginExchange() {}
 
     // Fills the typed header fields from the bytes. Fields a script set earlier are removed
     // first; fewer than 7 bytes leave every field absent.
@@ -49,4 +45,14 @@ class PacketBase : public RawPacket, public virtual RefCounted {
     // reference on the packet keeps the pair alive while it is set).
     IDispatch* ScriptObject = nullptr;
     PacketListener* Listener = nullptr;
+};
+
+// What the network asks of the current Global.
+class NetworkServices : public virtual GlobalService {
+  public:
+    // Global.PacketDelay: the delay new packets start with.
+    virtual LONG PacketDelay() const = 0;
+    // Puts `packet` straight into the send queue of the network handler's port whose mask is
+    // `port_mask`; false when there is no such port.
+    virtual bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) = 0;
 };

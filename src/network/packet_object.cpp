@@ -208,6 +208,9 @@ CPacketOb::CPacketOb(PacketBase* packet) {
     packet->AddRef();
 }
 
+CPacketOb::CPacketOb(PacketBase* packet, Unrecorded)
+    : packet_(packet), com_packet_(dynamic_cast<COMPacket*>(packet)) {}
+
 void CPacketOb::FinalRelease() {
     ref<PacketBase> packet = std::move(packet_);
     if (!packet) return;

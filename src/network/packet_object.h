@@ -26,6 +26,10 @@ class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _II
     // The library's object for an existing packet, recorded as its script object (the packet
     // then holds one extra reference on itself until this object's final release).
     explicit CPacketOb(PacketBase* packet);
+    // Shows the members of a packet that has a script object of its own (which forwards its
+    // packet members here); not recorded on the packet.
+    struct Unrecorded {};
+    CPacketOb(PacketBase* packet, Unrecorded);
     void FinalRelease();
 
     // The wrapped packet (never null while the object lives).

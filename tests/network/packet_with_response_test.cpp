@@ -1,0 +1,304 @@
+// Packets with response: the script object's members, the retry schedule on the test clock, the
+// reply, the exchange that a script starts again, and Destroy in the middle of an exchange.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "network/network_handler.h"
+#include "network/packet_with_response_object.h"
+#include "network_test_support.h"
+#include "platform/clock.h"
+#include "runtime/schedule_thread.h"
+#include "support/script_doubles.h"
+
+namespace {
+
+const Bytes kQuestion = Frame({0x1C, 0x01, 0x00, 0x63, 0x00, 0x00, 0xFF});
+const Bytes kReply = Frame({0x1C, 0x01, 0x02, 0x62, 0x00, 0x00, 0xFF});
+const std::vector<int> kReplyPattern = {0x1C, 0x01, FilterBase::kAnyByte, 0x62};
+constexpr DWORD kStart = 5000;
+
+// Counts the firings of a timer.
+class FiringCounter : public TimeoutHandler {
+  public:
+    void TimedOut(TimerBase*) override { fired.Add(1); }
+    WaitableLog<int> fired;
+};
+
+// The Global as the network layer sees it: the timer thread, and a port 1 whose queue is a log
+// of "send@<ms since the start>" entries. Nothing reaches a wire: a test plays the port and
+// reports each transmission itself.
+class FakeGlobal : public RuntimeServices, public NetworkServices {
+  public:
+    void SubmitTask(ref<ThreadPoolTask>) override {}
+    HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return S_OK; }
+    HRESULT Log(BSTR) override { return S_OK; }
+    ScheduleThread* TimerThread() override { return &thread; }
+    LONG PacketDelay() const override { return 0; }
+    bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
+        if (port_mask != 1) return false;
+        queued.push_back(std::move(packet));
+        events->Add("send@" + std::to_string(GetTickCount() - kStart));
+        return true;
+    }
+
+    ScheduleThread thread;
+    WaitableLog<std::string>* events = nullptr;
+    std::vector<ref<PacketBase>> queued;  // touched by the timer thread while the test waits
+};
+
+class PacketWithResponseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CRegKey key;
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, CNetworkHandler::kSettingsKey), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetDWORDValue(CNetworkHandler::kPort0Value, 43), ERROR_SUCCESS);
+        MapComPort(43, kMissingDevice);  // port 0 stays closed: the test plays the port
+        global_.events = &events_;
+        ASSERT_TRUE(global_.thread.Start());
+        CurrentGlobal::Set(&global_);
+        handler_ = New<CNetworkHandler>();
+        handler_->Start();
+        object_ = New<CPacketWithResponse>();
+        ASSERT_EQ(object_->Assign(
+                      AsVariant(ScriptArray::Bytes({0x1C, 1, 0, 0x63, 0, 0, 0xFF})->GetUnknown())),
+                  S_OK);
+        ASSERT_EQ(
+            object_->put_PacketToMatch(AsVariant(ScriptArray::Bytes(kReplyPattern)->GetUnknown())),
+            S_OK);
+        on_timeout_->on_call = [this](IDispatch*) {
+            events_.Add("timeout@" + std::to_string(GetTickCount() - kStart));
+        };
+        ASSERT_EQ(object_->put_OnTimeout(on_timeout_.get()), S_OK);
+        ASSERT_EQ(object_->put_OnFilterMatches(on_reply_.get()), S_OK);
+    }
+    void TearDown() override {
+        object_->Destroy();
+        handler_->Destroy();
+        CurrentGlobal::Clear(&global_);
+        global_.thread.StopAndJoin();
+    }
+
+    ref<COMFilterWithResponse> Internal() { return object_->Internal(); }
+    LONG Send() {
+        LONG result = -1;
+        EXPECT_EQ(handler_->SendPacket(static_cast<IPacket*>(object_.get()), &result), S_OK);
+        return result;
+    }
+    // The port wrote the packet now.
+    void Transmitted() { Internal()->MarkSent(1, GetTickCount()); }
+    // Lets the timer thread fire everything due by now: a timer due now fires after them.
+    void Settle() {
+        ref<FiringCounter> counter(new FiringCounter);
+        ref<TimerBase> sentinel(new TimerBase);
+        sentinel->Initialise();
+        sentinel->set_period(0);
+        sentinel->set_handler(counter.get());
+        sentinel->Start(&global_.thread);
+        ASSERT_EQ(counter->fired.WaitFor(1).size(), 1u);
+    }
+    // Runs the clock up to `ms` after the start, one millisecond short first so that an early
+    // event shows; plays the port for every send. The events since the start, space-separated.
+    std::string RunUntil(DWORD ms) {
+        const std::size_t before = events_.Size();
+        TestClock::Set(kStart + ms - 1);
+        Settle();
+        EXPECT_EQ(events_.Size(), before) << "an event before " << ms << " ms";
+        TestClock::Set(kStart + ms);
+        Settle();
+        for (const std::string& e : events_.All())
+            if (e == "send@" + std::to_string(ms)) Transmitted();
+        return Events();
+    }
+    std::string Events() {
+        std::string text;
+        for (const std::string& e : events_.All())
+            text += (text.empty() ? "" : " ") + e;
+        return text;
+    }
+    LONG InCount() {
+        LONG n = -1;
+        handler_->InFilters().get_Count(&n);
+        return n;
+    }
+
+    ScopedTestClock clock_{kStart};
+    WaitableLog<std::string> events_;
+    FakeGlobal global_;
+    ComPtr<CNetworkHandler> handler_;
+    ComPtr<CPacketWithResponse> object_;
+    ComPtr<ScriptFunction> on_timeout_ = ScriptFunction::Returning(CComVariant());
+    ComPtr<ScriptFunction> on_reply_ = ScriptFunction::Returning(CComVariant(false));
+};
+
+TEST_F(PacketWithResponseTest, ANewObjectIsADisabledFilterForPortZero) {
+    LONG value = -1;
+    ULONG ports = 0;
+    EXPECT_EQ(object_->get_Retries(&value), S_OK);
+    EXPECT_EQ(value, 3);
+    EXPECT_EQ(object_->get_Timeout(&value), S_OK);
+    EXPECT_EQ(value, 100);
+    EXPECT_EQ(object_->get_Enable(&value), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(object_->get_DestinationPorts(&ports), S_OK);
+    EXPECT_EQ(ports, 1u);
+    ComPtr<IUnknown> unknown(object_->GetUnknown());
+    for (const IID& iid : {uuidof<IPacketWithResponse>(), uuidof<IPacketFilter>(),
+                           uuidof<IPacket>(), uuidof<IDestroy>(), uuidof<IObjectSafety>()}) {
+        ComPtr<IUnknown> face;
+        EXPECT_EQ(unknown->QueryInterface(iid, face.put_void()), S_OK);
+    }
+    FilterBase* filter = nullptr;
+    PacketBase* packet = nullptr;
+    EXPECT_EQ(object_->GetFilter(&filter), S_OK);
+    EXPECT_EQ(object_->GetPacket(&packet), S_OK);
+    EXPECT_EQ(static_cast<void*>(dynamic_cast<COMFilterWithResponse*>(filter)),
+              static_cast<void*>(dynamic_cast<COMFilterWithResponse*>(packet)));
+    // Names reach the typed members through the script's IDispatch.
+    ComPtr<IDispatch> dispatch = unknown.As<IDispatch>();
+    for (auto [name, dispid] : {std::pair{u"Retries", 0x2db},
+                                {u"OnTimeout", 0x2df},
+                                {u"Enable", 0x2c6},
+                                {u"Opcode", 0x3e9}}) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID found = 0;
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+        EXPECT_EQ(found, dispid);
+    }
+}
+
+struct Schedule {
+    LONG retries;
+    LONG timeout;
+    LONG timeout_after_first;  // 0: unchanged
+    std::vector<DWORD> steps;  // the times the clock is run to
+    std::string events;
+};
+
+class RetrySchedule : public PacketWithResponseTest,
+                      public ::testing::WithParamInterface<Schedule> {};
+
+TEST_P(RetrySchedule, DoublesTheWaitThenGivesUpOnce) {
+    const Schedule& s = GetParam();
+    object_->put_Retries(s.retries);
+    object_->put_Timeout(s.timeout);
+    EXPECT_EQ(Send(), 0);
+    Transmitted();
+    if (s.timeout_after_first) object_->put_Timeout(s.timeout_after_first);
+    std::string events;
+    for (DWORD step : s.steps)
+        events = RunUntil(step);
+    EXPECT_EQ(events, s.events);
+    // Nothing more, however long the line stays quiet.
+    TestClock::Set(kStart + 60000);
+    Settle();
+    EXPECT_EQ(Events(), s.events);
+    ASSERT_EQ(on_timeout_->Calls(), 1);
+    const ScriptCall call = on_timeout_->Last();
+    EXPECT_TRUE(SameObject(call.Object(), object_->GetUnknown()));
+    EXPECT_TRUE(SameObject(call.self.get(), object_->GetUnknown()));
+    EXPECT_EQ(on_reply_->Calls(), 0);
+    // The next packet through InFilters takes the finished filter out.
+    handler_->Incoming(PacketOf(kQuestion));
+    EXPECT_EQ(InCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PacketWithResponse, RetrySchedule,
+    ::testing::Values(Schedule{3, 100, 0, {100, 300, 700}, "send@100 send@300 timeout@700"},
+                      Schedule{3, 100, 1000, {100, 300, 700}, "send@100 send@300 timeout@700"},
+                      Schedule{1, 100, 0, {100}, "timeout@100"},
+                      Schedule{0, 250, 0, {250}, "timeout@250"},
+                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120"}));
+
+struct ReplyCase {
+    bool consume;
+    bool later_filter_sees_it;
+};
+
+class Reply : public PacketWithResponseTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(Reply, EndsTheExchangeAndConsumesWhenTheFunctionSaysSo) {
+    on_reply_->result = CComVariant(GetParam().consume);
+    EXPECT_EQ(Send(), 0);
+    EXPECT_EQ(on_reply_->Calls(), 0) << "its own feedback copy is no reply";
+    ref<PacketRecorder> later(new PacketRecorder);
+    handler_->InFilters().AppendFilter(later);
+    Transmitted();
+    RunUntil(50);
+    handler_->Incoming(PacketOf(kReply));
+    ASSERT_EQ(on_reply_->Calls(), 1);
+    EXPECT_TRUE(SameObject(on_reply_->Last().self.get(), object_->GetUnknown()));
+    EXPECT_EQ(later->All().size(), GetParam().later_filter_sees_it ? 1u : 0u);
+    EXPECT_EQ(InCount(), 1) << "answered: out of InFilters after the pass";
+    handler_->Incoming(PacketOf(kReply));
+    EXPECT_EQ(RunUntil(1000), "") << "no retry and no time-out after the reply";
+    EXPECT_EQ(on_reply_->Calls(), 1);
+    EXPECT_EQ(on_timeout_->Calls(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketWithResponse, Reply,
+                         ::testing::Values(ReplyCase{true, false}, ReplyCase{false, true}));
+
+TEST_F(PacketWithResponseTest, AReplyAfterTheTimeOutStillMatchesUntilThePurge) {
+    object_->put_Retries(1);
+    Send();
+    Transmitted();
+    EXPECT_EQ(RunUntil(100), "timeout@100");
+    handler_->Incoming(PacketOf(kReply));
+    EXPECT_EQ(on_reply_->Calls(), 1);
+    EXPECT_EQ(InCount(), 0);
+}
+
+TEST_F(PacketWithResponseTest, SendingAgainStartsAFreshExchangeAndJoinsInFiltersOnce) {
+    object_->put_Retries(2);
+    Send();
+    Send();  // before the first transmission: still one filter in InFilters
+    EXPECT_EQ(InCount(), 1);
+    Transmitted();
+    handler_->Incoming(PacketOf(kReply));  // answered and purged
+    EXPECT_EQ(InCount(), 0);
+    // The pattern and the functions are still the object's: a new exchange needs no setup.
+    Send();
+    EXPECT_EQ(InCount(), 1);
+    Transmitted();
+    EXPECT_EQ(RunUntil(100), "send@100");
+    EXPECT_EQ(RunUntil(300), "send@100 timeout@300");
+    handler_->Incoming(PacketOf(kQuestion));
+    EXPECT_EQ(InCount(), 0);
+    EXPECT_EQ(on_reply_->Calls(), 1);
+    EXPECT_EQ(on_timeout_->Calls(), 1);
+}
+
+TEST_F(PacketWithResponseTest, DestroyEndsTheExchangeAndEveryMemberFails) {
+    Send();
+    Transmitted();
+    ComPtr<IPacketWithResponse> face(static_cast<IPacketWithResponse*>(object_.get()));
+    LONG value = 0;
+    ComPtr<IDispatch> function;
+    EXPECT_EQ(face->get_Retries(nullptr), E_POINTER);
+    EXPECT_EQ(face->get_OnTimeout(nullptr), E_POINTER);
+    EXPECT_EQ(face->put_OnTimeout(nullptr), S_OK);
+    EXPECT_EQ(face->get_OnTimeout(function.put()), S_OK);
+    EXPECT_FALSE(function);
+    EXPECT_EQ(face->put_OnTimeout(on_timeout_.get()), S_OK);
+    EXPECT_EQ(object_->Destroy(), S_OK);
+    const std::vector<std::function<HRESULT()>> members = {
+        [&] { return face->get_Retries(&value); },
+        [&] { return face->put_Timeout(5); },
+        [&] { return face->get_OnTimeout(function.put()); },
+        [&] { return face->put_OnTimeout(nullptr); },
+        [&] { return face->get_Enable(&value); },
+        [&] { return face->put_PacketToMatch(CComVariant()); },
+        [&] { return face->get_Count(&value); },
+        [&] { return face->Assign(CComVariant()); },
+        [&] { return static_cast<IPacket*>(object_.get())->QuickDecode(); },
+    };
+    for (std::size_t i = 0; i < members.size(); ++i)
+        EXPECT_EQ(members[i](), E_FAIL) << "member " << i;
+    EXPECT_EQ(RunUntil(1000), "") << "no retry and no call after Destroy";
+    EXPECT_EQ(on_timeout_->Calls(), 0);
+}
+
+}  // namespace
