@@ -99,16 +99,22 @@ function seen(test) {
 function levelReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x60; }
 function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 && b[6] === 0; }
 
-// Wait (at most ten seconds) for both replies and a whole key press, then sum up and close.
-var started = Date.now();
-var timer = setInterval(function () {
+// A repeating library timer looks ten times a second (at most for ten seconds) for both replies
+// and a whole key press, then sums up and closes. Its callback runs on this page's thread and
+// gets the timer itself.
+var started = Date.now(), checks = 0;
+var check = Global.CreateTimer(function (timer) {
+    checks++;
     var all = presetAnswer && seen(levelReply) && seen(keyPress);
     if (!all && Date.now() - started < 10000) return;
-    clearInterval(timer);
+    timer.Cancel();
     Global.Log('');
     Global.Log('the preset question:                      ' + (presetAnswer || 'still waiting'));
     Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
     Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
+    Global.Log('the repeating timer looked ' + checks + ' times, every ' + timer.Period + ' ms');
     Global.Log('closing the panel');
     Global.Close();
 }, 100);
+check.OneShot = 0;
+check.Start();
