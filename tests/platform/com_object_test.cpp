@@ -94,41 +94,35 @@ class ComObjectTest : public ::testing::Test {
     LONG locks_before_ = 0;
 };
 
-TEST_F(ComObjectTest, IdentityIsTheSameForEveryInterface) {
+TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     ComPtr<CThing> thing;
     ASSERT_EQ(S_OK, MakeComObject(&thing));
+    // The internal identity is handed out without a reference.
+    void* core = nullptr;
+    ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
+    EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
+    EXPECT_EQ(2u, thing->AddRef());
+    EXPECT_EQ(1u, thing->Release());
+
     ComPtr<IUnknown> a, b, c;
-    ComPtr<IBeta> beta;
+    ComPtr<IDispatch> disp;
     ComPtr<IAlpha> alpha;
+    ComPtr<IBeta> beta;
+    ComPtr<IGamma> gamma;
     ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
     ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
     ASSERT_EQ(S_OK, alpha->QueryInterface(a.put()));
     ASSERT_EQ(S_OK, beta->QueryInterface(b.put()));
     ASSERT_EQ(S_OK, thing->QueryInterface(c.put()));
     EXPECT_EQ(a.get(), b.get());
     EXPECT_EQ(a.get(), c.get());
     EXPECT_NE(static_cast<void*>(alpha.get()), static_cast<void*>(beta.get()));
-}
-
-TEST_F(ComObjectTest, DispatchIsTheFirstDualInterfaceAndBasesAnswer) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    ComPtr<IDispatch> disp;
-    ComPtr<IAlpha> alpha;
-    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
+    // IDispatch is the first dual interface; IGamma's base IBeta reaches the same vtable.
     EXPECT_EQ(static_cast<IDispatch*>(alpha.get()), disp.get());
-    // IGamma declares IBeta as its base: both identifiers reach the same vtable.
-    ComPtr<IGamma> gamma;
-    ComPtr<IBeta> beta;
-    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
     EXPECT_EQ(static_cast<IBeta*>(gamma.get()), beta.get());
-}
 
-TEST_F(ComObjectTest, UnknownInterfaceAndNullSlot) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(E_NOINTERFACE, thing->QueryInterface(IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
@@ -149,17 +143,6 @@ TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
     EXPECT_EQ(1, g_final_releases);
     EXPECT_EQ(1, g_destroyed);
     EXPECT_EQ(locks_before_, ModuleLockCount());
-}
-
-TEST_F(ComObjectTest, UncountedIdentityInterface) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    void* core = nullptr;
-    ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
-    EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
-    // No reference was taken: the count is still the creator's one.
-    EXPECT_EQ(2u, thing->AddRef());
-    EXPECT_EQ(1u, thing->Release());
 }
 
 TEST_F(ComObjectTest, AgileObjectsAnswerIMarshal) {
