@@ -1,4 +1,4 @@
-// The global interface table and the proxies it hands to other apartments.
+// The global interface table, the proxies it hands to other apartments, and CComGITPtr2.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +8,7 @@
 
 #include "platform/apartment.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
@@ -29,6 +30,11 @@ ComPtr<IGlobalInterfaceTable> Git() {
     ComPtr<IGlobalInterfaceTable> git;
     EXPECT_EQ(S_OK, CoGetGlobalInterfaceTable(git.put()));
     return git;
+}
+
+HRESULT FetchStatus(DWORD cookie) {
+    ComPtr<IDispatch> p;
+    return Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void());
 }
 
 // The object behind `cookie`, as this apartment may call it.
@@ -432,9 +438,8 @@ TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
     EXPECT_EQ(E_INVALIDARG, Git()->RegisterInterfaceInGlobal(nullptr, IID_IDispatch, &c));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(a));
     EXPECT_EQ(E_INVALIDARG, Git()->RevokeInterfaceFromGlobal(a));
-    ComPtr<IDispatch> p;
-    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(a, IID_IDispatch, p.put_void()));
-    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(0, IID_IDispatch, p.put_void()));
+    EXPECT_EQ(E_INVALIDARG, FetchStatus(a));
+    EXPECT_EQ(E_INVALIDARG, FetchStatus(0));
     EXPECT_EQ(static_cast<IDispatch*>(probe.get()), Fetch(b).get());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(b));
 }
@@ -466,6 +471,91 @@ TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
         t.join();
     EXPECT_EQ(kWorkers * kCalls, right.load());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GitPtr, AttachCopyRevokeAndDestruction) {
+    auto log = std::make_shared<ProbeLog>();
+    ComPtr<Probe> a, b;
+    ASSERT_EQ(S_OK, MakeComObject(&a, log));
+    ASSERT_EQ(S_OK, MakeComObject(&b, log));
+    {
+        CComGITPtr2<IDispatch> holder;
+        EXPECT_TRUE(holder.empty());
+        EXPECT_EQ(S_OK, holder.Revoke());  // nothing held: nothing to do
+        ASSERT_EQ(S_OK, holder.Attach(a.get()));
+        DWORD first = holder.GetCookie();
+        EXPECT_NE(0u, first);
+        ComPtr<IDispatch> out;
+        ASSERT_EQ(S_OK, holder.CopyTo(out.put()));
+        EXPECT_EQ(static_cast<IDispatch*>(a.get()), out.get());
+
+        // Attaching again revokes the first registration.
+        ASSERT_EQ(S_OK, holder.Attach(b.get()));
+        EXPECT_NE(first, holder.GetCookie());
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(first));
+        EXPECT_EQ(static_cast<IDispatch*>(b.get()), holder.Get().get());
+
+        // A copy is a second registration; each goes with its holder.
+        DWORD copy_cookie;
+        {
+            CComGITPtr2<IDispatch> copy(holder);
+            copy_cookie = copy.GetCookie();
+            EXPECT_NE(holder.GetCookie(), copy_cookie);
+            EXPECT_EQ(static_cast<IDispatch*>(b.get()), copy.Get().get());
+        }
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(copy_cookie));
+        EXPECT_EQ(S_OK, FetchStatus(holder.GetCookie()));
+
+        DWORD last = holder.GetCookie();
+        EXPECT_EQ(S_OK, holder.Revoke());
+        EXPECT_EQ(0u, holder.GetCookie());
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(last));
+        ASSERT_EQ(S_OK, holder.Attach(a.get()));
+        last = holder.GetCookie();
+        a = nullptr;
+        b = nullptr;
+        EXPECT_EQ(1, log->destroyed.load());  // the registration keeps `a` alive
+        out = nullptr;
+    }
+    EXPECT_EQ(2, log->destroyed.load());  // destruction revoked it
+}
+
+TEST(GitPtr, AttachFailuresAreReturnedOrRaised) {
+    ComPtr<Probe> object;
+    ASSERT_EQ(S_OK, MakeComObject(&object));
+    CComGITPtr2<IEnumVARIANT> holder;
+    IEnumVARIANT* wrong = reinterpret_cast<IEnumVARIANT*>(static_cast<IDispatch*>(object.get()));
+    EXPECT_EQ(E_NOINTERFACE, holder.Attach(wrong));
+    EXPECT_TRUE(holder.empty());
+    try {
+        CComGITPtr2<IEnumVARIANT> raised(wrong);
+        ADD_FAILURE() << "no error raised";
+    } catch (const HResultError& e) {
+        EXPECT_EQ(E_NOINTERFACE, e.code());
+    }
+    ComPtr<IEnumVARIANT> out;
+    EXPECT_EQ(E_INVALIDARG, holder.CopyTo(out.put()));
+    EXPECT_EQ(E_POINTER, holder.CopyTo(nullptr));
+}
+
+TEST(GitPtr, CopyOutOnAnotherApartmentGivesAPointerValidThere) {
+    StaThread sta;
+    auto log = std::make_shared<ProbeLog>();
+    std::unique_ptr<CComGITPtr2<IDispatch>> holder;
+    Probe* raw = nullptr;
+    sta.Run([&] {
+        ComPtr<Probe> object;
+        ASSERT_EQ(S_OK, MakeComObject(&object, log));
+        raw = object.get();
+        holder = std::make_unique<CComGITPtr2<IDispatch>>(object.get());
+    });
+    ComPtr<IDispatch> p = holder->Get();
+    ASSERT_TRUE(p);
+    EXPECT_NE(static_cast<IDispatch*>(raw), p.get());
+    EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(p));
+    p = nullptr;
+    sta.Run([&] { holder.reset(); });
+    EXPECT_EQ(1, log->destroyed.load());
 }
 
 }  // namespace
