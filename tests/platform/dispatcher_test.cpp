@@ -7,6 +7,7 @@
 
 #include "platform/com_object.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -118,16 +119,6 @@ class CWidget : public ComObjectRoot<CWidget, DispatchImpl<IWidget>> {
     VARTYPE last_index_vt_ = VT_EMPTY;
     VARTYPE put_value_vt_ = VT_EMPTY;
 };
-
-CComVariant I4(LONG v) {
-    return CComVariant(v);
-}
-CComVariant R8(DOUBLE v) {
-    return CComVariant(v);
-}
-CComVariant Str(const char16_t* s) {
-    return CComVariant(s);
-}
 
 class DispatcherTest : public ::testing::Test {
   protected:
@@ -255,10 +246,7 @@ TEST_F(DispatcherTest, VariantParametersArePassedAsGiven) {
 
 TEST_F(DispatcherTest, ByReferenceArguments) {
     LONG value = 21;
-    CComVariant ref;
-    ref.vt = VT_BYREF | VT_I4;
-    ref.plVal = &value;
-    ASSERT_EQ(S_OK, Run(0x17, kDo, {ref}));
+    ASSERT_EQ(S_OK, Run(0x17, kDo, {ByRef(VT_I4, &value)}));
     EXPECT_EQ(42, value);  // written through the caller's reference
     // A value argument is coerced into a temporary; the caller's variant is not touched.
     CComVariant by_value(u"5");
@@ -289,13 +277,9 @@ TEST_F(DispatcherTest, DateAndInterfaceTypes) {
 // A script's null and undefined reach an interface parameter as a null pointer, so that
 // `object.Handler = null` clears what was set.
 TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
-    CComVariant null_value;
-    null_value.vt = VT_NULL;
-    CComVariant by_reference;
-    by_reference.vt = VT_BYREF | VT_VARIANT;
-    by_reference.pvarVal = &null_value;
+    CComVariant null_value = Null();
     auto part = New<CPart>();
-    for (const CComVariant& null : {null_value, CComVariant(), by_reference}) {
+    for (const CComVariant& null : {null_value, CComVariant(), ByRef(VT_VARIANT, &null_value)}) {
         SCOPED_TRACE(null.vt);
         CComVariant result;
         EXPECT_EQ(E_POINTER, Run(0x18, kDo, {null}, &result));  // Measure got null
