@@ -12,6 +12,7 @@
 #include "platform/safearray.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -310,11 +311,7 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     ComPtr<IDispatch> proxy = Fetch(cookie);
 
     // By reference: the object stores itself; the caller gets the proxy, not the raw object.
-    CComVariant slot(LONG{7});
-    VARIANT ref;
-    VariantInit(&ref);
-    ref.vt = VT_BYREF | VT_VARIANT;
-    ref.pvarVal = &slot;
+    CComVariant slot(LONG{7}), ref = ByRef(VT_VARIANT, &slot);
     ASSERT_EQ(S_OK, CallMethod(proxy.get(), kStore, &ref));
     ASSERT_EQ(VT_DISPATCH, slot.vt);
     EXPECT_EQ(proxy.get(), slot.pdispVal);
