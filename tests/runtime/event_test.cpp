@@ -10,22 +10,19 @@
 
 namespace {
 
-TEST(EventTest, AutoEventReleasesOneWaitPerSignal) {
-    CAutoEvent event;
-    EXPECT_FALSE(event.Wait(0));
-    event.Set();
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_FALSE(event.Wait(0));
-    EXPECT_FALSE(event.Wait(10));
-}
-
-TEST(EventTest, ManualEventStaysSignalledUntilReset) {
-    CManualEvent event;
-    event.Set();
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_TRUE(event.Wait(10));
-    event.Reset();
-    EXPECT_FALSE(event.Wait(0));
+TEST(EventTest, AnAutoEventReleasesOneWaitPerSignalAManualOneStaysSet) {
+    CAutoEvent automatic;
+    EXPECT_FALSE(automatic.Wait(0));
+    automatic.Set();
+    EXPECT_TRUE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(10));
+    CManualEvent manual;
+    manual.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(10));
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(0));
 }
 
 TEST(EventTest, WaitEitherNamesTheSignalledEventLowestFirst) {
