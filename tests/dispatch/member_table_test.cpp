@@ -4,11 +4,12 @@
 #include "dispatch/disp_ex_object.h"
 #include "dispatch/dispatch_ex_impl.h"
 #include "dispatch/function_objects.h"
-#include "platform/script_call.h"
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
+#include "platform/script_call.h"
 #include "support/late_bound.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -26,8 +27,8 @@ HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
     return o->InvokeEx(id, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr);
 }
 
-HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, WORD flags = DISPATCH_PROPERTYGET) {
-    return Call(o, id, flags, {}, out);
+HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, std::vector<CComVariant> args = {}) {
+    return Call(o, id, DISPATCH_PROPERTYGET, std::move(args), out);
 }
 
 ComPtr<CDispExObject> NewBag() {
@@ -135,12 +136,8 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
 
 TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     auto bag = NewBag();
-    CComVariant index(u"fresh");
-    DISPPARAMS p{&index, nullptr, 1, 0};
-    CComVariant out(LONG{5});
-    ASSERT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &p, &out, nullptr,
-                          nullptr),
-              S_OK);
+    CComVariant index(u"fresh"), out(LONG{5});
+    ASSERT_EQ(GetValue(bag.get(), DISPID_VALUE, &out, {index}), S_OK);
     EXPECT_EQ(out.vt, VT_EMPTY);
     EXPECT_EQ(bag->members().Count(), 1u);
     EXPECT_NE(bag->members().Find(u"FRESH", 0), DISPID_UNKNOWN);
@@ -161,10 +158,8 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     EXPECT_EQ(bag->members().Count(), 1u);
 
     // Argument errors of the indexed forms.
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYGET, &none, &v, nullptr,
-                          nullptr),
-              E_UNEXPECTED);
+    EXPECT_EQ(GetValue(bag.get(), DISPID_VALUE, &v), E_UNEXPECTED);
+    DISPPARAMS p{&index, nullptr, 1, 0};
     EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
                           nullptr),
               DISP_E_BADPARAMCOUNT);
@@ -173,9 +168,8 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
 TEST(MemberTable, FlagErrors) {
     auto bag = NewBag();
     DISPID a = GetId(bag.get(), u"a");
-    CComVariant arg(LONG{1});
+    CComVariant arg(LONG{1}), v;
     DISPPARAMS p{&arg, nullptr, 1, 0};
-    CComVariant v;
     for (WORD flags : {0, 5, 6, 7, 9, 10, 11, 13, 16})
         EXPECT_EQ(bag->Invoke(a, IID_NULL, 0x400, flags, &p, &v, nullptr, nullptr), E_UNEXPECTED)
             << flags;
@@ -308,7 +302,7 @@ TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
         S_OK);
     CComVariant r;
     EXPECT_EQ(GetValue(fn.get(), 1, &r), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(GetValue(fn.get(), 0, &r, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
+    EXPECT_EQ(Call(fn.get(), 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r), S_OK);
     EXPECT_EQ(g->size, 0);
     EXPECT_EQ(LookUp(fn.get(), u"Reset"), DISP_E_UNKNOWNNAME);
 }
@@ -350,11 +344,8 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
 
     // A by-reference argument arrives resolved.
     LONG seven = 7;
-    VARIANT ref;
-    ref.vt = VT_I4 | VT_BYREF;
-    ref.plVal = &seven;
     CComVariant r;
-    ASSERT_EQ(CallScriptFunction(fn.get(), ref, &r), S_OK);
+    ASSERT_EQ(CallScriptFunction(fn.get(), ByRef(VT_I4, &seven), &r), S_OK);
     ASSERT_EQ(fn->Last().args.size(), 1u);
     EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 7");
     EXPECT_EQ(r.lVal, 42);
