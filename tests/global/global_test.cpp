@@ -10,17 +10,12 @@
 #include "global/test_host.h"
 #include "network/packet_base.h"
 #include "support/late_bound.h"
+#include "support/variants.h"
 
 namespace {
 
 IGlobal* AsGlobal(CGlobal* g) {
     return static_cast<IGlobal*>(g);
-}
-
-CComVariant Null() {
-    CComVariant v;
-    v.vt = VT_NULL;
-    return v;
 }
 
 // Every event raised so far through `g` has been matched, and every handler call has returned.

@@ -7,6 +7,7 @@
 #include "global/global.h"
 #include "global/test_host.h"
 #include "support/late_bound.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -41,8 +42,6 @@ HRESULT GetObject(CGlobal* g, HRESULT (CGlobal::*get)(IDispatch**)) {
 
 TEST(HostForwardingTest, EachMemberForwardsByTheRulesOfItsRow) {
     LONG number = 0;
-    static CComVariant null_value;
-    null_value.vt = VT_NULL;
     const Forward forwards[] = {
         {"Log(page1)", [](CGlobal* g) { return g->Log(kText); }, S_OK, S_OK},
         {"LoadScript(page1,page1)",
@@ -52,7 +51,7 @@ TEST(HostForwardingTest, EachMemberForwardsByTheRulesOfItsRow) {
         {"Persist(page1)",
          [](CGlobal* g) {
              return CallName(static_cast<IGlobal*>(g), u"Persist", DISPATCH_METHOD,
-                             {CComVariant(kText), null_value});
+                             {CComVariant(kText), Null()});
          },
          S_OK, E_FAIL},
         {"UnPersist(page1)",
