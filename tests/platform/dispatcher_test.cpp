@@ -224,7 +224,8 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
                                                      &none, &result, nullptr, nullptr));
 }
 
-TEST_F(DispatcherTest, PutNeedsThePropertyPutNamedArgument) {
+// A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written through.
+TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, Run(0x10, kPut, {I4(1)}, nullptr, false));
     EXPECT_EQ(3, widget_->value_);
     // A named argument where the member takes none.
@@ -233,9 +234,7 @@ TEST_F(DispatcherTest, PutNeedsThePropertyPutNamedArgument) {
     DISPPARAMS named{&arg, &other, 1, 1};
     EXPECT_EQ(DISP_E_NONAMEDARGS,
               disp_->Invoke(0x12, IID_NULL, 0, kCall, &named, nullptr, nullptr, nullptr));
-}
 
-TEST_F(DispatcherTest, VariantParametersArePassedAsGiven) {
     CComVariant result;
     ASSERT_EQ(S_OK, Run(0, kCall, {Str(u"key")}, &result));
     EXPECT_EQ(VT_BSTR, widget_->last_index_vt_);
@@ -243,9 +242,7 @@ TEST_F(DispatcherTest, VariantParametersArePassedAsGiven) {
     ASSERT_EQ(S_OK, Run(0, kPut, {I4(1), R8(2.0)}));
     EXPECT_EQ(VT_I4, widget_->last_index_vt_);
     EXPECT_EQ(VT_R8, widget_->put_value_vt_);
-}
 
-TEST_F(DispatcherTest, ByReferenceArguments) {
     LONG value = 21;
     ASSERT_EQ(S_OK, Run(0x17, kDo, {ByRef(VT_I4, &value)}));
     EXPECT_EQ(42, value);  // written through the caller's reference
