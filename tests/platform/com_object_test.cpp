@@ -127,6 +127,13 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(E_NOINTERFACE, thing->QueryInterface(IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(E_POINTER, thing->QueryInterface(IAbsent::kIid, nullptr));
+
+    // Agile objects answer IMarshal.
+    ComPtr<CLonely> lonely;
+    ASSERT_EQ(S_OK, MakeComObject(&lonely));
+    EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
+    EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
+    EXPECT_FALSE(IsAgileObject(nullptr));
 }
 
 TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
@@ -143,16 +150,6 @@ TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
     EXPECT_EQ(1, g_final_releases);
     EXPECT_EQ(1, g_destroyed);
     EXPECT_EQ(locks_before_, ModuleLockCount());
-}
-
-TEST_F(ComObjectTest, AgileObjectsAnswerIMarshal) {
-    ComPtr<CThing> thing;
-    ComPtr<CLonely> lonely;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    ASSERT_EQ(S_OK, MakeComObject(&lonely));
-    EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
-    EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
-    EXPECT_FALSE(IsAgileObject(nullptr));
 }
 
 TEST_F(ComObjectTest, FailedFinalConstructDestroysTheObject) {
