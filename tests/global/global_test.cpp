@@ -32,7 +32,9 @@ void Drain(IGlobal* g) {
     g->UnRegisterForEvent(id);
 }
 
-TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
+// A fresh Global is current with its pool, and new packets take its PacketDelay.
+TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
+    EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
     {
         auto g = New<CGlobal>();
         CComVariant v;
@@ -52,18 +54,11 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
 
         EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), g.get());
         EXPECT_TRUE(g->WaitUntilPoolIdle());
-    }
-    EXPECT_FALSE(CurrentGlobal::Get());
-}
-
-TEST(GlobalTest, NewPacketsTakeTheCurrentGlobalsPacketDelay) {
-    EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
-    {
-        auto g = New<CGlobal>();
         EXPECT_EQ(PacketBase().Delay, 50u);
         ASSERT_EQ(g->put_PacketDelay(75), S_OK);
         EXPECT_EQ(PacketBase().Delay, 75u);
     }
+    EXPECT_FALSE(CurrentGlobal::Get());
     EXPECT_EQ(PacketBase().Delay, 30u);
 }
 
