@@ -45,7 +45,7 @@ class ValueObject : public NamelessDispatch {
 
 using PlainObject = CountedUnknown;
 
-TEST(VariantObject, DefaultMemberGivesTheValue) {
+TEST(VariantObject, DefaultMemberGivesTheValueOrTheConversionFails) {
     ValueObject object(CComVariant(u"42"));
     {
         CComVariant v(static_cast<IDispatch*>(&object));
@@ -65,11 +65,10 @@ TEST(VariantObject, DefaultMemberGivesTheValue) {
         EXPECT_EQ(object.refs, 1u);
     }
     EXPECT_EQ(object.refs, 1u);
-}
 
-TEST(VariantObject, MissingDefaultMemberFails) {
-    ValueObject object{CComVariant()};
-    CComVariant v(static_cast<IDispatch*>(&object));
+    // Without a default member the conversion fails.
+    ValueObject valueless{CComVariant()};
+    CComVariant v(static_cast<IDispatch*>(&valueless));
     CComVariant out(LONG{7});
     EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I4), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(out.vt, VT_I4);  // a failed conversion leaves the destination alone
