@@ -10,6 +10,8 @@
 #include "interfaces/ids.h"
 #include "platform/apartment.h"
 #include "support/late_bound.h"
+#include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -39,15 +41,17 @@ class CTestItem : public ComObjectRoot<CTestItem, DispatchImpl<ITestItem>, IMars
 };
 
 ComPtr<CTestItem> Item(const char16_t* name) {
-    ComPtr<CTestItem> item;
-    EXPECT_EQ(MakeComObject(&item), S_OK);
+    auto item = New<CTestItem>();
     item->name = name;
     return item;
 }
 
-CComVariant Value(IUnknown* object) {
-    ComPtr<IDispatch> d = ComPtr<IUnknown>(object).As<IDispatch>();
-    return CComVariant(d.get());
+IDispatch* Disp(const ComPtr<CTestItem>& item) {
+    return static_cast<IDispatch*>(item.get());
+}
+
+CComVariant Value(const ComPtr<CTestItem>& item) {
+    return CComVariant(Disp(item));
 }
 
 using ItemCollection = STLObjectCollection<ITestItem, IGenericCollection>;
@@ -70,7 +74,7 @@ class CollectionTest : public ::testing::Test {
     void SetUp() override {
         for (const char16_t* n : {u"one", u"two", u"Two"}) {
             items.push_back(Item(n));
-            ASSERT_EQ(coll.Add(Value(items.back()->GetUnknown())), S_OK);
+            ASSERT_EQ(coll.Add(Value(items.back())), S_OK);
         }
     }
     CComVariant ItemAt(const VARIANT& index, HRESULT expected = S_OK) {
@@ -82,30 +86,26 @@ class CollectionTest : public ::testing::Test {
     std::vector<ComPtr<CTestItem>> items;
 };
 
+// I2 and UI1 count as positions, a double finds nothing; names compare case-sensitively.
 TEST_F(CollectionTest, FindByPositionNameAndType) {
-    CComVariant first = ItemAt(CComVariant(LONG{0}));
-    ASSERT_EQ(first.vt, VT_DISPATCH);
-    EXPECT_EQ(first.pdispVal, static_cast<IDispatch*>(items[0].get()));
-    ItemAt(CComVariant(LONG{3}), E_INVALIDARG);
-    ItemAt(CComVariant(LONG{-1}), E_INVALIDARG);
-    // I2 and UI1 count as positions; a double finds nothing.
     CComVariant two_i2;
     two_i2.vt = VT_I2;
     two_i2.iVal = 2;
-    EXPECT_EQ(ItemAt(two_i2).pdispVal, static_cast<IDispatch*>(items[2].get()));
-    EXPECT_EQ(ItemAt(CComVariant(BYTE{1})).pdispVal, static_cast<IDispatch*>(items[1].get()));
-    ItemAt(CComVariant(1.0), E_INVALIDARG);
-    // Names are compared case-sensitively.
-    EXPECT_EQ(ItemAt(CComVariant(u"Two")).pdispVal, static_cast<IDispatch*>(items[2].get()));
-    EXPECT_EQ(ItemAt(CComVariant(u"two")).pdispVal, static_cast<IDispatch*>(items[1].get()));
-    ItemAt(CComVariant(u"TWO"), E_INVALIDARG);
-    EXPECT_EQ(coll.get_Item(CComVariant(LONG{0}), nullptr), E_POINTER);
-}
-
-TEST_F(CollectionTest, FirstOfTwoEqualNamesIsFound) {
-    auto dup = Item(u"one");
-    ASSERT_EQ(coll.Add(Value(dup->GetUnknown())), S_OK);
-    EXPECT_EQ(ItemAt(CComVariant(u"one")).pdispVal, static_cast<IDispatch*>(items[0].get()));
+    // clang-format off
+    const std::pair<CComVariant, int> lookups[] = {
+        {I4(0), 0}, {I4(3), -1}, {I4(-1), -1}, {two_i2, 2}, {CComVariant(BYTE{1}), 1},
+        {R8(1.0), -1}, {Str(u"Two"), 2}, {Str(u"two"), 1}, {Str(u"TWO"), -1}};
+    // clang-format on
+    for (const auto& [index, at] : lookups) {
+        CComVariant item = ItemAt(index, at < 0 ? E_INVALIDARG : S_OK);
+        if (at >= 0) {
+            EXPECT_EQ(item.pdispVal, Disp(items[at])) << ShowVariant(index);
+        }
+    }
+    EXPECT_EQ(coll.get_Item(I4(0), nullptr), E_POINTER);
+    // Of two equal names the first is found.
+    ASSERT_EQ(coll.Add(Value(Item(u"one"))), S_OK);
+    EXPECT_EQ(ItemAt(Str(u"one")).pdispVal, Disp(items[0]));
 }
 
 TEST_F(CollectionTest, AddOfWrongTypeFailsAndLeavesCount) {
@@ -123,14 +123,14 @@ TEST_F(CollectionTest, AddOfWrongTypeFailsAndLeavesCount) {
 TEST_F(CollectionTest, RemoveByObjectAndByPosition) {
     ref<CountingNotifier> notifier(new CountingNotifier);
     coll.SetNotifier(notifier);
-    ASSERT_EQ(coll.Remove(Value(items[1]->GetUnknown())), S_OK);
+    ASSERT_EQ(coll.Remove(Value(items[1])), S_OK);
     EXPECT_EQ(notifier->removed, 1);
     EXPECT_EQ(notifier->last_position, 1u);
     EXPECT_EQ(coll.Size(), 2u);
-    EXPECT_EQ(coll.Remove(Value(items[1]->GetUnknown())), E_INVALIDARG);
-    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(coll.Remove(Value(items[1])), E_INVALIDARG);
+    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, Disp(items[2]));
     ASSERT_EQ(coll.Remove(CComVariant(LONG{0})), S_OK);
-    EXPECT_EQ(ItemAt(CComVariant(LONG{0})).pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(ItemAt(CComVariant(LONG{0})).pdispVal, Disp(items[2]));
     coll.ClearAll();
     EXPECT_EQ(notifier->cleared, 1);
     EXPECT_EQ(coll.Size(), 0u);
@@ -138,9 +138,9 @@ TEST_F(CollectionTest, RemoveByObjectAndByPosition) {
 
 TEST_F(CollectionTest, PutItemReplacesInPlace) {
     auto fresh = Item(u"fresh");
-    CComVariant value = Value(fresh->GetUnknown());
+    CComVariant value = Value(fresh);
     ASSERT_EQ(coll.put_Item(CComVariant(u"two"), &value), S_OK);
-    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, static_cast<IDispatch*>(fresh.get()));
+    EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, Disp(fresh));
     EXPECT_EQ(coll.put_Item(CComVariant(LONG{7}), &value), E_INVALIDARG);
     CComVariant wrong(LONG{5});
     EXPECT_EQ(coll.put_Item(CComVariant(LONG{0}), &wrong), E_INVALIDARG);
@@ -175,8 +175,8 @@ TEST_F(CollectionTest, EnumeratorWorksOnASnapshot) {
     ULONG fetched = 0;
     EXPECT_EQ(e->Next(5, slots, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(slots[0].pdispVal, static_cast<IDispatch*>(items[1].get()));
-    EXPECT_EQ(slots[1].pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(slots[0].pdispVal, Disp(items[1]));
+    EXPECT_EQ(slots[1].pdispVal, Disp(items[2]));
     for (auto& v : slots)
         VariantClear(&v);
     EXPECT_EQ(e->Next(1, slots, nullptr), S_FALSE);
@@ -186,7 +186,7 @@ TEST_F(CollectionTest, EnumeratorWorksOnASnapshot) {
     ASSERT_EQ(e->Skip(2), S_OK);
     ASSERT_EQ(e->Clone(copy.put()), S_OK);
     EXPECT_EQ(copy->Next(1, slots, &fetched), S_OK);
-    EXPECT_EQ(slots[0].pdispVal, static_cast<IDispatch*>(items[2].get()));
+    EXPECT_EQ(slots[0].pdispVal, Disp(items[2]));
     VariantClear(&slots[0]);
     EXPECT_EQ(e->Skip(10), S_FALSE);
 }

@@ -10,17 +10,12 @@
 #include "global/test_host.h"
 #include "network/packet_base.h"
 #include "support/late_bound.h"
+#include "support/variants.h"
 
 namespace {
 
 IGlobal* AsGlobal(CGlobal* g) {
     return static_cast<IGlobal*>(g);
-}
-
-CComVariant Null() {
-    CComVariant v;
-    v.vt = VT_NULL;
-    return v;
 }
 
 // Every event raised so far through `g` has been matched, and every handler call has returned.
@@ -37,7 +32,9 @@ void Drain(IGlobal* g) {
     g->UnRegisterForEvent(id);
 }
 
-TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
+// A fresh Global is current with its pool, and new packets take its PacketDelay.
+TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
+    EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
     {
         auto g = New<CGlobal>();
         CComVariant v;
@@ -57,18 +54,11 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPool) {
 
         EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), g.get());
         EXPECT_TRUE(g->WaitUntilPoolIdle());
-    }
-    EXPECT_FALSE(CurrentGlobal::Get());
-}
-
-TEST(GlobalTest, NewPacketsTakeTheCurrentGlobalsPacketDelay) {
-    EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
-    {
-        auto g = New<CGlobal>();
         EXPECT_EQ(PacketBase().Delay, 50u);
         ASSERT_EQ(g->put_PacketDelay(75), S_OK);
         EXPECT_EQ(PacketBase().Delay, 75u);
     }
+    EXPECT_FALSE(CurrentGlobal::Get());
     EXPECT_EQ(PacketBase().Delay, 30u);
 }
 
@@ -209,7 +199,8 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     dependants->Destroy();  // the context holds the Global
 }
 
-TEST(GlobalTest, OnlyIdentityBearingResultsStayUnwrapped) {
+// Only identity-bearing results stay unwrapped; the placeholder members refuse foreign objects.
+TEST(GlobalTest, ReadOnlyHooksAndPlaceholderMembers) {
     auto g = New<CGlobal>();
     for (DISPID unwrapped : {0x1, 0x14, 0x21, 0x22, 0x23})
         EXPECT_EQ(g->WrapResult(unwrapped), E_FAIL) << unwrapped;
@@ -224,10 +215,7 @@ TEST(GlobalTest, OnlyIdentityBearingResultsStayUnwrapped) {
     EXPECT_EQ(g->RewriteCall(&dispid, &params, &flags), S_OK);
     EXPECT_EQ(dispid, 0x6);
     EXPECT_EQ(arg.vt, VT_BSTR);
-}
 
-TEST(GlobalTest, PlaceholderMembersRefuseForeignObjects) {
-    auto g = New<CGlobal>();
     auto callback = New<ScriptFunction>();
     ULONG id = 0;
     LONG result = 0;

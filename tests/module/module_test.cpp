@@ -82,7 +82,7 @@ class ModuleTest : public ::testing::Test {
     CMyComModule module_{kTestMap, u"/opt/brevanto/libtest.so"};
 };
 
-TEST_F(ModuleTest, UnknownClassCreatesNothing) {
+TEST_F(ModuleTest, FactoriesAreMadeOnceForKnownClassesAndDoNotHoldTheModule) {
     constexpr CLSID unknown{0x7e57ffff, 0, 0, {0}};
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
@@ -91,9 +91,7 @@ TEST_F(ModuleTest, UnknownClassCreatesNothing) {
     EXPECT_EQ(0, g_factories_made);
     EXPECT_EQ(0, g_constructed);
     EXPECT_EQ(E_POINTER, module_.GetClassObject(kWidgetClsid, IID_IClassFactory, nullptr));
-}
 
-TEST_F(ModuleTest, FactoriesAreMadeOnceAndDoNotHoldTheModule) {
     LONG before = module_.GetLockCount();
     ComPtr<IClassFactory> a = Factory(), b = Factory();
     EXPECT_EQ(a.get(), b.get());
@@ -196,6 +194,20 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
     EXPECT_EQ(kWidgetClsid, found);
     EXPECT_EQ(S_OK, CLSIDFromProgID(clsid.c_str(), &found));
     EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Test.Nothing", &found));
+    // Offered by the host, the class is created through the registry.
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(kWidgetClsid, Factory().get(), CLSCTX_INPROC_SERVER,
+                                          REGCLS_MULTIPLEUSE, &cookie));
+    ComPtr<IDispatch> widget;
+    EXPECT_EQ(S_OK, CoCreateInstance(kWidgetClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     widget.put_void()));
+    EXPECT_TRUE(widget);
+    EXPECT_EQ(1, g_constructed);
+    EXPECT_EQ(S_OK, CoRevokeClassObject(cookie));
+    constexpr CLSID unregistered{0x7e57fffe, 0, 0, {0}};
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(unregistered, nullptr, CLSCTX_INPROC_SERVER,
+                                                    IID_IDispatch, widget.put_void()));
+    EXPECT_EQ(nullptr, widget.get());
 
     EXPECT_EQ(S_OK, module_.UnregisterServer());
     EXPECT_FALSE(Exists(u"Test.Widget.1"));
@@ -205,26 +217,6 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
     EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Test.Widget", &found));
     // Nothing left to remove is still success.
     EXPECT_EQ(S_OK, module_.UnregisterServer());
-}
-
-TEST_F(ModuleTest, HostsCreateOfferedClassesByName) {
-    ASSERT_EQ(S_OK, module_.RegisterServer());
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, CoRegisterClassObject(kWidgetClsid, Factory().get(), CLSCTX_INPROC_SERVER,
-                                          REGCLS_MULTIPLEUSE, &cookie));
-    CLSID clsid{};
-    ASSERT_EQ(S_OK, CLSIDFromProgID(u"Test.Widget", &clsid));
-    ComPtr<IDispatch> widget;
-    EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                     widget.put_void()));
-    EXPECT_TRUE(widget);
-    EXPECT_EQ(1, g_constructed);
-    EXPECT_EQ(S_OK, CoRevokeClassObject(cookie));
-    constexpr CLSID unregistered{0x7e57fffe, 0, 0, {0}};
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(unregistered, nullptr, CLSCTX_INPROC_SERVER,
-                                                    IID_IDispatch, widget.put_void()));
-    EXPECT_EQ(nullptr, widget.get());
-    module_.UnregisterServer();
 }
 
 TEST(LibraryModule, RegisteredMessagesKeepTheirNumbers) {
@@ -251,7 +243,7 @@ class LoadedLibrary : public ::testing::Test {
     void* handle_ = nullptr;
 };
 
-TEST_F(LoadedLibrary, ExportsTheFourEntryPoints) {
+TEST_F(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateItsClassesByName) {
     auto* get_class_object = Entry<HRESULT(REFCLSID, REFIID, void**)>("DllGetClassObject");
     auto* can_unload = Entry<HRESULT()>("DllCanUnloadNow");
     auto* register_server = Entry<HRESULT()>("DllRegisterServer");
@@ -274,15 +266,8 @@ TEST_F(LoadedLibrary, ExportsTheFourEntryPoints) {
     std::u16string path;
     ASSERT_EQ(ERROR_SUCCESS, key.QueryStringValue(nullptr, &path));
     EXPECT_EQ(fs::canonical(BREVANTO_MODULE_FILE), fs::path(Utf16ToUtf8(path)));
-    EXPECT_EQ(S_OK, unregister_server());
-}
 
-TEST_F(LoadedLibrary, HostsCreateRegisteredClassesByName) {
-    auto* can_unload = Entry<HRESULT()>("DllCanUnloadNow");
-    auto* register_server = Entry<HRESULT()>("DllRegisterServer");
-    auto* unregister_server = Entry<HRESULT()>("DllUnregisterServer");
-    ASSERT_EQ(S_OK, register_server());
-
+    // Hosts create registered classes by name.
     CLSID versioned{}, independent{};
     ASSERT_EQ(S_OK, CLSIDFromProgID(u"Brevanto.Packet.1", &versioned));
     ASSERT_EQ(S_OK, CLSIDFromProgID(u"brevanto.packet", &independent));

@@ -11,13 +11,14 @@
 
 #include "dispatch/data_context.h"
 #include "network/call_packet_function.h"
-#include "network/filter_object.h"
 #include "network/filter_chain.h"
+#include "network/filter_object.h"
 #include "network/packet_object.h"
 #include "network_test_support.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -223,9 +224,7 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
 }
 
 TEST_F(FilterChain, AScriptClearsAFunctionWithNullOrUndefined) {
-    CComVariant null_value;
-    null_value.vt = VT_NULL;
-    for (const CComVariant& cleared : {null_value, CComVariant()}) {
+    for (const CComVariant& cleared : {Null(), CComVariant()}) {
         auto f = NewFilter({0x1C});
         Hook(f.get(), kMatches, CComVariant(true), "match");
         ASSERT_EQ(CallName(static_cast<IPacketFilter*>(f.get()), u"OnFilterMatches",
@@ -306,10 +305,8 @@ std::string PatternOf(CPacketFilter* f) {
 
 TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
     auto f = NewFilter({}, false);
-    CComVariant null;
-    null.vt = VT_NULL;
-    auto array = ScriptArray::Of({CComVariant(LONG{1}), null, CComVariant(LONG{300}),
-                                  CComVariant(u"abc"), std::nullopt, CComVariant(u"7")});
+    auto array = ScriptArray::Of(
+        {I4(1), Null(), I4(300), CComVariant(u"abc"), std::nullopt, CComVariant(u"7")});
     ASSERT_EQ(f->put_PacketToMatch(AsVariant(array->GetUnknown())), S_OK);
     EXPECT_EQ(PatternOf(f.get()), "01 EMPTY EMPTY EMPTY 07");  // the hole added nothing
     // Values that are no array, or have no length, change nothing.

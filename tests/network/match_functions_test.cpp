@@ -85,7 +85,8 @@ TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheO
         EXPECT_EQ(FilterCall(c.match, c.packet.get()), c.matches) << c.what;
 }
 
-TEST(MatchFunctionsTest, TheTypedMatchChecksItsArguments) {
+// The typed Match checks its arguments; late bound, only the default member can be called.
+TEST(MatchFunctionsTest, TheTypedMatchChecksItsArgumentsAndOnlyTheDefaultMemberIsCalled) {
     auto m = AreaJoin(5, 0xFF, 0x65);
     ComPtr<_IMatchPacket> typed;
     ASSERT_EQ(m->QueryInterface(typed.put()), S_OK);
@@ -95,18 +96,15 @@ TEST(MatchFunctionsTest, TheTypedMatchChecksItsArguments) {
     EXPECT_EQ(typed->Match(Packet(5, 1, 0x65).get(), nullptr, nullptr), E_POINTER);
     EXPECT_EQ(CMatchFunctionLogicalAreaJoin::Create(1, 1, 1, nullptr), E_POINTER);
     EXPECT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(1, 1, 1, 1, nullptr), E_POINTER);
-}
 
-TEST(MatchFunctionsTest, OnlyTheDefaultMemberCanBeCalled) {
-    auto m = AreaJoin(5, 0xFF, 0x65);
     auto packet = Packet(5, 0x01, 0x65);
     // Plain positional arguments work as well: the packet, then the filter.
     const std::vector<CComVariant> args{AsVariant(packet->GetUnknown()), CComVariant(m.get())};
-    CComVariant result;
-    EXPECT_EQ(Call(m.get(), 1, DISPATCH_METHOD, args, &result), DISP_E_MEMBERNOTFOUND);
+    CComVariant matched;
+    EXPECT_EQ(Call(m.get(), 1, DISPATCH_METHOD, args, &matched), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(LookUp(m.get(), u"Matches"), DISP_E_UNKNOWNNAME);
-    ASSERT_EQ(Call(m.get(), DISPID_VALUE, DISPATCH_METHOD, args, &result), S_OK);
-    EXPECT_EQ(result.lVal, 1);
+    ASSERT_EQ(Call(m.get(), DISPID_VALUE, DISPATCH_METHOD, args, &matched), S_OK);
+    EXPECT_EQ(matched.lVal, 1);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "global/global.h"
-#include "network/network_handler.h"
 #include "network/filter_object.h"
+#include "network/network_handler.h"
 #include "network/packet_object.h"
 #include "network_test_support.h"
 #include "support/late_bound.h"
@@ -16,15 +16,6 @@
 namespace {
 
 const Bytes kFrame = Frame({0x1C, 0x05, 0x00, 0x01, 0x00, 0x00, 0xFF});
-
-void SetPort0(std::optional<DWORD> number) {
-    CRegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, CNetworkHandler::kSettingsKey), ERROR_SUCCESS);
-    key.DeleteValue(CNetworkHandler::kPort0Value);
-    if (number) {
-        ASSERT_EQ(key.SetDWORDValue(CNetworkHandler::kPort0Value, *number), ERROR_SUCCESS);
-    }
-}
 
 // A packet that is also the filter for its reply, as a packet with response is.
 class ReplyPacket : public COMPacket, public FilterBase {

@@ -7,12 +7,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bus_process.h"
 #include "network/com_packet.h"
 #include "network/filter_base.h"
+#include "network/network_handler.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "support/waitable_log.h"
@@ -47,6 +49,16 @@ inline void MapComPort(DWORD number, const std::string& path) {
               ERROR_SUCCESS);
 }
 inline constexpr char kMissingDevice[] = "/nonexistent/brevanto-tty";
+
+// Sets (or, with none, removes) the number of the network handler's port 0.
+inline void SetPort0(std::optional<DWORD> number) {
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, CNetworkHandler::kSettingsKey), ERROR_SUCCESS);
+    key.DeleteValue(CNetworkHandler::kPort0Value);
+    if (number) {
+        ASSERT_EQ(key.SetDWORDValue(CNetworkHandler::kPort0Value, *number), ERROR_SUCCESS);
+    }
+}
 
 // A packet as a chain member saw it, with its transport facts at that moment.
 struct SeenPacket {

@@ -31,12 +31,10 @@ std::string Decode(const std::string& hex, DWORD port = 1) {
         if (d.Get(field, &value)) text += std::string(" ") + name + "=" + std::to_string(value);
     }
     // The row leaves the header as the header decode made it.
-    const WORD header = bytes.size() < 7   ? 0
-                        : bytes[0] == 0x1C ? 0x072
-                        : bytes[0] == 0x5C ? 0x192
-                        : bytes[0] == 0x6C ? 0x210
-                                           : 0;
-    EXPECT_EQ(d.PresenceMask() & ~(D::kChannel | D::kFade), header) << hex;
+    ref<COMPacket> header(new COMPacket);
+    header->AssignBytes(bytes.data(), bytes.size());
+    header->DecodeHeader();
+    EXPECT_EQ(d.PresenceMask() & ~(D::kChannel | D::kFade), header->Decoded.PresenceMask()) << hex;
     return text;
 }
 

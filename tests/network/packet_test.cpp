@@ -49,7 +49,7 @@ std::string Facts(const RawPacket& p) {
     return "[" + Hex(p.CopyBytes()) + "]" + text;
 }
 
-TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
+TEST(RawPacketTest, CopyFromTakesBytesAndFactsAndClearGivesTheIdleFacts) {
     RawPacket packet;
     const std::string idle = "[] port=FFFFFFFF dest=3 time=0 last=0 expected=0";
     EXPECT_EQ(Facts(packet), idle);
@@ -60,6 +60,15 @@ TEST(RawPacketTest, ClearGivesTheIdleTransportFacts) {
     EXPECT_FALSE(packet.AppendByte(0x1C));  // appending reports the expected length
     EXPECT_FALSE(packet.AppendByte(2));
     EXPECT_TRUE(packet.AppendByte(3));
+
+    RawPacket copy;
+    copy.AssignBytes(packet.CopyBytes().data(), 2);
+    EXPECT_FALSE(packet.SameBytes(copy));
+    EXPECT_TRUE(packet.SameBytes(packet));
+    packet.ExpectedLength = 8;  // as while receiving
+    copy.CopyFrom(packet);
+    EXPECT_TRUE(copy.SameBytes(packet));
+    EXPECT_EQ(Facts(copy), "[1C 02 03] port=1 dest=1 time=5 last=6 expected=3");
     packet.Clear();
     EXPECT_EQ(Facts(packet), idle);
 }
@@ -84,22 +93,6 @@ TEST(RawPacketTest, ByteEditing) {
     EXPECT_EQ(packet.CopyBytes(buffer, 0), 0);
 }
 
-TEST(RawPacketTest, SameBytesAndCopyFrom) {
-    RawPacket a, b;
-    const BYTE bytes[] = {0x1C, 1, 2};
-    a.AssignBytes(bytes, 3);
-    b.AssignBytes(bytes, 2);
-    EXPECT_FALSE(a.SameBytes(b));
-    EXPECT_TRUE(a.SameBytes(a));
-    a.PortNumber = a.DestinationPorts = 1;
-    a.PacketTime = 100;
-    a.LastByteTime = 108;
-    a.ExpectedLength = 8;  // as while receiving
-    b.CopyFrom(a);
-    EXPECT_TRUE(b.SameBytes(a));
-    EXPECT_EQ(Facts(b), "[1C 01 02] port=1 dest=1 time=100 last=108 expected=3");
-}
-
 TEST(RawPacketTest, CrossedPairOperationsDoNotDeadlock) {
     RawPacket a, b;
     const BYTE bytes[] = {0x1C, 1, 2, 3, 4, 5, 6, 7};
@@ -112,6 +105,23 @@ TEST(RawPacketTest, CrossedPairOperationsDoNotDeadlock) {
         a.SameBytes(b);
     other.join();
     EXPECT_TRUE(a.SameBytes(b));
+}
+
+// Every field that reads as present, with its value.
+std::string Fields(const DecodedPacket& d) {
+    using D = DecodedPacket;
+    const std::pair<D::Field, const char*> names[] = {
+        {D::kSync, "Sync"},       {D::kOpcode, "Opcode"},   {D::kFade, "Fade"},
+        {D::kChannel, "Channel"}, {D::kLogical, "Logical"}, {D::kJoin, "Join"},
+        {D::kArea, "Area"},       {D::kBoxNumber, "Box"},   {D::kDeviceCode, "Device"},
+        {D::kBlock, "Block"}};
+    std::string text;
+    for (auto [field, name] : names) {
+        LONG value = -1;
+        if (d.Get(field, &value))
+            text += (text.empty() ? "" : " ") + std::string(name) + "=" + std::to_string(value);
+    }
+    return text;
 }
 
 TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
@@ -127,39 +137,21 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     EXPECT_EQ(Facts(*packet),
               "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
     EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
-    EXPECT_EQ(packet->Decoded.PresenceMask(), 0);
+    EXPECT_EQ(Fields(packet->Decoded), "");
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
     EXPECT_FALSE(packet->WantsResponse());
 }
 
-// The presence mask and every field that reads as present, with its value.
-std::string Fields(const DecodedPacket& d) {
-    using D = DecodedPacket;
-    const std::pair<D::Field, const char*> names[] = {
-        {D::kSync, "Sync"},       {D::kOpcode, "Opcode"},   {D::kFade, "Fade"},
-        {D::kChannel, "Channel"}, {D::kLogical, "Logical"}, {D::kJoin, "Join"},
-        {D::kArea, "Area"},       {D::kBoxNumber, "Box"},   {D::kDeviceCode, "Device"},
-        {D::kBlock, "Block"}};
-    char mask[8];
-    std::snprintf(mask, sizeof mask, "%03X", d.PresenceMask());
-    std::string text = mask;
-    for (auto [field, name] : names) {
-        LONG value = -1;
-        if (d.Get(field, &value)) text += std::string(" ") + name + "=" + std::to_string(value);
-    }
-    return text;
-}
-
-TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
+TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen) {
     const struct {
         const char* bytes;
         const char* fields;
     } cases[] = {
-        {"1C 05 00 48 00 00 F0 00", "072 Opcode=72 Logical=1 Join=240 Area=5"},
-        {"5C AA FE 90 00 00 00", "192 Opcode=144 Logical=0 Box=254 Device=170"},
-        {"6C 01 02 03 04 05 06 07", "210 Logical=0 Block=1"},
-        {"1C 01 02 03 04 05", "000"},  // too short
-        {"AC 01 02 03 04 05 06 07", "000"},
+        {"1C 05 00 48 00 00 F0 00", "Opcode=72 Logical=1 Join=240 Area=5"},
+        {"5C AA FE 90 00 00 00", "Opcode=144 Logical=0 Box=254 Device=170"},
+        {"6C 01 02 03 04 05 06 07", "Logical=0 Block=1"},
+        {"1C 01 02 03 04 05", ""},  // too short
+        {"AC 01 02 03 04 05 06 07", ""},
     };
     for (const auto& c : cases) {
         auto packet = MakePacket(FromHex(c.bytes));
@@ -169,30 +161,28 @@ TEST(DecodeHeaderTest, FieldsByFrameKindAndScriptFieldsRemoved) {
         packet->DecodeHeader();
         EXPECT_EQ(Fields(packet->Decoded), c.fields) << c.bytes;
     }
-}
-
-TEST(DecodeHeaderTest, ChangingBytesDoesNotUpdateTheFieldsUntilDecoded) {
+    // Changing the bytes changes no field until the next decode.
     auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->DecodeHeader();
     packet->SetByteAt(1, 9);
-    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=1");
+    EXPECT_EQ(Fields(packet->Decoded), "Opcode=3 Logical=1 Join=6 Area=1");
     packet->DecodeHeader();
-    EXPECT_EQ(Fields(packet->Decoded), "072 Opcode=3 Logical=1 Join=6 Area=9");
+    EXPECT_EQ(Fields(packet->Decoded), "Opcode=3 Logical=1 Join=6 Area=9");
     EXPECT_EQ(packet->ByteAt(1), 9);
 }
 
 TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
     DecodedPacket d;
     d.Set(DecodedPacket::kArea, 300);
-    EXPECT_EQ(Fields(d), "040 Area=300");
+    EXPECT_EQ(Fields(d), "Area=300");
     d.Set(DecodedPacket::kBoxNumber, 12);
-    EXPECT_EQ(Fields(d), "0C0 Area=12 Box=12");
+    EXPECT_EQ(Fields(d), "Area=12 Box=12");
     d.Set(DecodedPacket::kJoin, 0x1FF);  // a byte field keeps 8 bits
-    EXPECT_EQ(Fields(d), "0E0 Join=255 Area=12 Box=12");
+    EXPECT_EQ(Fields(d), "Join=255 Area=12 Box=12");
     d.Set(DecodedPacket::kDeviceCode, 0x0F);
-    EXPECT_EQ(Fields(d), "1E0 Join=15 Area=12 Box=12 Device=15");
+    EXPECT_EQ(Fields(d), "Join=15 Area=12 Box=12 Device=15");
     d.Remove(DecodedPacket::kJoin);
-    EXPECT_EQ(Fields(d), "1C0 Area=12 Box=12 Device=15");
+    EXPECT_EQ(Fields(d), "Area=12 Box=12 Device=15");
 }
 
 TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
@@ -220,24 +210,13 @@ struct RecordingListener : PacketListener {
     DWORD time = 0;
 };
 
-TEST(MarkSentTest, RecordsTheTransmissionThenTellsTheListener) {
-    ref<COMPacket> packet(new COMPacket);
-    packet->MarkSent(1, 1234);  // no listener: nothing to call
-    RecordingListener listener;
-    packet->Listener = &listener;
-    packet->MarkSent(2, 5678);
-    EXPECT_EQ(listener.calls, 1);
-    EXPECT_EQ(listener.port, 2u);
-    EXPECT_EQ(listener.time, 5678u);
-    EXPECT_EQ(packet->PortNumber, 2u);
-}
-
-TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
+TEST(MarkSentTest, RecordsTheTransmissionTellsTheListenerThenCallsPacketSent) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
         auto function = ScriptFunction::Returning(CComVariant());
         auto script_object = ScriptFunction::Returning(CComVariant());
         ref<COMPacket> packet(new COMPacket);
+        packet->MarkSent(1, 10);  // no listener and no function: nothing to call
         RecordingListener listener;
         packet->Listener = &listener;
         int listener_calls_before = -1;
@@ -245,7 +224,10 @@ TEST(MarkSentTest, CallsPacketSentAfterTheListenerWithTheScriptObject) {
         packet->PacketSent = static_cast<IDispatch*>(function.get());
 
         packet->ScriptObject = script_object.get();
-        packet->MarkSent(1, 20);
+        packet->MarkSent(2, 20);
+        EXPECT_EQ(listener.port, 2u);  // the transmission is recorded before anyone is told
+        EXPECT_EQ(listener.time, 20u);
+        EXPECT_EQ(packet->PortNumber, 2u);
         ASSERT_EQ(function->Calls(), 1);
         EXPECT_EQ(listener_calls_before, 1);
         EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);

@@ -175,7 +175,7 @@ TEST_F(PortOnBus, AfterDestroyNothingIsDelivered) {
 
 // ---- Members without a bus ----
 
-TEST(PortObject, PortNumberStartsUnsetAndIsReachableByName) {
+TEST(PortObject, PortNumberStartsUnsetAndTheMembersAreReachable) {
     auto port = New<CPort>();
     ULONG number = 0;
     ASSERT_EQ(port->get_PortNumber(&number), S_OK);
@@ -189,10 +189,8 @@ TEST(PortObject, PortNumberStartsUnsetAndIsReachableByName) {
     EXPECT_EQ(number, 7u);
     EXPECT_TRUE(port.As<_ICPort>());
     EXPECT_TRUE(port.As<IDestroy>());
-}
 
-TEST(PortObject, ChainGettersCheckTheirOutPointerAndReplaceWhatItHeld) {
-    auto port = New<CPort>();
+    // The chain getters check their out pointer and replace what it held.
     EXPECT_EQ(port->get_InFilters(nullptr), E_POINTER);
     EXPECT_EQ(port->get_OutFilters(nullptr), E_POINTER);
     IPacketFilters* chain = nullptr;

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(TickTest, SignedDifferenceSurvivesTheWrap) {
+TEST(TickTest, DifferencesSurviveTheWrapAndTheRealCountMovesOn) {
     EXPECT_EQ(TickDiff(5, 3), 2);
     EXPECT_EQ(TickDiff(3, 5), -2);
     EXPECT_EQ(TickDiff(0x00000010u, 0xFFFFFFF0u), 0x20);
@@ -15,9 +15,7 @@ TEST(TickTest, SignedDifferenceSurvivesTheWrap) {
     EXPECT_TRUE(TickReached(0x00000010u, 0xFFFFFFF0u));
     EXPECT_FALSE(TickReached(0xFFFFFFF0u, 0x00000010u));
     EXPECT_TRUE(TickReached(7, 7));
-}
-
-TEST(TickTest, RealTickCountMovesForward) {
+    // The real tick count moves forward.
     ASSERT_FALSE(TestClock::Installed());
     const DWORD before = GetTickCount();
     Sleep(5);

@@ -94,45 +94,46 @@ class ComObjectTest : public ::testing::Test {
     LONG locks_before_ = 0;
 };
 
-TEST_F(ComObjectTest, IdentityIsTheSameForEveryInterface) {
+TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     ComPtr<CThing> thing;
     ASSERT_EQ(S_OK, MakeComObject(&thing));
+    // The internal identity is handed out without a reference.
+    void* core = nullptr;
+    ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
+    EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
+    EXPECT_EQ(2u, thing->AddRef());
+    EXPECT_EQ(1u, thing->Release());
+
     ComPtr<IUnknown> a, b, c;
-    ComPtr<IBeta> beta;
+    ComPtr<IDispatch> disp;
     ComPtr<IAlpha> alpha;
+    ComPtr<IBeta> beta;
+    ComPtr<IGamma> gamma;
     ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
     ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
+    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
     ASSERT_EQ(S_OK, alpha->QueryInterface(a.put()));
     ASSERT_EQ(S_OK, beta->QueryInterface(b.put()));
     ASSERT_EQ(S_OK, thing->QueryInterface(c.put()));
     EXPECT_EQ(a.get(), b.get());
     EXPECT_EQ(a.get(), c.get());
     EXPECT_NE(static_cast<void*>(alpha.get()), static_cast<void*>(beta.get()));
-}
-
-TEST_F(ComObjectTest, DispatchIsTheFirstDualInterfaceAndBasesAnswer) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    ComPtr<IDispatch> disp;
-    ComPtr<IAlpha> alpha;
-    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
+    // IDispatch is the first dual interface; IGamma's base IBeta reaches the same vtable.
     EXPECT_EQ(static_cast<IDispatch*>(alpha.get()), disp.get());
-    // IGamma declares IBeta as its base: both identifiers reach the same vtable.
-    ComPtr<IGamma> gamma;
-    ComPtr<IBeta> beta;
-    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
     EXPECT_EQ(static_cast<IBeta*>(gamma.get()), beta.get());
-}
 
-TEST_F(ComObjectTest, UnknownInterfaceAndNullSlot) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(E_NOINTERFACE, thing->QueryInterface(IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(E_POINTER, thing->QueryInterface(IAbsent::kIid, nullptr));
+
+    // Agile objects answer IMarshal.
+    ComPtr<CLonely> lonely;
+    ASSERT_EQ(S_OK, MakeComObject(&lonely));
+    EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
+    EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
+    EXPECT_FALSE(IsAgileObject(nullptr));
 }
 
 TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
@@ -149,27 +150,6 @@ TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
     EXPECT_EQ(1, g_final_releases);
     EXPECT_EQ(1, g_destroyed);
     EXPECT_EQ(locks_before_, ModuleLockCount());
-}
-
-TEST_F(ComObjectTest, UncountedIdentityInterface) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    void* core = nullptr;
-    ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
-    EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
-    // No reference was taken: the count is still the creator's one.
-    EXPECT_EQ(2u, thing->AddRef());
-    EXPECT_EQ(1u, thing->Release());
-}
-
-TEST_F(ComObjectTest, AgileObjectsAnswerIMarshal) {
-    ComPtr<CThing> thing;
-    ComPtr<CLonely> lonely;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
-    ASSERT_EQ(S_OK, MakeComObject(&lonely));
-    EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
-    EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
-    EXPECT_FALSE(IsAgileObject(nullptr));
 }
 
 TEST_F(ComObjectTest, FailedFinalConstructDestroysTheObject) {
@@ -267,9 +247,13 @@ TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
     EXPECT_EQ(locks_before_, ModuleLockCount());
 }
 
-TEST_F(ComObjectTest, EmbeddedObjectsDoNotCount) {
+TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountAndTheirLockIsRecursive) {
     {
         ComObjectEmbedded<CThing> embedded;
+        {
+            CThing::ObjectLock outer_guard(&embedded);
+            CThing::ObjectLock inner_guard(&embedded);  // would deadlock if not recursive
+        }
         EXPECT_EQ(locks_before_, ModuleLockCount());
         EXPECT_EQ(0u, embedded.AddRef());
         EXPECT_EQ(0u, embedded.Release());
@@ -280,13 +264,6 @@ TEST_F(ComObjectTest, EmbeddedObjectsDoNotCount) {
     }
     EXPECT_EQ(1, g_destroyed);
     EXPECT_EQ(1, g_final_releases);
-}
-
-TEST_F(ComObjectTest, ObjectLockIsRecursive) {
-    ComObjectEmbedded<CThing> embedded;
-    CThing::ObjectLock outer_guard(&embedded);
-    CThing::ObjectLock inner_guard(&embedded);
-    SUCCEED();
 }
 
 TEST(ObjectSafetyTest, OptionsFollowTheMaskRules) {

@@ -7,6 +7,7 @@
 
 #include "platform/com_object.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -119,16 +120,6 @@ class CWidget : public ComObjectRoot<CWidget, DispatchImpl<IWidget>> {
     VARTYPE put_value_vt_ = VT_EMPTY;
 };
 
-CComVariant I4(LONG v) {
-    return CComVariant(v);
-}
-CComVariant R8(DOUBLE v) {
-    return CComVariant(v);
-}
-CComVariant Str(const char16_t* s) {
-    return CComVariant(s);
-}
-
 class DispatcherTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -207,6 +198,7 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
         {0x13, kDo, {}, DISP_E_BADPARAMCOUNT, "EMPTY"},
         {0x14, kDo, {I4(3)}, S_OK, "I4 307"},
         {0x14, kDo, {I4(3), Str(u"9")}, S_OK, "I4 309"},
+        {0x1a, kDo, {R8(100.5)}, S_OK, "DATE 4/10/1900 12:00:00 PM"},  // coerced to a date
         {0x15, kPut, {I4(1)}, S_OK, "EMPTY"},
         {0x15, kGet, {}, S_OK, "BOOL true"},
         {0x999, kCall, {}, DISP_E_MEMBERNOTFOUND, "EMPTY"},
@@ -232,7 +224,8 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
                                                      &none, &result, nullptr, nullptr));
 }
 
-TEST_F(DispatcherTest, PutNeedsThePropertyPutNamedArgument) {
+// A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written through.
+TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, Run(0x10, kPut, {I4(1)}, nullptr, false));
     EXPECT_EQ(3, widget_->value_);
     // A named argument where the member takes none.
@@ -241,9 +234,7 @@ TEST_F(DispatcherTest, PutNeedsThePropertyPutNamedArgument) {
     DISPPARAMS named{&arg, &other, 1, 1};
     EXPECT_EQ(DISP_E_NONAMEDARGS,
               disp_->Invoke(0x12, IID_NULL, 0, kCall, &named, nullptr, nullptr, nullptr));
-}
 
-TEST_F(DispatcherTest, VariantParametersArePassedAsGiven) {
     CComVariant result;
     ASSERT_EQ(S_OK, Run(0, kCall, {Str(u"key")}, &result));
     EXPECT_EQ(VT_BSTR, widget_->last_index_vt_);
@@ -251,14 +242,9 @@ TEST_F(DispatcherTest, VariantParametersArePassedAsGiven) {
     ASSERT_EQ(S_OK, Run(0, kPut, {I4(1), R8(2.0)}));
     EXPECT_EQ(VT_I4, widget_->last_index_vt_);
     EXPECT_EQ(VT_R8, widget_->put_value_vt_);
-}
 
-TEST_F(DispatcherTest, ByReferenceArguments) {
     LONG value = 21;
-    CComVariant ref;
-    ref.vt = VT_BYREF | VT_I4;
-    ref.plVal = &value;
-    ASSERT_EQ(S_OK, Run(0x17, kDo, {ref}));
+    ASSERT_EQ(S_OK, Run(0x17, kDo, {ByRef(VT_I4, &value)}));
     EXPECT_EQ(42, value);  // written through the caller's reference
     // A value argument is coerced into a temporary; the caller's variant is not touched.
     CComVariant by_value(u"5");
@@ -267,14 +253,8 @@ TEST_F(DispatcherTest, ByReferenceArguments) {
     EXPECT_EQ(ShowVariant(by_value), "BSTR 5");
 }
 
-TEST_F(DispatcherTest, DateAndInterfaceTypes) {
-    CComVariant day, result;
-    day.vt = VT_DATE;
-    day.date = 100.5;
-    ASSERT_EQ(S_OK, Run(0x1a, kDo, {day}, &result));
-    EXPECT_EQ(VT_DATE, result.vt);
-    EXPECT_DOUBLE_EQ(101.5, result.date);
-
+TEST_F(DispatcherTest, InterfaceTypes) {
+    CComVariant result;
     auto part = New<CPart>();
     ASSERT_EQ(S_OK, Run(0x18, kDo, {AsVariant(part->GetUnknown())}, &result));
     EXPECT_EQ(5, result.lVal);
@@ -289,13 +269,9 @@ TEST_F(DispatcherTest, DateAndInterfaceTypes) {
 // A script's null and undefined reach an interface parameter as a null pointer, so that
 // `object.Handler = null` clears what was set.
 TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
-    CComVariant null_value;
-    null_value.vt = VT_NULL;
-    CComVariant by_reference;
-    by_reference.vt = VT_BYREF | VT_VARIANT;
-    by_reference.pvarVal = &null_value;
+    CComVariant null_value = Null();
     auto part = New<CPart>();
-    for (const CComVariant& null : {null_value, CComVariant(), by_reference}) {
+    for (const CComVariant& null : {null_value, CComVariant(), ByRef(VT_VARIANT, &null_value)}) {
         SCOPED_TRACE(null.vt);
         CComVariant result;
         EXPECT_EQ(E_POINTER, Run(0x18, kDo, {null}, &result));  // Measure got null

@@ -1,4 +1,4 @@
-// The global interface table and the proxies it hands to other apartments.
+// The global interface table, the proxies it hands to other apartments, and CComGITPtr2.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,9 +8,11 @@
 
 #include "platform/apartment.h"
 #include "platform/com_object.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -31,11 +33,34 @@ ComPtr<IGlobalInterfaceTable> Git() {
     return git;
 }
 
+HRESULT FetchStatus(DWORD cookie) {
+    ComPtr<IDispatch> p;
+    return Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void());
+}
+
+// The object behind `cookie`, as this apartment may call it.
+ComPtr<IDispatch> Fetch(DWORD cookie) {
+    ComPtr<IDispatch> p;
+    EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()));
+    return p;
+}
+
+DWORD Register(IDispatch* object) {
+    DWORD cookie = 0;
+    EXPECT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(object, IID_IDispatch, &cookie));
+    return cookie;
+}
+
+// Calls method `id` with at most one argument.
+HRESULT CallMethod(IDispatch* object, DISPID id, VARIANT* arg = nullptr,
+                   VARIANT* result = nullptr) {
+    DISPPARAMS p{arg, nullptr, arg ? 1u : 0u, 0};
+    return object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &p, result, nullptr, nullptr);
+}
+
 LONG CallWhere(IDispatch* object, HRESULT* status = nullptr) {
     CComVariant result;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    HRESULT hr =
-        object->Invoke(kWhere, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    const HRESULT hr = CallMethod(object, kWhere, nullptr, &result);
     if (status) *status = hr;
     return result.vt == VT_I4 ? result.lVal : -1;
 }
@@ -95,12 +120,8 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
             case kRelay: {
                 LONG depth = arg->lVal;
                 if (depth == 0) return Invoke(kWhere, IID_NULL, 0, 0, params, result, 0, 0);
-                ComPtr<IDispatch> peer;
-                HRESULT hr = Git()->GetInterfaceFromGlobal(peer_, IID_IDispatch, peer.put_void());
-                if (FAILED(hr)) return hr;
                 CComVariant next(depth - 1);
-                DISPPARAMS p{&next, nullptr, 1, 0};
-                return peer->Invoke(kRelay, IID_NULL, 0, DISPATCH_METHOD, &p, result, 0, 0);
+                return CallMethod(Fetch(peer_).get(), kRelay, &next, result);
             }
             case kSum: {
                 if (!arg || arg->vt != (VT_ARRAY | VT_VARIANT)) return E_INVALIDARG;
@@ -142,7 +163,7 @@ class StaThread {
             started.set_value(CurrentThreadId());
             while (CoPumpMessages(-1)) {
             }
-            if (uninitialize_) CoUninitialize();
+            CoUninitialize();
         });
         id_ = id.get();
     }
@@ -169,7 +190,6 @@ class StaThread {
   private:
     std::thread thread_;
     unsigned long id_ = 0;
-    bool uninitialize_ = true;
 };
 
 // Creates a probe on `sta` and registers it; returns its cookie.
@@ -178,8 +198,7 @@ DWORD RegisterProbeOn(StaThread& sta, std::shared_ptr<ProbeLog> log, Probe** raw
     sta.Run([&] {
         ComPtr<Probe> probe;
         ASSERT_EQ(S_OK, MakeComObject(&probe, log));
-        ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(probe.get()),
-                                                         IID_IDispatch, &cookie));
+        cookie = Register(probe.get());
         if (raw) *raw = probe.get();
     });
     return cookie;
@@ -195,8 +214,7 @@ TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
     std::thread worker([&] {
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         {
-            ComPtr<IDispatch> proxy;
-            ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+            ComPtr<IDispatch> proxy = Fetch(cookie);
             EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
             HRESULT hr;
             EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(proxy, &hr));
@@ -210,11 +228,7 @@ TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
     EXPECT_EQ(APTTYPE_STA, log->apartments[0]);
 
     // On its own apartment the table hands out the object itself.
-    sta.Run([&] {
-        ComPtr<IDispatch> same;
-        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, same.put_void()));
-        EXPECT_EQ(static_cast<IDispatch*>(raw), same.get());
-    });
+    sta.Run([&] { EXPECT_EQ(static_cast<IDispatch*>(raw), Fetch(cookie).get()); });
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
     sta.Run([] {});  // the release queued by the revoke has run by now
     EXPECT_EQ(1, log->destroyed.load());
@@ -224,12 +238,9 @@ TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
 TEST(GlobalInterfaceTable, ProxyIdentityIsStable) {
     StaThread sta;
     DWORD cookie = RegisterProbeOn(sta, std::make_shared<ProbeLog>());
-    ComPtr<IDispatch> first, second;
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, first.put_void()));
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, second.put_void()));
     ComPtr<IUnknown> a, b, c;
-    ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, a.put_void()));
-    ASSERT_EQ(S_OK, second->QueryInterface(IID_IUnknown, b.put_void()));
+    ASSERT_EQ(S_OK, Fetch(cookie)->QueryInterface(IID_IUnknown, a.put_void()));
+    ASSERT_EQ(S_OK, Fetch(cookie)->QueryInterface(IID_IUnknown, b.put_void()));
     ASSERT_EQ(S_OK, a->QueryInterface(IID_IUnknown, c.put_void()));
     EXPECT_EQ(a.get(), b.get());
     EXPECT_EQ(a.get(), c.get());
@@ -245,29 +256,21 @@ TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
     ASSERT_EQ(S_OK, MakeComObject(&agile));
     ComPtr<Probe> mta_object;
     ASSERT_EQ(S_OK, MakeComObject(&mta_object));
-    DWORD agile_cookie = 0, mta_cookie = 0;
-    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(agile.get()),
-                                                     IID_IDispatch, &agile_cookie));
-    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(mta_object.get()),
-                                                     IID_IDispatch, &mta_cookie));
+    const DWORD agile_cookie = Register(agile.get()), mta_cookie = Register(mta_object.get());
     StaThread sta;
     sta.Run([&] {
-        ComPtr<IDispatch> p;
-        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(agile_cookie, IID_IDispatch, p.put_void()));
+        ComPtr<IDispatch> p = Fetch(agile_cookie);
         EXPECT_EQ(static_cast<IDispatch*>(agile.get()), p.get());
         EXPECT_EQ(static_cast<LONG>(CurrentThreadId()), CallWhere(p));
         // The multithreaded object is proxied in a single-threaded apartment...
-        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(mta_cookie, IID_IDispatch, p.put_void()));
+        p = Fetch(mta_cookie);
         EXPECT_NE(static_cast<IDispatch*>(mta_object.get()), p.get());
         EXPECT_NE(static_cast<LONG>(CurrentThreadId()), CallWhere(p));
     });
     // ...and comes back as itself on any thread of the multithreaded apartment.
     std::thread worker([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ComPtr<IDispatch> p;
-        EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(mta_cookie, IID_IDispatch, p.put_void()));
-        EXPECT_EQ(static_cast<IDispatch*>(mta_object.get()), p.get());
-        p = nullptr;
+        EXPECT_EQ(static_cast<IDispatch*>(mta_object.get()), Fetch(mta_cookie).get());
         CoUninitialize();
     });
     worker.join();
@@ -284,13 +287,8 @@ TEST(GlobalInterfaceTable, CallbackArgumentIsCalledInItsOwnApartment) {
     {
         ComPtr<Probe> callback;  // belongs to the multithreaded apartment of this thread
         ASSERT_EQ(S_OK, MakeComObject(&callback, callback_log));
-        ComPtr<IDispatch> proxy;
-        ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
-        CComVariant arg(static_cast<IDispatch*>(callback.get()));
-        CComVariant result;
-        DISPPARAMS params{&arg, nullptr, 1, 0};
-        ASSERT_EQ(S_OK, proxy->Invoke(kCallBack, IID_NULL, 0, DISPATCH_METHOD, &params, &result,
-                                      nullptr, nullptr));
+        CComVariant arg(static_cast<IDispatch*>(callback.get())), result;
+        ASSERT_EQ(S_OK, CallMethod(Fetch(cookie).get(), kCallBack, &arg, &result));
         ASSERT_EQ(VT_I4, result.vt);
         EXPECT_NE(static_cast<LONG>(sta.id()), result.lVal);
         // The argument the caller passed is untouched.
@@ -310,18 +308,11 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     auto log = std::make_shared<ProbeLog>();
     Probe* raw = nullptr;
     DWORD cookie = RegisterProbeOn(sta, log, &raw);
-    ComPtr<IDispatch> proxy;
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+    ComPtr<IDispatch> proxy = Fetch(cookie);
 
     // By reference: the object stores itself; the caller gets the proxy, not the raw object.
-    CComVariant slot(LONG{7});
-    VARIANT ref;
-    VariantInit(&ref);
-    ref.vt = VT_BYREF | VT_VARIANT;
-    ref.pvarVal = &slot;
-    DISPPARAMS params{&ref, nullptr, 1, 0};
-    ASSERT_EQ(S_OK, proxy->Invoke(kStore, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr,
-                                  nullptr));
+    CComVariant slot(LONG{7}), ref = ByRef(VT_VARIANT, &slot);
+    ASSERT_EQ(S_OK, CallMethod(proxy.get(), kStore, &ref));
     ASSERT_EQ(VT_DISPATCH, slot.vt);
     EXPECT_EQ(proxy.get(), slot.pdispVal);
     EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(slot.pdispVal));
@@ -332,19 +323,13 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     ASSERT_NE(nullptr, array);
     auto* items = static_cast<VARIANT*>(array->pvData);
-    items[0].vt = VT_DISPATCH;
-    items[0].pdispVal = mine.get();
-    mine->AddRef();
-    items[1].vt = VT_DISPATCH;
-    items[1].pdispVal = proxy.get();
-    proxy->AddRef();
+    CComVariant(static_cast<IDispatch*>(mine.get())).Detach(&items[0]);
+    CComVariant(proxy.get()).Detach(&items[1]);
     CComVariant in;
     in.vt = VT_ARRAY | VT_VARIANT;
     in.parray = array;
     CComVariant out;
-    DISPPARAMS echo{&in, nullptr, 1, 0};
-    ASSERT_EQ(S_OK,
-              proxy->Invoke(kEcho, IID_NULL, 0, DISPATCH_METHOD, &echo, &out, nullptr, nullptr));
+    ASSERT_EQ(S_OK, CallMethod(proxy.get(), kEcho, &in, &out));
     ASSERT_EQ(VT_ARRAY | VT_VARIANT, out.vt);
     auto* back = static_cast<VARIANT*>(out.parray->pvData);
     EXPECT_EQ(static_cast<IDispatch*>(mine.get()), back[0].pdispVal);  // home again: itself
@@ -352,8 +337,7 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
 
     // Inside the call, the object sees its own pointer and a proxy of the caller's object.
     CComVariant sum;
-    ASSERT_EQ(S_OK,
-              proxy->Invoke(kSum, IID_NULL, 0, DISPATCH_METHOD, &echo, &sum, nullptr, nullptr));
+    ASSERT_EQ(S_OK, CallMethod(proxy.get(), kSum, &in, &sum));
     LONG main_thread_calls = sum.lVal - static_cast<LONG>(sta.id());
     EXPECT_NE(static_cast<LONG>(sta.id()), main_thread_calls);  // ran in the caller's apartment
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
@@ -368,13 +352,9 @@ TEST(GlobalInterfaceTable, TwoApartmentsCallingEachOtherDoNotDeadlock) {
     a.Run([&] { raw_a->set_peer(cookie_b); });
     b.Run([&] { raw_b->set_peer(cookie_a); });
 
-    ComPtr<IDispatch> proxy;
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie_a, IID_IDispatch, proxy.put_void()));
-    CComVariant depth(LONG{5});  // a -> b -> a -> b -> a -> b
-    CComVariant result;
-    DISPPARAMS params{&depth, nullptr, 1, 0};
-    ASSERT_EQ(S_OK, proxy->Invoke(kRelay, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
-                                  nullptr));
+    ComPtr<IDispatch> proxy = Fetch(cookie_a);
+    CComVariant depth(LONG{5}), result;  // a -> b -> a -> b -> a -> b
+    ASSERT_EQ(S_OK, CallMethod(proxy.get(), kRelay, &depth, &result));
     EXPECT_EQ(static_cast<LONG>(b.id()), result.lVal);
     for (unsigned long t : log_a->threads)
         EXPECT_EQ(a.id(), t);
@@ -392,8 +372,7 @@ TEST(GlobalInterfaceTable, EndedApartmentDisconnectsFetchesAndCalls) {
     auto sta = std::make_unique<StaThread>();
     unsigned long sta_id = sta->id();
     DWORD cookie = RegisterProbeOn(*sta, log);
-    ComPtr<IDispatch> proxy;
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+    ComPtr<IDispatch> proxy = Fetch(cookie);
     sta.reset();  // CoUninitialize on the apartment's thread
 
     EXPECT_EQ(1, log->destroyed.load());
@@ -419,17 +398,14 @@ TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
         sta_id = CurrentThreadId();
         ComPtr<Probe> probe;
         MakeComObject(&probe);
-        DWORD c = 0;
-        Git()->RegisterInterfaceInGlobal(static_cast<IDispatch*>(probe.get()), IID_IDispatch, &c);
-        cookie = c;
+        cookie = Register(probe.get());
         probe = nullptr;
         registered.set_value();
         release.get_future().wait();
         CoUninitialize();
     });
     registered.get_future().wait();
-    ComPtr<IDispatch> proxy;
-    ASSERT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, proxy.put_void()));
+    ComPtr<IDispatch> proxy = Fetch(cookie);
     std::promise<HRESULT> outcome;
     std::thread caller([&] {
         HRESULT hr;
@@ -450,9 +426,7 @@ TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
     ComPtr<Probe> probe;
     ASSERT_EQ(S_OK, MakeComObject(&probe));
     IUnknown* unknown = static_cast<IDispatch*>(probe.get());
-    DWORD a = 0, b = 0;
-    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(unknown, IID_IDispatch, &a));
-    ASSERT_EQ(S_OK, Git()->RegisterInterfaceInGlobal(unknown, IID_IDispatch, &b));
+    const DWORD a = Register(probe.get()), b = Register(probe.get());
     EXPECT_NE(0u, a);
     EXPECT_NE(a, b);
     DWORD c = 5;
@@ -461,11 +435,9 @@ TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
     EXPECT_EQ(E_INVALIDARG, Git()->RegisterInterfaceInGlobal(nullptr, IID_IDispatch, &c));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(a));
     EXPECT_EQ(E_INVALIDARG, Git()->RevokeInterfaceFromGlobal(a));
-    ComPtr<IDispatch> p;
-    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(a, IID_IDispatch, p.put_void()));
-    EXPECT_EQ(E_INVALIDARG, Git()->GetInterfaceFromGlobal(0, IID_IDispatch, p.put_void()));
-    EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(b, IID_IDispatch, p.put_void()));
-    EXPECT_EQ(static_cast<IDispatch*>(probe.get()), p.get());
+    EXPECT_EQ(E_INVALIDARG, FetchStatus(a));
+    EXPECT_EQ(E_INVALIDARG, FetchStatus(0));
+    EXPECT_EQ(static_cast<IDispatch*>(probe.get()), Fetch(b).get());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(b));
 }
 
@@ -496,6 +468,91 @@ TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
         t.join();
     EXPECT_EQ(kWorkers * kCalls, right.load());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+}
+
+TEST(GitPtr, AttachCopyRevokeAndDestruction) {
+    auto log = std::make_shared<ProbeLog>();
+    ComPtr<Probe> a, b;
+    ASSERT_EQ(S_OK, MakeComObject(&a, log));
+    ASSERT_EQ(S_OK, MakeComObject(&b, log));
+    {
+        CComGITPtr2<IDispatch> holder;
+        EXPECT_TRUE(holder.empty());
+        EXPECT_EQ(S_OK, holder.Revoke());  // nothing held: nothing to do
+        ASSERT_EQ(S_OK, holder.Attach(a.get()));
+        DWORD first = holder.GetCookie();
+        EXPECT_NE(0u, first);
+        ComPtr<IDispatch> out;
+        ASSERT_EQ(S_OK, holder.CopyTo(out.put()));
+        EXPECT_EQ(static_cast<IDispatch*>(a.get()), out.get());
+
+        // Attaching again revokes the first registration.
+        ASSERT_EQ(S_OK, holder.Attach(b.get()));
+        EXPECT_NE(first, holder.GetCookie());
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(first));
+        EXPECT_EQ(static_cast<IDispatch*>(b.get()), holder.Get().get());
+
+        // A copy is a second registration; each goes with its holder.
+        DWORD copy_cookie;
+        {
+            CComGITPtr2<IDispatch> copy(holder);
+            copy_cookie = copy.GetCookie();
+            EXPECT_NE(holder.GetCookie(), copy_cookie);
+            EXPECT_EQ(static_cast<IDispatch*>(b.get()), copy.Get().get());
+        }
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(copy_cookie));
+        EXPECT_EQ(S_OK, FetchStatus(holder.GetCookie()));
+
+        DWORD last = holder.GetCookie();
+        EXPECT_EQ(S_OK, holder.Revoke());
+        EXPECT_EQ(0u, holder.GetCookie());
+        EXPECT_EQ(E_INVALIDARG, FetchStatus(last));
+        ASSERT_EQ(S_OK, holder.Attach(a.get()));
+        last = holder.GetCookie();
+        a = nullptr;
+        b = nullptr;
+        EXPECT_EQ(1, log->destroyed.load());  // the registration keeps `a` alive
+        out = nullptr;
+    }
+    EXPECT_EQ(2, log->destroyed.load());  // destruction revoked it
+}
+
+TEST(GitPtr, AttachFailuresAreReturnedOrRaised) {
+    ComPtr<Probe> object;
+    ASSERT_EQ(S_OK, MakeComObject(&object));
+    CComGITPtr2<IEnumVARIANT> holder;
+    IEnumVARIANT* wrong = reinterpret_cast<IEnumVARIANT*>(static_cast<IDispatch*>(object.get()));
+    EXPECT_EQ(E_NOINTERFACE, holder.Attach(wrong));
+    EXPECT_TRUE(holder.empty());
+    try {
+        CComGITPtr2<IEnumVARIANT> raised(wrong);
+        ADD_FAILURE() << "no error raised";
+    } catch (const HResultError& e) {
+        EXPECT_EQ(E_NOINTERFACE, e.code());
+    }
+    ComPtr<IEnumVARIANT> out;
+    EXPECT_EQ(E_INVALIDARG, holder.CopyTo(out.put()));
+    EXPECT_EQ(E_POINTER, holder.CopyTo(nullptr));
+}
+
+TEST(GitPtr, CopyOutOnAnotherApartmentGivesAPointerValidThere) {
+    StaThread sta;
+    auto log = std::make_shared<ProbeLog>();
+    std::unique_ptr<CComGITPtr2<IDispatch>> holder;
+    Probe* raw = nullptr;
+    sta.Run([&] {
+        ComPtr<Probe> object;
+        ASSERT_EQ(S_OK, MakeComObject(&object, log));
+        raw = object.get();
+        holder = std::make_unique<CComGITPtr2<IDispatch>>(object.get());
+    });
+    ComPtr<IDispatch> p = holder->Get();
+    ASSERT_TRUE(p);
+    EXPECT_NE(static_cast<IDispatch*>(raw), p.get());
+    EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(p));
+    p = nullptr;
+    sta.Run([&] { holder.reset(); });
+    EXPECT_EQ(1, log->destroyed.load());
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <thread>
+
+#include "platform/bstr.h"
 
 namespace {
 
@@ -64,46 +67,40 @@ class SettingsStoreTest : public ::testing::Test {
 };
 
 TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
-    const std::u16string tricky = u"quote \" back \\ line\nend \u00e9\u20ac";
+    const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
+    const std::pair<std::u16string, SettingsStore::Value> values[] = {
+        {u"Port0", Text(u"/dev/pts/3")},    {u"", Text(u"quote \" back \\ line\nend \u00e9\u20ac")},
+        {u"AutoLogoff", Dword(0xFFFFFFFF)}, {u"Blob", {REG_BINARY, {0, 1, 0xFF}}},
+        {u"Odd", {REG_SZ, {0x41}}},  // not a string
+        {u"Multi", {REG_MULTI_SZ, {}}},
+    };
     {
         SettingsStore store(file_);
         bool created = false;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  store.CreateKey(u"HKEY_CURRENT_USER\\Software\\Brevanto", &created));
+        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(key, &created));
         EXPECT_TRUE(created);
         ASSERT_EQ(ERROR_SUCCESS,
                   store.CreateKey(u"hkey_current_user\\SOFTWARE\\brevanto", &created));
         EXPECT_FALSE(created);
         ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
-        const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Text(u"/dev/pts/3")));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"", Text(tricky)));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"AutoLogoff", Dword(0xFFFFFFFF)));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Blob", {REG_BINARY, {0, 1, 0xFF}}));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Odd", {REG_SZ, {0x41}}));  // not a string
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Multi", {REG_MULTI_SZ, {}}));
+        for (const auto& [name, value] : values)
+            ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, name, value));
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.SetValue(u"HKEY_CURRENT_USER\\Nope", u"x", Dword(1)));
     }
     SettingsStore again(file_);
-    const std::u16string key = u"hkey_current_user\\software\\BREVANTO";
-    SettingsStore::Value v;
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"port0", &v));
-    EXPECT_EQ(Text(u"/dev/pts/3").data, v.data);
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"", &v));
-    EXPECT_EQ(Text(tricky).data, v.data);
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"AUTOLOGOFF", &v));
-    EXPECT_EQ(Dword(0xFFFFFFFF).data, v.data);
-    EXPECT_EQ(REG_DWORD, v.type);
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Blob", &v));
-    EXPECT_EQ(REG_BINARY, v.type);
-    EXPECT_EQ((std::vector<BYTE>{0, 1, 0xFF}), v.data);
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Odd", &v));
-    EXPECT_EQ(REG_SZ, v.type);
-    EXPECT_EQ(std::vector<BYTE>{0x41}, v.data);
-    ASSERT_EQ(ERROR_SUCCESS, again.QueryValue(key, u"Multi", &v));
-    EXPECT_EQ(REG_MULTI_SZ, v.type);
-    EXPECT_TRUE(v.data.empty());
+    for (const auto& [name, value] : values) {
+        SCOPED_TRACE(Utf16ToUtf8(name));
+        std::u16string shouted = name;  // names of keys and values ignore case
+        for (auto& c : shouted)
+            c = static_cast<char16_t>(std::toupper(c));
+        SettingsStore::Value v;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  again.QueryValue(u"HKEY_CURRENT_USER\\SOFTWARE\\BREVANTO", shouted, &v));
+        EXPECT_EQ(value.type, v.type);
+        EXPECT_EQ(value.data, v.data);
+    }
     EXPECT_EQ(ERROR_SUCCESS, again.OpenKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
+    SettingsStore::Value v;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, again.QueryValue(key, u"Missing", &v));
 
     std::vector<std::u16string> names;
@@ -137,19 +134,15 @@ TEST_F(SettingsStoreTest, DeletingKeysAndValues) {
 TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
     SettingsStore a(file_), b(file_);
     ASSERT_EQ(ERROR_SUCCESS, a.CreateKey(u"HKEY_LOCAL_MACHINE\\K"));
-    ino_t first = fs::exists(file_) ? [&] {
-        struct stat st;
-        ::stat(file_.c_str(), &st);
-        return st.st_ino;
-    }()
-                                    : 0;
+    struct stat st;
+    ASSERT_EQ(0, ::stat(file_.c_str(), &st));
+    const ino_t first = st.st_ino;
     // `b` picks up what `a` wrote, and `a` what `b` writes next.
     ASSERT_EQ(ERROR_SUCCESS, b.SetValue(u"HKEY_LOCAL_MACHINE\\K", u"x", Dword(7)));
     SettingsStore::Value v;
     ASSERT_EQ(ERROR_SUCCESS, a.QueryValue(u"HKEY_LOCAL_MACHINE\\K", u"x", &v));
     EXPECT_EQ(Dword(7).data, v.data);
     // Each write is a new file renamed over the old one; no temporary file stays behind.
-    struct stat st;
     ASSERT_EQ(0, ::stat(file_.c_str(), &st));
     EXPECT_NE(first, st.st_ino);
     for (auto& entry : fs::directory_iterator(file_.parent_path()))
@@ -207,10 +200,9 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good\\Child", u"g", &v));
     EXPECT_EQ(REG_EXPAND_SZ, v.type);
     std::string messages = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, messages.find(":2: value outside a key")) << messages;
-    EXPECT_NE(std::string::npos, messages.find(":5: malformed dword value")) << messages;
-    EXPECT_NE(std::string::npos, messages.find(":10: key header without ']'")) << messages;
-    EXPECT_NE(std::string::npos, messages.find(":11: value outside a key")) << messages;
+    for (const char* m : {":2: value outside a key", ":5: malformed dword value",
+                          ":10: key header without ']'", ":11: value outside a key"})
+        EXPECT_NE(std::string::npos, messages.find(m)) << messages;
     // The next write keeps what could be read and drops the rest, keeping the damaged original.
     const std::string original = FileText();
     ::testing::internal::CaptureStderr();

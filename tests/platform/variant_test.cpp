@@ -10,23 +10,9 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "support/variants.h"
 
 namespace {
-
-CComVariant Str(std::u16string_view text) {
-    CComVariant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return v;
-}
-
-CComVariant I4(LONG v) {
-    return CComVariant(v);
-}
-
-CComVariant R8(double v) {
-    return CComVariant(v);
-}
 
 // An integer variant of any integer type; the value is cut to the type's size.
 CComVariant Int(VARTYPE vt, long long value) {
@@ -331,7 +317,8 @@ TEST(VariantText, HexadecimalTextIsSixteenOrThirtyTwoBitsSigned) {
     });
 }
 
-TEST(VariantBool, BooleansToTextAndBack) {
+// True has every bit set, so an integer type of any width takes it without overflow.
+TEST(VariantBool, BooleansToTextNumbersAndBack) {
     CComVariant t(true), f(false);
     EXPECT_EQ(Text(t), u"-1");
     EXPECT_EQ(Text(f), u"0");
@@ -339,6 +326,15 @@ TEST(VariantBool, BooleansToTextAndBack) {
     EXPECT_EQ(Text(f, VARIANT_ALPHABOOL), u"False");
     ExpectConversions({
         {t, VT_R8, S_OK, "-1"},
+        {t, VT_UI1, S_OK, "255"},
+        {t, VT_UI2, S_OK, "65535"},
+        {t, VT_I1, S_OK, "-1"},
+        {t, VT_I2, S_OK, "-1"},
+        {t, VT_I4, S_OK, "-1"},
+        {t, VT_INT, S_OK, "-1"},
+        {t, VT_I8, S_OK, "-1"},
+        {f, VT_UI1, S_OK, "0"},
+        {f, VT_UI2, S_OK, "0"},
         {Str(u"True"), VT_BOOL, S_OK, "-1"},
         {Str(u"FALSE"), VT_BOOL, S_OK, "0"},
         {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
@@ -352,24 +348,8 @@ TEST(VariantBool, BooleansToTextAndBack) {
     });
 }
 
-// True has every bit set, so an integer type of any width takes it without overflow.
-TEST(VariantBool, TrueHasEveryBitSetInAnIntegerType) {
-    CComVariant t(true), f(false);
-    ExpectConversions({
-        {t, VT_UI1, S_OK, "255"},
-        {t, VT_UI2, S_OK, "65535"},
-        {t, VT_I1, S_OK, "-1"},
-        {t, VT_I2, S_OK, "-1"},
-        {t, VT_I4, S_OK, "-1"},
-        {t, VT_INT, S_OK, "-1"},
-        {t, VT_I8, S_OK, "-1"},
-        {f, VT_UI1, S_OK, "0"},
-        {f, VT_UI2, S_OK, "0"},
-    });
-}
-
 TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
-    CComVariant empty, null = Of(VT_NULL);
+    CComVariant empty, null = Null();
     for (VARTYPE vt :
          {VT_I1, VT_UI1, VT_I2, VT_I4, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_DECIMAL, VT_BOOL}) {
         CComVariant out;
@@ -394,6 +374,10 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
         {null, VT_DISPATCH, DISP_E_TYPEMISMATCH},
         {null, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
         {null, VT_ERROR, DISP_E_TYPEMISMATCH},
+        // Error values only become integers and back.
+        {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_BSTR, DISP_E_TYPEMISMATCH},
+        {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_I4, S_OK, std::to_string(DISP_E_PARAMNOTFOUND)},
+        {I4(5), VT_ERROR, S_OK, "error 00000005"},
     });
 }
 
@@ -460,12 +444,9 @@ void ExpectComparisons(const std::vector<Comparison>& cases) {
     }
 }
 
-TEST(VariantCompare, MixedTypesCompareByValue) {
+TEST(VariantCompare, MixedTypesCompareByValueAndStringsOrdinally) {
     LONG held = 3;
-    CComVariant ref;
-    ref.vt = VT_I4 | VT_BYREF;
-    ref.plVal = &held;
-    CComVariant empty, null = Of(VT_NULL);
+    CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
     ExpectComparisons({
         {I4(1), R8(1.0), VARCMP_EQ},
         {I4(2), R8(2.5), VARCMP_LT},
@@ -482,6 +463,12 @@ TEST(VariantCompare, MixedTypesCompareByValue) {
         {Str(u"1"), I4(5), VARCMP_GT},
         {I4(5), Str(u"1"), VARCMP_LT},
         {ref, I4(3), VARCMP_EQ},
+        // Strings compare ordinally, folding case when asked.
+        {Str(u"abc"), Str(u"abd"), VARCMP_LT},
+        {Str(u"abc"), Str(u"ab"), VARCMP_GT},
+        {Str(u"ABC"), Str(u"abc"), VARCMP_LT},
+        {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
+        {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
     });
 }
 
@@ -494,16 +481,6 @@ TEST(VariantCompare, ErrorValuesEqualEachOtherOnly) {
         EXPECT_TRUE(FAILED(VarCmp(&l, &r, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
         EXPECT_TRUE(FAILED(VarCmp(&r, &l, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
     }
-}
-
-TEST(VariantCompare, StringsOrdinalWithOptionalCaseFolding) {
-    ExpectComparisons({
-        {Str(u"abc"), Str(u"abd"), VARCMP_LT},
-        {Str(u"abc"), Str(u"ab"), VARCMP_GT},
-        {Str(u"ABC"), Str(u"abc"), VARCMP_LT},
-        {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
-        {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
-    });
 }
 
 // A null string is the empty string, and the length counts, not the first zero unit.
@@ -535,10 +512,8 @@ TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
     SysFreeString(std::exchange(null_text.bstrVal, nullptr));
     ExpectComparisons({{null_text, empty, VARCMP_EQ}, {empty, null_text, VARCMP_EQ}});
     // A string behind a reference converts with its whole length.
-    CComVariant held = Str(with_zero), ref;
-    ref.vt = VT_BSTR | VT_BYREF;
-    ref.pbstrVal = &held.bstrVal;
-    ExpectConversions({{ref, VT_BSTR, S_OK, std::string("a\0b", 3)}});
+    CComVariant held = Str(with_zero);
+    ExpectConversions({{ByRef(VT_BSTR, &held.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
 }
 
 }  // namespace

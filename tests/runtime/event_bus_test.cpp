@@ -11,6 +11,7 @@
 #include "runtime/current_global.h"
 #include "runtime/event_thread.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -153,8 +154,7 @@ TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
 }
 
 TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
-    CComVariant null;
-    null.vt = VT_NULL;
+    const CComVariant null = Null();
     const Handler number = New<ScriptFunction>(), text = New<ScriptFunction>(),
                   two = New<ScriptFunction>(), nulls = New<ScriptFunction>();
     bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(LONG{5})}}).get(), number.get());

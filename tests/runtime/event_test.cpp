@@ -10,22 +10,24 @@
 
 namespace {
 
-TEST(EventTest, AutoEventReleasesOneWaitPerSignal) {
-    CAutoEvent event;
-    EXPECT_FALSE(event.Wait(0));
-    event.Set();
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_FALSE(event.Wait(0));
-    EXPECT_FALSE(event.Wait(10));
-}
-
-TEST(EventTest, ManualEventStaysSignalledUntilReset) {
-    CManualEvent event;
-    event.Set();
-    EXPECT_TRUE(event.Wait(0));
-    EXPECT_TRUE(event.Wait(10));
-    event.Reset();
-    EXPECT_FALSE(event.Wait(0));
+TEST(EventTest, AnAutoEventReleasesOneWaitPerSignalAManualOneStaysSet) {
+    CAutoEvent automatic;
+    EXPECT_FALSE(automatic.Wait(0));
+    automatic.Set();
+    EXPECT_TRUE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(10));
+    CManualEvent manual;
+    manual.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(10));
+    manual.Reset();
+    EXPECT_FALSE(manual.Wait(0));
+    // A closed event fails the wait, as does a wait for nothing.
+    manual.Close();
+    EXPECT_FALSE(manual.Set());
+    EXPECT_EQ(WaitForEvents({&manual}, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForEvents({}, 0), WAIT_FAILED);
 }
 
 TEST(EventTest, WaitEitherNamesTheSignalledEventLowestFirst) {
@@ -40,14 +42,6 @@ TEST(EventTest, WaitEitherNamesTheSignalledEventLowestFirst) {
     EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0);
     stop.Reset();
     EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0 + 1);  // still pending behind stop
-}
-
-TEST(EventTest, ClosedEventFailsTheWait) {
-    CManualEvent event;
-    event.Close();
-    EXPECT_FALSE(event.Set());
-    EXPECT_EQ(WaitForEvents({&event}, 0), WAIT_FAILED);
-    EXPECT_EQ(WaitForEvents({}, 0), WAIT_FAILED);
 }
 
 TEST(EventTest, SignalFromAnotherThreadWakesABlockedWait) {

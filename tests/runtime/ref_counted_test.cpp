@@ -44,7 +44,7 @@ TEST_F(RefTest, CountFollowsHoldersAndDestroysOnce) {
     EXPECT_EQ(g_destroyed, 1);
 }
 
-TEST_F(RefTest, SelfAssignmentKeepsObject) {
+TEST_F(RefTest, AssignmentReleasesTheOldObjectAndKeepsItsOwn) {
     ref<Counted> holder(new Counted);
     Counted* raw = holder.get();
     holder = raw;
@@ -53,18 +53,13 @@ TEST_F(RefTest, SelfAssignmentKeepsObject) {
     holder = alias;
     EXPECT_EQ(raw->RefCount(), 1);
     EXPECT_EQ(g_destroyed, 0);
-    holder = nullptr;
-    EXPECT_EQ(g_destroyed, 1);
-}
-
-TEST_F(RefTest, ReassignReleasesOldObject) {
-    ref<Counted> holder(new Counted);
     holder = new Counted;
     EXPECT_EQ(g_destroyed, 1);
     EXPECT_EQ(holder->RefCount(), 1);
-}
+    holder = nullptr;
+    EXPECT_EQ(g_destroyed, 2);
 
-TEST_F(RefTest, AssigningObjectKeptAliveOnlyByOldHolderIsSafe) {
+    // An object kept alive only by the old one.
     struct Node : RefCounted {
         ref<Node> next;
     };

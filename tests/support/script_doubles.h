@@ -121,7 +121,7 @@ class ApartmentScriptFunction : public ComObjectRoot<ApartmentScriptFunction, Sc
 // A script array: a "length" property (or another name), one property per element named by its
 // index, and an enumerator of the elements under DISPID -4 (or under the name "_NewEnum"). An
 // element left empty in `elements` is a hole: its name does not exist.
-class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
+class ScriptArray : public ComObjectRoot<ScriptArray, NamelessDispatch, IMarshal> {
   public:
     static constexpr DISPID kLength = 1000;
     static constexpr DISPID kNamedEnum = 1001;
@@ -138,11 +138,6 @@ class ScriptArray : public ComObjectRoot<ScriptArray, IDispatch, IMarshal> {
         return Of(std::move(elements));
     }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* id) override {
         std::u16string name = names[0];
         *id = DISPID_UNKNOWN;
