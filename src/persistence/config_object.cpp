@@ -43,7 +43,9 @@ CConfigOb::CConfigOb() {
 
 HRESULT CConfigOb::Load() {
     return StatusOf([&] {
+        CXMLLogSink log;
         CConfigReader reader;
+        reader.error_sink = &log;
         CDOMReader(data_directory_).Read(kFileName, &reader);
         // A missing or broken file changes nothing it did not deliver.
         for (const auto& [name, value] : reader.values())

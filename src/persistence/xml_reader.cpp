@@ -11,8 +11,10 @@
 #include <memory>
 
 #include "persistence/data_file.h"
+#include "platform/boundary.h"
 #include "platform/bstr.h"
 #include "platform/case_fold.h"
+#include "runtime/current_global.h"
 
 namespace {
 
@@ -39,12 +41,40 @@ std::string_view View(const xmlChar* text) {
     return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
 
-// Without entity substitution the parser hands a '&' inside an attribute value on as "&#38;"
-// (it expects to expand it later); no other reference can be left, since documents with
-// declarations are refused and undeclared entities are errors.
+void KeepFirstAttribute(void* user, const xmlChar*, const xmlChar*, const xmlChar*, int,
+                        const xmlChar**, int count, int, const xmlChar** attributes) {
+    if (count > 0)
+        static_cast<std::string*>(user)->assign(
+            reinterpret_cast<const char*>(attributes[3]),
+            static_cast<std::size_t>(attributes[4] - attributes[3]));
+}
+
+// Without entity substitution some versions of the parser hand a '&' inside an attribute value
+// on as "&#38;" (meant to be expanded later). Asked once, of the parser in use.
+bool ParserEscapesAmpersands() {
+    static const bool escapes = [] {
+        xmlSAXHandler sax;
+        std::memset(&sax, 0, sizeof sax);
+        sax.initialized = XML_SAX2_MAGIC;
+        sax.startElementNs = &KeepFirstAttribute;
+        std::string value;
+        static constexpr char kProbe[] = "<a b=\"&amp;\"/>";
+        xmlParserCtxtPtr context = xmlCreatePushParserCtxt(&sax, &value, nullptr, 0, nullptr);
+        if (!context) return false;
+        xmlCtxtUseOptions(context, XML_PARSE_NONET);
+        xmlParseChunk(context, kProbe, sizeof kProbe - 1, 1);
+        xmlFreeParserCtxt(context);
+        return value == "&#38;";
+    }();
+    return escapes;
+}
+
+// No other reference can be left in a value: documents with declarations are refused, and
+// undeclared entities are errors.
 std::string AttributeValue(const xmlChar* begin, const xmlChar* end) {
     std::string_view raw(reinterpret_cast<const char*>(begin),
                          static_cast<std::size_t>(end - begin));
+    if (!ParserEscapesAmpersands()) return std::string(raw);
     std::string value;
     value.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -70,6 +100,13 @@ const std::string* XmlAttributes::Find(std::string_view name) const {
     for (const Attribute& attribute : list_)
         if (attribute.name == name) return &attribute.value;
     return nullptr;
+}
+
+void CXMLLogSink::OnXMLError(std::u16string_view message) {
+    CurrentGlobal::Hold global = CurrentGlobal::Get();
+    if (!global) return;
+    CComBSTR text(std::u16string(message) + u"\r\n");
+    if (text) global->Log(text);
 }
 
 // ---- CXMLReadHelperBase ----
@@ -171,58 +208,82 @@ class XmlParse {
     // Ends the parse with a refusal of the reader's own.
     void Refuse(HRESULT code, std::string_view text) {
         Report(Severity::kFatal, code, text, xmlSAX2GetLineNumber(context_));
+        Stop(code);
+    }
+    void Stop(HRESULT code) {
+        if (failure_ == S_OK) failure_ = code;
         stopped_ = true;
         xmlStopParser(context_);
     }
+    // Runs a callback's work; no exception may cross the parser, so a failure (running out of
+    // memory while copying names and values) ends the parse with its status.
+    template <class F>
+    void Guarded(F&& work) {
+        if (stopped_) return;
+        HRESULT hr = StatusOf(std::forward<F>(work));
+        if (FAILED(hr)) Stop(hr);
+    }
 
-    static void OnStartDocument(void* user) { Self(user).reader_.StartDocument(); }
+    static void OnStartDocument(void* user) {
+        XmlParse& self = Self(user);
+        self.Guarded([&] { self.reader_.StartDocument(); });
+    }
 
     static void OnDocumentType(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
-        Self(user).Refuse(kXmlDocumentTypeRefused, "Document type declarations are not accepted");
+        XmlParse& self = Self(user);
+        self.Guarded([&] {
+            self.Refuse(kXmlDocumentTypeRefused, "Document type declarations are not accepted");
+        });
     }
 
     static void OnStartElement(void* user, const xmlChar* local_name, const xmlChar*,
                                const xmlChar*, int, const xmlChar**, int attribute_count, int,
                                const xmlChar** attributes) {
         XmlParse& self = Self(user);
-        if (self.stopped_) return;
-        if (++self.depth_ > CXMLReader::kMaxDepth) {
-            self.Refuse(kXmlTooDeep, "Elements nested more than " +
-                                         std::to_string(CXMLReader::kMaxDepth) + " deep");
-            return;
-        }
-        std::vector<XmlAttributes::Attribute> list;
-        list.reserve(static_cast<std::size_t>(attribute_count));
-        for (int i = 0; i < attribute_count; ++i) {
-            const xmlChar** a = attributes + 5 * i;
-            list.push_back({View(a[0]), AttributeValue(a[3], a[4])});
-        }
-        self.reader_.StartElement(View(local_name), XmlAttributes(std::move(list)));
+        self.Guarded([&] {
+            if (++self.depth_ > CXMLReader::kMaxDepth) {
+                self.Refuse(kXmlTooDeep, "Elements nested more than " +
+                                             std::to_string(CXMLReader::kMaxDepth) + " deep");
+                return;
+            }
+            std::vector<XmlAttributes::Attribute> list;
+            list.reserve(static_cast<std::size_t>(attribute_count));
+            for (int i = 0; i < attribute_count; ++i) {
+                const xmlChar** a = attributes + 5 * i;
+                list.push_back({View(a[0]), AttributeValue(a[3], a[4])});
+            }
+            self.reader_.StartElement(View(local_name), XmlAttributes(std::move(list)));
+        });
     }
 
     static void OnEndElement(void* user, const xmlChar* local_name, const xmlChar*,
                              const xmlChar*) {
         XmlParse& self = Self(user);
-        if (self.stopped_) return;
-        --self.depth_;
-        self.reader_.EndElement(View(local_name));
+        self.Guarded([&] {
+            --self.depth_;
+            self.reader_.EndElement(View(local_name));
+        });
     }
 
     static void OnCharacters(void* user, const xmlChar* text, int length) {
         XmlParse& self = Self(user);
-        if (self.stopped_) return;
-        self.reader_.Characters(std::string_view(reinterpret_cast<const char*>(text),
-                                                 static_cast<std::size_t>(length)));
+        self.Guarded([&] {
+            self.reader_.Characters(std::string_view(reinterpret_cast<const char*>(text),
+                                                     static_cast<std::size_t>(length)));
+        });
     }
 
     static void OnError(void* user, xmlErrorPtr error) {
         if (!error) return;
         XmlParse& self = Self(user);
+        if (self.stopped_) return;  // the parse already ended with its reason
         Severity severity = error->level == XML_ERR_WARNING ? Severity::kWarning
                             : error->level == XML_ERR_ERROR ? Severity::kError
                                                             : Severity::kFatal;
-        self.Report(severity, XmlParseError(error->code),
-                    View(reinterpret_cast<xmlChar*>(error->message)), error->line);
+        self.Guarded([&] {
+            self.Report(severity, XmlParseError(error->code),
+                        View(reinterpret_cast<xmlChar*>(error->message)), error->line);
+        });
     }
 
     CXMLReader& reader_;
@@ -241,7 +302,7 @@ void CXMLReader::Parse(CXMLReadHelperBase* handler, auto&& feed) {
     handler->Result = E_FAIL;
     {
         XmlParse parse(*this, *handler);
-        if (parse.ready()) handler->Result = feed(parse);
+        if (parse.ready()) handler->Result = StatusOf([&] { return feed(parse); });
     }
     handler_ = nullptr;
 }

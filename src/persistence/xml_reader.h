@@ -24,6 +24,12 @@ class CXMLErrorSink {
     ~CXMLErrorSink() = default;
 };
 
+// Hands each message to the host's log through the current Global (nothing without one).
+class CXMLLogSink : public CXMLErrorSink {
+  public:
+    void OnXMLError(std::u16string_view message) override;
+};
+
 // Base of every file's read handler. Keeps the kind of each open element.
 class CXMLReadHelperBase {
   public:

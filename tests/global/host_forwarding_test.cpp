@@ -234,4 +234,18 @@ TEST(HostForwardingTest, ScriptsSeeTheLoadedConfigurationAsGlobalConfig) {
     EXPECT_EQ(delay.lVal, 20);
 }
 
+TEST(HostForwardingTest, ABrokenConfigurationIsReportedThroughTheHostsLog) {
+    DataDirectory dir;
+    dir.Put("Config.xml",
+            "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP");
+    auto g = New<CGlobal>();
+    auto host = New<TestHost>();
+    host->config_file = SysAllocString(dir.Path().c_str());
+    ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
+    EXPECT_TRUE(host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: "));
+    LONG delay = 0;
+    EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
+    EXPECT_EQ(delay, 20);  // what came before the break
+}
+
 }  // namespace
