@@ -134,6 +134,7 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     EXPECT_EQ(std::u16string_view(Get(stored_copy.pdispVal, u"Colour").bstrVal), u"red");
     EXPECT_EQ(std::u16string_view(Get(Get(copy.get(), u"Nested").pdispVal, u"7").bstrVal),
               u"seven");
+    Set(nested.get(), u"Self", CComVariant());  // breaks the cycle
 }
 
 TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
