@@ -194,11 +194,21 @@ class XmlParse {
         static constexpr const char* kWhat[] = {"Warning", "Error", "FatalError"};
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.remove_suffix(1);
-        char message[kMessageLimit];
-        std::snprintf(message, sizeof message, "%s %s: %8.8X %.*s - Line %d",
-                      Utf16ToUtf8(reader_.path()).c_str(), kWhat[static_cast<int>(severity)],
-                      static_cast<unsigned>(code), static_cast<int>(text.size()), text.data(),
-                      line);
+        char code_text[16];
+        std::snprintf(code_text, sizeof code_text, "%8.8X", static_cast<unsigned>(code));
+        std::string head = Utf16ToUtf8(reader_.path()) + " " + kWhat[static_cast<int>(severity)] +
+                           ": " + code_text + " ";
+        const std::string tail = " - Line " + std::to_string(line);
+        // A long parser text is shortened (at a character boundary), never the line.
+        std::size_t room = kMessageLimit - 1 > head.size() + tail.size()
+                               ? kMessageLimit - 1 - head.size() - tail.size()
+                               : 0;
+        if (text.size() > room) {
+            while (room > 0 && (static_cast<unsigned char>(text[room]) & 0xC0) == 0x80)
+                --room;
+            text = text.substr(0, room);
+        }
+        const std::string message = head.append(text).append(tail);
         handler_.error_sink->OnXMLError(Utf8ToUtf16(message));
     }
 

@@ -130,6 +130,8 @@ TEST(XmlReaderTest, HostileAndBrokenDocumentsAreRefusedWithALocatedMessage) {
         {"invalid UTF-8", "<OB>\n<PROP Name=\"\xff\xfe\"/></OB>", "FatalError: C00CE009"},
         {"truncated", "<OB>\n<PROP Name=\"a\" Val", "FatalError: C00CE"},
         {"undeclared entity", "<OB>\n\n&boom;</OB>", "- Line 3"},
+        // The parser quotes the long name: the message is shortened, its line kept.
+        {"long message", "<OB>\n<" + std::string(3000, 'x') + "\x01/></OB>", " - Line 2"},
     };
     DataDirectory dir;
     for (const Case& c : cases) {
