@@ -159,6 +159,11 @@ class XmlParse {
         sax.cdataBlock = &XmlParse::OnCharacters;
         sax.internalSubset = &XmlParse::OnDocumentType;
         sax.serror = &XmlParse::OnError;
+        // The few messages the parser prints without a context (encoding conversion) would
+        // reach standard error; the structured handler above reports the failure itself.
+        saved_generic_ = xmlGenericError;
+        saved_generic_context_ = xmlGenericErrorContext;
+        xmlSetGenericErrorFunc(nullptr, &XmlParse::Quiet);
         const std::string path = Utf16ToUtf8(reader.path());
         context_ = xmlCreatePushParserCtxt(&sax, this, nullptr, 0, path.c_str());
         if (!context_) return;
@@ -168,6 +173,7 @@ class XmlParse {
     }
     ~XmlParse() {
         if (context_) xmlFreeParserCtxt(context_);
+        xmlSetGenericErrorFunc(saved_generic_context_, saved_generic_);
     }
     XmlParse(const XmlParse&) = delete;
     XmlParse& operator=(const XmlParse&) = delete;
@@ -214,6 +220,7 @@ class XmlParse {
 
   private:
     static XmlParse& Self(void* user) { return *static_cast<XmlParse*>(user); }
+    static void Quiet(void*, const char*, ...) {}
 
     // Ends the parse with a refusal of the reader's own.
     void Refuse(HRESULT code, std::string_view text) {
@@ -298,6 +305,8 @@ class XmlParse {
 
     CXMLReader& reader_;
     CXMLReadHelperBase& handler_;
+    xmlGenericErrorFunc saved_generic_ = nullptr;
+    void* saved_generic_context_ = nullptr;
     xmlParserCtxtPtr context_ = nullptr;
     int depth_ = 0;
     bool stopped_ = false;
