@@ -118,17 +118,22 @@ TEST(ConfigObjectTest, NativeReadsConvertOrGiveNothing) {
     ComPtr<CConfigOb> config = NewConfig(dir);
     Set(Script(config.get()), u"Delay", CComVariant(u"120"));
     Set(Script(config.get()), u"Word", CComVariant(u"x"));
-    EXPECT_EQ(config->GetValue(u"Delay", VT_I4).lVal, 120);
-    EXPECT_EQ(config->GetValue(u"delay", VT_BSTR).vt, VT_BSTR);
-    EXPECT_EQ(config->GetValue(u"Delay", VT_VARIANT).vt, VT_BSTR);
-    EXPECT_EQ(config->GetValue(u"Word", VT_I4).vt, VT_EMPTY);
-    EXPECT_EQ(config->GetValue(u"Absent", VT_BSTR).vt, VT_EMPTY);
-    ULONG value = 7;
-    EXPECT_TRUE(config->GetUnsigned(u"Delay", &value));
-    EXPECT_EQ(value, 120u);
-    EXPECT_FALSE(config->GetUnsigned(u"Word", &value));
-    EXPECT_FALSE(config->GetUnsigned(u"Absent", &value));
-    EXPECT_EQ(value, 120u);
+    const struct {
+        const char16_t* name;
+        VARTYPE wanted;
+        VARTYPE got;
+        bool unsigned_read;  // GetUnsigned finds a number
+    } cases[] = {
+        {u"Delay", VT_I4, VT_I4, true},        {u"delay", VT_BSTR, VT_BSTR, true},
+        {u"Delay", VT_VARIANT, VT_BSTR, true}, {u"Word", VT_I4, VT_EMPTY, false},
+        {u"Absent", VT_BSTR, VT_EMPTY, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(config->GetValue(c.name, c.wanted).vt, c.got) << Utf16ToUtf8(c.name);
+        ULONG value = 7;
+        EXPECT_EQ(config->GetUnsigned(c.name, &value), c.unsigned_read) << Utf16ToUtf8(c.name);
+        EXPECT_EQ(value, c.unsigned_read ? 120u : 7u) << Utf16ToUtf8(c.name);
+    }
 }
 
 }  // namespace
