@@ -2,14 +2,19 @@
 // of its own making (user lists, level arrays). Meant for one thread at a time.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "dispatch/member_table.h"
 #include "interfaces/persistence.h"
 #include "platform/com_object.h"
 
 class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx, IQuorvaneSerialisable> {
   public:
-    CDispExObject()
-        : members_(IDispatchExImplRaw::kPlainFirstDispid, IDispatchExImplRaw::kExpandable) {}
+    // `type_name`: what it is stored as, a plain "Object" unless it stands for a class.
+    explicit CDispExObject(std::u16string type_name = u"Object")
+        : members_(IDispatchExImplRaw::kPlainFirstDispid, IDispatchExImplRaw::kExpandable),
+          type_name_(std::move(type_name)) {}
 
     // A new object with one reference.
     static HRESULT Create(ComPtr<CDispExObject>* out) { return MakeComObject(out); }
@@ -59,10 +64,9 @@ class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx, IQuorvane
         return E_NOTIMPL;
     }
 
-    // Stored as a plain object tree.
     HRESULT GetTypeName(BSTR* name) override {
         if (!name) return E_POINTER;
-        *name = SysAllocString(u"Object");
+        *name = SysAllocStringLen(type_name_.data(), static_cast<UINT>(type_name_.size()));
         return *name ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT get_DynamicMembers(VARIANT_BOOL* enabled) override {
@@ -78,4 +82,5 @@ class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx, IQuorvane
 
   private:
     IDispatchExImplRaw members_;
+    std::u16string type_name_;
 };

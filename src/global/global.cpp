@@ -235,8 +235,7 @@ HRESULT CGlobal::get_Security(IDispatch** pVal) {
 
 HRESULT CGlobal::get_Config(IDispatch** pVal) {
     if (!pVal) return E_POINTER;
-    ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the configuration object is not part of the Global yet
+    return config_.QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pVal));
 }
 
 HRESULT CGlobal::CreateTimer(IDispatch* pFn, LONG Timeout, IDLTimer** ppTimer) {

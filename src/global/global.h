@@ -14,6 +14,7 @@
 #include "interfaces/network.h"
 #include "network/network_handler.h"
 #include "network/packet_base.h"
+#include "persistence/config_object.h"
 #include "platform/com_object.h"
 #include "platform/git_ptr.h"
 #include "platform/proxy.h"
@@ -28,6 +29,15 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
                 public NetworkServices {
   public:
     static constexpr LONG kDefaultPacketDelay = 50;
+
+    // What the default packets are sent with unless a call says otherwise; read from the
+    // configuration when the host is set.
+    struct PacketDefaults {
+        static constexpr ULONG kFade = 2000;  // ms
+        ULONG logical_fade = kFade;
+        ULONG physical_fade = kFade;
+        ULONG packet_delay = kDefaultPacketDelay;
+    };
 
     HRESULT FinalConstruct();
     void FinalRelease();
@@ -130,6 +140,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     CScheduler& Scheduler() { return scheduler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
+    CConfigOb& Config() { return config_; }
+    const PacketDefaults& DefaultPacketSettings() const { return packet_defaults_; }
 
   private:
     // A fresh pointer to the host from its holder; null when no host is set. Valid on the
@@ -145,6 +157,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     template <class I, class F>
     HRESULT ObjectFromHost(HRESULT no_host, I** out, F&& get);
     void ShutDown();
+    // Steps of SetApplication once the host named its configuration directory.
+    void LoadConfiguration(std::u16string_view path);
     // Becomes the current Global with a new thread pool, after stopping the previous one's.
     void MakeCurrent();
     // Stops and joins the pool; it takes no task afterwards.
@@ -152,6 +166,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
 
     CScheduler scheduler_;
     ComObjectEmbedded<CNetworkHandler> network_handler_;
+    ComObjectEmbedded<CConfigOb> config_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;
     CCriticalSectionEx host_lock_;  // guards the holder's registration, not calls to the host
@@ -163,6 +178,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     std::atomic<LONG> box_number_{1};
     std::u16string config_path_;
     std::u16string start_page_;
+    PacketDefaults packet_defaults_;
     std::atomic<LONG> packet_delay_{kDefaultPacketDelay};
 };
 

@@ -3,6 +3,7 @@
 // pointer fetched there, and lets go of it after the call.
 #include "dispatch/placeholders.h"
 #include "global/global.h"
+#include "platform/boundary.h"
 #include "platform/proxy.h"
 
 namespace {
@@ -63,11 +64,26 @@ HRESULT CGlobal::SetApplication(IUnknown* pHxApp) {
     }
     CComBSTR config;
     if (FAILED(app->GetConfigFile(&config)) || !static_cast<BSTR>(config)) return S_OK;
-    config_path_.assign(config.view());
-    // Loading the configuration, the default-packet settings, the packet delay, the start page,
-    // the security files and the schedules joins here with the configuration, security and
-    // scheduler services.
-    return S_OK;
+    return StatusOf([&] { LoadConfiguration(config.view()); });
+}
+
+void CGlobal::LoadConfiguration(std::u16string_view path) {
+    config_.SetDataDirectory(path);
+    config_.Load();
+    packet_defaults_ = PacketDefaults{};
+    config_.GetUnsigned(u"DefaultLogicalFade", &packet_defaults_.logical_fade);
+    config_.GetUnsigned(u"DefaultPhysicalFade", &packet_defaults_.physical_fade);
+    config_.GetUnsigned(u"PacketDelay", &packet_defaults_.packet_delay);
+    CComVariant delay = config_.GetValue(u"PacketDelay", VT_I4);
+    CComVariant start_page = config_.GetValue(u"StartPage", VT_BSTR);
+    start_page_ = start_page.vt == VT_BSTR
+                      ? std::u16string(start_page.bstrVal ? start_page.bstrVal : u"",
+                                       SysStringLen(start_page.bstrVal))
+                      : std::u16string();
+    config_path_.assign(path);
+    // Loading the security files and the schedules joins here with the security and scheduler
+    // services.
+    packet_delay_ = delay.vt == VT_I4 ? delay.lVal : kDefaultPacketDelay;
 }
 
 HRESULT CGlobal::GetApplication(IUnknown** ppHxApp) {

@@ -6,6 +6,7 @@
 #include "platform/unknown.h"
 
 struct IConfig : IDispatchEx {
+    using Base = IDispatchEx;
     static constexpr IID kIid = brevanto_ids::Make(0x50);
     static const InterfaceDesc& Describe();
     virtual HRESULT Load() = 0;

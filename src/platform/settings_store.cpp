@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/atomic_file.h"
 #include "platform/bstr.h"
 #include "platform/case_fold.h"
 
@@ -374,31 +375,10 @@ LONG SettingsStore::SaveLocked() {
     }
 
     if (damaged_ && !KeepDamagedLocked()) return ERROR_WRITE_FAULT;
-    std::error_code ec;
-    if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
-    std::filesystem::path temp = file_;
-    temp += ".new." + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::fprintf(stderr, "settings store: %s: cannot write: %s\n", temp.c_str(),
-                     std::strerror(errno));
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
-    }
-    std::string text = out.str();
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), file_.c_str()) != 0) {
+    if (int error = WriteFileAtomically(file_, out.str(), 0600)) {
         std::fprintf(stderr, "settings store: %s: cannot write: %s\n", file_.c_str(),
-                     std::strerror(errno));
-        ::unlink(temp.c_str());
-        return ERROR_WRITE_FAULT;
+                     std::strerror(error));
+        return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
     }
     loaded_ = Identify();
     damaged_ = false;

@@ -6,6 +6,7 @@
 
 #include "global/global.h"
 #include "global/test_host.h"
+#include "support/data_directory.h"
 #include "support/late_bound.h"
 #include "support/variants.h"
 
@@ -171,6 +172,67 @@ TEST(HostForwardingTest, TheConfigurationPathComesFromTheHost) {
     LONG delay = 0;
     EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
     EXPECT_EQ(delay, CGlobal::kDefaultPacketDelay);
+}
+
+// The configuration file of the host's directory sets the packet delay, the start page and the
+// default packets' settings; what it lacks keeps its default.
+TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory) {
+    const struct {
+        const char* what;
+        const char* xml;  // null: no file
+        LONG delay;
+        const char16_t* start_page;
+        ULONG logical_fade;
+    } cases[] = {
+        {"no file", nullptr, 50, u"", 2000},
+        {"settings",
+         R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/>
+              <PROP Name="StartPage" Value="main.htm"/>
+              <PROP Name="DefaultLogicalFade" Value="3000" Type="UInteger"/></OB>)",
+         20, u"main.htm", 3000},
+        {"nested", R"(<OB><OB><PROP Name="PacketDelay" Value="20" Type="Integer"/></OB></OB>)", 50,
+         u"", 2000},
+        {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)", 120,
+         u"", 2000},
+        {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)", 50, u"", 2000},
+    };
+    for (const auto& c : cases) {
+        DataDirectory dir;
+        if (c.xml) dir.Put("Config.xml", c.xml);
+        auto g = New<CGlobal>();
+        auto host = New<TestHost>();
+        host->config_file = SysAllocString((dir.Path() + u"/").c_str());
+        ASSERT_EQ(Attach(g.get(), host.get()), S_OK) << c.what;
+        LONG delay = 0;
+        EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
+        EXPECT_EQ(delay, c.delay) << c.what;
+        EXPECT_EQ(g->StartPage(), c.start_page) << c.what;
+        EXPECT_EQ(g->DefaultPacketSettings().logical_fade, c.logical_fade) << c.what;
+        EXPECT_EQ(g->DefaultPacketSettings().physical_fade, 2000u) << c.what;
+        // Scripts see the same settings.
+        CComVariant config, start_page;
+        ASSERT_EQ(
+            CallName(static_cast<IGlobal*>(g.get()), u"Config", DISPATCH_PROPERTYGET, {}, &config),
+            S_OK);
+        CallName(config.pdispVal, u"StartPage", DISPATCH_PROPERTYGET, {}, &start_page);
+        EXPECT_EQ(Utf16ToUtf8(start_page.vt == VT_BSTR ? start_page.bstrVal : u""),
+                  Utf16ToUtf8(c.start_page))
+            << c.what;
+    }
+}
+
+TEST(HostForwardingTest, ABrokenConfigurationIsReportedThroughTheHostsLog) {
+    DataDirectory dir;
+    dir.Put("Config.xml",
+            "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP");
+    auto g = New<CGlobal>();
+    auto host = New<TestHost>();
+    host->config_file = SysAllocString(dir.Path().c_str());
+    ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
+    EXPECT_TRUE(host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: "));
+    LONG delay = 0;
+    EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
+    EXPECT_EQ(delay, 20);  // what came before the break
 }
 
 }  // namespace

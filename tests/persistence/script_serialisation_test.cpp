@@ -1,0 +1,163 @@
+// Script objects written as object trees and built again: type texts both ways, the member
+// walk, nested objects and arrays, whole-number names, native objects by class name.
+#include <gtest/gtest.h>
+
+#include "persistence/persistence_test_support.h"
+#include "persistence/script_objects.h"
+#include "persistence/script_serialisation.h"
+
+namespace {
+
+CComVariant Typed(VARTYPE vt, LONG number) {
+    CComVariant value(number);
+    EXPECT_EQ(VariantChangeType(&value, &value, 0, vt), S_OK);
+    return value;
+}
+
+TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKind) {
+    StoredClassRegistration registration;
+    ComPtr<IDispatch> stored;
+    ASSERT_EQ(CoCreateInstance(StoredClass::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               stored.put_void()),
+              S_OK);
+    const struct {
+        CComVariant value;
+        std::u16string type;
+    } cases[] = {
+        {Typed(VT_I1, -1), u"Integer"},
+        {Typed(VT_I2, 2), u"Integer"},
+        {Typed(VT_I4, 3), u"Integer"},
+        {Typed(VT_UI1, 4), u"UInteger"},
+        {Typed(VT_UI2, 5), u"UInteger"},
+        {Typed(VT_UI4, 6), u"UInteger"},
+        {Typed(VT_R4, 7), u"Float"},
+        {CComVariant(3.5), u"Float"},
+        {Typed(VT_DECIMAL, 8), u"Float"},
+        {CComVariant(true), u"Bool"},
+        {CComVariant(u"text"), u""},
+        {Typed(VT_DATE, 9), u""},
+        {Object(EngineObject::Make(true).get()), u"Array"},
+        {Object(EngineObject::Make().get()), u"Object"},
+        {Object(stored.get()), u"test.stored"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TypeTextOf(c.value), c.type) << "vt " << c.value.vt;
+}
+
+TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
+    const struct {
+        const char16_t* text;
+        const char16_t* type;
+        bool exact_case;
+        VARTYPE vt;
+        const char16_t* as_text;  // the value converted back to text
+    } cases[] = {
+        {u"12", u"Integer", true, VT_I4, u"12"},
+        {u"12", u"integer", true, VT_BSTR, u"12"},
+        {u"12", u"integer", false, VT_I4, u"12"},
+        {u"4000000000", u"UInteger", false, VT_UI4, u"4000000000"},
+        {u"3.5", u"Float", false, VT_DECIMAL, u"3.5"},
+        {u"3.5", u"Number", true, VT_DECIMAL, u"3.5"},
+        {u"True", u"bool", false, VT_BOOL, u"-1"},
+        {u"False", u"Bool", true, VT_BOOL, u"0"},
+        {u"twelve", u"Integer", true, VT_BSTR, u"twelve"},
+        {u"12", u"string", false, VT_BSTR, u"12"},
+        {u"12", u"", false, VT_BSTR, u"12"},
+    };
+    for (const auto& c : cases) {
+        CComVariant value = ValueFromTypedText(c.text, c.type, c.exact_case);
+        EXPECT_EQ(value.vt, c.vt) << Utf16ToUtf8(c.type) << " " << Utf16ToUtf8(c.text);
+        CComVariant text;
+        ASSERT_EQ(VariantChangeType(&text, &value, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(std::u16string_view(text.bstrVal), c.as_text);
+    }
+    for (std::u16string type : {u"array", u"OBJECT", u"brevanto.schedule", u"x.y"})
+        EXPECT_TRUE(IsContainerTypeText(type)) << Utf16ToUtf8(type);
+    for (std::u16string type : {u"Integer", u"", u"string", u"arrays"})
+        EXPECT_FALSE(IsContainerTypeText(type)) << Utf16ToUtf8(type);
+}
+
+std::string Written(IDispatch* root) {
+    CJavascriptXMLWriter source(root);
+    std::string bytes;
+    EXPECT_EQ(CXMLWriter::Build(source, &bytes), S_OK);
+    return bytes;
+}
+
+ComPtr<IDispatch> ReadBack(const std::string& bytes, IDispatch* context) {
+    CJScriptReadHelper helper(context);
+    CDOMReader(u"").ReadBytes(bytes, u"tree.xml", &helper);
+    EXPECT_EQ(helper.Result, S_OK);
+    return helper.Root();
+}
+
+TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
+    StoredClassRegistration registration;
+    ComPtr<HiddenScript> script;
+    ASSERT_EQ(MakeComObject(&script), S_OK);
+
+    ComPtr<IDispatch> root = EngineObject::Make();
+    Set(root.get(), u"Text", CComVariant(u"<a & \"b\"> é"));
+    Set(root.get(), u"Count", CComVariant(LONG{5}));
+    Set(root.get(), u"On", CComVariant(true));
+    Set(root.get(), u"Ratio", CComVariant(3.5));
+    ComPtr<IDispatch> list = EngineObject::Make(true);
+    Set(list.get(), u"length", CComVariant(LONG{2}));
+    Set(list.get(), u"0", CComVariant(u"first"));
+    Set(list.get(), u"1", Typed(VT_UI4, 7));
+    Set(root.get(), u"List", Object(list.get()));
+    ComPtr<IDispatch> nested = EngineObject::Make();
+    Set(nested.get(), u"7", CComVariant(u"seven"));
+    Set(nested.get(), u"Self", Object(nested.get()));  // a cycle: left out
+    Set(root.get(), u"Nested", Object(nested.get()));
+    ComPtr<IDispatch> stored;
+    ASSERT_EQ(CoCreateInstance(StoredClass::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               stored.put_void()),
+              S_OK);
+    Set(stored.get(), u"Colour", CComVariant(u"red"));
+    Set(root.get(), u"Stored", Object(stored.get()));
+
+    const std::string first = Written(root.get());
+    EXPECT_NE(first.find("<item Index=\"7\">seven</item>"), std::string::npos) << first;
+    EXPECT_NE(first.find("<Stored Type=\"test.stored\">"), std::string::npos) << first;
+    EXPECT_NE(first.find("<On Type=\"Bool\">True</On>"), std::string::npos) << first;
+    EXPECT_EQ(first.find("Self"), std::string::npos) << first;
+
+    ComPtr<IDispatch> copy = ReadBack(first, script.get());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(Written(copy.get()), first);
+    EXPECT_EQ(Get(copy.get(), u"Ratio").vt, VT_DECIMAL);
+    EXPECT_EQ(Get(copy.get(), u"On").boolVal, VARIANT_TRUE);
+    CComVariant stored_copy = Get(copy.get(), u"Stored");
+    ASSERT_EQ(stored_copy.vt, VT_DISPATCH);
+    EXPECT_EQ(TypeTextOf(stored_copy), u"test.stored");
+    EXPECT_EQ(std::u16string_view(Get(stored_copy.pdispVal, u"Colour").bstrVal), u"red");
+    EXPECT_EQ(std::u16string_view(Get(Get(copy.get(), u"Nested").pdispVal, u"7").bstrVal),
+              u"seven");
+    Set(nested.get(), u"Self", CComVariant());  // breaks the cycle
+}
+
+TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
+    ComPtr<HiddenScript> script;
+    ASSERT_EQ(MakeComObject(&script), S_OK);
+    const struct {
+        const char* what;
+        const char* xml;
+        bool root;
+    } cases[] = {
+        {"values outside any object", "<root_object><a>1</a></root_object>", false},
+        {"an unknown class", "<root_object Type='no.such.class'><a>1</a></root_object>", false},
+        {"no script context", "<root_object Type='Object'><a>1</a></root_object>", false},
+    };
+    for (const auto& c : cases) {
+        IDispatch* context =
+            std::string_view(c.what) == "no script context" ? nullptr : script.get();
+        CJScriptReadHelper helper(context);
+        CDOMReader(u"").ReadBytes(c.xml, u"tree.xml", &helper);
+        EXPECT_EQ(helper.Result, S_OK) << c.what;
+        EXPECT_EQ(helper.Root() != nullptr, c.root) << c.what;
+    }
+    EXPECT_EQ(script->evaluated, 0);
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+// Reading and writing the data files: the file-name rule, both vocabularies, refusal of hostile
+// or broken documents with a located message, and atomic replacement on writing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <string>
+
+#include "persistence/data_file.h"
+#include "persistence/persistence_test_support.h"
+#include "persistence/xml_reader.h"
+#include "persistence/xml_writer.h"
+
+namespace {
+
+TEST(DataFileTest, NamesGetTheSuffixOnceAndNeverLeaveTheDirectory) {
+    struct Case {
+        std::u16string name;
+        std::string path;  // empty: refused
+    } cases[] = {
+        {u"Schedules", "/d/Schedules.xml"},
+        {u"Config.xml", "/d/Config.xml"},
+        {u"NZ", "/d/NZ.xml"},
+        {u"a.XML", "/d/a.XML.xml"},
+        {u"xml", "/d/xml.xml"},
+        {u"a..b", "/d/a..b.xml"},
+        {u"", ""},
+        {u"..", ""},
+        {u".", ""},
+        {u"../x", ""},
+        {u"/etc/passwd", ""},
+        {u"sub\\x", ""},
+        {std::u16string(u"a\0b", 3), ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DataFilePath(u"/d", c.name), c.path) << Utf16ToUtf8(c.name);
+        EXPECT_EQ(DataFilePath(u"/d/", c.name), c.path) << Utf16ToUtf8(c.name);
+    }
+}
+
+struct Document {
+    const char* what;
+    const char* xml;
+    const char* bag_events;   // through CXMLReader
+    const char* tree_events;  // through CDOMReader
+};
+
+const Document kDocuments[] = {
+    {"property bag", R"(<OB Name="n"><PROP Name="city" Value="Wellington" Type="t"/><x/></OB>)",
+     "obj n:Object|prop city=Wellington:t|end|other|end|end",
+     "obj n:Object|prop city=Wellington:t|end|other|end|end"},
+    {"absent attributes and any case", R"(<ob><prop/></ob>)", "obj :Object|prop =:|end|end",
+     "obj :Object|prop =:|end|end"},
+    {"escaped text in attributes",
+     R"(<OB><PROP Name="a" Value="1 &amp; &lt;2&gt; &#38; &quot;é"/></OB>)",
+     "obj :Object|prop a=1 & <2> & \"é:|end|end", "obj :Object|prop a=1 & <2> & \"é:|end|end"},
+    {"elements before the vocabulary",
+     R"(<w><x/><root_object Type="Object"><a>  12</a></root_object></w>)",
+     "other|other|end|other|other|end|end|end",
+     "obj root_object:Object|prop a=12:string|end|end|end"},
+    {"object tree", R"(<root_object Type="Object">
+  <n Type="Integer">5</n>
+  <list Type="Array"><length Type="Integer">1</length><item Index="0">x &amp; &lt;y&gt;</item></list>
+  <o Type="object"><item Index="7" Type="Bool">True</item></o>
+</root_object>)",
+     "other|other|end|other|other|end|other|end|end|other|other|end|end|end",
+     "obj root_object:Object|prop n=5:Integer|end|obj list:Array|prop length=1:Integer|end|"
+     "prop 0=x & <y>:string|end|end|obj o:object|prop 7=True:Bool|end|end|end"},
+};
+
+TEST(XmlReaderTest, EachVocabularyGivesItsEvents) {
+    DataDirectory dir;
+    for (const Document& d : kDocuments) {
+        dir.Put("doc.xml", d.xml);
+        RecordingHandler bag, tree;
+        CXMLReader(dir.Path()).Read(u"doc", &bag);
+        CDOMReader(dir.Path()).Read(u"doc", &tree);
+        EXPECT_EQ(bag.Result, S_OK) << d.what;
+        EXPECT_EQ(tree.Result, S_OK) << d.what;
+        EXPECT_EQ(bag.Joined(), d.bag_events) << d.what;
+        EXPECT_EQ(tree.Joined(), d.tree_events) << d.what;
+        EXPECT_TRUE(bag.messages.empty()) << d.what;
+    }
+}
+
+TEST(XmlReaderTest, MissingFilesAndNamesOutsideTheDirectoryReadAsMissing) {
+    DataDirectory dir;
+    std::ofstream(dir / "../x.xml") << "<OB><PROP Name='a' Value='1'/></OB>";
+    for (std::u16string name : {u"Absent", u"../x", u"..", u"/etc/hostname"}) {
+        RecordingHandler handler;
+        CDOMReader(dir.Path()).Read(name, &handler);
+        EXPECT_EQ(handler.Result, S_FALSE) << Utf16ToUtf8(name);
+        EXPECT_TRUE(handler.events.empty()) << Utf16ToUtf8(name);
+    }
+    RecordingHandler unnamed;
+    CDOMReader(dir.Path()).Read(u"", &unnamed);
+    EXPECT_EQ(unnamed.Result, E_FAIL);
+}
+
+std::string Nested(int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i)
+        xml += "<OB>";
+    return xml;  // left open: the refusal must come before the end is needed
+}
+
+std::string Laughs() {
+    std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE OB [\n<!ENTITY l0 \"ha\">\n";
+    for (int i = 1; i < 12; ++i) {
+        xml += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            xml += "&l" + std::to_string(i - 1) + ";";
+        xml += "\">\n";
+    }
+    return xml + "]>\n<OB><PROP Name=\"a\" Value=\"&l11;\"/>&l11;</OB>";
+}
+
+TEST(XmlReaderTest, HostileAndBrokenDocumentsAreRefusedWithALocatedMessage) {
+    struct Case {
+        const char* what;
+        std::string xml;
+        const char* message;  // part of the first message
+    } cases[] = {
+        {"external entity",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE OB [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+         "<OB><PROP Name=\"a\" Value=\"&x;\"/></OB>",
+         "FatalError: C00CEF01 Document type declarations are not accepted - Line 2"},
+        {"billion laughs", Laughs(), "FatalError: C00CEF01"},
+        {"deep nesting", "\n" + Nested(100000), "FatalError: C00CEF02"},
+        {"invalid UTF-8", "<OB>\n<PROP Name=\"\xff\xfe\"/></OB>", "FatalError: C00CE009"},
+        {"truncated", "<OB>\n<PROP Name=\"a\" Val", "FatalError: C00CE"},
+        {"undeclared entity", "<OB>\n\n&boom;</OB>", "- Line 3"},
+        // The parser quotes the long name: the message is shortened, its line kept.
+        {"long message", "<OB>\n<" + std::string(3000, 'x') + "\x01/></OB>", " - Line 2"},
+    };
+    DataDirectory dir;
+    for (const Case& c : cases) {
+        dir.Put("bad.xml", c.xml);
+        RecordingHandler handler;
+        CDOMReader reader(dir.Path());
+        reader.Read(u"bad", &handler);
+        EXPECT_TRUE(FAILED(handler.Result)) << c.what;
+        ASSERT_FALSE(handler.messages.empty()) << c.what;
+        EXPECT_NE(handler.messages[0].find(c.message), std::string::npos)
+            << c.what << ": " << handler.messages[0];
+        EXPECT_EQ(handler.messages[0].rfind((dir / "bad.xml").string() + " ", 0), 0u) << c.what;
+        for (const std::string& e : handler.events)
+            EXPECT_EQ(e.find("haha"), std::string::npos) << c.what;
+    }
+}
+
+// A source that writes a fixed tree.
+class TreeSource : public CXMLWriteHelperBase {
+  public:
+    std::u16string text = u"a < b & \"c\" 'd' > é 😀\r\n";
+    int extra_values = 0;
+    void WriteDocument(CXMLElementWriter& out) override {
+        out.BeginObject(u"ignored", u"Object");
+        out.Value(u"Text", u"", text);
+        out.Value(u"7", u"Integer", u"8");
+        out.Value(u"07", u"", u"not a name XML can carry");
+        out.Value(u"bad name", u"", u"nor this");
+        if (out.BeginObject(u"List", u"Array")) {
+            out.Value(u"length", u"Integer", u"1");
+            out.Value(u"0", u"Bool", u"True");
+            out.EndObject();
+        }
+        for (int i = 0; i < extra_values; ++i)
+            out.Value(u"Padding", u"", std::u16string(100, u'x'));
+        out.EndObject();
+    }
+};
+
+TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBack) {
+    DataDirectory dir;
+    TreeSource source;
+    ASSERT_EQ(CXMLWriter(dir.Path()).Write(u"Tree", source), S_OK);
+    const std::string bytes = dir.Get("Tree.xml");
+    EXPECT_EQ(
+        bytes.rfind(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root_object Type=\"Object\">\n  <Text>",
+            0),
+        0u)
+        << bytes;
+    EXPECT_NE(bytes.find("\n  <item Index=\"7\" Type=\"Integer\">8</item>\n"), std::string::npos);
+
+    RecordingHandler handler;
+    CDOMReader(dir.Path()).Read(u"Tree", &handler);
+    EXPECT_EQ(handler.Result, S_OK);
+    EXPECT_EQ(handler.Joined(), "obj root_object:Object|prop Text=" + Utf16ToUtf8(source.text) +
+                                    ":string|end|prop 7=8:Integer|end|obj List:Array|prop "
+                                    "length=1:Integer|end|prop 0=True:Bool|end|end|end");
+}
+
+TEST(XmlWriterTest, WholeNumberNamesAreThoseThatConvertBackUnchanged) {
+    for (std::u16string yes : {u"0", u"7", u"-1", u"2147483647", u"-2147483648"})
+        EXPECT_TRUE(IsWholeNumberName(yes)) << Utf16ToUtf8(yes);
+    for (std::u16string no : {u"", u"07", u"+1", u"1.0", u" 1", u"2147483648", u"-0", u"x"})
+        EXPECT_FALSE(IsWholeNumberName(no)) << Utf16ToUtf8(no);
+}
+
+TEST(XmlWriterTest, NamesOutsideTheDirectoryAreNeverWritten) {
+    DataDirectory dir;
+    TreeSource source;
+    for (std::u16string name : {u"../x", u"..", u"/tmp/x", u""})
+        EXPECT_EQ(CXMLWriter(dir.Path()).Write(name, source), E_INVALIDARG) << Utf16ToUtf8(name);
+    EXPECT_FALSE(std::filesystem::exists(dir / "../x.xml"));
+}
+
+// The file-size limit makes the write fail part-way through, as a full disk would.
+TEST(XmlWriterTest, AWriteFailingPartWayLeavesThePreviousFileWhole) {
+    DataDirectory dir;
+    dir.Put("Tree.xml", "previous");
+    TreeSource source;
+    source.extra_values = 200;  // about 25 kB
+
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit limit{}, saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limit = saved;
+    limit.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    HRESULT hr = CXMLWriter(dir.Path()).Write(u"Tree", source);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_EQ(dir.Get("Tree.xml"), "previous");
+    std::size_t files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir / ""))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 1u);  // no temporary left behind
+}
+
+}  // namespace
