@@ -19,7 +19,7 @@
 #include "network/port_transport.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
-#include "thread_stats.h"
+#include "process_stats.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "process_stats.h"
 #include "runtime/schedule_thread.h"
-#include "thread_stats.h"
 
 namespace {
 
