@@ -217,6 +217,11 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
         {R8(-0.51), VT_UI1, DISP_E_OVERFLOW},
         {R8(NAN), VT_I4, DISP_E_OVERFLOW},
         {I4(-1), VT_UI4, DISP_E_OVERFLOW},
+        // Same size, other signedness: a value that does not fit overflows, no reinterpretation.
+        {Of(VT_UI4, static_cast<SCODE>(0xFFFFFFFF)), VT_I4, DISP_E_OVERFLOW},
+        {Of(VT_I2, 0xFFFF), VT_UI2, DISP_E_OVERFLOW},
+        {Of(VT_UI1, 0xFF), VT_I1, DISP_E_OVERFLOW},
+        {Of(VT_UI2, 0x7FFF), VT_I2, S_OK, "32767"},
         {I4(-1), VT_UI8, DISP_E_OVERFLOW},
         {R8(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW},
         {R8(9223372036854774784.0), VT_I8, S_OK, "9223372036854774784"},
@@ -366,6 +371,10 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
         {empty, VT_BSTR, S_OK, ""},
         {null, VT_BSTR, DISP_E_TYPEMISMATCH},
         {null, VT_NULL, S_OK, "null"},
+        // Only nothing becomes null.
+        {empty, VT_NULL, S_OK, "null"},
+        {I4(0), VT_NULL, DISP_E_TYPEMISMATCH},
+        {Str(u""), VT_NULL, DISP_E_TYPEMISMATCH},
         {I4(5), VT_EMPTY, S_OK, "empty"},
         // Neither is an object nor an error value.
         {empty, VT_DISPATCH, DISP_E_TYPEMISMATCH},
