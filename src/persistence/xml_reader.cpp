@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -337,12 +338,20 @@ void CXMLReader::Read(std::u16string_view name, CXMLReadHelperBase* handler) {
     Parse(handler, [&](XmlParse& parse) -> HRESULT {
         if (path_.empty()) return S_FALSE;  // a name outside the directory names no file here
         const std::string path = Utf16ToUtf8(path_);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Opened without blocking, so that a pipe put in the file's place cannot hold the
+        // reader; only a regular file is read.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             if (errno == ENOENT || errno == ENOTDIR) return S_FALSE;
             HRESULT code = errno == EACCES ? E_ACCESSDENIED : E_FAIL;
             parse.Report(Severity::kError, code, std::strerror(errno), 0);
             return code;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(fd);
+            parse.Report(Severity::kError, E_FAIL, "not a regular file", 0);
+            return E_FAIL;
         }
         std::unique_ptr<char[]> buffer(new char[kChunkBytes]);
         HRESULT read_failure = S_OK;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -95,6 +96,15 @@ TEST(XmlReaderTest, MissingFilesAndNamesOutsideTheDirectoryReadAsMissing) {
     RecordingHandler unnamed;
     CDOMReader(dir.Path()).Read(u"", &unnamed);
     EXPECT_EQ(unnamed.Result, E_FAIL);
+    // A pipe or a directory in a data file's place is refused at once, never waited on.
+    ASSERT_EQ(mkfifo((dir / "Pipe.xml").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "Folder.xml");
+    for (std::u16string name : {u"Pipe", u"Folder"}) {
+        RecordingHandler handler;
+        CDOMReader(dir.Path()).Read(name, &handler);
+        EXPECT_EQ(handler.Result, E_FAIL) << Utf16ToUtf8(name);
+        ASSERT_FALSE(handler.messages.empty()) << Utf16ToUtf8(name);
+    }
 }
 
 std::string Nested(int depth) {
