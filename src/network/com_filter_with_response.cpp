@@ -107,6 +107,14 @@ void COMFilterWithResponse::OnMatch(ref<PacketBase> packet, LONG* consumed) {
     DestroyNow = 1;
 }
 
+void COMFilterWithResponse::OnSent() {
+    PacketBase::OnSent();
+    if (!PacketSent) return;
+    ComPtr<IDispatch> self = OwnerForCall();
+    if (!self) return;  // the script object is gone
+    CallPacketFunction(self.get(), nullptr, PacketSent);
+}
+
 void COMFilterWithResponse::OnPacketSent(PacketBase& packet) {
     SetEnable(1);
     const DWORD port = packet.PortNumber;

@@ -58,6 +58,9 @@ class COMFilterWithResponse : public COMFilter,
     void OnMatch(ref<PacketBase> packet, LONG* consumed) override;
 
     bool WantsResponse() const override { return true; }
+    // After the listener, PacketSent with the script object itself, reached from the port's
+    // thread through the Owner's cross-thread holder (the script object is the Owner too).
+    void OnSent() override;
     // Every send starts a fresh exchange, also after an earlier one was answered or gave up.
     void BeginExchange() override;
 

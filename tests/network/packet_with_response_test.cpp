@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "network/network_handler.h"
@@ -175,6 +176,9 @@ struct Schedule {
     std::vector<DWORD> steps;  // the times the clock is run to
     std::string events;
 };
+void PrintTo(const Schedule& s, std::ostream* out) {
+    *out << s.events;
+}
 
 class RetrySchedule : public PacketWithResponseTest,
                       public ::testing::WithParamInterface<Schedule> {};
@@ -210,12 +214,20 @@ INSTANTIATE_TEST_SUITE_P(
                       Schedule{3, 100, 1000, {100, 300, 700}, "send@100 send@300 timeout@700"},
                       Schedule{1, 100, 0, {100}, "timeout@100"},
                       Schedule{0, 250, 0, {250}, "timeout@250"},
-                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120"}));
+                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120"}),
+    [](const ::testing::TestParamInfo<Schedule>& info) {
+        const Schedule& s = info.param;
+        return "Retries" + std::to_string(s.retries) + "Timeout" + std::to_string(s.timeout) +
+               (s.timeout_after_first ? "ThenSetTo" + std::to_string(s.timeout_after_first) : "");
+    });
 
 struct ReplyCase {
     bool consume;
     bool later_filter_sees_it;
 };
+void PrintTo(const ReplyCase& c, std::ostream* out) {
+    *out << (c.later_filter_sees_it ? "later filters see it" : "later filters miss it");
+}
 
 class Reply : public PacketWithResponseTest, public ::testing::WithParamInterface<ReplyCase> {};
 
@@ -239,7 +251,10 @@ TEST_P(Reply, EndsTheExchangeAndConsumesWhenTheFunctionSaysSo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PacketWithResponse, Reply,
-                         ::testing::Values(ReplyCase{true, false}, ReplyCase{false, true}));
+                         ::testing::Values(ReplyCase{true, false}, ReplyCase{false, true}),
+                         [](const ::testing::TestParamInfo<ReplyCase>& info) {
+                             return std::string(info.param.consume ? "Consumed" : "PassedOn");
+                         });
 
 TEST_F(PacketWithResponseTest, AReplyAfterTheTimeOutStillMatchesUntilThePurge) {
     object_->put_Retries(1);

@@ -32,7 +32,9 @@ assertEqual(net.SendPacket(asked), 0, 'sent');
 var lonely = presetQuestion(9);
 var timeouts = [];
 var lonelyMatches = 0;
+var sentAs = [];  // what PacketSent got, once per transmission
 lonely.OnFilterMatches = function () { lonelyMatches++; };
+lonely.PacketSent = function (p) { sentAs.push(p); };
 lonely.OnTimeout = function (p) {
     timeouts.push({argument: p, self: this});
     Global.Log('OnTimeout ' + (Date.now() - lonelySent) + ' ms after SendPacket');
@@ -56,5 +58,8 @@ waitFor(function () { return replies.length >= 1 && timeouts.length >= 1; }, 800
     assert(timeouts[0].argument === lonely, 'the object is the argument');
     assert(timeouts[0].self === lonely, 'the object is `this`');
     assertEqual(lonelyMatches, 0, 'no reply in area 9');
+    assertEqual(sentAs.length, 3, 'PacketSent once per transmission');
+    for (var i = 0; i < sentAs.length; i++)
+        assert(sentAs[i] === lonely, 'PacketSent gets the object itself');
     done();
 }, 'the reply from area 1 and the time-out in area 9');
