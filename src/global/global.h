@@ -29,7 +29,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
                 public DispatchServices,
                 public NetworkServices {
   public:
-    static constexpr LONG kDefaultPacketDelay = 50;
+    static constexpr LONG kDefaultPacketDelay = static_cast<LONG>(PacketDefaults::kPacketDelay);
 
     HRESULT FinalConstruct();
     void FinalRelease();
