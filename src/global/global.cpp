@@ -330,25 +330,27 @@ HRESULT CGlobal::MatchLogicalAreaLinkJoin(LONG BLA, LONG Area, LONG Join, BYTE O
     return CMatchFunctionLogicalAreaLinkJoin::Create(BLA, Area, Join, OC, ppMatch);
 }
 
-// ---- Default packets: not built yet; each member answers E_NOTIMPL until they are. ----
+// ---- Default packets ----
 
-HRESULT CGlobal::SendPreset(VARIANT, VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::SendPreset(VARIANT Area, VARIANT Join, VARIANT Preset, VARIANT Fade) {
+    return default_packets_.SendPreset(Area, Join, Preset, Fade);
 }
-HRESULT CGlobal::RequestCurrentPreset(VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::RequestCurrentPreset(VARIANT Area, VARIANT Join, VARIANT RetryDelay) {
+    return default_packets_.RequestCurrentPreset(Area, Join, RetryDelay);
 }
-HRESULT CGlobal::SetLogicalLevel(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::SetLogicalLevel(VARIANT Area, VARIANT Join, VARIANT Fade, VARIANT Channel,
+                                 VARIANT Value) {
+    return default_packets_.SetLogicalLevel(Area, Join, Fade, Channel, Value);
 }
-HRESULT CGlobal::RequestLogicalLevel(VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::RequestLogicalLevel(VARIANT Area, VARIANT Join, VARIANT Channel) {
+    return default_packets_.RequestLogicalLevel(Area, Join, Channel);
 }
-HRESULT CGlobal::SetPhysicalLevel(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::SetPhysicalLevel(VARIANT DC, VARIANT BN, VARIANT Fade, VARIANT Channel,
+                                  VARIANT Value) {
+    return default_packets_.SetPhysicalLevel(DC, BN, Fade, Channel, Value);
 }
-HRESULT CGlobal::RequestPhysicalLevel(VARIANT, VARIANT, VARIANT) {
-    return E_NOTIMPL;
+HRESULT CGlobal::RequestPhysicalLevel(VARIANT DC, VARIANT BN, VARIANT Channel) {
+    return default_packets_.RequestPhysicalLevel(DC, BN, Channel);
 }
 
 // ---- The read-only wrapper's hooks ----

@@ -12,6 +12,7 @@
 #include "interfaces/global.h"
 #include "interfaces/host.h"
 #include "interfaces/network.h"
+#include "network/default_packets.h"
 #include "network/network_handler.h"
 #include "network/packet_base.h"
 #include "persistence/config_object.h"
@@ -28,16 +29,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
                 public DispatchServices,
                 public NetworkServices {
   public:
-    static constexpr LONG kDefaultPacketDelay = 50;
-
-    // What the default packets are sent with unless a call says otherwise; read from the
-    // configuration when the host is set.
-    struct PacketDefaults {
-        static constexpr ULONG kFade = 2000;  // ms
-        ULONG logical_fade = kFade;
-        ULONG physical_fade = kFade;
-        ULONG packet_delay = kDefaultPacketDelay;
-    };
+    static constexpr LONG kDefaultPacketDelay = static_cast<LONG>(PacketDefaults::kPacketDelay);
 
     HRESULT FinalConstruct();
     void FinalRelease();
@@ -141,7 +133,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
     CConfigOb& Config() { return config_; }
-    const PacketDefaults& DefaultPacketSettings() const { return packet_defaults_; }
+    // Read from the configuration when the host is set.
+    PacketDefaults DefaultPacketSettings() const { return default_packets_.Settings(); }
 
   private:
     // A fresh pointer to the host from its holder; null when no host is set. Valid on the
@@ -178,7 +171,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     std::atomic<LONG> box_number_{1};
     std::u16string config_path_;
     std::u16string start_page_;
-    PacketDefaults packet_defaults_;
+    DefaultPacketsImpl default_packets_{
+        [this](ref<PacketBase> packet) { network_handler_.SendInternal(std::move(packet)); }};
     std::atomic<LONG> packet_delay_{kDefaultPacketDelay};
 };
 

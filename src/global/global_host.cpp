@@ -70,10 +70,11 @@ HRESULT CGlobal::SetApplication(IUnknown* pHxApp) {
 void CGlobal::LoadConfiguration(std::u16string_view path) {
     config_.SetDataDirectory(path);
     config_.Load();
-    packet_defaults_ = PacketDefaults{};
-    config_.GetUnsigned(u"DefaultLogicalFade", &packet_defaults_.logical_fade);
-    config_.GetUnsigned(u"DefaultPhysicalFade", &packet_defaults_.physical_fade);
-    config_.GetUnsigned(u"PacketDelay", &packet_defaults_.packet_delay);
+    PacketDefaults packet_defaults;
+    config_.GetUnsigned(u"DefaultLogicalFade", &packet_defaults.logical_fade);
+    config_.GetUnsigned(u"DefaultPhysicalFade", &packet_defaults.physical_fade);
+    config_.GetUnsigned(u"PacketDelay", &packet_defaults.packet_delay);
+    default_packets_.SetSettings(packet_defaults);
     CComVariant delay = config_.GetValue(u"PacketDelay", VT_I4);
     CComVariant start_page = config_.GetValue(u"StartPage", VT_BSTR);
     start_page_ = start_page.vt == VT_BSTR
