@@ -7,8 +7,8 @@
 
 #include "interfaces/dispatch.h"
 #include "interfaces/network.h"
-#include "network/port_transport.h"
 #include "network/filter_chain.h"
+#include "network/port_transport.h"
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
 

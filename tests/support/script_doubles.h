@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "dispatch/disp_ex_object.h"
-#include "platform/enum_variant.h"
 #include "platform/apartment.h"
 #include "platform/com_object.h"
+#include "platform/enum_variant.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
 #include "support/show.h"
