@@ -17,38 +17,8 @@ constexpr duk_idx_t kPushStack = 16;
 // nothing. False for the kinds that are not kept in a VARIANT's eight value bytes.
 bool ByRefView(const VARIANT& value, VARIANT* view) {
     const VARTYPE type = value.vt & ~VT_BYREF;
-    size_t size = sizeof(SAFEARRAY*);
-    if (!(type & VT_ARRAY)) switch (type) {
-            case VT_I1:
-            case VT_UI1:
-                size = 1;
-                break;
-            case VT_I2:
-            case VT_UI2:
-            case VT_BOOL:
-                size = 2;
-                break;
-            case VT_I4:
-            case VT_UI4:
-            case VT_INT:
-            case VT_UINT:
-            case VT_R4:
-            case VT_ERROR:
-                size = 4;
-                break;
-            case VT_I8:
-            case VT_UI8:
-            case VT_R8:
-            case VT_CY:
-            case VT_DATE:
-            case VT_BSTR:
-            case VT_UNKNOWN:
-            case VT_DISPATCH:
-                size = 8;
-                break;
-            default:
-                return false;
-        }
+    const size_t size = (type & VT_ARRAY) ? sizeof(SAFEARRAY*) : VarTypeSize(type);
+    if (size == 0 || size > sizeof(view->llVal)) return false;
     if (!value.byref) return false;
     *view = VARIANT{};
     view->vt = type;

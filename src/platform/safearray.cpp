@@ -14,42 +14,6 @@ VARTYPE& StoredType(SAFEARRAY* a) {
     return *reinterpret_cast<VARTYPE*>(reinterpret_cast<char*>(a) - sizeof(VARTYPE));
 }
 
-ULONG ElementSize(VARTYPE vt) {
-    switch (vt) {
-        case VT_I1:
-        case VT_UI1:
-            return 1;
-        case VT_I2:
-        case VT_UI2:
-        case VT_BOOL:
-            return 2;
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_R4:
-        case VT_ERROR:
-            return 4;
-        case VT_I8:
-        case VT_UI8:
-        case VT_R8:
-        case VT_DATE:
-        case VT_CY:
-            return 8;
-        case VT_BSTR:
-            return sizeof(BSTR);
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-            return sizeof(IUnknown*);
-        case VT_VARIANT:
-            return sizeof(VARIANT);
-        case VT_DECIMAL:
-            return sizeof(DECIMAL);
-        default:
-            return 0;
-    }
-}
-
 USHORT TypeFeatures(VARTYPE vt) {
     switch (vt) {
         case VT_BSTR:
@@ -135,8 +99,44 @@ std::atomic_ref<ULONG> Locks(SAFEARRAY* a) {
 
 }  // namespace
 
+ULONG VarTypeSize(VARTYPE vt) {
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+        case VT_ERROR:
+            return 4;
+        case VT_I8:
+        case VT_UI8:
+        case VT_R8:
+        case VT_DATE:
+        case VT_CY:
+            return 8;
+        case VT_BSTR:
+            return sizeof(BSTR);
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            return sizeof(IUnknown*);
+        case VT_VARIANT:
+            return sizeof(VARIANT);
+        case VT_DECIMAL:
+            return sizeof(DECIMAL);
+        default:
+            return 0;
+    }
+}
+
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
-    ULONG size = ElementSize(vt);
+    ULONG size = VarTypeSize(vt);
     if (!size || dims == 0 || dims > 0xFFFF || !bounds) return nullptr;
     SAFEARRAY* a = AllocDescriptor(dims);
     if (!a) return nullptr;

@@ -30,6 +30,10 @@ inline constexpr USHORT FADF_UNKNOWN = 0x0200;
 inline constexpr USHORT FADF_DISPATCH = 0x0400;
 inline constexpr USHORT FADF_VARIANT = 0x0800;
 
+// The bytes one value of type `vt` takes in memory (a safe array's element, what a by-reference
+// VARIANT points at); 0 for a type without a fixed-size value.
+ULONG VarTypeSize(VARTYPE vt);
+
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lower_bound, ULONG elements);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
