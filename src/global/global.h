@@ -120,6 +120,9 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
         return network_handler_.QueueToPort(port_mask, std::move(packet));
     }
+    // No schedules exist yet: the requests act on none.
+    std::size_t EnableSchedules(LONG, bool) override { return 0; }
+    std::size_t TriggerSchedules(LONG) override { return 0; }
     ScheduleThread* TimerThread() override { return &scheduler_.Thread(); }
 
     // For native code. The script object the host keeps under `name` (the scheduler asks for

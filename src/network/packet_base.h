@@ -1,6 +1,8 @@
 // The packet that the network subsystem passes around: bytes, decoded view and send hooks.
 #pragma once
 
+#include <cstddef>
+
 #include "network/decoded_packet.h"
 #include "network/packet_listener.h"
 #include "network/raw_packet.h"
@@ -55,4 +57,9 @@ class NetworkServices : public virtual GlobalService {
     // Puts `packet` straight into the send queue of the network handler's port whose mask is
     // `port_mask`; false when there is no such port.
     virtual bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) = 0;
+    // The network's scheduled-event requests: act on every schedule whose EventNumber is
+    // `event_number`, in collection order (enable or disable it; trigger it). Each returns how
+    // many schedules it acted on.
+    virtual std::size_t EnableSchedules(LONG event_number, bool enable) = 0;
+    virtual std::size_t TriggerSchedules(LONG event_number) = 0;
 };

@@ -8,8 +8,23 @@ void CThreadPoolThread::Assign(ref<ThreadPoolTask> task) {
     work_event_.Set();
 }
 
+void CThreadPoolThread::TakeNextTask() {
+    ref<ThreadPoolTask> next;
+    if (pool_)
+        next = pool_->NextTaskOrIdle(idle_event_);
+    else
+        idle_event_.Set();
+    if (next) {
+        // Run it on the next pass without going idle.
+        current_task_ = std::move(next);
+        work_event_.Set();
+    }
+}
+
+// A thread starts by asking for work, not by going idle: tasks submitted before the threads
+// started (or while this one was starting) found no idle thread and wait in the queue.
 DWORD CThreadPoolThread::Run() {
-    idle_event_.Set();
+    TakeNextTask();
     for (;;) {
         const DWORD which = WaitForEvents({&stop_event_, &work_event_}, INFINITE);
         if (which == WAIT_OBJECT_0) return 0;
@@ -19,14 +34,6 @@ DWORD CThreadPoolThread::Run() {
             StatusOf([&] { current_task_->Run(); });
             current_task_ = nullptr;
         }
-        ref<ThreadPoolTask> next = pool_ ? pool_->GetNextTask() : nullptr;
-        if (next) {
-            // Run it on the next pass without going idle.
-            idle_event_.Reset();
-            current_task_ = std::move(next);
-            work_event_.Set();
-        } else {
-            idle_event_.Set();
-        }
+        TakeNextTask();
     }
 }

@@ -20,9 +20,11 @@ class ThreadPoolTask : public virtual RefCounted {
 // What pool threads see of their pool.
 class ThreadPoolBase {
   public:
-    // Removes and returns the oldest queued task; null when the queue is empty or the pool is
-    // not running.
-    virtual ref<ThreadPoolTask> GetNextTask() = 0;
+    // For a thread that has nothing to run: removes and returns the oldest queued task, or,
+    // when the queue is empty or the pool is not running, sets `idle` and returns null. Both
+    // happen under the pool lock, under which the dispatcher also looks for idle threads, so a
+    // task queued meanwhile is either returned here or handed to this thread once it is idle.
+    virtual ref<ThreadPoolTask> NextTaskOrIdle(CManualEvent& idle) = 0;
     virtual ~ThreadPoolBase() = default;
 };
 
@@ -42,6 +44,9 @@ class CThreadPoolThread : public Thread {
     void SetPool(ThreadPoolBase* pool) { pool_ = pool; }
 
   private:
+    // Takes the next queued task to run on the next pass, or goes idle.
+    void TakeNextTask();
+
     CAutoEvent work_event_;
     CManualEvent idle_event_;
     ref<ThreadPoolTask> current_task_;
@@ -89,11 +94,10 @@ class CThreadPool : public ThreadPoolBase {
         Dispatch();
     }
 
-    ref<ThreadPoolTask> GetNextTask() override {
+    ref<ThreadPoolTask> NextTaskOrIdle(CManualEvent& idle) override {
         CScopedLock lock(lock_);
-        if (!running_ || queue_.empty()) return nullptr;
-        ref<ThreadPoolTask> task = std::move(queue_.front());
-        queue_.pop_front();
+        ref<ThreadPoolTask> task = PopTask();
+        if (!task) idle.Set();
         return task;
     }
 
@@ -135,9 +139,17 @@ class CThreadPool : public ThreadPoolBase {
             // thread.
             const DWORD which = WaitForEvents(idle_handles_, 0);
             if (which >= WAIT_OBJECT_0 + N) return;
-            ref<ThreadPoolTask> task = GetNextTask();
-            if (task) threads_[which - WAIT_OBJECT_0].Assign(std::move(task));
+            threads_[which - WAIT_OBJECT_0].Assign(PopTask());
         }
+    }
+
+    // The oldest queued task, removed; null when there is none or the pool is not running.
+    // Called under the pool lock.
+    ref<ThreadPoolTask> PopTask() {
+        if (!running_ || queue_.empty()) return nullptr;
+        ref<ThreadPoolTask> task = std::move(queue_.front());
+        queue_.pop_front();
+        return task;
     }
 
     CCriticalSectionEx lock_;

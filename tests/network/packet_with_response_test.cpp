@@ -43,6 +43,8 @@ class FakeGlobal : public RuntimeServices, public NetworkServices {
         events->Add("send@" + std::to_string(GetTickCount() - kStart));
         return true;
     }
+    std::size_t EnableSchedules(LONG, bool) override { return 0; }
+    std::size_t TriggerSchedules(LONG) override { return 0; }
 
     ScheduleThread thread;
     WaitableLog<std::string>* events = nullptr;
