@@ -10,8 +10,6 @@
 
 namespace {
 
-using PacketDispatch = IDispatchExImpl2<IPacket>;
-
 // Releases the packet's hold on itself when its recorded script object goes.
 void DropRecord(PacketBase& packet, IDispatch* object) {
     if (packet.ScriptObject != object) return;
@@ -241,65 +239,33 @@ IDispatchExImplRaw& CPacketOb::DispatchExMembers() {
     return packet_ ? packet_->Decoded.Values() : no_members_;
 }
 
-LONG CPacketOb::ByteIndex(std::u16string_view name) const {
-    if (!packet_ || !IsDigits(name) || name.size() > 9) return -1;
+bool packet_bytes::NameToDispid(IPacket* packet, std::u16string_view name, DISPID* dispid) {
+    if (!packet || !IsDigits(name) || name.size() > 9) return false;
     LONG n = 0;
     for (char16_t c : name)
         n = n * 10 + (c - u'0');
-    return n < packet_->ByteCount() && n < kMaxByteNames ? n : -1;
+    LONG count = 0;
+    if (FAILED(packet->get_Count(&count)) || n >= count || n >= kMaxByteNames) return false;
+    *dispid = kFirstByteDispid + n;
+    return true;
 }
 
-HRESULT CPacketOb::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                 DISPID* dispids) {
-    if (count == 1 && names && names[0] && dispids) {
-        LONG index = ByteIndex(names[0]);
-        if (index >= 0) {
-            *dispids = kFirstByteDispid + index;
-            return S_OK;
-        }
-    }
-    return PacketDispatch::GetIDsOfNames(riid, names, count, lcid, dispids);
-}
-
-HRESULT CPacketOb::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
-    if (dispid && name) {
-        LONG index = ByteIndex({name, SysStringLen(name)});
-        if (index >= 0) {
-            *dispid = kFirstByteDispid + index;
-            return S_OK;
-        }
-    }
-    return PacketDispatch::GetDispID(name, flags, dispid);
-}
-
-HRESULT CPacketOb::InvokeByte(LONG index, WORD flags, DISPPARAMS* params, VARIANT* result) {
-    CComVariant position(index);
+HRESULT packet_bytes::InvokeByte(IPacket* packet, DISPID dispid, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result) {
+    if (!packet) return E_FAIL;
+    CComVariant position(static_cast<LONG>(dispid - kFirstByteDispid));
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         if (!params || params->cArgs < 1 || !params->rgvarg) return DISP_E_BADPARAMCOUNT;
-        return put_Item(position, params->rgvarg[0]);
+        return packet->put_Item(position, params->rgvarg[0]);
     }
     if (flags & DISPATCH_PROPERTYGET) {
         if (params && params->cArgs) return DISP_E_BADPARAMCOUNT;
         CComVariant value;
-        HRESULT hr = get_Item(position, &value);
+        HRESULT hr = packet->get_Item(position, &value);
         if (SUCCEEDED(hr) && result) hr = value.Detach(result);
         return hr;
     }
     return DISP_E_MEMBERNOTFOUND;
-}
-
-HRESULT CPacketOb::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                          VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
-    if (dispid >= kFirstByteDispid && dispid < kFirstByteDispid + kMaxByteNames)
-        return InvokeByte(dispid - kFirstByteDispid, flags, params, result);
-    return PacketDispatch::Invoke(dispid, riid, lcid, flags, params, result, excepinfo, argerr);
-}
-
-HRESULT CPacketOb::InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO* excepinfo, IServiceProvider* caller) {
-    if (dispid >= kFirstByteDispid && dispid < kFirstByteDispid + kMaxByteNames)
-        return InvokeByte(dispid - kFirstByteDispid, flags, params, result);
-    return PacketDispatch::InvokeEx(dispid, lcid, flags, params, result, excepinfo, caller);
 }
 
 // ---- Bytes ----

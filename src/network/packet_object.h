@@ -18,7 +18,56 @@ inline constexpr LONG kMaxByteNames = 0x10000;
 // Item puts grow a packet up to this many bytes and no further (a frame is at most 1024).
 inline constexpr LONG kMaxGrownPacket = 0x10000;
 
-class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _IInternalPacket,
+// Byte names: a dispatch face of an object that shows a packet's members answers "2" as the
+// packet's byte 2 (read and written through Item) before its typed and dynamic members.
+namespace packet_bytes {
+// The DISPID of a byte name of `packet`; false for any other name.
+bool NameToDispid(IPacket* packet, std::u16string_view name, DISPID* dispid);
+inline bool IsByteDispid(DISPID dispid) {
+    return dispid >= kFirstByteDispid && dispid < kFirstByteDispid + kMaxByteNames;
+}
+// Reads or writes the byte of a byte DISPID.
+HRESULT InvokeByte(IPacket* packet, DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result);
+}  // namespace packet_bytes
+
+template <class I>
+class PacketBytesDispatch : public IDispatchExImpl2<I> {
+  public:
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                          DISPID* dispids) override {
+        if (count == 1 && names && names[0] && dispids &&
+            packet_bytes::NameToDispid(BytesFace().get(), names[0], dispids))
+            return S_OK;
+        return IDispatchExImpl2<I>::GetIDsOfNames(riid, names, count, lcid, dispids);
+    }
+    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* dispid) override {
+        if (name && dispid &&
+            packet_bytes::NameToDispid(BytesFace().get(), {name, SysStringLen(name)}, dispid))
+            return S_OK;
+        return IDispatchExImpl2<I>::GetDispID(name, flags, dispid);
+    }
+    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override {
+        if (packet_bytes::IsByteDispid(dispid))
+            return packet_bytes::InvokeByte(BytesFace().get(), dispid, flags, params, result);
+        return IDispatchExImpl2<I>::Invoke(dispid, riid, lcid, flags, params, result, excepinfo,
+                                           argerr);
+    }
+    HRESULT InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excepinfo, IServiceProvider* caller) override {
+        if (packet_bytes::IsByteDispid(dispid))
+            return packet_bytes::InvokeByte(BytesFace().get(), dispid, flags, params, result);
+        return IDispatchExImpl2<I>::InvokeEx(dispid, lcid, flags, params, result, excepinfo,
+                                             caller);
+    }
+
+  protected:
+    ~PacketBytesDispatch() = default;
+    // The Packet face whose bytes the names stand for; null when there is none.
+    virtual ComPtr<IPacket> BytesFace() = 0;
+};
+
+class CPacketOb : public ComObjectRoot<CPacketOb, PacketBytesDispatch<IPacket>, _IInternalPacket,
                                        MyIObjectSafetyImpl, IMarshal> {
   public:
     // A script-created packet: a new COMPacket, not recorded as that packet's script object.
@@ -35,15 +84,7 @@ class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _II
     // The wrapped packet (never null while the object lives).
     ref<PacketBase> Packet() const { return packet_; }
 
-    // ---- IDispatch / IDispatchEx: byte names before the typed and dynamic members ----
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                          DISPID* dispids) override;
-    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override;
-    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* dispid) override;
-    HRESULT InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* excepinfo, IServiceProvider* caller) override;
-    // The packet's named values.
+    // ---- IDispatchEx: the packet's named values after its byte names and typed members ----
     IDispatchExImplRaw& DispatchExMembers() override;
 
     // ---- IPacket ----
@@ -94,9 +135,7 @@ class CPacketOb : public ComObjectRoot<CPacketOb, IDispatchExImpl2<IPacket>, _II
 
   private:
     IDispatch* Self() { return static_cast<IDispatch*>(static_cast<IPacket*>(this)); }
-    // A byte name's index, or -1.
-    LONG ByteIndex(std::u16string_view name) const;
-    HRESULT InvokeByte(LONG index, WORD flags, DISPPARAMS* params, VARIANT* result);
+    ComPtr<IPacket> BytesFace() override { return ComPtr<IPacket>(this); }
 
     ref<PacketBase> packet_;
     COMPacket* com_packet_ = nullptr;  // packet_ when it is a COMPacket

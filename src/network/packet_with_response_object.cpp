@@ -64,6 +64,11 @@ ref<COMFilterWithResponse> CPacketWithResponse::Internal() {
     return internal_;
 }
 
+ComPtr<IPacket> CPacketWithResponse::BytesFace() {
+    ObjectLock lock(this);
+    return ComPtr<IPacket>(packet_face_.get());
+}
+
 template <class Action>
 HRESULT CPacketWithResponse::OnFilter(Action call) {
     ComPtr<CPacketFilter> face;

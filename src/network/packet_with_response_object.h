@@ -1,7 +1,7 @@
 // PacketWithResponse: the script object of a packet that is the filter for its own reply. Its
-// packet members are those of a Packet and its filter members those of a PacketFilter (both
-// shown through inner objects that wrap its one internal object); Retries, Timeout and
-// OnTimeout are its own.
+// packet members (byte names included) are those of a Packet and its filter members those of a
+// PacketFilter (both shown through inner objects that wrap its one internal object); Retries,
+// Timeout and OnTimeout are its own.
 #pragma once
 
 #include "dispatch/dispatch_ex_impl.h"
@@ -14,9 +14,9 @@
 #include "platform/object_safety.h"
 
 class CPacketWithResponse
-    : public ComObjectRoot<CPacketWithResponse, IDispatchExImpl2<IPacketWithResponse>,
-                           IDispatchExImpl2<IPacket>, _IInternalFilter, _IInternalPacket, IDestroy,
-                           MyIObjectSafetyImpl> {
+    : public ComObjectRoot<CPacketWithResponse, PacketBytesDispatch<IPacketWithResponse>,
+                           PacketBytesDispatch<IPacket>, _IInternalFilter, _IInternalPacket,
+                           IDestroy, MyIObjectSafetyImpl> {
   public:
     CPacketWithResponse();
     // The internal object (Retries 3, Timeout 100), reset, sent to port 0 by default, with this
@@ -112,6 +112,8 @@ class CPacketWithResponse
         return static_cast<IDispatch*>(static_cast<IPacketWithResponse*>(this));
     }
     IDispatch* PacketSelf() { return static_cast<IDispatch*>(static_cast<IPacket*>(this)); }
+    // Both faces show the packet's bytes by index name, as a Packet does.
+    ComPtr<IPacket> BytesFace() override;
     // Runs `call` on the inner object; E_FAIL after Destroy.
     template <class Action>
     HRESULT OnFilter(Action call);

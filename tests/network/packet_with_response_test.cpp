@@ -169,6 +169,31 @@ TEST_F(PacketWithResponseTest, ANewObjectIsADisabledFilterForPortZero) {
         EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
         EXPECT_EQ(found, dispid);
     }
+    // Byte names reach the packet's bytes through either face, as on a Packet; "8" is past the
+    // last byte and no byte name.
+    ComPtr<IPacket> packet_face = unknown.As<IPacket>();
+    for (IDispatch* face : {dispatch.get(), static_cast<IDispatch*>(packet_face.get())}) {
+        LPOLESTR byte3[] = {const_cast<LPOLESTR>(u"3")}, past[] = {const_cast<LPOLESTR>(u"8")};
+        DISPID id = 0;
+        ASSERT_EQ(face->GetIDsOfNames(IID_NULL, byte3, 1, 0, &id), S_OK);
+        CComVariant value(LONG{0x64});
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS put{&value, &named, 1, 1}, none{};
+        EXPECT_EQ(
+            face->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+            S_OK);
+        value.Clear();
+        EXPECT_EQ(
+            face->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
+            S_OK);
+        EXPECT_EQ(value.vt == VT_UI1 ? value.bVal : -1, 0x64);
+        value.Clear();
+        EXPECT_EQ(object_->get_Item(CComVariant(LONG{3}), &value), S_OK);  // the packet's own
+        EXPECT_EQ(value.vt == VT_UI1 ? value.bVal : -1, 0x64);
+        object_->put_Item(CComVariant(LONG{3}), CComVariant(LONG{0x63}));
+        face->GetIDsOfNames(IID_NULL, past, 1, 0, &id);
+        EXPECT_FALSE(packet_bytes::IsByteDispid(id));
+    }
 }
 
 struct Schedule {

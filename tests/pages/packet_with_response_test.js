@@ -4,7 +4,15 @@ var net = Global.NetworkHandler;
 
 function presetQuestion(area) {
     var p = new ActiveXObject('Brevanto.PacketWithResponse');
-    p.Assign([0x1C, area, 0x00, 0x63, 0x00, 0x00, 0xFF]);
+    var bytes = [0x1C, area, 0x00, 0x63, 0x00, 0x00, 0xFF];
+    p.Assign([0, 0, 0, 0, 0, 0, 0, 0]);
+    // Written byte by byte through their index names, as on a Packet, checksum included.
+    var sum = 0;
+    for (var i = 0; i < 7; i++) {
+        p[i] = bytes[i];
+        sum += bytes[i];
+    }
+    p[7] = (0x100 - (sum & 0xFF)) & 0xFF;
     p.PacketToMatch = [0x1C, area, null, 0x62];
     return p;
 }
@@ -14,7 +22,9 @@ function bytesOf(packet) {
     return bytes;
 }
 
-assertEqual(presetQuestion(1).Retries, 3, 'three transmissions at first');
+var first = presetQuestion(1);
+assertEqual(first.Retries, 3, 'three transmissions at first');
+assertEqual(bytesOf(first).join(), [0x1C, 1, 0, 0x63, 0, 0, 0xFF, 0x81].join(), 'bytes by name');
 
 // Asked of the dimmer: one reply, no time-out.
 var asked = presetQuestion(1);
@@ -34,7 +44,10 @@ var timeouts = [];
 var lonelyMatches = 0;
 var sentAs = [];  // what PacketSent got, once per transmission
 lonely.OnFilterMatches = function () { lonelyMatches++; };
-lonely.PacketSent = function (p) { sentAs.push(p); };
+lonely.PacketSent = function (p) {
+    sentAs.push(p);
+    assertEqual(p[1], 9, 'byte names in a callback');
+};
 lonely.OnTimeout = function (p) {
     timeouts.push({argument: p, self: this});
     Global.Log('OnTimeout ' + (Date.now() - lonelySent) + ' ms after SendPacket');
