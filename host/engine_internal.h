@@ -11,6 +11,9 @@
 //   page_globals.cpp    the natives behind the page globals (ActiveXObject, Enumerator, VBArray,
 //                       window timers, console) and their installation
 //
+// What does not depend on Duktape (how members are read, written and called, error texts, which
+// script value a VARIANT becomes) lives in host/bridge/, for every engine's bridge.
+//
 // Duktape raises script errors with longjmp. Code that may raise one (any Duktape call that can
 // run script, allocate or grow the value stack) holds no C++ object with a destructor while it
 // does; code that owns such objects calls Duktape only through protected calls, or after
@@ -30,6 +33,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/bridge/library_object.h"
 #include "host/script_engine.h"
 #include "platform/boundary.h"
 
@@ -89,36 +93,11 @@ Bridge& BridgeOf(duk_context* ctx);
 
 // ---- Library objects as script objects ----
 
-// What the bridge knows of one member kind from type information.
-struct MemberKinds {
-    bool typed = false;
-    bool method = false;
-    bool get = false;
-    bool get_with_args = false;
-    bool put = false;
-    bool putref = false;
-};
-
-class TypeKinds;
-
-// One library object held by a script object.
-struct DispatchHandle : NativeHandle {
-    ComPtr<IUnknown> owner;  // the object this one was read from: it may embed this one
-    ComPtr<IUnknown> identity;
-    ComPtr<IDispatch> object;
-    ComPtr<IDispatchEx> ex;
-    const TypeKinds* kinds = nullptr;
-    bool kinds_read = false;
-    // Names the type information declares: they denote the same member for ever. Other names
-    // (expandos, a packet's byte indexes) can change meaning and are asked each time.
-    std::unordered_map<std::string, DISPID> typed_ids;
+// One library object held by a script object: the engine-neutral member rules, and the script
+// object once it is complete.
+struct DispatchHandle : NativeHandle, brevanto_bridge::LibraryObject {
     void* proxy = nullptr;  // the script object, once it is complete
     unsigned serial = 0;    // its anchor in the heap stash
-
-    MemberKinds Kinds(DISPID dispid);
-
-    // The DISPID of a member name; `ensure` creates an expando member where the object can.
-    HRESULT Resolve(const char* name, bool ensure, DISPID* dispid);
 };
 
 // Script -> library calls in progress, and the errors that script functions called by the
@@ -221,19 +200,10 @@ duk_ret_t NativeCall(duk_context* ctx) {
     return ret;
 }
 
-// Plain-language texts of the status codes a page meets most.
-const char* StatusText(HRESULT hr);
-
-struct ExcepInfo : EXCEPINFO {
-    ExcepInfo() : EXCEPINFO{} {}
-    ~ExcepInfo() {
-        SysFreeString(bstrSource);
-        SysFreeString(bstrDescription);
-        SysFreeString(bstrHelpFile);
-    }
-};
-
-void SetCallFailure(Failure* failure, const char* member, HRESULT hr, const ExcepInfo& info);
+// Raises `failure` as the native call's script error.
+inline void SetFailure(Failure* failure, const brevanto_bridge::CallFailure& call) {
+    failure->Set(call.hr, "%s", call.message.c_str());
+}
 
 template <class T, HandleTag Tag>
 T* HandleAt(duk_context* ctx, duk_idx_t idx) {
@@ -254,9 +224,6 @@ duk_ret_t FinalizeHandle(duk_context* ctx);
 // Attaches an adopted handle to the object on top of the stack, which frees it when it is
 // collected. Raises only when the heap is out of memory.
 void AttachHandle(duk_context* ctx, NativeHandle* handle, HandleTag tag);
-
-HRESULT InvokeHandle(DispatchHandle* handle, DISPID dispid, WORD flags, DISPPARAMS* params,
-                     VARIANT* result, ExcepInfo* info);
 
 // ---- Pushing values inside protected calls (may raise) ----
 

@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "host/engine_internal.h"
-#include "platform/type_info.h"
 
 namespace brevanto_host {
 
 namespace {
-
-constexpr LCID kUserDefault = LOCALE_USER_DEFAULT;
 
 // Heap stash: the shared Proxy handler. On a bound method: its object, member and name.
 constexpr const char* kHandlerKey =
@@ -43,113 +40,17 @@ constexpr size_t kShallowStackBytes = 128 * 1024;
 
 }  // namespace
 
-// Member kinds of one interface, read once from its type information.
-class TypeKinds {
-  public:
-    static const TypeKinds* For(IDispatch* object) {
-        UINT count = 0;
-        if (FAILED(object->GetTypeInfoCount(&count)) || count == 0) return nullptr;
-        ComPtr<ITypeInfo> info;
-        if (FAILED(object->GetTypeInfo(0, kUserDefault, info.put())) || !info) return nullptr;
-        static auto* cache = new std::unordered_map<ITypeInfo*, std::unique_ptr<TypeKinds>>;
-        auto found = cache->find(info.get());
-        if (found != cache->end()) return found->second.get();
-        auto kinds = std::make_unique<TypeKinds>();
-        kinds->info_ = info;  // keeps the key's address from being reused
-        TYPEATTR* attr = nullptr;
-        if (SUCCEEDED(info->GetTypeAttr(&attr)) && attr) {
-            for (UINT i = 0; i < attr->cFuncs; ++i) {
-                FUNCDESC* f = nullptr;
-                if (FAILED(info->GetFuncDesc(i, &f)) || !f) continue;
-                MemberKinds& k = kinds->members_[f->memid];
-                k.typed = true;
-                if (f->invkind == INVOKE_FUNC) k.method = true;
-                if (f->invkind == INVOKE_PROPERTYGET) {
-                    k.get = true;
-                    if (f->cParams > 0) k.get_with_args = true;
-                }
-                if (f->invkind == INVOKE_PROPERTYPUT) k.put = true;
-                if (f->invkind == INVOKE_PROPERTYPUTREF) k.putref = true;
-                info->ReleaseFuncDesc(f);
-            }
-            info->ReleaseTypeAttr(attr);
-        }
-        return cache->emplace(info.get(), std::move(kinds)).first->second.get();
-    }
-    MemberKinds Of(DISPID dispid) const {
-        auto found = members_.find(dispid);
-        return found == members_.end() ? MemberKinds{} : found->second;
-    }
-
-  private:
-    ComPtr<ITypeInfo> info_;
-    std::unordered_map<DISPID, MemberKinds> members_;
-};
-
-MemberKinds DispatchHandle::Kinds(DISPID dispid) {
-    if (!kinds_read) {
-        kinds = TypeKinds::For(object.get());
-        kinds_read = true;
-    }
-    return kinds ? kinds->Of(dispid) : MemberKinds{};
-}
-
-HRESULT DispatchHandle::Resolve(const char* name, bool ensure, DISPID* dispid) {
-    auto found = typed_ids.find(name);
-    if (found != typed_ids.end()) {
-        *dispid = found->second;
-        return S_OK;
-    }
-    CComBSTR wide{std::string_view(name)};
-    HRESULT hr;
-    if (ex) {
-        hr = ex->GetDispID(wide, ensure ? fdexNameEnsure : 0, dispid);
-    } else {
-        LPOLESTR names[] = {wide};
-        hr = object->GetIDsOfNames(IID_NULL, names, 1, kUserDefault, dispid);
-    }
-    if (SUCCEEDED(hr) && Kinds(*dispid).typed) typed_ids.emplace(name, *dispid);
-    return hr;
-}
-
 namespace {
 
-// Converts the n script values from `first` on into dispatch arguments (last first).
-class Arguments {
-  public:
-    Arguments(ScriptEngine* engine, duk_idx_t first, duk_idx_t count) : values_(count) {
-        for (duk_idx_t i = 0; i < count; ++i)
-            ThrowIfFailed(engine->ToVariant(first + i, &values_[count - 1 - i], true));
-    }
-    // Adds the property-put value as the named argument.
-    void MakePut() {
-        put_ = DISPID_PROPERTYPUT;
-        put_named_ = true;
-    }
-    DISPPARAMS* params() {
-        params_ = {values_.empty() ? nullptr : values_.data(), put_named_ ? &put_ : nullptr,
-                   static_cast<UINT>(values_.size()), put_named_ ? 1u : 0u};
-        return &params_;
-    }
-
-  private:
-    std::vector<CComVariant> values_;
-    DISPID put_ = 0;
-    bool put_named_ = false;
-    DISPPARAMS params_{};
-};
-static_assert(sizeof(CComVariant) == sizeof(VARIANT), "arguments are passed as a VARIANT array");
+// The n script values from `first` on as dispatch arguments (last first).
+std::vector<CComVariant> ArgumentsAt(ScriptEngine* engine, duk_idx_t first, duk_idx_t count) {
+    std::vector<CComVariant> values(count);
+    for (duk_idx_t i = 0; i < count; ++i)
+        ThrowIfFailed(engine->ToVariant(first + i, &values[count - 1 - i], true));
+    return values;
+}
 
 }  // namespace
-
-HRESULT InvokeHandle(DispatchHandle* handle, DISPID dispid, WORD flags, DISPPARAMS* params,
-                     VARIANT* result, ExcepInfo* info) {
-    if (handle->ex)
-        return handle->ex->InvokeEx(dispid, kUserDefault, flags, params, result, info, nullptr);
-    UINT argerr = 0;
-    return handle->object->Invoke(dispid, IID_NULL, kUserDefault, flags, params, result, info,
-                                  &argerr);
-}
 
 namespace {
 
@@ -158,17 +59,16 @@ duk_ret_t CallAndPush(duk_context* ctx, Failure* failure, DispatchHandle* handle
                       WORD flags, const char* name, duk_idx_t first, duk_idx_t count) {
     ScriptEngine* engine = EngineOf(ctx);
     CComVariant result;
-    HRESULT hr;
-    ExcepInfo info;
+    brevanto_bridge::CallFailure call;
     {
-        Arguments args(engine, first, count);
-        hr = InvokeHandle(handle, dispid, flags, args.params(), &result, &info);
+        std::vector<CComVariant> args = ArgumentsAt(engine, first, count);
+        call = handle->Call(dispid, flags, args, name, &result);
     }
-    if (FAILED(hr)) {
-        SetCallFailure(failure, name, hr, info);
+    if (call.failed()) {
+        SetFailure(failure, call);
         return 0;
     }
-    if (FAILED(hr = engine->PushVariant(result, handle->identity.get()))) {
+    if (HRESULT hr = engine->PushVariant(result, handle->identity()); FAILED(hr)) {
         failure->Set(hr, "%s: the result cannot reach the script (0x%08X)", name,
                      static_cast<unsigned>(hr));
         return 0;
@@ -221,44 +121,37 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
         return 1;
     }
     const char* name = duk_get_string(ctx, 1);
-    DISPID dispid;
-    if (HRESULT hr = handle->Resolve(name, false, &dispid); FAILED(hr)) {
-        // Not a member of the object: what every script object has (toString, valueOf), else
-        // undefined where scripts may add members, else the object's refusal.
-        duk_dup(ctx, 1);
-        if (handle->ex || duk_has_prop(ctx, 0)) {
-            duk_dup(ctx, 1);
-            duk_get_prop(ctx, 0);
-            return 1;
+    HRESULT hr = S_OK;
+    {
+        brevanto_bridge::LibraryObject::Read read = handle->ReadMember(name);
+        using Kind = brevanto_bridge::LibraryObject::ReadKind;
+        switch (read.kind) {
+            case Kind::kNotMember:
+                // Not a member of the object: what every script object has (toString,
+                // valueOf), else undefined where scripts may add members, else the object's
+                // refusal.
+                duk_dup(ctx, 1);
+                if (handle->dispatch_ex() || duk_has_prop(ctx, 0)) {
+                    duk_dup(ctx, 1);
+                    duk_get_prop(ctx, 0);
+                    return 1;
+                }
+                SetFailure(failure, read.failure);
+                return 0;
+            case Kind::kFailed:
+                SetFailure(failure, read.failure);
+                return 0;
+            case Kind::kMethod:
+                PushBoundMethod(ctx, 0, read.dispid, name);
+                return 1;
+            case Kind::kValue:
+                // A member read may hand out an object embedded in this one: its script object
+                // keeps this one alive.
+                hr = EngineOf(ctx)->PushVariant(read.value, handle->identity());
+                break;
         }
-        failure->Set(hr, "%s: %s (0x%08X)", name, StatusText(hr), static_cast<unsigned>(hr));
-        return 0;
-    }
-    MemberKinds kinds = handle->Kinds(dispid);
-    if (kinds.typed && !kinds.get) {
-        PushBoundMethod(ctx, 0, dispid, name);
-        return 1;
-    }
-    if (kinds.get_with_args) {
-        PushBoundMethod(ctx, 0, dispid, name);
-        return 1;
-    }
-    CComVariant result;
-    ExcepInfo info;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    HRESULT hr = InvokeHandle(handle, dispid, DISPATCH_PROPERTYGET, &none, &result, &info);
-    if (!kinds.typed && (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT)) {
-        // Untyped objects (wrappers) tell methods from properties only by refusing the read.
-        PushBoundMethod(ctx, 0, dispid, name);
-        return 1;
     }
     if (FAILED(hr)) {
-        SetCallFailure(failure, name, hr, info);
-        return 0;
-    }
-    // A member read may hand out an object embedded in this one: its script object keeps this
-    // one alive.
-    if (FAILED(hr = EngineOf(ctx)->PushVariant(result, handle->identity.get()))) {
         failure->Set(hr, "%s: the value cannot reach the script (0x%08X)", name,
                      static_cast<unsigned>(hr));
         return 0;
@@ -273,26 +166,14 @@ duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
         duk_push_false(ctx);
         return 1;
     }
-    const char* name = duk_get_string(ctx, 1);
-    DISPID dispid;
-    HRESULT hr = handle->Resolve(name, true, &dispid);
-    if (FAILED(hr)) {
-        failure->Set(hr, "%s: %s (0x%08X)", name, StatusText(hr), static_cast<unsigned>(hr));
-        return 0;
-    }
-    MemberKinds kinds = handle->Kinds(dispid);
-    WORD flags = DISPATCH_PROPERTYPUT;
-    if (kinds.putref && (!kinds.put || duk_is_object(ctx, 2))) flags = DISPATCH_PROPERTYPUTREF;
-    ExcepInfo info;
+    brevanto_bridge::CallFailure call;
     {
         CComVariant value;
         ThrowIfFailed(EngineOf(ctx)->ToVariant(2, &value, false));
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&value, &named, 1, 1};
-        hr = InvokeHandle(handle, dispid, flags, &params, nullptr, &info);
+        call = handle->WriteMember(duk_get_string(ctx, 1), value, duk_is_object(ctx, 2));
     }
-    if (FAILED(hr)) {
-        SetCallFailure(failure, name, hr, info);
+    if (call.failed()) {
+        SetFailure(failure, call);
         return 0;
     }
     duk_push_true(ctx);
@@ -302,9 +183,8 @@ duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
 duk_ret_t TrapHas(duk_context* ctx, Failure*) {
     KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
-    DISPID dispid;
     bool has = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
-               SUCCEEDED(handle->Resolve(duk_get_string(ctx, 1), false, &dispid));
+               handle->HasMember(duk_get_string(ctx, 1));
     if (!has) {
         duk_dup(ctx, 1);
         has = duk_has_prop(ctx, 0);
@@ -316,11 +196,8 @@ duk_ret_t TrapHas(duk_context* ctx, Failure*) {
 duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
     KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
-    bool deleted = false;
-    if (handle && handle->ex && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1)) {
-        const char* name = duk_get_string(ctx, 1);
-        deleted = SUCCEEDED(handle->ex->DeleteMemberByName(CComBSTR(std::string_view(name)), 0));
-    }
+    const bool deleted = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
+                         handle->DeleteMember(duk_get_string(ctx, 1));
     duk_push_boolean(ctx, deleted);
     return 1;
 }
@@ -331,13 +208,8 @@ duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
 duk_ret_t TrapOwnKeys(duk_context* ctx, Failure*) {
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     duk_idx_t array = duk_push_array(ctx);
-    if (!handle || !handle->ex) return 1;
-    std::vector<std::string> names;
-    DISPID dispid = DISPID_STARTENUM;
-    while (handle->ex->GetNextDispID(fdexEnumAll, dispid, &dispid) == S_OK) {
-        CComBSTR name;
-        if (SUCCEEDED(handle->ex->GetMemberName(dispid, &name))) names.push_back(name.utf8());
-    }
+    if (!handle) return 1;
+    std::vector<std::string> names = handle->MemberNames();
     duk_uarridx_t i = 0;
     for (const std::string& name : names) {
         duk_push_undefined(ctx);
@@ -425,7 +297,7 @@ void PushLibraryObject(duk_context* ctx, const VARIANT& value, IUnknown* owner) 
     }
     // Objects without expando members may be callable values (function objects); the target
     // decides whether the Proxy can be called.
-    if (handle->ex)
+    if (handle->dispatch_ex())
         duk_push_object(ctx);
     else
         duk_push_c_function(ctx, NotCallable, 0);
@@ -471,17 +343,10 @@ bool Bridge::HandleFor(IUnknown* object, IDispatch* dispatch, IUnknown* owner,
             return true;
         }
         auto made = std::make_unique<DispatchHandle>();
-        if (dispatch)
-            made->object = dispatch;
-        else if (FAILED(object->QueryInterface(IID_IDispatch, made->object.put_void())))
-            return true;
-        if (!made->object) return true;
-        made->object->QueryInterface(made->ex.put());
-        made->identity = identity;
-        if (owner != identity.get()) made->owner = owner;
+        if (!made->Attach(object, dispatch, owner)) return true;
         DispatchHandle* adopted = Adopt(std::move(made));
         if (!adopted) return false;
-        by_identity_[identity.get()] = adopted;
+        by_identity_[adopted->identity()] = adopted;
         *handle = adopted;
         return true;
     } catch (...) {
@@ -490,7 +355,7 @@ bool Bridge::HandleFor(IUnknown* object, IDispatch* dispatch, IUnknown* owner,
 }
 
 void Bridge::Forget(DispatchHandle* handle) noexcept {
-    auto found = by_identity_.find(handle->identity.get());
+    auto found = by_identity_.find(handle->identity());
     if (found != by_identity_.end() && found->second == handle) by_identity_.erase(found);
 }
 

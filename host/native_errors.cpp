@@ -19,44 +19,6 @@ duk_ret_t ThrowFailure(duk_context* ctx, const Failure& failure) {
     return duk_throw(ctx);
 }
 
-// Plain-language texts of the status codes a page meets most.
-const char* StatusText(HRESULT hr) {
-    switch (hr) {
-        case DISP_E_UNKNOWNNAME:
-            return "Object doesn't support this property or method";
-        case DISP_E_MEMBERNOTFOUND:
-            return "Member not found";
-        case DISP_E_TYPEMISMATCH:
-            return "Type mismatch";
-        case DISP_E_BADPARAMCOUNT:
-            return "Wrong number of arguments or invalid property assignment";
-        case DISP_E_PARAMNOTFOUND:
-            return "Parameter not found";
-        case DISP_E_OVERFLOW:
-            return "Overflow";
-        case DISP_E_BADINDEX:
-            return "Subscript out of range";
-        case E_INVALIDARG:
-            return "Invalid argument";
-        case E_POINTER:
-            return "Invalid pointer";
-        case E_NOTIMPL:
-            return "Not implemented";
-        case E_OUTOFMEMORY:
-            return "Out of memory";
-        case E_NOINTERFACE:
-            return "No such interface supported";
-        case RPC_E_DISCONNECTED:
-            return "The object's apartment has ended";
-        case CO_E_CLASSSTRING:
-            return "Invalid class string";
-        case REGDB_E_CLASSNOTREG:
-            return "Class not registered";
-        default:
-            return "Unspecified error";
-    }
-}
-
 size_t Bridge::EnterLibraryCall() noexcept {
     ++errors_.library_calls;
     return errors_.pending.size();
@@ -84,13 +46,6 @@ void Bridge::CallbackFailed(const ScriptError& error) noexcept {
     } catch (...) {
         engine_->Report(error);
     }
-}
-
-void SetCallFailure(Failure* failure, const char* member, HRESULT hr, const ExcepInfo& info) {
-    if (hr == DISP_E_EXCEPTION && info.scode != 0) hr = info.scode;
-    std::string description =
-        info.bstrDescription ? Utf16ToUtf8(info.bstrDescription) : std::string(StatusText(hr));
-    failure->Set(hr, "%s: %s (0x%08X)", member, description.c_str(), static_cast<unsigned>(hr));
 }
 
 }  // namespace brevanto_host

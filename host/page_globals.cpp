@@ -105,18 +105,18 @@ duk_ret_t NewEnum(duk_context* ctx, Failure* failure) {
         return 1;
     }
     CComVariant result;
-    ExcepInfo info;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    HRESULT hr = InvokeHandle(handle, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                              &result, &info);
+    std::vector<CComVariant> none;
+    brevanto_bridge::CallFailure call = handle->Call(
+        DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, "Enumerator", &result);
     auto items = std::make_unique<EnumHandle>();
-    if (SUCCEEDED(hr)) {
-        hr = (result.vt == VT_UNKNOWN || result.vt == VT_DISPATCH) && result.punkVal
-                 ? result.punkVal->QueryInterface(items->items.put())
-                 : DISP_E_TYPEMISMATCH;
+    if (!call.failed()) {
+        const HRESULT hr = (result.vt == VT_UNKNOWN || result.vt == VT_DISPATCH) && result.punkVal
+                               ? result.punkVal->QueryInterface(items->items.put())
+                               : DISP_E_TYPEMISMATCH;
+        if (FAILED(hr)) call = brevanto_bridge::CallFailure::FromStatus("Enumerator", hr);
     }
-    if (FAILED(hr)) {
-        SetCallFailure(failure, "Enumerator", hr, info);
+    if (call.failed()) {
+        SetFailure(failure, call);
         return 0;
     }
     EnumHandle* adopted = BridgeOf(ctx).Adopt(std::move(items));

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/bridge/value_conversion.h"
 #include "host/engine_internal.h"
 #include "host/script_object.h"
 
@@ -12,19 +13,6 @@ namespace {
 
 // Value-stack slots a push may need (a date: the constructor and its seven fields).
 constexpr duk_idx_t kPushStack = 16;
-
-// A by-reference value seen as the value it points at: a plain copy of its bits, owning
-// nothing. False for the kinds that are not kept in a VARIANT's eight value bytes.
-bool ByRefView(const VARIANT& value, VARIANT* view) {
-    const VARTYPE type = value.vt & ~VT_BYREF;
-    const size_t size = (type & VT_ARRAY) ? sizeof(SAFEARRAY*) : VarTypeSize(type);
-    if (size == 0 || size > sizeof(view->llVal)) return false;
-    if (!value.byref) return false;
-    *view = VARIANT{};
-    view->vt = type;
-    std::memcpy(&view->llVal, value.byref, size);
-    return true;
-}
 
 // Pushes UTF-16 text as a script string, encoded straight into engine memory.
 void PushUtf16(duk_context* ctx, const char16_t* text, size_t length) {
@@ -94,123 +82,52 @@ HRESULT ScriptEngine::PushVariant(const VARIANT& value, IUnknown* owner) {
     return S_OK;
 }
 
+namespace {
+
+// Script values on the Duktape value stack, one push per value. Runs inside a protected call:
+// a push may raise.
+class StackValueBuilder final : public brevanto_bridge::ScriptValueBuilder {
+  public:
+    StackValueBuilder(duk_context* ctx, IUnknown* owner) : ctx_(ctx), owner_(owner) {}
+
+    void Undefined() override { duk_push_undefined(ctx_); }
+    void Null() override { duk_push_null(ctx_); }
+    void Boolean(bool value) override { duk_push_boolean(ctx_, value); }
+    void Number(double value) override { duk_push_number(ctx_, value); }
+    void Text(const char16_t* text, std::size_t length) override { PushUtf16(ctx_, text, length); }
+    void Date(const SYSTEMTIME& t) override {
+        duk_get_global_string(ctx_, "Date");
+        const double fields[] = {double(t.wYear),        double(t.wMonth - 1), double(t.wDay),
+                                 double(t.wHour),        double(t.wMinute),    double(t.wSecond),
+                                 double(t.wMilliseconds)};
+        for (double f : fields)
+            duk_push_number(ctx_, f);
+        if (duk_pnew(ctx_, 7) != 0) {
+            duk_pop(ctx_);
+            duk_push_undefined(ctx_);
+        }
+    }
+    void Object(const VARIANT& value) override {
+        if (CScriptObject* own =
+                CScriptObject::Unwrap(value.punkVal, EngineOf(ctx_)->state().get())) {
+            own->Push();
+            return;
+        }
+        PushLibraryObject(ctx_, value, owner_);
+    }
+    void Array(const VARIANT& value) override { PushSafeArray(ctx_, value); }
+
+  private:
+    duk_context* ctx_;
+    IUnknown* owner_;
+};
+
+}  // namespace
+
 // Runs inside a protected call and holds nothing that needs freeing while it calls the engine.
 void PushVariantRaw(duk_context* ctx, const VARIANT& value, IUnknown* owner) {
-    if (value.vt == (VT_BYREF | VT_VARIANT)) {
-        if (value.pvarVal)
-            PushVariantRaw(ctx, *value.pvarVal, owner);
-        else
-            duk_push_undefined(ctx);
-        return;
-    }
-    VARIANT view;
-    if ((value.vt & VT_BYREF) && ByRefView(value, &view)) {
-        PushVariantRaw(ctx, view, owner);
-        return;
-    }
-    if (value.vt & VT_ARRAY) {
-        PushSafeArray(ctx, value);
-        return;
-    }
-    switch (value.vt) {
-        case VT_EMPTY:
-            duk_push_undefined(ctx);
-            return;
-        case VT_NULL:
-            duk_push_null(ctx);
-            return;
-        case VT_BOOL:
-            duk_push_boolean(ctx, value.boolVal != VARIANT_FALSE);
-            return;
-        case VT_I1:
-            duk_push_int(ctx, value.cVal);
-            return;
-        case VT_UI1:
-            duk_push_uint(ctx, value.bVal);
-            return;
-        case VT_I2:
-            duk_push_int(ctx, value.iVal);
-            return;
-        case VT_UI2:
-            duk_push_uint(ctx, value.uiVal);
-            return;
-        case VT_I4:
-        case VT_INT:
-            duk_push_int(ctx, value.lVal);
-            return;
-        case VT_UI4:
-        case VT_UINT:
-            duk_push_uint(ctx, value.ulVal);
-            return;
-        case VT_I8:
-            duk_push_number(ctx, static_cast<double>(value.llVal));
-            return;
-        case VT_UI8:
-            duk_push_number(ctx, static_cast<double>(value.ullVal));
-            return;
-        case VT_R4:
-            duk_push_number(ctx, value.fltVal);
-            return;
-        case VT_R8:
-            duk_push_number(ctx, value.dblVal);
-            return;
-        case VT_ERROR:
-            if (value.scode == DISP_E_PARAMNOTFOUND)
-                duk_push_undefined(ctx);
-            else
-                duk_push_int(ctx, value.scode);
-            return;
-        case VT_BSTR:
-            PushUtf16(ctx, value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
-            return;
-        case VT_DATE: {
-            SYSTEMTIME t{};
-            if (!VariantTimeToSystemTime(value.date, &t)) {
-                duk_push_undefined(ctx);
-                return;
-            }
-            // A variant date is local time, as the Date constructor's fields are.
-            duk_get_global_string(ctx, "Date");
-            const double fields[] = {
-                double(t.wYear),   double(t.wMonth - 1), double(t.wDay),         double(t.wHour),
-                double(t.wMinute), double(t.wSecond),    double(t.wMilliseconds)};
-            for (double f : fields)
-                duk_push_number(ctx, f);
-            if (duk_pnew(ctx, 7) != 0) {
-                duk_pop(ctx);
-                duk_push_undefined(ctx);
-            }
-            return;
-        }
-        case VT_DISPATCH:
-        case VT_UNKNOWN: {
-            if (!value.punkVal) {
-                duk_push_null(ctx);
-                return;
-            }
-            ScriptEngine* engine = EngineOf(ctx);
-            if (CScriptObject* own = CScriptObject::Unwrap(value.punkVal, engine->state().get())) {
-                own->Push();
-                return;
-            }
-            PushLibraryObject(ctx, value, owner);
-            return;
-        }
-        default: {
-            double number = 0;
-            bool converted;
-            {
-                CComVariant as_number;
-                converted = SUCCEEDED(VariantChangeType(&as_number, &value, 0, VT_R8));
-                number = as_number.dblVal;
-            }
-            if (converted)
-                duk_push_number(ctx, number);
-            else
-                duk_push_undefined(ctx);
-            return;
-        }
-    }
+    StackValueBuilder builder(ctx, owner);
+    brevanto_bridge::BuildScriptValue(value, builder);
 }
 
 HRESULT ScriptEngine::ToVariant(duk_idx_t idx, VARIANT* out, bool argument) {
@@ -231,19 +148,9 @@ HRESULT ScriptEngine::ToVariant(duk_idx_t idx, VARIANT* out, bool argument) {
             out->vt = VT_BOOL;
             out->boolVal = duk_get_boolean(ctx, idx) ? VARIANT_TRUE : VARIANT_FALSE;
             return S_OK;
-        case DUK_TYPE_NUMBER: {
-            const double d = duk_get_number(ctx, idx);
-            // Whole numbers travel as 32-bit integers, as the page environment passes them.
-            if (d >= -2147483648.0 && d <= 2147483647.0 && std::trunc(d) == d &&
-                !(d == 0 && std::signbit(d))) {
-                out->vt = VT_I4;
-                out->lVal = static_cast<LONG>(d);
-            } else {
-                out->vt = VT_R8;
-                out->dblVal = d;
-            }
+        case DUK_TYPE_NUMBER:
+            brevanto_bridge::NumberToVariant(duk_get_number(ctx, idx), out);
             return S_OK;
-        }
         case DUK_TYPE_STRING: {
             duk_size_t length = 0;
             const char* text = duk_get_lstring(ctx, idx, &length);
@@ -257,7 +164,7 @@ HRESULT ScriptEngine::ToVariant(duk_idx_t idx, VARIANT* out, bool argument) {
         case DUK_TYPE_LIGHTFUNC: {
             if (auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, idx)) {
                 out->vt = VT_DISPATCH;
-                out->pdispVal = handle->object.get();
+                out->pdispVal = handle->dispatch();
                 out->pdispVal->AddRef();
                 return S_OK;
             }
