@@ -65,6 +65,13 @@ ref<PacketBase> Received(const std::string& hex, DWORD port = 1) {
     return packet;
 }
 
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
 std::string HexOf(const ref<PacketBase>& packet) {
     return Hex(BytesOf(packet));
 }
@@ -96,41 +103,17 @@ class DefaultFiltersTest : public ::testing::Test {
     LONG In(const std::string& hex, DWORD port = 1) { return In(Received(hex, port)); }
     // The events raised so far, by name, space-separated.
     std::string Events() {
-        std::string text;
+        std::vector<std::string> names;
         for (const Raised& r : global_.raised.All())
-            text += (text.empty() ? "" : " ") + r.name;
-        return text;
+            names.push_back(r.name);
+        return Joined(names, " ");
     }
-    std::string Requests() {
-        std::string text;
-        for (const std::string& r : global_.requests.All())
-            text += (text.empty() ? "" : ", ") + r;
-        return text;
-    }
-    // Lets the timer thread fire everything due by now: a timer due now fires after them.
-    void Settle() {
-        WaitableLog<int> fired;
-        struct Counter : TimeoutHandler {
-            explicit Counter(WaitableLog<int>* log) : log(log) {}
-            void TimedOut(TimerBase*) override { log->Add(1); }
-            WaitableLog<int>* log;
-        };
-        ref<Counter> counter(new Counter(&fired));
-        ref<TimerBase> sentinel(new TimerBase);
-        sentinel->Initialise();
-        sentinel->set_period(0);
-        sentinel->set_handler(counter.get());
-        sentinel->Start(&global_.thread);
-        ASSERT_EQ(fired.WaitFor(1).size(), 1u);
-    }
+    std::string Requests() { return Joined(global_.requests.All(), ", "); }
     // The messages broadcast once the clock reads `ms` after the start.
     std::string MessagesAt(DWORD ms) {
         TestClock::Set(kStart + ms);
-        Settle();
-        std::string text;
-        for (const std::string& m : messages_.All())
-            text += (text.empty() ? "" : ", ") + m;
-        return text;
+        SettleTimers(global_.thread);
+        return Joined(messages_.All(), ", ");
     }
 
     ScopedTestClock clock_{kStart};
