@@ -15,7 +15,9 @@ void Usage(FILE* out) {
                  "Runs the scripts in order on one script thread, then keeps the page running\n"
                  "until it calls Global.Close() (status 0), an uncaught error of the page's own\n"
                  "scripts (status 1) or the time-out (status 2). Errors of callbacks (event\n"
-                 "handlers, filter callbacks, timers) are reported and the page goes on.\n");
+                 "handlers, filter callbacks, timers) are reported and the page goes on.\n"
+                 "The lighting network can ask the panel to restart (the pages start again\n"
+                 "with a fresh Global) or to shut down (status 0).\n");
 }
 
 }  // namespace

@@ -46,6 +46,10 @@ PageHost::~PageHost() = default;
 void PageHost::Log(const std::string& text) {
     if (options_.quiet) return;
     std::lock_guard lock(log_mutex_);
+    if (options_.output) {
+        options_.output(text);
+        return;
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -74,6 +78,17 @@ void PageHost::RequestRestart() {
     Request(Action::kRestart);
 }
 
+void PageHost::RequestAppRestart() {
+    Log("brevanto-host: restart requested by the network: the pages start again with a fresh "
+        "Global");
+    Request(Action::kRestartApp);
+}
+
+void PageHost::RequestShutDown() {
+    Log("brevanto-host: shut-down requested by the network");
+    Request(Action::kClose);
+}
+
 void PageHost::RequestPage(const std::filesystem::path& page) {
     {
         std::lock_guard lock(mutex_);
@@ -97,13 +112,17 @@ bool PageHost::StartLibrary() {
         std::fprintf(stderr, "brevanto-host: %s\n", error.c_str());
         return false;
     }
+    CLSIDFromProgID(kGlobalClass, &global_class_);
+    return StartGlobal();
+}
+
+bool PageHost::StartGlobal() {
     HRESULT hr = module_.Create(kGlobalClass, global_.put());
     if (FAILED(hr)) {
         std::fprintf(stderr, "brevanto-host: Brevanto.Global is not available (%s)\n",
                      Hex(hr).c_str());
         return true;  // pages still run, without Global
     }
-    CLSIDFromProgID(kGlobalClass, &global_class_);
     ComPtr<CHostApplication> application;
     if (FAILED(hr = MakeComObject(&application, this))) return false;
     application_ = static_cast<IHxApplication*>(application.get());
@@ -137,6 +156,14 @@ HRESULT PageHost::CreateForPage(const std::u16string& prog_id, IDispatch** objec
         page_objects_.push_back(std::move(identity));
     }
     return hr;
+}
+
+void PageHost::StopGlobal() {
+    if (global_) {
+        if (auto destroy = global_.As<IDestroy>()) destroy->Destroy();
+        global_ = nullptr;
+    }
+    application_ = nullptr;
 }
 
 bool PageHost::ReadPage(const std::vector<std::filesystem::path>& files,
@@ -245,8 +272,8 @@ int PageHost::Run() {
     const UINT shutdown_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
     listeners_[0] = AddMessageListener(
         [this, restart_message, shutdown_message](UINT message, std::uintptr_t, std::intptr_t) {
-            if (message == restart_message) RequestRestart();
-            if (message == shutdown_message) RequestClose();
+            if (message == restart_message) RequestAppRestart();
+            if (message == shutdown_message) RequestShutDown();
         });
 
     using Clock = std::chrono::steady_clock;
@@ -281,6 +308,26 @@ int PageHost::Run() {
                          options_.timeout_seconds);
             status = kExitTimeout;
             break;
+        }
+        if (action == Action::kRestartApp) {
+            // As if the panel program had started again: nothing of the old Global and its
+            // pages, the persisted objects included, is kept.
+            if (!ReadPage(options_.scripts, &page, &error)) {
+                error.message += " (the panel stays on the current page)";
+                ReportError(error);
+                continue;
+            }
+            EndPage();
+            DestroyUnlessPersisted(TakePersisted());
+            StopGlobal();
+            if (!StartGlobal()) {
+                status = kExitStartFailure;
+            } else if (!StartPage(page, &error)) {
+                ReportError(error);
+                status = kExitScriptError;
+            }
+            page.clear();
+            continue;
         }
         if (action == Action::kRestart || action == Action::kGoToPage) {
             std::vector<std::filesystem::path> files = options_.scripts;
@@ -317,11 +364,7 @@ int PageHost::Run() {
     // Ending the apartment first fails the calls that workers still have queued for it, so
     // that shutting Global down never waits for a thread that waits for this one.
     CoUninitialize();
-    if (global_) {
-        if (auto destroy = global_.As<IDestroy>()) destroy->Destroy();
-        global_ = nullptr;
-    }
-    application_ = nullptr;
+    StopGlobal();
     RestoreSerialMapping();
     return status;
 }

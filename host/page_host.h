@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,8 @@ struct HostOptions {
     bool allow_clock = false;
     std::filesystem::path module_file;  // empty: LibraryModule::DefaultFile()
     std::vector<std::filesystem::path> scripts;
+    // Where the host's log lines go; unset: standard output.
+    std::function<void(const std::string&)> output;
 };
 
 // Exit statuses of a run.
@@ -49,6 +52,10 @@ class PageHost {
     void Log(const std::string& text);
     void RequestClose();
     void RequestRestart();
+    // The network's requests (the registered messages): start over with a fresh Global, or end
+    // in order with status 0.
+    void RequestAppRestart();
+    void RequestShutDown();
     void RequestPage(const std::filesystem::path& page);
     HRESULT LoadScript(const std::u16string& id, const std::u16string& file, LONG* result);
     HRESULT RemoveScript(const std::u16string& id);
@@ -61,7 +68,7 @@ class PageHost {
     const HostOptions& options() const { return options_; }
 
   private:
-    enum class Action { kNone, kClose, kRestart, kGoToPage };
+    enum class Action { kNone, kClose, kRestart, kRestartApp, kGoToPage };
     struct PageScript {
         std::filesystem::path file;
         std::string text;
@@ -87,6 +94,10 @@ class PageHost {
     void Request(Action action);
     void ReportError(const ScriptError& error);
     bool StartLibrary();
+    // Creates, attaches and starts a Global; false when the panel cannot go on.
+    bool StartGlobal();
+    // Shuts the Global down (the pages have ended).
+    void StopGlobal();
     void ApplySerialMapping();
     void RestoreSerialMapping();
 

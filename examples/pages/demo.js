@@ -1,118 +1,98 @@
-// The demo panel page: watches the lighting bus, recalls a preset in area 1, asks the dimmer
-// there what it is doing and waits for a keypad press, then closes the host.
-// scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a keypad
-// (box 2) on it, and presses keypad button 1 a little after the page starts.
+// The demo panel page: prints every packet on the lighting bus and the events the library
+// decodes from them, recalls a preset and sets a channel in area 1, asks the dimmer there which
+// preset is on and how bright channel 1 is, and waits for a keypad press; then it closes the
+// host. scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a
+// keypad (box 2) on it, and presses keypad button 1 a little after the page starts.
 var net = Global.NetworkHandler;
 var AREA = 1;
 
 function hex(n) {
     return ('0' + (n & 0xFF).toString(16)).slice(-2);
 }
-
-// Header fields a packet does not have (Area on a device packet, say) throw: read as undefined.
-function field(pkt, name) {
-    try {
-        return pkt[name];
-    } catch (e) {
-        return undefined;
-    }
-}
-
-// What the frames this page deals with mean, for a reader new to the bus.
-function meaning(b, logical) {
-    if (b.length < 8) return 'part of a frame (' + b.length + ' of 8 bytes)';
-    if (logical) {
-        var op = b[3];
-        if (op <= 0x03) return 'select preset ' + (op + 1 + 8 * b[5]);
-        if (op >= 0x0A && op <= 0x0D) return 'select preset ' + (op - 5 + 8 * b[5]);
-        if (op === 0x63) return 'which preset is on?';
-        if (op === 0x62) return 'preset ' + (b[2] + 1 + b[5]) + ' is on';
-        if (op === 0x61) return 'what level is channel ' + (b[2] + 1) + ' at?';
-        if (op === 0x60)
-            return 'channel ' + (b[2] + 1) + ' is at ' + Math.round((255 - b[5]) * 100 / 255) + '%';
-        return '';
-    }
-    if (b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43)
-        return 'keypad ' + b[2] + ' button ' + b[4] + (b[6] ? ' pressed' : ' released');
-    if (b[0] === 0x5C && b[1] === 0x01 && b[3] === 0x00) return 'dimmer ' + b[2] + ' signs on';
-    return '';
-}
-
 function pad(text, width) {
     while (text.length < width) text += ' ';
     return text;
 }
 
-var received = [];  // the byte arrays of every packet that came in from the bus
-
-// One line per packet: sent ones come back as a copy that goes nowhere (DestinationPorts 0),
-// received ones carry the port they came in on (PortNumber 1).
-function show(pkt) {
-    var bytes = [];
-    for (var i = 0; i < pkt.Count; i++) bytes.push(pkt[i]);
-    var incoming = pkt.PortNumber === 1;
-    if (incoming) received.push(bytes);
-    var logical = field(pkt, 'Logical');
-    var area = field(pkt, 'Area'), opcode = field(pkt, 'Opcode');
-    var box = field(pkt, 'BoxNumber');
-    var header = area !== undefined ? 'area ' + area : box !== undefined ? 'box ' + box : '';
-    if (opcode !== undefined) header += ' opcode 0x' + hex(opcode);
-    var text = meaning(bytes, logical !== undefined ? !!logical : bytes[0] === 0x1C);
-    Global.Log(pad(incoming ? 'received' : 'sent', 10) + pad(bytes.map(hex).join(' '), 26) +
-               pad(header, 20) + text);
-}
-
+// The raw traffic, one line per packet: received ones carry the port they came in on
+// (PortNumber 1); sent ones come back as a copy, so the panel hears its own commands too.
 var watch = new ActiveXObject('Brevanto.PacketFilter');
 watch.Name = 'demo watch';
 watch.PacketToMatch = [null];  // one wildcard byte: every packet matches (an empty pattern none)
-watch.Callbacks.Add(show);
+watch.Callbacks.Add(function (pkt) {
+    var bytes = [];
+    for (var i = 0; i < pkt.Count; i++) bytes.push(hex(pkt[i]));
+    Global.Log(pad(pkt.PortNumber === 1 ? 'received' : 'sent', 10) + bytes.join(' '));
+});
 net.InFilters.Add(watch);
 
-Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
-Global.Log('Every packet the panel sends or receives is printed as it passes:');
-Global.Log(pad('', 10) + pad('bytes (last: checksum)', 26) + pad('header', 20) + 'meaning');
-
-// Logical packets: 1C, area, data, opcode, data, bank, join; SendPacket adds the checksum.
-net.SendPacket([0x1C, AREA, 0x64, 0x02, 0x00, 0x00, 0xFF]);  // preset 3, fade byte 0x64
-
-// Which preset is on? Asked with a packet that is also the filter for its reply: it goes out
-// again after 100 and 200 ms more while no reply comes, then gives up and calls OnTimeout.
-var presetAnswer = '';  // what became of the question
-var question = new ActiveXObject('Brevanto.PacketWithResponse');
-question.Assign([0x1C, AREA, 0x00, 0x63, 0x00, 0x00, 0xFF]);
-question.PacketToMatch = [0x1C, AREA, null, 0x62];  // the dimmer's "preset n is on"
-question.OnFilterMatches = function (reply) {
-    presetAnswer = 'preset ' + (reply[2] + 1 + reply[5]) + ' is on';
-    return false;  // later filters (the watch) still see the reply
-};
-question.OnTimeout = function (asked) {
-    presetAnswer = 'no reply after ' + asked.Retries + ' tries';
-};
-net.SendPacket(question);
-net.SendPacket([0x1C, AREA, 0x00, 0x61, 0x00, 0x00, 0xFF]);  // channel 1 level?
-
-function seen(test) {
-    for (var i = 0; i < received.length; i++)
-        if (test(received[i])) return true;
-    return false;
+// The events the library raises for the packets it recognises, each with the packet object:
+// its typed header fields and the named values of its kind. Events are delivered on their own
+// course, so an event's line may come before the line of its packet.
+var heard = {};  // what the page waits for
+function on(name, describe) {
+    Global.RegisterForEvent(name, null, function (p) {
+        Global.Log(pad('', 10) + pad('-> ' + name, 18) + describe(p));
+    });
 }
-function levelReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x60; }
-function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 && b[6] === 0; }
+on('Preset', function (p) {
+    if (p.Opcode === 0x62) heard.preset = 'preset ' + p.Preset + ' is on in area ' + p.Area;
+    return 'area ' + p.Area + ' join ' + p.Join + ': preset ' + p.Preset +
+           (p.Opcode === 0x62 ? ' is on' : ' selected') + ' (source ' + p.Source + ')';
+});
+on('LogicalLevel', function (p) {
+    if (p.Opcode === 0x60) heard.level = 'channel ' + p.Channel + ' is at ' + p.CurrentLevel;
+    return 'area ' + p.Area + ' channel ' + p.Channel + ': level ' + p.Level + ' (now ' +
+           p.CurrentLevel + ')';
+});
+on('PhysicalLevel', function (p) {
+    return 'box ' + p.BoxNumber + ' channel ' + p.Channel + ': level ' + p.Level;
+});
+on('Button', function (p) {
+    if (p.ButtonState === 'release') heard.button = 'button ' + p.Button + ' of box ' + p.BoxNumber;
+    return 'box ' + p.BoxNumber + ' button ' + p.Button + ' ' + p.ButtonState;
+});
+on('SignOn', function (p) {
+    return 'box ' + p.BoxNumber + ' signs on, version ' + p.VersionHi + '.' + p.VersionLo;
+});
+on('Panic', function (p) { return 'panic ' + (p.State ? 'on' : 'off'); });
+on('Reset', function (p) { return 'box ' + p.BoxNumber + ' resets'; });
+on('ScheduledEvent', function (p) { return 'scheduled event ' + p.EventNumber; });
 
-// A repeating library timer looks ten times a second (at most for ten seconds) for both replies
-// and a whole key press, then sums up and closes. Its callback runs on this page's thread and
-// gets the timer itself.
-var started = Date.now(), checks = 0;
+Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
+Global.Log('Every packet the panel sends or receives, and the events decoded from it:');
+
+function talk() {
+    Global.SendPreset(AREA, 0xFF, 3);              // preset 3 with the default fade
+    Global.SetLogicalLevel(AREA, 0xFF, 1000, 2, 200);  // channel 2 to 200 over a second
+    Global.RequestLogicalLevel(AREA, 0xFF, 1);     // how bright is channel 1?
+    // Which preset is on? Asked again after 100 and 200 ms more while no reply comes.
+    Global.RequestCurrentPreset(AREA, 0xFF, 100);
+}
+
+// Event registrations take effect on the event thread a moment later: the page starts talking
+// once they are live, so that it hears the events of its own commands too.
+var live = false;
+Global.RegisterForEvent('DemoReady', null, function () { live = true; });
+
+// A repeating library timer looks ten times a second (at most for ten seconds) for the two
+// replies and a whole key press, then sums up and closes. Its callback runs on this page's
+// thread and gets the timer itself.
+var started = Date.now(), talking = false;
 var check = Global.CreateTimer(function (timer) {
-    checks++;
-    var all = presetAnswer && seen(levelReply) && seen(keyPress);
+    if (!talking) {
+        if (!live) return Global.RaiseEvent('DemoReady', {});
+        talking = true;
+        talk();
+    }
+    var all = heard.preset && heard.level && heard.button;
     if (!all && Date.now() - started < 10000) return;
     timer.Cancel();
     Global.Log('');
-    Global.Log('the preset question:                      ' + (presetAnswer || 'still waiting'));
-    Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
-    Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
-    Global.Log('the repeating timer looked ' + checks + ' times, every ' + timer.Period + ' ms');
+    Global.Log('the preset question:  ' + (heard.preset || 'no reply'));
+    Global.Log('the level question:   ' + (heard.level || 'no reply'));
+    Global.Log('the keypad:           ' + (heard.button ? heard.button + ' pressed and released'
+                                                        : 'no key press'));
     Global.Log('closing the panel');
     Global.Close();
 }, 100);

@@ -117,6 +117,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // The services of the layers below (the members that scripts see as well are above).
     void SubmitTask(ref<ThreadPoolTask> task) override;
     LONG PacketDelay() const override { return packet_delay_.load(std::memory_order_relaxed); }
+    LONG BoxNumber() const override { return box_number_.load(std::memory_order_relaxed); }
     bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
         return network_handler_.QueueToPort(port_mask, std::move(packet));
     }

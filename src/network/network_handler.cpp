@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "network/com_packet.h"
+#include "network/default_filters.h"
 #include "platform/boundary.h"
 #include "platform/script_call.h"
 #include "platform/settings_store.h"
@@ -52,10 +53,12 @@ HRESULT CNetworkHandler::Init() {
 }
 
 void CNetworkHandler::InstallDefaultFilters() {
-    // The place of the three built-in filters: the decoding filter that announces traffic as
-    // events heads InFilters, the join-widening filter heads OutFilters, and the filter that
-    // drops long frames for other panels heads port 0's own InFilters. They are not part of
-    // the library yet, so the chains start empty.
+    // The decoding filter that announces traffic as events heads InFilters, the join-widening
+    // filter heads OutFilters, and the filter that drops long frames for other panels stands in
+    // port 0's own InFilters.
+    in_filters_->AppendFilter(ref<FilterBase>(new DefaultPacketFilters));
+    out_filters_->AppendFilter(ref<FilterBase>(new DefaultOutgoingFilters));
+    port0_.InChain().AppendFilter(ref<FilterBase>(new BlockLongFramesExceptMe));
 }
 
 void CNetworkHandler::Start() {

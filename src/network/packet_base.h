@@ -54,6 +54,8 @@ class NetworkServices : public virtual GlobalService {
   public:
     // Global.PacketDelay: the delay new packets start with.
     virtual LONG PacketDelay() const = 0;
+    // Global.BoxNumber: the panel's own box, to which remote commands are addressed.
+    virtual LONG BoxNumber() const = 0;
     // Puts `packet` straight into the send queue of the network handler's port whose mask is
     // `port_mask`; false when there is no such port.
     virtual bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) = 0;

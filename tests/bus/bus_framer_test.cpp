@@ -93,6 +93,34 @@ TEST(BusDevicesTest, DimmerAppliesPresetsAndLevelsAndAnswersRequests) {
     EXPECT_EQ(dimmer.Outbox()[1], bus::WithChecksum({0x1C, 3, 1, 0x62, 0, 0, 0xFF}));
     dimmer.OnFrame(bus::WithChecksum({0x1C, 3, 9, 0x61, 0, 0, 0xFF}));  // no channel 10
     EXPECT_EQ(dimmer.Outbox().size(), 2u);
+    // Every change was noted, in order.
+    const std::deque<std::string> notes = {"dimmer9 preset 6",
+                                           "dimmer9 preset 2",
+                                           "dimmer9 channel 1 level 191",
+                                           "dimmer9 channel 2 level 191",
+                                           "dimmer9 channel 3 level 191",
+                                           "dimmer9 channel 4 level 191",
+                                           "dimmer9 channel 3 level 100"};
+    EXPECT_EQ(dimmer.Notes(), notes);
+}
+
+TEST(BusDevicesTest, ADimmerWithAJoinHearsOnlyJoinsSharingABit) {
+    std::string error;
+    auto device = bus::ParseDevice("dimmer:area=5,box=2,channels=1,join=2", error);
+    ASSERT_TRUE(device) << error;
+    auto& dimmer = static_cast<bus::Dimmer&>(*device);
+    const struct {
+        std::uint8_t opcode;  // preset opcode + 1 is the preset
+        std::uint8_t join;
+        int preset;  // afterwards
+    } cases[] = {
+        {0x02, 0x01, 1}, {0x02, 0x02, 3}, {0x01, 0x0F, 2}, {0x00, 0xF0, 2}, {0x03, 0xFF, 4}};
+    for (const auto& c : cases) {
+        dimmer.OnFrame(bus::WithChecksum({0x1C, 5, 0, c.opcode, 0, 0, c.join}));
+        EXPECT_EQ(dimmer.Preset(), c.preset) << "join " << int{c.join};
+    }
+    EXPECT_FALSE(bus::ParseDevice("dimmer:area=5,box=2,channels=1,join=0", error));
+    EXPECT_NE(error.find("join"), std::string::npos);
 }
 
 TEST(BusDevicesTest, KeypadPressesAndReleasesAndBadSpecsAreExplained) {

@@ -17,6 +17,8 @@
 #include "network/network_handler.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
+#include "runtime/schedule_thread.h"
+#include "runtime/timer.h"
 #include "support/waitable_log.h"
 
 using Bytes = std::vector<BYTE>;
@@ -37,6 +39,21 @@ inline ref<PacketBase> PacketOf(const Bytes& bytes) {
     ref<PacketBase> packet(new COMPacket);
     packet->AssignBytes(bytes.data(), bytes.size());
     return packet;
+}
+
+// Lets the timer thread fire everything due by now: a sentinel timer due now fires after them.
+inline void SettleTimers(ScheduleThread& thread) {
+    struct Counter : TimeoutHandler {
+        void TimedOut(TimerBase*) override { fired.Add(1); }
+        WaitableLog<int> fired;
+    };
+    ref<Counter> counter(new Counter);
+    ref<TimerBase> sentinel(new TimerBase);
+    sentinel->Initialise();
+    sentinel->set_period(0);
+    sentinel->set_handler(counter.get());
+    sentinel->Start(&thread);
+    ASSERT_EQ(counter->fired.WaitFor(1).size(), 1u);
 }
 
 // Maps "COM<number>:" to a device path in the settings store.

@@ -37,3 +37,13 @@ function done() {
     Global.Log('PASS');
     Global.Close();
 }
+// Registrations take effect at the event thread's next wake, after the raises queued with them:
+// calls next() once the handlers registered so far are live.
+function afterRegistrations(next) {
+    var live = false;
+    Global.RegisterForEvent('HelperPing', null, function () { live = true; });
+    waitFor(function () {
+        if (!live) Global.RaiseEvent('HelperPing', {});
+        return live;
+    }, 5000, next, 'the event registrations');
+}

@@ -26,8 +26,11 @@ std::uint8_t U8(int value) {
 
 }  // namespace
 
-Dimmer::Dimmer(int area, int box, int channels)
-    : Device("dimmer" + std::to_string(box), box), area_(area), levels_(channels, 0) {}
+Dimmer::Dimmer(int area, int box, int channels, int joins)
+    : Device("dimmer" + std::to_string(box), box),
+      area_(area),
+      joins_(joins),
+      levels_(channels, 0) {}
 
 int Dimmer::PresetLevel(int preset) {
     switch (preset) {
@@ -50,17 +53,21 @@ void Dimmer::Start() {
 }
 
 void Dimmer::SetLevel(int channel, int level) {
-    if (channel >= 1 && channel <= static_cast<int>(levels_.size()))
-        levels_[channel - 1] = std::clamp(level, 0, 255);
+    if (channel < 1 || channel > static_cast<int>(levels_.size())) return;
+    level = std::clamp(level, 0, 255);
+    if (levels_[channel - 1] == level) return;
+    levels_[channel - 1] = level;
+    Note("channel " + std::to_string(channel) + " level " + std::to_string(level));
 }
 
 void Dimmer::OnFrame(const Bytes& f) {
     if (f.size() < 8) return;
     const int op = f[3];
-    if (f[0] == kLogical && f[1] == area_) {
+    if (f[0] == kLogical && f[1] == area_ && (f[6] & joins_) != 0) {
         const int join = f[6];
         if (op <= 0x03 || (op >= 0x0A && op <= 0x0D)) {
             preset_ = (op <= 0x03 ? op + 1 : op - 5) + 8 * f[5];
+            Note("preset " + std::to_string(preset_));
             for (std::size_t c = 1; c <= levels_.size(); ++c)
                 SetLevel(static_cast<int>(c), PresetLevel(preset_));
         } else if (op == 0x79) {
@@ -137,14 +144,18 @@ std::unique_ptr<Device> ParseDevice(const std::string& spec, std::string& error)
         return true;
     };
     std::unique_ptr<Device> device;
-    int area = 0, box = 0, channels = 0;
+    int area = 0, box = 0, channels = 0, joins = 0xFF;
     if (kind == "dimmer") {
         if (!need("area", area) || !need("box", box) || !need("channels", channels)) return nullptr;
         if (channels < 1) {
             error = "a dimmer needs at least one channel";
             return nullptr;
         }
-        device = std::make_unique<Dimmer>(area, box, channels);
+        if (values.count("join") && (!need("join", joins) || joins == 0)) {
+            error = "a dimmer's join needs at least one bit";
+            return nullptr;
+        }
+        device = std::make_unique<Dimmer>(area, box, channels, joins);
     } else if (kind == "keypad") {
         if (!need("box", box)) return nullptr;
         device = std::make_unique<Keypad>(box);

@@ -22,6 +22,8 @@ class Device {
     int Box() const { return box_; }
     // Frames the device wants to put on the bus, oldest first.
     std::deque<Bytes>& Outbox() { return outbox_; }
+    // What the device did since last asked ("dimmer1 preset 5"), for the bus's output.
+    std::deque<std::string>& Notes() { return notes_; }
 
     // Called once when the bus starts.
     virtual void Start() {}
@@ -33,20 +35,26 @@ class Device {
   protected:
     Device(std::string name, int box) : name_(std::move(name)), box_(box) {}
     void Say(Bytes seven) { outbox_.push_back(WithChecksum(std::move(seven))); }
+    void Note(const std::string& text) { notes_.push_back(name_ + " " + text); }
 
   private:
     std::string name_;
     int box_;
     std::deque<Bytes> outbox_;
+    std::deque<std::string> notes_;
 };
 
 // Device codes the simulated devices answer to in physical packets.
 inline constexpr std::uint8_t kDimmerDeviceCode = 0x01;
 inline constexpr std::uint8_t kKeypadDeviceCode = 0x02;
 
+// Applies the presets and levels that anyone sends to its area and joins (or to its box), notes
+// every change, and answers preset and level requests.
 class Dimmer : public Device {
   public:
-    Dimmer(int area, int box, int channels);
+    // `joins`: the joins of its area it belongs to; a logical frame reaches it when its join
+    // shares a bit with them.
+    Dimmer(int area, int box, int channels, int joins = 0xFF);
     void Start() override;
     void OnFrame(const Bytes& frame) override;
 
@@ -61,6 +69,7 @@ class Dimmer : public Device {
     void SetLevel(int channel, int level);
 
     int area_;
+    int joins_;
     int preset_ = 1;
     std::vector<int> levels_;
 };
@@ -73,7 +82,8 @@ class Keypad : public Device {
     bool Press(int button) override;
 };
 
-// Parses "dimmer:area=A,box=B,channels=N" or "keypad:box=B"; null with `error` set otherwise.
+// Parses "dimmer:area=A,box=B,channels=N[,join=J]" or "keypad:box=B"; null with `error` set
+// otherwise.
 std::unique_ptr<Device> ParseDevice(const std::string& spec, std::string& error);
 
 }  // namespace bus

@@ -233,6 +233,15 @@ void Bus::Frames(std::vector<BusFrame>& frames) {
         for (auto& device : devices_)
             if (device->Name() != f.source) device->OnFrame(f.bytes);
     }
+    bool noted = false;
+    for (auto& device : devices_) {
+        for (const std::string& note : device->Notes()) {
+            std::printf("%s\n", note.c_str());
+            noted = true;
+        }
+        device->Notes().clear();
+    }
+    if (noted) std::fflush(stdout);
     const std::int64_t now = NowUs();
     for (std::size_t i = 0; i < sources_.size(); ++i) {
         if (!sources_[i].device) continue;
@@ -389,7 +398,7 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: brevanto-bus [--link DIR] [--drop NAME]... [--device SPEC]... "
                  "[--trace FILE] [--baud N]\n"
-                 "  SPEC: dimmer:area=A,box=B,channels=N | keypad:box=B\n"
+                 "  SPEC: dimmer:area=A,box=B,channels=N[,join=J] | keypad:box=B\n"
                  "  commands on standard input: send HEX..., raw HEX..., press BOX BUTTON,\n"
                  "  wait MS, quit\n");
 }

@@ -1,0 +1,103 @@
+// The network's restart and shut-down requests reach the host: a page arms the panel with a
+// frame for its own box (the frame's feedback copy passes the incoming default filter), and the
+// test clock stands in for the thirty seconds before the restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "host/page_host.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "platform/settings_store.h"
+#include "support/data_directory.h"
+#include "support/waitable_log.h"
+
+namespace {
+
+// Box 7 is armed, then (in the "shut down" mode) told to shut down. The mode comes from a
+// script the test writes, so each start of the page reads it afresh.
+constexpr char kPage[] = R"js(
+function send(bytes) {
+    var packet = new ActiveXObject('Brevanto.Packet');
+    for (var i = 0; i < bytes.length; i++) packet.Add(bytes[i]);
+    Global.NetworkHandler.SendPacket(packet);
+}
+Global.LoadScript('mode', 'mode.js');
+Global.Log('page started, box ' + Global.BoxNumber);
+Global.BoxNumber = 7;
+send([0x5C, 0x01, 0x07, 0x01, 0x3E, 0x01, 0x00]);
+Global.Log('armed');
+if (mode === 'shut down') send([0x5C, 0x01, 0x07, 0x02, 0x21, 0x00, 0x00]);
+)js";
+
+class NetworkRequestsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Port 0 has no device: the frames wait in its queue and only their copies are seen.
+        CRegKey map;
+        ASSERT_EQ(map.Create(HKEY_CURRENT_USER, kSerialDeviceKey), ERROR_SUCCESS);
+        ASSERT_EQ(map.SetStringValue(u"COM3:", u"/nonexistent/brevanto-tty"), ERROR_SUCCESS);
+        data_.Put("page.js", kPage);
+        options_.data_dir = data_ / "";
+        options_.module_file = BREVANTO_MODULE_FILE;
+        options_.scripts = {data_ / "page.js"};
+        options_.timeout_seconds = 60;
+        options_.output = [this](const std::string& line) { log_.Add(line); };
+    }
+    void Mode(const std::string& mode) { data_.Put("mode.js", "var mode = '" + mode + "';"); }
+    // Waits for the n-th log line that is `line`.
+    bool Logged(const std::string& line, std::size_t n = 1) {
+        auto count = [&](const std::vector<std::string>& lines) {
+            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+        };
+        return count(log_.WaitUntil([&](const auto& lines) { return count(lines) >= n; })) >= n;
+    }
+    std::size_t Count(const std::string& line) {
+        auto lines = log_.All();
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    ScopedTestClock clock_{1000};
+    DataDirectory data_;
+    brevanto_host::HostOptions options_;
+    WaitableLog<std::string> log_;
+};
+
+TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySeconds) {
+    Mode("restart");
+    brevanto_host::PageHost host(options_);
+    int status = -1;
+    std::thread run([&] { status = host.Run(); });
+    // A failed assertion returns early: the host is closed and its thread joined first.
+    struct Ending {
+        brevanto_host::PageHost& host;
+        std::thread& run;
+        ~Ending() {
+            if (!run.joinable()) return;
+            host.RequestClose();
+            run.join();
+        }
+    } ending{host, run};
+
+    ASSERT_TRUE(Logged("armed"));
+    TestClock::Advance(30000);
+    // A fresh Global: the box number the first page set is gone.
+    ASSERT_TRUE(Logged("page started, box 1", 2));
+    EXPECT_EQ(Count("page started, box 7"), 0u);
+    EXPECT_EQ(Count("brevanto-host: restart requested by the network: the pages start again "
+                    "with a fresh Global"),
+              1u);
+
+    // The restarted page armed again; this time it is told to shut down.
+    ASSERT_TRUE(Logged("armed", 2));
+    Mode("shut down");
+    TestClock::Advance(30000);
+    run.join();
+    EXPECT_EQ(status, brevanto_host::kExitClosed);
+    EXPECT_EQ(Count("page started, box 1"), 3u);
+    EXPECT_EQ(Count("brevanto-host: shut-down requested by the network"), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,373 @@
+// The built-in filters: what the incoming one announces, consumes and asks of the schedules for
+// each kind of frame, the join masks both ways, the remote restart and shut-down on the test
+// clock, the long frames the port lets through, and two passes at once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "interfaces/host.h"
+#include "network/default_filters.h"
+#include "network/network_handler.h"
+#include "network/packet_object.h"
+#include "network_test_support.h"
+#include "platform/apartment.h"
+#include "platform/clock.h"
+#include "runtime/schedule_thread.h"
+#include "support/script_doubles.h"
+#include "support/show.h"
+
+namespace {
+
+constexpr LONG kBox = 0x21;
+constexpr DWORD kStart = 1000;
+
+struct Raised {
+    std::string name;
+    ComPtr<IDispatchEx> parameters;
+};
+
+// The Global as the network layer sees it: raised events and schedule requests are recorded;
+// TriggerSchedules acts on `triggered` schedules.
+class FakeGlobal : public RuntimeServices, public NetworkServices {
+  public:
+    void SubmitTask(ref<ThreadPoolTask>) override {}
+    HRESULT RaiseEvent(BSTR name, IDispatchEx* parameters) override {
+        raised.Add({Utf16ToUtf8(std::u16string(name, SysStringLen(name))),
+                    ComPtr<IDispatchEx>(parameters)});
+        return S_OK;
+    }
+    HRESULT Log(BSTR) override { return S_OK; }
+    ScheduleThread* TimerThread() override { return &thread; }
+    LONG PacketDelay() const override { return 0; }
+    LONG BoxNumber() const override { return kBox; }
+    bool QueueToPort(DWORD, ref<PacketBase>) override { return false; }
+    std::size_t EnableSchedules(LONG number, bool enable) override {
+        requests.Add((enable ? "enable " : "disable ") + std::to_string(number));
+        return 1;
+    }
+    std::size_t TriggerSchedules(LONG number) override {
+        requests.Add("trigger " + std::to_string(number));
+        return triggered;
+    }
+
+    ScheduleThread thread;
+    WaitableLog<Raised> raised;
+    WaitableLog<std::string> requests;
+    std::size_t triggered = 0;
+};
+
+ref<PacketBase> Received(const std::string& hex, DWORD port = 1) {
+    ref<PacketBase> packet = PacketOf(FromHex(hex));
+    packet->PortNumber = port;
+    return packet;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+std::string HexOf(const ref<PacketBase>& packet) {
+    return Hex(BytesOf(packet));
+}
+
+class DefaultFiltersTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(global_.thread.Start());
+        CurrentGlobal::Set(&global_);
+        JoinMasks::ClearAll();
+        listener_ = AddMessageListener([this](UINT message, std::uintptr_t, std::intptr_t) {
+            if (message == RegisterWindowMessageW(kRestartAppMessageName)) messages_.Add("restart");
+            if (message == RegisterWindowMessageW(kShutdownNicelyMessageName))
+                messages_.Add("shut down");
+        });
+    }
+    void TearDown() override {
+        RemoveMessageListener(listener_);
+        incoming_->Cleanup();
+        CurrentGlobal::Clear(&global_);
+        global_.thread.StopAndJoin();
+        JoinMasks::ClearAll();
+    }
+    LONG In(const ref<PacketBase>& packet) {
+        LONG consumed = -1;
+        incoming_->ProcessPacket(packet, &consumed);
+        return consumed;
+    }
+    LONG In(const std::string& hex, DWORD port = 1) { return In(Received(hex, port)); }
+    // The events raised so far, by name, space-separated.
+    std::string Events() {
+        std::vector<std::string> names;
+        for (const Raised& r : global_.raised.All())
+            names.push_back(r.name);
+        return Joined(names, " ");
+    }
+    std::string Requests() { return Joined(global_.requests.All(), ", "); }
+    // The messages broadcast once the clock reads `ms` after the start.
+    std::string MessagesAt(DWORD ms) {
+        TestClock::Set(kStart + ms);
+        SettleTimers(global_.thread);
+        return Joined(messages_.All(), ", ");
+    }
+
+    ScopedTestClock clock_{kStart};
+    FakeGlobal global_;
+    ref<DefaultPacketFilters> incoming_{new DefaultPacketFilters};
+    WaitableLog<std::string> messages_;
+    int listener_ = 0;
+};
+
+// ---- What each kind of frame raises and whether it goes on ----
+
+struct FrameCase {
+    const char* what;
+    const char* hex;
+    DWORD port;
+    const char* event;  // "" for none
+    LONG consumed;
+    const char* value;     // a named value the packet then carries, "" for none
+    const char* expected;  // its value as ShowVariant shows it
+};
+
+const FrameCase kFrames[] = {
+    {"logical preset, bank 2", "1C 01 00 0B 00 02 FF D5", 1, "Preset", 0, "Preset", "I4 22"},
+    {"preset source is the port", "1C 01 00 00 00 00 FF E4", 1, "Preset", 0, "Source", "I4 1"},
+    {"preset report", "1C 01 02 62 00 01 FF 00", 1, "Preset", 0, "Preset", "I4 4"},
+    {"panic", "1C 01 05 17 00 00 FF 00", 1, "Panic", 0, "State", "BOOL true"},
+    {"logical level report", "1C 01 00 60 00 FF FF 00", 1, "LogicalLevel", 0, "Level", "UI1 255"},
+    {"logical channel level", "1C 01 40 81 00 05 FF 00", 1, "LogicalLevel", 0, "Level", "UI1 191"},
+    {"logical opcode without a row", "1C 01 03 48 00 00 FF 00", 1, "", 0, "", ""},
+    {"block packet", "6C 01 02 03 04 05 06 00", 1, "", 0, "", ""},
+    {"sign-on", "5C 01 01 00 12 34 00 00", 1, "SignOn", 0, "VersionLo", "UI1 34"},
+    {"sign-on with byte 6 set", "5C 01 01 00 12 34 01 00", 1, "", 0, "", ""},
+    {"reset", "5C 02 05 02 00 00 00 00", 1, "Reset", 0, "", ""},
+    {"keypad press", "5C 02 05 43 07 00 01 00", 1, "Button", 0, "ButtonState", "BSTR press"},
+    {"keypad button state 3", "5C 02 05 43 07 00 03 00", 1, "", 0, "Button", "I4 7"},
+    {"infrared release", "5C 02 05 49 02 00 00 00", 1, "IRButton", 0, "ButtonState",
+     "BSTR release"},
+    {"physical level report", "5C 01 01 90 02 00 80 00", 1, "PhysicalLevel", 0, "Level", "UI1 128"},
+    {"physical level", "5C 01 01 92 02 40 05 00", 1, "PhysicalLevel", 0, "Fade", "I4 100"},
+    {"port command on port 1", "5C 00 00 E9 00 00 00 00", 1, "", 1, "", ""},
+    {"port command from elsewhere", "5C 00 00 E9 00 00 00 00", 2, "", 0, "", ""},
+    {"port set-up on port 1", "5C AA 55 E8 CF 00 00 00", 1, "", 1, "", ""},
+    {"port set-up, wrong signature", "5C AA 55 E8 00 00 00 00", 1, "", 0, "", ""},
+    {"six bytes", "1C 01 00 00 00 00", 1, "", 0, "", ""},
+    {"unknown frame kind", "3C 01 00 00 00 00 FF 00", 1, "", 0, "", ""},
+};
+
+TEST_F(DefaultFiltersTest, EachFrameKindRaisesItsEventOrIsConsumed) {
+    for (const FrameCase& c : kFrames) {
+        SCOPED_TRACE(c.what);
+        global_.raised.Clear();
+        ref<PacketBase> packet = Received(c.hex, c.port);
+        EXPECT_EQ(In(packet), c.consumed);
+        EXPECT_EQ(Events(), c.event);
+        if (*c.event) {
+            // The parameters are the packet's own script object.
+            ComPtr<IDispatch> object;
+            ASSERT_EQ(GetPacketScriptObject(packet.get(), object.put()), S_OK);
+            EXPECT_TRUE(SameObject(object.get(), global_.raised.All()[0].parameters.get()));
+        }
+        if (*c.value) {
+            const VARIANT* value = packet->Decoded.FindValue(Utf8ToUtf16(c.value));
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(ShowVariant(*value), c.expected);
+        }
+    }
+}
+
+TEST_F(DefaultFiltersTest, WithoutAGlobalPacketsAreStillDecodedButNothingIsRaised) {
+    CurrentGlobal::Clear(&global_);
+    ref<PacketBase> packet = Received("1C 01 00 0B 00 02 FF D5");
+    EXPECT_EQ(In(packet), 0);
+    ASSERT_NE(packet->Decoded.FindValue(u"Preset"), nullptr);
+    EXPECT_EQ(Events(), "");
+    CurrentGlobal::Set(&global_);
+}
+
+// ---- Schedules switched and triggered from the network ----
+
+struct ScheduleCase {
+    const char* hex;
+    std::size_t triggered;  // schedules the trigger finds
+    const char* requests;
+    const char* events;
+};
+
+const ScheduleCase kSchedules[] = {
+    {"5C 07 09 14 07 00 00 00", 0, "enable 7", ""},
+    {"5C 07 09 15 03 00 00 00", 0, "disable 3", ""},
+    {"5C 07 09 16 07 00 00 00", 1, "trigger 7", ""},
+    {"5C 07 09 16 07 00 00 00", 0, "trigger 7", "ScheduledEvent"},
+};
+
+TEST_F(DefaultFiltersTest, ScheduleRequestsActOnMatchingSchedulesOrRaiseScheduledEvent) {
+    for (const ScheduleCase& c : kSchedules) {
+        SCOPED_TRACE(c.hex);
+        global_.raised.Clear();
+        global_.requests.Clear();
+        global_.triggered = c.triggered;
+        ref<PacketBase> packet = Received(c.hex);
+        EXPECT_EQ(In(packet), 0);
+        EXPECT_EQ(Requests(), c.requests);
+        EXPECT_EQ(Events(), c.events);
+        const VARIANT* number = packet->Decoded.FindValue(u"EventNumber");
+        EXPECT_EQ(number != nullptr, *c.events != 0);
+        if (number) {
+            EXPECT_EQ(ShowVariant(*number), "I4 7");
+        }
+    }
+}
+
+// ---- Join masks ----
+
+TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
+    ref<DefaultOutgoingFilters> outgoing(new DefaultOutgoingFilters);
+    auto out = [&](const std::string& hex) {
+        ref<PacketBase> packet = Received(hex);
+        LONG consumed = -1;
+        outgoing->ProcessPacket(packet, &consumed);
+        EXPECT_EQ(consumed, 0);
+        return HexOf(packet);
+    };
+    EXPECT_EQ(In("1C 05 0F 14 00 00 FF 00"), 0);
+    EXPECT_EQ(JoinMasks::Get(5), 0x0F);
+    EXPECT_EQ(Events(), "");
+
+    struct {
+        const char* what;
+        const char* sent;
+        const char* incoming;  // as scripts see it: the checksum as it came
+        const char* outgoing;  // on the wire: checksum recomputed
+    } cases[] = {
+        {"join 1 shares a bit", "1C 05 00 00 00 00 01 DE", "1C 05 00 00 00 00 0F DE",
+         "1C 05 00 00 00 00 0F D0"},
+        {"join F0 shares none", "1C 05 00 00 00 00 F0 EF", "1C 05 00 00 00 00 F0 EF",
+         "1C 05 00 00 00 00 F0 EF"},
+        {"another area", "1C 06 00 00 00 00 01 DD", "1C 06 00 00 00 00 01 DD",
+         "1C 06 00 00 00 00 01 DD"},
+        {"seven bytes stay seven", "1C 05 00 00 00 00 01", "1C 05 00 00 00 00 0F",
+         "1C 05 00 00 00 00 0F"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ref<PacketBase> packet = Received(c.sent);
+        In(packet);
+        EXPECT_EQ(HexOf(packet), c.incoming);
+        LONG join = 0;
+        EXPECT_TRUE(packet->Decoded.Get(DecodedPacket::kJoin, &join));
+        EXPECT_EQ(join, FromHex(c.incoming)[6]);
+        EXPECT_EQ(out(c.sent), c.outgoing);
+    }
+}
+
+// ---- Remote restart and shut-down ----
+
+TEST_F(DefaultFiltersTest, ArmingRestartsAfterThirtySecondsUnlessDisarmed) {
+    const std::string arm = "5C 01 21 01 3E 01 00 00";
+    const std::string disarm = "5C 01 21 01 3E 00 00 00";
+    EXPECT_EQ(In("5C 01 22 01 3E 01 00 00"), 0);  // another box
+    EXPECT_FALSE(incoming_->Armed());
+    EXPECT_EQ(In(arm), 0);
+    EXPECT_TRUE(incoming_->Armed());
+    EXPECT_EQ(MessagesAt(29999), "");
+    EXPECT_EQ(MessagesAt(30000), "restart");
+    EXPECT_TRUE(incoming_->Armed());  // stays armed after the restart message
+
+    messages_.Clear();
+    TestClock::Set(kStart + 40000);
+    EXPECT_EQ(In(arm), 0);  // the timer is reused
+    EXPECT_EQ(In(disarm), 0);
+    EXPECT_FALSE(incoming_->Armed());
+    EXPECT_EQ(MessagesAt(80000), "");
+}
+
+TEST_F(DefaultFiltersTest, ShutDownNeedsTheArmCommandFirst) {
+    const std::string shut_down = "5C 01 21 02 21 00 00 00";
+    EXPECT_EQ(In(shut_down), 0);
+    EXPECT_EQ(MessagesAt(0), "");
+    EXPECT_EQ(In("5C 01 21 01 3E 01 00 00"), 0);
+    EXPECT_EQ(In("5C 01 22 02 21 00 00 00"), 0);  // another box
+    EXPECT_EQ(MessagesAt(0), "");
+    EXPECT_EQ(In(shut_down), 0);
+    EXPECT_EQ(MessagesAt(0), "shut down");
+    // The restart is off: only the shut-down message.
+    EXPECT_EQ(MessagesAt(30000), "shut down");
+    EXPECT_TRUE(incoming_->Armed());
+    EXPECT_EQ(Events(), "");
+}
+
+// ---- Long frames at the port ----
+
+TEST_F(DefaultFiltersTest, LongFramesPassOnlyWhenAddressedToThisBox) {
+    ref<BlockLongFramesExceptMe> block(new BlockLongFramesExceptMe);
+    struct {
+        const char* hex;
+        LONG consumed;
+    } cases[] = {
+        {"AC 01 80 CF 00 21 00 00", 0},     // box at bytes 3 to 5
+        {"AC 01 80 00 00 00 CF 00 21", 0},  // box at bytes 6 to 8
+        {"AC 01 80 CF 00 22 00 00", 1},     // another box
+        {"AC 01 7F CF 00 21 00 00", 1},     // byte 2 below 0x80
+        {"AC 01 80 00 00 00 CF 00", 1},     // too short for bytes 6 to 8
+        {"AC 01 80 CF 00 21 00", 1},        // seven bytes
+        {"1C 01 80 CF 00 21 00 00", 0},     // no long frame: not matched
+    };
+    for (const auto& c : cases) {
+        LONG consumed = -1;
+        block->ProcessPacket(Received(c.hex), &consumed);
+        EXPECT_EQ(consumed, c.consumed) << c.hex;
+    }
+    CurrentGlobal::Clear(&global_);
+    LONG consumed = -1;
+    block->ProcessPacket(Received(cases[0].hex), &consumed);
+    EXPECT_EQ(consumed, 1) << "without a Global every long frame goes";
+    CurrentGlobal::Set(&global_);
+}
+
+// ---- Two passes at once ----
+
+TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
+    // The feedback copy of a sent packet and a received frame can pass together: every packet
+    // must come out with its own opcode's values.
+    constexpr int kRounds = 400;
+    auto run = [&](const std::string& hex, const char16_t* name, std::vector<bool>* right) {
+        for (int i = 0; i < kRounds; ++i) {
+            ref<PacketBase> packet = Received(hex);
+            In(packet);
+            right->push_back(packet->Decoded.FindValue(name) != nullptr &&
+                             packet->Decoded.ValueCount() == 2);
+        }
+    };
+    std::vector<bool> presets, buttons;
+    std::thread other(run, "5C 02 05 43 07 00 01 00", u"ButtonState", &buttons);
+    run("1C 01 00 0B 00 02 FF D5", u"Preset", &presets);
+    other.join();
+    EXPECT_EQ(std::count(presets.begin(), presets.end(), false), 0);
+    EXPECT_EQ(std::count(buttons.begin(), buttons.end(), false), 0);
+    EXPECT_EQ(global_.raised.Size(), 2u * kRounds);
+}
+
+// ---- Where the network handler puts them ----
+
+TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
+    MapComPort(44, kMissingDevice);
+    SetPort0(44);
+    ComPtr<CNetworkHandler> handler = New<CNetworkHandler>();
+    ASSERT_EQ(handler->InFilters().Filters().size(), 1u);
+    EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler->InFilters().Filters()[0]));
+    ASSERT_EQ(handler->OutFilters().Filters().size(), 1u);
+    EXPECT_TRUE(dcast_ref<DefaultOutgoingFilters>(handler->OutFilters().Filters()[0]));
+    ASSERT_EQ(handler->Port0().InChain().Filters().size(), 1u);
+    EXPECT_TRUE(dcast_ref<BlockLongFramesExceptMe>(handler->Port0().InChain().Filters()[0]));
+    handler->Destroy();
+    SetPort0(std::nullopt);
+}
+
+}  // namespace

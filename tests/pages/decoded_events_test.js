@@ -1,0 +1,51 @@
+// Traffic from the bus becomes events (tests/pages/run_bus_page.sh drives the bus from
+// decoded_events_test.bus): a preset from another device raises "Preset" with its values and
+// still reaches later script filters, a keypad press and release raise "Button", the panel's own
+// preset is announced through its feedback copy, a schedule request that no schedule answers
+// raises "ScheduledEvent", and of two long frames only the one for this panel's box arrives.
+var presets = [], buttons = [], scheduled = [], longFrames = [], filtered = [];
+Global.RegisterForEvent('Preset', null, function (p) {
+    presets.push(p.Area + ':' + p.Preset + ':' + p.Source);
+});
+Global.RegisterForEvent('Button', null, function (p) {
+    buttons.push(p.Button + ' ' + p.ButtonState);
+});
+Global.RegisterForEvent('ScheduledEvent', null, function (p) {
+    scheduled.push(p.EventNumber);
+});
+
+var later = new ActiveXObject('Brevanto.PacketFilter');
+later.PacketToMatch = [0x1C, 0x01, null, 0x0B];
+later.OnFilterMatches = function (packet) {
+    filtered.push(packet.Preset);
+    return false;
+};
+Global.NetworkHandler.InFilters.Add(later);
+var long = new ActiveXObject('Brevanto.PacketFilter');
+long.PacketToMatch = [0xAC];
+long.OnFilterMatches = function (packet) {
+    longFrames.push(packet[5]);
+    return false;
+};
+Global.NetworkHandler.InFilters.Add(long);
+
+function has(list, item) {
+    for (var i = 0; i < list.length; i++)
+        if (list[i] === item) return true;
+    return false;
+}
+
+afterRegistrations(function () {
+    Global.SendPreset(1, 0xFF, 3);  // also tells the bus that the page is ready
+    waitFor(function () {
+        return has(presets, '1:22:1') && buttons.length >= 2 && scheduled.length >= 1 &&
+               has(presets, '9:1:1');
+    }, 10000, function () {
+        assert(has(presets, '1:3:-1'), 'the panel\'s own preset, not from a port: ' + presets);
+        assertEqual(filtered.join(','), '22', 'a later script filter saw the decoded preset');
+        assertEqual(buttons.join(','), '3 press,3 release', 'the keypad');
+        assertEqual(scheduled.join(','), '238', 'the unanswered schedule request');
+        assertEqual(longFrames.join(','), '1', 'only the long frame for box 1');
+        done();
+    }, 'the events of the bus\'s frames');
+});
