@@ -18,7 +18,6 @@ void PacketBase::Reset() {
     DestinationPorts = 3;
     PacketTime = 0;
     Delay = CurrentPacketDelay();
-    ScriptObject = nullptr;
     Listener = nullptr;
     Decoded.ClearFields();
 }

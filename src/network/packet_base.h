@@ -6,6 +6,7 @@
 #include "network/decoded_packet.h"
 #include "network/packet_listener.h"
 #include "network/raw_packet.h"
+#include "platform/comptr.h"
 #include "platform/unknown.h"
 #include "runtime/current_global.h"
 #include "runtime/ref_counted.h"
@@ -17,6 +18,18 @@ inline constexpr DWORD kPacketDelayWithoutGlobal = 30;
 // The delay a new packet starts with: the current Global's PacketDelay, or
 // kPacketDelayWithoutGlobal while there is no Global.
 DWORD CurrentPacketDelay();
+
+// The script object that shows a packet to scripts, as the packet records it: without a
+// reference, since the script object holds the packet.
+class PacketScriptObject {
+  public:
+    // The object with a reference of the caller's own; null when its last reference has
+    // already gone (it is being destroyed on another thread and will drop the record).
+    virtual ComPtr<IDispatch> Retain() noexcept = 0;
+
+  protected:
+    ~PacketScriptObject() = default;
+};
 
 class PacketBase : public RawPacket, public virtual RefCounted {
   public:
@@ -43,9 +56,14 @@ class PacketBase : public RawPacket, public virtual RefCounted {
 
     DWORD Delay;
     DecodedPacket Decoded;
-    // The Packet script object wrapping this packet, not owned here (the script object's own
-    // reference on the packet keeps the pair alive while it is set).
-    IDispatch* ScriptObject = nullptr;
+    // The script object wrapping this packet, not owned here (the script object's own
+    // reference on the packet keeps the pair alive while it is set). Guarded by Lock: it is
+    // read on the threads that pass the packet through filters while the object's last
+    // release may clear it on another.
+    PacketScriptObject* ScriptObject = nullptr;
+    // Whether the packet holds a reference on itself for the record (a Packet object made for
+    // it does; a packet with response, which is its own packet, does not). Guarded by Lock.
+    bool ScriptObjectHoldsPacket = false;
     PacketListener* Listener = nullptr;
 };
 

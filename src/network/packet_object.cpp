@@ -10,12 +10,31 @@
 
 namespace {
 
-// Releases the packet's hold on itself when its recorded script object goes.
-void DropRecord(PacketBase& packet, IDispatch* object) {
-    if (packet.ScriptObject != object) return;
-    packet.ScriptObject = nullptr;
-    packet.Release();
+// Records `object` as the packet's script object in place of any other (null: none), and
+// whether the record holds a reference on the packet. The caller holds the packet.
+void Record(PacketBase& packet, PacketScriptObject* object, bool holds_packet) {
+    if (holds_packet) packet.AddRef();
+    bool released_hold = false;
+    {
+        CScopedLock lock(packet.Lock);
+        released_hold = packet.ScriptObject && packet.ScriptObjectHoldsPacket;
+        packet.ScriptObject = object;
+        packet.ScriptObjectHoldsPacket = holds_packet;
+    }
+    if (released_hold) packet.Release();
 }
+
+}  // namespace
+
+void DropPacketRecord(PacketBase& packet, PacketScriptObject* object) {
+    {
+        CScopedLock lock(packet.Lock);
+        if (packet.ScriptObject != object) return;
+    }
+    Record(packet, nullptr, false);
+}
+
+namespace {
 
 // An index argument as I4; empty and non-numeric values are refused.
 HRESULT IndexOf(const VARIANT& index, LONG* value) {
@@ -200,10 +219,9 @@ CPacketOb::CPacketOb(PacketBase* packet) {
     }
     packet_ = packet;
     com_packet_ = dynamic_cast<COMPacket*>(packet);
-    // Detach the packet from an object recorded earlier, then record this one.
-    if (packet->ScriptObject) DropRecord(*packet, packet->ScriptObject);
-    packet->ScriptObject = Self();
-    packet->AddRef();
+    // In place of an object recorded earlier (one being destroyed on another thread, which then
+    // finds itself no longer recorded).
+    Record(*packet, this, true);
 }
 
 CPacketOb::CPacketOb(PacketBase* packet, Unrecorded)
@@ -212,7 +230,7 @@ CPacketOb::CPacketOb(PacketBase* packet, Unrecorded)
 void CPacketOb::FinalRelease() {
     ref<PacketBase> packet = std::move(packet_);
     if (!packet) return;
-    DropRecord(*packet, Self());
+    DropPacketRecord(*packet, this);
     // A packet still queued for sending loses its PacketSent function with any of its objects.
     if (com_packet_) com_packet_->PacketSent.Revoke();
     com_packet_ = nullptr;
@@ -222,15 +240,28 @@ HRESULT GetPacketScriptObject(PacketBase* packet, IDispatch** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (!packet) return E_INVALIDARG;
+    // Under the packet's lock, so that two threads never make two objects for one packet.
+    CScopedLock lock(packet->Lock);
     if (packet->ScriptObject) {
-        *object = packet->ScriptObject;
-        (*object)->AddRef();
-        return S_OK;
+        if (ComPtr<IDispatch> alive = packet->ScriptObject->Retain()) {
+            *object = alive.Detach();
+            return S_OK;
+        }
     }
     ComPtr<CPacketOb> created;
     HRESULT hr = MakeComObject(&created, packet);
     if (FAILED(hr)) return hr;
     return created->QueryInterface(object);
+}
+
+void RecordOwnPacket(PacketBase& packet, PacketScriptObject* object) {
+    Record(packet, object, false);
+}
+
+ComPtr<IDispatch> CPacketOb::Retain() noexcept {
+    ComPtr<IDispatch> object;
+    if (TryAddRef()) object.Attach(Self());
+    return object;
 }
 
 // ---- Dispatch ----

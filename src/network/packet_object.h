@@ -68,7 +68,8 @@ class PacketBytesDispatch : public IDispatchExImpl2<I> {
 };
 
 class CPacketOb : public ComObjectRoot<CPacketOb, PacketBytesDispatch<IPacket>, _IInternalPacket,
-                                       MyIObjectSafetyImpl, IMarshal> {
+                                       MyIObjectSafetyImpl, IMarshal>,
+                  public PacketScriptObject {
   public:
     // A script-created packet: a new COMPacket, not recorded as that packet's script object.
     CPacketOb();
@@ -80,6 +81,9 @@ class CPacketOb : public ComObjectRoot<CPacketOb, PacketBytesDispatch<IPacket>, 
     struct Unrecorded {};
     CPacketOb(PacketBase* packet, Unrecorded);
     void FinalRelease();
+
+    // The recorded object, unless it is already being destroyed.
+    ComPtr<IDispatch> Retain() noexcept override;
 
     // The wrapped packet (never null while the object lives).
     ref<PacketBase> Packet() const { return packet_; }
@@ -145,6 +149,11 @@ class CPacketOb : public ComObjectRoot<CPacketOb, PacketBytesDispatch<IPacket>, 
 // The packet's script object: the recorded one, or a new CPacketOb recorded on the packet.
 // *object gets a reference of its own.
 HRESULT GetPacketScriptObject(PacketBase* packet, IDispatch** object);
+// Ends the record of `object` on the packet if it is still the recorded one (at the object's
+// final release). The caller holds the packet.
+void DropPacketRecord(PacketBase& packet, PacketScriptObject* object);
+// Records `object` on a packet that is its own (a packet with response): no hold on the packet.
+void RecordOwnPacket(PacketBase& packet, PacketScriptObject* object);
 
 // The byte rules of Packet.Assign, for every object that exposes packet members.
 namespace packet_bytes {

@@ -23,7 +23,7 @@ HRESULT CPacketWithResponse::FinalConstruct() {
                            CPacketOb::Unrecorded{});
         if (FAILED(hr)) return hr;
         internal->SetOwner(FilterSelf());
-        internal->ScriptObject = PacketSelf();
+        RecordOwnPacket(*internal, this);
         ObjectLock lock(this);
         internal_ = std::move(internal);
         filter_face_ = std::move(filter_face);
@@ -54,7 +54,7 @@ void CPacketWithResponse::Drop() {
         packet_face = std::move(packet_face_);
     }
     if (!internal) return;
-    if (internal->ScriptObject == PacketSelf()) internal->ScriptObject = nullptr;
+    DropPacketRecord(*internal, this);
     internal->Abandon();
     if (internal->Owner().get() == FilterSelf()) internal->SetOwner(nullptr);
 }
@@ -62,6 +62,12 @@ void CPacketWithResponse::Drop() {
 ref<COMFilterWithResponse> CPacketWithResponse::Internal() {
     ObjectLock lock(this);
     return internal_;
+}
+
+ComPtr<IDispatch> CPacketWithResponse::Retain() noexcept {
+    ComPtr<IDispatch> object;
+    if (TryAddRef()) object.Attach(PacketSelf());
+    return object;
 }
 
 ComPtr<IPacket> CPacketWithResponse::BytesFace() {

@@ -16,13 +16,18 @@
 class CPacketWithResponse
     : public ComObjectRoot<CPacketWithResponse, PacketBytesDispatch<IPacketWithResponse>,
                            PacketBytesDispatch<IPacket>, _IInternalFilter, _IInternalPacket,
-                           IDestroy, MyIObjectSafetyImpl> {
+                           IDestroy, MyIObjectSafetyImpl>,
+      public PacketScriptObject {
   public:
     CPacketWithResponse();
     // The internal object (Retries 3, Timeout 100), reset, sent to port 0 by default, with this
     // object as its filter's Owner and as its packet's script object.
     HRESULT FinalConstruct();
     void FinalRelease();
+
+    // The object as its packet's script object (the IPacket face), unless it is already being
+    // destroyed.
+    ComPtr<IDispatch> Retain() noexcept override;
 
     // The internal object; null after Destroy.
     ref<COMFilterWithResponse> Internal();

@@ -165,6 +165,22 @@ class ComObjectRoot : public Entries... {
         return S_OK;
     }
 
+    // For a record that points at this separately allocated object without owning it and is
+    // read on other threads (a weak pointer): takes a reference unless the last reference has
+    // already gone, in which case the object is being destroyed and the answer is false.
+    bool TryAddRef() noexcept {
+        ULONG count = ref_.load();
+        do {
+            if (count == 0) return false;
+        } while (!ref_.compare_exchange_weak(count, count + 1));
+        // The count may have been revived for the destruction itself (see ComObject::Release).
+        if (released_.load()) {
+            --ref_;
+            return false;
+        }
+        return true;
+    }
+
     // The object's own lock (recursive, like every lock of the library); held by ObjectLock
     // for a scope.
     void Lock() { lock_.Lock(); }
@@ -182,6 +198,8 @@ class ComObjectRoot : public Entries... {
 
     // Count of the plain and aggregated forms (the aggregated form counts on its inner object).
     std::atomic<ULONG> ref_{0};
+    // Set when the last reference went, before the count is revived for the destruction.
+    std::atomic<bool> released_{false};
     // The controlling object when aggregated, else null.
     IUnknown* outer_ = nullptr;
 
@@ -225,7 +243,9 @@ class ComObject final : private com_detail::ModuleLockHolder<T>, public T {
     ULONG Release() override {
         ULONG count = --this->ref_;
         if (count == 0) {
-            // Keeps AddRef/Release pairs during FinalRelease from destroying the object again.
+            // Keeps AddRef/Release pairs during FinalRelease from destroying the object again;
+            // TryAddRef sees the flag and stays away.
+            this->released_ = true;
             this->ref_ = 1;
             delete this;
         }
@@ -324,6 +344,8 @@ class ComAggObject final : private com_detail::ModuleLockHolder<T>, public IUnkn
 
   private:
     std::atomic<ULONG> ref_{0};
+    // Set when the last reference went, before the count is revived for the destruction.
+    std::atomic<bool> released_{false};
     ComContainedObject<T> contained_;
 };
 

@@ -124,7 +124,9 @@ TEST_F(FilterChain, FunctionsGetThePacketObjectAndTheFilterAsThis) {
     object->get_Count(&count);
     EXPECT_EQ(count, 2);
     // While script keeps it, callbacks about the same packet see the same object.
-    EXPECT_EQ(packet->ScriptObject, call.Object());
+    ComPtr<IDispatch> again;
+    ASSERT_EQ(GetPacketScriptObject(packet.get(), again.put()), S_OK);
+    EXPECT_EQ(again.get(), call.Object());
 }
 
 TEST_F(FilterChain, DisabledFiltersOnlyRunTheirFilterPacketFunction) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "network/packet_object.h"
@@ -321,7 +322,7 @@ TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
     ASSERT_EQ(GetPacketScriptObject(packet.get(), a.put()), S_OK);
     ASSERT_EQ(GetPacketScriptObject(packet.get(), b.put()), S_OK);
     EXPECT_EQ(a.get(), b.get());
-    EXPECT_EQ(packet->ScriptObject, a.get());
+    EXPECT_NE(packet->ScriptObject, nullptr);
     EXPECT_EQ(packet->RefCount(), before + 2);  // the object's reference and the self-reference
     a = nullptr;
     b = nullptr;
@@ -334,6 +335,28 @@ TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
     PacketBase* inner = nullptr;
     ASSERT_EQ(created->GetPacket(&inner), S_OK);
     EXPECT_EQ(inner, created->Packet().get());
+}
+
+// The object's final release on one thread races a look-up on another (a received packet's
+// object released by the event thread while the port thread passes the packet on): the
+// look-up gets the live object or a fresh one, never a dying one, and every record gives back
+// its hold on the packet.
+TEST(PacketScriptObject, ALookUpRacingTheFinalReleaseElsewhereGetsALiveObject) {
+    ref<COMPacket> packet(new COMPacket);
+    const LONG before = packet->RefCount();
+    auto churn = [&] {
+        for (int i = 0; i < 20000; ++i) {
+            ComPtr<IDispatch> object;
+            ASSERT_EQ(GetPacketScriptObject(packet.get(), object.put()), S_OK);
+            LONG count = -1;
+            EXPECT_EQ(object.As<IPacket>()->get_Count(&count), S_OK);
+        }
+    };
+    std::thread other(churn);
+    churn();
+    other.join();
+    EXPECT_EQ(packet->ScriptObject, nullptr);
+    EXPECT_EQ(packet->RefCount(), before);
 }
 
 TEST(PacketScriptObject, PacketSentGoesOnAnyFinalReleaseOrWhenAScriptClearsIt) {
