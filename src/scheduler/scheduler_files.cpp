@@ -83,6 +83,17 @@ void CCollectionFileReader::Begin() {
 }
 
 ComPtr<IDispatch> CCollectionFileReader::CreateObject(std::size_t depth, std::u16string_view type) {
+    if (depth == 0) {
+        // The document element stands for the collection. The files are read at start-up,
+        // when the host may have no page engine yet to make a script array: a native one
+        // holds the elements then.
+        ComPtr<IDispatch> root = CJScriptReadHelper::CreateObject(depth, type);
+        ComPtr<CDispExObject> array;
+        if (!root && SameName(type, type_text::kArray) &&
+            SUCCEEDED(MakeComObject(&array, std::u16string(type_text::kArray))))
+            root = static_cast<IDispatchEx*>(array.get());
+        return root;
+    }
     if (depth != 1) return CJScriptReadHelper::CreateObject(depth, type);
     ComPtr<IDispatch> element = CreateElement();
     if (element) objects_.push_back(element);

@@ -40,7 +40,8 @@ class CLocaleReader : public CXMLReadHelperBase {
 };
 
 // Reads a collection file: every object directly under the document element is created as the
-// reader's class, whatever its Type says; Objects() lists them in file order.
+// reader's class, whatever its Type says; Objects() lists them in file order. An array document
+// element is read without a script context too.
 class CCollectionFileReader : public CJScriptReadHelper {
   public:
     std::vector<ComPtr<IDispatch>>& Objects() { return objects_; }
