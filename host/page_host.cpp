@@ -9,6 +9,7 @@
 #include "host/host_application.h"
 #include "host/script_object.h"
 #include "interfaces/global.h"
+#include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 
@@ -29,6 +30,27 @@ Object.defineProperty(this, '__hiddenScript', { enumerable: false, value: {
     eval: function (text, mode) { return (0, eval)(String(text)); }
 } });
 var document = { title: '', URL: '' };
+)js";
+
+// With --clock, the page's Date reads the library's clock too: new Date() and Date.now() are
+// moved by the same offset, every other use of Date is the engine's own.
+constexpr const char* kClockSetup = R"js(
+(function (offset) {
+    var EngineDate = Date;
+    function ClockDate(y, m, d, h, min, s, ms) {
+        var n = arguments.length;
+        if (!(this instanceof ClockDate)) return new EngineDate(EngineDate.now() + offset).toString();
+        if (n === 0) return new EngineDate(EngineDate.now() + offset);
+        if (n === 1) return new EngineDate(y);
+        return new EngineDate(y, m, n > 2 ? d : 1, n > 3 ? h : 0, n > 4 ? min : 0, n > 5 ? s : 0,
+                              n > 6 ? ms : 0);
+    }
+    ClockDate.prototype = EngineDate.prototype;
+    ClockDate.now = function () { return EngineDate.now() + offset; };
+    ClockDate.parse = EngineDate.parse;
+    ClockDate.UTC = EngineDate.UTC;
+    Date = ClockDate;
+})
 )js";
 
 std::string Hex(HRESULT hr) {
@@ -164,6 +186,12 @@ bool PageHost::StartPage(const std::vector<PageScript>& scripts, ScriptError* er
     for (const auto& script : scripts)
         current_scripts_.push_back(script.file);
     if (!engine_->Run("<page setup>", kPageSetup, error)) return false;
+    const auto offset = std::chrono::duration_cast<std::chrono::milliseconds>(WallClockOffset());
+    if (offset.count() != 0 &&
+        !engine_->Run("<clock setup>",
+                      std::string(kClockSetup) + "(" + std::to_string(offset.count()) + ");",
+                      error))
+        return false;
     if (ComPtr<IGlobal> root = global_.As<IGlobal>()) {
         // The page works through a data context of its own, so that what it registers goes
         // away with it.

@@ -1,7 +1,9 @@
 // The demo panel page: watches the lighting bus, recalls a preset in area 1, asks the dimmer
-// there what it is doing and waits for a keypad press, then closes the host.
+// there what it is doing, waits for a keypad press and for the evening schedule to fire, then
+// closes the host.
 // scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a keypad
-// (box 2) on it, and presses keypad button 1 a little after the page starts.
+// (box 2) on it, presses keypad button 1 a little after the page starts, and starts the panel's
+// clock a few seconds before the schedule "Evening lights" (an hour before sunset) is due.
 var net = Global.NetworkHandler;
 var AREA = 1;
 
@@ -72,6 +74,41 @@ Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
 Global.Log('Every packet the panel sends or receives is printed as it passes:');
 Global.Log(pad('', 10) + pad('bytes (last: checksum)', 26) + pad('header', 20) + 'meaning');
 
+// The scheduler: the place of the locale file that Config.xml names, the sun's times today, and
+// the schedules and holidays of Schedules.xml and PublicHolidays.xml.
+var scheduler = Global.Scheduler;
+function twoDigits(n) {
+    return ('0' + n).slice(-2);
+}
+function clockTime(date) {
+    return twoDigits(date.getHours()) + ':' + twoDigits(date.getMinutes());
+}
+var today = new Date();
+var sunrise = new Date(today.getTime()), sunset = new Date(today.getTime());
+scheduler.SunriseSunsetTimes(today, sunrise, sunset);
+Global.Log('');
+Global.Log('place: ' + scheduler.City + ', ' + scheduler.Country + ' (' + scheduler.Timezone + ')');
+Global.Log('panel clock: ' + today.toDateString() + ' ' + clockTime(today) + ':' +
+           twoDigits(today.getSeconds()) + '; sunrise ' + clockTime(sunrise) + ', sunset ' +
+           clockTime(sunset));
+for (var i = 0; i < scheduler.Schedules.Count; i++) {
+    var rule = scheduler.Schedules.Item(i);
+    var offset = rule.Hours * 60 + rule.Minutes;
+    Global.Log('schedule "' + rule.Name + '": ' + rule.DayOfWeek + ', ' +
+               (offset < 0 ? '-' : '+') + Math.abs(offset) + ' min from ' + rule.RelativeTo +
+               ', recalls preset ' + rule.Preset);
+}
+Global.Log(scheduler.PublicHolidays.Count + ' public holidays');
+Global.Log('');
+
+// A schedule raises "ScheduledEvent" with itself when it runs: the page recalls its preset.
+var scheduleFired = '';
+Global.RegisterForEvent('ScheduledEvent', null, function (schedule) {
+    scheduleFired = schedule.Name + ' at ' + clockTime(new Date());
+    Global.Log('ScheduledEvent: "' + schedule.Name + '", recalling preset ' + schedule.Preset);
+    Global.SendPreset(AREA, 0xFF, schedule.Preset);
+});
+
 // Logical packets: 1C, area, data, opcode, data, bank, join; SendPacket adds the checksum.
 net.SendPacket([0x1C, AREA, 0x64, 0x02, 0x00, 0x00, 0xFF]);  // preset 3, fade byte 0x64
 
@@ -99,19 +136,20 @@ function seen(test) {
 function levelReply(b) { return b[0] === 0x1C && b[1] === AREA && b[3] === 0x60; }
 function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 && b[6] === 0; }
 
-// A repeating library timer looks ten times a second (at most for ten seconds) for both replies
-// and a whole key press, then sums up and closes. Its callback runs on this page's thread and
+// A repeating library timer looks ten times a second (at most for fifteen seconds) for both
+// replies, a whole key press and the schedule, then sums up and closes. Its callback runs on this page's thread and
 // gets the timer itself.
 var started = Date.now(), checks = 0;
 var check = Global.CreateTimer(function (timer) {
     checks++;
-    var all = presetAnswer && seen(levelReply) && seen(keyPress);
-    if (!all && Date.now() - started < 10000) return;
+    var all = presetAnswer && seen(levelReply) && seen(keyPress) && scheduleFired;
+    if (!all && Date.now() - started < 15000) return;
     timer.Cancel();
     Global.Log('');
     Global.Log('the preset question:                      ' + (presetAnswer || 'still waiting'));
     Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
     Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
+    Global.Log('a schedule fired:                         ' + (scheduleFired || 'no'));
     Global.Log('the repeating timer looked ' + checks + ' times, every ' + timer.Period + ' ms');
     Global.Log('closing the panel');
     Global.Close();
