@@ -227,8 +227,12 @@ void ScheduleBase::DropReferences() {
 }
 
 void ScheduleBase::TimedOut(TimerBase*) {
-    if (enabled() && !not_within_two_days()) Trigger();
-    ScheduleNext();
+    // Runs on the timer thread, which nothing may leave by an exception: a firing that runs out
+    // of memory is skipped, and the next run is computed all the same.
+    StatusOf([&] {
+        if (enabled() && !not_within_two_days()) Trigger();
+    });
+    StatusOf([&] { ScheduleNext(); });
 }
 
 bool ScheduleBase::MatchesDay(DateValue day, ScheduleCalendar* calendar) const {
@@ -411,7 +415,7 @@ void CSchedule::FinalRelease() {
 }
 
 HRESULT CSchedule::get_Name(BSTR* pVal) {
-    return CopyOut(schedule_->name(), pVal);
+    return StatusOf([&] { return CopyOut(schedule_->name(), pVal); });
 }
 HRESULT CSchedule::put_Name(BSTR newVal) {
     return StatusOf([&] { schedule_->set_name(View(newVal)); });

@@ -237,6 +237,23 @@ TEST(ScheduleTest, EnableChangesAreReportedOnceAndTriggerFiresWhateverTheRule) {
     EXPECT_EQ(s->event_number(), -1);
 }
 
+TEST(ScheduleTest, WhileItsTimerIsQueuedTheScriptObjectStays) {
+    ComPtr<CSchedule> object = New<CSchedule>();
+    ref<COMSchedule> core = object->Schedule();
+    core->OnTimerQueued();
+    core->OnTimerQueued();
+    ISchedule* raw = object.get();
+    object = nullptr;
+    EXPECT_EQ(raw->AddRef(), 2u);  // the timer thread's hold and this one
+    raw->Release();
+    core->OnTimerLetGo();
+    EXPECT_EQ(raw->AddRef(), 2u);  // one entry is still queued
+    raw->Release();
+    EXPECT_TRUE(core->timer());
+    core->OnTimerLetGo();  // the last: the object goes, and drops its timer
+    EXPECT_FALSE(core->timer());
+}
+
 TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     ComPtr<CSchedule> object = New<CSchedule>();
     IDispatch* d = static_cast<ISchedule*>(object.get());
