@@ -20,7 +20,7 @@ void Usage(FILE* out) {
                  "scripts (status 1) or the time-out (status 2). Errors of callbacks (event\n"
                  "handlers, filter callbacks, timers) are reported and the page goes on.\n"
                  "--clock starts the library's local time at the given moment (in the zone of\n"
-                 "TZ); it then runs at normal speed.\n");
+                 "TZ); it then runs at normal speed, and Global.SetLocalTime sets it.\n");
 }
 
 }  // namespace
@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
                 return brevanto_host::kExitStartFailure;
             }
             StartWallClockAt(start);
+            options.own_clock = true;
         } else if (arg == "--module") {
             options.module_file = value("--module");
         } else if (arg == "--help" || arg == "-h") {

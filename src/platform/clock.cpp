@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <thread>
 #include <vector>
 

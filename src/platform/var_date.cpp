@@ -1,10 +1,10 @@
 #include "platform/var_date.h"
 
-#include "platform/clock.h"
-
 #include <cmath>
 #include <ctime>
 #include <vector>
+
+#include "platform/clock.h"
 
 namespace automation {
 namespace {

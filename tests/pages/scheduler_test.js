@@ -3,7 +3,7 @@
 // schedule's name and a member the page added), the mask texts, and Trigger on a disabled one.
 // host-clock: 2026-06-21 16:02:52
 // host-env: TZ=Australia/Sydney
-// expect-output: Schedule Evening test must wait 
+// expect-output: Schedule Evening test must wait 72181 seconds to run
 var scheduler = Global.Scheduler;
 var now = new Date();
 assertEqual(now.getFullYear() * 10000 + (now.getMonth() + 1) * 100 + now.getDate(), 20260621,
@@ -65,6 +65,9 @@ waitFor(function () {
         assertEqual(fired.colour, 'amber', 'a member the page added');
         assert(fired.same, 'the very object');
         assert(fired.after > 4000, 'not before its moment (' + fired.after + ' ms)');
+        // With --clock the host sets the panel's own clock, and every schedule is computed
+        // again: from 20:00 the evening schedule is tomorrow at 16:03:01.
+        Global.SetLocalTime(new Date(2026, 5, 21, 20, 0, 0));
         done();
     }, 'the evening schedule');
 }, 'the triggered schedule');
