@@ -48,7 +48,7 @@ void ClearOutSlot(I** slot) {
 
 HRESULT CGlobal::FinalConstruct() {
     box_number_ = 1;
-    // Services join here as they are built (the scheduler's owner and the cached IConfig).
+    // Services join here as they are built (the cached IConfig).
     HRESULT hr = scheduler_.QueryInterface(scheduler_interface_.put());
     if (FAILED(hr)) return hr;
     hr = network_handler_.Init();
