@@ -2,9 +2,6 @@
 // fire on the timer thread and raise "ScheduledEvent", and the network's schedule requests.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
 #include <chrono>
 #include <string>
 
@@ -14,6 +11,7 @@
 #include "platform/clock.h"
 #include "support/data_directory.h"
 #include "support/late_bound.h"
+#include "support/scoped_time_zone.h"
 #include "support/variants.h"
 
 namespace {
@@ -36,23 +34,10 @@ void Drain(CGlobal* g) {
 class GlobalSchedulerTest : public testing::Test {
   protected:
     void SetUp() override {
-        const char* tz = getenv("TZ");
-        had_tz_ = tz != nullptr;
-        saved_tz_ = tz ? tz : "";
-        setenv("TZ", "UTC", 1);
-        tzset();
         TestClock::Install(1000,
                            sys_days{year{2026} / 3 / 10} + hours(9) + minutes(59) + seconds(56));
     }
-    void TearDown() override {
-        TestClock::Uninstall();
-        if (had_tz_) {
-            setenv("TZ", saved_tz_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
+    void TearDown() override { TestClock::Uninstall(); }
 
     static ComPtr<IDispatch> Scheduler(CGlobal* g) {
         CComVariant value;
@@ -87,8 +72,7 @@ class GlobalSchedulerTest : public testing::Test {
     }
 
   private:
-    bool had_tz_ = false;
-    std::string saved_tz_;
+    ScopedTimeZone zone_{"UTC"};
 };
 
 TEST_F(GlobalSchedulerTest, SchedulerIsTheSameObjectUntilShutDown) {

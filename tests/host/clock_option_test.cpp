@@ -3,18 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
 #include <string>
+
+#include "support/scoped_time_zone.h"
 
 namespace {
 
 TEST(ClockOptionTest, TakesExactlyALocalDateAndTime) {
-    const char* tz = getenv("TZ");
-    const std::string saved = tz ? tz : "";
-    setenv("TZ", "Australia/Sydney", 1);
-    tzset();
+    ScopedTimeZone zone("Australia/Sydney");
     using namespace std::chrono;
     struct Case {
         const char* text;
@@ -42,12 +38,6 @@ TEST(ClockOptionTest, TakesExactlyALocalDateAndTime) {
             EXPECT_EQ(start, c.utc);
         }
     }
-    if (tz) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
 }
 
 }  // namespace

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
 #include <atomic>
-#include <string>
 #include <thread>
+
+#include "support/scoped_time_zone.h"
 
 namespace {
 
@@ -43,10 +41,7 @@ TEST(TestClockTest, SetAndAdvanceAcrossTheWrap) {
 }
 
 TEST(LocalClockTest, StartedAtAMomentItRunsOnFromThereInTheMachineZone) {
-    const char* saved = getenv("TZ");
-    const std::string before = saved ? saved : "";
-    setenv("TZ", "Australia/Sydney", 1);
-    tzset();
+    ScopedTimeZone zone("Australia/Sydney");
     const auto real = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
     TestClock::Install(0, real);
     // 2026-01-15 17:59:55 in Sydney (daylight time, UTC+11) is 06:59:55 UTC.
@@ -59,12 +54,6 @@ TEST(LocalClockTest, StartedAtAMomentItRunsOnFromThereInTheMachineZone) {
     SetWallClockOffset(std::chrono::microseconds(0));
     const auto back = SystemNow();
     TestClock::Uninstall();
-    if (saved) {
-        setenv("TZ", before.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
     EXPECT_EQ(shown, start + std::chrono::milliseconds(6500));
     EXPECT_EQ(back, real + std::chrono::milliseconds(6500));
     EXPECT_EQ(local.wYear, 2026);

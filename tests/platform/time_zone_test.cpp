@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/time_zone.h"
+#include "support/scoped_time_zone.h"
 
 namespace {
 
@@ -70,15 +71,10 @@ TEST(TimeZoneTest, UnknownAndEmptyNamesLeaveTheRecordAlone) {
 }
 
 TEST(TimeZoneTest, TheMachineZoneFollowsTz) {
-    const char* saved = getenv("TZ");
-    const std::string before = saved ? saved : "";
-    setenv("TZ", "Australia/Sydney", 1);
     TIME_ZONE_INFORMATION zone{};
-    GetMachineTimeZoneInformation(Midyear(2026), &zone);
-    if (saved) {
-        setenv("TZ", before.c_str(), 1);
-    } else {
-        unsetenv("TZ");
+    {
+        ScopedTimeZone sydney("Australia/Sydney");
+        GetMachineTimeZoneInformation(Midyear(2026), &zone);
     }
     EXPECT_EQ(zone.Bias, -600);
     EXPECT_EQ(zone.DaylightDate.wMonth, 10);

@@ -2,9 +2,6 @@
 // its files, the sun's times for scripts, and the schedule and holiday files.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
 #include <string>
 #include <vector>
 
@@ -14,6 +11,7 @@
 #include "scheduler/scheduler.h"
 #include "support/data_directory.h"
 #include "support/late_bound.h"
+#include "support/scoped_time_zone.h"
 #include "support/script_doubles.h"
 
 namespace {
@@ -70,11 +68,6 @@ class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
 class SchedulerTest : public testing::Test {
   protected:
     void SetUp() override {
-        const char* tz = getenv("TZ");
-        saved_tz_ = tz ? tz : "";
-        had_tz_ = tz != nullptr;
-        setenv("TZ", "UTC", 1);
-        tzset();
         // Tuesday 10 March 2026, 10:00 local time.
         TestClock::Install(
             0, std::chrono::sys_days{std::chrono::year{2026} / 3 / 10} + std::chrono::hours(10));
@@ -85,12 +78,6 @@ class SchedulerTest : public testing::Test {
         scheduler_->Destroy();
         scheduler_ = nullptr;
         TestClock::Uninstall();
-        if (had_tz_) {
-            setenv("TZ", saved_tz_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
     }
 
     static std::string LocaleFile(const std::string& props) {
@@ -130,12 +117,9 @@ class SchedulerTest : public testing::Test {
         return schedule;
     }
 
+    ScopedTimeZone zone_{"UTC"};
     DataDirectory data_;
     ComPtr<CScheduler> scheduler_;
-
-  private:
-    std::string saved_tz_;
-    bool had_tz_ = false;
 };
 
 TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
