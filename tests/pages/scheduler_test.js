@@ -68,6 +68,7 @@ waitFor(function () {
         // With --clock the host sets the panel's own clock, and every schedule is computed
         // again: from 20:00 the evening schedule is tomorrow at 16:03:01.
         Global.SetLocalTime(new Date(2026, 5, 21, 20, 0, 0));
+        assertEqual(new Date().getHours(), 20, 'the page reads the clock that was set');
         done();
     }, 'the evening schedule');
 }, 'the triggered schedule');
