@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/settings_store.h"
 
 namespace brevanto_host {
@@ -145,7 +147,9 @@ HRESULT CHostApplication::get_DNS2(BSTR* value) {
 
 HRESULT CHostApplication::SetLocalTime(IDispatch* time) {
     if (!time) return E_INVALIDARG;
-    if (!host_->options().allow_clock || geteuid() != 0) {
+    // With --clock the panel's clock is the library's own, and that is the one set.
+    const bool own_clock = host_->options().own_clock;
+    if (!own_clock && (!host_->options().allow_clock || geteuid() != 0)) {
         host_->Log(
             "SetLocalTime refused: the host sets the clock only when run as root with "
             "--allow-clock");
@@ -169,7 +173,12 @@ HRESULT CHostApplication::SetLocalTime(IDispatch* time) {
     local.tm_sec = second;
     local.tm_isdst = -1;
     timespec now{std::mktime(&local), 0};
-    if (now.tv_sec == -1 || clock_settime(CLOCK_REALTIME, &now) != 0) return E_FAIL;
+    if (now.tv_sec == -1) return E_FAIL;
+    if (own_clock) {
+        StartWallClockAt(std::chrono::system_clock::from_time_t(now.tv_sec));
+        return S_OK;
+    }
+    if (clock_settime(CLOCK_REALTIME, &now) != 0) return E_FAIL;
     return S_OK;
 }
 

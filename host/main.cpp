@@ -4,20 +4,25 @@
 #include <cstring>
 #include <string>
 
+#include "host/clock_option.h"
 #include "host/page_host.h"
+#include "platform/clock.h"
 
 namespace {
 
 void Usage(FILE* out) {
     std::fprintf(out,
                  "usage: brevanto-host [--data DIR] [--serial PATH] [--timeout SECONDS] [--quiet]\n"
-                 "                     [--allow-clock] [--module FILE] SCRIPT.js...\n"
+                 "                     [--allow-clock] [--clock \"YYYY-MM-DD HH:MM:SS\"]\n"
+                 "                     [--module FILE] SCRIPT.js...\n"
                  "Runs the scripts in order on one script thread, then keeps the page running\n"
                  "until it calls Global.Close() (status 0), an uncaught error of the page's own\n"
                  "scripts (status 1) or the time-out (status 2). Errors of callbacks (event\n"
                  "handlers, filter callbacks, timers) are reported and the page goes on.\n"
                  "The lighting network can ask the panel to restart (the pages start again\n"
-                 "with a fresh Global) or to shut down (status 0).\n");
+                 "with a fresh Global) or to shut down (status 0).\n"
+                 "--clock starts the library's local time at the given moment (in the zone of\n"
+                 "TZ); it then runs at normal speed, and Global.SetLocalTime sets it.\n");
 }
 
 }  // namespace
@@ -50,6 +55,18 @@ int main(int argc, char** argv) {
             options.quiet = true;
         } else if (arg == "--allow-clock") {
             options.allow_clock = true;
+        } else if (arg == "--clock") {
+            const char* text = value("--clock");
+            std::chrono::system_clock::time_point start;
+            if (!brevanto_host::ParseClockOption(text, &start)) {
+                std::fprintf(stderr,
+                             "brevanto-host: bad --clock value \"%s\" (want \"YYYY-MM-DD "
+                             "HH:MM:SS\")\n",
+                             text);
+                return brevanto_host::kExitStartFailure;
+            }
+            StartWallClockAt(start);
+            options.own_clock = true;
         } else if (arg == "--module") {
             options.module_file = value("--module");
         } else if (arg == "--help" || arg == "-h") {

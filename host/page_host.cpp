@@ -9,6 +9,7 @@
 #include "host/host_application.h"
 #include "host/script_object.h"
 #include "interfaces/global.h"
+#include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 
@@ -30,6 +31,36 @@ Object.defineProperty(this, '__hiddenScript', { enumerable: false, value: {
 } });
 var document = { title: '', URL: '' };
 )js";
+
+// With --clock, the page's Date reads the panel's clock too: new Date() and Date.now() are
+// moved by the panel clock's offset (as it is at each call: SetLocalTime moves it), every other
+// use of Date is the engine's own. Given the native function that reads the offset.
+constexpr const char* kClockSetup = R"js(
+(function (offset) {
+    var EngineDate = Date;
+    function ClockDate(y, m, d, h, min, s, ms) {
+        var n = arguments.length;
+        if (!(this instanceof ClockDate)) return new EngineDate(ClockDate.now()).toString();
+        if (n === 0) return new EngineDate(ClockDate.now());
+        if (n === 1) return new EngineDate(y);
+        return new EngineDate(y, m, n > 2 ? d : 1, n > 3 ? h : 0, n > 4 ? min : 0, n > 5 ? s : 0,
+                              n > 6 ? ms : 0);
+    }
+    ClockDate.prototype = EngineDate.prototype;
+    ClockDate.now = function () { return EngineDate.now() + offset(); };
+    ClockDate.parse = EngineDate.parse;
+    ClockDate.UTC = EngineDate.UTC;
+    Date = ClockDate;
+})
+)js";
+
+// The panel clock's offset from the system clock, in milliseconds.
+duk_ret_t PanelClockOffset(duk_context* ctx) {
+    duk_push_number(
+        ctx, static_cast<double>(
+                 std::chrono::duration_cast<std::chrono::milliseconds>(WallClockOffset()).count()));
+    return 1;
+}
 
 std::string Hex(HRESULT hr) {
     char text[16];
@@ -191,6 +222,16 @@ bool PageHost::StartPage(const std::vector<PageScript>& scripts, ScriptError* er
     for (const auto& script : scripts)
         current_scripts_.push_back(script.file);
     if (!engine_->Run("<page setup>", kPageSetup, error)) return false;
+    if (options_.own_clock) {
+        duk_context* ctx = engine_->ctx();
+        duk_push_c_function(ctx, PanelClockOffset, 0);
+        duk_put_global_string(ctx, "__panelClockOffset");
+        if (!engine_->Run(
+                "<clock setup>",
+                std::string(kClockSetup) + "(__panelClockOffset); delete this.__panelClockOffset;",
+                error))
+            return false;
+    }
     if (ComPtr<IGlobal> root = global_.As<IGlobal>()) {
         // The page works through a data context of its own, so that what it registers goes
         // away with it.

@@ -26,6 +26,7 @@ struct HostOptions {
     int timeout_seconds = 0;  // 0: no time-out
     bool quiet = false;
     bool allow_clock = false;
+    bool own_clock = false;             // --clock: the panel's clock runs apart from the system's
     std::filesystem::path module_file;  // empty: LibraryModule::DefaultFile()
     std::vector<std::filesystem::path> scripts;
     // Where the host's log lines go; unset: standard output.

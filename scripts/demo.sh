@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds what is missing and runs the demo panel: the demo page in the reference host, on the
 # virtual lighting bus with a dimmer (area 1, box 1, four channels) and a keypad (box 2) on it.
-# Once the page talks on the bus, keypad button 1 is pressed. Exits with the host's status.
+# Once the page talks on the bus, keypad button 1 is pressed. The panel's clock starts a few
+# seconds before the demo's schedule "Evening lights" (an hour before sunset in the demo's place)
+# is due, so that it fires while the demo runs. Exits with the host's status.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" brevanto-host brevanto brevanto-bus
@@ -19,8 +21,9 @@ for _ in $(seq 100); do
     sleep 0.02
 done
 
+# Sunset in Sydney on 21 June 2026 is at 17:03 by the panel's formulas: the schedule runs at 16:03:01.
 "$root/build/host/brevanto-host" --serial "$work/panel" --data "$root/examples/data" \
-    --timeout 30 --module "$root/build/libbrevanto.so" "$root/examples/pages/demo.js" &
+    --clock "2026-06-21 16:02:55" --timeout 30 --module "$root/build/libbrevanto.so" "$root/examples/pages/demo.js" &
 host_pid=$!
 
 # Press the key once the page has put its first frame on the bus, so that it is listening.

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libxml2-dev duktape-dev tzdata clang libclang-rt-14-dev)
+          libxml2-dev libicu-dev duktape-dev tzdata clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,10 @@
 // The demo panel page: prints every packet on the lighting bus and the events the library
 // decodes from them, recalls a preset and sets a channel in area 1, asks the dimmer there which
-// preset is on and how bright channel 1 is, and waits for a keypad press; then it closes the
-// host. scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a
-// keypad (box 2) on it, and presses keypad button 1 a little after the page starts.
+// preset is on and how bright channel 1 is, shows the place and the sun's times of the
+// scheduler, and waits for a keypad press and for the evening schedule to fire; then it closes
+// the host. scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a
+// keypad (box 2) on it, presses keypad button 1 a little after the page starts, and starts the
+// panel's clock a few seconds before the schedule "Evening lights" (an hour before sunset) is due.
 var net = Global.NetworkHandler;
 var AREA = 1;
 
@@ -57,9 +59,47 @@ on('SignOn', function (p) {
 });
 on('Panic', function (p) { return 'panic ' + (p.State ? 'on' : 'off'); });
 on('Reset', function (p) { return 'box ' + p.BoxNumber + ' resets'; });
-on('ScheduledEvent', function (p) { return 'scheduled event ' + p.EventNumber; });
 
 Global.Log('Brevanto demo panel, box ' + Global.BoxNumber);
+
+// The scheduler: the place of the locale file that Config.xml names, the sun's times today, and
+// the schedules and holidays of Schedules.xml and PublicHolidays.xml.
+var scheduler = Global.Scheduler;
+function twoDigits(n) {
+    return ('0' + n).slice(-2);
+}
+function clockTime(date) {
+    return twoDigits(date.getHours()) + ':' + twoDigits(date.getMinutes());
+}
+var today = new Date();
+var sunrise = new Date(today.getTime()), sunset = new Date(today.getTime());
+scheduler.SunriseSunsetTimes(today, sunrise, sunset);
+Global.Log('place: ' + scheduler.City + ', ' + scheduler.Country + ' (' + scheduler.Timezone + ')');
+Global.Log('panel clock: ' + today.toDateString() + ' ' + clockTime(today) + ':' +
+           twoDigits(today.getSeconds()) + '; sunrise ' + clockTime(sunrise) + ', sunset ' +
+           clockTime(sunset));
+for (var i = 0; i < scheduler.Schedules.Count; i++) {
+    var rule = scheduler.Schedules.Item(i);
+    var offset = rule.Hours * 60 + rule.Minutes;
+    Global.Log('schedule "' + rule.Name + '": ' + rule.DayOfWeek + ', ' +
+               (offset < 0 ? '-' : '+') + Math.abs(offset) + ' min from ' + rule.RelativeTo +
+               ', recalls preset ' + rule.Preset);
+}
+Global.Log(scheduler.PublicHolidays.Count + ' public holidays');
+
+// "ScheduledEvent" comes with the schedule that ran (or, for a request from the network that
+// no schedule answers, with the packet and its EventNumber).
+Global.RegisterForEvent('ScheduledEvent', null, function (p) {
+    if (p.EventNumber !== undefined && p.Name === undefined) {
+        Global.Log(pad('', 10) + pad('-> ScheduledEvent', 18) + 'event number ' + p.EventNumber);
+        return;
+    }
+    heard.schedule = '"' + p.Name + '" at ' + clockTime(new Date());
+    Global.Log('ScheduledEvent: "' + p.Name + '", recalling preset ' + p.Preset);
+    Global.SendPreset(AREA, 0xFF, p.Preset);
+});
+
+Global.Log('');
 Global.Log('Every packet the panel sends or receives, and the events decoded from it:');
 
 function talk() {
@@ -75,8 +115,8 @@ function talk() {
 var live = false;
 Global.RegisterForEvent('DemoReady', null, function () { live = true; });
 
-// A repeating library timer looks ten times a second (at most for ten seconds) for the two
-// replies and a whole key press, then sums up and closes. Its callback runs on this page's
+// A repeating library timer looks ten times a second (at most for fifteen seconds) for the two
+// replies, a whole key press and the schedule, then sums up and closes. Its callback runs on this page's
 // thread and gets the timer itself.
 var started = Date.now(), talking = false;
 var check = Global.CreateTimer(function (timer) {
@@ -85,14 +125,15 @@ var check = Global.CreateTimer(function (timer) {
         talking = true;
         talk();
     }
-    var all = heard.preset && heard.level && heard.button;
-    if (!all && Date.now() - started < 10000) return;
+    var all = heard.preset && heard.level && heard.button && heard.schedule;
+    if (!all && Date.now() - started < 15000) return;
     timer.Cancel();
     Global.Log('');
     Global.Log('the preset question:  ' + (heard.preset || 'no reply'));
     Global.Log('the level question:   ' + (heard.level || 'no reply'));
     Global.Log('the keypad:           ' + (heard.button ? heard.button + ' pressed and released'
                                                         : 'no key press'));
+    Global.Log('the schedule:         ' + (heard.schedule ? heard.schedule + ' it ran' : 'did not run'));
     Global.Log('closing the panel');
     Global.Close();
 }, 100);

@@ -48,9 +48,10 @@ void ClearOutSlot(I** slot) {
 
 HRESULT CGlobal::FinalConstruct() {
     box_number_ = 1;
-    // Services join here as they are built (the scheduler's owner, the cached IConfig and
-    // IScheduler).
-    HRESULT hr = network_handler_.Init();
+    // Services join here as they are built (the cached IConfig).
+    HRESULT hr = scheduler_.QueryInterface(scheduler_interface_.put());
+    if (FAILED(hr)) return hr;
+    hr = network_handler_.Init();
     if (FAILED(hr)) return hr;
     hr = network_handler_.QueryInterface(network_.put());
     if (FAILED(hr)) return hr;
@@ -118,6 +119,7 @@ void CGlobal::ShutDown() {
     {
         ObjectLock lock(this);
         network_ = nullptr;
+        scheduler_interface_ = nullptr;
     }
     StopPool();
 
@@ -210,7 +212,9 @@ HRESULT CGlobal::Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPP
 HRESULT CGlobal::get_Scheduler(IScheduler** pVal) {
     if (!pVal) return E_POINTER;
     ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the scheduler is not part of the Global yet
+    ObjectLock lock(this);
+    if (!scheduler_interface_) return S_OK;  // after shut-down
+    return scheduler_interface_->QueryInterface(pVal);
 }
 
 HRESULT CGlobal::get_NetworkHandler(INetworkHandler** pVal) {

@@ -27,7 +27,8 @@
 class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest>,
                 public RuntimeServices,
                 public DispatchServices,
-                public NetworkServices {
+                public NetworkServices,
+                public SchedulerServices {
   public:
     static constexpr LONG kDefaultPacketDelay = static_cast<LONG>(PacketDefaults::kPacketDelay);
 
@@ -121,10 +122,14 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
         return network_handler_.QueueToPort(port_mask, std::move(packet));
     }
-    // No schedules exist yet: the requests act on none.
-    std::size_t EnableSchedules(LONG, bool) override { return 0; }
-    std::size_t TriggerSchedules(LONG) override { return 0; }
+    std::size_t EnableSchedules(LONG event_number, bool enable) override {
+        return scheduler_.EnableSchedules(event_number, enable);
+    }
+    std::size_t TriggerSchedules(LONG event_number) override {
+        return scheduler_.TriggerSchedules(event_number);
+    }
     ScheduleThread* TimerThread() override { return &scheduler_.Thread(); }
+    ScheduleCalendar* Calendar() override { return &scheduler_; }
 
     // For native code. The script object the host keeps under `name` (the scheduler asks for
     // " hidden script"); null without a host or when the host has none.
@@ -161,11 +166,12 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // Stops and joins the pool; it takes no task afterwards.
     void StopPool();
 
-    CScheduler scheduler_;
+    ComObjectEmbedded<CScheduler> scheduler_;
     ComObjectEmbedded<CNetworkHandler> network_handler_;
     ComObjectEmbedded<CConfigOb> config_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;
+    ComPtr<IScheduler> scheduler_interface_;
     CCriticalSectionEx host_lock_;  // guards the holder's registration, not calls to the host
     CComGITPtr2<IHxApplication> host_;
     std::shared_ptr<brevanto::Apartment> host_apartment_;  // null: an agile host

@@ -82,8 +82,11 @@ void CGlobal::LoadConfiguration(std::u16string_view path) {
                                        SysStringLen(start_page.bstrVal))
                       : std::u16string();
     config_path_.assign(path);
-    // Loading the security files and the schedules joins here with the security and scheduler
-    // services.
+    // Loading the security files joins here with the security service.
+    if (!scheduler_.Load(path, config_, GetHostScript(CScheduler::kHiddenScript).get())) {
+        CComBSTR message(u"Schedules not loaded. Missing or invalid locale file.");
+        Log(message);
+    }
     packet_delay_ = delay.vt == VT_I4 ? delay.lVal : kDefaultPacketDelay;
 }
 
@@ -213,13 +216,14 @@ HRESULT CGlobal::get_DNS2(BSTR* pVal) {
 }
 
 HRESULT CGlobal::SetLocalTime(IDispatch* pDispatch) {
-    // Telling the scheduler that the clock changed joins here with the scheduler.
     ObjectForHost time(pDispatch);
-    return CallHost(kNoHostValue, [&](IHxApplication* host) {
+    HRESULT hr = CallHost(kNoHostValue, [&](IHxApplication* host) {
         ComPtr<IDispatch> there;
-        HRESULT hr = time.Get(&there);
-        return FAILED(hr) ? hr : host->SetLocalTime(there.get());
+        HRESULT got = time.Get(&there);
+        return FAILED(got) ? got : host->SetLocalTime(there.get());
     });
+    scheduler_.ClockChanged();
+    return hr;
 }
 
 HRESULT CGlobal::get_document(IDispatch** pVal) {

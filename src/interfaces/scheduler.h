@@ -10,6 +10,7 @@ class ScheduleBase;
 class PHBase;
 
 struct ISchedule : IDispatchEx {
+    using Base = IDispatchEx;
     static constexpr IID kIid = brevanto_ids::Make(0x40);
     static const InterfaceDesc& Describe();
     virtual HRESULT get_Name(BSTR* pVal) = 0;
@@ -47,6 +48,7 @@ struct _IInternalSchedule {
 };
 
 struct IPublicHoliday : IDispatchEx {
+    using Base = IDispatchEx;
     static constexpr IID kIid = brevanto_ids::Make(0x42);
     static const InterfaceDesc& Describe();
     virtual HRESULT put_Name(BSTR newVal) = 0;
@@ -72,7 +74,8 @@ struct _IInternalPublicHoliday {
     ~_IInternalPublicHoliday() = default;
 };
 
-struct IScheduler : IDispatch {
+struct IScheduler : IDispatchEx {
+    using Base = IDispatchEx;
     static constexpr IID kIid = brevanto_ids::Make(0x44);
     static const InterfaceDesc& Describe();
     virtual HRESULT get_Schedules(IGenericCollection** pVal) = 0;

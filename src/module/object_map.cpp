@@ -5,6 +5,8 @@
 #include "network/packet_object.h"
 #include "network/packet_with_response_object.h"
 #include "runtime/script_timer.h"
+#include "scheduler/public_holiday.h"
+#include "scheduler/schedule.h"
 
 namespace {
 
@@ -21,6 +23,11 @@ const ObjectMapEntry kObjectMap[] = {
     ObjectEntry<CPacketWithResponse>(CLSID_PacketWithResponse, u"Brevanto.PacketWithResponse.1",
                                      u"Brevanto.PacketWithResponse", u"PacketWithResponse Class",
                                      kSafeForScriptingAndInitializing),
+    ObjectEntry<CSchedule>(CLSID_Schedule, u"Brevanto.Schedule.1", u"Brevanto.Schedule",
+                           u"Schedule Class", kSafeForScriptingAndInitializing),
+    ObjectEntry<CPublicHoliday>(CLSID_PublicHoliday, u"Brevanto.PublicHoliday.1",
+                                u"Brevanto.PublicHoliday", u"PublicHoliday Class",
+                                kSafeForScriptingAndInitializing),
     ObjectEntry<CTimer>(CLSID_Timer, u"Brevanto.Timer.1", u"Brevanto.Timer", u"Timer Class",
                         kSafeForScriptingAndInitializing),
     ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),

@@ -12,7 +12,8 @@ namespace {
 std::atomic<bool> g_test_installed{false};
 std::atomic<unsigned> g_epoch{0};
 std::atomic<DWORD> g_test_tick{0};
-std::atomic<std::int64_t> g_test_wall_us{0};  // microseconds since the Unix epoch
+std::atomic<std::int64_t> g_test_wall_us{0};    // microseconds since the Unix epoch
+std::atomic<std::int64_t> g_wall_offset_us{0};  // added to every wall-clock reading
 
 // Waiters that a change of the test clock must wake. Lock order: this mutex, then a waiter's.
 std::mutex g_waiters_mutex;
@@ -43,12 +44,54 @@ DWORD GetTickCount() {
     return static_cast<DWORD>(ms);
 }
 
-std::chrono::system_clock::time_point SystemNow() {
+namespace {
+
+std::chrono::system_clock::time_point BaseNow() {
     if (g_test_installed.load(std::memory_order_acquire)) {
         return std::chrono::system_clock::time_point(
             std::chrono::microseconds(g_test_wall_us.load(std::memory_order_acquire)));
     }
     return std::chrono::system_clock::now();
+}
+
+}  // namespace
+
+std::chrono::system_clock::time_point SystemNow() {
+    return BaseNow() + WallClockOffset();
+}
+
+void SetWallClockOffset(std::chrono::microseconds offset) {
+    g_wall_offset_us.store(offset.count(), std::memory_order_release);
+}
+
+std::chrono::microseconds WallClockOffset() {
+    return std::chrono::microseconds(g_wall_offset_us.load(std::memory_order_acquire));
+}
+
+void StartWallClockAt(std::chrono::system_clock::time_point start) {
+    SetWallClockOffset(std::chrono::duration_cast<std::chrono::microseconds>(start - BaseNow()));
+}
+
+SYSTEMTIME ToLocalParts(std::chrono::system_clock::time_point when) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch());
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(us);
+    const std::time_t t = static_cast<std::time_t>(seconds.count());
+    std::tm local{};
+    localtime_r(&t, &local);
+    SYSTEMTIME parts{};
+    parts.wYear = static_cast<WORD>(local.tm_year + 1900);
+    parts.wMonth = static_cast<WORD>(local.tm_mon + 1);
+    parts.wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    parts.wDay = static_cast<WORD>(local.tm_mday);
+    parts.wHour = static_cast<WORD>(local.tm_hour);
+    parts.wMinute = static_cast<WORD>(local.tm_min);
+    parts.wSecond = static_cast<WORD>(local.tm_sec);
+    parts.wMilliseconds = static_cast<WORD>((us - seconds).count() / 1000);
+    return parts;
+}
+
+SYSTEMTIME LocalNow() {
+    return ToLocalParts(SystemNow());
 }
 
 void Sleep(DWORD ms) {

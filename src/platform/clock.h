@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "platform/types.h"
+#include "platform/variant.h"
 
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 
@@ -37,8 +38,20 @@ constexpr bool TickReached(DWORD now, DWORD deadline) {
     return TickDiff(now, deadline) >= 0;
 }
 
-// Wall-clock time (UTC), from the system or the test clock.
+// Wall-clock time (UTC): the system's or the test clock's, moved by the wall-clock offset.
 std::chrono::system_clock::time_point SystemNow();
+
+// The one local clock of the library: every reading of local date and time goes through
+// SystemNow and LocalNow. A host may start it at a chosen moment (a panel shown at an evening
+// time in the morning); it then runs on at normal speed. The zone is the machine's (TZ).
+void SetWallClockOffset(std::chrono::microseconds offset);
+std::chrono::microseconds WallClockOffset();
+// Moves the wall clock so that SystemNow() reads `start` now.
+void StartWallClockAt(std::chrono::system_clock::time_point start);
+// A moment as local calendar parts in the machine's zone (wDayOfWeek 0 = Sunday).
+SYSTEMTIME ToLocalParts(std::chrono::system_clock::time_point when);
+// The local date and time now.
+SYSTEMTIME LocalNow();
 
 // Blocks the calling thread for `ms` milliseconds of real time (0 yields).
 void Sleep(DWORD ms);

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace automation {
 namespace {
 
@@ -58,10 +60,7 @@ bool SplitDate(double date, long long* days, int* seconds) {
 }
 
 int CurrentYear() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_year + 1900;
+    return LocalNow().wYear;
 }
 
 struct Token {

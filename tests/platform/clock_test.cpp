@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "support/scoped_time_zone.h"
+
 namespace {
 
 TEST(TickTest, DifferencesSurviveTheWrapAndTheRealCountMovesOn) {
@@ -36,6 +38,32 @@ TEST(TestClockTest, SetAndAdvanceAcrossTheWrap) {
     TestClock::Uninstall();
     EXPECT_FALSE(TestClock::Installed());
     EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
+}
+
+TEST(LocalClockTest, StartedAtAMomentItRunsOnFromThereInTheMachineZone) {
+    ScopedTimeZone zone("Australia/Sydney");
+    const auto real = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    TestClock::Install(0, real);
+    // 2026-01-15 17:59:55 in Sydney (daylight time, UTC+11) is 06:59:55 UTC.
+    const auto start = std::chrono::sys_days{std::chrono::year{2026} / 1 / 15} +
+                       std::chrono::hours(6) + std::chrono::minutes(59) + std::chrono::seconds(55);
+    StartWallClockAt(start);
+    TestClock::Advance(6500);
+    const SYSTEMTIME local = LocalNow();
+    const auto shown = SystemNow();
+    SetWallClockOffset(std::chrono::microseconds(0));
+    const auto back = SystemNow();
+    TestClock::Uninstall();
+    EXPECT_EQ(shown, start + std::chrono::milliseconds(6500));
+    EXPECT_EQ(back, real + std::chrono::milliseconds(6500));
+    EXPECT_EQ(local.wYear, 2026);
+    EXPECT_EQ(local.wMonth, 1);
+    EXPECT_EQ(local.wDay, 15);
+    EXPECT_EQ(local.wDayOfWeek, 4);  // Thursday
+    EXPECT_EQ(local.wHour, 18);
+    EXPECT_EQ(local.wMinute, 0);
+    EXPECT_EQ(local.wSecond, 1);
+    EXPECT_EQ(local.wMilliseconds, 500);
 }
 
 TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {

@@ -1,0 +1,156 @@
+// The scheduler inside the Global: Global.Scheduler, loading at SetApplication, schedules that
+// fire on the timer thread and raise "ScheduledEvent", and the network's schedule requests.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "global/global.h"
+#include "global/test_host.h"
+#include "persistence/script_objects.h"
+#include "platform/clock.h"
+#include "support/data_directory.h"
+#include "support/late_bound.h"
+#include "support/scoped_time_zone.h"
+#include "support/variants.h"
+
+namespace {
+
+using namespace std::chrono;
+
+// Registrations made so far through `g` are in effect: a sentinel raised until it is seen.
+void Drain(CGlobal* g) {
+    auto sentinel = New<ScriptFunction>();
+    ULONG id = 0;
+    CComBSTR name(u"drain sentinel");
+    ASSERT_EQ(g->RegisterForEvent(name, Null(), sentinel.get(), &id), S_OK);
+    for (int i = 0; i < 500 && !sentinel->WaitFor(1, milliseconds(10)); ++i)
+        g->RaiseEvent(name, nullptr);
+    ASSERT_GT(sentinel->Calls(), 0);
+    g->UnRegisterForEvent(id);
+}
+
+// Local time is UTC and the clock is a test clock, at 09:59:56 on Tuesday 10 March 2026.
+class GlobalSchedulerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        TestClock::Install(1000,
+                           sys_days{year{2026} / 3 / 10} + hours(9) + minutes(59) + seconds(56));
+    }
+    void TearDown() override { TestClock::Uninstall(); }
+
+    static ComPtr<IDispatch> Scheduler(CGlobal* g) {
+        CComVariant value;
+        EXPECT_EQ(
+            CallName(static_cast<IGlobal*>(g), u"Scheduler", DISPATCH_PROPERTYGET, {}, &value),
+            S_OK);
+        return value.vt == VT_DISPATCH ? ComPtr<IDispatch>(value.pdispVal) : nullptr;
+    }
+    // A new schedule for every day at hours:minutes, enabled, added to the Global's schedules.
+    static ComPtr<IDispatch> AddSchedule(CGlobal* g, const char16_t* name, LONG hours, LONG minutes,
+                                         LONG event_number = -1) {
+        ComPtr<IDispatch> schedules = Collection(g, u"Schedules");
+        ComPtr<CSchedule> made = New<CSchedule>();
+        ComPtr<IDispatch> schedule(static_cast<ISchedule*>(made.get()));
+        for (auto [member, value] : {std::pair{u"Name", CComVariant(name)},
+                                     {u"DayOfWeek", CComVariant(u"all")},
+                                     {u"DayOfMonth", CComVariant(u"all")},
+                                     {u"MonthOfYear", CComVariant(u"all")},
+                                     {u"Hours", CComVariant(hours)},
+                                     {u"Minutes", CComVariant(minutes)},
+                                     {u"EventNumber", CComVariant(event_number)},
+                                     {u"Enable", CComVariant(true)}})
+            EXPECT_EQ(CallName(schedule.get(), member, DISPATCH_PROPERTYPUT, {value}), S_OK);
+        EXPECT_EQ(CallName(schedules.get(), u"Add", DISPATCH_METHOD, {CComVariant(schedule.get())}),
+                  S_OK);
+        return schedule;
+    }
+    static ComPtr<IDispatch> Collection(CGlobal* g, const char16_t* name) {
+        CComVariant value;
+        EXPECT_EQ(CallName(Scheduler(g).get(), name, DISPATCH_PROPERTYGET, {}, &value), S_OK);
+        return ComPtr<IDispatch>(value.pdispVal);
+    }
+
+  private:
+    ScopedTimeZone zone_{"UTC"};
+};
+
+TEST_F(GlobalSchedulerTest, SchedulerIsTheSameObjectUntilShutDown) {
+    auto g = New<CGlobal>();
+    ComPtr<IDispatch> first = Scheduler(g.get()), second = Scheduler(g.get());
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(SameObject(first.get(), second.get()));
+    EXPECT_EQ(g->get_Scheduler(nullptr), E_POINTER);
+    g->Destroy();
+    IScheduler* after = nullptr;
+    EXPECT_EQ(g->get_Scheduler(&after), S_OK);
+    EXPECT_EQ(after, nullptr);
+}
+
+TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItself) {
+    auto g = New<CGlobal>();
+    auto host = New<TestHost>();
+    ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
+    ASSERT_EQ(g->Start(), S_OK);
+    auto handler = New<ScriptFunction>();
+    ULONG id = 0;
+    ASSERT_EQ(g->RegisterForEvent(CComBSTR(u"ScheduledEvent"), Null(), handler.get(), &id), S_OK);
+    Drain(g.get());
+    ComPtr<IDispatch> schedule = AddSchedule(g.get(), u"Porch", 10, 0, 4);
+    ASSERT_EQ(CallName(schedule.get(), u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}),
+              S_OK);
+    EXPECT_TRUE(host->Has("Log(Schedule Porch must wait 5 seconds to run\r\n)"));
+    TestClock::Advance(5000);  // 10:00:01
+    ASSERT_TRUE(handler->WaitFor(1));
+    EXPECT_TRUE(SameObject(handler->Last().Object(), schedule.get()));
+    CComVariant colour;
+    ASSERT_EQ(CallName(handler->Last().Object(), u"Colour", DISPATCH_PROPERTYGET, {}, &colour),
+              S_OK);
+    EXPECT_EQ(std::u16string(colour.bstrVal), u"amber");
+    // The next run is tomorrow.
+    EXPECT_TRUE(host->WaitFor("Log(Schedule Porch must wait 86400 seconds to run\r\n)"));
+
+    // The network's scheduled-event requests, by event number.
+    NetworkServices* network = g.get();
+    EXPECT_EQ(network->TriggerSchedules(3), 0u);
+    EXPECT_EQ(network->EnableSchedules(4, false), 1u);
+    EXPECT_EQ(network->TriggerSchedules(4), 1u);  // disabled, it still fires when asked
+    ASSERT_TRUE(handler->WaitFor(2));
+    CComVariant enabled;
+    ASSERT_EQ(CallName(schedule.get(), u"Enable", DISPATCH_PROPERTYGET, {}, &enabled), S_OK);
+    EXPECT_EQ(enabled.boolVal, VARIANT_FALSE);
+    g->Destroy();
+}
+
+TEST_F(GlobalSchedulerTest, SetApplicationLoadsTheSchedulesOrSaysWhyNot) {
+    struct Case {
+        const char* config;
+        bool loaded;
+    } cases[] = {
+        {R"(<OB><PROP Name="locale" Value="Sydney"/></OB>)", true},
+        {R"(<OB><PROP Name="locale" Value="Atlantis"/></OB>)", false},
+        {R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/></OB>)", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        DataDirectory dir;
+        dir.Put("Config.xml", c.config);
+        dir.Put("Sydney.xml", R"(<OB><PROP Name="city" Value="Sydney"/>
+                                    <PROP Name="timezone" Value="Australia/Sydney"/></OB>)");
+        dir.Put("Schedules.xml", R"(<root_object Type="Array"><length Type="Integer">1</length>
+            <item Index="0" Type="brevanto.schedule"><Name>Stored</Name></item></root_object>)");
+        auto g = New<CGlobal>();
+        auto host = New<TestHost>();
+        host->object = ComPtr<IDispatch>(New<HiddenScript>().get());  // " hidden script"
+        host->config_file = SysAllocString((dir.Path() + u"/").c_str());
+        ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
+        EXPECT_EQ(host->Has("Log(Schedules not loaded. Missing or invalid locale file.)"),
+                  !c.loaded);
+        LONG count = -1;
+        ASSERT_EQ(g->Scheduler().Schedules().get_Count(&count), S_OK);
+        EXPECT_EQ(count, c.loaded ? 1 : 0);
+        g->Destroy();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+// The second start of tests/pages/scheduler_save_test.js: what it saved has come back.
+var scheduler = Global.Scheduler;
+assertEqual(scheduler.Schedules.Count, 3, 'the demo schedules and the saved one');
+assertEqual(scheduler.PublicHolidays.Count, 4, 'the demo holidays and the saved one');
+var s = scheduler.Schedules.Item('Saved');
+assertEqual(s.EventNumber, 9, 'event number');
+assertEqual(s.DayOfWeek, 'weekends', 'weekdays');
+assertEqual(s.DayOfMonth, '1 15 31', 'days of the month');
+assertEqual(s.MonthOfYear, 'january december', 'months');
+assertEqual(s.RelativeTo, 'sunrise', 'relative to');
+assertEqual(s.Hours, 1, 'hours');
+assertEqual(s.Minutes, -20, 'minutes');
+assertEqual(s.Enable, false, 'enable');
+assertEqual(s.Colour, 'teal', 'a member the page added');
+assertEqual(scheduler.Schedules.Item('Evening lights').Preset, 1, 'a member from the demo file');
+var h = scheduler.PublicHolidays.Item(3);
+assertEqual(h.Name, 'Founders Day', 'holiday name');
+assertEqual(h.Year, 2027, 'year');
+assertEqual(h.Month, 6, 'month');
+assertEqual(h.Day, 3, 'day');
+assertEqual(h.Note, 'half day', 'a member the page added');
+done();

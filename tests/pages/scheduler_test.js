@@ -1,0 +1,68 @@
+// The scheduler as a page sees it: the demo's place and files, the sun's times, a schedule an
+// hour before sunset that fires a few seconds after the clock starts (its handler reads the
+// schedule's name and a member the page added), the mask texts, and Trigger on a disabled one.
+// host-clock: 2026-06-21 16:02:52
+// host-env: TZ=Australia/Sydney
+// expect-output: Schedule Evening test must wait 72181 seconds to run
+var scheduler = Global.Scheduler;
+var now = new Date();
+assertEqual(now.getFullYear() * 10000 + (now.getMonth() + 1) * 100 + now.getDate(), 20260621,
+            'the page runs on the panel clock');
+assertEqual(now.getHours(), 16, 'the hour of the panel clock');
+assertEqual(scheduler.Locale, 'Sydney', 'locale of Config.xml');
+assertEqual(scheduler.City, 'Sydney', 'city');
+assertEqual(scheduler.Timezone, 'AUS Eastern Standard Time', 'zone');
+assertEqual(scheduler.Schedules.Count, 2, 'schedules of Schedules.xml');
+assertEqual(scheduler.PublicHolidays.Count, 3, 'holidays of PublicHolidays.xml');
+assertEqual(scheduler.Schedules.Item(1).DayOfWeek, 'monday tuesday wednesday thursday friday PH',
+            'a stored mask');
+
+var rise = new Date(2026, 5, 21, 0, 0, 30), set = new Date(2026, 5, 21, 0, 0, 30);
+scheduler.SunriseSunsetTimes(new Date(2026, 5, 21), rise, set);
+assertEqual(rise.getHours() + ':' + rise.getMinutes(), '7:8', 'sunrise');
+assertEqual(set.getHours() + ':' + set.getMinutes(), '17:3', 'sunset');
+
+var s = new ActiveXObject('Brevanto.Schedule');
+s.Name = 'Evening test';
+s.DayOfWeek = 'Mon, wed fri sun';
+assertEqual(s.DayOfWeek, 'sunday monday wednesday friday', 'weekday text');
+s.DayOfMonth = 'all';
+s.MonthOfYear = 'all';
+s.RelativeTo = 'ss';
+s.Hours = -1;
+s.EventNumber = 42;
+s.Colour = 'amber';
+s.Enable = true;
+
+var added = 0;  // when the schedule joined the collection (page time, which runs as fast)
+var triggered = null;
+var fired = null;
+Global.RegisterForEvent('ScheduledEvent', null, function (schedule) {
+    if (schedule.Name === 'Trigger test') triggered = schedule;
+    if (schedule.Name !== 'Evening test') return;
+    fired = { name: schedule.Name, colour: schedule.Colour, same: schedule === s,
+              after: Date.now() - added };
+});
+
+var off = new ActiveXObject('Brevanto.Schedule');
+off.Name = 'Trigger test';
+// Fires whatever its rule and Enable say. Triggered until the handler sees it: the handler's
+// registration takes effect on the event thread, maybe after the first raise.
+waitFor(function () {
+    if (triggered === null) off.Trigger();
+    return triggered !== null;
+}, 5000, function () {
+    added = Date.now();
+    scheduler.Schedules.Add(s);  // due at 16:03:01, some 9 s after the clock started
+    waitFor(function () { return fired !== null; }, 10000, function () {
+        assertEqual(fired.name, 'Evening test', 'the schedule raised the event');
+        assertEqual(fired.colour, 'amber', 'a member the page added');
+        assert(fired.same, 'the very object');
+        assert(fired.after > 4000, 'not before its moment (' + fired.after + ' ms)');
+        // With --clock the host sets the panel's own clock, and every schedule is computed
+        // again: from 20:00 the evening schedule is tomorrow at 16:03:01.
+        Global.SetLocalTime(new Date(2026, 5, 21, 20, 0, 0));
+        assertEqual(new Date().getHours(), 20, 'the page reads the clock that was set');
+        done();
+    }, 'the evening schedule');
+}, 'the triggered schedule');

@@ -1,0 +1,301 @@
+// Schedules: mask texts, the day and time rules, the next-run computation and the script face.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/safearray.h"
+#include "platform/var_date.h"
+#include "scheduler/schedule.h"
+#include "support/late_bound.h"
+#include "support/script_doubles.h"
+
+namespace {
+
+DateValue Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    double days = 0;
+    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, minute, second, &days));
+    return DateValue{days, true};
+}
+
+// The sun at fixed times every day, and holidays on the listed dates.
+class FixedCalendar : public ScheduleCalendar {
+  public:
+    std::set<std::tuple<int, int, int>> holidays;
+    int sunrise_hour = 6, sunrise_minute = 42, sunset_hour = 18, sunset_minute = 55;
+
+    bool IsHolidayOn(DateValue date) override {
+        SYSTEMTIME p;
+        return solar::PartsOf(date, &p) && holidays.count({p.wYear, p.wMonth, p.wDay});
+    }
+    DateValue SunriseOn(DateValue date) override { return At(date, sunrise_hour, sunrise_minute); }
+    DateValue SunsetOn(DateValue date) override { return At(date, sunset_hour, sunset_minute); }
+
+  private:
+    static DateValue At(DateValue date, int hour, int minute) {
+        SYSTEMTIME p;
+        solar::PartsOf(date, &p);
+        return Date(p.wYear, p.wMonth, p.wDay, hour, minute, 30);
+    }
+};
+
+// Keeps a native schedule and breaks its cycle with its timer at the end.
+struct NativeSchedule {
+    ref<ScheduleBase> schedule = new ScheduleBase;
+    ~NativeSchedule() { schedule->DropReferences(); }
+    ScheduleBase* operator->() const { return schedule.get(); }
+};
+
+class Recorder : public ScheduleHandler {
+  public:
+    std::vector<std::string> calls;
+    void OnFired(ScheduleBase*) override { calls.push_back("fired"); }
+    void OnEnabled(ScheduleBase*) override { calls.push_back("enabled"); }
+    void OnDisabled(ScheduleBase*) override { calls.push_back("disabled"); }
+};
+
+TEST(MaskTextTest, ParsesAsThePanelsAlwaysHave) {
+    struct Case {
+        MaskTable table;
+        std::u16string_view text;
+        ULONG mask;
+    } cases[] = {
+        {DayOfWeekKeywords(), u"Mon, wed fri", 0x2A},
+        {DayOfWeekKeywords(), u"weekdays sunday", 0x3E},  // stops at "weekdays"
+        {DayOfWeekKeywords(), u"sunday weekdays", 0x3E},  // the assignment replaces
+        {DayOfWeekKeywords(), u"wd", 0x3E},
+        {DayOfWeekKeywords(), u"we", 0x41},
+        {DayOfWeekKeywords(), u"WEEKENDS", 0x41},
+        {DayOfWeekKeywords(), u"Sun", 0x01},
+        {DayOfWeekKeywords(), u"su", 0},  // fewer than the three compared characters
+        {DayOfWeekKeywords(), u"saturdays,,  PH", 0xC0},
+        {DayOfWeekKeywords(), u"all", 0xFF},
+        {DayOfWeekKeywords(), u" , ", 0},
+        {DayOfWeekKeywords(), u"", 0},
+        {DayOfWeekKeywords(), u"someday", 0},
+        {DayOfMonthKeywords(), u"1 15 31", 0x40004001},
+        {DayOfMonthKeywords(), u"3x", 0},  // "3" must match whole
+        {DayOfMonthKeywords(), u"all", 0x7FFFFFFF},
+        {DayOfMonthKeywords(), u"32 0 2", 0x2},
+        {MonthKeywords(), u"Jan,DECEMBER", 0x801},
+        {MonthKeywords(), u"all", 0xFFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf16ToUtf8(c.text));
+        EXPECT_EQ(ParseMask(c.table, c.text), c.mask);
+    }
+}
+
+TEST(MaskTextTest, FormatsWithSpacesAndReadsBackTheSameMask) {
+    std::u16string days_2_to_31;
+    for (int d = 2; d <= 31; ++d)
+        days_2_to_31 += (d > 2 ? u" " : u"") + Utf8ToUtf16(std::to_string(d));
+    struct Case {
+        MaskTable table;
+        ULONG mask;
+        std::u16string text;
+    } cases[] = {
+        {DayOfWeekKeywords(), 0xFF, u"all"},
+        {DayOfWeekKeywords(), 0x3E, u"weekdays"},
+        {DayOfWeekKeywords(), 0x41, u"weekends"},
+        {DayOfWeekKeywords(), 0x7F, u"sunday monday tuesday wednesday thursday friday saturday"},
+        {DayOfWeekKeywords(), 0xBE, u"monday tuesday wednesday thursday friday PH"},
+        {DayOfWeekKeywords(), 0, u""},
+        {DayOfMonthKeywords(), 0x7FFFFFFF, u"all"},
+        {DayOfMonthKeywords(), 0x7FFFFFFE, days_2_to_31},
+        {MonthKeywords(), 0x801, u"january december"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.mask);
+        EXPECT_EQ(FormatMask(c.table, c.mask), c.text);
+        EXPECT_EQ(ParseMask(c.table, c.text), c.mask);
+    }
+}
+
+TEST(MaskTextTest, RelativeToNames) {
+    EXPECT_EQ(ParseRelativeTo(u"SunRise"), kRelativeToSunrise);
+    EXPECT_EQ(ParseRelativeTo(u"sr"), kRelativeToSunrise);
+    EXPECT_EQ(ParseRelativeTo(u"ss"), kRelativeToSunset);
+    EXPECT_EQ(ParseRelativeTo(u"midnight"), kRelativeToMidnight);
+    EXPECT_EQ(ParseRelativeTo(u"noon"), kRelativeToMidnight);
+    EXPECT_EQ(FormatRelativeTo(kRelativeToSunset), u"sunset");
+    EXPECT_EQ(FormatRelativeTo(7), u"midnight");
+}
+
+TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
+    // Tuesday 10 March 2026; the 11th is a public holiday.
+    FixedCalendar calendar;
+    calendar.holidays.insert({2026, 3, 11});
+    struct Case {
+        const char* name;
+        std::u16string_view day_of_week, day_of_month, month;
+        LONG relative_to, hours, minutes;
+        bool enabled, with_calendar;
+        int now_hour, now_minute, now_second;
+        bool armed, not_within_two_days;
+        LONG wait_seconds;
+    } cases[] = {
+        {"midnight already past", u"all", u"all", u"all", 0, 0, 0, true, true, 10, 0, 0, true,
+         false, 14 * 3600 + 1},
+        {"later today", u"all", u"all", u"all", 0, 18, 30, true, true, 10, 0, 0, true, false,
+         8 * 3600 + 30 * 60 + 1},
+        {"one second away", u"all", u"all", u"all", 0, 10, 0, true, true, 10, 0, 0, true, false,
+         86401},
+        {"two seconds away", u"all", u"all", u"all", 0, 10, 0, true, true, 9, 59, 59, true, false,
+         2},
+        {"sunrise without scheduler", u"all", u"all", u"all", 1, -1, 0, true, false, 0, 0, 0, true,
+         false, 5 * 3600 + 1},
+        {"sunrise less an hour", u"all", u"all", u"all", 1, -1, 0, true, true, 0, 0, 0, true, false,
+         5 * 3600 + 42 * 60 + 1},
+        {"sunset and ten minutes", u"all", u"all", u"all", 2, 0, 10, true, true, 10, 0, 0, true,
+         false, 9 * 3600 + 5 * 60 + 1},
+        {"tomorrow by day of month", u"all", u"11", u"all", 0, 12, 0, true, true, 10, 0, 0, true,
+         false, 26 * 3600 + 1},
+        {"holiday tomorrow", u"PH", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, true, false,
+         26 * 3600 + 1},
+        {"holiday unknown without scheduler", u"PH", u"all", u"all", 0, 12, 0, true, false, 10, 0,
+         0, true, true, 50 * 3600 + 1},
+        {"saturdays only", u"saturday", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, true, true,
+         50 * 3600 + 1},
+        {"april only", u"all", u"all", u"april", 0, 0, 0, true, true, 10, 0, 0, true, true,
+         38 * 3600 + 1},
+        {"empty mask", u"", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, false, false, 0},
+        {"unknown keyword", u"all", u"all", u"smarch", 0, 12, 0, true, true, 10, 0, 0, false, false,
+         0},
+        {"disabled", u"all", u"all", u"all", 0, 12, 0, false, true, 10, 0, 0, false, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NativeSchedule s;
+        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.day_of_week));
+        s->set_day_of_month(ParseMask(DayOfMonthKeywords(), c.day_of_month));
+        s->set_month_of_year(ParseMask(MonthKeywords(), c.month));
+        s->set_relative_to(c.relative_to);
+        s->set_hours(c.hours);
+        s->set_minutes(c.minutes);
+        s->SetEnable(c.enabled);
+        const DateValue now = Date(2026, 3, 10, c.now_hour, c.now_minute, c.now_second);
+        EXPECT_EQ(s->ScheduleNext(now, c.with_calendar ? &calendar : nullptr), c.armed);
+        ref<TimerBase> timer = s->timer();
+        EXPECT_EQ(timer->enabled(), c.armed ? 1 : 0);
+        EXPECT_EQ(s->enabled(), c.armed);
+        if (!c.armed) continue;
+        EXPECT_EQ(s->not_within_two_days(), c.not_within_two_days);
+        EXPECT_EQ(timer->one_shot(), 0);
+        EXPECT_EQ(timer->period(), c.wait_seconds * 1000);
+    }
+}
+
+TEST(ScheduleNextTest, ExpiryFiresOnlyWhenEnabledAndDue) {
+    struct Case {
+        bool enabled;
+        std::u16string_view day_of_week;
+        bool fires;
+    } cases[] = {{true, u"all", true}, {false, u"all", false}, {true, u"", true}};
+    for (const Case& c : cases) {
+        NativeSchedule s;
+        ref<Recorder> recorder = new Recorder;
+        s->set_handler(recorder.get());
+        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.day_of_week));
+        s->set_day_of_month(ScheduleBase::kAllDaysOfMonth);
+        s->set_month_of_year(ScheduleBase::kAllMonths);
+        s->SetEnable(c.enabled);
+        recorder->calls.clear();
+        s->TimedOut(s->timer().get());
+        EXPECT_EQ(recorder->calls.size(), c.fires ? 1u : 0u);
+        // The computation after the expiry switched the schedule with an empty mask off.
+        EXPECT_EQ(s->enabled(), c.enabled && !c.day_of_week.empty());
+    }
+    // A wake-up after two days without a run does not fire.
+    NativeSchedule s;
+    ref<Recorder> recorder = new Recorder;
+    s->set_handler(recorder.get());
+    s->set_day_of_week(0x01);
+    s->set_day_of_month(1u << 29);  // the 30th, on a Sunday: rare enough to be days away
+    s->set_month_of_year(0x1);
+    s->SetEnable(true);
+    ASSERT_TRUE(s->ScheduleNext(Date(2026, 3, 10, 10), nullptr));
+    ASSERT_TRUE(s->not_within_two_days());
+    recorder->calls.clear();
+    s->TimedOut(s->timer().get());
+    EXPECT_TRUE(recorder->calls.empty());
+}
+
+TEST(ScheduleTest, EnableChangesAreReportedOnceAndTriggerFiresWhateverTheRule) {
+    NativeSchedule s;
+    ref<Recorder> recorder = new Recorder;
+    s->set_handler(recorder.get());
+    s->SetEnable(true);
+    s->SetEnable(true);
+    s->SetEnable(false);
+    s->Trigger();
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"enabled", "disabled", "fired"}));
+    s->Reset();
+    EXPECT_FALSE(s->handler());
+    EXPECT_EQ(s->event_number(), -1);
+}
+
+TEST(ScheduleTest, WhileItsTimerIsQueuedTheScriptObjectStays) {
+    ComPtr<CSchedule> object = New<CSchedule>();
+    ref<COMSchedule> core = object->Schedule();
+    core->OnTimerQueued();
+    core->OnTimerQueued();
+    ISchedule* raw = object.get();
+    object = nullptr;
+    EXPECT_EQ(raw->AddRef(), 2u);  // the timer thread's hold and this one
+    raw->Release();
+    core->OnTimerLetGo();
+    EXPECT_EQ(raw->AddRef(), 2u);  // one entry is still queued
+    raw->Release();
+    EXPECT_TRUE(core->timer());
+    core->OnTimerLetGo();  // the last: the object goes, and drops its timer
+    EXPECT_FALSE(core->timer());
+}
+
+TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
+    ComPtr<CSchedule> object = New<CSchedule>();
+    IDispatch* d = static_cast<ISchedule*>(object.get());
+    auto text = [&](const char16_t* name) {
+        CComVariant value, converted;
+        EXPECT_EQ(CallName(d, name, DISPATCH_PROPERTYGET, {}, &value), S_OK);
+        VariantChangeType(&converted, &value, VARIANT_ALPHABOOL, VT_BSTR);
+        return std::u16string(converted.bstrVal ? converted.bstrVal : u"");
+    };
+    struct Member {
+        const char16_t* name;
+        const char16_t* before;
+        CComVariant put;
+        const char16_t* after;
+    } members[] = {
+        {u"Name", u"", CComVariant(u"Porch"), u"Porch"},
+        {u"EventNumber", u"-1", CComVariant(LONG{7}), u"7"},
+        {u"DayOfWeek", u"", CComVariant(u"Mon, wed fri"), u"monday wednesday friday"},
+        {u"DayOfMonth", u"", CComVariant(u"1 15"), u"1 15"},
+        {u"MonthOfYear", u"", CComVariant(u"all"), u"all"},
+        {u"RelativeTo", u"midnight", CComVariant(u"SS"), u"sunset"},
+        {u"Hours", u"0", CComVariant(LONG{-1}), u"-1"},
+        {u"Minutes", u"0", CComVariant(LONG{90}), u"90"},
+        {u"Enable", u"False", CComVariant(true), u"True"},
+    };
+    for (Member& m : members) {
+        SCOPED_TRACE(Utf16ToUtf8(m.name));
+        EXPECT_EQ(text(m.name), m.before);
+        EXPECT_EQ(CallName(d, m.name, DISPATCH_PROPERTYPUT, {m.put}), S_OK);
+        EXPECT_EQ(text(m.name), m.after);
+    }
+    // A member the script adds is listed for the files; the typed ones are not.
+    EXPECT_EQ(CallName(d, u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}), S_OK);
+    CComVariant names;
+    ASSERT_EQ(object->GetMemberNames(&names), S_OK);
+    LONG high = -1;
+    SafeArrayGetUBound(names.parray, 1, &high);
+    EXPECT_EQ(high, 0);
+    CComBSTR type;
+    ASSERT_EQ(object->GetTypeName(&type), S_OK);
+    EXPECT_EQ(std::u16string(type), u"brevanto.schedule");
+    EXPECT_EQ(object->get_Name(nullptr), E_POINTER);
+}
+
+}  // namespace

@@ -1,0 +1,361 @@
+// The scheduler object: arming schedules as they join and leave the collection, the locale and
+// its files, the sun's times for scripts, and the schedule and holiday files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "persistence/script_objects.h"
+#include "platform/clock.h"
+#include "platform/var_date.h"
+#include "scheduler/scheduler.h"
+#include "support/data_directory.h"
+#include "support/late_bound.h"
+#include "support/scoped_time_zone.h"
+#include "support/script_doubles.h"
+
+namespace {
+
+DateValue Date(int year, int month, int day, int hour = 12) {
+    double days = 0;
+    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, 0, 0, &days));
+    return DateValue{days, true};
+}
+
+// What a page's Date object answers to: the getters, and setHours and setMinutes.
+class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
+  public:
+    // getDate, getMonth (0-based), getFullYear, getHours, getMinutes, getSeconds,
+    // getMilliseconds, then setHours and setMinutes.
+    static constexpr const char16_t* kNames[] = {u"getDate",         u"getMonth",   u"getFullYear",
+                                                 u"getHours",        u"getMinutes", u"getSeconds",
+                                                 u"getMilliseconds", u"setHours",   u"setMinutes"};
+    LONG fields[7] = {1, 0, 2026, 0, 0, 0, 0};
+    std::vector<std::pair<std::u16string, LONG>> sets;
+
+    static ComPtr<ScriptDate> On(int year, int month, int day) {
+        ComPtr<ScriptDate> date = New<ScriptDate>();
+        date->fields[0] = day;
+        date->fields[1] = month - 1;
+        date->fields[2] = year;
+        return date;
+    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        return *info = nullptr, E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
+        for (DISPID i = 0; i < 9; ++i)
+            if (std::u16string_view(names[0]) == kNames[i]) return *ids = i + 1, S_OK;
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                   UINT*) override {
+        if (id >= 1 && id <= 7) {
+            VariantClear(result);
+            result->vt = VT_I4;
+            result->lVal = fields[id - 1];
+            return S_OK;
+        }
+        if ((id == 8 || id == 9) && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
+            sets.emplace_back(kNames[id - 1], params->rgvarg[0].lVal);
+            return S_OK;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+class SchedulerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        // Tuesday 10 March 2026, 10:00 local time.
+        TestClock::Install(
+            0, std::chrono::sys_days{std::chrono::year{2026} / 3 / 10} + std::chrono::hours(10));
+        scheduler_ = New<CScheduler>();
+        scheduler_->SetDataDirectory(data_.Path());
+    }
+    void TearDown() override {
+        scheduler_->Destroy();
+        scheduler_ = nullptr;
+        TestClock::Uninstall();
+    }
+
+    static std::string LocaleFile(const std::string& props) {
+        return "<?xml version=\"1.0\"?>\n<OB Name=\"locale\">" + props + "</OB>\n";
+    }
+    static std::string Prop(const std::string& name, const std::string& value) {
+        return "<PROP Name=\"" + name + "\" Value=\"" + value + "\"/>";
+    }
+    void PutPlace(const std::string& name, const std::string& timezone, bool daylight_saving,
+                  const std::string& lat = "-33.87", const std::string& lng = "151.2") {
+        data_.Put(name + ".xml",
+                  LocaleFile(Prop("city", "Sydney") + Prop("country", "Australia") +
+                             Prop("Lat", lat) + Prop("long", lng) + Prop("timezone", timezone) +
+                             (daylight_saving ? Prop("UseDaylightSaving", "True") : "")));
+    }
+    HRESULT SetLocale(CScheduler* scheduler, const char16_t* name) {
+        CComBSTR text(name);
+        return scheduler->put_Locale(text);
+    }
+    std::u16string Text(HRESULT (CScheduler::*get)(BSTR*), CScheduler* scheduler = nullptr) {
+        CComBSTR value;
+        EXPECT_EQ(((scheduler ? scheduler : scheduler_.get())->*get)(&value), S_OK);
+        return value ? std::u16string(value) : std::u16string();
+    }
+    ComPtr<CSchedule> AddSchedule(LONG event_number, const char16_t* day_of_week = u"all") {
+        ComPtr<CSchedule> schedule = New<CSchedule>();
+        schedule->put_EventNumber(event_number);
+        schedule->put_DayOfWeek(CComBSTR(day_of_week));
+        schedule->put_DayOfMonth(CComBSTR(u"all"));
+        schedule->put_MonthOfYear(CComBSTR(u"all"));
+        schedule->put_Hours(18);
+        schedule->put_Minutes(30);
+        schedule->put_Enable(VARIANT_TRUE);
+        EXPECT_EQ(scheduler_->Schedules().Add(CComVariant(
+                      static_cast<IDispatch*>(static_cast<ISchedule*>(schedule.get())))),
+                  S_OK);
+        return schedule;
+    }
+
+    ScopedTimeZone zone_{"UTC"};
+    DataDirectory data_;
+    ComPtr<CScheduler> scheduler_;
+};
+
+TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
+    ComPtr<CSchedule> schedule = AddSchedule(1);
+    ref<TimerBase> timer = schedule->Schedule()->timer();
+    EXPECT_EQ(timer->enabled(), 1);
+    EXPECT_EQ(timer->period(), (8 * 3600 + 30 * 60 + 1) * 1000);  // 18:30:01 from 10:00
+
+    // A change of the rule waits for the next computation; Save makes it at once.
+    schedule->put_Hours(11);
+    EXPECT_EQ(timer->period(), (8 * 3600 + 30 * 60 + 1) * 1000);
+    scheduler_->Save();  // no Global: only reschedules
+    EXPECT_EQ(timer->period(), (1 * 3600 + 30 * 60 + 1) * 1000);
+    EXPECT_FALSE(data_.Has("Schedules.xml"));
+
+    EXPECT_EQ(scheduler_->Schedules().Remove(CComVariant(LONG{0})), S_OK);
+    EXPECT_EQ(timer->enabled(), 0);
+}
+
+TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
+    class Count : public ScheduleHandler {
+      public:
+        int fired = 0;
+        void OnFired(ScheduleBase*) override { ++fired; }
+        void OnEnabled(ScheduleBase*) override {}
+        void OnDisabled(ScheduleBase*) override {}
+    };
+    ComPtr<CSchedule> a = AddSchedule(5), b = AddSchedule(6), c = AddSchedule(5);
+    ref<Count> counts[] = {new Count, new Count, new Count};
+    a->Schedule()->set_handler(counts[0].get());
+    b->Schedule()->set_handler(counts[1].get());
+    c->Schedule()->set_handler(counts[2].get());
+
+    auto found = scheduler_->FindByEventNumber(5);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_TRUE(SameObject(found[0].get(), static_cast<ISchedule*>(a.get())));
+    EXPECT_TRUE(SameObject(found[1].get(), static_cast<ISchedule*>(c.get())));
+
+    EXPECT_EQ(scheduler_->EnableSchedules(5, false), 2u);
+    EXPECT_FALSE(a->Schedule()->enabled());
+    EXPECT_TRUE(b->Schedule()->enabled());
+    EXPECT_EQ(scheduler_->TriggerSchedules(6), 1u);
+    EXPECT_EQ(scheduler_->TriggerSchedules(5), 2u);  // disabled schedules fire when triggered
+    EXPECT_EQ(scheduler_->TriggerSchedules(9), 0u);
+    EXPECT_EQ(counts[0]->fired, 1);
+    EXPECT_EQ(counts[1]->fired, 1);
+    EXPECT_EQ(counts[2]->fired, 1);
+}
+
+TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
+    ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
+    holiday->put_Year(0);
+    holiday->put_Month(3);
+    holiday->put_Day(11);
+    scheduler_->PublicHolidays().Add(
+        CComVariant(static_cast<IDispatch*>(static_cast<IPublicHoliday*>(holiday.get()))));
+    EXPECT_TRUE(scheduler_->IsHolidayOn(Date(2027, 3, 11)));
+    EXPECT_FALSE(scheduler_->IsHolidayOn(Date(2026, 3, 12)));
+    ComPtr<CSchedule> schedule = AddSchedule(1, u"PH");
+    EXPECT_EQ(schedule->Schedule()->timer()->period(), (32 * 3600 + 30 * 60 + 1) * 1000);
+}
+
+TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndAMissingOneKeepsIt) {
+    PutPlace("Sydney", "AUS Eastern Standard Time", true);
+    data_.Put("Nested.xml", LocaleFile("<OB>" + Prop("city", "Inner") + "</OB>"));
+    ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
+    EXPECT_EQ(Text(&CScheduler::get_City), u"Sydney");
+    EXPECT_EQ(Text(&CScheduler::get_Country), u"Australia");
+    EXPECT_EQ(Text(&CScheduler::get_Timezone), u"AUS Eastern Standard Time");
+    FLOAT lat = 0, lng = 0;
+    scheduler_->get_Lat(&lat);
+    scheduler_->get_Long(&lng);
+    EXPECT_EQ(lat, -33.87f);
+    EXPECT_EQ(lng, 151.2f);
+    EXPECT_EQ(scheduler_->ZoneInfo().Bias, -600);
+    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15)), -540);  // daylight time
+
+    EXPECT_EQ(SetLocale(scheduler_.get(), u"Nowhere"), E_INVALIDARG);
+    EXPECT_EQ(Text(&CScheduler::get_Locale), u"Nowhere");
+    EXPECT_EQ(Text(&CScheduler::get_City), u"Sydney");
+
+    // PROPs inside a nested OB set nothing; no UseDaylightSaving means none.
+    ASSERT_EQ(SetLocale(scheduler_.get(), u"Nested"), S_OK);
+    EXPECT_EQ(Text(&CScheduler::get_City), u"");
+    PutPlace("NoSaving", "Australia/Sydney", false);
+    ASSERT_EQ(SetLocale(scheduler_.get(), u"NoSaving"), S_OK);
+    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15)), -600);
+}
+
+TEST_F(SchedulerTest, SunriseAndSunsetForScriptsLikeTheFormulas) {
+    PutPlace("Sydney", "AUS Eastern Standard Time", true);
+    ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
+    ComPtr<ScriptDate> day = ScriptDate::On(2026, 6, 21);  // day of year 172
+    ComPtr<ScriptDate> sunrise = New<ScriptDate>(), sunset = New<ScriptDate>();
+    IDispatch* rise = sunrise.get();
+    IDispatch* set = sunset.get();
+    IDispatch* none = nullptr;
+    EXPECT_EQ(scheduler_->SunriseSunsetTimes(day.get(), &rise, &none), E_POINTER);
+    EXPECT_TRUE(sunrise->sets.empty());
+    ASSERT_EQ(scheduler_->SunriseSunsetTimes(day.get(), &rise, &set), S_OK);
+    using Sets = std::vector<std::pair<std::u16string, LONG>>;
+    EXPECT_EQ(sunrise->sets, (Sets{{u"setHours", 7}, {u"setMinutes", 8}}));
+    ASSERT_EQ(sunset->sets.size(), 2u);
+    EXPECT_EQ(sunset->sets[0].second, 17);  // about 1620.8 - 600 minutes
+}
+
+TEST_F(SchedulerTest, WindowsAndIanaZoneNamesGiveTheSameSunAcrossTransitions) {
+    struct Place {
+        const char* windows;
+        const char* iana;
+        const char* lat;
+        const char* lng;
+        int transition_months[2];
+    } places[] = {
+        {"AUS Eastern Standard Time", "Australia/Sydney", "-33.87", "151.2", {4, 10}},
+        {"W. Europe Standard Time", "Europe/Berlin", "52.52", "13.4", {3, 10}},
+    };
+    ComPtr<CScheduler> other = New<CScheduler>();
+    other->SetDataDirectory(data_.Path());
+    for (const Place& place : places) {
+        PutPlace("Windows", place.windows, true, place.lat, place.lng);
+        PutPlace("Iana", place.iana, true, place.lat, place.lng);
+        ASSERT_EQ(SetLocale(scheduler_.get(), u"Windows"), S_OK);
+        ASSERT_EQ(SetLocale(other.get(), u"Iana"), S_OK);
+        for (int year : {2023, 2024, 2025}) {
+            for (int month : place.transition_months) {
+                for (int day = 1; day <= 31; day += 3) {
+                    SCOPED_TRACE(testing::Message()
+                                 << place.iana << " " << year << "-" << month << "-" << day);
+                    ComPtr<ScriptDate> date = ScriptDate::On(year, month, day);
+                    ComPtr<ScriptDate> r1 = New<ScriptDate>(), s1 = New<ScriptDate>();
+                    ComPtr<ScriptDate> r2 = New<ScriptDate>(), s2 = New<ScriptDate>();
+                    IDispatch *pr1 = r1.get(), *ps1 = s1.get(), *pr2 = r2.get(), *ps2 = s2.get();
+                    ASSERT_EQ(scheduler_->SunriseSunsetTimes(date.get(), &pr1, &ps1), S_OK);
+                    ASSERT_EQ(other->SunriseSunsetTimes(date.get(), &pr2, &ps2), S_OK);
+                    EXPECT_EQ(r1->sets, r2->sets);
+                    EXPECT_EQ(s1->sets, s2->sets);
+                }
+            }
+        }
+    }
+    other->Destroy();
+}
+
+TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
+    ComPtr<CSchedule> schedule = AddSchedule(12, u"weekdays");
+    schedule->put_Name(CComBSTR(u"Porch lights"));
+    schedule->put_RelativeTo(CComBSTR(u"sunset"));
+    schedule->put_Minutes(-15);
+    Set(static_cast<ISchedule*>(schedule.get()), u"Colour", CComVariant(u"amber"));
+    ComPtr<CSchedule> off =
+        AddSchedule(13, u"sunday monday tuesday wednesday thursday friday saturday");
+    off->put_Enable(VARIANT_FALSE);
+    ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
+    holiday->put_Name(CComBSTR(u"Christmas"));
+    holiday->put_Year(0);
+    holiday->put_Month(12);
+    holiday->put_Day(25);
+    scheduler_->PublicHolidays().Add(
+        CComVariant(static_cast<IDispatch*>(static_cast<IPublicHoliday*>(holiday.get()))));
+
+    CScheduleWriter schedules(static_cast<IGenericCollection*>(&scheduler_->Schedules()));
+    ASSERT_EQ(CXMLWriter(data_.Path()).Write(u"Schedules", schedules), S_OK);
+    CScheduleWriter holidays(static_cast<IGenericCollection*>(&scheduler_->PublicHolidays()));
+    ASSERT_EQ(CXMLWriter(data_.Path()).Write(u"PublicHolidays", holidays), S_OK);
+    const std::string written = data_.Get("Schedules.xml");
+    for (const char* part : {"<root_object Type=\"Array\">", "<length Type=\"Integer\">2</length>",
+                             "<item Index=\"0\" Type=\"brevanto.schedule\">",
+                             "<DayOfWeek>weekdays</DayOfWeek>", "<RelativeTo>sunset</RelativeTo>",
+                             "<Enable Type=\"Bool\">True</Enable>", "<Colour>amber</Colour>"})
+        EXPECT_NE(written.find(part), std::string::npos) << part << "\n" << written;
+
+    PutPlace("Sydney", "Australia/Sydney", true);
+    ComPtr<CConfigOb> config = New<CConfigOb>();
+    config->DispatchExMembers().SetValue(u"locale", CComVariant(u"Sydney"));
+    ComPtr<HiddenScript> script = New<HiddenScript>();
+    ComPtr<CScheduler> loaded = New<CScheduler>();
+    ASSERT_TRUE(loaded->Load(data_.Path(), *config, script.get()));
+    EXPECT_EQ(Text(&CScheduler::get_City, loaded.get()), u"Sydney");
+    ASSERT_EQ(loaded->Schedules().Size(), 2u);
+    ASSERT_EQ(loaded->PublicHolidays().Size(), 1u);
+    CComVariant first, second, christmas;
+    loaded->Schedules().get_Item(CComVariant(LONG{0}), &first);
+    loaded->Schedules().get_Item(CComVariant(LONG{1}), &second);
+    loaded->PublicHolidays().get_Item(CComVariant(LONG{0}), &christmas);
+    auto read = [](const CComVariant& object, const char16_t* name) {
+        CComVariant value, text;
+        EXPECT_EQ(CallName(object.pdispVal, name, DISPATCH_PROPERTYGET, {}, &value), S_OK)
+            << Utf16ToUtf8(name);
+        VariantChangeType(&text, &value, VARIANT_ALPHABOOL, VT_BSTR);
+        return std::u16string(text.bstrVal ? text.bstrVal : u"");
+    };
+    EXPECT_EQ(read(first, u"Name"), u"Porch lights");
+    EXPECT_EQ(read(first, u"DayOfWeek"), u"weekdays");
+    EXPECT_EQ(read(first, u"Minutes"), u"-15");
+    EXPECT_EQ(read(first, u"Enable"), u"True");
+    EXPECT_EQ(read(first, u"Colour"), u"amber");
+    EXPECT_EQ(read(second, u"DayOfWeek"),
+              u"sunday monday tuesday wednesday thursday friday saturday");
+    EXPECT_EQ(read(second, u"Enable"), u"False");
+    EXPECT_EQ(read(christmas, u"Name"), u"Christmas");
+    EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25)));
+    // The loaded schedules are armed.
+    ref<ScheduleBase> core = ScheduleOf(first.pdispVal);
+    ASSERT_TRUE(core);
+    EXPECT_EQ(core->timer()->enabled(), 1);
+    loaded->Destroy();
+}
+
+TEST_F(SchedulerTest, LoadNeedsALocaleAndAHolidayFileMustHoldAnArray) {
+    ComPtr<HiddenScript> script = New<HiddenScript>();
+    data_.Put("PublicHolidays.xml",
+              "<root_object Type=\"Object\"><item Index=\"0\" Type=\"brevanto.publicholiday\">"
+              "<Month Type=\"Integer\">1</Month></item></root_object>");
+    data_.Put("Schedules.xml",
+              "<root_object Type=\"Array\"><item Index=\"0\" Type=\"Object\">"
+              "<Name>Any type</Name></item></root_object>");
+    struct Case {
+        const char16_t* locale;  // null: no setting
+        bool loaded;
+    } cases[] = {{nullptr, false}, {u"", false}, {u"Nowhere", false}, {u"Sydney", true}};
+    PutPlace("Sydney", "Australia/Sydney", true);
+    // Read at start-up, before the host has a page engine, the files have no script context.
+    for (IDispatch* context :
+         {static_cast<IDispatch*>(script.get()), static_cast<IDispatch*>(nullptr)}) {
+        for (const Case& c : cases) {
+            ComPtr<CConfigOb> config = New<CConfigOb>();
+            if (c.locale) config->DispatchExMembers().SetValue(u"locale", CComVariant(c.locale));
+            ComPtr<CScheduler> loaded = New<CScheduler>();
+            EXPECT_EQ(loaded->Load(data_.Path(), *config, context), c.loaded);
+            EXPECT_EQ(loaded->PublicHolidays().Size(), 0u);
+            // A schedule file's elements are schedules whatever their Type says.
+            EXPECT_EQ(loaded->Schedules().Size(), c.loaded ? 1u : 0u);
+            loaded->Destroy();
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// Sunrise, sunset and the zone offset, with the place's figures worked by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/var_date.h"
+#include "scheduler/solar.h"
+
+namespace {
+
+DateValue Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    double days = 0;
+    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, minute, second, &days));
+    return DateValue{days, true};
+}
+
+SYSTEMTIME Transition(WORD month, WORD week, WORD weekday = 0) {
+    SYSTEMTIME t{};
+    t.wMonth = month;
+    t.wDay = week;
+    t.wDayOfWeek = weekday;
+    t.wHour = 2;
+    return t;
+}
+
+// A zone as its record would read: bias, and the daylight period between the two transitions.
+TIME_ZONE_INFORMATION Zone(LONG bias, WORD daylight_month, WORD standard_month,
+                           WORD daylight_week = 1, WORD standard_week = 1) {
+    TIME_ZONE_INFORMATION zone{};
+    zone.Bias = bias;
+    zone.DaylightBias = -60;
+    zone.DaylightDate = Transition(daylight_month, daylight_week);
+    zone.StandardDate = Transition(standard_month, standard_week);
+    return zone;
+}
+
+TEST(SolarTest, FormulasAtTheEquatorAndInSydney) {
+    EXPECT_NEAR(solar::SunriseMinutes(0, 0, 80), 364.5, 0.1);
+    EXPECT_NEAR(solar::SunsetMinutes(0, 0, 80), 1091.2, 0.1);
+    const double sydney = solar::SunriseMinutes(-33.87f, 151.2f, 172);
+    EXPECT_NEAR(sydney, 1028.7, 0.1);
+
+    SYSTEMTIME local;
+    ASSERT_TRUE(solar::PartsOf(solar::ToLocalTime(Date(2026, 6, 21), sydney, -600), &local));
+    EXPECT_EQ(local.wDay, 21);
+    EXPECT_EQ(local.wHour, 7);
+    EXPECT_EQ(local.wMinute, 8);
+    EXPECT_EQ(local.wSecond, 42);
+}
+
+TEST(SolarTest, PolarDaysTakeTheNearestDayWithASunriseInTheSearchDirection) {
+    const double lat = 70;
+    ASSERT_TRUE(std::isnan(solar::HourAngle(lat, 171 * solar::kYearFactor)));  // midnight sun
+    int day = 172;
+    while (std::isnan(solar::HourAngle(lat, (day - 1) * solar::kYearFactor)))
+        --day;  // backwards: towards the spring days that still have a sunrise
+    ASSERT_LT(day, 172);
+    const double found = solar::SunriseMinutes(lat, 0, 172);
+    EXPECT_FALSE(std::isnan(found));
+    EXPECT_DOUBLE_EQ(found, solar::SunriseMinutes(lat, 0, day));
+    // In the southern polar winter the search runs forwards, to the spring.
+    ASSERT_TRUE(std::isnan(solar::HourAngle(-70, 172 * solar::kYearFactor)));
+    EXPECT_FALSE(std::isnan(solar::SunsetMinutes(-70, 0, 172)));
+}
+
+TEST(SolarTest, ConversionToLocalTimeCarriesDaysAndRefusesNegativeParts) {
+    struct Case {
+        double minutes;
+        int offset;
+        bool valid;
+        int day, hour, minute;
+    } cases[] = {
+        {30, 0, true, 10, 0, 30},           {1440 + 30, 0, true, 11, 0, 30},
+        {2 * 1440 + 60, 0, true, 12, 1, 0}, {600, -630, false, 0, 0, 0},  // -0:30
+        {-90, 0, false, 0, 0, 0},           {1000, -1000 - 1440 * 2 + 60, true, 8, 1, 0},
+        {NAN, 0, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.minutes << " + " << c.offset);
+        SYSTEMTIME local;
+        const bool valid =
+            solar::PartsOf(solar::ToLocalTime(Date(2026, 3, 10), c.minutes, c.offset), &local);
+        ASSERT_EQ(valid, c.valid);
+        if (!valid) continue;
+        EXPECT_EQ(local.wDay, c.day);
+        EXPECT_EQ(local.wHour, c.hour);
+        EXPECT_EQ(local.wMinute, c.minute);
+    }
+    int hour, minute;
+    solar::HourMinuteOf(DateValue{0, false}, &hour, &minute);
+    EXPECT_EQ(hour, -1);
+    EXPECT_EQ(minute, -1);
+}
+
+TEST(SolarTest, WeekFiveIsTheLastSuchWeekdayOfTheMonth) {
+    struct Case {
+        int year;
+        WORD month, week, weekday;
+        int month_day;
+    } cases[] = {
+        {2026, 2, 5, 0, 22},  // February 2026 has four Sundays
+        {2026, 3, 5, 0, 29},  // March 2026 has five
+        {2026, 10, 1, 0, 4}, {2026, 4, 2, 3, 8}, {2024, 2, 5, 4, 29},  // leap-year February
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.year << "-" << c.month << " week " << c.week);
+        EXPECT_EQ(solar::TransitionDayOfYear(c.year, Transition(c.month, c.week, c.weekday)),
+                  solar::DayOfYear(c.year, c.month, c.month_day));
+    }
+}
+
+TEST(SolarTest, ZoneOffsetFollowsTheNorthernAndSouthernPatterns) {
+    const TIME_ZONE_INFORMATION south = Zone(-600, 10, 4);       // daylight October to April
+    const TIME_ZONE_INFORMATION north = Zone(-60, 3, 10, 5, 5);  // daylight March to October
+    TIME_ZONE_INFORMATION no_daylight = south;
+    no_daylight.DaylightDate.wMonth = 0;
+    TIME_ZONE_INFORMATION bad_week = north;
+    bad_week.StandardDate.wDay = 6;
+    struct Case {
+        const TIME_ZONE_INFORMATION* zone;
+        bool use_daylight_saving;
+        DateValue date;
+        int offset;
+    } cases[] = {
+        {&south, true, Date(2026, 1, 15), -540},       {&south, true, Date(2026, 6, 15), -600},
+        {&south, true, Date(2026, 4, 5), -600},  // the standard-time start day itself
+        {&south, true, Date(2026, 10, 4), -540},       {&south, false, Date(2026, 1, 15), -600},
+        {&no_daylight, true, Date(2026, 1, 15), -600}, {&north, true, Date(2026, 7, 1), 0},
+        {&north, true, Date(2026, 12, 1), -60},        {&north, true, Date(2026, 3, 28), -60},
+        {&north, true, Date(2026, 3, 29), 0},          {&bad_week, true, Date(2026, 7, 1), -60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.date.days << " bias " << c.zone->Bias);
+        EXPECT_EQ(solar::ZoneOffsetMinutes(*c.zone, c.use_daylight_saving, c.date), c.offset);
+    }
+}
+
+TEST(SolarTest, DayOfYearCountsLeapYears) {
+    EXPECT_EQ(solar::DayOfYear(2026, 3, 1), 60);
+    EXPECT_EQ(solar::DayOfYear(2024, 3, 1), 61);
+    EXPECT_EQ(solar::DayOfYear(2000, 12, 31), 366);
+    EXPECT_EQ(solar::DayOfYear(1900, 12, 31), 365);
+}
+
+}  // namespace
