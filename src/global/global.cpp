@@ -125,6 +125,7 @@ void CGlobal::ShutDown() {
     // The backlight stops and breaks its cycles before the network handler once it is part of
     // the Global. No timer fires after the scheduler has stopped.
     network_handler_.Stop();
+    security_.Stop();
     scheduler_.Shutdown();
     network_handler_.Destroy();
 
@@ -230,7 +231,7 @@ HRESULT CGlobal::get_BacklightController(IBacklightController** pVal) {
 HRESULT CGlobal::get_Security(IDispatch** pVal) {
     if (!pVal) return E_POINTER;
     ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the security object is not part of the Global yet
+    return security_.QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pVal));
 }
 
 HRESULT CGlobal::get_Config(IDispatch** pVal) {

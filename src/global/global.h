@@ -23,11 +23,13 @@
 #include "runtime/event_thread.h"
 #include "runtime/thread_pool.h"
 #include "scheduler/scheduler.h"
+#include "security/security_object.h"
 
 class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest>,
                 public RuntimeServices,
                 public DispatchServices,
-                public NetworkServices {
+                public NetworkServices,
+                public SecurityServices {
   public:
     static constexpr LONG kDefaultPacketDelay = static_cast<LONG>(PacketDefaults::kPacketDelay);
 
@@ -135,7 +137,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     CScheduler& Scheduler() { return scheduler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
-    CConfigOb& Config() { return config_; }
+    CConfigOb& Config() override { return config_; }
+    CSecurityOb& Security() { return security_; }
     // Read from the configuration when the host is set.
     PacketDefaults DefaultPacketSettings() const { return default_packets_.Settings(); }
 
@@ -162,6 +165,7 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
 
     CScheduler scheduler_;
     ComObjectEmbedded<CNetworkHandler> network_handler_;
+    ComObjectEmbedded<CSecurityOb> security_;
     ComObjectEmbedded<CConfigOb> config_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;

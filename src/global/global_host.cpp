@@ -82,8 +82,8 @@ void CGlobal::LoadConfiguration(std::u16string_view path) {
                                        SysStringLen(start_page.bstrVal))
                       : std::u16string();
     config_path_.assign(path);
-    // Loading the security files and the schedules joins here with the security and scheduler
-    // services.
+    security_.Load(path);
+    // Loading the schedules joins here with the scheduler service.
     packet_delay_ = delay.vt == VT_I4 ? delay.lVal : kDefaultPacketDelay;
 }
 

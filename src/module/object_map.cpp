@@ -5,6 +5,7 @@
 #include "network/packet_object.h"
 #include "network/packet_with_response_object.h"
 #include "runtime/script_timer.h"
+#include "security/security_object.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ const ObjectMapEntry kObjectMap[] = {
     ObjectEntry<CTimer>(CLSID_Timer, u"Brevanto.Timer.1", u"Brevanto.Timer", u"Timer Class",
                         kSafeForScriptingAndInitializing),
     ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),
+    ApartmentObjectEntry<CSecurityOb>(CLSID_HxSecurity, u"Halcyd.HxSecurity.1",
+                                      u"Halcyd.HxSecurity", u"HxSecurity Class"),
     kObjectMapEnd,
 };
 
