@@ -1,5 +1,6 @@
 // The demo panel page: watches the lighting bus, recalls a preset in area 1, asks the dimmer
-// there what it is doing and waits for a keypad press, then closes the host.
+// there what it is doing, dims the screen and waits for a keypad press, which it takes as a
+// touch that brightens the screen again, then closes the host.
 // scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a keypad
 // (box 2) on it, and presses keypad button 1 a little after the page starts.
 var net = Global.NetworkHandler;
@@ -30,6 +31,7 @@ function meaning(b, logical) {
         if (op === 0x61) return 'what level is channel ' + (b[2] + 1) + ' at?';
         if (op === 0x60)
             return 'channel ' + (b[2] + 1) + ' is at ' + Math.round((255 - b[5]) * 100 / 255) + '%';
+        if (op === 0x48 && b[1] === 1 && b[2] === 3) return 'screen backlight level ' + (255 - b[4]);
         return '';
     }
     if (b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43)
@@ -91,6 +93,24 @@ question.OnTimeout = function (asked) {
 net.SendPacket(question);
 net.SendPacket([0x1C, AREA, 0x00, 0x61, 0x00, 0x00, 0xFF]);  // channel 1 level?
 
+// The screen's backlight dims after a while without touches and brightens on the next one; the
+// library announces each switch. A page reports a touch by calling UserActivity (on the panel,
+// from its touch handler); here the keypad press stands in for a finger on the screen. The
+// level is set with a packet that only this panel's incoming filters see (the watch prints it).
+var backlight = Global.BacklightController;
+var backlightEvents = [];
+function announce(name) {
+    return function () {
+        backlightEvents.push(name);
+        Global.Log(name + ': screen backlight at level ' + backlight.Level);
+    };
+}
+Global.RegisterForEvent('BacklightOn', null, announce('BacklightOn'));
+Global.RegisterForEvent('BacklightOff', null, announce('BacklightOff'));
+// Once the registrations have taken effect: dim as if nobody had touched the screen for a while.
+Global.CreateTimer(function () { backlight.State = false; }, 300).Start();
+var touched = false;
+
 function seen(test) {
     for (var i = 0; i < received.length; i++)
         if (test(received[i])) return true;
@@ -105,13 +125,19 @@ function keyPress(b) { return b[0] === 0x5C && b[1] === 0x02 && b[3] === 0x43 &&
 var started = Date.now(), checks = 0;
 var check = Global.CreateTimer(function (timer) {
     checks++;
-    var all = presetAnswer && seen(levelReply) && seen(keyPress);
+    if (seen(keyPress) && backlightEvents.length && !touched) {
+        touched = true;
+        backlight.UserActivity();  // the touch
+    }
+    var brightAgain = backlightEvents.join(' ') === 'BacklightOff BacklightOn';
+    var all = presetAnswer && seen(levelReply) && seen(keyPress) && brightAgain;
     if (!all && Date.now() - started < 10000) return;
     timer.Cancel();
     Global.Log('');
     Global.Log('the preset question:                      ' + (presetAnswer || 'still waiting'));
     Global.Log('the dimmer answered the level question:   ' + (seen(levelReply) ? 'yes' : 'no'));
     Global.Log('a keypad button was pressed and released: ' + (seen(keyPress) ? 'yes' : 'no'));
+    Global.Log('the backlight dimmed and came on again:   ' + (brightAgain ? 'yes' : 'no'));
     Global.Log('the repeating timer looked ' + checks + ' times, every ' + timer.Period + ' ms');
     Global.Log('closing the panel');
     Global.Close();
