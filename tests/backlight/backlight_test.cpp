@@ -9,6 +9,7 @@
 #include "global/global.h"
 #include "network/filter_base.h"
 #include "platform/clock.h"
+#include "support/await_timers.h"
 #include "support/data_directory.h"
 #include "support/script_doubles.h"
 
@@ -61,21 +62,7 @@ class BacklightTest : public ::testing::Test {
         EXPECT_TRUE(global_->WaitUntilPoolIdle());
         return {Ons(), Offs()};
     }
-    // Runs every timer due within `ms` that was started before this call.
-    void AwaitTimersDueIn(DWORD ms) {
-        struct Latch : TimeoutHandler {
-            WaitableLog<int> fired;
-            void TimedOut(TimerBase*) override { fired.Add(1); }
-        };
-        ref<Latch> latch(new Latch);
-        ref<TimerBase> sentinel(new TimerBase);
-        sentinel->Initialise();
-        sentinel->set_period(static_cast<LONG>(ms));
-        sentinel->set_handler(latch.get());
-        sentinel->Start(global_->TimerThread());
-        TestClock::Advance(ms);
-        ASSERT_EQ(latch->fired.WaitFor(1).size(), 1u);
-    }
+    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
     ScopedTestClock clock_;
     ref<LevelPackets> packets_;

@@ -1,5 +1,5 @@
-// The security service: the user files, the administration rules and their result texts, and
-// the automatic log-out with its events.
+// The security service: the user files, what pages cannot see of the administration, and the
+// automatic log-out with its events on the test clock (holding it is in the backlight's tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +8,7 @@
 #include "global/global.h"
 #include "platform/clock.h"
 #include "security/security_object.h"
+#include "support/await_timers.h"
 #include "support/data_directory.h"
 #include "support/script_doubles.h"
 
@@ -129,117 +130,41 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
     EXPECT_FALSE(database.Has(u"old"));
 }
 
-// The administration as pages see it: each step runs as the user logged in at that moment.
-TEST(SecurityObjectTest, AdministrationFollowsTheRulesWithTheirTexts) {
+// What pages cannot see: VerifyUser, and that every change reaches the files. The rules and
+// their result texts are in tests/pages/users_first_admin.js.
+TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     DataDirectory data;
     PutAdministrator(data);
     auto security = New<CSecurityOb>();
     security->Load(data.Path());
+    LONG ok = 0;
+    security->Login(CComBSTR(u"1234"), &ok);
+    CComBSTR message;
+    ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), Levels({1}).get(), &message),
+              S_OK);
+    EXPECT_EQ(Text(message), "");
+    // An administrator giving an unknown name a pass code makes a user without levels.
+    ASSERT_EQ(security->SetPassword(CComBSTR(u"carl"), CComBSTR(u"9"), &message), S_OK);
+    EXPECT_EQ(Text(message), "");
+    ASSERT_EQ(security->SetPassword(CComBSTR(u"no body"), CComBSTR(u"8"), &message), S_OK);
+    EXPECT_EQ(Text(message).rfind("Invalid UserName: ", 0), 0u);
 
-    struct Step {
-        const char* action;
-        std::u16string_view name, code;
-        std::vector<int> levels;
-        std::string expected;  // the message, or the result as text
-    } steps[] = {
-        {"login", u"", u"0000", {}, "0 guest"},
-        {"add", u"bob", u"55", {1}, "Must be admin user!"},
-        {"login", u"", u"1234", {}, "1 admin"},
-        {"level", u"", u"", {7}, "1"},
-        {"add", u"", u"55", {1}, "Invalid UserName"},
-        {"add",
-         u"7up",
-         u"55",
-         {1},
-         "Invalid UserName: a user name starts with a letter or '_' and holds only letters, "
-         "digits, '-', '_' and '.'"},
-        {"add", u"Bob", u"CoDe1", {1}, ""},
-        {"add", u"bob", u"x", {}, "User already exists!"},
-        {"add", u"carl", u"code1", {}, "That password is already used!"},
-        {"add", u"dave", u"d", {0, 12, -1}, ""},
-        {"levels", u"DAVE", u"", {}, "0"},
-        {"setlevels", u"nobody", u"", {1}, "User does not exist"},
-        {"setlevels", u"dave", u"", {2, 3}, ""},
-        {"levels", u"dave", u"", {}, "2 3"},
-        {"login", u"", u"CODE1", {}, "1 bob"},
-        {"level", u"", u"", {1}, "1"},
-        {"level", u"", u"", {2}, "0"},
-        {"level", u"", u"", {0}, "0"},
-        {"login", u"", u"wrong", {}, "0 bob"},
-        {"levels", u"dave", u"", {}, "S_FALSE"},
-        {"setlevels", u"dave", u"", {1}, "Must be admin user"},
-        {"password", u"dave", u"zz", {}, "You must be either admin or dave to set that password"},
-        {"password", u"bob", u"d", {}, "That password is already used"},
-        {"password", u"bob", u"code1", {}, ""},
-        {"password", u"bob", u"New", {}, ""},
-        {"verify", u"BOB", u"NEW", {}, "1"},
-        {"verify", u"dave", u"new", {}, "0"},
-        {"logout", u"", u"", {}, "guest"},
-        {"login", u"", u"new", {}, "1 bob"},
-    };
-    for (const Step& step : steps) {
-        CComBSTR name(step.name), code(step.code);
-        CComBSTR message;
-        std::string got;
-        LONG result = -1;
-        const std::string action = step.action;
-        if (action == "login") {
-            ASSERT_EQ(security->Login(code, &result), S_OK);
-            CComBSTR user;
-            security->get_CurrentUser(&user);
-            got = std::to_string(result) + " " + user.utf8();
-        } else if (action == "logout") {
-            ASSERT_EQ(security->Logout(), S_OK);
-            CComBSTR user;
-            security->get_CurrentUser(&user);
-            got = user.utf8();
-        } else if (action == "level") {
-            ASSERT_EQ(security->CheckUserLevel(step.levels[0], &result), S_OK);
-            got = std::to_string(result);
-        } else if (action == "verify") {
-            ASSERT_EQ(security->VerifyUser(name, code, &result), S_OK);
-            got = std::to_string(result);
-        } else if (action == "add") {
-            ASSERT_EQ(security->AddUser(name, code, Levels(step.levels).get(), &message), S_OK);
-            got = Text(message);
-        } else if (action == "setlevels") {
-            ASSERT_EQ(security->SetUserLevels(name, Levels(step.levels).get(), &message), S_OK);
-            got = Text(message);
-        } else if (action == "password") {
-            ASSERT_EQ(security->SetPassword(name, code, &message), S_OK);
-            got = Text(message);
-        } else if (action == "levels") {
-            ComPtr<IDispatch> array;
-            HRESULT hr = security->GetUserLevels(name, array.put());
-            if (hr == S_FALSE) {
-                EXPECT_EQ(array, nullptr);
-                got = "S_FALSE";
-            } else {
-                CComVariant length, element;
-                ASSERT_EQ(ReadScriptProperty(array.get(), u"length", &length), S_OK);
-                for (LONG i = 0; i < length.lVal; ++i) {
-                    const std::u16string index = Utf8ToUtf16(std::to_string(i));
-                    ASSERT_EQ(ReadScriptProperty(array.get(), index.c_str(), &element), S_OK);
-                    got += (i ? " " : "") + std::to_string(element.lVal);
-                }
-            }
-        }
-        EXPECT_EQ(got, step.expected) << step.action << " " << Utf16ToUtf8(step.name);
-    }
-
-    // Every change reached both files.
     auto restarted = New<CSecurityOb>();
     restarted->Load(data.Path());
-    ComPtr<IDispatch> users;
-    ASSERT_EQ(restarted->get_Users(users.put()), S_OK);
-    CComVariant length, first;
-    ReadScriptProperty(users.get(), u"length", &length);
-    ReadScriptProperty(users.get(), u"0", &first);
-    EXPECT_EQ(length.lVal, 3);
-    EXPECT_EQ(Text(first.bstrVal), "admin");
-    LONG ok = 0;
-    restarted->Login(CComBSTR(u"NEW"), &ok);
-    EXPECT_EQ(ok, 1);
+    struct Case {
+        std::u16string_view name, code;
+        LONG verified;
+    } cases[] = {{u"BOB", u"code", 1},  {u"bob", u"9", 0},   {u"carl", u"9", 1},
+                 {u"no body", u"8", 0}, {u"nobody", u"", 0}, {u"admin", u"1234", 1}};
+    for (const Case& c : cases) {
+        LONG result = -1;
+        ASSERT_EQ(restarted->VerifyUser(CComBSTR(c.name), CComBSTR(c.code), &result), S_OK);
+        EXPECT_EQ(result, c.verified) << Utf16ToUtf8(c.name);
+    }
+    CComBSTR user;
+    restarted->get_CurrentUser(&user);
+    EXPECT_EQ(user.utf8(), "guest");  // verifying logs nobody in
+    EXPECT_EQ(restarted->VerifyUser(nullptr, nullptr, nullptr), E_POINTER);
 }
 
 TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
@@ -307,21 +232,7 @@ class SecurityWithGlobalTest : public ::testing::Test {
         security().get_CurrentUser(&user);
         return user.utf8();
     }
-    // Fires after every timer due at the same tick that was started before it.
-    void AwaitTimersDueIn(DWORD ms) {
-        struct Latch : TimeoutHandler {
-            WaitableLog<int> fired;
-            void TimedOut(TimerBase*) override { fired.Add(1); }
-        };
-        ref<Latch> latch(new Latch);
-        ref<TimerBase> sentinel(new TimerBase);
-        sentinel->Initialise();
-        sentinel->set_period(static_cast<LONG>(ms));
-        sentinel->set_handler(latch.get());
-        sentinel->Start(global_->TimerThread());
-        TestClock::Advance(ms);
-        ASSERT_EQ(latch->fired.WaitFor(1).size(), 1u);
-    }
+    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
     ScopedTestClock clock_;
     DataDirectory data_;
@@ -359,23 +270,6 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     EXPECT_EQ(security().ActiveDelay(), 30);
     ASSERT_TRUE(events_[1]->WaitFor(1));
     ASSERT_TRUE(events_[0]->WaitFor(2));
-}
-
-TEST_F(SecurityWithGlobalTest, PausedLogoutWaitsForResumeAndActivityRestartsTheCountdown) {
-    LONG ok = 0;
-    security().Login(CComBSTR(u"1234"), &ok);
-    security().put_AutoLogout(5);
-    security().PauseLogout();
-    AwaitTimersDueIn(5000);
-    EXPECT_EQ(User(), "admin");  // due, but held
-
-    security().ResumeLogout();  // a fresh countdown
-    AwaitTimersDueIn(3000);
-    security().RestartLogoutCountdown();
-    AwaitTimersDueIn(4999);
-    EXPECT_EQ(User(), "admin");
-    AwaitTimersDueIn(1);
-    EXPECT_EQ(User(), "guest");
 }
 
 }  // namespace
