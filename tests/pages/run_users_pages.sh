@@ -34,8 +34,10 @@ run_page users_after_restart.js
 [[ $("$users" --data "$work" list) == $'admin levels 0\nbob levels 1\ndave levels 0' ]] ||
     fail "the tool does not list what the pages left"
 
-printf '<root_object Type="Array"><admin>admincode' >"$work/Users.xml"
+damaged='<root_object Type="Array"><admin>admincode'
+printf '%s' "$damaged" >"$work/Users.xml"
 out=$(run_page users_damaged_file.js)
+[[ $(cat "$work/Users.xml") == "$damaged" ]] || fail "the damaged file was overwritten"
 grep -q 'Users.xml' <<<"$out" || fail "no message names the damaged file"
 grep -qi 'admincode' <<<"$out" && fail "the message shows a pass code"
 echo PASS
