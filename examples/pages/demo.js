@@ -1,10 +1,11 @@
 // The demo panel page: prints every packet on the lighting bus and the events the library
 // decodes from them, recalls a preset and sets a channel in area 1, asks the dimmer there which
 // preset is on and how bright channel 1 is, shows the place and the sun's times of the
-// scheduler, and waits for a keypad press and for the evening schedule to fire; then it closes
-// the host. scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a
-// keypad (box 2) on it, presses keypad button 1 a little after the page starts, and starts the
-// panel's clock a few seconds before the schedule "Evening lights" (an hour before sunset) is due.
+// scheduler, dims the screen's backlight, and waits for a keypad press (which it takes as a touch
+// that brightens the screen again) and for the evening schedule to fire; then it closes the host.
+// scripts/demo.sh runs it against the virtual bus with a dimmer (area 1, box 1) and a keypad
+// (box 2) on it, presses keypad button 1 a little after the page starts, and starts the panel's
+// clock a few seconds before the schedule "Evening lights" (an hour before sunset) is due.
 var net = Global.NetworkHandler;
 var AREA = 1;
 
@@ -102,6 +103,24 @@ Global.RegisterForEvent('ScheduledEvent', null, function (p) {
 Global.Log('');
 Global.Log('Every packet the panel sends or receives, and the events decoded from it:');
 
+// The screen's backlight dims after a while without touches and brightens on the next one; the
+// library announces each switch. A page reports a touch by calling UserActivity (on the panel,
+// from its touch handler); here the keypad press stands in for a finger on the screen. The
+// level is set with a packet that only this panel's incoming filters see (the watch prints it).
+var backlight = Global.BacklightController;
+var backlightEvents = [];
+function announce(name) {
+    return function () {
+        backlightEvents.push(name);
+        Global.Log(name + ': screen backlight at level ' + backlight.Level);
+    };
+}
+Global.RegisterForEvent('BacklightOn', null, announce('BacklightOn'));
+Global.RegisterForEvent('BacklightOff', null, announce('BacklightOff'));
+// Once the registrations have taken effect: dim as if nobody had touched the screen for a while.
+Global.CreateTimer(function () { backlight.State = false; }, 300).Start();
+var touched = false;
+
 function talk() {
     Global.SendPreset(AREA, 0xFF, 3);              // preset 3 with the default fade
     Global.SetLogicalLevel(AREA, 0xFF, 1000, 2, 200);  // channel 2 to 200 over a second
@@ -125,7 +144,12 @@ var check = Global.CreateTimer(function (timer) {
         talking = true;
         talk();
     }
-    var all = heard.preset && heard.level && heard.button && heard.schedule;
+    if (heard.button && backlightEvents.length && !touched) {
+        touched = true;
+        backlight.UserActivity();  // the touch
+    }
+    var brightAgain = backlightEvents.join(' ') === 'BacklightOff BacklightOn';
+    var all = heard.preset && heard.level && heard.button && heard.schedule && brightAgain;
     if (!all && Date.now() - started < 15000) return;
     timer.Cancel();
     Global.Log('');
@@ -134,6 +158,7 @@ var check = Global.CreateTimer(function (timer) {
     Global.Log('the keypad:           ' + (heard.button ? heard.button + ' pressed and released'
                                                         : 'no key press'));
     Global.Log('the schedule:         ' + (heard.schedule ? heard.schedule + ' it ran' : 'did not run'));
+    Global.Log('the backlight:        ' + (brightAgain ? 'dimmed and came on again' : 'did not switch'));
     Global.Log('closing the panel');
     Global.Close();
 }, 100);

@@ -124,10 +124,12 @@ void CGlobal::ShutDown() {
     StopPool();
 
     event_thread_.StopEvent().Set();
-    // The backlight stops and breaks its cycles before the network handler once it is part of
-    // the Global. No timer fires after the scheduler has stopped.
+    // No timer fires after the scheduler has stopped.
+    backlight_.Stop();
     network_handler_.Stop();
+    security_.Stop();
     scheduler_.Shutdown();
+    backlight_.Destroy();
     network_handler_.Destroy();
 
     // The registrations are cleared only after the event thread has ended, so the two never
@@ -150,8 +152,8 @@ HRESULT CGlobal::Start() {
     CallHost(S_OK, [](IHxApplication* host) { return host->Calibrate(0); });
     event_thread_.Start();
     scheduler_.Start();
-    // The backlight controller starts after the network handler once it is part of the Global.
     network_handler_.Start();
+    backlight_.Start();
     return S_OK;
 }
 
@@ -228,13 +230,13 @@ HRESULT CGlobal::get_NetworkHandler(INetworkHandler** pVal) {
 HRESULT CGlobal::get_BacklightController(IBacklightController** pVal) {
     if (!pVal) return E_POINTER;
     ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the backlight controller is not part of the Global yet
+    return backlight_.QueryInterface(pVal);
 }
 
 HRESULT CGlobal::get_Security(IDispatch** pVal) {
     if (!pVal) return E_POINTER;
     ClearOutSlot(pVal);
-    return E_NOTIMPL;  // the security object is not part of the Global yet
+    return security_.QueryInterface(IID_IDispatch, reinterpret_cast<void**>(pVal));
 }
 
 HRESULT CGlobal::get_Config(IDispatch** pVal) {

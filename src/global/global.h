@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "backlight/backlight_controller.h"
 #include "dispatch/placeholders.h"
 #include "interfaces/dispatch.h"
 #include "interfaces/global.h"
@@ -23,12 +24,14 @@
 #include "runtime/event_thread.h"
 #include "runtime/thread_pool.h"
 #include "scheduler/scheduler.h"
+#include "security/security_object.h"
 
 class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy, IReadOnlyTest>,
                 public RuntimeServices,
                 public DispatchServices,
                 public NetworkServices,
-                public SchedulerServices {
+                public SchedulerServices,
+                public BacklightServices {
   public:
     static constexpr LONG kDefaultPacketDelay = static_cast<LONG>(PacketDefaults::kPacketDelay);
 
@@ -137,11 +140,13 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
     // Waits until every pool thread is idle (for tests); false when the pool is gone.
     bool WaitUntilPoolIdle();
     EventThread& Events() { return event_thread_; }
-    CNetworkHandler& NetworkHandler() { return network_handler_; }
+    CNetworkHandler& NetworkHandler() override { return network_handler_; }
     CScheduler& Scheduler() { return scheduler_; }
     const std::u16string& ConfigPath() const { return config_path_; }
     const std::u16string& StartPage() const { return start_page_; }
-    CConfigOb& Config() { return config_; }
+    CConfigOb& Config() override { return config_; }
+    CSecurityOb& Security() override { return security_; }
+    CBacklightController& Backlight() { return backlight_; }
     // Read from the configuration when the host is set.
     PacketDefaults DefaultPacketSettings() const { return default_packets_.Settings(); }
 
@@ -168,6 +173,8 @@ class CGlobal : public ComObjectRoot<CGlobal, IGlobal, IDefaultPackets, IDestroy
 
     ComObjectEmbedded<CScheduler> scheduler_;
     ComObjectEmbedded<CNetworkHandler> network_handler_;
+    ComObjectEmbedded<CBacklightController> backlight_;
+    ComObjectEmbedded<CSecurityOb> security_;
     ComObjectEmbedded<CConfigOb> config_;
     // Handed to scripts until shut-down; guarded by the object's lock.
     ComPtr<INetworkHandler> network_;

@@ -82,7 +82,7 @@ void CGlobal::LoadConfiguration(std::u16string_view path) {
                                        SysStringLen(start_page.bstrVal))
                       : std::u16string();
     config_path_.assign(path);
-    // Loading the security files joins here with the security service.
+    security_.Load(path);
     if (!scheduler_.Load(path, config_, GetHostScript(CScheduler::kHiddenScript).get())) {
         CComBSTR message(u"Schedules not loaded. Missing or invalid locale file.");
         Log(message);

@@ -6,6 +6,7 @@
 #include "platform/unknown.h"
 
 struct IHxSecurity : IDispatchEx {
+    using Base = IDispatchEx;
     static constexpr IID kIid = brevanto_ids::Make(0x60);
     static const InterfaceDesc& Describe();
     virtual HRESULT get_CurrentUser(BSTR* userName) = 0;
@@ -25,4 +26,14 @@ struct IHxSecurity : IDispatchEx {
 
   protected:
     ~IHxSecurity() = default;
+};
+
+// Internal (not in the type library): checks a user's pass code without logging anybody in.
+struct IHxSecurity2 : IUnknown {
+    static constexpr IID kIid = brevanto_ids::Make(0x61);
+    // *pResult = 1 when, both in lower case, `passCode` is the pass code of exactly `userName`.
+    virtual HRESULT VerifyUser(BSTR userName, BSTR passCode, LONG* pResult) = 0;
+
+  protected:
+    ~IHxSecurity2() = default;
 };

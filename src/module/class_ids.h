@@ -11,6 +11,9 @@ inline constexpr CLSID CLSID_Schedule = brevanto_ids::Make(0xC4);
 inline constexpr CLSID CLSID_PublicHoliday = brevanto_ids::Make(0xC5);
 inline constexpr CLSID CLSID_Timer = brevanto_ids::Make(0xC6);
 inline constexpr CLSID CLSID_Global = brevanto_ids::Make(0xC7);
+// The security object is reached through Global.Security; its class is registered on its own
+// as well.
+inline constexpr CLSID CLSID_HxSecurity = brevanto_ids::Make(0xC8);
 
 // The platform's published component categories.
 inline constexpr GUID CATID_SafeForScripting{

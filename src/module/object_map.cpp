@@ -7,6 +7,7 @@
 #include "runtime/script_timer.h"
 #include "scheduler/public_holiday.h"
 #include "scheduler/schedule.h"
+#include "security/security_object.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ const ObjectMapEntry kObjectMap[] = {
     ObjectEntry<CTimer>(CLSID_Timer, u"Brevanto.Timer.1", u"Brevanto.Timer", u"Timer Class",
                         kSafeForScriptingAndInitializing),
     ObjectEntry<CGlobal>(CLSID_Global, u"Brevanto.Global.1", u"Brevanto.Global", u"Global Class"),
+    ApartmentObjectEntry<CSecurityOb>(CLSID_HxSecurity, u"Halcyd.HxSecurity.1",
+                                      u"Halcyd.HxSecurity", u"HxSecurity Class"),
     kObjectMapEnd,
 };
 

@@ -26,6 +26,7 @@ struct ObjectMapEntry {
     const GUID* categories;  // implemented component categories
     UINT category_count;
     ObjectMainFn object_main;
+    LPCOLESTR threading_model;  // "Both" unless the class says otherwise
 };
 
 // The registration script of a class (names, class identifier, module path, threading model,
@@ -52,7 +53,8 @@ constexpr ObjectMapEntry ObjectEntry(const CLSID& clsid, LPCOLESTR prog_id,
             &CreateComInstance<T>,
             nullptr,
             0,
-            &NoObjectMain};
+            &NoObjectMain,
+            u"Both"};
 }
 template <class T, std::size_t N>
 constexpr ObjectMapEntry ObjectEntry(const CLSID& clsid, LPCOLESTR prog_id,
@@ -61,6 +63,16 @@ constexpr ObjectMapEntry ObjectEntry(const CLSID& clsid, LPCOLESTR prog_id,
     ObjectMapEntry entry = ObjectEntry<T>(clsid, prog_id, version_independent_prog_id, description);
     entry.categories = categories;
     entry.category_count = static_cast<UINT>(N);
+    return entry;
+}
+
+// The entry of a class whose objects live in the apartment of their creator.
+template <class T>
+constexpr ObjectMapEntry ApartmentObjectEntry(const CLSID& clsid, LPCOLESTR prog_id,
+                                              LPCOLESTR version_independent_prog_id,
+                                              LPCOLESTR description) {
+    ObjectMapEntry entry = ObjectEntry<T>(clsid, prog_id, version_independent_prog_id, description);
+    entry.threading_model = u"Apartment";
     return entry;
 }
 

@@ -70,7 +70,9 @@ HRESULT UpdateRegistryFromEntry(const ObjectMapEntry& entry, LPCOLESTR module_pa
     LONG error = key.Create(HKEY_CLASSES_ROOT, (class_key + u"\\Programmable").c_str());
     if (error == ERROR_SUCCESS)
         error = key.Create(HKEY_CLASSES_ROOT, (class_key + u"\\InprocServer32").c_str());
-    if (error == ERROR_SUCCESS) error = key.SetStringValue(u"ThreadingModel", u"Both");
+    if (error == ERROR_SUCCESS)
+        error = key.SetStringValue(u"ThreadingModel",
+                                   entry.threading_model ? entry.threading_model : u"Both");
     return Status(error);
 }
 

@@ -46,6 +46,10 @@ bool IsWholeNumberName(std::u16string_view name) {
     return std::to_string(value) == ascii;
 }
 
+bool IsXmlElementName(std::u16string_view name) {
+    return IsXmlName(Utf16ToUtf8(name));
+}
+
 struct CXMLElementWriter::State {
     xmlBufferPtr buffer = nullptr;
     xmlTextWriterPtr writer = nullptr;
@@ -124,13 +128,13 @@ HRESULT CXMLWriter::Build(CXMLWriteHelperBase& source, std::string* bytes) {
     return out.Finish(bytes);
 }
 
-HRESULT CXMLWriter::Write(std::u16string_view name, CXMLWriteHelperBase& source) {
+HRESULT CXMLWriter::Write(std::u16string_view name, CXMLWriteHelperBase& source, mode_t mode) {
     const std::string path = DataFilePath(data_directory_, name);
     if (path.empty()) return E_INVALIDARG;
     std::string bytes;
     HRESULT hr = Build(source, &bytes);
     if (FAILED(hr)) return hr;
-    int error = brevanto::WriteFileAtomically(path, bytes);
+    int error = brevanto::WriteFileAtomically(path, bytes, mode);
     if (error == 0) return S_OK;
     return error == EACCES ? E_ACCESSDENIED : E_FAIL;
 }

@@ -3,6 +3,8 @@
 // (UTF-8, with an XML declaration, indented) and replaces the file atomically.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,16 +50,22 @@ class CXMLElementWriter {
 
 // True when `name` is the text of a 32-bit integer as it converts back ("7", "-1"; not "07").
 bool IsWholeNumberName(std::u16string_view name);
+// True when `name` can be an element name of its own: an XML name without a colon.
+bool IsXmlElementName(std::u16string_view name);
 
 class CXMLWriter {
   public:
+    // Data files are readable by everyone; files holding secrets pass kOwnerOnly.
+    static constexpr mode_t kShared = 0644;
+    static constexpr mode_t kOwnerOnly = 0600;
+
     explicit CXMLWriter(std::u16string data_directory)
         : data_directory_(std::move(data_directory)) {}
 
     // Builds the document from `source` and replaces the file `name` of the data directory (see
     // DataFilePath). A failure at any step leaves the previous file as it was. S_OK, or the
-    // failure: E_INVALIDARG for a name outside the directory.
-    HRESULT Write(std::u16string_view name, CXMLWriteHelperBase& source);
+    // failure: E_INVALIDARG for a name outside the directory. The new file gets `mode`.
+    HRESULT Write(std::u16string_view name, CXMLWriteHelperBase& source, mode_t mode = kShared);
     // The document `source` gives, as bytes.
     static HRESULT Build(CXMLWriteHelperBase& source, std::string* bytes);
 

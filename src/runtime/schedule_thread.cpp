@@ -38,7 +38,7 @@ void ScheduleThread::RemoveTimer(TimerBase* timer) {
     if (!timer) return;
     {
         CScopedLock lock(pending_lock_);
-        pending_remove_.push_back(timer->id());
+        pending_remove_.push_back({timer->id(), pending_add_.size()});
     }
     wake_event_.Set();
 }
@@ -66,12 +66,24 @@ DWORD ScheduleThread::Run() {
 
 void ScheduleThread::ApplyRemovals(std::vector<ref<TimerBase>>& dropped) {
     CScopedLock lock(pending_lock_);
-    for (ULONG id : pending_remove_) {
+    for (const Removal& removal : pending_remove_) {
         auto it = std::find_if(active_.begin(), active_.end(),
-                               [id](const Entry& entry) { return entry.id == id; });
-        if (it == active_.end()) continue;
-        dropped.push_back(std::move(it->timer));
-        active_.erase(it);
+                               [&](const Entry& entry) { return entry.id == removal.id; });
+        if (it != active_.end()) {
+            dropped.push_back(std::move(it->timer));
+            active_.erase(it);
+            continue;
+        }
+        // A Cancel right after a Start (a restart) before the thread woke: the addition goes.
+        const std::size_t earlier = std::min(removal.earlier_additions, pending_add_.size());
+        for (std::size_t i = 0; i < earlier; ++i) {
+            ref<TimerBase>& waiting = pending_add_[i];
+            if (waiting && waiting->id() == removal.id) {
+                dropped.push_back(std::move(waiting));
+                waiting = nullptr;
+                break;
+            }
+        }
     }
     pending_remove_.clear();
 }
@@ -79,16 +91,22 @@ void ScheduleThread::ApplyRemovals(std::vector<ref<TimerBase>>& dropped) {
 void ScheduleThread::ApplyAdditions() {
     CScopedLock lock(pending_lock_);
     for (ref<TimerBase>& timer : pending_add_) {
+        if (!timer) continue;  // removed before it was taken in
         const DWORD due = timer->due_tick();
         const ULONG id = timer->id();
         Insert({std::move(timer), due, id});
     }
     pending_add_.clear();
+    // Removals asked for since ApplyRemovals find these timers among the queued entries now.
+    for (Removal& removal : pending_remove_)
+        removal.earlier_additions = 0;
 }
 
 std::vector<ref<TimerBase>> ScheduleThread::TakeEverything() {
     CScopedLock lock(pending_lock_);
-    std::vector<ref<TimerBase>> all = std::move(pending_add_);
+    std::vector<ref<TimerBase>> all;
+    for (ref<TimerBase>& timer : pending_add_)
+        if (timer) all.push_back(std::move(timer));
     pending_add_.clear();
     pending_remove_.clear();
     for (Entry& entry : active_)

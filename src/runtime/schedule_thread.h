@@ -23,7 +23,9 @@ class ScheduleThread : public Thread {
     // Both are callable from any thread, also before the thread runs (the request then waits
     // for the first wake after Start). AddTimer sets the timer's due tick to now + its period.
     void AddTimer(TimerBase* timer);
-    // Drops the first queued entry of the timer; an entry not (or no longer) queued is ignored.
+    // Drops the first queued entry of the timer, or else the first entry an earlier AddTimer
+    // still has waiting; with neither the request is ignored (it never takes an entry that a
+    // later AddTimer asks for).
     void RemoveTimer(TimerBase* timer);
 
     DWORD Run() override;
@@ -49,6 +51,10 @@ class ScheduleThread : public Thread {
 
     CCriticalSectionEx pending_lock_;
     std::vector<ref<TimerBase>> pending_add_;
-    std::vector<ULONG> pending_remove_;
+    struct Removal {
+        ULONG id;
+        std::size_t earlier_additions;  // how many of pending_add_ were asked for before it
+    };
+    std::vector<Removal> pending_remove_;
     CAutoEvent wake_event_;
 };

@@ -33,7 +33,7 @@ TEST(TypeLibraryTest, IdentifiersAreUnique) {
     for (const GUID& iid :
          {IDestroy::kIid, IReadOnlyTest::kIid, IQuorvaneSerialisable::kIid, _IInternalPacket::kIid,
           _IInternalFilter::kIid, _IInternalSchedule::kIid, _IInternalPublicHoliday::kIid,
-          IHxApplication::kIid})
+          IHxApplication::kIid, IHxSecurity2::kIid})
         EXPECT_TRUE(seen.insert(iid).second) << GuidToString(iid);
     // None collides with a platform interface.
     for (const GUID& iid : {IID_IUnknown, IID_IDispatch, IID_IDispatchEx, IID_IEnumVARIANT,

@@ -284,8 +284,25 @@ TEST_F(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateItsClassesByName) {
     packet = nullptr;
     EXPECT_EQ(S_OK, can_unload());
 
+    // The security class is registered on its own, for its creator's apartment.
+    CLSID security{};
+    ASSERT_EQ(S_OK, CLSIDFromProgID(u"Halcyd.HxSecurity.1", &security));
+    CRegKey model;
+    const std::u16string server =
+        u"CLSID\\" + Utf8ToUtf16(GuidToString(security)) + u"\\InprocServer32";
+    ASSERT_EQ(ERROR_SUCCESS, model.Open(HKEY_CLASSES_ROOT, server.c_str()));
+    std::u16string threading;
+    ASSERT_EQ(ERROR_SUCCESS, model.QueryStringValue(u"ThreadingModel", &threading));
+    EXPECT_EQ(u"Apartment", threading);
+    ComPtr<IDispatch> users;
+    ASSERT_EQ(S_OK, CoCreateInstance(security, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     users.put_void()));
+    EXPECT_EQ(S_OK, LookUp(users.get(), u"currentuser"));
+    users = nullptr;
+
     EXPECT_EQ(S_OK, unregister_server());
     EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Brevanto.Packet", &none));
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Halcyd.HxSecurity", &none));
 }
 
 TEST_F(LoadedLibrary, ClassCreationLoadsTheRegisteredModule) {

@@ -97,6 +97,26 @@ TEST_F(ScheduleThreadTest, FiresInDueOrderAndEqualTicksInArrivalOrder) {
     EXPECT_EQ(firings[2].id, b->id());
 }
 
+// A restart (Cancel, then Start) queued before the thread has taken in the first Start leaves
+// one entry, as it does once the first entry is queued; a Cancel never takes an entry that a
+// later Start asked for.
+TEST_F(ScheduleThreadTest, RestartBeforeTheThreadWakesLeavesOneEntry) {
+    ref<TimerBase> restarted = NewTimer(100, true), fresh = NewTimer(100, true);
+    StartAll({restarted.get()});
+    restarted->Cancel(&thread_);
+    StartAll({restarted.get()});
+    fresh->Cancel(&thread_);  // nothing queued yet
+    StartAll({fresh.get()});
+    ASSERT_TRUE(thread_.Start());
+    TestClock::Advance(100);
+    recorder_->WaitFor(2);
+    TestClock::Advance(100);
+    std::vector<Firing> firings = recorder_->WaitFor(4);
+    ASSERT_EQ(firings.size(), 4u);
+    EXPECT_EQ(recorder_->CountOf(restarted->id()), 2u);
+    EXPECT_EQ(recorder_->CountOf(fresh->id()), 2u);
+}
+
 TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyAndFiresOnce) {
     ASSERT_TRUE(thread_.Start());
     ref<TimerBase> once = NewTimer(250), sentinel = NewTimer(5000);

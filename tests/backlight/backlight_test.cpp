@@ -1,0 +1,227 @@
+// The backlight controller in a running Global on the test clock: its level packets as the
+// incoming filters see them, its events, dimming, the "Reset" packets of this panel's box, and
+// how it holds and restarts the automatic log-out.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "global/global.h"
+#include "network/filter_base.h"
+#include "platform/clock.h"
+#include "support/await_timers.h"
+#include "support/data_directory.h"
+#include "support/script_doubles.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+// Notes the bytes of every packet the incoming filters pass it.
+class LevelPackets : public FilterBase {
+  public:
+    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override {
+        *consumed = 0;
+        log.Add(packet->CopyBytes());
+    }
+    WaitableLog<Bytes> log;
+};
+
+Bytes LevelPacket(BYTE level) {
+    Bytes bytes{0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF};
+    bytes.push_back(PacketChecksum(bytes.data()));
+    return bytes;
+}
+
+class BacklightTest : public ::testing::Test {
+  protected:
+    BacklightTest() : clock_(0), packets_(new LevelPackets) {
+        global_ = New<CGlobal>();
+        for (const char16_t* name : {u"BacklightOn", u"BacklightOff", u"UserChanged"}) {
+            events_.push_back(New<ScriptFunction>());
+            ULONG id = 0;
+            EXPECT_EQ(
+                global_->RegisterForEvent(CComBSTR(name), CComVariant(), events_.back().get(), &id),
+                S_OK);
+        }
+        global_->NetworkHandler().InFilters().AppendFilter(packets_);
+        global_->Start();  // the backlight comes on and its dimming countdown starts
+    }
+    ~BacklightTest() override { global_->Destroy(); }
+
+    CBacklightController& backlight() { return global_->Backlight(); }
+    BacklightController& controller() { return backlight().Controller(); }
+    int Ons() { return events_[0]->Calls(); }
+    int Offs() { return events_[1]->Calls(); }
+    // Waits until every event raised so far has been delivered; the counts of BacklightOn and
+    // BacklightOff.
+    std::pair<int, int> AwaitEvents() {
+        const std::size_t sentinels = static_cast<std::size_t>(events_[2]->Calls()) + 1;
+        global_->RaiseEvent(CComBSTR(u"UserChanged"), nullptr);
+        events_[2]->WaitFor(sentinels);
+        EXPECT_TRUE(global_->WaitUntilPoolIdle());
+        return {Ons(), Offs()};
+    }
+    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
+
+    ScopedTestClock clock_;
+    ref<LevelPackets> packets_;
+    ComPtr<CGlobal> global_;
+    std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff, UserChanged
+};
+
+TEST_F(BacklightTest, LevelsAreSentAsPacketsThatOnlyTheIncomingFiltersSee) {
+    struct Case {
+        BYTE level;
+    } cases[] = {{0}, {2}, {128}, {255}};
+    for (const Case& c : cases) {
+        packets_->log.Clear();
+        ASSERT_EQ(backlight().put_Level(c.level), S_OK);
+        std::vector<Bytes> seen = packets_->log.WaitFor(1);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0], LevelPacket(c.level)) << int{c.level};
+        BYTE level = 0;
+        backlight().get_Level(&level);
+        EXPECT_EQ(level, c.level);
+    }
+}
+
+TEST_F(BacklightTest, PropertiesFollowTheirRules) {
+    // Each step from a dimmed screen (State 0, Level 2, StandbyLevel 2).
+    struct Case {
+        const char* what;
+        std::function<void(CBacklightController&)> step;
+        LONG state;
+        BYTE level;
+        LONG delay;
+        int ons, offs;
+    } cases[] = {
+        {"Level at standby", [](auto& b) { b.put_Level(2); }, 0, 2, 3600000, 0, 0},
+        {"Level above standby", [](auto& b) { b.put_Level(3); }, 1, 3, 3600000, 1, 0},
+        {"State true", [](auto& b) { b.put_State(VARIANT_TRUE); }, 1, 255, 3600000, 1, 0},
+        {"State false", [](auto& b) { b.put_State(VARIANT_FALSE); }, 0, 2, 3600000, 0, 1},
+        {"short Delay", [](auto& b) { b.put_Delay(5000); }, 0, 2, 10000, 0, 0},
+        {"Delay 0 brightens", [](auto& b) { b.put_Delay(0); }, 1, 255, 0, 1, 0},
+        {"Stop", [](auto& b) { b.put_OnLevel(100), b.Stop(); }, 1, 255, 3600000, 1, 0},
+    };
+    for (const Case& c : cases) {
+        controller().SetDelay(BacklightController::kInitialDelayMs);
+        controller().SetOnLevel(255);
+        controller().SetState(false);
+        AwaitEvents();
+        for (auto& e : events_)
+            e->Forget();
+        c.step(backlight());
+        VARIANT_BOOL state = 0;
+        BYTE level = 0;
+        LONG delay = 0;
+        backlight().get_State(&state);
+        backlight().get_Level(&level);
+        backlight().get_Delay(&delay);
+        EXPECT_EQ(state, c.state ? VARIANT_TRUE : VARIANT_FALSE) << c.what;
+        EXPECT_EQ(level, c.level) << c.what;
+        EXPECT_EQ(delay, c.delay) << c.what;
+        EXPECT_EQ(AwaitEvents(), std::make_pair(c.ons, c.offs)) << c.what;
+    }
+    EXPECT_EQ(backlight().get_Level(nullptr), E_POINTER);
+    EXPECT_EQ(backlight().get_Delay(nullptr), E_POINTER);
+}
+
+TEST_F(BacklightTest, DimsAfterTheDelayAndActivityBrightensAgain) {
+    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 0));  // on since the Global started
+    ASSERT_EQ(backlight().put_Delay(10000), S_OK);   // on: the countdown starts again
+    AwaitTimersDueIn(9999);
+    EXPECT_EQ(controller().State(), 1);
+    AwaitTimersDueIn(1);
+    EXPECT_EQ(controller().State(), 0);
+    EXPECT_EQ(controller().Level(), 2);
+    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 1));
+    AwaitTimersDueIn(10000);  // later expiries find it dimmed
+    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 1));
+
+    ASSERT_EQ(backlight().UserActivity(), S_OK);
+    EXPECT_EQ(controller().Level(), 255);
+    EXPECT_EQ(AwaitEvents(), std::make_pair(2, 1));
+
+    // Paused: no dimming, until Unpause starts the countdown again.
+    ASSERT_EQ(backlight().Pause(), S_OK);
+    AwaitTimersDueIn(20000);
+    EXPECT_EQ(controller().State(), 1);
+    ASSERT_EQ(backlight().Unpause(), S_OK);
+    AwaitTimersDueIn(10000);
+    EXPECT_EQ(controller().State(), 0);
+}
+
+TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {
+    IDispatchExImplRaw& config = global_->Config().DispatchExMembers();
+    config.SetValue(u"Backlight_OnLevel", CComVariant(LONG{200}));
+    config.SetValue(u"Backlight_Delay", CComVariant(LONG{20}));
+    ASSERT_EQ(backlight().Start(), S_OK);
+    EXPECT_EQ(controller().OnLevel(), 200);
+    EXPECT_EQ(controller().StandbyLevel(), 2);  // in neither: unchanged
+    EXPECT_EQ(controller().Delay(), 20000);
+
+    backlight().put_StandbyLevel(7);
+    ASSERT_EQ(backlight().SaveSettings(), S_OK);
+    const std::pair<const char16_t*, LONG> saved[] = {
+        {u"Backlight_OnLevel", 200}, {u"Backlight_OffLevel", 7}, {u"Backlight_Delay", 20}};
+    for (const auto& [name, value] : saved) {
+        CComVariant v = global_->Config().GetValue(name, VT_VARIANT);
+        EXPECT_EQ(v.vt, VT_I4) << Utf16ToUtf8(name);
+        EXPECT_EQ(v.lVal, value) << Utf16ToUtf8(name);
+    }
+}
+
+TEST_F(BacklightTest, OnlyAResetForThisPanelsBoxBrightens) {
+    global_->put_BoxNumber(3);
+    struct Case {
+        const char* what;
+        std::optional<LONG> device, box;
+        bool brightens;
+    } cases[] = {
+        {"this box", 0x01, 3, true},
+        {"another box", 0x01, 4, false},
+        {"no device code", {}, 3, false},
+        {"no box number", 0x01, {}, false},
+        {"box 259 (3 + 256)", 0x01, 259, false},
+    };
+    for (const Case& c : cases) {
+        controller().SetState(false);
+        ComPtr<CDispExObject> packet;
+        ASSERT_EQ(CDispExObject::Create(&packet), S_OK);
+        if (c.device) packet->members().SetValue(u"DeviceCode", CComVariant(*c.device));
+        if (c.box) packet->members().SetValue(u"BoxNumber", CComVariant(*c.box));
+        controller().OnReset(packet.get());
+        EXPECT_EQ(controller().State() == 1, c.brightens) << c.what;
+    }
+}
+
+TEST_F(BacklightTest, PauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
+    DataDirectory data;
+    UserDatabase users;
+    users.SetPassCode(u"admin", u"1");
+    ASSERT_EQ(users.Save(data.Path()), S_OK);
+    CSecurityOb& security = global_->Security();
+    security.Load(data.Path());
+    LONG ok = 0;
+    security.Login(CComBSTR(u"1"), &ok);
+    ASSERT_EQ(security.put_AutoLogout(30), S_OK);
+
+    AwaitTimersDueIn(20000);
+    backlight().UserActivity();  // 30 s from now again
+    AwaitTimersDueIn(29999);
+    EXPECT_TRUE(security.CheckUserLevel(0, &ok) == S_OK && ok == 1);
+
+    backlight().Pause();
+    EXPECT_TRUE(security.LogoutPaused());
+    AwaitTimersDueIn(1);
+    EXPECT_TRUE(security.CheckUserLevel(0, &ok) == S_OK && ok == 1);  // held
+    backlight().Unpause();
+    EXPECT_FALSE(security.LogoutPaused());
+    AwaitTimersDueIn(30000);
+    CComBSTR user;
+    security.get_CurrentUser(&user);
+    EXPECT_EQ(user.utf8(), "guest");
+}
+
+}  // namespace

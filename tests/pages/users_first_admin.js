@@ -1,0 +1,77 @@
+// The administrator that brevanto-users created logs in and manages users; every result text
+// is the security service's own (run by tests/pages/run_users_pages.sh).
+var sec = Global.Security;
+assertEqual(sec.CurrentUser, 'guest');
+assertEqual(Global.ReadOnly.Security.CurrentUser, 'guest', 'through a data context too');
+
+var changes = 0, logouts = [], ready = false;
+Global.RegisterForEvent('UserChanged', null, function (who) {
+    changes++;
+    logouts.push('UserChanged ' + who.CurrentUser);
+});
+Global.RegisterForEvent('AutoLogout', null, function () { logouts.push('AutoLogout'); });
+Global.RegisterForEvent('ready', null, function () { ready = true; });
+
+// [call, expected result]; each runs as the user logged in at that moment.
+var table = [
+    [function () { return sec.AddUser('bob', '4321', [1]); }, 'Must be admin user!'],
+    [function () { return sec.Login('ADMINCODE'); }, 1],
+    [function () { return sec.CurrentUser; }, 'admin'],
+    [function () { return sec.IsAdmin(); }, 1],
+    [function () { return sec.AddUser('Bob', '4321', [1]); }, ''],
+    [function () { return sec.AddUser('bob', '1', [1]); }, 'User already exists!'],
+    [function () { return sec.AddUser('carl', '4321', []); }, 'That password is already used!'],
+    [function () { return sec.AddUser('', '9', []); }, 'Invalid UserName'],
+    [function () { return sec.AddUser('Dave', '5', [0, 12, -1]); }, ''],
+    [function () { return sec.GetUserLevels('dave').length; }, 1],
+    [function () { return sec.GetUserLevels('dave')[0]; }, 0],
+    [function () { return sec.AddUser('no body', '6', []).indexOf('Invalid UserName:'); }, 0],
+    [function () { return sec.SetUserLevels('nobody', [1]); }, 'User does not exist'],
+    [function () { return sec.CheckUserLevel(7); }, 1],
+    [function () { return sec.Login('4321'); }, 1],
+    [function () { return sec.CurrentUser; }, 'bob'],
+    [function () { return sec.CheckUserLevel(1); }, 1],
+    [function () { return sec.CheckUserLevel(2); }, 0],
+    [function () { return sec.IsAdmin(); }, 0],
+    [function () { return sec.Login('wrong'); }, 0],
+    [function () { return sec.CurrentUser; }, 'bob'],
+    [function () { return sec.GetUserLevels('dave') == null; }, true],
+    [function () { return sec.SetUserLevels('dave', [1]); }, 'Must be admin user'],
+    [function () { return sec.SetPassword('dave', '77'); },
+     'You must be either admin or dave to set that password'],
+    [function () { return sec.SetPassword('bob', '5'); }, 'That password is already used'],
+    [function () { return sec.SetPassword('Bob', '4321'); }, ''],
+    [function () { return sec.Users.length; }, 3],
+    [function () { return sec.Users[1]; }, 'bob'],
+];
+// Registrations take effect on the event thread's next wake: raise until one is seen.
+waitFor(function () {
+    Global.RaiseEvent('ready', null);
+    return ready;
+}, 10000, runTable, 'the registrations');
+
+function runTable() {
+    for (var i = 0; i < table.length; i++)
+        assertEqual(table[i][0](), table[i][1], 'row ' + i);
+    // Each of the three log-ins announced itself, the failed one too.
+    waitFor(function () { return changes === 3; }, 10000, autoLogout, 'three UserChanged events');
+}
+
+// With the configured delay 30 (the runner's Config.xml), AutoLogout = 5 logs the user out five seconds later, and
+// AutoLogout still reads 30.
+function autoLogout() {
+    assertEqual(Global.Config.AutoLogoff_Delay, 30, 'the configured delay');
+    sec.ResetAutoLogout();
+    sec.AutoLogout = 5;
+    assertEqual(sec.AutoLogout, 30);
+    logouts = [];
+    var started = Date.now();
+    waitFor(function () { return logouts.length === 2; }, 15000, function () {
+        // Both are raised in this order, but their handlers may run side by side.
+        assertEqual(logouts.sort().join(), 'AutoLogout,UserChanged guest');
+        assertEqual(sec.CurrentUser, 'guest');
+        assert(Date.now() - started >= 4000, 'logged out after about five seconds');
+        sec.AutoLogout = 0;
+        done();
+    }, 'the automatic log-out');
+}

@@ -1,0 +1,90 @@
+// brevanto-users: each command against one data directory, in order, with its status and what
+// it prints; the files it leaves are the library's own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "security/user_database.h"
+#include "support/data_directory.h"
+#include "users_command.h"
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome RunTool(std::vector<std::string> args, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int status = users_tool::Run(args, in, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(UsersToolTest, CommandsChangeTheFilesOrSayWhyNot) {
+    DataDirectory data;
+    const std::string dir = Utf16ToUtf8(data.Path());
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string printed;  // in standard output or, on failure, in the message
+        std::string input = "";
+    } steps[] = {
+        {{"--data", dir, "list"}, 0, ""},
+        {{"--data", dir, "add", "Admin", "--passcode", "1234", "--levels", "0"}, 0, ""},
+        {{"--data", dir, "add", "bob", "--passcode", "-", "--levels", "1,3"}, 0, "", "77\n"},
+        {{"--data", dir, "list"}, 0, "admin levels 0\nbob levels 1,3\n"},
+        {{"--data", dir, "add", "carl", "--passcode", "1234"}, 1, "already used"},
+        {{"--data", dir, "add", "BOB", "--passcode", "9"}, 1, "exists already"},
+        {{"--data", dir, "add", "7up", "--passcode", "9"}, 1, "Invalid UserName"},
+        {{"--data", dir, "add", "dave", "--passcode", " 9"}, 1, "without spaces"},
+        {{"--data", dir, "add", "dave", "--passcode", "9", "--levels", "1,12"}, 1, "levels 0 to 9"},
+        {{"--data", dir, "passcode", "bob", "1234"}, 1, "already used"},
+        {{"--data", dir, "passcode", "bob", "77"}, 0, ""},
+        {{"--data", dir, "passcode", "nobody", "5"}, 1, "no user nobody"},
+        {{"--data", dir, "levels", "bob", ""}, 0, ""},
+        {{"--data", dir, "remove", "admin"}, 0, ""},
+        {{"--data", dir, "list"}, 0, "bob levels -\n"},
+        {{"--data", dir, "remove", "admin"}, 1, "no user admin"},
+        {{"list"}, 2, "--data DIR is needed"},
+        {{"--data", dir, "rename", "bob"}, 2, "incomplete or unknown"},
+        {{"--data", dir, "add", "erin"}, 2, "incomplete or unknown"},
+        {{"--data", dir, "list", "--bogus"}, 2, "unknown option --bogus"},
+        {{"--data", dir + "/missing", "list"}, 1, "does not exist"},
+    };
+    for (const Step& step : steps) {
+        std::string line;
+        for (const std::string& arg : step.args)
+            line += arg + " ";
+        const Outcome outcome = RunTool(step.args, step.input);
+        EXPECT_EQ(outcome.status, step.status) << line << outcome.err;
+        const std::string& printed = step.status == 0 ? outcome.out : outcome.err;
+        if (step.status == 0 && !step.printed.empty()) {
+            EXPECT_EQ(printed, step.printed) << line;
+        } else {
+            EXPECT_NE(printed.find(step.printed), std::string::npos) << line << printed;
+        }
+        EXPECT_EQ(outcome.out.find("77"), std::string::npos) << "a pass code printed: " << line;
+    }
+    UserDatabase saved;
+    ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);
+    EXPECT_TRUE(saved.Verify(u"bob", u"77"));
+    struct stat info {};
+    ASSERT_EQ(::stat((data / "Users.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(UsersToolTest, DamagedFilesAreLeftAlone) {
+    DataDirectory data;
+    const std::string damaged = "<root_object Type=\"Array\"><admin>1";
+    data.Put("Users.xml", damaged);
+    const Outcome outcome =
+        RunTool({"--data", Utf16ToUtf8(data.Path()), "add", "admin", "--passcode", "1"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("damaged"), std::string::npos) << outcome.err;
+    EXPECT_EQ(data.Get("Users.xml"), damaged);
+}
+
+}  // namespace
