@@ -11,30 +11,12 @@
 #include <string>
 #include <thread>
 
+#include "bench_directory.h"
 #include "platform/bstr.h"
 #include "process_stats.h"
 #include "scheduler/scheduler.h"
 
 namespace {
-
-class BenchDirectory {
-  public:
-    BenchDirectory() {
-        std::string pattern = std::filesystem::temp_directory_path() / "brevanto-bench-XXXXXX";
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~BenchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::u16string Path() const { return Utf8ToUtf16(path_.string()); }
-    void Put(const std::string& name, const std::string& text) const {
-        std::ofstream(path_ / name) << text;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 LocaleRecord Sydney() {
     LocaleRecord place;

@@ -9,31 +9,16 @@
 #include <string>
 #include <thread>
 
+#include "bench_directory.h"
 #include "dispatch/disp_ex_object.h"
 #include "global/global.h"
 #include "process_stats.h"
 
 namespace {
 
-class TempDirectory {
-  public:
-    TempDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brevanto-bench-XXXXXX");
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::u16string Path() const { return Utf8ToUtf16(path_.string()); }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // A security object whose files hold "admin" and `users` more users with levels, logged in as
 // the administrator.
-ComPtr<CSecurityOb> SecurityWithUsers(const TempDirectory& data, int users) {
+ComPtr<CSecurityOb> SecurityWithUsers(const BenchDirectory& data, int users) {
     UserDatabase database;
     database.SetPassCode(u"admin", u"admin-code");
     database.SetLevels(u"admin", {0});
@@ -52,7 +37,7 @@ ComPtr<CSecurityOb> SecurityWithUsers(const TempDirectory& data, int users) {
 }
 
 void BM_LoginAmongUsers(benchmark::State& state) {
-    TempDirectory data;
+    BenchDirectory data;
     ComPtr<CSecurityOb> security = SecurityWithUsers(data, static_cast<int>(state.range(0)));
     // The last user in name order and a code nobody has: both compare every stored code.
     CComBSTR known(Utf8ToUtf16(std::to_string(100000 + state.range(0) - 1)));
@@ -68,7 +53,7 @@ void BM_LoginAmongUsers(benchmark::State& state) {
 BENCHMARK(BM_LoginAmongUsers)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 void BM_AddUserWithFiles(benchmark::State& state) {
-    TempDirectory data;
+    BenchDirectory data;
     ComPtr<CSecurityOb> security = SecurityWithUsers(data, static_cast<int>(state.range(0)));
     ComPtr<CDispExObject> levels;
     CDispExObject::Create(&levels);

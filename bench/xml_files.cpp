@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_directory.h"
 #include "dispatch/disp_ex_object.h"
 #include "persistence/config_object.h"
 #include "persistence/script_serialisation.h"
@@ -17,22 +18,6 @@
 namespace {
 
 constexpr int kSettings = 1000;
-
-class BenchDirectory {
-  public:
-    BenchDirectory() {
-        std::string pattern = std::filesystem::temp_directory_path() / "brevanto-bench-XXXXXX";
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~BenchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::u16string Path() const { return Utf8ToUtf16(path_.string()); }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // A configuration with settings of every kind.
 ComPtr<CConfigOb> FilledConfig(const BenchDirectory& dir) {
