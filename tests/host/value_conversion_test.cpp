@@ -62,6 +62,7 @@ TEST(ValueConversion, VariantsAsScriptValues) {
     failed.scode = E_FAIL;
     CComVariant null_object;
     null_object.vt = VT_DISPATCH;
+    null_object.pdispVal = nullptr;
     CComVariant unsigned64;
     unsigned64.vt = VT_UI8;
     unsigned64.ullVal = 18446744073709551615ull;
