@@ -27,11 +27,16 @@ void Record(PacketBase& packet, PacketScriptObject* object, bool holds_packet) {
 }  // namespace
 
 void DropPacketRecord(PacketBase& packet, PacketScriptObject* object) {
+    bool released_hold = false;
     {
+        // The test and the change in one hold of the lock: a record made meanwhile stays.
         CScopedLock lock(packet.Lock);
         if (packet.ScriptObject != object) return;
+        released_hold = packet.ScriptObjectHoldsPacket;
+        packet.ScriptObject = nullptr;
+        packet.ScriptObjectHoldsPacket = false;
     }
-    Record(packet, nullptr, false);
+    if (released_hold) packet.Release();
 }
 
 namespace {
