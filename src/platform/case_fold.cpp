@@ -1,14 +1,18 @@
 #include "platform/case_fold.h"
 
+#include <unicode/uchar.h>
+
+namespace {
+// The dotted capital I would fold onto the ASCII 'i' and make "İ" equal to "I"; it stays apart.
+constexpr char16_t kDottedCapitalI = 0x130;
+}  // namespace
+
 char16_t FoldCase(char16_t c) {
     if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
-        (c >= 0x410 && c <= 0x42F))
-        return static_cast<char16_t>(c + 32);
-    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-    if (c >= 0x100 && c <= 0x17F && c % 2 == 0 && c != 0x130 && c != 0x138)
-        return static_cast<char16_t>(c + 1);  // Latin Extended-A pairs (approximate)
-    return c;
+    if (c == kDottedCapitalI || (c >= 0xD800 && c <= 0xDFFF)) return c;
+    // The simple lower-case mapping keeps one code unit per code unit in the basic plane.
+    UChar32 lower = u_tolower(c);
+    return lower <= 0xFFFF ? static_cast<char16_t>(lower) : c;
 }
 
 std::u16string FoldCase(std::u16string_view text) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-// The small letter of an ASCII, Latin-1, Latin Extended-A, Greek or Cyrillic capital; any other
-// code unit as it is.
+// The small letter of a capital (Unicode's simple lower-case mapping, in every script); any
+// other code unit as it is.
 char16_t FoldCase(char16_t c);
 // Every code unit of `text` folded.
 std::u16string FoldCase(std::u16string_view text);
