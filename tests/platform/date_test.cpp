@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "support/system_time_text.h"
 
 namespace {
 
@@ -145,12 +146,7 @@ TEST(DateCalendar, SystemTimeRoundTrip) {
         EXPECT_DOUBLE_EQ(d, c.date) << c.in.wYear;
         SYSTEMTIME back{};
         ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
-        EXPECT_EQ(back.wYear, c.in.wYear);
-        EXPECT_EQ(back.wMonth, c.in.wMonth);
-        EXPECT_EQ(back.wDay, c.in.wDay);
-        EXPECT_EQ(back.wHour, c.in.wHour);
-        EXPECT_EQ(back.wMinute, c.in.wMinute);
-        EXPECT_EQ(back.wSecond, c.in.wSecond);
+        EXPECT_EQ(ShowSystemTime(back), ShowSystemTime(c.in));
     }
     SYSTEMTIME back{};
     ASSERT_TRUE(VariantTimeToSystemTime(36527, &back));
