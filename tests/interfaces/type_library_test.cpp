@@ -8,6 +8,7 @@
 #include "platform/com_object.h"
 #include "platform/dispatcher.h"
 #include "support/late_bound.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -146,8 +147,7 @@ class CFakeTimer : public ComObjectRoot<CFakeTimer, DispatchImpl<IDLTimer>> {
 };
 
 TEST(TypeLibraryTest, LateBoundCallsReachTheImplementation) {
-    ComPtr<CFakeTimer> timer;
-    ASSERT_EQ(S_OK, MakeComObject(&timer));
+    auto timer = New<CFakeTimer>();
     ComPtr<IDispatch> disp;
     ASSERT_EQ(S_OK, timer->QueryInterface(disp.put()));
     EXPECT_EQ(0x1d7, IdOf(disp.get(), u"PERIOD"));

@@ -5,6 +5,7 @@
 #include "persistence/persistence_test_support.h"
 #include "persistence/script_objects.h"
 #include "persistence/script_serialisation.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -93,8 +94,7 @@ ComPtr<IDispatch> ReadBack(const std::string& bytes, IDispatch* context) {
 
 TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     StoredClassRegistration registration;
-    ComPtr<HiddenScript> script;
-    ASSERT_EQ(MakeComObject(&script), S_OK);
+    auto script = New<HiddenScript>();
 
     ComPtr<IDispatch> root = EngineObject::Make();
     Set(root.get(), u"Text", CComVariant(u"<a & \"b\"> é"));
@@ -138,8 +138,7 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
 }
 
 TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
-    ComPtr<HiddenScript> script;
-    ASSERT_EQ(MakeComObject(&script), S_OK);
+    auto script = New<HiddenScript>();
     const struct {
         const char* what;
         const char* xml;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/object_safety.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -95,8 +96,7 @@ class ComObjectTest : public ::testing::Test {
 };
 
 TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    auto thing = New<CThing>();
     // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
@@ -129,8 +129,7 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(E_POINTER, thing->QueryInterface(IAbsent::kIid, nullptr));
 
     // Agile objects answer IMarshal.
-    ComPtr<CLonely> lonely;
-    ASSERT_EQ(S_OK, MakeComObject(&lonely));
+    auto lonely = New<CLonely>();
     EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
     EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
     EXPECT_FALSE(IsAgileObject(nullptr));
@@ -139,8 +138,7 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
 TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
     CThing* raw = nullptr;
     {
-        ComPtr<CThing> thing;
-        ASSERT_EQ(S_OK, MakeComObject(&thing));
+        auto thing = New<CThing>();
         raw = thing.get();
         EXPECT_EQ(2u, raw->AddRef());
         EXPECT_EQ(1u, raw->Release());
