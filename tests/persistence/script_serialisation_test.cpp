@@ -38,6 +38,7 @@ TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKind) {
 }
 
 TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
+    // clang-format off
     const struct {
         const char16_t* text;
         const char16_t* type;
@@ -45,18 +46,15 @@ TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
         VARTYPE vt;
         const char16_t* as_text;  // the value converted back to text
     } cases[] = {
-        {u"12", u"Integer", true, VT_I4, u"12"},
-        {u"12", u"integer", true, VT_BSTR, u"12"},
+        {u"12", u"Integer", true, VT_I4, u"12"}, {u"12", u"integer", true, VT_BSTR, u"12"},
         {u"12", u"integer", false, VT_I4, u"12"},
         {u"4000000000", u"UInteger", false, VT_UI4, u"4000000000"},
         {u"3.5", u"Float", false, VT_DECIMAL, u"3.5"},
-        {u"3.5", u"Number", true, VT_DECIMAL, u"3.5"},
-        {u"True", u"bool", false, VT_BOOL, u"-1"},
-        {u"False", u"Bool", true, VT_BOOL, u"0"},
-        {u"twelve", u"Integer", true, VT_BSTR, u"twelve"},
-        {u"12", u"string", false, VT_BSTR, u"12"},
-        {u"12", u"", false, VT_BSTR, u"12"},
+        {u"3.5", u"Number", true, VT_DECIMAL, u"3.5"}, {u"True", u"bool", false, VT_BOOL, u"-1"},
+        {u"False", u"Bool", true, VT_BOOL, u"0"}, {u"twelve", u"Integer", true, VT_BSTR, u"twelve"},
+        {u"12", u"string", false, VT_BSTR, u"12"}, {u"12", u"", false, VT_BSTR, u"12"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         CComVariant value = ValueFromTypedText(c.text, c.type, c.exact_case);
         EXPECT_EQ(value.vt, c.vt) << Utf16ToUtf8(c.type) << " " << Utf16ToUtf8(c.text);

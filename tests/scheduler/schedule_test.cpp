@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/safearray.h"
@@ -51,56 +52,48 @@ class Recorder : public ScheduleHandler {
 };
 
 TEST(MaskTextTest, ParsesAsThePanelsAlwaysHave) {
-    struct Case {
+    // clang-format off
+    const struct {
         MaskTable table;
-        std::u16string_view text;
-        ULONG mask;
-    } cases[] = {
-        {DayOfWeekKeywords(), u"Mon, wed fri", 0x2A},
-        {DayOfWeekKeywords(), u"weekdays sunday", 0x3E},  // stops at "weekdays"
-        {DayOfWeekKeywords(), u"sunday weekdays", 0x3E},  // the assignment replaces
-        {DayOfWeekKeywords(), u"wd", 0x3E},
-        {DayOfWeekKeywords(), u"we", 0x41},
-        {DayOfWeekKeywords(), u"WEEKENDS", 0x41},
-        {DayOfWeekKeywords(), u"Sun", 0x01},
-        {DayOfWeekKeywords(), u"su", 0},  // fewer than the three compared characters
-        {DayOfWeekKeywords(), u"saturdays,,  PH", 0xC0},
-        {DayOfWeekKeywords(), u"all", 0xFF},
-        {DayOfWeekKeywords(), u" , ", 0},
-        {DayOfWeekKeywords(), u"", 0},
-        {DayOfWeekKeywords(), u"someday", 0},
-        {DayOfMonthKeywords(), u"1 15 31", 0x40004001},
-        {DayOfMonthKeywords(), u"3x", 0},  // "3" must match whole
-        {DayOfMonthKeywords(), u"all", 0x7FFFFFFF},
-        {DayOfMonthKeywords(), u"32 0 2", 0x2},
-        {MonthKeywords(), u"Jan,DECEMBER", 0x801},
-        {MonthKeywords(), u"all", 0xFFF},
+        std::vector<std::pair<std::u16string_view, ULONG>> texts;
+    } tables[] = {
+        {DayOfWeekKeywords(), {
+            {u"Mon, wed fri", 0x2A}, {u"wd", 0x3E}, {u"we", 0x41}, {u"WEEKENDS", 0x41},
+            {u"weekdays sunday", 0x3E},  // stops at "weekdays"
+            {u"sunday weekdays", 0x3E},  // the assignment replaces
+            {u"su", 0},                  // fewer than the three compared characters
+            {u"Sun", 0x01}, {u"saturdays,,  PH", 0xC0}, {u"all", 0xFF}, {u" , ", 0}, {u"", 0},
+            {u"someday", 0}}},
+        {DayOfMonthKeywords(), {
+            {u"1 15 31", 0x40004001}, {u"all", 0x7FFFFFFF}, {u"32 0 2", 0x2},
+            {u"3x", 0}}},  // "3" must match whole
+        {MonthKeywords(), {{u"Jan,DECEMBER", 0x801}, {u"all", 0xFFF}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Utf16ToUtf8(c.text));
-        EXPECT_EQ(ParseMask(c.table, c.text), c.mask);
-    }
+    // clang-format on
+    for (const auto& [table, texts] : tables)
+        for (const auto& [text, mask] : texts)
+            EXPECT_EQ(ParseMask(table, text), mask) << Utf16ToUtf8(text);
 }
 
 TEST(MaskTextTest, FormatsWithSpacesAndReadsBackTheSameMask) {
     std::u16string days_2_to_31;
     for (int d = 2; d <= 31; ++d)
         days_2_to_31 += (d > 2 ? u" " : u"") + Utf8ToUtf16(std::to_string(d));
+    // clang-format off
     struct Case {
         MaskTable table;
         ULONG mask;
         std::u16string text;
     } cases[] = {
-        {DayOfWeekKeywords(), 0xFF, u"all"},
-        {DayOfWeekKeywords(), 0x3E, u"weekdays"},
+        {DayOfWeekKeywords(), 0xFF, u"all"}, {DayOfWeekKeywords(), 0x3E, u"weekdays"},
         {DayOfWeekKeywords(), 0x41, u"weekends"},
         {DayOfWeekKeywords(), 0x7F, u"sunday monday tuesday wednesday thursday friday saturday"},
         {DayOfWeekKeywords(), 0xBE, u"monday tuesday wednesday thursday friday PH"},
-        {DayOfWeekKeywords(), 0, u""},
-        {DayOfMonthKeywords(), 0x7FFFFFFF, u"all"},
+        {DayOfWeekKeywords(), 0, u""}, {DayOfMonthKeywords(), 0x7FFFFFFF, u"all"},
         {DayOfMonthKeywords(), 0x7FFFFFFE, days_2_to_31},
         {MonthKeywords(), 0x801, u"january december"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.mask);
         EXPECT_EQ(FormatMask(c.table, c.mask), c.text);
