@@ -104,20 +104,14 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(2u, thing->AddRef());
     EXPECT_EQ(1u, thing->Release());
 
-    ComPtr<IUnknown> a, b, c;
-    ComPtr<IDispatch> disp;
-    ComPtr<IAlpha> alpha;
-    ComPtr<IBeta> beta;
-    ComPtr<IGamma> gamma;
-    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
-    ASSERT_EQ(S_OK, alpha->QueryInterface(a.put()));
-    ASSERT_EQ(S_OK, beta->QueryInterface(b.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(c.put()));
-    EXPECT_EQ(a.get(), b.get());
-    EXPECT_EQ(a.get(), c.get());
+    auto alpha = thing.As<IAlpha>();
+    auto beta = thing.As<IBeta>();
+    auto gamma = thing.As<IGamma>();
+    auto disp = thing.As<IDispatch>();
+    ComPtr<IUnknown> identity = thing.As<IUnknown>();
+    ASSERT_TRUE(alpha && beta && gamma && disp && identity);
+    EXPECT_EQ(identity.get(), alpha.As<IUnknown>().get());
+    EXPECT_EQ(identity.get(), beta.As<IUnknown>().get());
     EXPECT_NE(static_cast<void*>(alpha.get()), static_cast<void*>(beta.get()));
     // IDispatch is the first dual interface; IGamma's base IBeta reaches the same vtable.
     EXPECT_EQ(static_cast<IDispatch*>(alpha.get()), disp.get());
