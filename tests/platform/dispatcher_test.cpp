@@ -40,6 +40,7 @@ struct IWidget : IDispatch {
     virtual HRESULT NextDay(DATE day, DATE* next) = 0;
     virtual HRESULT Small(BYTE b) = 0;
     virtual HRESULT put_Part(IPart* part) = 0;
+    virtual HRESULT get_Big(ULONG* big) = 0;
 };
 
 const InterfaceDesc& IPart::Describe() {
@@ -70,6 +71,7 @@ const InterfaceDesc& IWidget::Describe() {
             Method<&IWidget::NextDay>(u"NextDay", 0x1a, {Arg(u"Day", VT_DATE)}, VT_DATE),
             Method<&IWidget::Small>(u"Small", 0x1b, {Arg(u"B")}),
             Put<&IWidget::put_Part>(u"Part", 0x1c, {Arg(u"pVal")}),
+            Get<&IWidget::get_Big>(u"Big", 0x1d),
         });
     return desc;
 }
@@ -111,6 +113,7 @@ class CWidget : public ComObjectRoot<CWidget, DispatchImpl<IWidget>> {
     HRESULT NextDay(DATE day, DATE* next) override { return *next = day + 1, S_OK; }
     HRESULT Small(BYTE b) override { return value_ = b, S_OK; }
     HRESULT put_Part(IPart* part) override { return part_ = part, S_OK; }
+    HRESULT get_Big(ULONG* big) override { return *big = 0xFFFFFFF0u, S_OK; }
 
     LONG value_ = 3;
     ComPtr<IPart> part_;
@@ -201,7 +204,7 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
         {0x10, kDo, {}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // Value has no method
         {0x16, kPut, {I4(1)}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // Fail has no put
         {0x19, kPut, {I4(1)}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // nor has Self
-        {0x16, kDo, {}, E_ACCESSDENIED, "EMPTY"},
+        {0x16, kDo, {}, E_ACCESSDENIED, "EMPTY"}, {0x1d, kCall, {}, S_OK, "UI4 4294967280"},
     };
     // clang-format on
     for (std::size_t i = 0; i < std::size(calls); ++i) {
@@ -295,7 +298,7 @@ TEST_F(DispatcherTest, TypeInformation) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     EXPECT_EQ(IWidget::kIid, attr->guid);
     const WORD functions = attr->cFuncs;
-    EXPECT_EQ(18, functions);
+    EXPECT_EQ(19, functions);
     info->ReleaseTypeAttr(attr);
 
     // The parameterless property gets in order, as serialisation asks for them.
@@ -312,7 +315,7 @@ TEST_F(DispatcherTest, TypeInformation) {
         }
         info->ReleaseFuncDesc(f);
     }
-    EXPECT_EQ((std::vector<std::u16string>{u"Value", u"Name", u"Flag", u"Self"}), gets);
+    EXPECT_EQ((std::vector<std::u16string>{u"Value", u"Name", u"Flag", u"Self", u"Big"}), gets);
 
     FUNCDESC* f = nullptr;
     EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, info->GetFuncDesc(functions, &f));
