@@ -6,6 +6,7 @@
 #include "dispatch/data_context.h"
 #include "dispatch/disp_ex_object.h"
 #include "support/late_bound.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -130,10 +131,8 @@ TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext)
     ASSERT_FALSE(CurrentGlobal::Get());
     auto bag = Bag();
     auto context = ContextAround(bag.get());
-    ComPtr<EventPlaceHolder> event;
-    ComPtr<ScriptPlaceHolder> script;
-    ASSERT_EQ(MakeComObject(&event), S_OK);
-    ASSERT_EQ(MakeComObject(&script), S_OK);
+    auto event = New<EventPlaceHolder>();
+    auto script = New<ScriptPlaceHolder>();
     ASSERT_EQ(event->put_Context(context), S_OK);
     ASSERT_EQ(script->put_Context(context), S_OK);
     ASSERT_EQ(event->put_Dependant(CComVariant(LONG{12})), S_OK);

@@ -259,8 +259,7 @@ class CGadget : public ComObjectRoot<CGadget, IDispatchExImpl<ITestGadget>> {
 };
 
 TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
-    ComPtr<CGadget> g;
-    ASSERT_EQ(MakeComObject(&g), S_OK);
+    auto g = New<CGadget>();
     ComPtr<IDispatchEx> ex = ComPtr<IUnknown>(g->GetUnknown()).As<IDispatchEx>();
     ASSERT_TRUE(ex);
     EXPECT_EQ(GetId(ex.get(), u"size"), 1);
@@ -291,8 +290,7 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
 }
 
 TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
-    ComPtr<CGadget> g;
-    ASSERT_EQ(MakeComObject(&g), S_OK);
+    auto g = New<CGadget>();
     g->size = 9;
     ComPtr<IDispatch> fn;
     ASSERT_EQ(

@@ -5,9 +5,7 @@
 #include <map>
 #include <set>
 
-#include "platform/com_object.h"
 #include "platform/dispatcher.h"
-#include "support/late_bound.h"
 
 namespace {
 
@@ -123,47 +121,6 @@ TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {
 
     EXPECT_EQ(IPort::Describe().functions().size(), _ICPort::Describe().functions().size());
     EXPECT_EQ(0x322, _ICNetworkHandler::Describe().FindName(u"SendPacket"));
-}
-
-// A timer that only stores what it is given, to run the generic dispatch over a library table.
-class CFakeTimer : public ComObjectRoot<CFakeTimer, DispatchImpl<IDLTimer>> {
-  public:
-    HRESULT get_Period(LONG* v) override { return *v = period_, S_OK; }
-    HRESULT put_Period(LONG v) override { return period_ = v, S_OK; }
-    HRESULT get_OneShot(LONG* v) override { return *v = 0, S_OK; }
-    HRESULT put_OneShot(LONG) override { return S_OK; }
-    HRESULT get_Name(BSTR* v) override { return *v = SysAllocString(u"timer"), S_OK; }
-    HRESULT put_Name(BSTR) override { return S_OK; }
-    HRESULT Start() override { return ++starts_, S_OK; }
-    HRESULT Cancel() override { return E_FAIL; }
-    HRESULT get_Callback(IDispatch** v) override { return *v = nullptr, S_OK; }
-    HRESULT put_Callback(IDispatch*) override { return S_OK; }
-    HRESULT get_Enabled(LONG* v) override { return *v = 1, S_OK; }
-    HRESULT get_id(ULONG* v) override { return *v = 0xFFFFFFF0u, S_OK; }
-
-    LONG period_ = 0;
-    int starts_ = 0;
-};
-
-TEST(TypeLibraryTest, LateBoundCallsReachTheImplementation) {
-    ComPtr<CFakeTimer> timer;
-    ASSERT_EQ(S_OK, MakeComObject(&timer));
-    ComPtr<IDispatch> disp;
-    ASSERT_EQ(S_OK, timer->QueryInterface(disp.put()));
-    EXPECT_EQ(0x1d7, IdOf(disp.get(), u"PERIOD"));
-    ASSERT_EQ(S_OK, Call(disp.get(), 0x1d7, DISPATCH_PROPERTYPUT, {CComVariant(u"250")}));
-    EXPECT_EQ(250, timer->period_);
-    CComVariant result;
-    ASSERT_EQ(S_OK, Call(disp.get(), 0x1e2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &result));
-    EXPECT_EQ(VT_UI4, result.vt);
-    EXPECT_EQ(0xFFFFFFF0u, result.ulVal);
-    EXPECT_EQ(S_OK, Call(disp.get(), 0x1da, DISPATCH_METHOD, {}));
-    EXPECT_EQ(1, timer->starts_);
-    // The implementation's own failure comes back unchanged.
-    EXPECT_EQ(E_FAIL, Call(disp.get(), 0x1db, DISPATCH_METHOD, {}));
-    // id is read-only.
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
-              Call(disp.get(), 0x1e2, DISPATCH_PROPERTYPUT, {CComVariant(LONG{1})}));
 }
 
 }  // namespace

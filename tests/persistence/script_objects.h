@@ -124,17 +124,18 @@ class StoredClassRegistration {
     }
     ~StoredClassRegistration() { CoRevokeClassObject(cookie_); }
 
+    // A new object of the class, made the way a script makes one.
+    static ComPtr<IDispatch> New() {
+        ComPtr<IDispatch> object;
+        EXPECT_EQ(CoCreateInstance(StoredClass::kClsid, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IDispatch, object.put_void()),
+                  S_OK);
+        return object;
+    }
+
   private:
     DWORD cookie_ = 0;
 };
-
-inline CComVariant Object(IDispatch* object) {
-    CComVariant value;
-    value.vt = VT_DISPATCH;
-    value.pdispVal = object;
-    object->AddRef();
-    return value;
-}
 
 inline void Set(IDispatch* object, const char16_t* name, const CComVariant& value) {
     ComPtr<IDispatchEx> ex;

@@ -2,9 +2,13 @@
 // walk, nested objects and arrays, whole-number names, native objects by class name.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "persistence/persistence_test_support.h"
 #include "persistence/script_objects.h"
 #include "persistence/script_serialisation.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -16,35 +20,25 @@ CComVariant Typed(VARTYPE vt, LONG number) {
 
 TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKind) {
     StoredClassRegistration registration;
-    ComPtr<IDispatch> stored;
-    ASSERT_EQ(CoCreateInstance(StoredClass::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               stored.put_void()),
-              S_OK);
-    const struct {
-        CComVariant value;
-        std::u16string type;
-    } cases[] = {
-        {Typed(VT_I1, -1), u"Integer"},
-        {Typed(VT_I2, 2), u"Integer"},
-        {Typed(VT_I4, 3), u"Integer"},
-        {Typed(VT_UI1, 4), u"UInteger"},
-        {Typed(VT_UI2, 5), u"UInteger"},
-        {Typed(VT_UI4, 6), u"UInteger"},
-        {Typed(VT_R4, 7), u"Float"},
-        {CComVariant(3.5), u"Float"},
-        {Typed(VT_DECIMAL, 8), u"Float"},
-        {CComVariant(true), u"Bool"},
-        {CComVariant(u"text"), u""},
-        {Typed(VT_DATE, 9), u""},
-        {Object(EngineObject::Make(true).get()), u"Array"},
-        {Object(EngineObject::Make().get()), u"Object"},
-        {Object(stored.get()), u"test.stored"},
+    ComPtr<IDispatch> stored = registration.New();
+    // Each type text and the values written with it.
+    const std::pair<std::u16string, std::vector<CComVariant>> cases[] = {
+        {u"Integer", {Typed(VT_I1, -1), Typed(VT_I2, 2), Typed(VT_I4, 3)}},
+        {u"UInteger", {Typed(VT_UI1, 4), Typed(VT_UI2, 5), Typed(VT_UI4, 6)}},
+        {u"Float", {Typed(VT_R4, 7), CComVariant(3.5), Typed(VT_DECIMAL, 8)}},
+        {u"Bool", {CComVariant(true)}},
+        {u"", {CComVariant(u"text"), Typed(VT_DATE, 9)}},
+        {u"Array", {CComVariant(EngineObject::Make(true).get())}},
+        {u"Object", {CComVariant(EngineObject::Make().get())}},
+        {u"test.stored", {CComVariant(stored.get())}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(TypeTextOf(c.value), c.type) << "vt " << c.value.vt;
+    for (const auto& [type, values] : cases)
+        for (const CComVariant& value : values)
+            EXPECT_EQ(TypeTextOf(value), type) << "vt " << value.vt;
 }
 
 TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
+    // clang-format off
     const struct {
         const char16_t* text;
         const char16_t* type;
@@ -52,18 +46,15 @@ TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
         VARTYPE vt;
         const char16_t* as_text;  // the value converted back to text
     } cases[] = {
-        {u"12", u"Integer", true, VT_I4, u"12"},
-        {u"12", u"integer", true, VT_BSTR, u"12"},
+        {u"12", u"Integer", true, VT_I4, u"12"}, {u"12", u"integer", true, VT_BSTR, u"12"},
         {u"12", u"integer", false, VT_I4, u"12"},
         {u"4000000000", u"UInteger", false, VT_UI4, u"4000000000"},
         {u"3.5", u"Float", false, VT_DECIMAL, u"3.5"},
-        {u"3.5", u"Number", true, VT_DECIMAL, u"3.5"},
-        {u"True", u"bool", false, VT_BOOL, u"-1"},
-        {u"False", u"Bool", true, VT_BOOL, u"0"},
-        {u"twelve", u"Integer", true, VT_BSTR, u"twelve"},
-        {u"12", u"string", false, VT_BSTR, u"12"},
-        {u"12", u"", false, VT_BSTR, u"12"},
+        {u"3.5", u"Number", true, VT_DECIMAL, u"3.5"}, {u"True", u"bool", false, VT_BOOL, u"-1"},
+        {u"False", u"Bool", true, VT_BOOL, u"0"}, {u"twelve", u"Integer", true, VT_BSTR, u"twelve"},
+        {u"12", u"string", false, VT_BSTR, u"12"}, {u"12", u"", false, VT_BSTR, u"12"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         CComVariant value = ValueFromTypedText(c.text, c.type, c.exact_case);
         EXPECT_EQ(value.vt, c.vt) << Utf16ToUtf8(c.type) << " " << Utf16ToUtf8(c.text);
@@ -93,8 +84,7 @@ ComPtr<IDispatch> ReadBack(const std::string& bytes, IDispatch* context) {
 
 TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     StoredClassRegistration registration;
-    ComPtr<HiddenScript> script;
-    ASSERT_EQ(MakeComObject(&script), S_OK);
+    auto script = New<HiddenScript>();
 
     ComPtr<IDispatch> root = EngineObject::Make();
     Set(root.get(), u"Text", CComVariant(u"<a & \"b\"> é"));
@@ -105,17 +95,14 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     Set(list.get(), u"length", CComVariant(LONG{2}));
     Set(list.get(), u"0", CComVariant(u"first"));
     Set(list.get(), u"1", Typed(VT_UI4, 7));
-    Set(root.get(), u"List", Object(list.get()));
+    Set(root.get(), u"List", CComVariant(list.get()));
     ComPtr<IDispatch> nested = EngineObject::Make();
     Set(nested.get(), u"7", CComVariant(u"seven"));
-    Set(nested.get(), u"Self", Object(nested.get()));  // a cycle: left out
-    Set(root.get(), u"Nested", Object(nested.get()));
-    ComPtr<IDispatch> stored;
-    ASSERT_EQ(CoCreateInstance(StoredClass::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               stored.put_void()),
-              S_OK);
+    Set(nested.get(), u"Self", CComVariant(nested.get()));  // a cycle: left out
+    Set(root.get(), u"Nested", CComVariant(nested.get()));
+    ComPtr<IDispatch> stored = registration.New();
     Set(stored.get(), u"Colour", CComVariant(u"red"));
-    Set(root.get(), u"Stored", Object(stored.get()));
+    Set(root.get(), u"Stored", CComVariant(stored.get()));
 
     const std::string first = Written(root.get());
     EXPECT_NE(first.find("<item Index=\"7\">seven</item>"), std::string::npos) << first;
@@ -138,8 +125,7 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
 }
 
 TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
-    ComPtr<HiddenScript> script;
-    ASSERT_EQ(MakeComObject(&script), S_OK);
+    auto script = New<HiddenScript>();
     const struct {
         const char* what;
         const char* xml;

@@ -15,27 +15,20 @@
 namespace {
 
 TEST(DataFileTest, NamesGetTheSuffixOnceAndNeverLeaveTheDirectory) {
-    struct Case {
-        std::u16string name;
-        std::string path;  // empty: refused
-    } cases[] = {
-        {u"Schedules", "/d/Schedules.xml"},
-        {u"Config.xml", "/d/Config.xml"},
-        {u"NZ", "/d/NZ.xml"},
-        {u"a.XML", "/d/a.XML.xml"},
-        {u"xml", "/d/xml.xml"},
-        {u"a..b", "/d/a..b.xml"},
-        {u"", ""},
-        {u"..", ""},
-        {u".", ""},
-        {u"../x", ""},
-        {u"/etc/passwd", ""},
-        {u"sub\\x", ""},
-        {std::u16string(u"a\0b", 3), ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(DataFilePath(u"/d", c.name), c.path) << Utf16ToUtf8(c.name);
-        EXPECT_EQ(DataFilePath(u"/d/", c.name), c.path) << Utf16ToUtf8(c.name);
+    // clang-format off
+    const std::pair<std::u16string, std::string> accepted[] = {
+        {u"Schedules", "/d/Schedules.xml"}, {u"Config.xml", "/d/Config.xml"}, {u"NZ", "/d/NZ.xml"},
+        {u"a.XML", "/d/a.XML.xml"},         {u"xml", "/d/xml.xml"},           {u"a..b", "/d/a..b.xml"}};
+    // clang-format on
+    for (const auto& [name, path] : accepted) {
+        EXPECT_EQ(DataFilePath(u"/d", name), path) << Utf16ToUtf8(name);
+        EXPECT_EQ(DataFilePath(u"/d/", name), path) << Utf16ToUtf8(name);
+    }
+    using namespace std::literals;
+    for (std::u16string_view refused :
+         {u""sv, u".."sv, u"."sv, u"../x"sv, u"/etc/passwd"sv, u"sub\\x"sv, u"a\0b"sv}) {
+        EXPECT_EQ(DataFilePath(u"/d", refused), "") << Utf16ToUtf8(refused);
+        EXPECT_EQ(DataFilePath(u"/d/", refused), "") << Utf16ToUtf8(refused);
     }
 }
 

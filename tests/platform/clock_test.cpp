@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "support/scoped_time_zone.h"
+#include "support/system_time_text.h"
 
 namespace {
 
@@ -56,57 +58,65 @@ TEST(LocalClockTest, StartedAtAMomentItRunsOnFromThereInTheMachineZone) {
     TestClock::Uninstall();
     EXPECT_EQ(shown, start + std::chrono::milliseconds(6500));
     EXPECT_EQ(back, real + std::chrono::milliseconds(6500));
-    EXPECT_EQ(local.wYear, 2026);
-    EXPECT_EQ(local.wMonth, 1);
-    EXPECT_EQ(local.wDay, 15);
+    EXPECT_EQ(ShowSystemTime(local), "2026-01-15 18:00:01");
     EXPECT_EQ(local.wDayOfWeek, 4);  // Thursday
-    EXPECT_EQ(local.wHour, 18);
-    EXPECT_EQ(local.wMinute, 0);
-    EXPECT_EQ(local.wSecond, 1);
     EXPECT_EQ(local.wMilliseconds, 500);
 }
+
+// A wait on `waiter` for `timeout` ticks on a thread of its own, blocked in the waiter's
+// condition by the time the constructor returns.
+class BlockedWait {
+  public:
+    BlockedWait(TickWaiter& waiter, DWORD timeout, const bool& ready) {
+        thread_ = std::thread([this, &waiter, timeout, &ready] {
+            std::unique_lock lock(waiter.mutex);
+            bool first = true;
+            result = waiter.WaitFor(lock, timeout, [&] {
+                if (std::exchange(first, false)) begun_.set_value();
+                return ready;
+            });
+            clock_installed_after = TestClock::Installed();
+        });
+        begun_.get_future().wait();
+        std::lock_guard lock(waiter.mutex);  // free again only once the wait is blocked
+    }
+    void Join() { thread_.join(); }
+
+    bool result = false, clock_installed_after = true;
+
+  private:
+    std::promise<void> begun_;
+    std::thread thread_;
+};
 
 TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
     ScopedTestClock clock(0xFFFFFFF0u);
     TickWaiter told, untold;
-    bool ready = false, result[2] = {false, true};
-    std::thread a([&] {
-        std::unique_lock lock(told.mutex);
-        result[0] = told.WaitFor(lock, 0x40, [&] { return ready; });
-    });
-    std::thread b([&] {
-        std::unique_lock lock(untold.mutex);
-        result[1] = untold.WaitFor(lock, 0x40, [] { return false; });
-    });
-    Sleep(10);                 // lets both block
+    bool ready = false, never = false;
+    BlockedWait a(told, 0x40, ready), b(untold, 0x40, never);
     TestClock::Advance(0x20);  // wrapped to 0x10, deadline 0x30 not reached
     {
         std::lock_guard lock(told.mutex);
         ready = true;  // had the advance ended its wait, it would have ended as timed out
     }
     told.cv.notify_all();
-    a.join();
+    a.Join();
     TestClock::Set(0x30);
-    b.join();
-    EXPECT_TRUE(result[0]);
-    EXPECT_FALSE(result[1]);
+    b.Join();
+    EXPECT_TRUE(a.result);
+    EXPECT_FALSE(b.result);
 }
 
 TEST(TestClockTest, UninstallingEndsTimedWaits) {
     TestClock::Install(0);
-    std::atomic<bool> installed_at_end{true};
-    std::thread waiter([&] {
-        TickWaiter wait;
-        std::unique_lock lock(wait.mutex);
-        wait.WaitFor(lock, 1000, [] { return false; });
-        installed_at_end = TestClock::Installed();
-    });
-    Sleep(10);  // lets it block
+    TickWaiter waiter;
+    bool never = false;
+    BlockedWait wait(waiter, 1000, never);
     // The deadline was a test-clock tick; the waiter gives up rather than compare it with the
     // real clock, and not before.
     TestClock::Uninstall();
-    waiter.join();
-    EXPECT_FALSE(installed_at_end.load());
+    wait.Join();
+    EXPECT_FALSE(wait.clock_installed_after);
 }
 
 TEST(TestClockTest, PredicateEndsAWaitBeforeTheDeadline) {

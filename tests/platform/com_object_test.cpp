@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/object_safety.h"
+#include "support/script_doubles.h"
 
 namespace {
 
@@ -95,8 +96,7 @@ class ComObjectTest : public ::testing::Test {
 };
 
 TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
-    ComPtr<CThing> thing;
-    ASSERT_EQ(S_OK, MakeComObject(&thing));
+    auto thing = New<CThing>();
     // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
@@ -104,20 +104,14 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(2u, thing->AddRef());
     EXPECT_EQ(1u, thing->Release());
 
-    ComPtr<IUnknown> a, b, c;
-    ComPtr<IDispatch> disp;
-    ComPtr<IAlpha> alpha;
-    ComPtr<IBeta> beta;
-    ComPtr<IGamma> gamma;
-    ASSERT_EQ(S_OK, thing->QueryInterface(alpha.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(beta.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(gamma.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(disp.put()));
-    ASSERT_EQ(S_OK, alpha->QueryInterface(a.put()));
-    ASSERT_EQ(S_OK, beta->QueryInterface(b.put()));
-    ASSERT_EQ(S_OK, thing->QueryInterface(c.put()));
-    EXPECT_EQ(a.get(), b.get());
-    EXPECT_EQ(a.get(), c.get());
+    auto alpha = thing.As<IAlpha>();
+    auto beta = thing.As<IBeta>();
+    auto gamma = thing.As<IGamma>();
+    auto disp = thing.As<IDispatch>();
+    ComPtr<IUnknown> identity = thing.As<IUnknown>();
+    ASSERT_TRUE(alpha && beta && gamma && disp && identity);
+    EXPECT_EQ(identity.get(), alpha.As<IUnknown>().get());
+    EXPECT_EQ(identity.get(), beta.As<IUnknown>().get());
     EXPECT_NE(static_cast<void*>(alpha.get()), static_cast<void*>(beta.get()));
     // IDispatch is the first dual interface; IGamma's base IBeta reaches the same vtable.
     EXPECT_EQ(static_cast<IDispatch*>(alpha.get()), disp.get());
@@ -129,8 +123,7 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(E_POINTER, thing->QueryInterface(IAbsent::kIid, nullptr));
 
     // Agile objects answer IMarshal.
-    ComPtr<CLonely> lonely;
-    ASSERT_EQ(S_OK, MakeComObject(&lonely));
+    auto lonely = New<CLonely>();
     EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
     EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
     EXPECT_FALSE(IsAgileObject(nullptr));
@@ -139,8 +132,7 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
 TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
     CThing* raw = nullptr;
     {
-        ComPtr<CThing> thing;
-        ASSERT_EQ(S_OK, MakeComObject(&thing));
+        auto thing = New<CThing>();
         raw = thing.get();
         EXPECT_EQ(2u, raw->AddRef());
         EXPECT_EQ(1u, raw->Release());

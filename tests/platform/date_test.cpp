@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/automation.h"
+#include "support/system_time_text.h"
 
 namespace {
 
@@ -20,35 +21,27 @@ std::u16string DateText(double date, ULONG flags = 0) {
 }
 
 TEST(DateText, PrintsMonthDayYearAndTwelveHourTime) {
+    // clang-format off
     struct Case {
         double date;
         const char16_t* text;
         ULONG flags = 0;
     } cases[] = {
-        {0, u"12:00:00 AM"},
-        {1, u"12/31/1899"},
-        {36527, u"1/2/2000"},
-        {36527 + (15 * 3600 + 4 * 60 + 5) * kSecond, u"1/2/2000 3:04:05 PM"},
-        {0.5, u"12:00:00 PM"},
-        {0.25 + kSecond, u"6:00:01 AM"},
-        {-1, u"12/29/1899"},
+        {0, u"12:00:00 AM"}, {1, u"12/31/1899"}, {36527, u"1/2/2000"},
+        {36527 + (15 * 3600 + 4 * 60 + 5) * kSecond, u"1/2/2000 3:04:05 PM"}, {0.5, u"12:00:00 PM"},
+        {0.25 + kSecond, u"6:00:01 AM"}, {-1, u"12/29/1899"},
         // Before day 0 the fraction still counts forward from midnight.
-        {-1.25, u"12/29/1899 6:00:00 AM"},
-        {-0.75, u"6:00:00 PM"},
-        {2958465, u"12/31/9999"},
-        {36527.5, u"1/2/2000", VAR_DATEVALUEONLY},
-        {36527.5, u"12:00:00 PM", VAR_TIMEVALUEONLY},
+        {-1.25, u"12/29/1899 6:00:00 AM"}, {-0.75, u"6:00:00 PM"}, {2958465, u"12/31/9999"},
+        {36527.5, u"1/2/2000", VAR_DATEVALUEONLY}, {36527.5, u"12:00:00 PM", VAR_TIMEVALUEONLY},
         // Rounded to the second, across midnight into the next day,
         {36527 + 0.9999999, u"1/3/2000"},
         // but not past the last day, whose text must still read back as a date.
         {2958465.9999999, u"12/31/9999 11:59:59 PM"},
         // Years before 1000 print without leading zeros, down to the first day, 1/1/100.
-        {-657434, u"1/1/100"},
-        {-657434.5, u"1/1/100 12:00:00 PM"},
-        {-657375, u"3/1/100"},
-        {-328717, u"12/31/999"},
-        {-328716, u"1/1/1000"},
+        {-657434, u"1/1/100"}, {-657434.5, u"1/1/100 12:00:00 PM"}, {-657375, u"3/1/100"},
+        {-328717, u"12/31/999"}, {-328716, u"1/1/1000"},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(DateText(c.date, c.flags), c.text) << c.date;
     for (double outside : {2958466.0, -657435.0, -657435.5}) {
@@ -58,35 +51,27 @@ TEST(DateText, PrintsMonthDayYearAndTwelveHourTime) {
 }
 
 TEST(DateText, ParsesDatesAndTimesAndRoundTrips) {
+    // clang-format off
     struct Case {
         const char16_t* text;
         double date;
     } cases[] = {
-        {u"1/2/2000", 36527},
-        {u"1/2/2000 3:04:05 PM", 36527 + (15 * 3600 + 4 * 60 + 5) * kSecond},
-        {u"2000-01-02", 36527},
-        {u"January 2, 2000", 36527},
-        {u"2 Jan 2000", 36527},
-        {u"Sunday, January 2, 2000", 36527},
-        {u"15:30", (15 * 60 + 30) * kMinute},
-        {u"12:00 AM", 0},
-        {u"12 PM", 0.5},
-        {u"1/2/00", 36527},
+        {u"1/2/2000", 36527}, {u"1/2/2000 3:04:05 PM", 36527 + (15 * 3600 + 4 * 60 + 5) * kSecond},
+        {u"2000-01-02", 36527}, {u"January 2, 2000", 36527}, {u"2 Jan 2000", 36527},
+        {u"Sunday, January 2, 2000", 36527}, {u"15:30", (15 * 60 + 30) * kMinute}, {u"12:00 AM", 0},
+        {u"12 PM", 0.5}, {u"1/2/00", 36527},
         {u"1/2/99", 36162},  // two-digit years from 1930 to 2029
         {u"12/29/1899 6:00 AM", -1.25},
         {u"13/1/2000", 36538},  // day/month when month/day cannot be
         {u"1/13/2000", 36538},
         // From the first day to the last, years of three digits as they are.
-        {u"1/1/100", -657434},
-        {u"12/31/999", -328717},
-        {u"12/31/9999", 2958465},
+        {u"1/1/100", -657434}, {u"12/31/999", -328717}, {u"12/31/9999", 2958465},
         // '.' separates hours, minutes and seconds.
-        {u"2.5", (2 * 60 + 5) * kMinute},
-        {u"13.50", (13 * 60 + 50) * kMinute},
-        {u"12.25", (12 * 60 + 25) * kMinute},
-        {u"12.25.10", (12 * 3600 + 25 * 60 + 10) * kSecond},
+        {u"2.5", (2 * 60 + 5) * kMinute}, {u"13.50", (13 * 60 + 50) * kMinute},
+        {u"12.25", (12 * 60 + 25) * kMinute}, {u"12.25.10", (12 * 3600 + 25 * 60 + 10) * kSecond},
         {u"0.12", 12 * kMinute},
     };
+    // clang-format on
     for (const auto& c : cases) {
         DATE d = -1e9;
         EXPECT_EQ(VarDateFromStr(c.text, LOCALE_USER_DEFAULT, 0, &d), S_OK) << Utf16ToUtf8(c.text);
@@ -145,12 +130,7 @@ TEST(DateCalendar, SystemTimeRoundTrip) {
         EXPECT_DOUBLE_EQ(d, c.date) << c.in.wYear;
         SYSTEMTIME back{};
         ASSERT_TRUE(VariantTimeToSystemTime(d, &back));
-        EXPECT_EQ(back.wYear, c.in.wYear);
-        EXPECT_EQ(back.wMonth, c.in.wMonth);
-        EXPECT_EQ(back.wDay, c.in.wDay);
-        EXPECT_EQ(back.wHour, c.in.wHour);
-        EXPECT_EQ(back.wMinute, c.in.wMinute);
-        EXPECT_EQ(back.wSecond, c.in.wSecond);
+        EXPECT_EQ(ShowSystemTime(back), ShowSystemTime(c.in));
     }
     SYSTEMTIME back{};
     ASSERT_TRUE(VariantTimeToSystemTime(36527, &back));

@@ -40,6 +40,7 @@ struct IWidget : IDispatch {
     virtual HRESULT NextDay(DATE day, DATE* next) = 0;
     virtual HRESULT Small(BYTE b) = 0;
     virtual HRESULT put_Part(IPart* part) = 0;
+    virtual HRESULT get_Big(ULONG* big) = 0;
 };
 
 const InterfaceDesc& IPart::Describe() {
@@ -70,6 +71,7 @@ const InterfaceDesc& IWidget::Describe() {
             Method<&IWidget::NextDay>(u"NextDay", 0x1a, {Arg(u"Day", VT_DATE)}, VT_DATE),
             Method<&IWidget::Small>(u"Small", 0x1b, {Arg(u"B")}),
             Put<&IWidget::put_Part>(u"Part", 0x1c, {Arg(u"pVal")}),
+            Get<&IWidget::get_Big>(u"Big", 0x1d),
         });
     return desc;
 }
@@ -111,6 +113,7 @@ class CWidget : public ComObjectRoot<CWidget, DispatchImpl<IWidget>> {
     HRESULT NextDay(DATE day, DATE* next) override { return *next = day + 1, S_OK; }
     HRESULT Small(BYTE b) override { return value_ = b, S_OK; }
     HRESULT put_Part(IPart* part) override { return part_ = part, S_OK; }
+    HRESULT get_Big(ULONG* big) override { return *big = 0xFFFFFFF0u, S_OK; }
 
     LONG value_ = 3;
     ComPtr<IPart> part_;
@@ -170,6 +173,7 @@ TEST_F(DispatcherTest, NamesAreCaseInsensitiveWithParameterNames) {
 
 TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
     constexpr UINT kAny = 0xFFFFFFFF;
+    // clang-format off
     const struct {
         DISPID id;
         WORD flags;
@@ -180,10 +184,8 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
     } calls[] = {
         {0x10, kCall, {}, S_OK, "I4 3"},
         {0x10, kPut, {Str(u"42")}, S_OK, "EMPTY"},  // a string coerced to the declared I4
-        {0x10, kGet, {}, S_OK, "I4 42"},
-        {0x11, kPut, {R8(2.5)}, S_OK, "EMPTY"},
-        {0x11, kGet, {}, S_OK, "BSTR 2.5"},
-        {0x12, kCall, {I4(1000), Str(u"7")}, S_OK, "I4 1007"},
+        {0x10, kGet, {}, S_OK, "I4 42"}, {0x11, kPut, {R8(2.5)}, S_OK, "EMPTY"},
+        {0x11, kGet, {}, S_OK, "BSTR 2.5"}, {0x12, kCall, {I4(1000), Str(u"7")}, S_OK, "I4 1007"},
         {0x12, kCall, {R8(2.5), R8(3.5)}, S_OK, "I4 6"},  // rounded half to even
         {0x12, kCall, {I4(1), Str(u"seven")}, DISP_E_TYPEMISMATCH, "EMPTY", 0},
         {0x12, kCall, {Str(u"x"), I4(1)}, DISP_E_TYPEMISMATCH, "EMPTY", 1},
@@ -194,22 +196,20 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
         {0x12, kCall, {I4(1), I4(1), R8(1.0)}, DISP_E_BADPARAMCOUNT, "EMPTY"},
         {0x10, kCall, {I4(1)}, DISP_E_BADPARAMCOUNT, "EMPTY"},
         {0x13, kDo, {I4(1)}, S_OK, "I4 2"},  // only B is missing
-        {0x13, kDo, {I4(1), I4(2)}, S_OK, "I4 0"},
-        {0x13, kDo, {}, DISP_E_BADPARAMCOUNT, "EMPTY"},
-        {0x14, kDo, {I4(3)}, S_OK, "I4 307"},
-        {0x14, kDo, {I4(3), Str(u"9")}, S_OK, "I4 309"},
+        {0x13, kDo, {I4(1), I4(2)}, S_OK, "I4 0"}, {0x13, kDo, {}, DISP_E_BADPARAMCOUNT, "EMPTY"},
+        {0x14, kDo, {I4(3)}, S_OK, "I4 307"}, {0x14, kDo, {I4(3), Str(u"9")}, S_OK, "I4 309"},
         {0x1a, kDo, {R8(100.5)}, S_OK, "DATE 4/10/1900 12:00:00 PM"},  // coerced to a date
-        {0x15, kPut, {I4(1)}, S_OK, "EMPTY"},
-        {0x15, kGet, {}, S_OK, "BOOL true"},
+        {0x15, kPut, {I4(1)}, S_OK, "EMPTY"}, {0x15, kGet, {}, S_OK, "BOOL true"},
         {0x999, kCall, {}, DISP_E_MEMBERNOTFOUND, "EMPTY"},
-        {0x10, kDo, {}, DISP_E_MEMBERNOTFOUND, "EMPTY"},        // Value has no method
+        {0x10, kDo, {}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // Value has no method
         {0x16, kPut, {I4(1)}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // Fail has no put
         {0x19, kPut, {I4(1)}, DISP_E_MEMBERNOTFOUND, "EMPTY"},  // nor has Self
-        {0x16, kDo, {}, E_ACCESSDENIED, "EMPTY"},
+        {0x16, kDo, {}, E_ACCESSDENIED, "EMPTY"}, {0x1d, kCall, {}, S_OK, "UI4 4294967280"},
     };
+    // clang-format on
     for (std::size_t i = 0; i < std::size(calls); ++i) {
         const auto& c = calls[i];
-        SCOPED_TRACE(i);
+        SCOPED_TRACE(testing::Message() << "row " << i << ", dispid 0x" << std::hex << c.id);
         CComVariant result;
         EXPECT_EQ(Run(c.id, c.flags, c.args, &result), c.hr);
         EXPECT_EQ(ShowVariant(result), c.result);
@@ -298,7 +298,7 @@ TEST_F(DispatcherTest, TypeInformation) {
     ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
     EXPECT_EQ(IWidget::kIid, attr->guid);
     const WORD functions = attr->cFuncs;
-    EXPECT_EQ(18, functions);
+    EXPECT_EQ(19, functions);
     info->ReleaseTypeAttr(attr);
 
     // The parameterless property gets in order, as serialisation asks for them.
@@ -315,7 +315,7 @@ TEST_F(DispatcherTest, TypeInformation) {
         }
         info->ReleaseFuncDesc(f);
     }
-    EXPECT_EQ((std::vector<std::u16string>{u"Value", u"Name", u"Flag", u"Self"}), gets);
+    EXPECT_EQ((std::vector<std::u16string>{u"Value", u"Name", u"Flag", u"Self", u"Big"}), gets);
 
     FUNCDESC* f = nullptr;
     EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, info->GetFuncDesc(functions, &f));

@@ -12,6 +12,7 @@
 #include "platform/safearray.h"
 #include "platform/variant.h"
 #include "support/nameless_dispatch.h"
+#include "support/script_doubles.h"
 #include "support/variants.h"
 
 namespace {
@@ -33,16 +34,21 @@ ComPtr<IGlobalInterfaceTable> Git() {
     return git;
 }
 
-HRESULT FetchStatus(DWORD cookie) {
+// The object behind `cookie`, as this apartment may call it; the table must answer `expected`.
+ComPtr<IDispatch> Fetch(DWORD cookie, HRESULT expected = S_OK) {
     ComPtr<IDispatch> p;
-    return Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void());
+    EXPECT_EQ(expected, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()));
+    return p;
 }
 
-// The object behind `cookie`, as this apartment may call it.
-ComPtr<IDispatch> Fetch(DWORD cookie) {
-    ComPtr<IDispatch> p;
-    EXPECT_EQ(S_OK, Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()));
-    return p;
+// Runs `work` on a new thread of the multithreaded apartment and waits for it.
+template <class F>
+void OnMtaThread(F work) {
+    std::thread([&] {
+        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        work();
+        CoUninitialize();
+    }).join();
 }
 
 DWORD Register(IDispatch* object) {
@@ -196,8 +202,7 @@ class StaThread {
 DWORD RegisterProbeOn(StaThread& sta, std::shared_ptr<ProbeLog> log, Probe** raw = nullptr) {
     DWORD cookie = 0;
     sta.Run([&] {
-        ComPtr<Probe> probe;
-        ASSERT_EQ(S_OK, MakeComObject(&probe, log));
+        auto probe = New<Probe>(log);
         cookie = Register(probe.get());
         if (raw) *raw = probe.get();
     });
@@ -211,18 +216,13 @@ TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
     DWORD cookie = RegisterProbeOn(sta, log, &raw);
     ASSERT_NE(0u, cookie);
 
-    std::thread worker([&] {
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        {
-            ComPtr<IDispatch> proxy = Fetch(cookie);
-            EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
-            HRESULT hr;
-            EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(proxy, &hr));
-            EXPECT_EQ(S_OK, hr);
-        }
-        CoUninitialize();
+    OnMtaThread([&] {
+        ComPtr<IDispatch> proxy = Fetch(cookie);
+        EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
+        HRESULT hr;
+        EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(proxy, &hr));
+        EXPECT_EQ(S_OK, hr);
     });
-    worker.join();
     ASSERT_EQ(1u, log->threads.size());
     EXPECT_EQ(sta.id(), log->threads[0]);
     EXPECT_EQ(APTTYPE_STA, log->apartments[0]);
@@ -252,10 +252,8 @@ TEST(GlobalInterfaceTable, ProxyIdentityIsStable) {
 }
 
 TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
-    ComPtr<AgileProbe> agile;
-    ASSERT_EQ(S_OK, MakeComObject(&agile));
-    ComPtr<Probe> mta_object;
-    ASSERT_EQ(S_OK, MakeComObject(&mta_object));
+    auto agile = New<AgileProbe>();
+    auto mta_object = New<Probe>();
     const DWORD agile_cookie = Register(agile.get()), mta_cookie = Register(mta_object.get());
     StaThread sta;
     sta.Run([&] {
@@ -268,12 +266,8 @@ TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
         EXPECT_NE(static_cast<LONG>(CurrentThreadId()), CallWhere(p));
     });
     // ...and comes back as itself on any thread of the multithreaded apartment.
-    std::thread worker([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        EXPECT_EQ(static_cast<IDispatch*>(mta_object.get()), Fetch(mta_cookie).get());
-        CoUninitialize();
-    });
-    worker.join();
+    OnMtaThread(
+        [&] { EXPECT_EQ(static_cast<IDispatch*>(mta_object.get()), Fetch(mta_cookie).get()); });
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(agile_cookie));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(mta_cookie));
 }
@@ -285,8 +279,8 @@ TEST(GlobalInterfaceTable, CallbackArgumentIsCalledInItsOwnApartment) {
 
     auto callback_log = std::make_shared<ProbeLog>();
     {
-        ComPtr<Probe> callback;  // belongs to the multithreaded apartment of this thread
-        ASSERT_EQ(S_OK, MakeComObject(&callback, callback_log));
+        auto callback =
+            New<Probe>(callback_log);  // belongs to the multithreaded apartment of this thread
         CComVariant arg(static_cast<IDispatch*>(callback.get())), result;
         ASSERT_EQ(S_OK, CallMethod(Fetch(cookie).get(), kCallBack, &arg, &result));
         ASSERT_EQ(VT_I4, result.vt);
@@ -318,8 +312,7 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(slot.pdispVal));
 
     // Echo of an array of variants holding the caller's object and the object's own proxy.
-    ComPtr<Probe> mine;
-    ASSERT_EQ(S_OK, MakeComObject(&mine));
+    auto mine = New<Probe>();
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     ASSERT_NE(nullptr, array);
     auto* items = static_cast<VARIANT*>(array->pvData);
@@ -380,10 +373,7 @@ TEST(GlobalInterfaceTable, EndedApartmentDisconnectsFetchesAndCalls) {
     HRESULT hr = S_OK;
     CallWhere(proxy, &hr);
     EXPECT_EQ(RPC_E_DISCONNECTED, hr);
-    ComPtr<IDispatch> again;
-    EXPECT_EQ(RPC_E_DISCONNECTED,
-              Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, again.put_void()));
-    EXPECT_EQ(nullptr, again.get());
+    EXPECT_EQ(nullptr, Fetch(cookie, RPC_E_DISCONNECTED).get());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
     EXPECT_FALSE(CoPostToApartment(sta_id, [] {}));
 }
@@ -423,8 +413,7 @@ TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
 }
 
 TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
-    ComPtr<Probe> probe;
-    ASSERT_EQ(S_OK, MakeComObject(&probe));
+    auto probe = New<Probe>();
     IUnknown* unknown = static_cast<IDispatch*>(probe.get());
     const DWORD a = Register(probe.get()), b = Register(probe.get());
     EXPECT_NE(0u, a);
@@ -435,8 +424,8 @@ TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
     EXPECT_EQ(E_INVALIDARG, Git()->RegisterInterfaceInGlobal(nullptr, IID_IDispatch, &c));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(a));
     EXPECT_EQ(E_INVALIDARG, Git()->RevokeInterfaceFromGlobal(a));
-    EXPECT_EQ(E_INVALIDARG, FetchStatus(a));
-    EXPECT_EQ(E_INVALIDARG, FetchStatus(0));
+    Fetch(a, E_INVALIDARG);
+    Fetch(0, E_INVALIDARG);
     EXPECT_EQ(static_cast<IDispatch*>(probe.get()), Fetch(b).get());
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(b));
 }
@@ -472,9 +461,7 @@ TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
 
 TEST(GitPtr, AttachCopyRevokeAndDestruction) {
     auto log = std::make_shared<ProbeLog>();
-    ComPtr<Probe> a, b;
-    ASSERT_EQ(S_OK, MakeComObject(&a, log));
-    ASSERT_EQ(S_OK, MakeComObject(&b, log));
+    ComPtr<Probe> a = New<Probe>(log), b = New<Probe>(log);
     {
         CComGITPtr2<IDispatch> holder;
         EXPECT_TRUE(holder.empty());
@@ -489,7 +476,7 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
         // Attaching again revokes the first registration.
         ASSERT_EQ(S_OK, holder.Attach(b.get()));
         EXPECT_NE(first, holder.GetCookie());
-        EXPECT_EQ(E_INVALIDARG, FetchStatus(first));
+        Fetch(first, E_INVALIDARG);
         EXPECT_EQ(static_cast<IDispatch*>(b.get()), holder.Get().get());
 
         // A copy is a second registration; each goes with its holder.
@@ -500,13 +487,13 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
             EXPECT_NE(holder.GetCookie(), copy_cookie);
             EXPECT_EQ(static_cast<IDispatch*>(b.get()), copy.Get().get());
         }
-        EXPECT_EQ(E_INVALIDARG, FetchStatus(copy_cookie));
-        EXPECT_EQ(S_OK, FetchStatus(holder.GetCookie()));
+        Fetch(copy_cookie, E_INVALIDARG);
+        Fetch(holder.GetCookie());
 
         DWORD last = holder.GetCookie();
         EXPECT_EQ(S_OK, holder.Revoke());
         EXPECT_EQ(0u, holder.GetCookie());
-        EXPECT_EQ(E_INVALIDARG, FetchStatus(last));
+        Fetch(last, E_INVALIDARG);
         ASSERT_EQ(S_OK, holder.Attach(a.get()));
         last = holder.GetCookie();
         a = nullptr;
@@ -518,8 +505,7 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
 }
 
 TEST(GitPtr, AttachFailuresAreReturnedOrRaised) {
-    ComPtr<Probe> object;
-    ASSERT_EQ(S_OK, MakeComObject(&object));
+    auto object = New<Probe>();
     CComGITPtr2<IEnumVARIANT> holder;
     IEnumVARIANT* wrong = reinterpret_cast<IEnumVARIANT*>(static_cast<IDispatch*>(object.get()));
     EXPECT_EQ(E_NOINTERFACE, holder.Attach(wrong));
@@ -541,8 +527,7 @@ TEST(GitPtr, CopyOutOnAnotherApartmentGivesAPointerValidThere) {
     std::unique_ptr<CComGITPtr2<IDispatch>> holder;
     Probe* raw = nullptr;
     sta.Run([&] {
-        ComPtr<Probe> object;
-        ASSERT_EQ(S_OK, MakeComObject(&object, log));
+        auto object = New<Probe>(log);
         raw = object.get();
         holder = std::make_unique<CComGITPtr2<IDispatch>>(object.get());
     });

@@ -10,6 +10,14 @@ namespace {
 
 using Counted = CountedUnknown;
 
+// Element access of a one-dimensional array by the index's value.
+HRESULT Put(SAFEARRAY* a, LONG i, void* value) {
+    return SafeArrayPutElement(a, &i, value);
+}
+HRESULT Get(SAFEARRAY* a, LONG i, void* out) {
+    return SafeArrayGetElement(a, &i, out);
+}
+
 TEST(SafeArray, VectorBoundsAndIndexChecks) {
     SAFEARRAY* a = SafeArrayCreateVector(VT_I4, 5, 3);
     ASSERT_NE(a, nullptr);
@@ -28,15 +36,13 @@ TEST(SafeArray, VectorBoundsAndIndexChecks) {
 
     for (LONG i = 5; i <= 7; ++i) {
         LONG value = i * 10;
-        ASSERT_EQ(SafeArrayPutElement(a, &i, &value), S_OK);
+        ASSERT_EQ(Put(a, i, &value), S_OK);
     }
-    LONG index = 4, value = 0;
-    EXPECT_EQ(SafeArrayPutElement(a, &index, &value), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetElement(a, &index, &value), DISP_E_BADINDEX);
-    index = 8;
-    EXPECT_EQ(SafeArrayGetElement(a, &index, &value), DISP_E_BADINDEX);
-    index = 6;
-    ASSERT_EQ(SafeArrayGetElement(a, &index, &value), S_OK);
+    LONG value = 0;
+    EXPECT_EQ(Put(a, 4, &value), DISP_E_BADINDEX);
+    EXPECT_EQ(Get(a, 4, &value), DISP_E_BADINDEX);
+    EXPECT_EQ(Get(a, 8, &value), DISP_E_BADINDEX);
+    ASSERT_EQ(Get(a, 6, &value), S_OK);
     EXPECT_EQ(value, 60);
     EXPECT_EQ(SafeArrayDestroy(a), S_OK);
 
@@ -99,22 +105,19 @@ TEST(SafeArray, LockedArraysCannotBeDestroyedOrResized) {
 TEST(SafeArray, StringsAreCopiedInAndOut) {
     SAFEARRAY* a = SafeArrayCreateVector(VT_BSTR, 0, 2);
     CComBSTR text(u"hello");
-    LONG i = 0;
-    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<BSTR>(text)), S_OK);
+    ASSERT_EQ(Put(a, 0, static_cast<BSTR>(text)), S_OK);
     BSTR out = nullptr;
-    ASSERT_EQ(SafeArrayGetElement(a, &i, &out), S_OK);
+    ASSERT_EQ(Get(a, 0, &out), S_OK);
     EXPECT_NE(out, static_cast<BSTR>(text));
     EXPECT_EQ(std::u16string(out), u"hello");
     SysFreeString(out);
-    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<BSTR>(CComBSTR(u"bye"))), S_OK);
-    i = 1;
-    ASSERT_EQ(SafeArrayGetElement(a, &i, &out), S_OK);
+    ASSERT_EQ(Put(a, 0, static_cast<BSTR>(CComBSTR(u"bye"))), S_OK);
+    ASSERT_EQ(Get(a, 1, &out), S_OK);
     EXPECT_EQ(out, nullptr);
 
     SAFEARRAY* copy;
     ASSERT_EQ(SafeArrayCopy(a, &copy), S_OK);
-    i = 0;
-    ASSERT_EQ(SafeArrayGetElement(copy, &i, &out), S_OK);
+    ASSERT_EQ(Get(copy, 0, &out), S_OK);
     EXPECT_EQ(std::u16string(out), u"bye");
     SysFreeString(out);
     EXPECT_NE(static_cast<BSTR*>(copy->pvData)[0], static_cast<BSTR*>(a->pvData)[0]);
@@ -125,18 +128,17 @@ TEST(SafeArray, StringsAreCopiedInAndOut) {
 TEST(SafeArray, InterfacesAndVariantsAreCountedAndReleased) {
     Counted object;
     SAFEARRAY* a = SafeArrayCreateVector(VT_UNKNOWN, 0, 2);
-    LONG i = 1;
-    ASSERT_EQ(SafeArrayPutElement(a, &i, static_cast<IUnknown*>(&object)), S_OK);
+    ASSERT_EQ(Put(a, 1, static_cast<IUnknown*>(&object)), S_OK);
     EXPECT_EQ(object.refs, 2u);
     IUnknown* got = nullptr;
-    ASSERT_EQ(SafeArrayGetElement(a, &i, &got), S_OK);
+    ASSERT_EQ(Get(a, 1, &got), S_OK);
     EXPECT_EQ(got, &object);
     EXPECT_EQ(object.refs, 3u);
     got->Release();
     SAFEARRAY* copy;
     ASSERT_EQ(SafeArrayCopy(a, &copy), S_OK);
     EXPECT_EQ(object.refs, 3u);
-    ASSERT_EQ(SafeArrayPutElement(copy, &i, static_cast<IUnknown*>(nullptr)), S_OK);
+    ASSERT_EQ(Put(copy, 1, static_cast<IUnknown*>(nullptr)), S_OK);
     EXPECT_EQ(object.refs, 2u);
     SafeArrayDestroy(copy);
     SafeArrayDestroy(a);
@@ -144,11 +146,10 @@ TEST(SafeArray, InterfacesAndVariantsAreCountedAndReleased) {
 
     SAFEARRAY* vars = SafeArrayCreateVector(VT_VARIANT, 0, 3);
     CComVariant held(static_cast<IUnknown*>(&object));
-    i = 2;
-    ASSERT_EQ(SafeArrayPutElement(vars, &i, &held), S_OK);
+    ASSERT_EQ(Put(vars, 2, &held), S_OK);
     EXPECT_EQ(object.refs, 3u);
     VARIANT out;
-    ASSERT_EQ(SafeArrayGetElement(vars, &i, &out), S_OK);
+    ASSERT_EQ(Get(vars, 2, &out), S_OK);
     EXPECT_EQ(out.vt, VT_UNKNOWN);
     EXPECT_EQ(object.refs, 4u);
     VariantClear(&out);
@@ -170,17 +171,15 @@ TEST(SafeArray, RedimGrowsAndShrinksTheLastDimension) {
     Counted object;
     SAFEARRAY* a = SafeArrayCreateVector(VT_DISPATCH, 1, 2);
     IDispatch* fake = reinterpret_cast<IDispatch*>(static_cast<IUnknown*>(&object));
-    LONG i = 2;
-    ASSERT_EQ(SafeArrayPutElement(a, &i, fake), S_OK);
+    ASSERT_EQ(Put(a, 2, fake), S_OK);
     EXPECT_EQ(object.refs, 2u);
     SAFEARRAYBOUND bigger{5, 1};
     ASSERT_EQ(SafeArrayRedim(a, &bigger), S_OK);
     LONG high;
     SafeArrayGetUBound(a, 1, &high);
     EXPECT_EQ(high, 5);
-    i = 5;
     IUnknown* got = reinterpret_cast<IUnknown*>(1);
-    ASSERT_EQ(SafeArrayGetElement(a, &i, &got), S_OK);
+    ASSERT_EQ(Get(a, 5, &got), S_OK);
     EXPECT_EQ(got, nullptr);
     SAFEARRAYBOUND smaller{1, 1};
     ASSERT_EQ(SafeArrayRedim(a, &smaller), S_OK);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/bstr.h"
+#include "support/show.h"
 
 namespace {
 
@@ -58,6 +59,18 @@ class SettingsStoreTest : public ::testing::Test {
         std::memcpy(v.data.data(), s.data(), s.size() * 2);
         return v;
     }
+    // A value as "type: bytes", or the status when it cannot be read.
+    static std::string Show(const SettingsStore::Value& v) {
+        return std::to_string(v.type) + ": " + Hex(v.data);
+    }
+    static std::string Read(SettingsStore& store, std::u16string_view key,
+                            std::u16string_view name) {
+        SettingsStore::Value v;
+        const LONG status = store.QueryValue(key, name, &v);
+        return status == ERROR_SUCCESS ? Show(v) : "status " + std::to_string(status);
+    }
+    const std::string kMissing = "status " + std::to_string(ERROR_FILE_NOT_FOUND);
+
     std::string FileText() {
         std::ifstream in(file_);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -93,15 +106,10 @@ TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
         std::u16string shouted = name;  // names of keys and values ignore case
         for (auto& c : shouted)
             c = static_cast<char16_t>(std::toupper(c));
-        SettingsStore::Value v;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  again.QueryValue(u"HKEY_CURRENT_USER\\SOFTWARE\\BREVANTO", shouted, &v));
-        EXPECT_EQ(value.type, v.type);
-        EXPECT_EQ(value.data, v.data);
+        EXPECT_EQ(Read(again, u"HKEY_CURRENT_USER\\SOFTWARE\\BREVANTO", shouted), Show(value));
     }
     EXPECT_EQ(ERROR_SUCCESS, again.OpenKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
-    SettingsStore::Value v;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, again.QueryValue(key, u"Missing", &v));
+    EXPECT_EQ(Read(again, key, u"Missing"), kMissing);
 
     std::vector<std::u16string> names;
     ASSERT_EQ(ERROR_SUCCESS, again.EnumValues(key, &names));
@@ -139,9 +147,7 @@ TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
     const ino_t first = st.st_ino;
     // `b` picks up what `a` wrote, and `a` what `b` writes next.
     ASSERT_EQ(ERROR_SUCCESS, b.SetValue(u"HKEY_LOCAL_MACHINE\\K", u"x", Dword(7)));
-    SettingsStore::Value v;
-    ASSERT_EQ(ERROR_SUCCESS, a.QueryValue(u"HKEY_LOCAL_MACHINE\\K", u"x", &v));
-    EXPECT_EQ(Dword(7).data, v.data);
+    EXPECT_EQ(Read(a, u"HKEY_LOCAL_MACHINE\\K", u"x"), Show(Dword(7)));
     // Each write is a new file renamed over the old one; no temporary file stays behind.
     ASSERT_EQ(0, ::stat(file_.c_str(), &st));
     EXPECT_NE(first, st.st_ino);
@@ -162,10 +168,8 @@ TEST_F(SettingsStoreTest, BatchedChangesAreWrittenOnceAtTheEnd) {
         EXPECT_EQ(ERROR_SUCCESS, store.OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
         EXPECT_FALSE(fs::exists(file_));  // nothing written yet
     }
-    SettingsStore::Value v;
-    EXPECT_EQ(ERROR_SUCCESS,
-              SettingsStore(file_).QueryValue(u"HKEY_CLASSES_ROOT\\Batched", u"v", &v));
-    EXPECT_EQ(Dword(3).data, v.data);
+    SettingsStore reread(file_);
+    EXPECT_EQ(Read(reread, u"HKEY_CLASSES_ROOT\\Batched", u"v"), Show(Dword(3)));
 }
 
 TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
@@ -189,16 +193,13 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     }
     ::testing::internal::CaptureStderr();
     SettingsStore store(file_);
-    SettingsStore::Value v;
-    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good", u"a", &v));
-    EXPECT_EQ(Dword(42).data, v.data);
+    EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good", u"a"), Show(Dword(42)));
     for (auto name : {u"b", u"c", u"d", u"e"})
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.QueryValue(u"HKEY_CURRENT_USER\\Good", name, &v));
+        EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good", name), kMissing);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.OpenKey(u"HKEY_CURRENT_USER\\Broken"));
-    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good\\Child", u"", &v));
-    EXPECT_EQ(Text(u"fine").data, v.data);
-    ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(u"HKEY_CURRENT_USER\\Good\\Child", u"g", &v));
-    EXPECT_EQ(REG_EXPAND_SZ, v.type);
+    EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good\\Child", u""), Show(Text(u"fine")));
+    EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good\\Child", u"g"),
+              Show({REG_EXPAND_SZ, {0x41, 0, 0, 0}}));
     std::string messages = ::testing::internal::GetCapturedStderr();
     for (const char* m : {":2: value outside a key", ":5: malformed dword value",
                           ":10: key header without ']'", ":11: value outside a key"})
@@ -215,7 +216,7 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     EXPECT_EQ(original, std::string(std::istreambuf_iterator<char>(kept_in), {}));
     ::testing::internal::CaptureStderr();
     SettingsStore clean(file_);
-    EXPECT_EQ(ERROR_SUCCESS, clean.QueryValue(u"HKEY_CURRENT_USER\\Good", u"a", &v));
+    EXPECT_EQ(Read(clean, u"HKEY_CURRENT_USER\\Good", u"a"), Show(Dword(42)));
     EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
 }
 
@@ -249,8 +250,7 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWritten) {
         WithFilePermissionsEnforced([&] {
             ::testing::internal::CaptureStderr();
             SettingsStore store(file_);
-            SettingsStore::Value v;
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.QueryValue(u"HKEY_CURRENT_USER\\A", u"v", &v));
+            EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\A", u"v"), kMissing);
             EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\A"));
             store.BeginBatch();
             EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\B"));
@@ -284,9 +284,7 @@ TEST_F(SettingsStoreTest, AReadOnlyDirectoryKeepsTheConfiguredValues) {
         EXPECT_FALSE(created);
         EXPECT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));  // unchanged
         EXPECT_NE(ERROR_SUCCESS, store.SetValue(key, u"Other", Dword(1)));
-        SettingsStore::Value v;
-        ASSERT_EQ(ERROR_SUCCESS, store.QueryValue(key, u"Port0", &v));
-        EXPECT_EQ(Dword(7).data, v.data);
+        EXPECT_EQ(Read(store, key, u"Port0"), Show(Dword(7)));
         ::testing::internal::GetCapturedStderr();
     });
     fs::permissions(file_.parent_path(), fs::perms::owner_all);
@@ -309,8 +307,7 @@ TEST_F(SettingsStoreTest, KeysNestAtMost512Deep) {
                          << header << "]\n\"x\"=dword:1\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:2\n";
     ::testing::internal::CaptureStderr();
     SettingsStore deep(file_);
-    SettingsStore::Value v;
-    EXPECT_EQ(ERROR_SUCCESS, deep.QueryValue(u"HKEY_CURRENT_USER\\A", u"v", &v));
+    EXPECT_EQ(Read(deep, u"HKEY_CURRENT_USER\\A", u"v"), Show(Dword(2)));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, deep.OpenKey(u"a"));
     EXPECT_EQ(ERROR_SUCCESS, deep.SetValue(u"HKEY_CURRENT_USER\\A", u"w", Dword(3)));
     const std::string messages = ::testing::internal::GetCapturedStderr();

@@ -139,6 +139,22 @@ void ExpectConversions(const std::vector<Conversion>& cases, USHORT flags = 0) {
     }
 }
 
+// Each input converts to `to` and reads as the text beside it.
+void ExpectValues(VARTYPE to, const std::vector<std::pair<CComVariant, std::string>>& cases) {
+    std::vector<Conversion> rows;
+    for (const auto& [in, value] : cases)
+        rows.push_back({in, to, S_OK, value});
+    ExpectConversions(rows);
+}
+
+// Each input fails to convert to the type beside it with `hr`.
+void ExpectFailures(HRESULT hr, const std::vector<std::pair<CComVariant, VARTYPE>>& cases) {
+    std::vector<Conversion> rows;
+    for (const auto& [in, to] : cases)
+        rows.push_back({in, to, hr});
+    ExpectConversions(rows);
+}
+
 std::u16string Text(const VARIANT& in, USHORT flags = 0) {
     CComVariant out;
     HRESULT hr = VariantChangeTypeEx(&out, &in, LOCALE_USER_DEFAULT, flags, VT_BSTR);
@@ -169,16 +185,15 @@ TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
 TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
     EXPECT_EQ(Typed(VT_CY, 2.5).cyVal.int64, 25000);
     // Text is rounded exactly: no binary floating-point error near the half.
-    ExpectConversions({{Typed(VT_CY, 2.5), VT_I4, S_OK, "2"},
-                       {Typed(VT_CY, -3.5), VT_I4, S_OK, "-4"},
-                       {Dec(u"4.5"), VT_I4, S_OK, "4"},
-                       {Dec(u"-5.5"), VT_I4, S_OK, "-6"},
-                       {Str(u"2.5"), VT_I4, S_OK, "2"},
-                       {Str(u"3.5"), VT_I4, S_OK, "4"},
-                       {Str(u"2.50000000000000000001"), VT_I4, S_OK, "3"},
-                       {Str(u"-0.5"), VT_I4, S_OK, "0"},
-                       {Dec(u"1.23455"), VT_CY, S_OK, "12346"},  // 1.2345|5 to the even 1.2346
-                       {Str(u"1.23445"), VT_CY, S_OK, "12344"}});
+    // clang-format off
+    ExpectValues(VT_I4, {
+        {Typed(VT_CY, 2.5), "2"}, {Typed(VT_CY, -3.5), "-4"}, {Dec(u"4.5"), "4"},
+        {Dec(u"-5.5"), "-6"}, {Str(u"2.5"), "2"}, {Str(u"3.5"), "4"},
+        {Str(u"2.50000000000000000001"), "3"}, {Str(u"-0.5"), "0"},
+    });
+    // clang-format on
+    // 1.2345|5 to the even 1.2346
+    ExpectValues(VT_CY, {{Dec(u"1.23455"), "12346"}, {Str(u"1.23445"), "12344"}});
 }
 
 TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
@@ -210,52 +225,38 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
         EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high))), S_OK) << t.vt;
         EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high) + 1)), DISP_E_OVERFLOW);
     }
-    ExpectConversions({
-        {R8(255.5), VT_UI1, DISP_E_OVERFLOW},
-        {R8(254.5), VT_UI1, S_OK, "254"},
-        {R8(-0.5), VT_UI1, S_OK, "0"},
-        {R8(-0.51), VT_UI1, DISP_E_OVERFLOW},
-        {R8(NAN), VT_I4, DISP_E_OVERFLOW},
-        {I4(-1), VT_UI4, DISP_E_OVERFLOW},
-        // Same size, other signedness: a value that does not fit overflows, no reinterpretation.
-        {Of(VT_UI4, static_cast<SCODE>(0xFFFFFFFF)), VT_I4, DISP_E_OVERFLOW},
-        {Of(VT_I2, 0xFFFF), VT_UI2, DISP_E_OVERFLOW},
-        {Of(VT_UI1, 0xFF), VT_I1, DISP_E_OVERFLOW},
-        {Of(VT_UI2, 0x7FFF), VT_I2, S_OK, "32767"},
-        {I4(-1), VT_UI8, DISP_E_OVERFLOW},
-        {R8(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW},
-        {R8(9223372036854774784.0), VT_I8, S_OK, "9223372036854774784"},
-        {R8(18446744073709551616.0), VT_UI8, DISP_E_OVERFLOW},
-        {Str(u"18446744073709551615"), VT_UI8, S_OK, "18446744073709551615"},
-        {Str(u"18446744073709551616"), VT_UI8, DISP_E_OVERFLOW},
-        {Str(u"-9223372036854775808"), VT_I8, S_OK, "-9223372036854775808"},
-        {Str(u"1e400"), VT_R8, DISP_E_OVERFLOW},
-        {R8(1e39), VT_R4, DISP_E_OVERFLOW},
-        {R8(1e300), VT_CY, DISP_E_OVERFLOW},
+    // clang-format off
+    ExpectFailures(DISP_E_OVERFLOW, {
+        {R8(255.5), VT_UI1}, {R8(-0.51), VT_UI1}, {R8(NAN), VT_I4}, {I4(-1), VT_UI4},
+        {I4(-1), VT_UI8}, {R8(9223372036854775808.0), VT_I8}, {R8(18446744073709551616.0), VT_UI8},
+        {Str(u"18446744073709551616"), VT_UI8}, {Str(u"1e400"), VT_R8}, {R8(1e39), VT_R4},
+        {R8(1e300), VT_CY},
+        // Same size, other signedness: what does not fit overflows, no reinterpreting.
+        {Of(VT_UI4, static_cast<SCODE>(0xFFFFFFFF)), VT_I4}, {Of(VT_I2, 0xFFFF), VT_UI2},
+        {Of(VT_UI1, 0xFF), VT_I1},
     });
+    ExpectConversions({
+        {R8(254.5), VT_UI1, S_OK, "254"}, {R8(-0.5), VT_UI1, S_OK, "0"},
+        {Of(VT_UI2, 0x7FFF), VT_I2, S_OK, "32767"},
+        {R8(9223372036854774784.0), VT_I8, S_OK, "9223372036854774784"},
+        {Str(u"18446744073709551615"), VT_UI8, S_OK, "18446744073709551615"},
+        {Str(u"-9223372036854775808"), VT_I8, S_OK, "-9223372036854775808"},
+    });
+    // clang-format on
 }
 
 TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
-    ExpectConversions({
-        {R8(3.5), VT_BSTR, S_OK, "3.5"},
-        {R8(-0.25), VT_BSTR, S_OK, "-0.25"},
-        {R8(1e20), VT_BSTR, S_OK, "1E+20"},
-        {R8(1e15), VT_BSTR, S_OK, "1E+15"},
-        {R8(123456789012345.0), VT_BSTR, S_OK, "123456789012345"},
-        {R8(0.1 + 0.2), VT_BSTR, S_OK, "0.3"},
-        {R8(1.0 / 3), VT_BSTR, S_OK, "0.333333333333333"},
-        {R8(-1.5e-100), VT_BSTR, S_OK, "-1.5E-100"},
-        {R8(0.0), VT_BSTR, S_OK, "0"},
-        {Typed(VT_R4, 0.1), VT_BSTR, S_OK, "0.1"},
-        {Typed(VT_R4, 16777217.0), VT_BSTR, S_OK, "1.677722E+07"},
-        {I4(-2147483647 - 1), VT_BSTR, S_OK, "-2147483648"},
-        {Int(VT_UI1, 200), VT_BSTR, S_OK, "200"},
-        {Int(VT_I1, -5), VT_BSTR, S_OK, "-5"},
-        {Typed(VT_CY, 1.5), VT_BSTR, S_OK, "1.5"},
-        {Typed(VT_CY, -12345.6789), VT_BSTR, S_OK, "-12345.6789"},
-        {Typed(VT_CY, 7), VT_BSTR, S_OK, "7"},
-        {CComVariant(), VT_BSTR, S_OK, ""},
+    // clang-format off
+    ExpectValues(VT_BSTR, {
+        {R8(3.5), "3.5"}, {R8(-0.25), "-0.25"}, {R8(1e20), "1E+20"}, {R8(1e15), "1E+15"},
+        {R8(123456789012345.0), "123456789012345"}, {R8(0.1 + 0.2), "0.3"},
+        {R8(1.0 / 3), "0.333333333333333"}, {R8(-1.5e-100), "-1.5E-100"}, {R8(0.0), "0"},
+        {Typed(VT_R4, 0.1), "0.1"}, {Typed(VT_R4, 16777217.0), "1.677722E+07"},
+        {I4(-2147483647 - 1), "-2147483648"}, {Int(VT_UI1, 200), "200"}, {Int(VT_I1, -5), "-5"},
+        {Typed(VT_CY, 1.5), "1.5"}, {Typed(VT_CY, -12345.6789), "-12345.6789"},
+        {Typed(VT_CY, 7), "7"}, {CComVariant(), ""},
     });
+    // clang-format on
 }
 
 // Small magnitudes print positionally while the digits after the point number at most 15:
@@ -263,15 +264,13 @@ TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
 TEST(VariantText, SmallNumbersPrintPositionallyDownToFifteenPlaces) {
     const double kFloatHundredthPlusHundredth =
         static_cast<double>(static_cast<float>(0.01)) + 0.01;
-    ExpectConversions({
-        {R8(0.000056789), VT_BSTR, S_OK, "0.000056789"},
-        {R8(-0.000056789), VT_BSTR, S_OK, "-0.000056789"},
-        {R8(0.0001), VT_BSTR, S_OK, "0.0001"},
-        {R8(0.00001), VT_BSTR, S_OK, "0.00001"},
-        {R8(1e-15), VT_BSTR, S_OK, "0.000000000000001"},
-        {R8(1e-16), VT_BSTR, S_OK, "1E-16"},
-        {R8(kFloatHundredthPlusHundredth), VT_BSTR, S_OK, "1.99999997764826E-02"},
+    // clang-format off
+    ExpectValues(VT_BSTR, {
+        {R8(0.000056789), "0.000056789"}, {R8(-0.000056789), "-0.000056789"},
+        {R8(0.0001), "0.0001"}, {R8(0.00001), "0.00001"}, {R8(1e-15), "0.000000000000001"},
+        {R8(1e-16), "1E-16"}, {R8(kFloatHundredthPlusHundredth), "1.99999997764826E-02"},
     });
+    // clang-format on
     BSTR text = nullptr;
     ASSERT_EQ(VarBstrFromR8(0.000056789, LOCALE_USER_DEFAULT, 0, &text), S_OK);
     EXPECT_EQ(std::u16string(text), u"0.000056789");
@@ -279,26 +278,15 @@ TEST(VariantText, SmallNumbersPrintPositionallyDownToFifteenPlaces) {
 }
 
 TEST(VariantText, TextParsesWithThePlatformNumberGrammar) {
-    ExpectConversions({
-        {Str(u"3.5"), VT_R8, S_OK, "3.5"},
-        {Str(u"  42  "), VT_R8, S_OK, "42"},
-        {Str(u"\t-7\r\n"), VT_R8, S_OK, "-7"},
-        {Str(u"+8"), VT_R8, S_OK, "8"},
-        {Str(u"1,234,567"), VT_R8, S_OK, "1234567"},
-        {Str(u"(5)"), VT_R8, S_OK, "-5"},
-        {Str(u"5-"), VT_R8, S_OK, "-5"},
-        {Str(u"&H10"), VT_R8, S_OK, "16"},
-        {Str(u"&hff"), VT_R8, S_OK, "255"},
-        {Str(u"&O17"), VT_R8, S_OK, "15"},
-        {Str(u"1E3"), VT_R8, S_OK, "1000"},
-        {Str(u"1.5e-2"), VT_R8, S_OK, "0.015"},
-        {Str(u"2D2"), VT_R8, S_OK, "200"},
-        {Str(u".5"), VT_R8, S_OK, "0.5"},
-        {Str(u"7."), VT_R8, S_OK, "7"},
-        {Str(u"$12.50"), VT_R8, S_OK, "12.5"},
-        {Str(u"-0"), VT_R8, S_OK, "0"},
-        {Str(u"0.1"), VT_R8, S_OK, "0.1"},
+    // clang-format off
+    ExpectValues(VT_R8, {
+        {Str(u"3.5"), "3.5"}, {Str(u"  42  "), "42"}, {Str(u"\t-7\r\n"), "-7"}, {Str(u"+8"), "8"},
+        {Str(u"1,234,567"), "1234567"}, {Str(u"(5)"), "-5"}, {Str(u"5-"), "-5"},
+        {Str(u"&H10"), "16"}, {Str(u"&hff"), "255"}, {Str(u"&O17"), "15"}, {Str(u"1E3"), "1000"},
+        {Str(u"1.5e-2"), "0.015"}, {Str(u"2D2"), "200"}, {Str(u".5"), "0.5"}, {Str(u"7."), "7"},
+        {Str(u"$12.50"), "12.5"}, {Str(u"-0"), "0"}, {Str(u"0.1"), "0.1"},
     });
+    // clang-format on
     for (const char16_t* text : {u"", u"abc", u"12abc", u"1 2", u"--1", u"1e", u".", u"&H", u"&HG",
                                  u"(5", u"5)", u"1.2.3", u",5", u"+-1"})
         ExpectConversions(
@@ -308,18 +296,16 @@ TEST(VariantText, TextParsesWithThePlatformNumberGrammar) {
 // "&H" and "&O" numbers hold at most 32 bits; up to 16 bits they are a signed 16-bit number,
 // beyond that a signed 32-bit one, whatever the target type.
 TEST(VariantText, HexadecimalTextIsSixteenOrThirtyTwoBitsSigned) {
+    // clang-format off
     ExpectConversions({
-        {Str(u"&HFFFF"), VT_I2, S_OK, "-1"},
-        {Str(u"&HFFFF"), VT_I4, S_OK, "-1"},
-        {Str(u"&H8000"), VT_I2, S_OK, "-32768"},
-        {Str(u"&H7FFF"), VT_I2, S_OK, "32767"},
-        {Str(u"&H10000"), VT_I4, S_OK, "65536"},
-        {Str(u"&H10000"), VT_I2, DISP_E_OVERFLOW},
-        {Str(u"&HFFFFFFFF"), VT_I4, S_OK, "-1"},
-        {Str(u"&H80000000"), VT_R8, S_OK, "-2147483648"},
+        {Str(u"&HFFFF"), VT_I2, S_OK, "-1"}, {Str(u"&HFFFF"), VT_I4, S_OK, "-1"},
+        {Str(u"&H8000"), VT_I2, S_OK, "-32768"}, {Str(u"&H7FFF"), VT_I2, S_OK, "32767"},
+        {Str(u"&H10000"), VT_I4, S_OK, "65536"}, {Str(u"&H10000"), VT_I2, DISP_E_OVERFLOW},
+        {Str(u"&HFFFFFFFF"), VT_I4, S_OK, "-1"}, {Str(u"&H80000000"), VT_R8, S_OK, "-2147483648"},
         {Str(u"&H100000000"), VT_I8, DISP_E_OVERFLOW},
         {Str(u"&H100000000"), VT_R8, DISP_E_OVERFLOW},
     });
+    // clang-format on
 }
 
 // True has every bit set, so an integer type of any width takes it without overflow.
@@ -329,28 +315,19 @@ TEST(VariantBool, BooleansToTextNumbersAndBack) {
     EXPECT_EQ(Text(f), u"0");
     EXPECT_EQ(Text(t, VARIANT_ALPHABOOL), u"True");
     EXPECT_EQ(Text(f, VARIANT_ALPHABOOL), u"False");
+    // clang-format off
     ExpectConversions({
-        {t, VT_R8, S_OK, "-1"},
-        {t, VT_UI1, S_OK, "255"},
-        {t, VT_UI2, S_OK, "65535"},
-        {t, VT_I1, S_OK, "-1"},
-        {t, VT_I2, S_OK, "-1"},
-        {t, VT_I4, S_OK, "-1"},
-        {t, VT_INT, S_OK, "-1"},
-        {t, VT_I8, S_OK, "-1"},
-        {f, VT_UI1, S_OK, "0"},
-        {f, VT_UI2, S_OK, "0"},
-        {Str(u"True"), VT_BOOL, S_OK, "-1"},
-        {Str(u"FALSE"), VT_BOOL, S_OK, "0"},
-        {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
-        {Str(u"0"), VT_BOOL, S_OK, "0"},
-        {Str(u"2"), VT_BOOL, S_OK, "-1"},
-        {Str(u"-0.0"), VT_BOOL, S_OK, "0"},
-        {Str(u"0.1"), VT_BOOL, S_OK, "-1"},
-        {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH},
-        {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH},
+        {t, VT_R8, S_OK, "-1"}, {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"},
+        {t, VT_I1, S_OK, "-1"}, {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"},
+        {t, VT_INT, S_OK, "-1"}, {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"},
+        {f, VT_UI2, S_OK, "0"}, {Str(u"True"), VT_BOOL, S_OK, "-1"},
+        {Str(u"FALSE"), VT_BOOL, S_OK, "0"}, {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
+        {Str(u"0"), VT_BOOL, S_OK, "0"}, {Str(u"2"), VT_BOOL, S_OK, "-1"},
+        {Str(u"-0.0"), VT_BOOL, S_OK, "0"}, {Str(u"0.1"), VT_BOOL, S_OK, "-1"},
+        {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH}, {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH},
         {R8(0.001), VT_BOOL, S_OK, "-1"},
     });
+    // clang-format on
 }
 
 TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
@@ -367,30 +344,27 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
     CComVariant text;
     ASSERT_EQ(VariantChangeType(&text, &empty, 0, VT_BSTR), S_OK);
     EXPECT_NE(text.bstrVal, nullptr);  // an allocated empty string, not a null one
+    // clang-format off
     ExpectConversions({
-        {empty, VT_BSTR, S_OK, ""},
-        {null, VT_BSTR, DISP_E_TYPEMISMATCH},
+        {empty, VT_BSTR, S_OK, ""}, {null, VT_BSTR, DISP_E_TYPEMISMATCH},
         {null, VT_NULL, S_OK, "null"},
         // Only nothing becomes null.
-        {empty, VT_NULL, S_OK, "null"},
-        {I4(0), VT_NULL, DISP_E_TYPEMISMATCH},
-        {Str(u""), VT_NULL, DISP_E_TYPEMISMATCH},
-        {I4(5), VT_EMPTY, S_OK, "empty"},
+        {empty, VT_NULL, S_OK, "null"}, {I4(0), VT_NULL, DISP_E_TYPEMISMATCH},
+        {Str(u""), VT_NULL, DISP_E_TYPEMISMATCH}, {I4(5), VT_EMPTY, S_OK, "empty"},
         // Neither is an object nor an error value.
-        {empty, VT_DISPATCH, DISP_E_TYPEMISMATCH},
-        {empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
-        {empty, VT_ERROR, DISP_E_TYPEMISMATCH},
-        {null, VT_DISPATCH, DISP_E_TYPEMISMATCH},
-        {null, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
-        {null, VT_ERROR, DISP_E_TYPEMISMATCH},
+        {empty, VT_DISPATCH, DISP_E_TYPEMISMATCH}, {empty, VT_UNKNOWN, DISP_E_TYPEMISMATCH},
+        {empty, VT_ERROR, DISP_E_TYPEMISMATCH}, {null, VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {null, VT_UNKNOWN, DISP_E_TYPEMISMATCH}, {null, VT_ERROR, DISP_E_TYPEMISMATCH},
         // Error values only become integers and back.
         {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_BSTR, DISP_E_TYPEMISMATCH},
         {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_I4, S_OK, std::to_string(DISP_E_PARAMNOTFOUND)},
         {I4(5), VT_ERROR, S_OK, "error 00000005"},
     });
+    // clang-format on
 }
 
 TEST(VariantDecimal, ExactDecimalTextAndConversions) {
+    // clang-format off
     ExpectConversions({
         {Str(u"0.1"), VT_DECIMAL, S_OK, "0.1"},
         {Str(u"-79228162514264337593543950335"), VT_DECIMAL, S_OK,
@@ -403,13 +377,12 @@ TEST(VariantDecimal, ExactDecimalTextAndConversions) {
         {Str(u"0.00000000000000000000000000015"), VT_DECIMAL, S_OK,
          "0.0000000000000000000000000002"},
         // Doubles become decimals through their 15-digit text.
-        {R8(0.1), VT_DECIMAL, S_OK, "0.1"},
-        {R8(-1234.5678), VT_DECIMAL, S_OK, "-1234.5678"},
-        {Dec(u"-1234.5678"), VT_R8, S_OK, "-1234.5678"},
-        {R8(1e30), VT_DECIMAL, DISP_E_OVERFLOW},
+        {R8(0.1), VT_DECIMAL, S_OK, "0.1"}, {R8(-1234.5678), VT_DECIMAL, S_OK, "-1234.5678"},
+        {Dec(u"-1234.5678"), VT_R8, S_OK, "-1234.5678"}, {R8(1e30), VT_DECIMAL, DISP_E_OVERFLOW},
         {Typed(VT_CY, 12.3456), VT_DECIMAL, S_OK, "12.3456"},
         {Dec(u"-79228162514264337593543950335"), VT_BSTR, S_OK, "-79228162514264337593543950335"},
     });
+    // clang-format on
     DECIMAL raw;
     ASSERT_EQ(VarDecFromStr(u"-2.50", LOCALE_USER_DEFAULT, 0, &raw), S_OK);
     BSTR text = nullptr;
@@ -456,29 +429,22 @@ void ExpectComparisons(const std::vector<Comparison>& cases) {
 TEST(VariantCompare, MixedTypesCompareByValueAndStringsOrdinally) {
     LONG held = 3;
     CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
+    // clang-format off
     ExpectComparisons({
-        {I4(1), R8(1.0), VARCMP_EQ},
-        {I4(2), R8(2.5), VARCMP_LT},
-        {Int(VT_UI1, 255), Int(VT_I1, -1), VARCMP_GT},
-        {Typed(VT_CY, 1.5), R8(1.5), VARCMP_EQ},
-        {CComVariant(true), I4(-1), VARCMP_EQ},
-        {Int(VT_UI8, -1), Int(VT_I8, -1), VARCMP_GT},
-        {null, I4(1), VARCMP_NULL},
-        {Str(u"a"), null, VARCMP_NULL},
-        {empty, I4(0), VARCMP_EQ},
-        {empty, Str(u""), VARCMP_EQ},
-        {Str(u"x"), empty, VARCMP_GT},
+        {I4(1), R8(1.0), VARCMP_EQ}, {I4(2), R8(2.5), VARCMP_LT},
+        {Int(VT_UI1, 255), Int(VT_I1, -1), VARCMP_GT}, {Typed(VT_CY, 1.5), R8(1.5), VARCMP_EQ},
+        {CComVariant(true), I4(-1), VARCMP_EQ}, {Int(VT_UI8, -1), Int(VT_I8, -1), VARCMP_GT},
+        {null, I4(1), VARCMP_NULL}, {Str(u"a"), null, VARCMP_NULL}, {empty, I4(0), VARCMP_EQ},
+        {empty, Str(u""), VARCMP_EQ}, {Str(u"x"), empty, VARCMP_GT},
         // A string is greater than any number.
-        {Str(u"1"), I4(5), VARCMP_GT},
-        {I4(5), Str(u"1"), VARCMP_LT},
-        {ref, I4(3), VARCMP_EQ},
+        {Str(u"1"), I4(5), VARCMP_GT}, {I4(5), Str(u"1"), VARCMP_LT}, {ref, I4(3), VARCMP_EQ},
         // Strings compare ordinally, folding case when asked.
-        {Str(u"abc"), Str(u"abd"), VARCMP_LT},
-        {Str(u"abc"), Str(u"ab"), VARCMP_GT},
+        {Str(u"abc"), Str(u"abd"), VARCMP_LT}, {Str(u"abc"), Str(u"ab"), VARCMP_GT},
         {Str(u"ABC"), Str(u"abc"), VARCMP_LT},
         {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
         {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
     });
+    // clang-format on
 }
 
 // Two error values are equal whatever their codes; an error beside anything else fails.

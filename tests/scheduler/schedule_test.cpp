@@ -4,21 +4,16 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/safearray.h"
-#include "platform/var_date.h"
 #include "scheduler/schedule.h"
 #include "support/late_bound.h"
+#include "support/scheduler_support.h"
 #include "support/script_doubles.h"
 
 namespace {
-
-DateValue Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    double days = 0;
-    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, minute, second, &days));
-    return DateValue{days, true};
-}
 
 // The sun at fixed times every day, and holidays on the listed dates.
 class FixedCalendar : public ScheduleCalendar {
@@ -57,56 +52,48 @@ class Recorder : public ScheduleHandler {
 };
 
 TEST(MaskTextTest, ParsesAsThePanelsAlwaysHave) {
-    struct Case {
+    // clang-format off
+    const struct {
         MaskTable table;
-        std::u16string_view text;
-        ULONG mask;
-    } cases[] = {
-        {DayOfWeekKeywords(), u"Mon, wed fri", 0x2A},
-        {DayOfWeekKeywords(), u"weekdays sunday", 0x3E},  // stops at "weekdays"
-        {DayOfWeekKeywords(), u"sunday weekdays", 0x3E},  // the assignment replaces
-        {DayOfWeekKeywords(), u"wd", 0x3E},
-        {DayOfWeekKeywords(), u"we", 0x41},
-        {DayOfWeekKeywords(), u"WEEKENDS", 0x41},
-        {DayOfWeekKeywords(), u"Sun", 0x01},
-        {DayOfWeekKeywords(), u"su", 0},  // fewer than the three compared characters
-        {DayOfWeekKeywords(), u"saturdays,,  PH", 0xC0},
-        {DayOfWeekKeywords(), u"all", 0xFF},
-        {DayOfWeekKeywords(), u" , ", 0},
-        {DayOfWeekKeywords(), u"", 0},
-        {DayOfWeekKeywords(), u"someday", 0},
-        {DayOfMonthKeywords(), u"1 15 31", 0x40004001},
-        {DayOfMonthKeywords(), u"3x", 0},  // "3" must match whole
-        {DayOfMonthKeywords(), u"all", 0x7FFFFFFF},
-        {DayOfMonthKeywords(), u"32 0 2", 0x2},
-        {MonthKeywords(), u"Jan,DECEMBER", 0x801},
-        {MonthKeywords(), u"all", 0xFFF},
+        std::vector<std::pair<std::u16string_view, ULONG>> texts;
+    } tables[] = {
+        {DayOfWeekKeywords(), {
+            {u"Mon, wed fri", 0x2A}, {u"wd", 0x3E}, {u"we", 0x41}, {u"WEEKENDS", 0x41},
+            {u"weekdays sunday", 0x3E},  // stops at "weekdays"
+            {u"sunday weekdays", 0x3E},  // the assignment replaces
+            {u"su", 0},                  // fewer than the three compared characters
+            {u"Sun", 0x01}, {u"saturdays,,  PH", 0xC0}, {u"all", 0xFF}, {u" , ", 0}, {u"", 0},
+            {u"someday", 0}}},
+        {DayOfMonthKeywords(), {
+            {u"1 15 31", 0x40004001}, {u"all", 0x7FFFFFFF}, {u"32 0 2", 0x2},
+            {u"3x", 0}}},  // "3" must match whole
+        {MonthKeywords(), {{u"Jan,DECEMBER", 0x801}, {u"all", 0xFFF}}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Utf16ToUtf8(c.text));
-        EXPECT_EQ(ParseMask(c.table, c.text), c.mask);
-    }
+    // clang-format on
+    for (const auto& [table, texts] : tables)
+        for (const auto& [text, mask] : texts)
+            EXPECT_EQ(ParseMask(table, text), mask) << Utf16ToUtf8(text);
 }
 
 TEST(MaskTextTest, FormatsWithSpacesAndReadsBackTheSameMask) {
     std::u16string days_2_to_31;
     for (int d = 2; d <= 31; ++d)
         days_2_to_31 += (d > 2 ? u" " : u"") + Utf8ToUtf16(std::to_string(d));
+    // clang-format off
     struct Case {
         MaskTable table;
         ULONG mask;
         std::u16string text;
     } cases[] = {
-        {DayOfWeekKeywords(), 0xFF, u"all"},
-        {DayOfWeekKeywords(), 0x3E, u"weekdays"},
+        {DayOfWeekKeywords(), 0xFF, u"all"}, {DayOfWeekKeywords(), 0x3E, u"weekdays"},
         {DayOfWeekKeywords(), 0x41, u"weekends"},
         {DayOfWeekKeywords(), 0x7F, u"sunday monday tuesday wednesday thursday friday saturday"},
         {DayOfWeekKeywords(), 0xBE, u"monday tuesday wednesday thursday friday PH"},
-        {DayOfWeekKeywords(), 0, u""},
-        {DayOfMonthKeywords(), 0x7FFFFFFF, u"all"},
+        {DayOfWeekKeywords(), 0, u""}, {DayOfMonthKeywords(), 0x7FFFFFFF, u"all"},
         {DayOfMonthKeywords(), 0x7FFFFFFE, days_2_to_31},
         {MonthKeywords(), 0x801, u"january december"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.mask);
         EXPECT_EQ(FormatMask(c.table, c.mask), c.text);
@@ -128,77 +115,71 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
     // Tuesday 10 March 2026; the 11th is a public holiday.
     FixedCalendar calendar;
     calendar.holidays.insert({2026, 3, 11});
+    constexpr LONG kHour = 3600;
     struct Case {
         const char* name;
-        std::u16string_view day_of_week, day_of_month, month;
-        LONG relative_to, hours, minutes;
-        bool enabled, with_calendar;
-        int now_hour, now_minute, now_second;
-        bool armed, not_within_two_days;
-        LONG wait_seconds;
+        std::u16string_view dow = u"all", dom = u"all", month = u"all";  // the three masks
+        LONG relative = 0, hours = 12, minutes = 0;
+        bool enabled = true, calendar = true;
+        LONG now = 10 * kHour;           // seconds into the day
+        bool armed = true, far = false;  // far: not within two days
+        LONG wait = 0;                   // seconds
     } cases[] = {
-        {"midnight already past", u"all", u"all", u"all", 0, 0, 0, true, true, 10, 0, 0, true,
-         false, 14 * 3600 + 1},
-        {"later today", u"all", u"all", u"all", 0, 18, 30, true, true, 10, 0, 0, true, false,
-         8 * 3600 + 30 * 60 + 1},
-        {"one second away", u"all", u"all", u"all", 0, 10, 0, true, true, 10, 0, 0, true, false,
-         86401},
-        {"two seconds away", u"all", u"all", u"all", 0, 10, 0, true, true, 9, 59, 59, true, false,
-         2},
-        {"sunrise without scheduler", u"all", u"all", u"all", 1, -1, 0, true, false, 0, 0, 0, true,
-         false, 5 * 3600 + 1},
-        {"sunrise less an hour", u"all", u"all", u"all", 1, -1, 0, true, true, 0, 0, 0, true, false,
-         5 * 3600 + 42 * 60 + 1},
-        {"sunset and ten minutes", u"all", u"all", u"all", 2, 0, 10, true, true, 10, 0, 0, true,
-         false, 9 * 3600 + 5 * 60 + 1},
-        {"tomorrow by day of month", u"all", u"11", u"all", 0, 12, 0, true, true, 10, 0, 0, true,
-         false, 26 * 3600 + 1},
-        {"holiday tomorrow", u"PH", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, true, false,
-         26 * 3600 + 1},
-        {"holiday unknown without scheduler", u"PH", u"all", u"all", 0, 12, 0, true, false, 10, 0,
-         0, true, true, 50 * 3600 + 1},
-        {"saturdays only", u"saturday", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, true, true,
-         50 * 3600 + 1},
-        {"april only", u"all", u"all", u"april", 0, 0, 0, true, true, 10, 0, 0, true, true,
-         38 * 3600 + 1},
-        {"empty mask", u"", u"all", u"all", 0, 12, 0, true, true, 10, 0, 0, false, false, 0},
-        {"unknown keyword", u"all", u"all", u"smarch", 0, 12, 0, true, true, 10, 0, 0, false, false,
-         0},
-        {"disabled", u"all", u"all", u"all", 0, 12, 0, false, true, 10, 0, 0, false, false, 0},
+        // clang-format off
+        {.name = "midnight already past", .hours = 0, .wait = 14 * kHour + 1},
+        {.name = "later today", .hours = 18, .minutes = 30, .wait = 8 * kHour + 30 * 60 + 1},
+        {.name = "one second away", .hours = 10, .wait = 86401},
+        {.name = "two seconds away", .hours = 10, .now = 10 * kHour - 1, .wait = 2},
+        {.name = "sunrise without scheduler", .relative = 1, .hours = -1, .calendar = false,
+         .now = 0, .wait = 5 * kHour + 1},
+        {.name = "sunrise less an hour", .relative = 1, .hours = -1, .now = 0,
+         .wait = 5 * kHour + 42 * 60 + 1},
+        {.name = "sunset and ten minutes", .relative = 2, .hours = 0, .minutes = 10,
+         .wait = 9 * kHour + 5 * 60 + 1},
+        {.name = "tomorrow by day of month", .dom = u"11", .wait = 26 * kHour + 1},
+        {.name = "holiday tomorrow", .dow = u"PH", .wait = 26 * kHour + 1},
+        {.name = "holiday unknown without scheduler", .dow = u"PH", .calendar = false,
+         .far = true, .wait = 50 * kHour + 1},
+        {.name = "saturdays only", .dow = u"saturday", .far = true, .wait = 50 * kHour + 1},
+        {.name = "april only", .month = u"april", .hours = 0, .far = true, .wait = 38 * kHour + 1},
+        {.name = "empty mask", .dow = u"", .armed = false},
+        {.name = "unknown keyword", .month = u"smarch", .armed = false},
+        {.name = "disabled", .enabled = false, .armed = false},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         NativeSchedule s;
-        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.day_of_week));
-        s->set_day_of_month(ParseMask(DayOfMonthKeywords(), c.day_of_month));
+        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.dow));
+        s->set_day_of_month(ParseMask(DayOfMonthKeywords(), c.dom));
         s->set_month_of_year(ParseMask(MonthKeywords(), c.month));
-        s->set_relative_to(c.relative_to);
+        s->set_relative_to(c.relative);
         s->set_hours(c.hours);
         s->set_minutes(c.minutes);
         s->SetEnable(c.enabled);
-        const DateValue now = Date(2026, 3, 10, c.now_hour, c.now_minute, c.now_second);
-        EXPECT_EQ(s->ScheduleNext(now, c.with_calendar ? &calendar : nullptr), c.armed);
+        const DateValue now = Date(2026, 3, 10, c.now / 3600, c.now / 60 % 60, c.now % 60);
+        EXPECT_EQ(s->ScheduleNext(now, c.calendar ? &calendar : nullptr), c.armed);
         ref<TimerBase> timer = s->timer();
         EXPECT_EQ(timer->enabled(), c.armed ? 1 : 0);
         EXPECT_EQ(s->enabled(), c.armed);
         if (!c.armed) continue;
-        EXPECT_EQ(s->not_within_two_days(), c.not_within_two_days);
+        EXPECT_EQ(s->not_within_two_days(), c.far);
         EXPECT_EQ(timer->one_shot(), 0);
-        EXPECT_EQ(timer->period(), c.wait_seconds * 1000);
+        EXPECT_EQ(timer->period(), c.wait * 1000);
     }
 }
 
 TEST(ScheduleNextTest, ExpiryFiresOnlyWhenEnabledAndDue) {
     struct Case {
         bool enabled;
-        std::u16string_view day_of_week;
+        std::u16string_view dow;
         bool fires;
     } cases[] = {{true, u"all", true}, {false, u"all", false}, {true, u"", true}};
     for (const Case& c : cases) {
         NativeSchedule s;
         ref<Recorder> recorder = new Recorder;
         s->set_handler(recorder.get());
-        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.day_of_week));
+        s->set_day_of_week(ParseMask(DayOfWeekKeywords(), c.dow));
         s->set_day_of_month(ScheduleBase::kAllDaysOfMonth);
         s->set_month_of_year(ScheduleBase::kAllMonths);
         s->SetEnable(c.enabled);
@@ -206,7 +187,7 @@ TEST(ScheduleNextTest, ExpiryFiresOnlyWhenEnabledAndDue) {
         s->TimedOut(s->timer().get());
         EXPECT_EQ(recorder->calls.size(), c.fires ? 1u : 0u);
         // The computation after the expiry switched the schedule with an empty mask off.
-        EXPECT_EQ(s->enabled(), c.enabled && !c.day_of_week.empty());
+        EXPECT_EQ(s->enabled(), c.enabled && !c.dow.empty());
     }
     // A wake-up after two days without a run does not fire.
     NativeSchedule s;
@@ -257,12 +238,6 @@ TEST(ScheduleTest, WhileItsTimerIsQueuedTheScriptObjectStays) {
 TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     ComPtr<CSchedule> object = New<CSchedule>();
     IDispatch* d = static_cast<ISchedule*>(object.get());
-    auto text = [&](const char16_t* name) {
-        CComVariant value, converted;
-        EXPECT_EQ(CallName(d, name, DISPATCH_PROPERTYGET, {}, &value), S_OK);
-        VariantChangeType(&converted, &value, VARIANT_ALPHABOOL, VT_BSTR);
-        return std::u16string(converted.bstrVal ? converted.bstrVal : u"");
-    };
     struct Member {
         const char16_t* name;
         const char16_t* before;
@@ -281,9 +256,9 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     };
     for (Member& m : members) {
         SCOPED_TRACE(Utf16ToUtf8(m.name));
-        EXPECT_EQ(text(m.name), m.before);
+        EXPECT_EQ(PropertyText(d, m.name), m.before);
         EXPECT_EQ(CallName(d, m.name, DISPATCH_PROPERTYPUT, {m.put}), S_OK);
-        EXPECT_EQ(text(m.name), m.after);
+        EXPECT_EQ(PropertyText(d, m.name), m.after);
     }
     // A member the script adds is listed for the files; the typed ones are not.
     EXPECT_EQ(CallName(d, u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}), S_OK);

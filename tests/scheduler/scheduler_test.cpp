@@ -7,20 +7,13 @@
 
 #include "persistence/script_objects.h"
 #include "platform/clock.h"
-#include "platform/var_date.h"
 #include "scheduler/scheduler.h"
 #include "support/data_directory.h"
-#include "support/late_bound.h"
+#include "support/scheduler_support.h"
 #include "support/scoped_time_zone.h"
 #include "support/script_doubles.h"
 
 namespace {
-
-DateValue Date(int year, int month, int day, int hour = 12) {
-    double days = 0;
-    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, 0, 0, &days));
-    return DateValue{days, true};
-}
 
 // What a page's Date object answers to: the getters, and setHours and setMinutes.
 class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
@@ -102,6 +95,15 @@ class SchedulerTest : public testing::Test {
         EXPECT_EQ(((scheduler ? scheduler : scheduler_.get())->*get)(&value), S_OK);
         return value ? std::u16string(value) : std::u16string();
     }
+    void AddHoliday(LONG month, LONG day, const char16_t* name = nullptr) {
+        ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
+        if (name) holiday->put_Name(CComBSTR(name));
+        holiday->put_Year(0);
+        holiday->put_Month(month);
+        holiday->put_Day(day);
+        scheduler_->PublicHolidays().Add(
+            CComVariant(static_cast<IDispatch*>(static_cast<IPublicHoliday*>(holiday.get()))));
+    }
     ComPtr<CSchedule> AddSchedule(LONG event_number, const char16_t* day_of_week = u"all") {
         ComPtr<CSchedule> schedule = New<CSchedule>();
         schedule->put_EventNumber(event_number);
@@ -170,14 +172,9 @@ TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder
 }
 
 TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
-    ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
-    holiday->put_Year(0);
-    holiday->put_Month(3);
-    holiday->put_Day(11);
-    scheduler_->PublicHolidays().Add(
-        CComVariant(static_cast<IDispatch*>(static_cast<IPublicHoliday*>(holiday.get()))));
-    EXPECT_TRUE(scheduler_->IsHolidayOn(Date(2027, 3, 11)));
-    EXPECT_FALSE(scheduler_->IsHolidayOn(Date(2026, 3, 12)));
+    AddHoliday(3, 11);
+    EXPECT_TRUE(scheduler_->IsHolidayOn(Date(2027, 3, 11, 12)));
+    EXPECT_FALSE(scheduler_->IsHolidayOn(Date(2026, 3, 12, 12)));
     ComPtr<CSchedule> schedule = AddSchedule(1, u"PH");
     EXPECT_EQ(schedule->Schedule()->timer()->period(), (32 * 3600 + 30 * 60 + 1) * 1000);
 }
@@ -195,7 +192,7 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndAMissingOneKeepsIt) {
     EXPECT_EQ(lat, -33.87f);
     EXPECT_EQ(lng, 151.2f);
     EXPECT_EQ(scheduler_->ZoneInfo().Bias, -600);
-    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15)), -540);  // daylight time
+    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -540);  // daylight time
 
     EXPECT_EQ(SetLocale(scheduler_.get(), u"Nowhere"), E_INVALIDARG);
     EXPECT_EQ(Text(&CScheduler::get_Locale), u"Nowhere");
@@ -206,7 +203,7 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndAMissingOneKeepsIt) {
     EXPECT_EQ(Text(&CScheduler::get_City), u"");
     PutPlace("NoSaving", "Australia/Sydney", false);
     ASSERT_EQ(SetLocale(scheduler_.get(), u"NoSaving"), S_OK);
-    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15)), -600);
+    EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -600);
 }
 
 TEST_F(SchedulerTest, SunriseAndSunsetForScriptsLikeTheFormulas) {
@@ -273,13 +270,7 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
     ComPtr<CSchedule> off =
         AddSchedule(13, u"sunday monday tuesday wednesday thursday friday saturday");
     off->put_Enable(VARIANT_FALSE);
-    ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
-    holiday->put_Name(CComBSTR(u"Christmas"));
-    holiday->put_Year(0);
-    holiday->put_Month(12);
-    holiday->put_Day(25);
-    scheduler_->PublicHolidays().Add(
-        CComVariant(static_cast<IDispatch*>(static_cast<IPublicHoliday*>(holiday.get()))));
+    AddHoliday(12, 25, u"Christmas");
 
     CScheduleWriter schedules(static_cast<IGenericCollection*>(&scheduler_->Schedules()));
     ASSERT_EQ(CXMLWriter(data_.Path()).Write(u"Schedules", schedules), S_OK);
@@ -305,23 +296,16 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
     loaded->Schedules().get_Item(CComVariant(LONG{0}), &first);
     loaded->Schedules().get_Item(CComVariant(LONG{1}), &second);
     loaded->PublicHolidays().get_Item(CComVariant(LONG{0}), &christmas);
-    auto read = [](const CComVariant& object, const char16_t* name) {
-        CComVariant value, text;
-        EXPECT_EQ(CallName(object.pdispVal, name, DISPATCH_PROPERTYGET, {}, &value), S_OK)
-            << Utf16ToUtf8(name);
-        VariantChangeType(&text, &value, VARIANT_ALPHABOOL, VT_BSTR);
-        return std::u16string(text.bstrVal ? text.bstrVal : u"");
-    };
-    EXPECT_EQ(read(first, u"Name"), u"Porch lights");
-    EXPECT_EQ(read(first, u"DayOfWeek"), u"weekdays");
-    EXPECT_EQ(read(first, u"Minutes"), u"-15");
-    EXPECT_EQ(read(first, u"Enable"), u"True");
-    EXPECT_EQ(read(first, u"Colour"), u"amber");
-    EXPECT_EQ(read(second, u"DayOfWeek"),
+    EXPECT_EQ(PropertyText(first.pdispVal, u"Name"), u"Porch lights");
+    EXPECT_EQ(PropertyText(first.pdispVal, u"DayOfWeek"), u"weekdays");
+    EXPECT_EQ(PropertyText(first.pdispVal, u"Minutes"), u"-15");
+    EXPECT_EQ(PropertyText(first.pdispVal, u"Enable"), u"True");
+    EXPECT_EQ(PropertyText(first.pdispVal, u"Colour"), u"amber");
+    EXPECT_EQ(PropertyText(second.pdispVal, u"DayOfWeek"),
               u"sunday monday tuesday wednesday thursday friday saturday");
-    EXPECT_EQ(read(second, u"Enable"), u"False");
-    EXPECT_EQ(read(christmas, u"Name"), u"Christmas");
-    EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25)));
+    EXPECT_EQ(PropertyText(second.pdispVal, u"Enable"), u"False");
+    EXPECT_EQ(PropertyText(christmas.pdispVal, u"Name"), u"Christmas");
+    EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25, 12)));
     // The loaded schedules are armed.
     ref<ScheduleBase> core = ScheduleOf(first.pdispVal);
     ASSERT_TRUE(core);

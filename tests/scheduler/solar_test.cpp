@@ -3,16 +3,11 @@
 
 #include <cmath>
 
-#include "platform/var_date.h"
 #include "scheduler/solar.h"
+#include "support/scheduler_support.h"
+#include "support/system_time_text.h"
 
 namespace {
-
-DateValue Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    double days = 0;
-    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, minute, second, &days));
-    return DateValue{days, true};
-}
 
 SYSTEMTIME Transition(WORD month, WORD week, WORD weekday = 0) {
     SYSTEMTIME t{};
@@ -42,10 +37,7 @@ TEST(SolarTest, FormulasAtTheEquatorAndInSydney) {
 
     SYSTEMTIME local;
     ASSERT_TRUE(solar::PartsOf(solar::ToLocalTime(Date(2026, 6, 21), sydney, -600), &local));
-    EXPECT_EQ(local.wDay, 21);
-    EXPECT_EQ(local.wHour, 7);
-    EXPECT_EQ(local.wMinute, 8);
-    EXPECT_EQ(local.wSecond, 42);
+    EXPECT_EQ(ShowSystemTime(local), "2026-06-21 07:08:42");
 }
 
 TEST(SolarTest, PolarDaysTakeTheNearestDayWithASunriseInTheSearchDirection) {

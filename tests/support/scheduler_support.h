@@ -1,0 +1,24 @@
+// What the scheduler's tests share: calendar dates as DateValue, and a script property as text.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/var_date.h"
+#include "scheduler/solar.h"
+#include "support/late_bound.h"
+
+inline DateValue Date(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    double days = 0;
+    EXPECT_TRUE(automation::PartsToDate(year, month, day, hour, minute, second, &days));
+    return DateValue{days, true};
+}
+
+// The property read by name, as a script would print it (booleans as True and False).
+inline std::u16string PropertyText(IDispatch* object, const char16_t* name) {
+    CComVariant value, text;
+    EXPECT_EQ(CallName(object, name, DISPATCH_PROPERTYGET, {}, &value), S_OK) << Utf16ToUtf8(name);
+    VariantChangeType(&text, &value, VARIANT_ALPHABOOL, VT_BSTR);
+    return std::u16string(text.bstrVal ? text.bstrVal : u"");
+}
