@@ -24,7 +24,7 @@ install(TARGETS brevanto brevanto_automation
     LIBRARY DESTINATION ${BREVANTO_INSTALL_LIBRARY_DIR})
 install(DIRECTORY examples/data examples/pages examples/systemd
     DESTINATION ${CMAKE_INSTALL_DATADIR}/brevanto/examples)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brevanto)
 
 set(CPACK_PACKAGE_NAME brevanto)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -32,10 +32,9 @@ set(CPACK_PACKAGE_VENDOR "Brevanto")
 set(CPACK_PACKAGE_CONTACT "Brevanto panel developers <panel@brevanto.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "scripting object library of a lighting-control touch panel, with its host and tools")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The object library that panel pages script to control a lighting network over an RS-485\n"
-    "serial bus, the reference panel host brevanto-host, the virtual bus brevanto-bus, the\n"
-    "users tool brevanto-users and a demo panel configuration.")
+set(CPACK_PACKAGE_DESCRIPTION "The object library that panel pages script to control a lighting \
+network over an RS-485 serial bus, the reference panel host brevanto-host, the virtual bus \
+brevanto-bus, the users tool brevanto-users and a demo panel configuration.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
