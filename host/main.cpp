@@ -48,7 +48,8 @@ void Usage(FILE* out) {
         "\n"
         "Exit status:\n"
         "  0   the page called Global.Close(), the network asked the panel to shut down, or\n"
-        "      SIGTERM or SIGINT arrived (the panel ends in order in each case)\n"
+        "      SIGTERM or SIGINT arrived (the panel ends in order in each case; a second\n"
+        "      signal ends it at once with 128 + the signal's number)\n"
         "  1   an uncaught error of the page's own scripts\n"
         "  2   the time-out of --timeout\n"
         "  3   the panel could not start (the library, Global or the start page)\n"
@@ -56,8 +57,9 @@ void Usage(FILE* out) {
         "  64  a wrong command line\n");
 }
 
-// SIGTERM and SIGINT close the panel in order. They are blocked before any thread starts, so
-// that every thread inherits the mask and only this waiting thread takes them.
+// SIGTERM and SIGINT close the panel in order; a second one ends the process at once, as the
+// signal would have. They are blocked before any thread starts, so that every thread inherits
+// the mask and only this waiting thread takes them.
 void CloseOnSignals(brevanto_host::PageHost* host, const sigset_t& signals) {
     std::thread([host, signals] {
         int signal = 0;
@@ -65,6 +67,7 @@ void CloseOnSignals(brevanto_host::PageHost* host, const sigset_t& signals) {
         host->Log(std::string("brevanto-host: ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
                   ": closing the panel");
         host->RequestClose();
+        if (sigwait(&signals, &signal) == 0) std::_Exit(128 + signal);
     }).detach();
 }
 

@@ -7,7 +7,8 @@
 #   #min-gap-ms N      consecutive frames of the panel are at least N ms apart on the bus
 #   #output TEXT       the host printed TEXT
 # Then the host's two ways of refusing to start: no page and no --data is a wrong command line
-# (64); a data directory without a StartPage cannot start (3).
+# (64); a data directory without a StartPage cannot start (3). Last, SIGTERM closes a running
+# panel in order (0).
 # Usage: run_data_dir.sh BUS HOST MODULE DATA_DIR EXPECTATIONS
 set -euo pipefail
 [[ $# -eq 5 ]] || { echo "usage: $0 BUS HOST MODULE DATA_DIR EXPECTATIONS" >&2; exit 2; }
@@ -65,4 +66,18 @@ refused() {  # refused STATUS ARGS...: the host refuses to start with STATUS
 refused 64
 mkdir "$work/empty"
 refused 3 --data "$work/empty"
+
+echo "Global.Log('idle page');" >"$work/idle.js"
+"$host_exe" --data "$data" --timeout 30 --module "$module" "$work/idle.js" >"$work/idle.out" 2>&1 &
+host_pid=$!
+for _ in $(seq 400); do
+    grep -q 'idle page' "$work/idle.out" && break
+    sleep 0.025
+done
+kill -TERM "$host_pid"
+status=0
+wait "$host_pid" || status=$?
+host_pid=""
+[[ $status -eq 0 ]] || fail "SIGTERM ended the host with $status, expected 0"
+grep -q 'SIGTERM: closing the panel' "$work/idle.out" || fail "the host did not say it closes"
 exit "$failed"
