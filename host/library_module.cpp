@@ -5,6 +5,10 @@
 
 #include <system_error>
 
+#ifndef BREVANTO_INSTALLED_MODULE_DIR
+#error "the build defines BREVANTO_INSTALLED_MODULE_DIR (the module's folder from the program's)"
+#endif
+
 namespace brevanto_host {
 
 LibraryModule::~LibraryModule() {
@@ -16,10 +20,18 @@ std::filesystem::path LibraryModule::DefaultFile() {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
-        std::filesystem::path beside = self.parent_path() / "libbrevanto.so";
-        if (std::filesystem::exists(beside, ec)) return beside;
-        beside = self.parent_path().parent_path() / "libbrevanto.so";
-        if (std::filesystem::exists(beside, ec)) return beside;
+        // The build tree keeps the module beside the program or one folder up; an installed
+        // panel keeps it in the library folder of its own, found from the program's folder so
+        // that an installation can be moved as a whole.
+        const std::filesystem::path places[] = {
+            self.parent_path(),
+            self.parent_path().parent_path(),
+            self.parent_path() / BREVANTO_INSTALLED_MODULE_DIR,
+        };
+        for (const auto& place : places) {
+            std::filesystem::path candidate = (place / "libbrevanto.so").lexically_normal();
+            if (std::filesystem::exists(candidate, ec)) return candidate;
+        }
     }
     return "libbrevanto.so";
 }

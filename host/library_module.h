@@ -20,7 +20,8 @@ class LibraryModule {
     bool Load(const std::filesystem::path& file, std::string* error);
     // An object of the module by programmatic identifier, through DllGetClassObject.
     HRESULT Create(const std::u16string& prog_id, IDispatch** object);
-    // The default module file: libbrevanto.so next to the host program, else the loader's path.
+    // The default module file: libbrevanto.so next to the host program, one folder up, or in
+    // the installed library folder relative to the program; else the loader's path.
     static std::filesystem::path DefaultFile();
 
   private:

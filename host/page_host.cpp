@@ -12,10 +12,7 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
-
-#ifndef BREVANTO_VERSION
-#define BREVANTO_VERSION "0"
-#endif
+#include "platform/version.h"
 
 namespace brevanto_host {
 
@@ -96,7 +93,8 @@ void PageHost::ReportError(const ScriptError& error) {
 void PageHost::Request(Action action) {
     {
         std::lock_guard lock(mutex_);
-        if (action_ != Action::kClose) action_ = action;  // closing wins over everything
+        // Ending the process wins over everything.
+        if (action_ != Action::kClose && action_ != Action::kExitForRestart) action_ = action;
     }
     CoPostQuit(script_thread_);
 }
@@ -110,6 +108,12 @@ void PageHost::RequestRestart() {
 }
 
 void PageHost::RequestAppRestart() {
+    if (options_.exit_on_restart) {
+        Log("brevanto-host: restart requested by the network: the panel ends to be started "
+            "again");
+        Request(Action::kExitForRestart);
+        return;
+    }
     Log("brevanto-host: restart requested by the network: the pages start again with a fresh "
         "Global");
     Request(Action::kRestartApp);
@@ -166,6 +170,28 @@ bool PageHost::StartGlobal() {
         std::fprintf(stderr, "brevanto-host: starting Global failed (%s)\n", Hex(hr).c_str());
         return false;
     }
+    return true;
+}
+
+bool PageHost::FindStartPage() {
+    ComPtr<IGlobal> root = global_.As<IGlobal>();
+    ComPtr<IDispatch> config;
+    CComVariant page;
+    if (root && SUCCEEDED(root->get_Config(config.put())) && config) {
+        LPOLESTR name = const_cast<LPOLESTR>(u"StartPage");
+        DISPID id = DISPID_UNKNOWN;
+        DISPPARAMS none{};
+        if (SUCCEEDED(config->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)))
+            config->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &page, nullptr, nullptr);
+    }
+    if (page.vt != VT_BSTR || SysStringLen(page.bstrVal) == 0) {
+        std::fprintf(stderr,
+                     "brevanto-host: no page to run: %s/Config.xml names no StartPage, and no "
+                     "page was given\n",
+                     options_.data_dir.c_str());
+        return false;
+    }
+    options_.scripts = {options_.data_dir / Utf16ToUtf8(page.bstrVal)};
     return true;
 }
 
@@ -324,7 +350,7 @@ int PageHost::Run() {
     int status = -1;
     ScriptError error;
     std::vector<PageScript> page;
-    if (!StartLibrary()) {
+    if (!StartLibrary() || (options_.scripts.empty() && !FindStartPage())) {
         status = kExitStartFailure;
     } else if (!ReadPage(options_.scripts, &page, &error) || !StartPage(page, &error)) {
         ReportError(error);
@@ -339,8 +365,8 @@ int PageHost::Run() {
             action = std::exchange(action_, Action::kNone);
             next_page = next_page_;
         }
-        if (action == Action::kClose) {
-            status = kExitClosed;
+        if (action == Action::kClose || action == Action::kExitForRestart) {
+            status = action == Action::kClose ? kExitClosed : kExitRestartRequested;
             break;
         }
         const auto now = Clock::now();
@@ -522,10 +548,10 @@ HRESULT PageHost::Version(IDispatch** version) {
     return OnScriptThread([&]() -> HRESULT {
         if (!engine_) return E_FAIL;
         CComVariant value;
-        HRESULT hr =
-            engine_->Evaluate("({ Library: '" BREVANTO_VERSION "', Host: '" BREVANTO_VERSION
-                              "', Engine: 'Duktape ' + Duktape.version })",
-                              &value);
+        const std::string number = brevanto::ProductVersion();
+        HRESULT hr = engine_->Evaluate("({ Library: '" + number + "', Host: '" + number +
+                                           "', Engine: 'Duktape ' + Duktape.version })",
+                                       &value);
         if (FAILED(hr)) return hr;
         if (value.vt != VT_DISPATCH) return E_FAIL;
         *version = value.pdispVal;

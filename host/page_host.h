@@ -22,11 +22,15 @@ namespace brevanto_host {
 
 struct HostOptions {
     std::filesystem::path data_dir = ".";
+    bool data_given = false;  // --data: without pages, the configuration's "StartPage" runs
     std::string serial;       // device path for the port of "Port0"; empty: unchanged
     int timeout_seconds = 0;  // 0: no time-out
     bool quiet = false;
     bool allow_clock = false;
-    bool own_clock = false;             // --clock: the panel's clock runs apart from the system's
+    bool own_clock = false;  // --clock: the panel's clock runs apart from the system's
+    // The network's restart request ends the host with kExitRestartRequested (a service manager
+    // starts it again) instead of starting the pages again in this process.
+    bool exit_on_restart = false;
     std::filesystem::path module_file;  // empty: LibraryModule::DefaultFile()
     std::vector<std::filesystem::path> scripts;
     // Where the host's log lines go; unset: standard output.
@@ -38,6 +42,8 @@ inline constexpr int kExitClosed = 0;
 inline constexpr int kExitScriptError = 1;
 inline constexpr int kExitTimeout = 2;
 inline constexpr int kExitStartFailure = 3;
+inline constexpr int kExitRestartRequested = 4;
+inline constexpr int kExitUsage = 64;  // as sysexits' EX_USAGE
 
 class PageHost {
   public:
@@ -69,7 +75,7 @@ class PageHost {
     const HostOptions& options() const { return options_; }
 
   private:
-    enum class Action { kNone, kClose, kRestart, kRestartApp, kGoToPage };
+    enum class Action { kNone, kClose, kExitForRestart, kRestart, kRestartApp, kGoToPage };
     struct PageScript {
         std::filesystem::path file;
         std::string text;
@@ -95,6 +101,9 @@ class PageHost {
     void Request(Action action);
     void ReportError(const ScriptError& error);
     bool StartLibrary();
+    // Without pages on the command line: the page the configuration names as "StartPage", a
+    // file of the data directory.
+    bool FindStartPage();
     // Creates, attaches and starts a Global; false when the panel cannot go on.
     bool StartGlobal();
     // Shuts the Global down (the pages have ended).
@@ -103,7 +112,7 @@ class PageHost {
     void RestoreSerialMapping();
 
     HostOptions options_;
-    unsigned long script_thread_ = 0;
+    std::atomic<unsigned long> script_thread_ = 0;
     LibraryModule module_;
     ComPtr<IDispatch> global_;      // the root object
     CLSID global_class_{};          // pages may not make another one

@@ -100,4 +100,30 @@ TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySecon
     EXPECT_EQ(Count("brevanto-host: shut-down requested by the network"), 1u);
 }
 
+TEST_F(NetworkRequestsTest, WithExitOnRestartTheRestartRequestEndsTheHostForItsServiceManager) {
+    Mode("restart");
+    options_.exit_on_restart = true;
+    brevanto_host::PageHost host(options_);
+    int status = -1;
+    std::thread run([&] { status = host.Run(); });
+    struct Ending {
+        brevanto_host::PageHost& host;
+        std::thread& run;
+        ~Ending() {
+            if (!run.joinable()) return;
+            host.RequestClose();
+            run.join();
+        }
+    } ending{host, run};
+
+    ASSERT_TRUE(Logged("armed"));
+    TestClock::Advance(30000);
+    run.join();
+    EXPECT_EQ(status, brevanto_host::kExitRestartRequested);
+    EXPECT_EQ(Count("page started, box 1"), 1u);
+    EXPECT_EQ(Count("brevanto-host: restart requested by the network: the panel ends to be "
+                    "started again"),
+              1u);
+}
+
 }  // namespace

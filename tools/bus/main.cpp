@@ -25,6 +25,7 @@
 
 #include "bus_devices.h"
 #include "bus_framer.h"
+#include "platform/version.h"
 
 namespace fs = std::filesystem;
 using bus::BusFrame;
@@ -394,13 +395,34 @@ int Bus::Run(int signal_fd) {
     return 0;
 }
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: brevanto-bus [--link DIR] [--drop NAME]... [--device SPEC]... "
-                 "[--trace FILE] [--baud N]\n"
-                 "  SPEC: dimmer:area=A,box=B,channels=N[,join=J] | keypad:box=B\n"
-                 "  commands on standard input: send HEX..., raw HEX..., press BOX BUTTON,\n"
-                 "  wait MS, quit\n");
+void Usage(FILE* out) {
+    std::fprintf(
+        out,
+        "usage: brevanto-bus [--link DIR] [--drop NAME]... [--device SPEC]... [--trace FILE]\n"
+        "                    [--baud N]\n"
+        "A virtual half-duplex lighting bus: each drop is a pseudo-terminal, linked as DIR/NAME,\n"
+        "that a panel opens as its serial port (brevanto-host --serial DIR/NAME). A byte any\n"
+        "drop or device sends reaches every drop, paced at ten bit times per byte. Prints\n"
+        "\"ready\" once the links exist, then what the simulated devices do.\n"
+        "\n"
+        "  --link DIR     where the drops' links go (default: the current directory)\n"
+        "  --drop NAME    a drop (default: one drop \"panel\"); may be given again\n"
+        "  --device SPEC  a simulated device; may be given again:\n"
+        "                   dimmer:area=A,box=B,channels=N[,join=J]  answers presets, levels\n"
+        "                   and requests of its area\n"
+        "                   keypad:box=B  presses buttons on the \"press\" command\n"
+        "  --trace FILE   one line per frame: microseconds, source, bytes (\"-\": standard\n"
+        "                 output)\n"
+        "  --baud N       the line speed (default 9600)\n"
+        "  --help         print this and exit\n"
+        "  --version      print the version and exit\n"
+        "\n"
+        "Commands on standard input, one a line: send HEX... (a frame; the checksum is\n"
+        "added to seven bytes), raw HEX... (bytes as given), press BOX BUTTON, wait MS, quit.\n"
+        "The bus ends on quit, at the end of its input, or on SIGTERM or SIGINT.\n"
+        "\n"
+        "Exit status: 0 when it ended as asked; 2 on a wrong command line or when the drops\n"
+        "could not be made.\n");
 }
 
 }  // namespace
@@ -414,11 +436,15 @@ int Main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            Usage();
+            Usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::fputs(brevanto::VersionText("brevanto-bus").c_str(), stdout);
             return 0;
         }
         if (i + 1 >= argc) {
-            Usage();
+            Usage(stderr);
             Fail("missing value after " + arg);
         }
         const std::string value = argv[++i];
@@ -436,7 +462,7 @@ int Main(int argc, char** argv) {
             if (*end != '\0' || baud < 50 || baud > 1000000)
                 Fail("bad baud rate \"" + value + "\"");
         } else {
-            Usage();
+            Usage(stderr);
             Fail("unknown option " + arg);
         }
     }

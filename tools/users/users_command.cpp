@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/bstr.h"
+#include "platform/version.h"
 #include "security/user_database.h"
 
 namespace users_tool {
@@ -19,7 +20,11 @@ constexpr char kUsage[] =
     "  passcode NAME CODE                            a new pass code for the user\n"
     "  levels NAME L,L,...                           replaces the user's levels (\"\" for none)\n"
     "Names and pass codes are kept in lower case; a pass code belongs to one user only. A\n"
-    "CODE of \"-\" is read from standard input, so that it stays out of the process list.\n";
+    "CODE of \"-\" is read from standard input, so that it stays out of the process list.\n"
+    "  --help      print this and exit\n"
+    "  --version   print the version and exit\n"
+    "Exit status: 0 done; 1 the command was refused or the files could not be read or\n"
+    "written (nothing was changed); 2 a wrong command line.\n";
 
 // Messages of the file reader.
 class StreamSink : public CXMLErrorSink {
@@ -102,6 +107,9 @@ int RunCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
             levels = value();
         } else if (arg == "--help" || arg == "-h") {
             out << kUsage;
+            return kExitOk;
+        } else if (arg == "--version") {
+            out << brevanto::VersionText("brevanto-users");
             return kExitOk;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             err << "brevanto-users: unknown option " << arg << "\n" << kUsage;
