@@ -53,6 +53,7 @@ TEST(UsersToolTest, CommandsChangeTheFilesOrSayWhyNot) {
         {{"--data", dir, "add", "erin"}, 2, "incomplete or unknown"},
         {{"--data", dir, "list", "--bogus"}, 2, "unknown option --bogus"},
         {{"--data", dir + "/missing", "list"}, 1, "does not exist"},
+        {{"--data", dir + "/" + std::string(5000, 'x'), "list"}, 1, "File name too long"},
     };
     for (const Step& step : steps) {
         std::string line;

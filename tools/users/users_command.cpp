@@ -177,13 +177,16 @@ int RunCommand(const std::vector<std::string>& args, std::istream& in, std::ostr
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err) {
-    // The tool's one boundary: a refused command becomes its message and status 1.
+    // The tool's one boundary: a refused command, or a failure of the system under it (a
+    // directory it may not read, memory), becomes its message and status 1.
     try {
         return RunCommand(args, in, out, err);
     } catch (const Refusal& refusal) {
         err << "brevanto-users: " << refusal.message << "\n";
-        return kExitError;
+    } catch (const std::exception& failure) {
+        err << "brevanto-users: " << failure.what() << "\n";
     }
+    return kExitError;
 }
 
 }  // namespace users_tool
