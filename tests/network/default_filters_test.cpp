@@ -12,52 +12,16 @@
 #include "network/default_filters.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/apartment.h"
 #include "platform/clock.h"
 #include "runtime/schedule_thread.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
 
 namespace {
 
-constexpr LONG kBox = 0x21;
 constexpr DWORD kStart = 1000;
-
-struct Raised {
-    std::string name;
-    ComPtr<IDispatchEx> parameters;
-};
-
-// The Global as the network layer sees it: raised events and schedule requests are recorded;
-// TriggerSchedules acts on `triggered` schedules.
-class FakeGlobal : public RuntimeServices, public NetworkServices {
-  public:
-    void SubmitTask(ref<ThreadPoolTask>) override {}
-    HRESULT RaiseEvent(BSTR name, IDispatchEx* parameters) override {
-        raised.Add({Utf16ToUtf8(std::u16string(name, SysStringLen(name))),
-                    ComPtr<IDispatchEx>(parameters)});
-        return S_OK;
-    }
-    HRESULT Log(BSTR) override { return S_OK; }
-    ScheduleThread* TimerThread() override { return &thread; }
-    LONG PacketDelay() const override { return 0; }
-    LONG BoxNumber() const override { return kBox; }
-    bool QueueToPort(DWORD, ref<PacketBase>) override { return false; }
-    std::size_t EnableSchedules(LONG number, bool enable) override {
-        requests.Add((enable ? "enable " : "disable ") + std::to_string(number));
-        return 1;
-    }
-    std::size_t TriggerSchedules(LONG number) override {
-        requests.Add("trigger " + std::to_string(number));
-        return triggered;
-    }
-
-    ScheduleThread thread;
-    WaitableLog<Raised> raised;
-    WaitableLog<std::string> requests;
-    std::size_t triggered = 0;
-};
 
 ref<PacketBase> Received(const std::string& hex, DWORD port = 1) {
     ref<PacketBase> packet = PacketOf(FromHex(hex));
@@ -72,15 +36,10 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
     return text;
 }
 
-std::string HexOf(const ref<PacketBase>& packet) {
-    return Hex(BytesOf(packet));
-}
-
 class DefaultFiltersTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(global_.thread.Start());
-        CurrentGlobal::Set(&global_);
+        global_.box = 0x21;
         JoinMasks::ClearAll();
         listener_ = AddMessageListener([this](UINT message, std::uintptr_t, std::intptr_t) {
             if (message == RegisterWindowMessageW(kRestartAppMessageName)) messages_.Add("restart");
@@ -91,8 +50,6 @@ class DefaultFiltersTest : public ::testing::Test {
     void TearDown() override {
         RemoveMessageListener(listener_);
         incoming_->Cleanup();
-        CurrentGlobal::Clear(&global_);
-        global_.thread.StopAndJoin();
         JoinMasks::ClearAll();
     }
     LONG In(const ref<PacketBase>& packet) {
@@ -104,7 +61,7 @@ class DefaultFiltersTest : public ::testing::Test {
     // The events raised so far, by name, space-separated.
     std::string Events() {
         std::vector<std::string> names;
-        for (const Raised& r : global_.raised.All())
+        for (const auto& r : global_.raised.All())
             names.push_back(r.name);
         return Joined(names, " ");
     }
@@ -112,12 +69,12 @@ class DefaultFiltersTest : public ::testing::Test {
     // The messages broadcast once the clock reads `ms` after the start.
     std::string MessagesAt(DWORD ms) {
         TestClock::Set(kStart + ms);
-        SettleTimers(global_.thread);
+        global_.Settle();
         return Joined(messages_.All(), ", ");
     }
 
     ScopedTestClock clock_{kStart};
-    FakeGlobal global_;
+    FakeNetworkGlobal global_;
     ref<DefaultPacketFilters> incoming_{new DefaultPacketFilters};
     WaitableLog<std::string> messages_;
     int listener_ = 0;
@@ -180,13 +137,12 @@ TEST_F(DefaultFiltersTest, EachFrameKindRaisesItsEventOrIsConsumed) {
             EXPECT_EQ(ShowVariant(*value), c.expected);
         }
     }
-}
-
-TEST_F(DefaultFiltersTest, WithoutAGlobalPacketsAreStillDecodedButNothingIsRaised) {
+    // Without a Global packets are still decoded, but nothing is raised.
     CurrentGlobal::Clear(&global_);
-    ref<PacketBase> packet = Received("1C 01 00 0B 00 02 FF D5");
+    global_.raised.Clear();
+    ref<PacketBase> packet = Received(kFrames[0].hex);
     EXPECT_EQ(In(packet), 0);
-    ASSERT_NE(packet->Decoded.FindValue(u"Preset"), nullptr);
+    EXPECT_NE(packet->Decoded.FindValue(u"Preset"), nullptr);
     EXPECT_EQ(Events(), "");
     CurrentGlobal::Set(&global_);
 }
@@ -234,7 +190,7 @@ TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
         LONG consumed = -1;
         outgoing->ProcessPacket(packet, &consumed);
         EXPECT_EQ(consumed, 0);
-        return HexOf(packet);
+        return Hex(BytesOf(packet));
     };
     EXPECT_EQ(In("1C 05 0F 14 00 00 FF 00"), 0);
     EXPECT_EQ(JoinMasks::Get(5), 0x0F);
@@ -259,7 +215,7 @@ TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
         SCOPED_TRACE(c.what);
         ref<PacketBase> packet = Received(c.sent);
         In(packet);
-        EXPECT_EQ(HexOf(packet), c.incoming);
+        EXPECT_EQ(Hex(BytesOf(packet)), c.incoming);
         LONG join = 0;
         EXPECT_TRUE(packet->Decoded.Get(DecodedPacket::kJoin, &join));
         EXPECT_EQ(join, FromHex(c.incoming)[6]);
@@ -319,15 +275,15 @@ TEST_F(DefaultFiltersTest, LongFramesPassOnlyWhenAddressedToThisBox) {
         {"AC 01 80 CF 00 21 00", 1},        // seven bytes
         {"1C 01 80 CF 00 21 00 00", 0},     // no long frame: not matched
     };
-    for (const auto& c : cases) {
+    auto consumed = [&](const char* hex) {
         LONG consumed = -1;
-        block->ProcessPacket(Received(c.hex), &consumed);
-        EXPECT_EQ(consumed, c.consumed) << c.hex;
-    }
+        block->ProcessPacket(Received(hex), &consumed);
+        return consumed;
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(consumed(c.hex), c.consumed) << c.hex;
     CurrentGlobal::Clear(&global_);
-    LONG consumed = -1;
-    block->ProcessPacket(Received(cases[0].hex), &consumed);
-    EXPECT_EQ(consumed, 1) << "without a Global every long frame goes";
+    EXPECT_EQ(consumed(cases[0].hex), 1) << "without a Global every long frame goes";
     CurrentGlobal::Set(&global_);
 }
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "network_test_support.h"
+#include "support/network_doubles.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "network/filter_chain.h"
 #include "network/filter_object.h"
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -254,9 +254,6 @@ TEST_F(FilterChain, TheSameFilterTwiceRunsTwiceAndPriorityOrdersNothing) {
     Hook(b.get(), kWhole, CComVariant(), "b");
     Run({});
     EXPECT_EQ(Log(), "a b a");
-    LONG priority = 0;
-    EXPECT_EQ(b->get_Priority(&priority), S_OK);
-    EXPECT_EQ(priority, 100);
 }
 
 TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
@@ -325,12 +322,6 @@ TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
 TEST_F(FilterChain, AfterDestroyEveryMemberFailsAndTheCoreStaysInTheChain) {
     auto f = NewFilter();
     auto whole = Hook(f.get(), kWhole, CComVariant());
-    IDispatch* script = static_cast<IPacketFilter*>(f.get());
-    CComVariant name;
-    ASSERT_EQ(CallName(script, u"Name", DISPATCH_PROPERTYPUT, {CComVariant(u"door")}), S_OK);
-    ASSERT_EQ(CallName(script, u"Name", DISPATCH_PROPERTYGET, {}, &name), S_OK);
-    EXPECT_EQ(ShowVariant(name), "BSTR door");
-
     ASSERT_EQ(f->Destroy(), S_OK);
     LONG enable = 0;
     EXPECT_EQ(f->get_Enable(&enable), E_FAIL);
@@ -487,10 +478,8 @@ TEST(PacketFilterClass, AnswersItsInterfaces) {
     EXPECT_FALSE(IsAgileObject(object.get()));
     LONG enable = 0, destroy = 7;
     ComPtr<IPacketFilter> f = object.As<IPacketFilter>();
-    EXPECT_EQ(f->get_Enable(&enable), S_OK);
-    EXPECT_EQ(enable, 1);
-    EXPECT_EQ(f->get_DestroyNow(&destroy), S_OK);
-    EXPECT_EQ(destroy, 0);
+    ASSERT_EQ(f->get_Enable(&enable) | f->get_DestroyNow(&destroy), S_OK);
+    EXPECT_EQ(std::pair(enable, destroy), std::pair(1, 0));  // a new filter takes part at once
     EXPECT_EQ(f->get_Enable(nullptr), E_POINTER);
     f = nullptr;
     object.As<IDestroy>()->Destroy();

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 

@@ -6,8 +6,8 @@
 #include "network/network_handler.h"
 #include "network/packet_object.h"
 #include "network/port_object.h"
-#include "network_test_support.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 
 namespace {

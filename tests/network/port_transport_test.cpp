@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "network/port_transport.h"
-#include "network_test_support.h"
+#include "support/network_doubles.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "network/filter_object.h"
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/script_call.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
