@@ -10,6 +10,7 @@
 #include "global/test_host.h"
 #include "network/filter_base.h"
 #include "network/packet_base.h"
+#include "support/global_events.h"
 #include "support/late_bound.h"
 #include "support/variants.h"
 
@@ -17,20 +18,6 @@ namespace {
 
 IGlobal* AsGlobal(CGlobal* g) {
     return static_cast<IGlobal*>(g);
-}
-
-// Every event raised so far through `g` has been matched, and every handler call has returned.
-void Drain(IGlobal* g) {
-    auto sentinel = New<ScriptFunction>();
-    ULONG id = 0;
-    CComBSTR name(u"drain sentinel");
-    ASSERT_EQ(g->RegisterForEvent(name, Null(), sentinel.get(), &id), S_OK);
-    // Registered in the wake after this raise at the latest: raise until it is seen.
-    for (int i = 0; i < 500 && !sentinel->WaitFor(1, std::chrono::milliseconds(10)); ++i)
-        g->RaiseEvent(name, nullptr);
-    ASSERT_GT(sentinel->Calls(), 0);
-    ASSERT_TRUE(static_cast<CGlobal*>(g)->WaitUntilPoolIdle());
-    g->UnRegisterForEvent(id);
 }
 
 // A fresh Global is current with its pool, and new packets take its PacketDelay.
@@ -80,7 +67,7 @@ TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     CComBSTR name(u"Ping");
     ASSERT_EQ(second->RegisterForEvent(name, CComVariant(), handler.get(), &id), S_OK);
     ASSERT_EQ(second->Start(), S_OK);
-    Drain(second.get());
+    DrainEvents(second.get());
     second->RaiseEvent(name, nullptr);
     EXPECT_TRUE(handler->WaitFor(1));
 }
@@ -136,13 +123,13 @@ TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     EXPECT_EQ(id2, id1 + 1);
     EXPECT_EQ(g->RegisterForEvent(name, CComVariant(), filtered.get(), nullptr), E_POINTER);
     ASSERT_EQ(g->Start(), S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
 
     auto area6 = ScriptObject({{u"Area", CComVariant(LONG{6})}});
     EXPECT_EQ(g->RaiseEvent(name, area6.get()), S_OK);
     auto area5_again = ScriptObject({{u"Area", CComVariant(u"5")}});
     EXPECT_EQ(g->RaiseEvent(name, area5_again.get()), S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(filtered->Calls(), 1);
     EXPECT_TRUE(SameObject(filtered->Last().Object(), area5_again.get()));
     EXPECT_EQ(number_params->Calls(), 2);  // a number is no filter
@@ -152,7 +139,7 @@ TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     EXPECT_EQ(
         CallName(AsGlobal(g.get()), u"RaiseEvent", DISPATCH_METHOD, {CComVariant(name), Null()}),
         S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(number_params->Calls(), 2);
     EXPECT_EQ(filtered->Calls(), 2);  // no parameters: every handler of the name
 }
@@ -192,10 +179,10 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(id.vt, VT_UI4);
     EXPECT_GE(id.ulVal, 1u);
     EXPECT_EQ(dependants->DependantCount(), 1u);
-    Drain(g.get());
+    DrainEvents(g.get());
     CComBSTR door(u"door");
     g->RaiseEvent(door, nullptr);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(handler->Calls(), 1);
 
     // So does a script loaded through it.
@@ -210,7 +197,7 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(data_context->DestroyDependantObjects(), S_OK);
     EXPECT_TRUE(host->WaitFor("RemoveScript(menu)"));
     g->RaiseEvent(door, nullptr);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(handler->Calls(), 1);
     dependants->Destroy();  // the context holds the Global
 }

@@ -38,6 +38,17 @@ void PutAdministrator(const DataDirectory& data) {
     ASSERT_EQ(database.Save(data.Path()), S_OK);
 }
 
+// A security object over those files with "admin" logged in.
+ComPtr<CSecurityOb> AdministratorIn(const DataDirectory& data) {
+    PutAdministrator(data);
+    auto security = New<CSecurityOb>();
+    security->Load(data.Path());
+    LONG ok = 0;
+    EXPECT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
+    EXPECT_EQ(ok, 1);
+    return security;
+}
+
 TEST(UserDatabaseTest, PassCodesCompareWholly) {
     struct Case {
         std::u16string_view a, b;
@@ -134,11 +145,7 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
 // their result texts are in tests/pages/users_first_admin.js.
 TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     DataDirectory data;
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    security->Login(CComBSTR(u"1234"), &ok);
+    auto security = AdministratorIn(data);
     CComBSTR added, carl, refused;  // out-parameters: one each
     ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), Levels({1}).get(), &added),
               S_OK);
@@ -169,11 +176,7 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
 
 TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
     DataDirectory data;
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    security->Login(CComBSTR(u"1234"), &ok);
+    auto security = AdministratorIn(data);
     constexpr int kPerThread = 20;
     auto add = [&](const char* prefix) {
         for (int i = 0; i < kPerThread; ++i) {
