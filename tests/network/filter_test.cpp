@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "dispatch/data_context.h"
-#include "network/call_packet_function.h"
 #include "network/filter_chain.h"
 #include "network/filter_object.h"
 #include "network/packet_object.h"
@@ -446,27 +445,6 @@ TEST(FilterChainList, RemovalsKeepTheRestInOrder) {
     ASSERT_EQ(chain->get_Count(&count), S_OK);
     EXPECT_EQ(count, static_cast<LONG>(model.size()));
     chain->Destroy();
-}
-
-TEST(CallPacketFunction, ResultIsOneOnlyForTrueAndUntouchedOnFailure) {
-    ref<PacketBase> packet(new COMPacket);
-    ComPtr<IDispatch> object;
-    ASSERT_EQ(GetPacketScriptObject(packet.get(), object.put()), S_OK);
-    auto f = ScriptFunction::Returning(CComVariant(true));
-    CComGITPtr2<IDispatch> holder(f.get());
-    LONG result = 5;
-    EXPECT_EQ(CallPacketFunction(object.get(), &result, holder), S_OK);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(f->Last().self.get(), nullptr);
-    f->result = CComVariant(u"true?");
-    EXPECT_EQ(CallPacketFunction(object.get(), &result, holder, object.get()), S_OK);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(f->Last().self.get(), object.get());
-    f->failure = E_UNEXPECTED;
-    result = 5;
-    EXPECT_EQ(CallPacketFunction(object.get(), &result, holder), E_UNEXPECTED);
-    EXPECT_EQ(result, 5);
-    EXPECT_EQ(CallPacketFunction(object.get(), &result, CComGITPtr2<IDispatch>()), E_FAIL);
 }
 
 TEST(PacketFilterClass, AnswersItsInterfaces) {
