@@ -57,6 +57,10 @@ class EventBusTest : public ::testing::Test {
             global_.pool.GetThread(i).IdleEvent().Wait(INFINITE);
         bus_.UnRegister(id);
     }
+    void StartAndDrain() {
+        bus_.Start();
+        Drain();
+    }
     // Which of `raised` each call of `handler` got, as letters in order of raising.
     static std::string Got(ScriptFunction* handler, const std::vector<IDispatch*>& raised) {
         std::string got;
@@ -86,8 +90,7 @@ TEST_F(EventBusTest, NamesMatchInAnyLetterCase) {
         handlers.push_back(New<ScriptFunction>());
         bus_.Register(registered, nullptr, handlers.back().get());
     }
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     for (const auto& [registered, raised] : spellings) {
         EXPECT_EQ(bus_.HandlerCount(raised), 1u);
         bus_.Raise(raised, nullptr);
@@ -108,8 +111,7 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
     auto early = New<ScriptFunction>();
     auto late = New<ScriptFunction>();
     ULONG early_id = bus_.Register(u"Level", nullptr, early.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
 
     // Queued while the thread is stopped, so that one wake sees them all.
     bus_.Stop(INFINITE);
@@ -133,8 +135,7 @@ TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
     auto victim = New<ScriptFunction>();
     bus_.Register(u"Block", nullptr, blocker.get());
     ULONG victim_id = bus_.Register(u"Late", nullptr, victim.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
 
     // The event thread is held while it hands over the call for "Block"; meanwhile the victim is
     // unregistered and then "Late" is raised.
@@ -164,8 +165,7 @@ TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
         ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}).get(),
         two.get());
     bus_.Register(u"Preset", ScriptObject({{u"Area", null}}).get(), nulls.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     EXPECT_EQ(bus_.HandlerCount(u"Preset"), 4u);
 
     const ComPtr<IDispatchEx> raised[] = {
@@ -191,8 +191,7 @@ TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
     auto handler = New<ScriptFunction>();
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 1u);
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 2u);
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     EXPECT_EQ(bus_.HandlerCount(u"A"), 2u);
     bus_.UnRegister(2);
     bus_.UnRegister(2);   // a repeated unregistration finds nothing
@@ -209,8 +208,7 @@ TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
 TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     CurrentGlobal::Clear(&global_);
     auto dropped = ScriptObject({{u"n", CComVariant(LONG{1})}});
     bus_.Raise(u"A", dropped.get());
@@ -231,8 +229,7 @@ TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
 TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     bus_.StopAndJoin();
     bus_.Raise(u"A", nullptr);
     bus_.Register(u"A", nullptr, handler.get());
@@ -249,8 +246,7 @@ TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
 TEST_F(EventBusTest, ManyRaisersLoseNothing) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     std::vector<std::thread> raisers;
     for (int t = 0; t < 4; ++t)
         raisers.emplace_back([&] {
