@@ -7,36 +7,23 @@
 #include <optional>
 
 #include "global/global.h"
-#include "network/filter_base.h"
 #include "platform/clock.h"
 #include "support/await_timers.h"
 #include "support/data_directory.h"
 #include "support/global_events.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-// Notes the bytes of every packet the incoming filters pass it.
-class LevelPackets : public FilterBase {
-  public:
-    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override {
-        *consumed = 0;
-        log.Add(packet->CopyBytes());
-    }
-    WaitableLog<Bytes> log;
-};
-
+// The frame that sets the backlight to `level`.
 Bytes LevelPacket(BYTE level) {
-    Bytes bytes{0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF};
-    bytes.push_back(PacketChecksum(bytes.data()));
-    return bytes;
+    return Frame({0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF});
 }
 
 class BacklightTest : public ::testing::Test {
   protected:
-    BacklightTest() : clock_(0), packets_(new LevelPackets) {
+    BacklightTest() : clock_(0), packets_(new PacketRecorder) {
         global_ = New<CGlobal>();
         for (const char16_t* name : {u"BacklightOn", u"BacklightOff"}) {
             events_.push_back(New<ScriptFunction>());
@@ -62,18 +49,18 @@ class BacklightTest : public ::testing::Test {
     void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
     ScopedTestClock clock_;
-    ref<LevelPackets> packets_;
+    ref<PacketRecorder> packets_;  // what the incoming filters see
     ComPtr<CGlobal> global_;
     std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff
 };
 
 TEST_F(BacklightTest, LevelsAreSentAsPacketsThatOnlyTheIncomingFiltersSee) {
     for (BYTE level : {0, 2, 128, 255}) {
-        packets_->log.Clear();
+        packets_->journal->Clear();
         ASSERT_EQ(backlight().put_Level(level), S_OK);
-        std::vector<Bytes> seen = packets_->log.WaitFor(1);
+        const auto seen = packets_->journal->WaitFor(1);
         ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0], LevelPacket(level)) << int{level};
+        EXPECT_EQ(seen[0].bytes, LevelPacket(level)) << int{level};
     }
 }
 

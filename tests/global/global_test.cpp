@@ -8,10 +8,10 @@
 #include "dispatch/placeholders.h"
 #include "global/global.h"
 #include "global/test_host.h"
-#include "network/filter_base.h"
 #include "network/packet_base.h"
 #include "support/global_events.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/variants.h"
 
 namespace {
@@ -72,16 +72,6 @@ TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     EXPECT_TRUE(handler->WaitFor(1));
 }
 
-// An outgoing filter that keeps the bytes of what is sent, and consumes it.
-class SentFrames : public FilterBase {
-  public:
-    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override {
-        frames.push_back(packet->CopyBytes());
-        *consumed = 1;
-    }
-    std::vector<std::vector<BYTE>> frames;
-};
-
 TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     auto g = New<CGlobal>();
     IDispatch* d = AsGlobal(g.get());
@@ -94,14 +84,18 @@ TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     ASSERT_EQ(Call(d, 0x7d0, DISPATCH_PROPERTYGET, {}, &function), S_OK);
     ASSERT_EQ(function.vt, VT_DISPATCH);
     // Both calls send preset 2 of area 1 through the network handler's outgoing filters.
-    ref<SentFrames> sent(new SentFrames);
+    ref<PacketRecorder> sent(new PacketRecorder);
+    sent->consume = ConsumeAll;
     g->NetworkHandler().OutFilters().AppendFilter(sent);
     std::vector<CComVariant> args{CComVariant(LONG{1}), CComVariant(LONG{255}),
                                   CComVariant(LONG{2})};
     EXPECT_EQ(Call(d, 0x7d0, DISPATCH_METHOD, args), S_OK);
     EXPECT_EQ(Call(function.pdispVal, DISPID_VALUE, DISPATCH_METHOD, args), S_OK);
     const std::vector<BYTE> preset2{0x1C, 0x01, 0x64, 0x01, 0x00, 0x00, 0xFF, 0x7F};
-    EXPECT_EQ(sent->frames, (std::vector<std::vector<BYTE>>{preset2, preset2}));
+    const auto frames = sent->All();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].bytes, preset2);
+    EXPECT_EQ(frames[1].bytes, preset2);
 
     EXPECT_EQ(Call(d, 2007, DISPATCH_PROPERTYGET, {}, nullptr), S_OK);  // nowhere to put it
     CComVariant none;

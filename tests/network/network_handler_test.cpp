@@ -9,7 +9,7 @@
 #include "network/network_handler.h"
 #include "network/packet_object.h"
 #include "support/late_bound.h"
-#include "support/network_doubles.h"
+#include "support/network_bus.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
 

@@ -179,28 +179,6 @@ TEST(PacketAssign, HeaderAndNamedValuesStayUntilQuickDecode) {
     EXPECT_EQ(Header(p.get()), "Logical=I4 1, Opcode=UI1 96, Area=I4 5, Join=UI1 7, Fade=I4 0");
 }
 
-TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
-    auto p = New<CPacketOb>();
-    p->Packet()->AssignBytes(Bytes{0x5C, 0x01}.data(), 2);
-    CComVariant out;
-    EXPECT_EQ(p->GetSafeArray(VT_VARIANT, &out), E_INVALIDARG);
-    ASSERT_EQ(p->GetSafeArray(VT_UI1, &out), S_OK);
-    ASSERT_EQ(out.vt, 0x2011);
-    LONG lower = -1, upper = -1;
-    SafeArrayGetLBound(out.parray, 1, &lower);
-    SafeArrayGetUBound(out.parray, 1, &upper);
-    EXPECT_EQ(lower, 0);
-    EXPECT_EQ(upper, 1);
-    LONG at = 1;
-    BYTE b = 0;
-    SafeArrayGetElement(out.parray, &at, &b);
-    EXPECT_EQ(b, 0x01);
-    IUnknown* e = nullptr;
-    EXPECT_EQ(p->_NewEnum(&e), E_NOTIMPL);
-    IEnumBYTE* be = nullptr;
-    EXPECT_EQ(p->GetByteEnum(&be), E_NOTIMPL);
-}
-
 TEST(PacketHeader, FieldsReadOnlyWhenPresentAndAddressesFollowLogical) {
     auto p = New<CPacketOb>();
     const struct {

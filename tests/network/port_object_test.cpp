@@ -7,7 +7,7 @@
 #include "network/packet_object.h"
 #include "network/port_object.h"
 #include "support/late_bound.h"
-#include "support/network_doubles.h"
+#include "support/network_bus.h"
 #include "support/script_doubles.h"
 
 namespace {

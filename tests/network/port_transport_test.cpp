@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "network/port_transport.h"
-#include "support/network_doubles.h"
+#include "support/network_bus.h"
 
 namespace {
 
