@@ -13,6 +13,7 @@
 #include "support/global_events.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -132,8 +133,8 @@ TEST_F(BacklightTest, DimsAfterTheDelayAndActivityBrightensAgain) {
 
 TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {
     IDispatchExImplRaw& config = global_->Config().DispatchExMembers();
-    config.SetValue(u"Backlight_OnLevel", CComVariant(LONG{200}));
-    config.SetValue(u"Backlight_Delay", CComVariant(LONG{20}));
+    config.SetValue(u"Backlight_OnLevel", I4(200));
+    config.SetValue(u"Backlight_Delay", I4(20));
     ASSERT_EQ(backlight().Start(), S_OK);
     EXPECT_EQ(controller().OnLevel(), 200);
     EXPECT_EQ(controller().StandbyLevel(), 2);  // in neither: unchanged

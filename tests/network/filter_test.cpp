@@ -158,7 +158,7 @@ TEST_F(FilterChain, OnlyResultsThatCoerceToTrueConsume) {
         {CComVariant(true), S_OK, true},
         {CComVariant(false), S_OK, false},
         {CComVariant(), S_OK, false},
-        {CComVariant(LONG{2}), S_OK, true},
+        {I4(2), S_OK, true},
         {CComVariant(u"yes"), S_OK, false},
         {CComVariant(true), E_FAIL, false},
         {CComVariant(DOUBLE{0.0}), S_OK, false},
@@ -267,7 +267,7 @@ TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
     EXPECT_EQ(pattern.parray->rgsabound[0].cElements, 0u);  // Cleanup emptied it
     // Only objects with a filter core go in.
     EXPECT_EQ(chain->Add(AsVariant(ScriptObject({}).get())), E_NOINTERFACE);
-    EXPECT_EQ(chain->Add(CComVariant(LONG{1})), E_NOINTERFACE);
+    EXPECT_EQ(chain->Add(I4(1)), E_NOINTERFACE);
     EXPECT_EQ(Count(), 0);
 }
 
@@ -308,7 +308,7 @@ TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
     ASSERT_EQ(f->put_PacketToMatch(AsVariant(array->GetUnknown())), S_OK);
     EXPECT_EQ(PatternOf(f.get()), "01 EMPTY EMPTY EMPTY 07");  // the hole added nothing
     // Values that are no array, or have no length, change nothing.
-    EXPECT_EQ(f->put_PacketToMatch(CComVariant(LONG{5})), E_FAIL);
+    EXPECT_EQ(f->put_PacketToMatch(I4(5)), E_FAIL);
     auto no_length = ScriptArray::Bytes({1});
     no_length->length_name = u"size";
     EXPECT_EQ(f->put_PacketToMatch(AsVariant(no_length->GetUnknown())), E_FAIL);

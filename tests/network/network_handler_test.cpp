@@ -12,6 +12,7 @@
 #include "support/network_bus.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -154,8 +155,7 @@ TEST_F(NetworkHandlerTest, ScriptArraysBecomePacketsWithAChecksumOnlyForSevenFra
         {ScriptArray::Bytes({1, 2, 3, 4, 5, 6, 7}), "01 02 03 04 05 06 07"},
         {ScriptArray::Bytes({0x5C, 1, 2, 3, 4, 5, 6, 0x42}), "5C 01 02 03 04 05 06 42"},
         // Elements that are no byte repeat the one before.
-        {ScriptArray::Of({CComVariant(LONG{9}), CComVariant(u"x"), CComVariant(LONG{300})}),
-         "09 09 09"},
+        {ScriptArray::Of({I4(9), CComVariant(u"x"), I4(300)}), "09 09 09"},
     };
     for (const auto& c : cases) {
         LONG result = -1;
@@ -171,9 +171,9 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
     // "length" says 8, the enumerator yields 7.
     std::vector<std::optional<CComVariant>> holes;
     for (int b : {0x1C, 1, 0, 1, 0, 0})
-        holes.emplace_back(CComVariant(LONG{b}));
+        holes.emplace_back(I4(b));
     holes.emplace_back(std::nullopt);
-    holes.emplace_back(CComVariant(LONG{0xFF}));
+    holes.emplace_back(I4(0xFF));
     auto no_length = ScriptArray::Bytes({1, 2, 3});
     no_length->length_name = u"size";
     auto no_enumerator = ScriptArray::Bytes({1, 2, 3});

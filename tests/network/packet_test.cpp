@@ -14,6 +14,7 @@
 #include "platform/com_object.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     packet->PacketTime = 9;
     packet->Delay = 500;
     packet->DecodeHeader();
-    packet->Decoded.SetValue(u"Level", CComVariant(LONG{7}));
+    packet->Decoded.SetValue(u"Level", I4(7));
     packet->Reset();
     EXPECT_EQ(Facts(*packet),
               "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
@@ -189,7 +190,7 @@ TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
 TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
     DecodedPacket d;
     d.SetValue(u"Level", CComVariant(BYTE{1}));
-    d.SetValue(u"Fade", CComVariant(LONG{20}));
+    d.SetValue(u"Fade", I4(20));
     d.SetValue(u"LEVEL", CComVariant(BYTE{2}));
     ASSERT_EQ(d.ValueCount(), 2u);
     EXPECT_EQ(d.Values().Names()[0], u"Level");

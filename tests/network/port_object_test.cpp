@@ -9,6 +9,7 @@
 #include "support/late_bound.h"
 #include "support/network_bus.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -190,7 +191,7 @@ TEST(PortObject, PortNumberStartsUnsetAndTheMembersAreReachable) {
 
     IDispatch* dispatch = static_cast<IPort*>(port.get());
     EXPECT_EQ(IdOf(dispatch, u"portnumber"), 0x65);
-    ASSERT_EQ(Call(dispatch, 0x65, DISPATCH_PROPERTYPUT, {CComVariant(LONG{7})}), S_OK);
+    ASSERT_EQ(Call(dispatch, 0x65, DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
     port->get_PortNumber(&number);
     EXPECT_EQ(number, 7u);
     EXPECT_TRUE(port.As<_ICPort>());

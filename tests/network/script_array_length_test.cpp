@@ -81,7 +81,6 @@ TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Claims, RefusedLength, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A full frame is read whole; Assign reads no more elements than the array claims.
 TEST(ScriptArrayLength, AFullFrameIsReadWholeAndNoMoreThanClaimed) {
     auto array = ScriptArray::Bytes(std::vector<int>(kMaxScriptArrayLength, 0x1C));
     LONG length = 0;

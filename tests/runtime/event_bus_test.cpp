@@ -115,14 +115,14 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
 
     // Queued while the thread is stopped, so that one wake sees them all.
     bus_.Stop(INFINITE);
-    auto first = ScriptObject({{u"n", CComVariant(LONG{1})}});
+    auto first = ScriptObject({{u"n", I4(1)}});
     bus_.UnRegister(early_id);
     bus_.Raise(u"Level", first.get());
     bus_.Register(u"Level", nullptr, late.get());
     bus_.Start();
     Drain();  // the sentinel's registration takes effect in that wake or a later one
 
-    auto second = ScriptObject({{u"n", CComVariant(LONG{2})}});
+    auto second = ScriptObject({{u"n", I4(2)}});
     bus_.Raise(u"Level", second.get());
     Drain();
     EXPECT_EQ(early->Calls(), 0);  // unregistered before the raise was delivered
@@ -158,22 +158,19 @@ TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
     const CComVariant null = Null();
     const Handler number = New<ScriptFunction>(), text = New<ScriptFunction>(),
                   two = New<ScriptFunction>(), nulls = New<ScriptFunction>();
-    bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(LONG{5})}}).get(), number.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", I4(5)}}).get(), number.get());
     bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(u"5")}}).get(), text.get());
-    bus_.Register(
-        u"Preset",
-        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}).get(),
-        two.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", I4(5)}, {u"Join", I4(1)}}).get(), two.get());
     bus_.Register(u"Preset", ScriptObject({{u"Area", null}}).get(), nulls.get());
     StartAndDrain();
     EXPECT_EQ(bus_.HandlerCount(u"Preset"), 4u);
 
     const ComPtr<IDispatchEx> raised[] = {
-        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}),  // a
-        ScriptObject({{u"Join", CComVariant(LONG{1})}}),                                   // b
-        ScriptObject({{u"Area", CComVariant(LONG{6})}}),                                   // c
-        ScriptObject({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}}),        // d
-        ScriptObject({{u"Area", null}}),                                                   // e
+        ScriptObject({{u"Area", I4(5)}, {u"Join", I4(1)}}),                          // a
+        ScriptObject({{u"Join", I4(1)}}),                                            // b
+        ScriptObject({{u"Area", I4(6)}}),                                            // c
+        ScriptObject({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}}),  // d
+        ScriptObject({{u"Area", null}}),                                             // e
     };
     std::vector<IDispatch*> objects;
     for (const auto& p : raised) {
@@ -210,7 +207,7 @@ TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
     bus_.Register(u"A", nullptr, handler.get());
     StartAndDrain();
     CurrentGlobal::Clear(&global_);
-    auto dropped = ScriptObject({{u"n", CComVariant(LONG{1})}});
+    auto dropped = ScriptObject({{u"n", I4(1)}});
     bus_.Raise(u"A", dropped.get());
     // Once a later registration has taken effect, the raise before it has been matched. Without
     // a pool no handler can tell, so the bus's own count is watched.
@@ -219,7 +216,7 @@ TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(bus_.HandlerCount(u"Probe"), 1u);
     CurrentGlobal::Set(&global_);
-    auto kept = ScriptObject({{u"n", CComVariant(LONG{2})}});
+    auto kept = ScriptObject({{u"n", I4(2)}});
     bus_.Raise(u"A", kept.get());
     Drain();
     ASSERT_EQ(handler->Calls(), 1);

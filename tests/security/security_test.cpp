@@ -11,6 +11,7 @@
 #include "support/await_timers.h"
 #include "support/data_directory.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -203,7 +204,7 @@ class SecurityWithGlobalTest : public ::testing::Test {
     SecurityWithGlobalTest() : clock_(0) {
         global_ = New<CGlobal>();
         PutAdministrator(data_);
-        global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", CComVariant(LONG{30}));
+        global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", I4(30));
         security().Load(data_.Path());
         for (const char16_t* name : {u"UserChanged", u"AutoLogout"}) {
             events_.push_back(New<ScriptFunction>());
