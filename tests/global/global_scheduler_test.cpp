@@ -118,7 +118,6 @@ TEST_F(GlobalSchedulerTest, SetApplicationLoadsTheSchedulesOrSaysWhyNot) {
     } cases[] = {
         {R"(<OB><PROP Name="locale" Value="Sydney"/></OB>)", true},
         {R"(<OB><PROP Name="locale" Value="Atlantis"/></OB>)", false},
-        {R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/></OB>)", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.config);
