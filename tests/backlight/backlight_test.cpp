@@ -26,13 +26,7 @@ class BacklightTest : public ::testing::Test {
   protected:
     BacklightTest() : clock_(0), packets_(new PacketRecorder) {
         global_ = New<CGlobal>();
-        for (const char16_t* name : {u"BacklightOn", u"BacklightOff"}) {
-            events_.push_back(New<ScriptFunction>());
-            ULONG id = 0;
-            EXPECT_EQ(
-                global_->RegisterForEvent(CComBSTR(name), CComVariant(), events_.back().get(), &id),
-                S_OK);
-        }
+        events_ = HandlersFor(global_.get(), {u"BacklightOn", u"BacklightOff"});
         global_->NetworkHandler().InFilters().AppendFilter(packets_);
         global_->Start();  // the backlight comes on and its dimming countdown starts
     }

@@ -306,8 +306,7 @@ TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
 // ---- Where the network handler puts them ----
 
 TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
-    MapComPort(44, kMissingDevice);
-    SetPort0(44);
+    UseClosedPort0();
     ComPtr<CNetworkHandler> handler = New<CNetworkHandler>();
     ASSERT_EQ(handler->InFilters().Filters().size(), 1u);
     EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler->InFilters().Filters()[0]));

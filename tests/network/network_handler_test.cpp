@@ -27,8 +27,7 @@ class ReplyPacket : public COMPacket, public FilterBase {
 class NetworkHandlerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetPort0(43);  // mapped to no device: the port stays closed and keeps what it is given
-        MapComPort(43, kMissingDevice);
+        UseClosedPort0();
         handler_ = New<CNetworkHandler>();
         handler_->InFilters().AppendFilter(in_);
         handler_->OutFilters().AppendFilter(out_);

@@ -26,8 +26,7 @@ constexpr DWORD kStart = 5000;
 class PacketWithResponseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetPort0(43);
-        MapComPort(43, kMissingDevice);  // port 0 stays closed: the test plays the port
+        UseClosedPort0();  // the test plays the port
         // Port 1's queue is a log of "send@<ms since the start>"; the test reports each
         // transmission itself.
         global_.on_queue = [this](DWORD port_mask, ref<PacketBase>) {

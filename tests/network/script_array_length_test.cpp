@@ -68,8 +68,7 @@ TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
     EXPECT_EQ(packet->Packet()->ByteCount(), 3);
 
     // A started handler whose port 0 has no device: what it sends stays queued.
-    SetPort0(43);
-    MapComPort(43, kMissingDevice);
+    UseClosedPort0();
     auto handler = New<CNetworkHandler>();
     handler->Start();
     LONG result = -1;

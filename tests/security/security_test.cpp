@@ -10,6 +10,7 @@
 #include "security/security_object.h"
 #include "support/await_timers.h"
 #include "support/data_directory.h"
+#include "support/global_events.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -206,13 +207,7 @@ class SecurityWithGlobalTest : public ::testing::Test {
         PutAdministrator(data_);
         global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", I4(30));
         security().Load(data_.Path());
-        for (const char16_t* name : {u"UserChanged", u"AutoLogout"}) {
-            events_.push_back(New<ScriptFunction>());
-            ULONG id = 0;
-            EXPECT_EQ(
-                global_->RegisterForEvent(CComBSTR(name), CComVariant(), events_.back().get(), &id),
-                S_OK);
-        }
+        events_ = HandlersFor(global_.get(), {u"UserChanged", u"AutoLogout"});
         global_->Start();
     }
     ~SecurityWithGlobalTest() override { global_->Destroy(); }

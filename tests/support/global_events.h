@@ -5,10 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <vector>
 
 #include "global/global.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
+
+// A recording handler registered on `g` for each of `names`, in order.
+inline std::vector<ComPtr<ScriptFunction>> HandlersFor(CGlobal* g,
+                                                       std::vector<const char16_t*> names) {
+    std::vector<ComPtr<ScriptFunction>> handlers;
+    for (const char16_t* name : names) {
+        handlers.push_back(New<ScriptFunction>());
+        ULONG id = 0;
+        EXPECT_EQ(g->RegisterForEvent(CComBSTR(name), CComVariant(), handlers.back().get(), &id),
+                  S_OK);
+    }
+    return handlers;
+}
 
 inline void DrainEvents(CGlobal* g) {
     auto sentinel = New<ScriptFunction>();

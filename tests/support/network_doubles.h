@@ -110,6 +110,12 @@ inline void SetPort0(std::optional<DWORD> number) {
     }
 }
 
+// Port 0 as "COM43:", mapped to no device: it stays closed and keeps what it is given.
+inline void UseClosedPort0() {
+    SetPort0(43);
+    MapComPort(43, kMissingDevice);
+}
+
 // A packet as a chain member saw it, with its transport facts at that moment.
 struct SeenPacket {
     std::string who;
