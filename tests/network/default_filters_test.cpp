@@ -29,13 +29,6 @@ ref<PacketBase> Received(const std::string& hex, DWORD port = 1) {
     return packet;
 }
 
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-    std::string text;
-    for (const std::string& item : items)
-        text += (text.empty() ? "" : separator) + item;
-    return text;
-}
-
 class DefaultFiltersTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -63,7 +56,7 @@ class DefaultFiltersTest : public ::testing::Test {
         std::vector<std::string> names;
         for (const auto& r : global_.raised.All())
             names.push_back(r.name);
-        return Joined(names, " ");
+        return Joined(names);
     }
     std::string Requests() { return Joined(global_.requests.All(), ", "); }
     // The messages broadcast once the clock reads `ms` after the start.

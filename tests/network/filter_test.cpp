@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dispatch/data_context.h"
@@ -81,13 +82,7 @@ class FilterChain : public ::testing::Test {
     }
     bool Run(const Bytes& bytes) { return chain->RunFilters(PacketOf(bytes)); }
     // The calls logged since the last look.
-    std::string Log() {
-        std::string text;
-        for (const auto& tag : log)
-            text += (text.empty() ? "" : " ") + tag;
-        log.clear();
-        return text;
-    }
+    std::string Log() { return Joined(std::exchange(log, {})); }
     LONG Count() {
         LONG n = -1;
         EXPECT_EQ(chain->get_Count(&n), S_OK);

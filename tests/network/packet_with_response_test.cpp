@@ -75,12 +75,7 @@ class PacketWithResponseTest : public ::testing::Test {
             if (e == "send@" + std::to_string(ms)) Transmitted();
         return Events();
     }
-    std::string Events() {
-        std::string text;
-        for (const std::string& e : events_.All())
-            text += (text.empty() ? "" : " ") + e;
-        return text;
-    }
+    std::string Events() { return Joined(events_.All()); }
     // The filters of InFilters after the built-in one that heads it.
     LONG InCount() {
         LONG n = -1;

@@ -22,6 +22,13 @@
 
 using Bytes = std::vector<BYTE>;
 
+inline std::string Joined(const std::vector<std::string>& items, const char* separator = " ") {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
 // Seven bytes and their checksum.
 inline Bytes Frame(Bytes seven) {
     seven.push_back(PacketChecksum(seven.data()));
