@@ -7,43 +7,26 @@
 #include <optional>
 
 #include "global/global.h"
-#include "network/filter_base.h"
 #include "platform/clock.h"
 #include "support/await_timers.h"
 #include "support/data_directory.h"
+#include "support/global_events.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-// Notes the bytes of every packet the incoming filters pass it.
-class LevelPackets : public FilterBase {
-  public:
-    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override {
-        *consumed = 0;
-        log.Add(packet->CopyBytes());
-    }
-    WaitableLog<Bytes> log;
-};
-
+// The frame that sets the backlight to `level`.
 Bytes LevelPacket(BYTE level) {
-    Bytes bytes{0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF};
-    bytes.push_back(PacketChecksum(bytes.data()));
-    return bytes;
+    return Frame({0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF});
 }
 
 class BacklightTest : public ::testing::Test {
   protected:
-    BacklightTest() : clock_(0), packets_(new LevelPackets) {
+    BacklightTest() : clock_(0), packets_(new PacketRecorder) {
         global_ = New<CGlobal>();
-        for (const char16_t* name : {u"BacklightOn", u"BacklightOff", u"UserChanged"}) {
-            events_.push_back(New<ScriptFunction>());
-            ULONG id = 0;
-            EXPECT_EQ(
-                global_->RegisterForEvent(CComBSTR(name), CComVariant(), events_.back().get(), &id),
-                S_OK);
-        }
+        events_ = HandlersFor(global_.get(), {u"BacklightOn", u"BacklightOff"});
         global_->NetworkHandler().InFilters().AppendFilter(packets_);
         global_->Start();  // the backlight comes on and its dimming countdown starts
     }
@@ -53,36 +36,26 @@ class BacklightTest : public ::testing::Test {
     BacklightController& controller() { return backlight().Controller(); }
     int Ons() { return events_[0]->Calls(); }
     int Offs() { return events_[1]->Calls(); }
-    // Waits until every event raised so far has been delivered; the counts of BacklightOn and
-    // BacklightOff.
+    // The counts of BacklightOn and BacklightOff once every event raised so far is delivered.
     std::pair<int, int> AwaitEvents() {
-        const std::size_t sentinels = static_cast<std::size_t>(events_[2]->Calls()) + 1;
-        global_->RaiseEvent(CComBSTR(u"UserChanged"), nullptr);
-        events_[2]->WaitFor(sentinels);
-        EXPECT_TRUE(global_->WaitUntilPoolIdle());
+        DrainEvents(global_.get());
         return {Ons(), Offs()};
     }
     void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
     ScopedTestClock clock_;
-    ref<LevelPackets> packets_;
+    ref<PacketRecorder> packets_;  // what the incoming filters see
     ComPtr<CGlobal> global_;
-    std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff, UserChanged
+    std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff
 };
 
 TEST_F(BacklightTest, LevelsAreSentAsPacketsThatOnlyTheIncomingFiltersSee) {
-    struct Case {
-        BYTE level;
-    } cases[] = {{0}, {2}, {128}, {255}};
-    for (const Case& c : cases) {
-        packets_->log.Clear();
-        ASSERT_EQ(backlight().put_Level(c.level), S_OK);
-        std::vector<Bytes> seen = packets_->log.WaitFor(1);
+    for (BYTE level : {0, 2, 128, 255}) {
+        packets_->journal->Clear();
+        ASSERT_EQ(backlight().put_Level(level), S_OK);
+        const auto seen = packets_->journal->WaitFor(1);
         ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0], LevelPacket(c.level)) << int{c.level};
-        BYTE level = 0;
-        backlight().get_Level(&level);
-        EXPECT_EQ(level, c.level);
+        EXPECT_EQ(seen[0].bytes, LevelPacket(level)) << int{level};
     }
 }
 
@@ -154,8 +127,8 @@ TEST_F(BacklightTest, DimsAfterTheDelayAndActivityBrightensAgain) {
 
 TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {
     IDispatchExImplRaw& config = global_->Config().DispatchExMembers();
-    config.SetValue(u"Backlight_OnLevel", CComVariant(LONG{200}));
-    config.SetValue(u"Backlight_Delay", CComVariant(LONG{20}));
+    config.SetValue(u"Backlight_OnLevel", I4(200));
+    config.SetValue(u"Backlight_Delay", I4(20));
     ASSERT_EQ(backlight().Start(), S_OK);
     EXPECT_EQ(controller().OnLevel(), 200);
     EXPECT_EQ(controller().StandbyLevel(), 2);  // in neither: unchanged

@@ -22,7 +22,6 @@ std::int64_t Feed(BusFramer& framer, const Bytes& bytes, std::int64_t start,
     return start;
 }
 
-// Frames by their first byte, long frames by their second; stray bytes are noise until one starts.
 TEST(BusFramerTest, FramesByFirstByteLongFramesBySecondAndStrayBytesAreNoise) {
     BusFramer framer;
     std::vector<BusFrame> out;

@@ -8,9 +8,10 @@
 #include "dispatch/placeholders.h"
 #include "global/global.h"
 #include "global/test_host.h"
-#include "network/filter_base.h"
 #include "network/packet_base.h"
+#include "support/global_events.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/variants.h"
 
 namespace {
@@ -19,21 +20,6 @@ IGlobal* AsGlobal(CGlobal* g) {
     return static_cast<IGlobal*>(g);
 }
 
-// Every event raised so far through `g` has been matched, and every handler call has returned.
-void Drain(IGlobal* g) {
-    auto sentinel = New<ScriptFunction>();
-    ULONG id = 0;
-    CComBSTR name(u"drain sentinel");
-    ASSERT_EQ(g->RegisterForEvent(name, Null(), sentinel.get(), &id), S_OK);
-    // Registered in the wake after this raise at the latest: raise until it is seen.
-    for (int i = 0; i < 500 && !sentinel->WaitFor(1, std::chrono::milliseconds(10)); ++i)
-        g->RaiseEvent(name, nullptr);
-    ASSERT_GT(sentinel->Calls(), 0);
-    ASSERT_TRUE(static_cast<CGlobal*>(g)->WaitUntilPoolIdle());
-    g->UnRegisterForEvent(id);
-}
-
-// A fresh Global is current with its pool, and new packets take its PacketDelay.
 TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
     EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
     {
@@ -44,9 +30,7 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
         EXPECT_EQ(v.lVal, 1);
         ASSERT_EQ(CallName(AsGlobal(g.get()), u"PacketDelay", DISPATCH_PROPERTYGET, {}, &v), S_OK);
         EXPECT_EQ(v.lVal, 50);
-        EXPECT_EQ(
-            CallName(AsGlobal(g.get()), u"BoxNumber", DISPATCH_PROPERTYPUT, {CComVariant(LONG{7})}),
-            S_OK);
+        EXPECT_EQ(CallName(AsGlobal(g.get()), u"BoxNumber", DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
         LONG box = 0;
         EXPECT_EQ(g->get_BoxNumber(&box), S_OK);
         EXPECT_EQ(box, 7);
@@ -80,20 +64,10 @@ TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     CComBSTR name(u"Ping");
     ASSERT_EQ(second->RegisterForEvent(name, CComVariant(), handler.get(), &id), S_OK);
     ASSERT_EQ(second->Start(), S_OK);
-    Drain(second.get());
+    DrainEvents(second.get());
     second->RaiseEvent(name, nullptr);
     EXPECT_TRUE(handler->WaitFor(1));
 }
-
-// An outgoing filter that keeps the bytes of what is sent, and consumes it.
-class SentFrames : public FilterBase {
-  public:
-    void ProcessPacket(ref<PacketBase> packet, LONG* consumed) override {
-        frames.push_back(packet->CopyBytes());
-        *consumed = 1;
-    }
-    std::vector<std::vector<BYTE>> frames;
-};
 
 TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     auto g = New<CGlobal>();
@@ -107,14 +81,16 @@ TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     ASSERT_EQ(Call(d, 0x7d0, DISPATCH_PROPERTYGET, {}, &function), S_OK);
     ASSERT_EQ(function.vt, VT_DISPATCH);
     // Both calls send preset 2 of area 1 through the network handler's outgoing filters.
-    ref<SentFrames> sent(new SentFrames);
+    ref<PacketRecorder> sent(new PacketRecorder);
+    sent->consume = ConsumeAll;
     g->NetworkHandler().OutFilters().AppendFilter(sent);
-    std::vector<CComVariant> args{CComVariant(LONG{1}), CComVariant(LONG{255}),
-                                  CComVariant(LONG{2})};
+    std::vector<CComVariant> args{I4(1), I4(255), I4(2)};
     EXPECT_EQ(Call(d, 0x7d0, DISPATCH_METHOD, args), S_OK);
     EXPECT_EQ(Call(function.pdispVal, DISPID_VALUE, DISPATCH_METHOD, args), S_OK);
-    const std::vector<BYTE> preset2{0x1C, 0x01, 0x64, 0x01, 0x00, 0x00, 0xFF, 0x7F};
-    EXPECT_EQ(sent->frames, (std::vector<std::vector<BYTE>>{preset2, preset2}));
+    const auto frames = sent->All();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Hex(frames[0].bytes) + ", " + Hex(frames[1].bytes),
+              "1C 01 64 01 00 00 FF 7F, 1C 01 64 01 00 00 FF 7F");
 
     EXPECT_EQ(Call(d, 2007, DISPATCH_PROPERTYGET, {}, nullptr), S_OK);  // nowhere to put it
     CComVariant none;
@@ -128,21 +104,21 @@ TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     auto number_params = New<ScriptFunction>();
     ULONG id1 = 0, id2 = 0;
     CComBSTR name(u"Preset");
-    auto area5 = ScriptObject({{u"Area", CComVariant(LONG{5})}});
+    auto area5 = ScriptObject({{u"Area", I4(5)}});
     ASSERT_EQ(g->RegisterForEvent(name, CComVariant(static_cast<IDispatch*>(area5.get())),
                                   filtered.get(), &id1),
               S_OK);
-    ASSERT_EQ(g->RegisterForEvent(name, CComVariant(LONG{7}), number_params.get(), &id2), S_OK);
+    ASSERT_EQ(g->RegisterForEvent(name, I4(7), number_params.get(), &id2), S_OK);
     EXPECT_EQ(id2, id1 + 1);
     EXPECT_EQ(g->RegisterForEvent(name, CComVariant(), filtered.get(), nullptr), E_POINTER);
     ASSERT_EQ(g->Start(), S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
 
-    auto area6 = ScriptObject({{u"Area", CComVariant(LONG{6})}});
+    auto area6 = ScriptObject({{u"Area", I4(6)}});
     EXPECT_EQ(g->RaiseEvent(name, area6.get()), S_OK);
     auto area5_again = ScriptObject({{u"Area", CComVariant(u"5")}});
     EXPECT_EQ(g->RaiseEvent(name, area5_again.get()), S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(filtered->Calls(), 1);
     EXPECT_TRUE(SameObject(filtered->Last().Object(), area5_again.get()));
     EXPECT_EQ(number_params->Calls(), 2);  // a number is no filter
@@ -152,7 +128,7 @@ TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     EXPECT_EQ(
         CallName(AsGlobal(g.get()), u"RaiseEvent", DISPATCH_METHOD, {CComVariant(name), Null()}),
         S_OK);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(number_params->Calls(), 2);
     EXPECT_EQ(filtered->Calls(), 2);  // no parameters: every handler of the name
 }
@@ -192,10 +168,10 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(id.vt, VT_UI4);
     EXPECT_GE(id.ulVal, 1u);
     EXPECT_EQ(dependants->DependantCount(), 1u);
-    Drain(g.get());
+    DrainEvents(g.get());
     CComBSTR door(u"door");
     g->RaiseEvent(door, nullptr);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(handler->Calls(), 1);
 
     // So does a script loaded through it.
@@ -210,7 +186,7 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(data_context->DestroyDependantObjects(), S_OK);
     EXPECT_TRUE(host->WaitFor("RemoveScript(menu)"));
     g->RaiseEvent(door, nullptr);
-    Drain(g.get());
+    DrainEvents(g.get());
     EXPECT_EQ(handler->Calls(), 1);
     dependants->Destroy();  // the context holds the Global
 }
@@ -288,7 +264,7 @@ TEST(GlobalTest, HandlersReachSingleThreadedCallbacksOnTheirThread) {
             ASSERT_EQ(g->RegisterForEvent(name, CComVariant(), on_sta.get(), &id), S_OK);
             ASSERT_EQ(g->RegisterForEvent(name, CComVariant(), on_pool.get(), &id), S_OK);
             ASSERT_EQ(g->Start(), S_OK);
-            auto params = ScriptObject({{u"n", CComVariant(LONG{1})}});
+            auto params = ScriptObject({{u"n", I4(1)}});
             // The registrations take effect on the event thread: raise until they are seen, and
             // keep this apartment's queue running meanwhile.
             for (int i = 0; i < 500 && (on_sta->Calls() == 0 || !host->Has("Log")); ++i) {

@@ -190,8 +190,6 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
               <PROP Name="StartPage" Value="main.htm"/>
               <PROP Name="DefaultLogicalFade" Value="3000" Type="UInteger"/></OB>)",
          20, u"main.htm", 3000},
-        {"nested", R"(<OB><OB><PROP Name="PacketDelay" Value="20" Type="Integer"/></OB></OB>)", 50,
-         u"", 2000},
         {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)", 120,
          u"", 2000},
         {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)", 50, u"", 2000},

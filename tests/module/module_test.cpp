@@ -54,6 +54,16 @@ const ObjectMapEntry kTestMap[] = {
     kObjectMapEnd,
 };
 
+// The threading model registered for a class, or "<none>".
+std::u16string ThreadingModel(const CLSID& clsid) {
+    CRegKey server;
+    std::u16string model = u"<none>";
+    const std::u16string key = u"CLSID\\" + Utf8ToUtf16(GuidToString(clsid)) + u"\\InprocServer32";
+    if (server.Open(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS)
+        server.QueryStringValue(u"ThreadingModel", &model);
+    return model;
+}
+
 class ModuleTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -173,11 +183,7 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
     EXPECT_TRUE(Exists(key + u"\\Programmable"));
     EXPECT_FALSE(Exists(key + u"\\Stale"));
     EXPECT_EQ(u"/opt/brevanto/libtest.so", Default(key + u"\\InprocServer32"));
-    CRegKey server;
-    ASSERT_EQ(ERROR_SUCCESS, server.Open(HKEY_CLASSES_ROOT, (key + u"\\InprocServer32").c_str()));
-    std::u16string model;
-    EXPECT_EQ(ERROR_SUCCESS, server.QueryStringValue(u"ThreadingModel", &model));
-    EXPECT_EQ(u"Both", model);
+    EXPECT_EQ(u"Both", ThreadingModel(kWidgetClsid));
     const std::u16string libid = Utf8ToUtf16(GuidToString(LIBID_Brevanto));
     EXPECT_EQ(libid, Default(key + u"\\TypeLib"));
     EXPECT_TRUE(Exists(key + u"\\Implemented Categories\\" +
@@ -287,13 +293,7 @@ TEST_F(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateItsClassesByName) {
     // The security class is registered on its own, for its creator's apartment.
     CLSID security{};
     ASSERT_EQ(S_OK, CLSIDFromProgID(u"Halcyd.HxSecurity.1", &security));
-    CRegKey model;
-    const std::u16string server =
-        u"CLSID\\" + Utf8ToUtf16(GuidToString(security)) + u"\\InprocServer32";
-    ASSERT_EQ(ERROR_SUCCESS, model.Open(HKEY_CLASSES_ROOT, server.c_str()));
-    std::u16string threading;
-    ASSERT_EQ(ERROR_SUCCESS, model.QueryStringValue(u"ThreadingModel", &threading));
-    EXPECT_EQ(u"Apartment", threading);
+    EXPECT_EQ(u"Apartment", ThreadingModel(security));
     ComPtr<IDispatch> users;
     ASSERT_EQ(S_OK, CoCreateInstance(security, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                      users.put_void()));

@@ -7,26 +7,17 @@
 #include <functional>
 #include <vector>
 
-#include "network_test_support.h"
+#include "support/network_doubles.h"
+#include "support/show.h"
+#include "support/variants.h"
 
 namespace {
 
-CComVariant N(LONG value) {
-    return CComVariant(value);
-}
-CComVariant S(const char16_t* text) {
-    return CComVariant(text);
-}
 // An omitted optional argument, as a script engine passes it.
 CComVariant Omitted() {
     CComVariant v;
     v.vt = VT_ERROR;
     v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-}
-CComVariant Null() {
-    CComVariant v;
-    v.vt = VT_NULL;
     return v;
 }
 const CComVariant kEmpty;
@@ -48,86 +39,69 @@ TEST_F(DefaultPacketsTest, EachCallSendsItsFrame) {
     const struct {
         const char* what;
         Call call;
-        Bytes seven;
-        DWORD delay;
+        const char* seven;  // the frame without its checksum
+        DWORD delay = kSettings.packet_delay;
     } cases[] = {
         {"preset 1, default fade of 2000 ms = 100 units",
-         [](auto& d) { return d.SendPreset(N(1), N(0xFF), N(1), Omitted()); },
-         {0x1C, 0x01, 0x64, 0x00, 0x00, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(1), Omitted()); },
+         "1C 01 64 00 00 00 FF"},
         {"preset 5: opcode 0x0A, bank 0",
-         [](auto& d) { return d.SendPreset(N(1), N(0xFF), N(5), kEmpty); },
-         {0x1C, 0x01, 0x64, 0x0A, 0x00, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(5), kEmpty); },
+         "1C 01 64 0A 00 00 FF"},
         {"preset 9: opcode 0x00, bank 1",
-         [](auto& d) { return d.SendPreset(N(1), N(0xFF), N(9), Null()); },
-         {0x1C, 0x01, 0x64, 0x00, 0x00, 0x01, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(9), Null()); },
+         "1C 01 64 00 00 01 FF"},
         {"preset 12: opcode 0x03, bank 1",
-         [](auto& d) { return d.SendPreset(N(1), N(0xFF), N(12), Omitted()); },
-         {0x1C, 0x01, 0x64, 0x03, 0x00, 0x01, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(12), Omitted()); },
+         "1C 01 64 03 00 01 FF"},
         {"fade 6000 ms = 300 units, low byte then high byte",
-         [](auto& d) { return d.SendPreset(N(1), N(0xFF), N(1), N(6000)); },
-         {0x1C, 0x01, 0x2C, 0x00, 0x01, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(1), I4(6000)); },
+         "1C 01 2C 00 01 00 FF"},
         {"text arguments convert; preset 8 is the last of bank 0; a missing join is 255",
-         [](auto& d) { return d.SendPreset(S(u"2"), Omitted(), S(u"8"), S(u"119")); },
-         {0x1C, 0x02, 0x05, 0x0D, 0x00, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(Str(u"2"), Omitted(), Str(u"8"), Str(u"119")); },
+         "1C 02 05 0D 00 00 FF"},
         {"an area that does not convert counts as 0",
-         [](auto& d) { return d.SendPreset(S(u"hall"), N(3), N(1), N(0)); },
-         {0x1C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03},
-         70},
-        {"preset request",
-         [](auto& d) { return d.RequestCurrentPreset(N(1), kEmpty, Omitted()); },
-         {0x1C, 0x01, 0x00, 0x63, 0x00, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SendPreset(Str(u"hall"), I4(3), I4(1), I4(0)); },
+         "1C 00 00 00 00 00 03"},
+        {"preset request", [](auto& d) { return d.RequestCurrentPreset(I4(1), kEmpty, Omitted()); },
+         "1C 01 00 63 00 00 FF"},
         {"preset request, retry delay 0: one plain request",
-         [](auto& d) { return d.RequestCurrentPreset(N(7), N(4), N(0)); },
-         {0x1C, 0x07, 0x00, 0x63, 0x00, 0x00, 0x04},
-         70},
+         [](auto& d) { return d.RequestCurrentPreset(I4(7), I4(4), I4(0)); },
+         "1C 07 00 63 00 00 04"},
         {"level of channel 1 to 0: opcode 0x80, bank 255, level byte 255",
-         [](auto& d) { return d.SetLogicalLevel(N(1), Null(), Omitted(), N(1), N(0)); },
-         {0x1C, 0x01, 0xFF, 0x80, 0xFF, 0x64, 0xFF},
-         70},
+         [](auto& d) { return d.SetLogicalLevel(I4(1), Null(), Omitted(), I4(1), I4(0)); },
+         "1C 01 FF 80 FF 64 FF"},
         {"level of channel 6: opcode 0x81, bank 0",
-         [](auto& d) { return d.SetLogicalLevel(N(1), N(2), N(200), N(6), N(255)); },
-         {0x1C, 0x01, 0x00, 0x81, 0x00, 0x0A, 0x02},
-         70},
+         [](auto& d) { return d.SetLogicalLevel(I4(1), I4(2), I4(200), I4(6), I4(255)); },
+         "1C 01 00 81 00 0A 02"},
         {"level of channel 12: opcode 0x83, bank 1",
-         [](auto& d) { return d.SetLogicalLevel(N(3), N(0xFF), N(0), N(12), N(55)); },
-         {0x1C, 0x03, 0xC8, 0x83, 0x01, 0x00, 0xFF},
-         70},
+         [](auto& d) { return d.SetLogicalLevel(I4(3), I4(0xFF), I4(0), I4(12), I4(55)); },
+         "1C 03 C8 83 01 00 FF"},
         {"level request of channel 1, its own delay",
-         [](auto& d) { return d.RequestLogicalLevel(N(1), Omitted(), N(1)); },
-         {0x1C, 0x01, 0x00, 0x61, 0x00, 0x00, 0xFF},
-         default_frames::kLevelRequestDelay},
+         [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(1)); },
+         "1C 01 00 61 00 00 FF", default_frames::kLevelRequestDelay},
         {"physical level, default physical fade of 1000 ms = 50 units",
-         [](auto& d) { return d.SetPhysicalLevel(N(0x10), N(3), Omitted(), N(2), N(0x80)); },
-         {0x5C, 0x10, 0x03, 0x92, 0x02, 0x80, 0x32},
-         70},
+         [](auto& d) { return d.SetPhysicalLevel(I4(0x10), I4(3), Omitted(), I4(2), I4(0x80)); },
+         "5C 10 03 92 02 80 32"},
         {"physical level, fade 2000 ms",
-         [](auto& d) { return d.SetPhysicalLevel(N(0x10), N(3), N(2000), N(2), N(0x80)); },
-         {0x5C, 0x10, 0x03, 0x92, 0x02, 0x80, 0x64},
-         70},
+         [](auto& d) { return d.SetPhysicalLevel(I4(0x10), I4(3), I4(2000), I4(2), I4(0x80)); },
+         "5C 10 03 92 02 80 64"},
         {"physical level request",
-         [](auto& d) { return d.RequestPhysicalLevel(N(0x10), N(3), N(2)); },
-         {0x5C, 0x10, 0x03, 0x91, 0x02, 0x00, 0x00},
-         70},
+         [](auto& d) { return d.RequestPhysicalLevel(I4(0x10), I4(3), I4(2)); },
+         "5C 10 03 91 02 00 00"},
     };
     for (const auto& c : cases) {
         sent_.clear();
         EXPECT_EQ(c.call(calls_), S_OK) << c.what;
         ASSERT_EQ(sent_.size(), 1u) << c.what;
-        EXPECT_EQ(BytesOf(sent_[0]), Frame(c.seven)) << c.what;
+        EXPECT_EQ(BytesOf(sent_[0]), Frame(FromHex(c.seven))) << c.what;
         EXPECT_EQ(sent_[0]->Delay, c.delay) << c.what;
         EXPECT_FALSE(sent_[0]->WantsResponse()) << c.what;
     }
 }
 
 TEST_F(DefaultPacketsTest, APresetRequestWithARetryDelayWaitsForTheAreasPresetReport) {
-    EXPECT_EQ(calls_.RequestCurrentPreset(N(1), Omitted(), N(500)), S_OK);
+    EXPECT_EQ(calls_.RequestCurrentPreset(I4(1), Omitted(), I4(500)), S_OK);
     ASSERT_EQ(sent_.size(), 1u);
     dcast_ref<RetryPresetPacket> request(sent_[0]);
     ASSERT_TRUE(request);

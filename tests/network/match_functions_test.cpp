@@ -85,7 +85,6 @@ TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheO
         EXPECT_EQ(FilterCall(c.match, c.packet.get()), c.matches) << c.what;
 }
 
-// The typed Match checks its arguments; late bound, only the default member can be called.
 TEST(MatchFunctionsTest, TheTypedMatchChecksItsArgumentsAndOnlyTheDefaultMemberIsCalled) {
     auto m = AreaJoin(5, 0xFF, 0x65);
     ComPtr<_IMatchPacket> typed;

@@ -5,12 +5,13 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -178,28 +179,6 @@ TEST(PacketAssign, HeaderAndNamedValuesStayUntilQuickDecode) {
     EXPECT_EQ(Header(p.get()), "Logical=I4 1, Opcode=UI1 96, Area=I4 5, Join=UI1 7, Fade=I4 0");
 }
 
-TEST(PacketArray, GetSafeArrayCopiesTheBytesAsUI1Only) {
-    auto p = New<CPacketOb>();
-    p->Packet()->AssignBytes(Bytes{0x5C, 0x01}.data(), 2);
-    CComVariant out;
-    EXPECT_EQ(p->GetSafeArray(VT_VARIANT, &out), E_INVALIDARG);
-    ASSERT_EQ(p->GetSafeArray(VT_UI1, &out), S_OK);
-    ASSERT_EQ(out.vt, 0x2011);
-    LONG lower = -1, upper = -1;
-    SafeArrayGetLBound(out.parray, 1, &lower);
-    SafeArrayGetUBound(out.parray, 1, &upper);
-    EXPECT_EQ(lower, 0);
-    EXPECT_EQ(upper, 1);
-    LONG at = 1;
-    BYTE b = 0;
-    SafeArrayGetElement(out.parray, &at, &b);
-    EXPECT_EQ(b, 0x01);
-    IUnknown* e = nullptr;
-    EXPECT_EQ(p->_NewEnum(&e), E_NOTIMPL);
-    IEnumBYTE* be = nullptr;
-    EXPECT_EQ(p->GetByteEnum(&be), E_NOTIMPL);
-}
-
 TEST(PacketHeader, FieldsReadOnlyWhenPresentAndAddressesFollowLogical) {
     auto p = New<CPacketOb>();
     const struct {
@@ -359,35 +338,69 @@ TEST(PacketScriptObject, ALookUpRacingTheFinalReleaseElsewhereGetsALiveObject) {
     EXPECT_EQ(packet->RefCount(), before);
 }
 
-TEST(PacketScriptObject, PacketSentGoesOnAnyFinalReleaseOrWhenAScriptClearsIt) {
-    auto p = New<CPacketOb>();
-    auto function = ScriptFunction::Returning(CComVariant());
-    ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
-    ComPtr<IDispatch> read;
-    ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
-    EXPECT_EQ(read.get(), static_cast<IDispatch*>(function.get()));
+struct RecordingListener : PacketListener {
+    void OnPacketSent(PacketBase& packet) override {
+        ++calls;
+        port = packet.PortNumber;
+        time = packet.PacketTime;
+    }
+    int calls = 0;
+    DWORD port = 0, time = 0;
+};
 
-    // Sent: the function gets a second object, the packet's recorded one, which then goes.
-    p->Packet()->MarkSent(1, 1234);
-    EXPECT_EQ(function->Calls(), 1);
-    IDispatch* argument = function->Last().Object();
-    ASSERT_TRUE(argument);
+// MarkSent records the transmission, tells the listener, then calls PacketSent with the packet's
+// recorded script object (made for the call if there is none); the final release of that object
+// drops PacketSent, and so does a script's null.
+TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
+    auto p = New<CPacketOb>();  // made by a script: its packet records no object
+    PacketBase& packet = *p->Packet();
+    packet.MarkSent(1, 10);  // no listener and no function: nothing to call
+    RecordingListener listener;
+    packet.Listener = &listener;
+    auto function = ScriptFunction::Returning(CComVariant());
+    int listener_calls_before = -1;
+    function->on_call = [&](IDispatch*) { listener_calls_before = listener.calls; };
+    ComPtr<IDispatch> read;
+    auto sent_function = [&] {
+        EXPECT_EQ(p->get_PacketSent(read.put()), S_OK);
+        return read.get();
+    };
+
+    ComPtr<IDispatch> recorded;  // as an earlier callback made it
+    ASSERT_EQ(GetPacketScriptObject(p->Packet().get(), recorded.put()), S_OK);
+    ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
+    packet.MarkSent(2, 20);
+    EXPECT_EQ(std::tuple(listener.port, listener.time, packet.PortNumber, packet.PacketTime),
+              std::tuple(2u, 20u, 2u, 20u));  // recorded before anyone is told
+    ASSERT_EQ(function->Calls(), 1);
+    EXPECT_EQ(listener_calls_before, 1);
+    EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
+    ASSERT_EQ(function->Last().args.size(), 1u);
+    EXPECT_EQ(function->Last().Object(), recorded.get());
+    EXPECT_NE(recorded.get(), DispatchOf(p.get()));
+    function->Forget();
+    recorded = nullptr;
+    EXPECT_EQ(sent_function(), nullptr);
+
+    ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
+    packet.MarkSent(1, 30);
+    ASSERT_EQ(function->Calls(), 1);
+    IDispatch* made = function->Last().Object();
+    ASSERT_TRUE(made);
+    EXPECT_NE(made, DispatchOf(p.get()));
     _IInternalPacket* internal = nullptr;  // not counted
-    ASSERT_EQ(argument->QueryInterface(&internal), S_OK);
+    ASSERT_EQ(made->QueryInterface(&internal), S_OK);
     PacketBase* inner = nullptr;
     internal->GetPacket(&inner);
-    EXPECT_EQ(inner, p->Packet().get());
-    EXPECT_NE(argument, DispatchOf(p.get()));
-    function->Forget();  // the argument's final release drops PacketSent
-    ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
-    EXPECT_EQ(read.get(), nullptr);
-    EXPECT_EQ(p->Packet()->PacketTime, 1234u);
+    EXPECT_EQ(inner, &packet);
+    function->Forget();
+    EXPECT_EQ(sent_function(), nullptr);
+    EXPECT_EQ(packet.ScriptObject, nullptr);
 
-    // A script clears it with null.
     ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
+    EXPECT_EQ(sent_function(), static_cast<IDispatch*>(function.get()));
     ASSERT_EQ(CallName(DispatchOf(p.get()), u"PacketSent", DISPATCH_PROPERTYPUT, {Null()}), S_OK);
-    ASSERT_EQ(p->get_PacketSent(read.put()), S_OK);
-    EXPECT_EQ(read.get(), nullptr);
+    EXPECT_EQ(sent_function(), nullptr);
 }
 
 TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {

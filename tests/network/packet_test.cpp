@@ -14,6 +14,7 @@
 #include "platform/com_object.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     packet->PacketTime = 9;
     packet->Delay = 500;
     packet->DecodeHeader();
-    packet->Decoded.SetValue(u"Level", CComVariant(LONG{7}));
+    packet->Decoded.SetValue(u"Level", I4(7));
     packet->Reset();
     EXPECT_EQ(Facts(*packet),
               "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
@@ -189,7 +190,7 @@ TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
 TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
     DecodedPacket d;
     d.SetValue(u"Level", CComVariant(BYTE{1}));
-    d.SetValue(u"Fade", CComVariant(LONG{20}));
+    d.SetValue(u"Fade", I4(20));
     d.SetValue(u"LEVEL", CComVariant(BYTE{2}));
     ASSERT_EQ(d.ValueCount(), 2u);
     EXPECT_EQ(d.Values().Names()[0], u"Level");
@@ -198,55 +199,6 @@ TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
     ASSERT_NE(fade, nullptr);
     EXPECT_EQ(fade->vt, VT_I4);
     EXPECT_EQ(d.FindValue(u"Preset"), nullptr);
-}
-
-struct RecordingListener : PacketListener {
-    void OnPacketSent(PacketBase& packet) override {
-        ++calls;
-        port = packet.PortNumber;
-        time = packet.PacketTime;
-    }
-    int calls = 0;
-    DWORD port = 0;
-    DWORD time = 0;
-};
-
-TEST(MarkSentTest, RecordsTheTransmissionTellsTheListenerThenCallsPacketSent) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    {
-        auto function = ScriptFunction::Returning(CComVariant());
-        ref<COMPacket> packet(new COMPacket);
-        packet->MarkSent(1, 10);  // no listener and no function: nothing to call
-        RecordingListener listener;
-        packet->Listener = &listener;
-        int listener_calls_before = -1;
-        function->on_call = [&](IDispatch*) { listener_calls_before = listener.calls; };
-        packet->PacketSent = static_cast<IDispatch*>(function.get());
-
-        ComPtr<IDispatch> recorded;  // the packet's object, as an earlier callback made it
-        ASSERT_EQ(GetPacketScriptObject(packet.get(), recorded.put()), S_OK);
-        packet->MarkSent(2, 20);
-        EXPECT_EQ(listener.port, 2u);  // the transmission is recorded before anyone is told
-        EXPECT_EQ(listener.time, 20u);
-        EXPECT_EQ(packet->PortNumber, 2u);
-        ASSERT_EQ(function->Calls(), 1);
-        EXPECT_EQ(listener_calls_before, 1);
-        EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
-        ASSERT_EQ(function->Last().args.size(), 1u);
-        EXPECT_EQ(function->Last().Object(), recorded.get());
-        function->Forget();
-        recorded = nullptr;  // its release drops PacketSent
-        EXPECT_FALSE(packet->PacketSent);
-        packet->PacketSent = static_cast<IDispatch*>(function.get());
-
-        // Without a script object one is made for the call; its release drops PacketSent.
-        packet->MarkSent(1, 30);
-        EXPECT_EQ(function->Calls(), 1);
-        function->Forget();
-        EXPECT_FALSE(packet->PacketSent);
-        EXPECT_EQ(packet->ScriptObject, nullptr);
-    }
-    CoUninitialize();
 }
 
 }  // namespace

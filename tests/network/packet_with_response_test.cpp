@@ -5,13 +5,16 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 #include "network/network_handler.h"
 #include "network/packet_with_response_object.h"
-#include "network_test_support.h"
 #include "platform/clock.h"
 #include "runtime/schedule_thread.h"
+#include "support/late_bound.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -20,41 +23,17 @@ const Bytes kReply = Frame({0x1C, 0x01, 0x02, 0x62, 0x00, 0x00, 0xFF});
 const std::vector<int> kReplyPattern = {0x1C, 0x01, FilterBase::kAnyByte, 0x62};
 constexpr DWORD kStart = 5000;
 
-// The Global as the network layer sees it: the timer thread, and a port 1 whose queue is a log
-// of "send@<ms since the start>" entries. Nothing reaches a wire: a test plays the port and
-// reports each transmission itself.
-class FakeGlobal : public RuntimeServices, public NetworkServices {
-  public:
-    void SubmitTask(ref<ThreadPoolTask>) override {}
-    HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return S_OK; }
-    HRESULT Log(BSTR) override { return S_OK; }
-    ScheduleThread* TimerThread() override { return &thread; }
-    LONG PacketDelay() const override { return 0; }
-    LONG BoxNumber() const override { return 1; }
-    bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
-        if (port_mask != 1) return false;
-        queued.push_back(std::move(packet));
-        events->Add("send@" + std::to_string(GetTickCount() - kStart));
-        return true;
-    }
-    std::size_t EnableSchedules(LONG, bool) override { return 0; }
-    std::size_t TriggerSchedules(LONG) override { return 0; }
-
-    ScheduleThread thread;
-    WaitableLog<std::string>* events = nullptr;
-    std::vector<ref<PacketBase>> queued;  // touched by the timer thread while the test waits
-};
-
 class PacketWithResponseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        CRegKey key;
-        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, CNetworkHandler::kSettingsKey), ERROR_SUCCESS);
-        ASSERT_EQ(key.SetDWORDValue(CNetworkHandler::kPort0Value, 43), ERROR_SUCCESS);
-        MapComPort(43, kMissingDevice);  // port 0 stays closed: the test plays the port
-        global_.events = &events_;
-        ASSERT_TRUE(global_.thread.Start());
-        CurrentGlobal::Set(&global_);
+        UseClosedPort0();  // the test plays the port
+        // Port 1's queue is a log of "send@<ms since the start>"; the test reports each
+        // transmission itself.
+        global_.on_queue = [this](DWORD port_mask, ref<PacketBase>) {
+            if (port_mask != 1) return false;
+            events_.Add("send@" + std::to_string(GetTickCount() - kStart));
+            return true;
+        };
         handler_ = New<CNetworkHandler>();
         handler_->Start();
         object_ = New<CPacketWithResponse>();
@@ -73,8 +52,6 @@ class PacketWithResponseTest : public ::testing::Test {
     void TearDown() override {
         object_->Destroy();
         handler_->Destroy();
-        CurrentGlobal::Clear(&global_);
-        global_.thread.StopAndJoin();
     }
 
     ref<COMFilterWithResponse> Internal() { return object_->Internal(); }
@@ -85,26 +62,20 @@ class PacketWithResponseTest : public ::testing::Test {
     }
     // The port wrote the packet now.
     void Transmitted() { Internal()->MarkSent(1, GetTickCount()); }
-    void Settle() { SettleTimers(global_.thread); }
     // Runs the clock up to `ms` after the start, one millisecond short first so that an early
     // event shows; plays the port for every send. The events since the start, space-separated.
     std::string RunUntil(DWORD ms) {
         const std::size_t before = events_.Size();
         TestClock::Set(kStart + ms - 1);
-        Settle();
+        global_.Settle();
         EXPECT_EQ(events_.Size(), before) << "an event before " << ms << " ms";
         TestClock::Set(kStart + ms);
-        Settle();
+        global_.Settle();
         for (const std::string& e : events_.All())
             if (e == "send@" + std::to_string(ms)) Transmitted();
         return Events();
     }
-    std::string Events() {
-        std::string text;
-        for (const std::string& e : events_.All())
-            text += (text.empty() ? "" : " ") + e;
-        return text;
-    }
+    std::string Events() { return Joined(events_.All()); }
     // The filters of InFilters after the built-in one that heads it.
     LONG InCount() {
         LONG n = -1;
@@ -114,7 +85,7 @@ class PacketWithResponseTest : public ::testing::Test {
 
     ScopedTestClock clock_{kStart};
     WaitableLog<std::string> events_;
-    FakeGlobal global_;
+    FakeNetworkGlobal global_;
     ComPtr<CNetworkHandler> handler_;
     ComPtr<CPacketWithResponse> object_;
     ComPtr<ScriptFunction> on_timeout_ = ScriptFunction::Returning(CComVariant());
@@ -122,16 +93,12 @@ class PacketWithResponseTest : public ::testing::Test {
 };
 
 TEST_F(PacketWithResponseTest, ANewObjectIsADisabledFilterForPortZero) {
-    LONG value = -1;
+    LONG retries = -1, timeout = -1, enable = -1;
     ULONG ports = 0;
-    EXPECT_EQ(object_->get_Retries(&value), S_OK);
-    EXPECT_EQ(value, 3);
-    EXPECT_EQ(object_->get_Timeout(&value), S_OK);
-    EXPECT_EQ(value, 100);
-    EXPECT_EQ(object_->get_Enable(&value), S_OK);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(object_->get_DestinationPorts(&ports), S_OK);
-    EXPECT_EQ(ports, 1u);
+    ASSERT_EQ(object_->get_Retries(&retries) | object_->get_Timeout(&timeout) |
+                  object_->get_Enable(&enable) | object_->get_DestinationPorts(&ports),
+              S_OK);
+    EXPECT_EQ(std::tuple(retries, timeout, enable, ports), std::tuple(3, 100, 0, 1u));
     ComPtr<IUnknown> unknown(object_->GetUnknown());
     for (const IID& iid : {uuidof<IPacketWithResponse>(), uuidof<IPacketFilter>(),
                            uuidof<IPacket>(), uuidof<IDestroy>(), uuidof<IObjectSafety>()}) {
@@ -149,36 +116,23 @@ TEST_F(PacketWithResponseTest, ANewObjectIsADisabledFilterForPortZero) {
     for (auto [name, dispid] : {std::pair{u"Retries", 0x2db},
                                 {u"OnTimeout", 0x2df},
                                 {u"Enable", 0x2c6},
-                                {u"Opcode", 0x3e9}}) {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        DISPID found = 0;
-        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
-        EXPECT_EQ(found, dispid);
-    }
+                                {u"Opcode", 0x3e9}})
+        EXPECT_EQ(IdOf(dispatch.get(), name), dispid);
     // Byte names reach the packet's bytes through either face, as on a Packet; "8" is past the
     // last byte and no byte name.
     ComPtr<IPacket> packet_face = unknown.As<IPacket>();
     for (IDispatch* face : {dispatch.get(), static_cast<IDispatch*>(packet_face.get())}) {
-        LPOLESTR byte3[] = {const_cast<LPOLESTR>(u"3")}, past[] = {const_cast<LPOLESTR>(u"8")};
-        DISPID id = 0;
-        ASSERT_EQ(face->GetIDsOfNames(IID_NULL, byte3, 1, 0, &id), S_OK);
-        CComVariant value(LONG{0x64});
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS put{&value, &named, 1, 1}, none{};
-        EXPECT_EQ(
-            face->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
-            S_OK);
-        value.Clear();
-        EXPECT_EQ(
-            face->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr),
-            S_OK);
-        EXPECT_EQ(value.vt == VT_UI1 ? value.bVal : -1, 0x64);
-        value.Clear();
-        EXPECT_EQ(object_->get_Item(CComVariant(LONG{3}), &value), S_OK);  // the packet's own
-        EXPECT_EQ(value.vt == VT_UI1 ? value.bVal : -1, 0x64);
-        object_->put_Item(CComVariant(LONG{3}), CComVariant(LONG{0x63}));
-        face->GetIDsOfNames(IID_NULL, past, 1, 0, &id);
-        EXPECT_FALSE(packet_bytes::IsByteDispid(id));
+        const DISPID id = IdOf(face, u"3");
+        EXPECT_EQ(Call(face, id, DISPATCH_PROPERTYPUT, {I4(0x64)}), S_OK);
+        CComVariant value;
+        EXPECT_EQ(Call(face, id, DISPATCH_PROPERTYGET, {}, &value), S_OK);
+        EXPECT_EQ(ShowVariant(value), "UI1 100");
+        EXPECT_EQ(object_->get_Item(I4(3), &value), S_OK);  // the packet's own
+        EXPECT_EQ(ShowVariant(value), "UI1 100");
+        object_->put_Item(I4(3), I4(0x63));
+        DISPID past = 0;
+        LookUp(face, u"8", &past);
+        EXPECT_FALSE(packet_bytes::IsByteDispid(past));
     }
 }
 
@@ -209,7 +163,7 @@ TEST_P(RetrySchedule, DoublesTheWaitThenGivesUpOnce) {
     EXPECT_EQ(events, s.events);
     // Nothing more, however long the line stays quiet.
     TestClock::Set(kStart + 60000);
-    Settle();
+    global_.Settle();
     EXPECT_EQ(Events(), s.events);
     ASSERT_EQ(on_timeout_->Calls(), 1);
     const ScriptCall call = on_timeout_->Last();

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "network/port_transport.h"
-#include "network_test_support.h"
+#include "support/network_bus.h"
 
 namespace {
 
@@ -46,6 +46,7 @@ class ComPortTest : public BusTest {
     void SetUp() override {
         StartBus(kPortNumber);
         port_.SetOwner(&delivered_);
+        ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     }
     void TearDown() override {
         port_.ClosePort();
@@ -68,7 +69,6 @@ class ComPortTest : public BusTest {
 };
 
 TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     EXPECT_EQ(port_.DeviceName, u"COM41:");
     const Bytes frame = Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
     auto packet = MakePacket(frame);
@@ -88,7 +88,6 @@ TEST_F(ComPortTest, SentPacketGoesOnTheBusWholeAndItsEchoIsSwallowed) {
 }
 
 TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     const Bytes frame = Frame({0x1C, 0x02, 0x00, 0x61, 0x00, 0x00, 0xFF});
     port_.QueuePacket(MakePacket(frame));
     bus_.TraceAtLeast(1);
@@ -107,7 +106,6 @@ TEST_F(ComPortTest, OnlyTheFirstIdenticalFrameAfterASendIsTakenForTheEcho) {
 }
 
 TEST_F(ComPortTest, StrayBytesCutFramesAndNoiseNeitherStopNorConfuseThePort) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     const Bytes first = Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00});
     const Bytes last = Frame({0x1C, 0x05, 0x00, 0x02, 0x00, 0x00, 0xFF});
     // Stray bytes between frames are dropped; the frame after them is whole. A frame cut short
@@ -156,7 +154,6 @@ TEST_F(ComPortTest, StrayBytesCutFramesAndNoiseNeitherStopNorConfuseThePort) {
 }
 
 TEST_F(ComPortTest, LongFrameEndsAfterFourBytesPerCountPlusFour) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     const Bytes long_frame = {0xAC, 0x02, 0x10, 0x11, 0x12, 0x13,
                               0x14, 0x15, 0x16, 0x17, 0x18, 0x19};
     const Bytes next = Frame({0x1C, 0x01, 0x00, 0x02, 0x00, 0x00, 0xFF});
@@ -173,7 +170,6 @@ TEST_F(ComPortTest, LongFrameEndsAfterFourBytesPerCountPlusFour) {
 }
 
 TEST_F(ComPortTest, QueuedPacketsKeepTheirDelayAndThenWaitForSilenceAfterTheEcho) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     auto a = MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}), 30);
     auto b = MakePacket(Frame({0x1C, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF}), 30);
     SentListener sent;
@@ -194,7 +190,6 @@ TEST_F(ComPortTest, QueuedPacketsKeepTheirDelayAndThenWaitForSilenceAfterTheEcho
 }
 
 TEST_F(ComPortTest, PortWaitsForSilenceWhileAnotherDeviceTalks) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     OtherWrites(Frame({0x5C, 0x01, 0x02, 0x00, 0x12, 0x34, 0x00}));
     delivered_.log.WaitFor(1);
     port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF})));
@@ -207,7 +202,8 @@ TEST_F(ComPortTest, PortWaitsForSilenceWhileAnotherDeviceTalks) {
 }
 
 TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
-    // Queued before the port opens, the packets wait.
+    // Queued while the port is closed, the packets wait.
+    port_.ClosePort();
     for (int i = 0; i < 65; ++i)
         port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, static_cast<BYTE>(i), 0, 0, 0, 0xFF})));
     EXPECT_EQ(port_.QueuedPackets(), 64u);
@@ -220,7 +216,6 @@ TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
 }
 
 TEST_F(ComPortTest, PortClosesAndReopensAndAMissingDeviceStartsNoThread) {
-    ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     EXPECT_TRUE(port_.IsRunning());
     port_.ClosePort();
     EXPECT_FALSE(port_.IsRunning());

@@ -9,8 +9,8 @@
 
 #include "network/filter_object.h"
 #include "network/packet_object.h"
-#include "network_test_support.h"
 #include "platform/script_call.h"
+#include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -68,8 +68,7 @@ TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
     EXPECT_EQ(packet->Packet()->ByteCount(), 3);
 
     // A started handler whose port 0 has no device: what it sends stays queued.
-    SetPort0(43);
-    MapComPort(43, kMissingDevice);
+    UseClosedPort0();
     auto handler = New<CNetworkHandler>();
     handler->Start();
     LONG result = -1;
@@ -81,7 +80,6 @@ TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Claims, RefusedLength, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A full frame is read whole; Assign reads no more elements than the array claims.
 TEST(ScriptArrayLength, AFullFrameIsReadWholeAndNoMoreThanClaimed) {
     auto array = ScriptArray::Bytes(std::vector<int>(kMaxScriptArrayLength, 0x1C));
     LONG length = 0;

@@ -57,6 +57,10 @@ class EventBusTest : public ::testing::Test {
             global_.pool.GetThread(i).IdleEvent().Wait(INFINITE);
         bus_.UnRegister(id);
     }
+    void StartAndDrain() {
+        bus_.Start();
+        Drain();
+    }
     // Which of `raised` each call of `handler` got, as letters in order of raising.
     static std::string Got(ScriptFunction* handler, const std::vector<IDispatch*>& raised) {
         std::string got;
@@ -86,8 +90,7 @@ TEST_F(EventBusTest, NamesMatchInAnyLetterCase) {
         handlers.push_back(New<ScriptFunction>());
         bus_.Register(registered, nullptr, handlers.back().get());
     }
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     for (const auto& [registered, raised] : spellings) {
         EXPECT_EQ(bus_.HandlerCount(raised), 1u);
         bus_.Raise(raised, nullptr);
@@ -108,19 +111,18 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
     auto early = New<ScriptFunction>();
     auto late = New<ScriptFunction>();
     ULONG early_id = bus_.Register(u"Level", nullptr, early.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
 
     // Queued while the thread is stopped, so that one wake sees them all.
     bus_.Stop(INFINITE);
-    auto first = ScriptObject({{u"n", CComVariant(LONG{1})}});
+    auto first = ScriptObject({{u"n", I4(1)}});
     bus_.UnRegister(early_id);
     bus_.Raise(u"Level", first.get());
     bus_.Register(u"Level", nullptr, late.get());
     bus_.Start();
     Drain();  // the sentinel's registration takes effect in that wake or a later one
 
-    auto second = ScriptObject({{u"n", CComVariant(LONG{2})}});
+    auto second = ScriptObject({{u"n", I4(2)}});
     bus_.Raise(u"Level", second.get());
     Drain();
     EXPECT_EQ(early->Calls(), 0);  // unregistered before the raise was delivered
@@ -133,8 +135,7 @@ TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
     auto victim = New<ScriptFunction>();
     bus_.Register(u"Block", nullptr, blocker.get());
     ULONG victim_id = bus_.Register(u"Late", nullptr, victim.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
 
     // The event thread is held while it hands over the call for "Block"; meanwhile the victim is
     // unregistered and then "Late" is raised.
@@ -157,23 +158,19 @@ TEST_F(EventBusTest, ParameterFiltersCompareInTheRaisedValuesType) {
     const CComVariant null = Null();
     const Handler number = New<ScriptFunction>(), text = New<ScriptFunction>(),
                   two = New<ScriptFunction>(), nulls = New<ScriptFunction>();
-    bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(LONG{5})}}).get(), number.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", I4(5)}}).get(), number.get());
     bus_.Register(u"Preset", ScriptObject({{u"Area", CComVariant(u"5")}}).get(), text.get());
-    bus_.Register(
-        u"Preset",
-        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}).get(),
-        two.get());
+    bus_.Register(u"Preset", ScriptObject({{u"Area", I4(5)}, {u"Join", I4(1)}}).get(), two.get());
     bus_.Register(u"Preset", ScriptObject({{u"Area", null}}).get(), nulls.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     EXPECT_EQ(bus_.HandlerCount(u"Preset"), 4u);
 
     const ComPtr<IDispatchEx> raised[] = {
-        ScriptObject({{u"Area", CComVariant(LONG{5})}, {u"Join", CComVariant(LONG{1})}}),  // a
-        ScriptObject({{u"Join", CComVariant(LONG{1})}}),                                   // b
-        ScriptObject({{u"Area", CComVariant(LONG{6})}}),                                   // c
-        ScriptObject({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}}),        // d
-        ScriptObject({{u"Area", null}}),                                                   // e
+        ScriptObject({{u"Area", I4(5)}, {u"Join", I4(1)}}),                          // a
+        ScriptObject({{u"Join", I4(1)}}),                                            // b
+        ScriptObject({{u"Area", I4(6)}}),                                            // c
+        ScriptObject({{u"Area", CComVariant(u"5")}, {u"Join", CComVariant(u"2")}}),  // d
+        ScriptObject({{u"Area", null}}),                                             // e
     };
     std::vector<IDispatch*> objects;
     for (const auto& p : raised) {
@@ -191,8 +188,7 @@ TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
     auto handler = New<ScriptFunction>();
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 1u);
     EXPECT_EQ(bus_.Register(u"A", nullptr, handler.get()), 2u);
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     EXPECT_EQ(bus_.HandlerCount(u"A"), 2u);
     bus_.UnRegister(2);
     bus_.UnRegister(2);   // a repeated unregistration finds nothing
@@ -209,10 +205,9 @@ TEST_F(EventBusTest, IdsStartAtOneAndAreNeverReused) {
 TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     CurrentGlobal::Clear(&global_);
-    auto dropped = ScriptObject({{u"n", CComVariant(LONG{1})}});
+    auto dropped = ScriptObject({{u"n", I4(1)}});
     bus_.Raise(u"A", dropped.get());
     // Once a later registration has taken effect, the raise before it has been matched. Without
     // a pool no handler can tell, so the bus's own count is watched.
@@ -221,7 +216,7 @@ TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(bus_.HandlerCount(u"Probe"), 1u);
     CurrentGlobal::Set(&global_);
-    auto kept = ScriptObject({{u"n", CComVariant(LONG{2})}});
+    auto kept = ScriptObject({{u"n", I4(2)}});
     bus_.Raise(u"A", kept.get());
     Drain();
     ASSERT_EQ(handler->Calls(), 1);
@@ -231,8 +226,7 @@ TEST_F(EventBusTest, WithoutACurrentGlobalNoHandlerIsCalled) {
 TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     bus_.StopAndJoin();
     bus_.Raise(u"A", nullptr);
     bus_.Register(u"A", nullptr, handler.get());
@@ -249,8 +243,7 @@ TEST_F(EventBusTest, ClearForgetsRegistrationsAndQueuedWork) {
 TEST_F(EventBusTest, ManyRaisersLoseNothing) {
     auto handler = New<ScriptFunction>();
     bus_.Register(u"A", nullptr, handler.get());
-    bus_.Start();
-    Drain();
+    StartAndDrain();
     std::vector<std::thread> raisers;
     for (int t = 0; t < 4; ++t)
         raisers.emplace_back([&] {

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "platform/clock.h"
+#include "support/waitable_log.h"
 
 namespace {
 
@@ -19,36 +18,23 @@ struct Firing {
     LONG enabled;  // as the handler saw it
 };
 
-// Records every expiry (which timer, at which tick) and can act inside the call.
+// Records every expiry (which timer, at which tick) after running `action` inside the call.
 class Recorder : public TimeoutHandler {
   public:
     std::function<void(TimerBase*)> action;
 
     void TimedOut(TimerBase* timer) override {
         if (action) action(timer);
-        std::lock_guard lock(mutex_);
-        firings_.push_back({timer->id(), GetTickCount(), timer->enabled()});
-        cv_.notify_all();
+        log_.Add({timer->id(), GetTickCount(), timer->enabled()});
     }
-
-    // Waits (real time, generously) until `count` expiries have been recorded.
-    std::vector<Firing> WaitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        cv_.wait_for(lock, std::chrono::seconds(10), [&] { return firings_.size() >= count; });
-        return firings_;
-    }
+    std::vector<Firing> WaitFor(std::size_t count) { return log_.WaitFor(count); }
     std::size_t CountOf(ULONG id) {
-        std::lock_guard lock(mutex_);
-        std::size_t n = 0;
-        for (const Firing& f : firings_)
-            n += f.id == id;
-        return n;
+        const std::vector<Firing> all = log_.All();
+        return std::count_if(all.begin(), all.end(), [id](const Firing& f) { return f.id == id; });
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<Firing> firings_;
+    WaitableLog<Firing> log_;
 };
 
 // Counts the entries the thread let go of.

@@ -68,18 +68,23 @@ TEST(ThreadPoolTest, FiveTasksOnThreeThreadsStartInOrder) {
     EXPECT_EQ(journal.destroyed.Size(), 5u);
 }
 
-TEST(ThreadPoolTest, TasksWaitForStart) {
+TEST(ThreadPoolTest, TasksWaitForStartAndANeverStartedPoolReleasesThemUnrun) {
     Journal journal;
+    {
+        CDefaultThreadPool never_started;
+        never_started.Submit(new GatedTask(journal, 0));
+    }
+    EXPECT_EQ(journal.destroyed.Size(), 1u);
     for (auto& gate : journal.gates)
         gate.Set();
     CDefaultThreadPool pool;
-    pool.Submit(new GatedTask(journal, 0));
     pool.Submit(new GatedTask(journal, 1));
+    pool.Submit(new GatedTask(journal, 2));
     EXPECT_EQ(pool.QueuedCount(), 2u);
     EXPECT_EQ(journal.started.Size(), 0u);
     pool.Start();
-    EXPECT_EQ(journal.destroyed.WaitFor(2).size(), 2u);  // run, then released
-    EXPECT_EQ(journal.ran.Size(), 2u);
+    EXPECT_EQ(journal.destroyed.WaitFor(3).size(), 3u);  // run, then released
+    EXPECT_EQ(journal.ran.Size(), 2u);                   // task 0 never ran
 }
 
 TEST(ThreadPoolTest, StopDoesNotWaitForBusyTasksAndQueuedOnesDieUnrun) {
@@ -105,16 +110,6 @@ TEST(ThreadPoolTest, StopDoesNotWaitForBusyTasksAndQueuedOnesDieUnrun) {
     EXPECT_EQ(journal.started.Size(), 3u);
     EXPECT_EQ(journal.ran.Size(), 3u);
     EXPECT_EQ(journal.destroyed.Size(), 6u);
-}
-
-TEST(ThreadPoolTest, DestroyingANeverStartedPoolReleasesItsTasks) {
-    Journal journal;
-    {
-        CDefaultThreadPool pool;
-        pool.Submit(new GatedTask(journal, 0));
-    }
-    EXPECT_EQ(journal.ran.Size(), 0u);
-    EXPECT_EQ(journal.destroyed.Size(), 1u);
 }
 
 // Sees its stop request before the task it is handed, as a thread does that is given a task

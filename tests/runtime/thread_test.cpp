@@ -38,7 +38,6 @@ class LoopThread : public Thread {
     HRESULT apartment_check_ = S_OK;
 };
 
-// A worker's name keeps 31 bytes (the OS sees 15), and it joins the multithreaded apartment.
 TEST(ThreadTest, NameKeepsThirtyOneBytesAndTheWorkerIsMultithreaded) {
     LoopThread pool_thread("ThreadPoolThread");
     EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");

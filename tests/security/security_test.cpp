@@ -10,7 +10,9 @@
 #include "security/security_object.h"
 #include "support/await_timers.h"
 #include "support/data_directory.h"
+#include "support/global_events.h"
 #include "support/script_doubles.h"
+#include "support/variants.h"
 
 namespace {
 
@@ -36,6 +38,17 @@ void PutAdministrator(const DataDirectory& data) {
     database.SetPassCode(u"admin", u"1234");
     database.SetLevels(u"admin", {0});
     ASSERT_EQ(database.Save(data.Path()), S_OK);
+}
+
+// A security object over those files with "admin" logged in.
+ComPtr<CSecurityOb> AdministratorIn(const DataDirectory& data) {
+    PutAdministrator(data);
+    auto security = New<CSecurityOb>();
+    security->Load(data.Path());
+    LONG ok = 0;
+    EXPECT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
+    EXPECT_EQ(ok, 1);
+    return security;
 }
 
 TEST(UserDatabaseTest, PassCodesCompareWholly) {
@@ -134,11 +147,7 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
 // their result texts are in tests/pages/users_first_admin.js.
 TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     DataDirectory data;
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    security->Login(CComBSTR(u"1234"), &ok);
+    auto security = AdministratorIn(data);
     CComBSTR added, carl, refused;  // out-parameters: one each
     ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), Levels({1}).get(), &added),
               S_OK);
@@ -169,11 +178,7 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
 
 TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
     DataDirectory data;
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    security->Login(CComBSTR(u"1234"), &ok);
+    auto security = AdministratorIn(data);
     constexpr int kPerThread = 20;
     auto add = [&](const char* prefix) {
         for (int i = 0; i < kPerThread; ++i) {
@@ -200,15 +205,9 @@ class SecurityWithGlobalTest : public ::testing::Test {
     SecurityWithGlobalTest() : clock_(0) {
         global_ = New<CGlobal>();
         PutAdministrator(data_);
-        global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", CComVariant(LONG{30}));
+        global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", I4(30));
         security().Load(data_.Path());
-        for (const char16_t* name : {u"UserChanged", u"AutoLogout"}) {
-            events_.push_back(New<ScriptFunction>());
-            ULONG id = 0;
-            EXPECT_EQ(
-                global_->RegisterForEvent(CComBSTR(name), CComVariant(), events_.back().get(), &id),
-                S_OK);
-        }
+        events_ = HandlersFor(global_.get(), {u"UserChanged", u"AutoLogout"});
         global_->Start();
     }
     ~SecurityWithGlobalTest() override { global_->Destroy(); }

@@ -1,6 +1,5 @@
-// What the network tests share: frames and their bytes, a chain member that records what it is
-// passed, and brevanto-bus with the panel's drop mapped to a COM name and a second drop "other"
-// that a test writes to as another device on the bus would.
+// What the network tests share: frames and their bytes, the Global as the network layer sees it,
+// serial port settings, and a chain member that records what it is passed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,17 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "bus_process.h"
 #include "network/com_packet.h"
 #include "network/filter_base.h"
 #include "network/network_handler.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
+#include "runtime/current_global.h"
 #include "runtime/schedule_thread.h"
-#include "runtime/timer.h"
+#include "support/await_timers.h"
 #include "support/waitable_log.h"
 
 using Bytes = std::vector<BYTE>;
+
+inline std::string Joined(const std::vector<std::string>& items, const char* separator = " ") {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
 
 // Seven bytes and their checksum.
 inline Bytes Frame(Bytes seven) {
@@ -41,20 +47,54 @@ inline ref<PacketBase> PacketOf(const Bytes& bytes) {
     return packet;
 }
 
-// Lets the timer thread fire everything due by now: a sentinel timer due now fires after them.
-inline void SettleTimers(ScheduleThread& thread) {
-    struct Counter : TimeoutHandler {
-        void TimedOut(TimerBase*) override { fired.Add(1); }
-        WaitableLog<int> fired;
+// The Global as the network layer sees it, current while it lives: raised events and schedule
+// requests are recorded, TriggerSchedules finds `triggered` schedules, and `on_queue` (if set)
+// plays the ports.
+class FakeNetworkGlobal : public RuntimeServices, public NetworkServices {
+  public:
+    struct Raised {
+        std::string name;
+        ComPtr<IDispatchEx> parameters;
     };
-    ref<Counter> counter(new Counter);
-    ref<TimerBase> sentinel(new TimerBase);
-    sentinel->Initialise();
-    sentinel->set_period(0);
-    sentinel->set_handler(counter.get());
-    sentinel->Start(&thread);
-    ASSERT_EQ(counter->fired.WaitFor(1).size(), 1u);
-}
+    FakeNetworkGlobal() {
+        EXPECT_TRUE(thread.Start());
+        CurrentGlobal::Set(this);
+    }
+    ~FakeNetworkGlobal() override {
+        CurrentGlobal::Clear(this);
+        thread.StopAndJoin();
+    }
+
+    void SubmitTask(ref<ThreadPoolTask>) override {}
+    HRESULT RaiseEvent(BSTR name, IDispatchEx* parameters) override {
+        raised.Add({Utf16ToUtf8({name, SysStringLen(name)}), ComPtr<IDispatchEx>(parameters)});
+        return S_OK;
+    }
+    HRESULT Log(BSTR) override { return S_OK; }
+    ScheduleThread* TimerThread() override { return &thread; }
+    LONG PacketDelay() const override { return 0; }
+    LONG BoxNumber() const override { return box; }
+    bool QueueToPort(DWORD port_mask, ref<PacketBase> packet) override {
+        return on_queue && on_queue(port_mask, std::move(packet));
+    }
+    std::size_t EnableSchedules(LONG number, bool enable) override {
+        requests.Add((enable ? "enable " : "disable ") + std::to_string(number));
+        return 1;
+    }
+    std::size_t TriggerSchedules(LONG number) override {
+        requests.Add("trigger " + std::to_string(number));
+        return triggered;
+    }
+    // Lets the timer thread fire everything due by now.
+    void Settle() { AwaitTimersDueIn(&thread, 0); }
+
+    ScheduleThread thread;
+    LONG box = 1;
+    std::size_t triggered = 0;
+    std::function<bool(DWORD port_mask, ref<PacketBase>)> on_queue;
+    WaitableLog<Raised> raised;
+    WaitableLog<std::string> requests;
+};
 
 // Maps "COM<number>:" to a device path in the settings store.
 inline void MapComPort(DWORD number, const std::string& path) {
@@ -75,6 +115,12 @@ inline void SetPort0(std::optional<DWORD> number) {
     if (number) {
         ASSERT_EQ(key.SetDWORDValue(CNetworkHandler::kPort0Value, *number), ERROR_SUCCESS);
     }
+}
+
+// Port 0 as "COM43:", mapped to no device: it stays closed and keeps what it is given.
+inline void UseClosedPort0() {
+    SetPort0(43);
+    MapComPort(43, kMissingDevice);
 }
 
 // A packet as a chain member saw it, with its transport facts at that moment.
@@ -112,32 +158,3 @@ class PacketRecorder : public FilterBase {
 inline bool ConsumeAll(const Bytes&) {
     return true;
 }
-
-// brevanto-bus joins the panel's drop, mapped to "COM<port>:", and the drop "other".
-class BusTest : public ::testing::Test {
-  protected:
-    void StartBus(DWORD port) {
-        ASSERT_TRUE(bus_.ready()) << "brevanto-bus did not start";
-        MapComPort(port, bus_.Drop("panel").string());
-        ASSERT_TRUE(other_.Open(bus_.Drop("other")));
-        ASSERT_TRUE(other_.Configure(9600));
-    }
-    void OtherWrites(const Bytes& bytes) {
-        other_.Write(bytes.data(), bytes.size());
-        other_bytes_ += bytes.size();
-    }
-    // Waits until the bus has carried everything "other" wrote, so that a pause after it is a
-    // pause on the line the port reads, however late the bus process runs.
-    void WaitUntilCarried() {
-        bus_.TraceUntil([this](const std::vector<bus::TraceLine>& lines) {
-            std::size_t carried = 0;
-            for (const auto& line : lines)
-                carried += line.source == "panel" ? 0 : line.bytes.size();
-            return carried >= other_bytes_;
-        });
-    }
-
-    bus::BusProcess bus_;
-    SerialDevice other_;
-    std::size_t other_bytes_ = 0;
-};
