@@ -50,6 +50,12 @@ CEvent_::CEvent_(bool manual_reset) : handle_(std::make_unique<EventObject>(manu
 
 CEvent_::~CEvent_() = default;
 
+std::size_t CEvent_::BlockedWaits() const {
+    if (!handle_) return 0;
+    std::lock_guard lock(handle_->mutex);
+    return handle_->waiters.size();
+}
+
 bool CEvent_::Set() {
     if (!handle_) return false;
     std::vector<unsigned long> pumps;

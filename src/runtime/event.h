@@ -2,6 +2,7 @@
 // one or several of them with a time-out.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -33,6 +34,9 @@ class CEvent_ {
     bool Wait(DWORD timeout_ms = INFINITE, WaitClock clock = WaitClock::kTick);
     // Destroys the event object; later calls fail.
     void Close();
+    // How many timed or untimed waits are blocked on the event now. A wait's deadline is fixed
+    // before it blocks, so a test that sees it here may move the test clock.
+    std::size_t BlockedWaits() const;
     EventObject* Handle() const { return handle_.get(); }
 
   protected:

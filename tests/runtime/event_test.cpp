@@ -79,7 +79,9 @@ TEST(EventTest, TimedWaitFollowsTheTestClockAcrossTheWrap) {
     DWORD result[2] = {0, 0};
     std::thread first([&] { result[0] = stop.WaitEither(work[0], 0x200); });
     std::thread second([&] { result[1] = stop.WaitEither(work[1], 0x200); });
-    Sleep(20);  // lets both block: a wait begun after the clock moves would not end below
+    // Both deadlines must be fixed before the clock moves, or the second wait would not end below.
+    while (work[0].BlockedWaits() == 0 || work[1].BlockedWaits() == 0)
+        std::this_thread::yield();
     TestClock::Advance(0x1FF);  // now 0xFF: one millisecond short of the deadline
     work[0].Set();              // had the first timed out already, it would say so
     first.join();
