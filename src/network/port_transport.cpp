@@ -12,6 +12,8 @@ namespace {
 constexpr DWORD kTestClockPollMs = 5;
 // A device that fails to read (its other side gone) is retried at this pace, not in a loop.
 constexpr DWORD kReadErrorRetryMs = 10;
+// Echoes awaited at most; the oldest is given up beyond (a write that never reached the line).
+constexpr std::size_t kMaxAwaitedEchoes = 8;
 
 }  // namespace
 
@@ -103,10 +105,12 @@ bool CComPort::ReceiveStep() {
 }
 
 void CComPort::CompleteFrame(RawPacket& frame) {
-    // Our own echo is swallowed, once.
-    if (EchoPacket && EchoPacket->SameBytes(frame)) {
-        EchoPacket = nullptr;
-        return;
+    // Our own echo is swallowed, once; echoes before it that never came are given up.
+    for (auto echo = AwaitedEchoes.begin(); echo != AwaitedEchoes.end(); ++echo) {
+        if ((*echo)->SameBytes(frame)) {
+            AwaitedEchoes.erase(AwaitedEchoes.begin(), echo + 1);
+            return;
+        }
     }
     frame.PortNumber = PortMask;
     frame.DestinationPorts &= ~PortMask;
@@ -130,7 +134,8 @@ bool CComPort::TransmitStep() {
     const DWORD transmission = static_cast<DWORD>(count) * 10000 / BaudRate;
     SendDeadline = now + transmission + packet->Delay;
     if (device_.IsOpen()) device_.Write(bytes, static_cast<std::size_t>(count));
-    EchoPacket = packet;
+    if (AwaitedEchoes.size() == kMaxAwaitedEchoes) AwaitedEchoes.pop_front();
+    AwaitedEchoes.push_back(packet);
     packet->MarkSent(PortMask, now);
     LastBusActivity = now;
     // Nothing is read meanwhile: the echo is read afterwards and counts as bus activity.

@@ -75,7 +75,10 @@ class CComPort : public Thread {
     // Written by the port thread only while it runs.
     DWORD LastBusActivity = 0;
     DWORD SendDeadline = 0;
-    ref<PacketBase> EchoPacket;
+    // Packets sent whose echo has not come back yet, oldest first. Echoes come back in the order
+    // the packets went out, normally before the next one goes; a bus that answers late may hold
+    // several, and each is still the port's own.
+    std::deque<ref<PacketBase>> AwaitedEchoes;
     FrameAssembler assembler_;
 
     CCriticalSectionEx QueueLock;

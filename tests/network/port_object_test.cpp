@@ -2,6 +2,9 @@
 // port's pseudo-terminal "panel" and a drop "other" that plays another device).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "global/global.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
@@ -145,6 +148,29 @@ TEST_F(PortOnBus, SendPacketSendsThePacketObjectItselfAndScriptArraysAsNewPacket
     packet->get_PortNumber(&port_number);
     EXPECT_EQ(port_number, 1u);
     // Neither echo came back to the chains as a received packet.
+    OtherWrites(kSentinel);
+    EXPECT_EQ(Who(UntilSentinelReaches("handler")), "port:sentinel handler:sentinel ");
+}
+
+// A bus that answers late gives back the echoes of two packets only after both went out: each
+// is still the port's own, and neither reaches the chains as a received packet.
+TEST_F(PortOnBus, EchoesThatComeBackLateAreStillThePortsOwn) {
+    ASSERT_EQ(port_->Open(), S_OK);
+    bus_.Pause();
+    std::vector<ComPtr<CPacketOb>> packets;
+    for (BYTE preset : {0x01, 0x02}) {
+        packets.push_back(New<CPacketOb>());
+        const Bytes frame = Frame({0x1C, 0x02, 0x00, preset, 0x00, 0x00, 0xFF});
+        packets.back()->Packet()->AssignBytes(frame.data(), frame.size());
+        ASSERT_EQ(port_->SendPacket(static_cast<IPacket*>(packets.back().get()), nullptr), S_OK);
+    }
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    ULONG sent_on = 0;
+    while (packets[1]->get_PortNumber(&sent_on) == S_OK && sent_on != 1 &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::yield();
+    EXPECT_EQ(sent_on, 1u) << "the second packet was not sent";
+    bus_.Resume();
     OtherWrites(kSentinel);
     EXPECT_EQ(Who(UntilSentinelReaches("handler")), "port:sentinel handler:sentinel ");
 }

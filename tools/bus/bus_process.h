@@ -92,6 +92,9 @@ class BusProcess {
     }
 
     bool ready() const { return ready_; }
+    // Holds the bus process still (and lets it go on): a bus that answers late.
+    void Pause() { kill(pid_, SIGSTOP); }
+    void Resume() { kill(pid_, SIGCONT); }
     fs::path Drop(const char* name) const { return dir_ / name; }
     void Command(const std::string& line) {
         const std::string text = line + "\n";
