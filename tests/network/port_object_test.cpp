@@ -2,9 +2,6 @@
 // port's pseudo-terminal "panel" and a drop "other" that plays another device).
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "global/global.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
@@ -156,21 +153,19 @@ TEST_F(PortOnBus, SendPacketSendsThePacketObjectItselfAndScriptArraysAsNewPacket
 // is still the port's own, and neither reaches the chains as a received packet.
 TEST_F(PortOnBus, EchoesThatComeBackLateAreStillThePortsOwn) {
     ASSERT_EQ(port_->Open(), S_OK);
-    bus_.Pause();
+    bus::BusProcess::Held held(bus_);
+    auto sent = ScriptFunction::Returning(CComVariant());
     std::vector<ComPtr<CPacketOb>> packets;
     for (BYTE preset : {0x01, 0x02}) {
         packets.push_back(New<CPacketOb>());
         const Bytes frame = Frame({0x1C, 0x02, 0x00, preset, 0x00, 0x00, 0xFF});
         packets.back()->Packet()->AssignBytes(frame.data(), frame.size());
-        ASSERT_EQ(port_->SendPacket(static_cast<IPacket*>(packets.back().get()), nullptr), S_OK);
     }
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    ULONG sent_on = 0;
-    while (packets[1]->get_PortNumber(&sent_on) == S_OK && sent_on != 1 &&
-           std::chrono::steady_clock::now() < give_up)
-        std::this_thread::yield();
-    EXPECT_EQ(sent_on, 1u) << "the second packet was not sent";
-    bus_.Resume();
+    ASSERT_EQ(packets[1]->put_PacketSent(sent.get()), S_OK);
+    for (auto& packet : packets)
+        ASSERT_EQ(port_->SendPacket(static_cast<IPacket*>(packet.get()), nullptr), S_OK);
+    EXPECT_TRUE(sent->WaitFor(1)) << "the second packet was not sent";
+    held.Release();
     OtherWrites(kSentinel);
     EXPECT_EQ(Who(UntilSentinelReaches("handler")), "port:sentinel handler:sentinel ");
 }

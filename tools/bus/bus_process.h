@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace bus {
@@ -38,6 +40,8 @@ class BusProcess {
         if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
         pid_ = fork();
         if (pid_ == 0) {
+            // Ends with the test, even when the test dies while it holds the bus still.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(in[0], STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
             close(in[1]);
@@ -92,9 +96,20 @@ class BusProcess {
     }
 
     bool ready() const { return ready_; }
-    // Holds the bus process still (and lets it go on): a bus that answers late.
-    void Pause() { kill(pid_, SIGSTOP); }
-    void Resume() { kill(pid_, SIGCONT); }
+    // The bus process held still while it lives (or until Release): a bus that answers late.
+    class Held {
+      public:
+        explicit Held(BusProcess& bus) : pid_(bus.pid_) { kill(pid_, SIGSTOP); }
+        ~Held() { Release(); }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        void Release() {
+            if (pid_ > 0) kill(std::exchange(pid_, -1), SIGCONT);
+        }
+
+      private:
+        pid_t pid_;
+    };
     fs::path Drop(const char* name) const { return dir_ / name; }
     void Command(const std::string& line) {
         const std::string text = line + "\n";
