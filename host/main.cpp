@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/clock_option.h"
+#include "host/bridge/clock_option.h"
 #include "host/page_host.h"
 #include "platform/clock.h"
 
