@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "host/bridge/script_file.h"
 #include "panel/protocol.h"
 
 namespace brevanto_panel {
@@ -203,11 +204,12 @@ bool PanelApp::Show(std::vector<std::filesystem::path> files, const std::filesys
     for (auto& file : files) {
         if (file.is_relative()) file = base / file;
         file = std::filesystem::absolute(file, ec).lexically_normal();
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            std::fprintf(stderr,
-                         "brevanto-panel: cannot show page %s: no such file (the panel stays on "
-                         "the current page)\n",
-                         file.c_str());
+        // A page that cannot be read leaves the panel on the page it shows.
+        std::string text;
+        brevanto_host::ScriptError error;
+        if (!brevanto_host::ReadScriptFile(file, &text, &error)) {
+            std::fprintf(stderr, "brevanto-panel: %s (the panel stays on the current page)\n",
+                         error.message.c_str());
             return false;
         }
     }

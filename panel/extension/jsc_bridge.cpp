@@ -57,6 +57,21 @@ constexpr const char* kHelpers = R"js(({
         catch (e) { return [false, e]; }
     },
     globals: function (g) { return Object.keys(g); },
+    callable: function (object, call) {
+        return new Proxy(call, {
+            get: function (t, k) {
+                return typeof k !== 'string' || k in Function.prototype ? t[k] : object[k];
+            },
+            set: function (t, k, v) { object[k] = v; return true; },
+            has: function (t, k) { return k in object; },
+            deleteProperty: function (t, k) { return delete object[k]; },
+            ownKeys: function () { return Reflect.ownKeys(object); },
+            getOwnPropertyDescriptor: function (t, k) {
+                return k in object ? { value: object[k], writable: true, enumerable: true,
+                                       configurable: true } : undefined;
+            }
+        });
+    },
     names: Object.getOwnPropertyNames(Object.prototype)
 }))js";
 
@@ -290,8 +305,15 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
                 return jsc_value_new_function_variadic(context, name, G_CALLBACK(CallBoundMethod),
                                                        method, FreeBoundMethod, JSC_TYPE_VALUE);
             }
-            case LibraryObject::ReadKind::kValue:
-                return bridge->ToScript(read.value, handle->object.identity());
+            case LibraryObject::ReadKind::kValue: {
+                JSCValue* value = bridge->ToScript(read.value, handle->object.identity());
+                if (handle->object.Kinds(read.dispid).typed) return value;
+                LibraryHandle* object = bridge->HandleOf(value);
+                if (!object) return value;
+                JSCValue* callable = bridge->CallableLibraryValue(value, object);
+                g_object_unref(value);
+                return callable;
+            }
         }
         return nullptr;
     });
@@ -497,8 +519,12 @@ JSCValue* NativeReport(GPtrArray* args, gpointer) {
     } else if (error) {
         report.message = "uncaught exception: " + Text(error);
     }
-    if (report.file.empty() && Argument(args, 1)) report.file = PathOfUrl(Text(Argument(args, 1)));
-    if (report.line == 0 && Argument(args, 2)) report.line = jsc_value_to_int32(Argument(args, 2));
+    JSCValue* file = Argument(args, 1);
+    if (report.file.empty() && file && jsc_value_is_string(file))
+        report.file = PathOfUrl(Text(file));
+    JSCValue* line = Argument(args, 2);
+    if (report.line == 0 && line && jsc_value_is_number(line))
+        report.line = jsc_value_to_int32(line);
     const bool initial = Argument(args, 3) && jsc_value_to_boolean(Argument(args, 3));
     bridge->services().report(report, initial);
     return jsc_value_new_undefined(bridge->context());
@@ -524,18 +550,6 @@ void Builder::Array(const VARIANT& value) {
 }
 
 }  // namespace
-
-std::string ScriptError::Describe() const {
-    std::string out;
-    if (!file.empty()) out = file + ":" + std::to_string(line) + ": ";
-    out += message;
-    if (number != 0) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(number));
-        if (message.find(code) == std::string::npos) out += std::string(" (") + code + ")";
-    }
-    return out;
-}
 
 JscBridge::JscBridge(JSCContext* context, PageServices services)
     : context_(context),
@@ -624,6 +638,17 @@ JSCValue* JscBridge::LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknow
     raw->script = jsc_weak_value_new(value);
     map[raw->object.identity()] = raw;
     return value;
+}
+
+JSCValue* JscBridge::CallableLibraryValue(JSCValue* object, LibraryHandle* handle) {
+    auto* method =
+        new BoundMethod{JSC_VALUE(g_object_ref(object)), handle, DISPID_VALUE, "default member"};
+    JSCValue* call = jsc_value_new_function_variadic(context_, nullptr, G_CALLBACK(CallBoundMethod),
+                                                     method, FreeBoundMethod, JSC_TYPE_VALUE);
+    JSCValue* args[] = {object, call};
+    JSCValue* callable = jsc_value_function_callv(helper("callable"), 2, args);
+    g_object_unref(call);
+    return callable;
 }
 
 JSCValue* JscBridge::ArrayValue(CComVariant* array) {
@@ -730,6 +755,18 @@ ScriptError JscBridge::ErrorOf(JSCValue* error) {
     JSCValue* line = jsc_value_object_get_property(error, "line");
     out.line = jsc_value_is_number(line) ? jsc_value_to_int32(line) : 0;
     g_object_unref(line);
+    if (out.file.empty()) {
+        // Code run through eval names its file only in the stack: "code@file:///a.js:3:16".
+        const std::string stack = PropertyText(error, "stack");
+        const std::string first = stack.substr(0, stack.find('\n'));
+        const size_t at = first.find('@');
+        const size_t column = first.rfind(':');
+        const size_t row = column == std::string::npos ? column : first.rfind(':', column - 1);
+        if (at != std::string::npos && row != std::string::npos && row > at) {
+            out.file = PathOfUrl(first.substr(at + 1, row - at - 1));
+            out.line = std::atoi(first.substr(row + 1, column - row - 1).c_str());
+        }
+    }
     JSCValue* number = jsc_value_object_get_property(error, "number");
     if (jsc_value_is_number(number))
         out.number = static_cast<HRESULT>(
@@ -771,21 +808,21 @@ HRESULT JscBridge::Evaluate(const std::string& code, VARIANT* result) {
 }
 
 bool JscBridge::RunFile(const std::string& path, ScriptError* error) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        error->message = "cannot read script file " + path;
-        return false;
-    }
+    std::string text;
+    if (!brevanto_host::ReadScriptFile(path, &text, error)) return false;
     Values values;
     char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    JSCValue* args[] = {values.Add(jsc_value_new_string(context_, text.str().c_str())),
+    GBytes* bytes = g_bytes_new(text.data(), text.size());
+    // Run as eval code: its declarations can be deleted again when the script is removed.
+    JSCValue* args[] = {values.Add(jsc_value_new_string_from_bytes(context_, bytes)),
                         values.Add(jsc_value_new_string(context_, uri ? uri : path.c_str()))};
+    g_bytes_unref(bytes);
     g_free(uri);
     JSCValue* outcome = values.Add(jsc_value_function_callv(helper("run"), 2, args));
     JSCValue* ok = values.Add(jsc_value_object_get_property_at_index(outcome, 0));
     if (jsc_value_to_boolean(ok)) return true;
     *error = ErrorOf(values.Add(jsc_value_object_get_property_at_index(outcome, 1)));
+    if (error->file.empty()) error->file = path;
     return false;
 }
 

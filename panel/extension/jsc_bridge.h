@@ -17,19 +17,12 @@
 #include <vector>
 
 #include "host/bridge/library_object.h"
+#include "host/bridge/script_file.h"
 #include "platform/automation.h"
 
 namespace brevanto_panel {
 
-// An error of a page script: where it was raised and what it said.
-struct ScriptError {
-    std::string file;
-    int line = 0;
-    std::string message;  // "Error: text"
-    HRESULT number = 0;   // the error's `number`, when it carries one
-    // "file:line: message (0x8002000E)", as the reference host prints it.
-    std::string Describe() const;
-};
+using brevanto_host::ScriptError;
 
 // What page scripts ask of the panel.
 struct PageServices {
@@ -102,6 +95,9 @@ class JscBridge {
     const SAFEARRAY* ArrayOf(JSCValue* value, VARTYPE* vt);
     // The script object of a library object (one per identity while script holds it).
     JSCValue* LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknown* owner);
+    // A library object that script may also call (its default member): a function object
+    // read from a member the type information does not describe.
+    JSCValue* CallableLibraryValue(JSCValue* object, LibraryHandle* handle);
     // A script object owning a copy of a safe array (VBArray's source); takes `array`.
     JSCValue* ArrayValue(CComVariant* array);
     struct Identities;
