@@ -284,7 +284,8 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
         return jsc_value_new_null(context);
     }
     JscBridge* bridge = JscBridge::Of(context);
-    if (!bridge) return nullptr;
+    // Symbols (Symbol.toPrimitive, Symbol.iterator) are the engine's: the prototype answers.
+    if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return nullptr;
     if (IsPrototypeName(name)) {
         if (!handle->object.dispatch_ex() || !handle->object.HasMember(name)) return nullptr;
     }

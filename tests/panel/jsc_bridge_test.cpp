@@ -118,7 +118,6 @@ class CPanelThing : public ComObjectRoot<CPanelThing, DispatchImpl<IPanelThing>>
             value.pdispVal->QueryInterface(ex.put());
             if (ex) out += " ex";
         }
-        if (value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND) out += " missing";
         *text = SysAllocString(Utf8ToUtf16(out).c_str());
         return S_OK;
     }
@@ -236,7 +235,6 @@ TEST_F(JscBridgeTest, ScriptValuesReachTheLibraryAsTheirKinds) {
         {"thing.Kind('a')", "8"},            // VT_BSTR
         {"thing.Kind(true)", "11"},          // VT_BOOL
         {"thing.Kind(null)", "1"},           // VT_NULL
-        {"thing.Kind()", "10 missing"},      // a missing argument
         {"thing.Kind({})", "9 ex"},          // a script object
         {"thing.Kind([1, 2])", "9 ex"},      // a script array
         {"thing.Kind(thing)", "9"},          // the library object itself
@@ -286,6 +284,7 @@ TEST_F(JscBridgeTest, WorkersReachScriptThroughTheMainLoop) {
     constexpr int kCalls = 50;
     std::atomic<int> done{0};
     std::atomic<bool> all_succeeded{true};
+    const unsigned long page_thread = brevanto::CurrentThreadId();
     std::thread worker([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ComPtr<IDispatch> callback;
@@ -299,6 +298,7 @@ TEST_F(JscBridgeTest, WorkersReachScriptThroughTheMainLoop) {
         callback = nullptr;
         CoUninitialize();
         ++done;
+        CoPostToApartment(page_thread, [] {});  // wakes the loop to see it
     });
     while (done < kCalls + 1)
         g_main_context_iteration(nullptr, TRUE);
