@@ -1,5 +1,8 @@
 #include "panel/panel_app.h"
 
+#include <glib-unix.h>
+
+#include <csignal>
 #include <cstdio>
 #include <system_error>
 
@@ -143,6 +146,16 @@ int PanelApp::Run() {
                              app->options_.timeout_seconds);
                 app->End(kExitTimeout);
                 return G_SOURCE_REMOVE;
+            },
+            this);
+    }
+    // Asked to stop (the system's shut-down, Ctrl-C): as Global.Close() does.
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        g_unix_signal_add(
+            signal_number,
+            [](gpointer self) -> gboolean {
+                static_cast<PanelApp*>(self)->End(kExitClosed);
+                return G_SOURCE_CONTINUE;
             },
             this);
     }
