@@ -96,20 +96,6 @@ HRESULT ScriptObject::Usable() const {
     return S_OK;
 }
 
-DISPID ScriptObject::IdOf(const std::string& name) {
-    auto found = ids_.find(name);
-    if (found != ids_.end()) return found->second;
-    names_.push_back(name);
-    const DISPID dispid = static_cast<DISPID>(names_.size());
-    ids_.emplace(name, dispid);
-    return dispid;
-}
-
-const std::string* ScriptObject::NameOf(DISPID dispid) const {
-    if (dispid < 1 || static_cast<size_t>(dispid) > names_.size()) return nullptr;
-    return &names_[dispid - 1];
-}
-
 bool ScriptObject::RunHelper(const char* helper, std::vector<JSCValue*> args, JSCValue** result,
                              JSCValue** error) {
     JSCValue* outcome = jsc_value_function_callv(bridge_->helper(helper),
@@ -165,7 +151,7 @@ HRESULT ScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
     *dispid = DISPID_UNKNOWN;
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     std::string key = NameText(name);
-    if (!(flags & fdexNameEnsure) && !ids_.count(key)) {
+    if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
         Values values;
         JSCValue* args[] = {value_,
                             values.Add(jsc_value_new_string(bridge_->context(), key.c_str()))};
@@ -173,7 +159,7 @@ HRESULT ScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
         jsc_context_clear_exception(bridge_->context());
         if (!jsc_value_to_boolean(has)) return DISP_E_UNKNOWNNAME;
     }
-    *dispid = IdOf(key);
+    *dispid = members_.IdOf(key);
     return S_OK;
 }
 
@@ -186,76 +172,67 @@ HRESULT ScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* para
 
 HRESULT ScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
                            EXCEPINFO* excepinfo) {
+    using Kind = brevanto_bridge::ScriptRequest::Kind;
     if (result) VariantInit(result);
-    if (dispid == DISPID_NEWENUM) return NewEnum(result);
+    const brevanto_bridge::ScriptRequest request = brevanto_bridge::UnderstandScriptCall(
+        dispid, flags, *params, members_, jsc_value_is_function(value_));
+    if (request.kind == Kind::kRefuse) return request.status;
+    if (request.kind == Kind::kEnumerate) return NewEnum(result);
     JSCContext* context = bridge_->context();
     Values values;
-
-    // Named arguments stand first; the positional ones follow, last first.
-    const VARIANT* self = nullptr;
-    const VARIANT* put_value = nullptr;
-    for (UINT i = 0; i < params->cNamedArgs; ++i) {
-        if (params->rgdispidNamedArgs[i] == DISPID_THIS) self = &params->rgvarg[i];
-        if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) put_value = &params->rgvarg[i];
-    }
-    const UINT positional = params->cArgs - params->cNamedArgs;
     auto arguments = [&]() {
         GPtrArray* array = g_ptr_array_new_with_free_func(g_object_unref);
-        for (UINT i = 0; i < positional; ++i)
-            g_ptr_array_add(array, bridge_->ToScript(params->rgvarg[params->cArgs - 1 - i]));
+        for (const VARIANT* argument : request.arguments)
+            g_ptr_array_add(array, bridge_->ToScript(*argument));
         JSCValue* list = jsc_value_new_array_from_garray(context, array);
         g_ptr_array_unref(array);
         return values.Add(list);
     };
-    auto name_value = [&](const std::string& name) {
-        return values.Add(jsc_value_new_string(context, name.c_str()));
+    auto name_value = [&]() {
+        return values.Add(jsc_value_new_string(context, request.name->c_str()));
     };
 
     JSCValue* outcome = nullptr;
     JSCValue* error = nullptr;
     bool called = false;
     bool ok = true;
-    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-        const std::string* name = NameOf(dispid);
-        if (!name) return DISP_E_MEMBERNOTFOUND;
-        if (!put_value) {
-            if (positional == 0) return DISP_E_PARAMNOTOPTIONAL;
-            put_value = &params->rgvarg[0];
-        }
-        ok =
-            RunHelper("put", {value_, name_value(*name), values.Add(bridge_->ToScript(*put_value))},
-                      &outcome, &error);
-        if (ok) g_object_unref(outcome);
-        return ok ? S_OK : Failed(error, false, excepinfo);
-    }
-    if (dispid == DISPID_VALUE) {
-        if ((flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT)) && jsc_value_is_function(value_)) {
+    switch (request.kind) {
+        case Kind::kPut:
+            ok = RunHelper("put",
+                           {value_, name_value(), values.Add(bridge_->ToScript(*request.value))},
+                           &outcome, &error);
+            if (ok) g_object_unref(outcome);
+            return ok ? S_OK : Failed(error, false, excepinfo);
+        case Kind::kConstruct:
             called = true;
-            if (flags & DISPATCH_CONSTRUCT) {
-                ok = RunHelper("construct", {value_, arguments()}, &outcome, &error);
-            } else {
-                JSCValue* this_value =
-                    values.Add(self ? bridge_->ToScript(*self) : jsc_value_new_undefined(context));
-                ok = RunHelper("call", {value_, this_value, arguments()}, &outcome, &error);
+            ok = RunHelper("construct", {value_, arguments()}, &outcome, &error);
+            break;
+        case Kind::kCall: {
+            called = true;
+            JSCValue* self = values.Add(request.self ? bridge_->ToScript(*request.self)
+                                                     : jsc_value_new_undefined(context));
+            ok = RunHelper("call", {value_, self, arguments()}, &outcome, &error);
+            break;
+        }
+        case Kind::kText:
+            ok = RunHelper("text", {value_}, &outcome, &error);
+            break;
+        case Kind::kGet:
+            ok = RunHelper("get", {value_, name_value()}, &outcome, &error);
+            if (ok && request.call_if_function && jsc_value_is_function(outcome)) {
+                JSCValue* function = values.Add(outcome);
+                called = true;
+                outcome = nullptr;
+                // A member function is called with its object as `this`.
+                ok = RunHelper("call", {function, value_, arguments()}, &outcome, &error);
+            } else if (ok && request.must_be_function) {
+                g_object_unref(outcome);
+                return DISP_E_MEMBERNOTFOUND;
             }
-        } else if (flags & DISPATCH_PROPERTYGET) {
-            ok = RunHelper("text", {value_}, &outcome, &error);  // its default value: its text
-        } else {
-            return DISP_E_MEMBERNOTFOUND;
-        }
-    } else {
-        const std::string* name = NameOf(dispid);
-        if (!name) return DISP_E_MEMBERNOTFOUND;
-        ok = RunHelper("get", {value_, name_value(*name)}, &outcome, &error);
-        if (ok && (flags & DISPATCH_METHOD) && jsc_value_is_function(outcome)) {
-            JSCValue* function = values.Add(outcome);
-            called = true;
-            outcome = nullptr;
-            ok = RunHelper("call", {function, value_, arguments()}, &outcome, &error);
-        } else if (ok && !(flags & DISPATCH_PROPERTYGET)) {
-            g_object_unref(outcome);
-            return DISP_E_MEMBERNOTFOUND;
-        }
+            break;
+        case Kind::kRefuse:
+        case Kind::kEnumerate:
+            break;
     }
     if (!ok) return Failed(error, called, excepinfo);
     values.Add(outcome);
@@ -299,7 +276,7 @@ HRESULT ScriptObject::DeleteMemberByName(BSTR name, DWORD) {
 }
 
 HRESULT ScriptObject::DeleteMemberByDispID(DISPID dispid) {
-    const std::string* name = NameOf(dispid);
+    const std::string* name = members_.NameOf(dispid);
     if (!name) return DISP_E_MEMBERNOTFOUND;
     CComBSTR wide{std::string_view(*name)};
     return DeleteMemberByName(wide, 0);
@@ -314,7 +291,7 @@ HRESULT ScriptObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
 HRESULT ScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
     if (!name) return E_POINTER;
     *name = nullptr;
-    const std::string* found = NameOf(dispid);
+    const std::string* found = members_.NameOf(dispid);
     if (!found) return DISP_E_MEMBERNOTFOUND;
     *name = SysAllocString(Utf8ToUtf16(*found).c_str());
     return *name ? S_OK : E_OUTOFMEMORY;
@@ -339,14 +316,14 @@ HRESULT ScriptObject::GetNextDispID(DWORD, DISPID dispid, DISPID* next) {
     }
     size_t start = 0;
     if (dispid != DISPID_STARTENUM) {
-        const std::string* current = NameOf(dispid);
+        const std::string* current = members_.NameOf(dispid);
         if (!current) return S_FALSE;
         while (start < names.size() && names[start] != *current)
             ++start;
         ++start;
     }
     if (start >= names.size()) return S_FALSE;
-    *next = IdOf(names[start]);
+    *next = members_.IdOf(names[start]);
     return S_OK;
 }
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/bridge/script_call.h"
 #include "platform/com_object.h"
 
 namespace brevanto_panel {
@@ -51,8 +52,6 @@ class ScriptObject : public ComObjectRoot<ScriptObject, IDispatchEx> {
 
   private:
     HRESULT Usable() const;
-    DISPID IdOf(const std::string& name);
-    const std::string* NameOf(DISPID dispid) const;
     HRESULT Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* excepinfo);
     // Runs a helper; false with the error it caught.
@@ -64,8 +63,7 @@ class ScriptObject : public ComObjectRoot<ScriptObject, IDispatchEx> {
     JscBridge* bridge_;
     JSCValue* value_;  // one reference; null once disconnected
     const unsigned long thread_;
-    std::vector<std::string> names_;  // DISPID n names names_[n - 1]
-    std::unordered_map<std::string, DISPID> ids_;
+    brevanto_bridge::ScriptMemberIds members_;
 };
 
 }  // namespace brevanto_panel
