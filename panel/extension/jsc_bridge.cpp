@@ -287,7 +287,12 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
     // Symbols (Symbol.toPrimitive, Symbol.iterator) are the engine's: the prototype answers.
     if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return nullptr;
     if (IsPrototypeName(name)) {
-        if (!handle->object.dispatch_ex() || !handle->object.HasMember(name)) return nullptr;
+        bool own = false;
+        g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
+            own = handle->object.dispatch_ex() && handle->object.HasMember(name);
+            return nullptr;
+        }));
+        if (!own) return nullptr;
     }
     return Guarded(bridge, name, [&](LibraryCall& call) -> JSCValue* {
         LibraryObject::Read read = handle->object.ReadMember(name);
@@ -505,30 +510,34 @@ JSCValue* NativeSafeArray(GPtrArray* args, gpointer) {
 
 JSCValue* NativeLog(GPtrArray* args, gpointer) {
     JscBridge* bridge = BridgeOfCall();
-    JSCValue* text = Argument(args, 0);
-    bridge->services().log(text ? Text(text) : "");
-    return jsc_value_new_undefined(bridge->context());
+    return Guarded(bridge, "console.log", [&](LibraryCall&) -> JSCValue* {
+        JSCValue* text = Argument(args, 0);
+        bridge->services().log(text ? Text(text) : "");
+        return nullptr;
+    });
 }
 
 // report(error, file, line, initial): an uncaught error of the page.
 JSCValue* NativeReport(GPtrArray* args, gpointer) {
     JscBridge* bridge = BridgeOfCall();
-    JSCValue* error = Argument(args, 0);
-    ScriptError report;
-    if (error && jsc_value_is_object(error)) {
-        report = bridge->ErrorOf(error);
-    } else if (error) {
-        report.message = "uncaught exception: " + Text(error);
-    }
-    JSCValue* file = Argument(args, 1);
-    if (report.file.empty() && file && jsc_value_is_string(file))
-        report.file = PathOfUrl(Text(file));
-    JSCValue* line = Argument(args, 2);
-    if (report.line == 0 && line && jsc_value_is_number(line))
-        report.line = jsc_value_to_int32(line);
-    const bool initial = Argument(args, 3) && jsc_value_to_boolean(Argument(args, 3));
-    bridge->services().report(report, initial);
-    return jsc_value_new_undefined(bridge->context());
+    return Guarded(bridge, "report", [&](LibraryCall&) -> JSCValue* {
+        JSCValue* error = Argument(args, 0);
+        ScriptError report;
+        if (error && jsc_value_is_object(error)) {
+            report = bridge->ErrorOf(error);
+        } else if (error) {
+            report.message = "uncaught exception: " + Text(error);
+        }
+        JSCValue* file = Argument(args, 1);
+        if (report.file.empty() && file && jsc_value_is_string(file))
+            report.file = PathOfUrl(Text(file));
+        JSCValue* line = Argument(args, 2);
+        if (report.line == 0 && line && jsc_value_is_number(line))
+            report.line = jsc_value_to_int32(line);
+        const bool initial = Argument(args, 3) && jsc_value_to_boolean(Argument(args, 3));
+        bridge->services().report(report, initial);
+        return nullptr;
+    });
 }
 
 void Builder::Object(const VARIANT& value) {

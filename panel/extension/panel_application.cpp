@@ -28,29 +28,27 @@ HRESULT ReadSetting(std::string MachineNetwork::*field, BSTR* value) {
 }  // namespace
 
 HRESULT PanelApplication::Log(BSTR text) {
-    panel_->Log(Utf16ToUtf8(View(text)));
-    return S_OK;
+    return StatusOf([&] { panel_->Log(Utf16ToUtf8(View(text))); });
 }
 
 HRESULT PanelApplication::LoadScript(BSTR script_id, BSTR file_name, LONG* result) {
-    return panel_->LoadScript(View(script_id), View(file_name), result);
+    return StatusOf([&] { return panel_->LoadScript(View(script_id), View(file_name), result); });
 }
 
 HRESULT PanelApplication::RemoveScript(BSTR script_id) {
-    return panel_->RemoveScript(View(script_id));
+    return StatusOf([&] { return panel_->RemoveScript(View(script_id)); });
 }
 
 HRESULT PanelApplication::Restart() {
-    panel_->RequestRestart();
-    return S_OK;
+    return StatusOf([&] { panel_->RequestRestart(); });
 }
 
 HRESULT PanelApplication::Persist(BSTR name, IDispatch* object) {
-    return panel_->Persist(View(name), object);
+    return StatusOf([&] { return panel_->Persist(View(name), object); });
 }
 
 HRESULT PanelApplication::UnPersist(BSTR name, IDispatch** object) {
-    return panel_->UnPersist(View(name), object);
+    return StatusOf([&] { return panel_->UnPersist(View(name), object); });
 }
 
 HRESULT PanelApplication::GoToPage(BSTR page) {
@@ -59,23 +57,27 @@ HRESULT PanelApplication::GoToPage(BSTR page) {
 }
 
 HRESULT PanelApplication::GetScript(BSTR name, IDispatch** script) {
-    return panel_->GetScript(View(name), script);
+    return StatusOf([&] { return panel_->GetScript(View(name), script); });
 }
 
 HRESULT PanelApplication::Calibrate(LONG flag) {
     // The panel's touch screen comes calibrated by the system; an explicit request is noted.
-    if (flag != 0) panel_->Log("Calibrate: accepted; the touch screen is calibrated by the system");
-    return S_OK;
+    return StatusOf([&] {
+        if (flag != 0)
+            panel_->Log("Calibrate: accepted; the touch screen is calibrated by the system");
+    });
 }
 
 HRESULT PanelApplication::Version(IDispatch** version) {
-    return panel_->Version(version);
+    return StatusOf([&] { return panel_->Version(version); });
 }
 
 HRESULT PanelApplication::Refuse(const char* setting) {
-    panel_->Log(std::string("The panel's ") + setting +
-                " is the machine's: it is changed in the system's network settings");
-    return E_ACCESSDENIED;
+    return StatusOf([&] {
+        panel_->Log(std::string("The panel's ") + setting +
+                    " is the machine's: it is changed in the system's network settings");
+        return E_ACCESSDENIED;
+    });
 }
 
 HRESULT PanelApplication::put_DHCP(LONG) {
@@ -117,33 +119,36 @@ HRESULT PanelApplication::get_DNS2(BSTR* value) {
 }
 
 HRESULT PanelApplication::SetLocalTime(IDispatch* time) {
-    std::string refusal;
-    HRESULT hr = brevanto_host::SetLocalTimeFromDate(time, panel_->settings().clock, &refusal);
-    if (!refusal.empty()) panel_->Log(refusal);
-    return hr;
+    return StatusOf([&] {
+        std::string refusal;
+        HRESULT hr = brevanto_host::SetLocalTimeFromDate(time, panel_->settings().clock, &refusal);
+        if (!refusal.empty()) panel_->Log(refusal);
+        return hr;
+    });
 }
 
 HRESULT PanelApplication::GetConfigFile(BSTR* path) {
     if (!path) return E_POINTER;
-    std::error_code ec;
-    const std::filesystem::path& data = panel_->settings().data_dir;
-    std::filesystem::path dir = std::filesystem::absolute(data, ec);
-    std::string text = (ec ? data : dir).lexically_normal().string();
-    if (text.empty() || text.back() != '/') text += '/';
-    return ReturnText(text, path);
+    return StatusOf([&] {
+        std::error_code ec;
+        const std::filesystem::path& data = panel_->settings().data_dir;
+        std::filesystem::path dir = std::filesystem::absolute(data, ec);
+        std::string text = (ec ? data : dir).lexically_normal().string();
+        if (text.empty() || text.back() != '/') text += '/';
+        return ReturnText(text, path);
+    });
 }
 
 HRESULT PanelApplication::document(IDispatch** document) {
-    return panel_->PageObject("document", document);
+    return StatusOf([&] { return panel_->PageObject("document", document); });
 }
 
 HRESULT PanelApplication::window(IDispatch** window) {
-    return panel_->PageObject("window", window);
+    return StatusOf([&] { return panel_->PageObject("window", window); });
 }
 
 HRESULT PanelApplication::Close() {
-    panel_->RequestClose();
-    return S_OK;
+    return StatusOf([&] { panel_->RequestClose(); });
 }
 
 }  // namespace brevanto_panel

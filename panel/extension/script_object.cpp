@@ -2,6 +2,7 @@
 
 #include "panel/extension/jsc_bridge.h"
 #include "platform/apartment.h"
+#include "platform/boundary.h"
 #include "platform/enum_variant.h"
 
 namespace brevanto_panel {
@@ -150,24 +151,27 @@ HRESULT ScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
     if (!dispid) return E_POINTER;
     *dispid = DISPID_UNKNOWN;
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    std::string key = NameText(name);
-    if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
-        Values values;
-        JSCValue* args[] = {value_,
-                            values.Add(jsc_value_new_string(bridge_->context(), key.c_str()))};
-        JSCValue* has = values.Add(jsc_value_function_callv(bridge_->helper("has"), 2, args));
-        jsc_context_clear_exception(bridge_->context());
-        if (!jsc_value_to_boolean(has)) return DISP_E_UNKNOWNNAME;
-    }
-    *dispid = members_.IdOf(key);
-    return S_OK;
+    return StatusOf([&] {
+        std::string key = NameText(name);
+        if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
+            Values values;
+            JSCValue* args[] = {value_,
+                                values.Add(jsc_value_new_string(bridge_->context(), key.c_str()))};
+            JSCValue* has = values.Add(jsc_value_function_callv(bridge_->helper("has"), 2, args));
+            jsc_context_clear_exception(bridge_->context());
+            if (!jsc_value_to_boolean(has)) return DISP_E_UNKNOWNNAME;
+        }
+        *dispid = members_.IdOf(key);
+        return S_OK;
+    });
 }
 
 HRESULT ScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO* excepinfo, IServiceProvider*) {
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return Call(dispid, flags, params ? params : &none, result, excepinfo);
+    return StatusOf(
+        [&] { return Call(dispid, flags, params ? params : &none, result, excepinfo); });
 }
 
 HRESULT ScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -265,8 +269,12 @@ HRESULT ScriptObject::NewEnum(VARIANT* result) {
     return S_OK;
 }
 
-HRESULT ScriptObject::DeleteMemberByName(BSTR name, DWORD) {
+HRESULT ScriptObject::DeleteMemberByName(BSTR name, DWORD flags) {
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    return StatusOf([&] { return DeleteMember(name, flags); });
+}
+
+HRESULT ScriptObject::DeleteMember(BSTR name, DWORD) {
     Values values;
     JSCValue* args[] = {
         value_, values.Add(jsc_value_new_string(bridge_->context(), NameText(name).c_str()))};
@@ -293,14 +301,20 @@ HRESULT ScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
     *name = nullptr;
     const std::string* found = members_.NameOf(dispid);
     if (!found) return DISP_E_MEMBERNOTFOUND;
-    *name = SysAllocString(Utf8ToUtf16(*found).c_str());
-    return *name ? S_OK : E_OUTOFMEMORY;
+    return StatusOf([&] {
+        *name = SysAllocString(Utf8ToUtf16(*found).c_str());
+        return *name ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
-HRESULT ScriptObject::GetNextDispID(DWORD, DISPID dispid, DISPID* next) {
+HRESULT ScriptObject::GetNextDispID(DWORD flags, DISPID dispid, DISPID* next) {
     if (!next) return E_POINTER;
     *next = DISPID_UNKNOWN;
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+    return StatusOf([&] { return NextMember(flags, dispid, next); });
+}
+
+HRESULT ScriptObject::NextMember(DWORD, DISPID dispid, DISPID* next) {
     Values values;
     JSCValue* args[] = {value_};
     JSCValue* keys = values.Add(jsc_value_function_callv(bridge_->helper("keys"), 1, args));

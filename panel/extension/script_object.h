@@ -59,6 +59,8 @@ class ScriptObject : public ComObjectRoot<ScriptObject, IDispatchEx> {
                    JSCValue** error);
     HRESULT Failed(JSCValue* error, bool callback, EXCEPINFO* excepinfo);
     HRESULT NewEnum(VARIANT* result);
+    HRESULT DeleteMember(BSTR name, DWORD flags);
+    HRESULT NextMember(DWORD flags, DISPID dispid, DISPID* next);
 
     JscBridge* bridge_;
     JSCValue* value_;  // one reference; null once disconnected
