@@ -1,11 +1,6 @@
 #include "host/host_application.h"
 
-#include <unistd.h>
-
-#include <chrono>
-#include <ctime>
-
-#include "platform/clock.h"
+#include "host/bridge/local_time.h"
 #include "platform/settings_store.h"
 
 namespace brevanto_host {
@@ -33,21 +28,6 @@ HRESULT GetString(const char16_t* name, BSTR* value) {
         key.QueryStringValue(name, &text);
     *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *value ? S_OK : E_OUTOFMEMORY;
-}
-
-// Calls a parameterless method of a script object (a Date's getters) for a number.
-HRESULT CallNumber(IDispatch* object, const char16_t* method, LONG* out) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
-    DISPID dispid = DISPID_UNKNOWN;
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
-    if (FAILED(hr)) return hr;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    CComVariant result;
-    hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
-                        nullptr, nullptr);
-    if (SUCCEEDED(hr)) hr = result.ChangeType(VT_I4);
-    if (SUCCEEDED(hr)) *out = result.lVal;
-    return hr;
 }
 
 }  // namespace
@@ -146,40 +126,12 @@ HRESULT CHostApplication::get_DNS2(BSTR* value) {
 }
 
 HRESULT CHostApplication::SetLocalTime(IDispatch* time) {
-    if (!time) return E_INVALIDARG;
     // With --clock the panel's clock is the library's own, and that is the one set.
-    const bool own_clock = host_->options().own_clock;
-    if (!own_clock && (!host_->options().allow_clock || geteuid() != 0)) {
-        host_->Log(
-            "SetLocalTime refused: the host sets the clock only when run as root with "
-            "--allow-clock");
-        return E_ACCESSDENIED;
-    }
-    LONG year, month, day, hour, minute, second;
-    HRESULT hr;
-    if (FAILED(hr = CallNumber(time, u"getFullYear", &year)) ||
-        FAILED(hr = CallNumber(time, u"getMonth", &month)) ||
-        FAILED(hr = CallNumber(time, u"getDate", &day)) ||
-        FAILED(hr = CallNumber(time, u"getHours", &hour)) ||
-        FAILED(hr = CallNumber(time, u"getMinutes", &minute)) ||
-        FAILED(hr = CallNumber(time, u"getSeconds", &second)))
-        return hr;
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    timespec now{std::mktime(&local), 0};
-    if (now.tv_sec == -1) return E_FAIL;
-    if (own_clock) {
-        StartWallClockAt(std::chrono::system_clock::from_time_t(now.tv_sec));
-        return S_OK;
-    }
-    if (clock_settime(CLOCK_REALTIME, &now) != 0) return E_FAIL;
-    return S_OK;
+    LocalTimePolicy policy{host_->options().own_clock, host_->options().allow_clock};
+    std::string refusal;
+    HRESULT hr = SetLocalTimeFromDate(time, policy, &refusal);
+    if (!refusal.empty()) host_->Log(refusal);
+    return hr;
 }
 
 HRESULT CHostApplication::GetConfigFile(BSTR* path) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "host/clock_option.h"
+#include "host/bridge/clock_option.h"
 #include "host/page_host.h"
 #include "platform/clock.h"
 #include "platform/version.h"

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <iostream>
 
+#include "host/bridge/page_scripts.h"
 #include "host/host_application.h"
 #include "host/script_object.h"
 #include "interfaces/global.h"
 #include "platform/clock.h"
-#include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/version.h"
 
@@ -18,38 +18,10 @@ namespace brevanto_host {
 
 namespace {
 
-constexpr const char16_t* kPanelKey = u"Software\\Brevanto\\Quorvane";
 constexpr const char16_t* kGlobalClass = u"Brevanto.Global";
 
-// The hidden script the library evaluates object trees with, and the page's document.
-constexpr const char* kPageSetup = R"js(
-Object.defineProperty(this, '__hiddenScript', { enumerable: false, value: {
-    eval: function (text, mode) { return (0, eval)(String(text)); }
-} });
-var document = { title: '', URL: '' };
-)js";
-
-// With --clock, the page's Date reads the panel's clock too: new Date() and Date.now() are
-// moved by the panel clock's offset (as it is at each call: SetLocalTime moves it), every other
-// use of Date is the engine's own. Given the native function that reads the offset.
-constexpr const char* kClockSetup = R"js(
-(function (offset) {
-    var EngineDate = Date;
-    function ClockDate(y, m, d, h, min, s, ms) {
-        var n = arguments.length;
-        if (!(this instanceof ClockDate)) return new EngineDate(ClockDate.now()).toString();
-        if (n === 0) return new EngineDate(ClockDate.now());
-        if (n === 1) return new EngineDate(y);
-        return new EngineDate(y, m, n > 2 ? d : 1, n > 3 ? h : 0, n > 4 ? min : 0, n > 5 ? s : 0,
-                              n > 6 ? ms : 0);
-    }
-    ClockDate.prototype = EngineDate.prototype;
-    ClockDate.now = function () { return EngineDate.now() + offset(); };
-    ClockDate.parse = EngineDate.parse;
-    ClockDate.UTC = EngineDate.UTC;
-    Date = ClockDate;
-})
-)js";
+// The page's document: this host shows no HTML.
+constexpr const char* kDocumentSetup = "var document = { title: '', URL: '' };";
 
 // The panel clock's offset from the system clock, in milliseconds.
 duk_ret_t PanelClockOffset(duk_context* ctx) {
@@ -247,7 +219,8 @@ bool PageHost::StartPage(const std::vector<PageScript>& scripts, ScriptError* er
     current_scripts_.clear();
     for (const auto& script : scripts)
         current_scripts_.push_back(script.file);
-    if (!engine_->Run("<page setup>", kPageSetup, error)) return false;
+    if (!engine_->Run("<page setup>", std::string(kHiddenScriptSetup) + kDocumentSetup, error))
+        return false;
     if (options_.own_clock) {
         duk_context* ctx = engine_->ctx();
         duk_push_c_function(ctx, PanelClockOffset, 0);
@@ -303,38 +276,13 @@ void PageHost::DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects) {
     }
 }
 
-void PageHost::ApplySerialMapping() {
-    if (options_.serial.empty()) return;
-    DWORD port = 3;
-    CRegKey panel;
-    if (panel.Open(HKEY_CURRENT_USER, kPanelKey) == ERROR_SUCCESS)
-        panel.QueryDWORDValue(u"Port0", port);
-    serial_name_ = u"COM" + Utf8ToUtf16(std::to_string(port)) + u":";
-    CRegKey map;
-    if (map.Create(HKEY_CURRENT_USER, kSerialDeviceKey) != ERROR_SUCCESS) return;
-    std::u16string previous;
-    if (map.QueryStringValue(serial_name_.c_str(), &previous) == ERROR_SUCCESS)
-        saved_serial_ = previous;
-    map.SetStringValue(serial_name_.c_str(), Utf8ToUtf16(options_.serial).c_str());
-}
-
-void PageHost::RestoreSerialMapping() {
-    if (options_.serial.empty() || serial_name_.empty()) return;
-    CRegKey map;
-    if (map.Open(HKEY_CURRENT_USER, kSerialDeviceKey, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
-    if (saved_serial_)
-        map.SetStringValue(serial_name_.c_str(), saved_serial_->c_str());
-    else
-        map.DeleteValue(serial_name_.c_str());
-}
-
 int PageHost::Run() {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         std::fprintf(stderr, "brevanto-host: cannot enter a single-threaded apartment\n");
         return kExitStartFailure;
     }
     script_thread_ = brevanto::CurrentThreadId();
-    ApplySerialMapping();
+    serial_mapping_.Apply(options_.serial);
     const UINT restart_message = RegisterWindowMessageW(kRestartAppMessageName);
     const UINT shutdown_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
     listeners_[0] = AddMessageListener(
@@ -432,7 +380,7 @@ int PageHost::Run() {
     // that shutting Global down never waits for a thread that waits for this one.
     CoUninitialize();
     StopGlobal();
-    RestoreSerialMapping();
+    serial_mapping_.Restore();
     return status;
 }
 

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "host/library_module.h"
+#include "host/bridge/library_module.h"
+#include "host/bridge/serial_mapping.h"
 #include "host/script_engine.h"
 #include "interfaces/dispatch.h"
 
@@ -108,8 +109,6 @@ class PageHost {
     bool StartGlobal();
     // Shuts the Global down (the pages have ended).
     void StopGlobal();
-    void ApplySerialMapping();
-    void RestoreSerialMapping();
 
     HostOptions options_;
     std::atomic<unsigned long> script_thread_ = 0;
@@ -131,8 +130,7 @@ class PageHost {
     std::vector<ComPtr<IUnknown>> page_objects_;
     std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> globals it made
     std::mutex log_mutex_;
-    std::optional<std::u16string> saved_serial_;
-    std::u16string serial_name_;
+    SerialMapping serial_mapping_;
     int listeners_[2] = {0, 0};
 };
 

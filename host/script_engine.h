@@ -18,25 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "host/bridge/script_file.h"
 #include "platform/automation.h"
 
 namespace brevanto_host {
 
 // An uncaught script error: its text, where it was thrown and its status code (0 for plain
 // script errors).
-struct ScriptError {
-    std::string message;
-    std::string file;
-    int line = 0;
-    HRESULT number = 0;
-    // "file:line: message", as the host reports it.
-    std::string Describe() const;
-};
-
-// Reads a page or script file. False with *error ("cannot read script file PATH: why") for a
-// directory, a device or pipe, or a file of more than kMaxScriptFileBytes.
-inline constexpr std::uintmax_t kMaxScriptFileBytes = 16u << 20;
-bool ReadScriptFile(const std::filesystem::path& file, std::string* text, ScriptError* error);
 
 // What outlives a heap: script objects handed to the library find out through it whether their
 // heap still exists and which thread may enter it.

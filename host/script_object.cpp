@@ -208,20 +208,6 @@ HRESULT CScriptObject::Usable() const {
     return S_OK;
 }
 
-DISPID CScriptObject::IdOf(const std::string& name) {
-    auto found = ids_.find(name);
-    if (found != ids_.end()) return found->second;
-    names_.push_back(name);
-    const DISPID dispid = static_cast<DISPID>(names_.size());
-    ids_.emplace(name, dispid);
-    return dispid;
-}
-
-const std::string* CScriptObject::NameOf(DISPID dispid) const {
-    if (dispid < 1 || static_cast<size_t>(dispid) > names_.size()) return nullptr;
-    return &names_[dispid - 1];
-}
-
 HRESULT CScriptObject::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
     *count = 0;
@@ -256,7 +242,7 @@ HRESULT CScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
     *dispid = DISPID_UNKNOWN;
     if (HRESULT hr = Usable(); FAILED(hr)) return hr;
     std::string key = Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
-    if (!(flags & fdexNameEnsure) && !ids_.count(key)) {
+    if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
         duk_context* ctx = state_->ctx;
         StackGuard guard(ctx);
         Push();
@@ -265,7 +251,7 @@ HRESULT CScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
             !duk_get_boolean(ctx, -1))
             return DISP_E_UNKNOWNNAME;
     }
-    *dispid = IdOf(key);
+    *dispid = members_.IdOf(key);
     return S_OK;
 }
 
@@ -278,33 +264,30 @@ HRESULT CScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* par
 
 HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
                             EXCEPINFO* excepinfo) {
+    using Kind = brevanto_bridge::ScriptRequest::Kind;
     duk_context* ctx = state_->ctx;
     ScriptEngine* engine = state_->engine;
     Bridge& bridge = engine->bridge();
     StackGuard guard(ctx);
     if (result) VariantInit(result);
-    if (dispid == DISPID_NEWENUM) return NewEnum(result);
 
-    // Named arguments stand first; the positional ones follow, last first.
-    const VARIANT* self = nullptr;
-    const VARIANT* put_value = nullptr;
-    for (UINT i = 0; i < params->cNamedArgs; ++i) {
-        if (params->rgdispidNamedArgs[i] == DISPID_THIS) self = &params->rgvarg[i];
-        if (params->rgdispidNamedArgs[i] == DISPID_PROPERTYPUT) put_value = &params->rgvarg[i];
-    }
-    const UINT positional = params->cArgs - params->cNamedArgs;
-    if (!duk_check_stack(ctx, static_cast<duk_idx_t>(positional) + kEntryStack))
-        return E_OUTOFMEMORY;
+    if (duk_safe_call(ctx, SafePush, this, 0, 1) != 0) return E_OUTOFMEMORY;
+    const duk_idx_t object = duk_get_top_index(ctx);
+    const brevanto_bridge::ScriptRequest request = brevanto_bridge::UnderstandScriptCall(
+        dispid, flags, *params, members_, duk_is_callable(ctx, object));
+    if (request.kind == Kind::kRefuse) return request.status;
+    if (request.kind == Kind::kEnumerate) return NewEnum(result);
+
+    const auto positional = static_cast<duk_idx_t>(request.arguments.size());
+    if (!duk_check_stack(ctx, positional + kEntryStack)) return E_OUTOFMEMORY;
     auto push_args = [&]() -> HRESULT {
-        for (UINT i = 0; i < positional; ++i)
-            if (HRESULT hr = engine->PushVariant(params->rgvarg[params->cArgs - 1 - i]); FAILED(hr))
-                return hr;
+        for (const VARIANT* argument : request.arguments)
+            if (HRESULT hr = engine->PushVariant(*argument); FAILED(hr)) return hr;
         return S_OK;
     };
     // A call of a script function: what it throws is an error of the callback (reported, unless
     // the library turns it into a status the script sees) as well as the library's status.
-    const bool calls_function = !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) &&
-                                (flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT));
+    const bool calls_function = request.calls_function();
     if (bridge.StackUsed() > (calls_function ? kMaxNestedCallStack : kMaxNestedAccessStack)) {
         duk_safe_call(ctx, SafeNestingError, nullptr, 0, 1);
         ScriptError error = engine->ErrorAt(-1);
@@ -312,66 +295,59 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
         return ScriptFailure(error, excepinfo);
     }
 
-    if (duk_safe_call(ctx, SafePush, this, 0, 1) != 0) return E_OUTOFMEMORY;
-    const duk_idx_t object = duk_get_top_index(ctx);
     int status = 0;
     bool called = false;
-    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-        const std::string* name = NameOf(dispid);
-        if (!name) return DISP_E_MEMBERNOTFOUND;
-        if (!put_value) {
-            if (positional == 0) return DISP_E_PARAMNOTOPTIONAL;
-            put_value = &params->rgvarg[0];
-        }
-        duk_dup(ctx, object);
-        duk_push_lstring(ctx, name->data(), name->size());
-        if (HRESULT hr = engine->PushVariant(*put_value); FAILED(hr)) return hr;
-        status = duk_safe_call(ctx, SafePut, nullptr, 3, 1);
-    } else if (dispid == DISPID_VALUE) {
-        if ((flags & (DISPATCH_METHOD | DISPATCH_CONSTRUCT)) && duk_is_callable(ctx, object)) {
+    switch (request.kind) {
+        case Kind::kPut:
             duk_dup(ctx, object);
-            called = true;
-            if (flags & DISPATCH_CONSTRUCT) {
-                if (HRESULT hr = push_args(); FAILED(hr)) return hr;
-                status = duk_pnew(ctx, static_cast<duk_idx_t>(positional));
-            } else {
-                if (self) {
-                    if (HRESULT hr = engine->PushVariant(*self); FAILED(hr)) return hr;
-                } else {
-                    duk_push_undefined(ctx);
-                }
-                if (HRESULT hr = push_args(); FAILED(hr)) return hr;
-                status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
-            }
-        } else if (flags & DISPATCH_PROPERTYGET) {
-            // The default value of a script object is its text.
+            duk_push_lstring(ctx, request.name->data(), request.name->size());
+            if (HRESULT hr = engine->PushVariant(*request.value); FAILED(hr)) return hr;
+            status = duk_safe_call(ctx, SafePut, nullptr, 3, 1);
+            break;
+        case Kind::kConstruct:
             duk_dup(ctx, object);
-            status = duk_safe_call(ctx, SafeToString, nullptr, 1, 1);
-        } else {
-            return DISP_E_MEMBERNOTFOUND;
-        }
-    } else {
-        const std::string* name = NameOf(dispid);
-        if (!name) return DISP_E_MEMBERNOTFOUND;
-        duk_dup(ctx, object);
-        duk_push_lstring(ctx, name->data(), name->size());
-        status = duk_safe_call(ctx, SafeGet, nullptr, 2, 1);
-        if (status == 0 && (flags & DISPATCH_METHOD) && duk_is_callable(ctx, -1)) {
-            duk_dup(ctx, object);  // a member function is called with its object as `this`
             called = true;
             if (HRESULT hr = push_args(); FAILED(hr)) return hr;
-            status = duk_pcall_method(ctx, static_cast<duk_idx_t>(positional));
-        } else if (status == 0 && !(flags & DISPATCH_PROPERTYGET)) {
-            return DISP_E_MEMBERNOTFOUND;
-        }
+            status = duk_pnew(ctx, positional);
+            break;
+        case Kind::kCall:
+            duk_dup(ctx, object);
+            called = true;
+            if (request.self) {
+                if (HRESULT hr = engine->PushVariant(*request.self); FAILED(hr)) return hr;
+            } else {
+                duk_push_undefined(ctx);
+            }
+            if (HRESULT hr = push_args(); FAILED(hr)) return hr;
+            status = duk_pcall_method(ctx, positional);
+            break;
+        case Kind::kText:
+            duk_dup(ctx, object);
+            status = duk_safe_call(ctx, SafeToString, nullptr, 1, 1);
+            break;
+        case Kind::kGet:
+            duk_dup(ctx, object);
+            duk_push_lstring(ctx, request.name->data(), request.name->size());
+            status = duk_safe_call(ctx, SafeGet, nullptr, 2, 1);
+            if (status == 0 && request.call_if_function && duk_is_callable(ctx, -1)) {
+                duk_dup(ctx, object);  // a member function is called with its object as `this`
+                called = true;
+                if (HRESULT hr = push_args(); FAILED(hr)) return hr;
+                status = duk_pcall_method(ctx, positional);
+            } else if (status == 0 && request.must_be_function) {
+                return DISP_E_MEMBERNOTFOUND;
+            }
+            break;
+        case Kind::kRefuse:
+        case Kind::kEnumerate:
+            break;
     }
     if (status != 0) {
         ScriptError error = engine->ErrorAt(-1);
         if (called) bridge.CallbackFailed(error);
         return ScriptFailure(error, excepinfo);
     }
-    if (result && !(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
-        return engine->ToVariant(-1, result, false);
+    if (result && request.kind != Kind::kPut) return engine->ToVariant(-1, result, false);
     return S_OK;
 }
 
@@ -433,7 +409,7 @@ HRESULT CScriptObject::DeleteMemberByName(BSTR name, DWORD) {
 }
 
 HRESULT CScriptObject::DeleteMemberByDispID(DISPID dispid) {
-    const std::string* name = NameOf(dispid);
+    const std::string* name = members_.NameOf(dispid);
     if (!name) return DISP_E_MEMBERNOTFOUND;
     CComBSTR wide{std::string_view(*name)};
     return DeleteMemberByName(wide, 0);
@@ -448,7 +424,7 @@ HRESULT CScriptObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
 HRESULT CScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
     if (!name) return E_POINTER;
     *name = nullptr;
-    const std::string* found = NameOf(dispid);
+    const std::string* found = members_.NameOf(dispid);
     if (!found) return DISP_E_MEMBERNOTFOUND;
     *name = SysAllocString(Utf8ToUtf16(*found).c_str());
     return *name ? S_OK : E_OUTOFMEMORY;
@@ -461,14 +437,14 @@ HRESULT CScriptObject::GetNextDispID(DWORD, DISPID dispid, DISPID* next) {
     std::vector<std::string> keys = OwnKeys();
     size_t start = 0;
     if (dispid != DISPID_STARTENUM) {
-        const std::string* current = NameOf(dispid);
+        const std::string* current = members_.NameOf(dispid);
         if (!current) return S_FALSE;
         for (start = 0; start < keys.size() && keys[start] != *current; ++start) {
         }
         ++start;
     }
     if (start >= keys.size()) return S_FALSE;
-    *next = IdOf(keys[start]);
+    *next = members_.IdOf(keys[start]);
     return S_OK;
 }
 

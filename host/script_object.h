@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/bridge/script_call.h"
 #include "host/script_engine.h"
 #include "platform/com_object.h"
 
@@ -56,8 +57,6 @@ class CScriptObject : public ComObjectRoot<CScriptObject, IDispatchEx> {
   private:
     // S_OK when the caller is on the script thread and the heap exists.
     HRESULT Usable() const;
-    DISPID IdOf(const std::string& name);
-    const std::string* NameOf(DISPID dispid) const;
     HRESULT Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* excepinfo);
     HRESULT NewEnum(VARIANT* result);
@@ -65,8 +64,7 @@ class CScriptObject : public ComObjectRoot<CScriptObject, IDispatchEx> {
 
     std::shared_ptr<EngineState> state_;
     const unsigned id_;
-    std::vector<std::string> names_;  // DISPID n names names_[n - 1]
-    std::unordered_map<std::string, DISPID> ids_;
+    brevanto_bridge::ScriptMemberIds members_;
 };
 
 }  // namespace brevanto_host

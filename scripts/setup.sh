@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libxml2-dev libicu-dev duktape-dev tzdata clang libclang-rt-14-dev)
+          libxml2-dev libicu-dev duktape-dev tzdata clang libclang-rt-14-dev
+          libwebkit2gtk-4.1-dev xvfb xauth xdotool)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "platform/apartment.h"
 
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -68,9 +69,27 @@ std::shared_ptr<Apartment> Apartment::OfThread(unsigned long thread) {
     return it == r.single_threaded.end() ? nullptr : it->second.lock();
 }
 
-Apartment::Apartment(unsigned long thread) : thread_(thread) {}
+Apartment::Apartment(unsigned long thread)
+    : thread_(thread), wake_fd_(thread != 0 ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1) {}
 
-Apartment::~Apartment() = default;
+Apartment::~Apartment() {
+    if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+void Apartment::WakeLocked() {
+    wake_.notify_all();
+    if (wake_fd_ >= 0) {
+        const std::uint64_t one = 1;
+        // A full counter already reads as readable: nothing is lost when this write fails.
+        [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
+    }
+}
+
+void Apartment::ClearDescriptor() {
+    if (wake_fd_ < 0) return;
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t got = read(wake_fd_, &count, sizeof count);
+}
 
 bool Apartment::ended() const {
     std::lock_guard lock(mutex_);
@@ -86,7 +105,7 @@ bool Apartment::PostLocked(WorkItem& item) {
     if (ended_ || !single_threaded()) return false;
     queue_.push_back(std::move(item));
     ++posted_;
-    wake_.notify_all();
+    WakeLocked();
     return true;
 }
 
@@ -98,7 +117,7 @@ bool Apartment::Post(WorkItem item) {
 void Apartment::Signal(const std::function<void()>& set) {
     std::lock_guard lock(mutex_);
     set();
-    wake_.notify_all();
+    WakeLocked();
 }
 
 Apartment::WorkItem Apartment::TakeLocked() {
@@ -172,7 +191,7 @@ void Apartment::PostQuit() {
     std::lock_guard lock(mutex_);
     quit_ = true;
     quit_after_ = posted_;
-    wake_.notify_all();
+    WakeLocked();
 }
 
 void Apartment::End() {
@@ -326,6 +345,17 @@ HRESULT CoGetApartmentType(APTTYPE* type, APTTYPEQUALIFIER* qualifier) {
     *type = t_state.apartment->single_threaded() ? APTTYPE_STA : APTTYPE_MTA;
     *qualifier = APTTYPEQUALIFIER_NONE;
     return S_OK;
+}
+
+int CoGetPumpDescriptor() {
+    if (!t_state.apartment || !t_state.apartment->single_threaded()) return -1;
+    return t_state.apartment->descriptor();
+}
+
+int CoPumpDescriptorReady() {
+    if (!t_state.apartment || !t_state.apartment->single_threaded()) return 0;
+    t_state.apartment->ClearDescriptor();
+    return t_state.apartment->PumpPending();
 }
 
 int CoPumpPendingMessages() {

@@ -107,6 +107,14 @@ bool CoPumpMessages(int timeout_ms);
 // item and whenever work is posted; post a no-op (CoPostToApartment) after changing what it
 // reads. Returns false at once on a thread without a single-threaded apartment.
 bool CoPumpUntil(const std::function<bool()>& done);
+// A descriptor that becomes readable when work is queued for the calling single-threaded
+// apartment (or its pump is asked to quit), so that a thread whose loop waits on descriptors (a
+// GLib main loop) can pump the apartment as part of it; -1 on other threads. The apartment
+// owns it.
+int CoGetPumpDescriptor();
+// Called when that descriptor is readable: clears it, then runs the queued work as
+// CoPumpPendingMessages does. Work queued meanwhile makes it readable again.
+int CoPumpDescriptorReady();
 // Asks the pump of the apartment whose thread id is `thread` to return (thread 0: the calling
 // thread's apartment).
 void CoPostQuit(unsigned long thread = 0);
@@ -154,6 +162,9 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
     bool single_threaded() const { return thread_ != 0; }
     unsigned long thread_id() const { return thread_; }
     bool ended() const;
+    // Readable while work may be waiting (single-threaded only; -1 otherwise).
+    int descriptor() const { return wake_fd_; }
+    void ClearDescriptor();
     // The calling thread may call this apartment's objects directly.
     bool IsCurrent() const;
 
@@ -183,10 +194,13 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
     friend class Proxy;
     // Runs `set` under the queue lock and wakes the pump.
     void Signal(const std::function<void()>& set);
+    // Wakes the pump: its condition and its descriptor.
+    void WakeLocked();
     bool PostLocked(WorkItem& item);
     WorkItem TakeLocked();
 
     const unsigned long thread_;
+    const int wake_fd_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<WorkItem> queue_;

@@ -37,8 +37,13 @@ using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
 using LPVOID = void*;
 
+// GLib defines both as macros of the same values; a file that includes GLib first uses those.
+#ifndef TRUE
 inline constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
 inline constexpr BOOL FALSE = 0;
+#endif
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 

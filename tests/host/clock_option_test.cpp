@@ -1,5 +1,5 @@
 // The host's --clock option: local date and time text to the moment the library's clock starts.
-#include "host/clock_option.h"
+#include "host/bridge/clock_option.h"
 
 #include <gtest/gtest.h>
 

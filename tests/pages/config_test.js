@@ -1,4 +1,4 @@
-// The data directory's configuration (examples/data/Config.xml) as Global.Config: its typed
+// The data directory's configuration (tests/pages/data/demo/Config.xml) as Global.Config: its typed
 // settings reach the page and the Global, and loading again keeps them.
 var config = Global.Config;
 assertEqual(config.PacketDelay, 50, 'PacketDelay');

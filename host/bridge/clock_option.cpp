@@ -1,4 +1,4 @@
-#include "host/clock_option.h"
+#include "host/bridge/clock_option.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "host/library_module.h"
+#include "host/bridge/library_module.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,0 +1,58 @@
+# Registers the page tests of tests/pages for one host program: every *_test.js after the
+# assertion helper (tests/pages/run_page.cmake judges the run), the pages that talk to a device
+# on the virtual bus (tests/pages/run_bus_page.sh), and the round trips through the bus.
+#   PREFIX  the tests' name prefix ("page_" for brevanto-host)
+#   HOST    the program, called as brevanto-host is
+#   ENV     more environment of the tests (a list of NAME=VALUE)
+function(brevanto_page_tests)
+    cmake_parse_arguments(PAGES "" "PREFIX;HOST" "ENV" ${ARGN})
+    set(pages ${CMAKE_SOURCE_DIR}/tests/pages)
+    file(GLOB page_tests CONFIGURE_DEPENDS ${pages}/*_test.js)
+    # Pages that talk to a device on the bus run in run_bus_page.sh (below).
+    set(bus_page_tests packet_with_response_test preset_request_test default_packets_wire_test
+        decoded_events_test join_masks_test network_shutdown_test)
+    foreach(name ${bus_page_tests})
+        list(REMOVE_ITEM page_tests ${pages}/${name}.js)
+    endforeach()
+    set(tests)
+    foreach(page ${page_tests})
+        get_filename_component(name ${page} NAME_WE)
+        add_test(NAME ${PAGES_PREFIX}${name}
+            COMMAND ${CMAKE_COMMAND} -DHOST=${PAGES_HOST}
+                    -DMODULE=$<TARGET_FILE:brevanto> -DDATA=${BREVANTO_PAGE_TEST_DATA}
+                    -DHELPER=${pages}/helper.js -DPAGE=${page} -P ${pages}/run_page.cmake
+            WORKING_DIRECTORY ${pages})
+        list(APPEND tests ${name})
+    endforeach()
+
+    if(TARGET brevanto-bus)
+        # The round trip through the virtual bus: the page's frames reach a dimmer and another
+        # drop's frames reach the page.
+        add_test(NAME ${PAGES_PREFIX}bus_roundtrip
+            COMMAND ${pages}/run_with_bus.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
+                    $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages}/helper.js
+                    ${pages}/bus_roundtrip.js
+            WORKING_DIRECTORY ${pages})
+        # The backlight's level packets reach the page but not the bus.
+        add_test(NAME ${PAGES_PREFIX}backlight_bus
+            COMMAND ${pages}/run_backlight_bus.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
+                    $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages}/helper.js
+                    ${pages}/backlight_bus.js
+            WORKING_DIRECTORY ${pages})
+        list(APPEND tests bus_roundtrip backlight_bus)
+        foreach(name ${bus_page_tests})
+            add_test(NAME ${PAGES_PREFIX}${name}
+                COMMAND ${pages}/run_bus_page.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
+                        $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA}
+                        ${pages}/helper.js ${pages}/${name}.js
+                WORKING_DIRECTORY ${pages})
+            list(APPEND tests ${name})
+        endforeach()
+    endif()
+    foreach(name ${tests})
+        set_tests_properties(${PAGES_PREFIX}${name} PROPERTIES
+            ENVIRONMENT
+                "BREVANTO_SETTINGS=${CMAKE_BINARY_DIR}/test-settings/${PAGES_PREFIX}${name}.reg;${PAGES_ENV}"
+            TIMEOUT 60)
+    endforeach()
+endfunction()
