@@ -42,9 +42,11 @@ for _ in $(seq 200); do
 done
 signed_on=$(wc -l <"$work/trace")
 
+# A page may ask for a longer time-out than 20 s with "// host-timeout: N", as in run_page.cmake.
+timeout=$(sed -n 's|^// host-timeout: \([0-9]*\)$|\1|p' "$page" | head -n 1)
 status=0
-"$host_exe" --serial "$work/panel" --data "$data" --timeout 20 --module "$module" "$helper" \
-    "$page" &
+"$host_exe" --serial "$work/panel" --data "$data" --timeout "${timeout:-20}" --module "$module" \
+    "$helper" "$page" &
 host_pid=$!
 
 if [[ ${#commands[@]} -gt 0 ]]; then

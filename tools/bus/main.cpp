@@ -35,6 +35,8 @@ namespace {
 
 // Devices wait this long after the last byte on the bus before they start a frame.
 constexpr std::int64_t kDeviceSilenceUs = 30000;
+// "repeat" makes at most this many commands of one line.
+constexpr long kMaxRepeat = 100000;
 
 std::int64_t NowUs() {
     timespec ts;
@@ -278,6 +280,16 @@ bool Bus::Command(const std::string& line, std::int64_t now) {
     std::string error;
     if (verb == "quit") {
         quit_ = true;
+    } else if (verb == "repeat") {
+        // "repeat N COMMAND": a storm of the same frame or press without N lines of input.
+        long times = -1;
+        std::string command;
+        if (!(in >> times) || times < 1 || times > kMaxRepeat || !std::getline(in, command)) {
+            error = "usage: repeat N COMMAND (N from 1 to " + std::to_string(kMaxRepeat) + ")";
+        } else {
+            for (long i = 0; i < times; ++i)
+                Command(command, now);
+        }
     } else if (verb == "send" || verb == "raw") {
         Bytes bytes;
         if (!ParseHex(in, bytes, error)) {
@@ -304,7 +316,7 @@ bool Bus::Command(const std::string& line, std::int64_t now) {
             commands_resume_us_ = now + ms * 1000;
         }
     } else {
-        error = "unknown command \"" + verb + "\" (send, raw, press, wait, quit)";
+        error = "unknown command \"" + verb + "\" (send, raw, press, wait, repeat, quit)";
     }
     if (!error.empty()) std::fprintf(stderr, "brevanto-bus: %s\n", error.c_str());
     std::vector<BusFrame> none;
@@ -418,7 +430,8 @@ void Usage(FILE* out) {
         "  --version      print the version and exit\n"
         "\n"
         "Commands on standard input, one a line: send HEX... (a frame; the checksum is\n"
-        "added to seven bytes), raw HEX... (bytes as given), press BOX BUTTON, wait MS, quit.\n"
+        "added to seven bytes), raw HEX... (bytes as given), press BOX BUTTON, wait MS,\n"
+        "repeat N COMMAND (the command N times over), quit.\n"
         "The bus ends on quit, at the end of its input, or on SIGTERM or SIGINT.\n"
         "\n"
         "Exit status: 0 when it ended as asked; 2 on a wrong command line or when the drops\n"
