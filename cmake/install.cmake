@@ -2,7 +2,7 @@
 #
 #   bin/brevanto-host, brevanto-bus, brevanto-users
 #   lib/<arch>/brevanto/libbrevanto.so, libbrevanto-automation.so   (the programs' own folder)
-#   share/brevanto/examples/data, pages, systemd                    (the demo panel)
+#   share/brevanto/examples/data, systemd                           (the demo panel)
 #   share/doc/brevanto/README.md
 #
 # The programs find the automation runtime through their run path, relative to their own folder,
@@ -22,7 +22,7 @@ set_target_properties(brevanto PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS brevanto-host brevanto-bus brevanto-users RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS brevanto brevanto_automation
     LIBRARY DESTINATION ${BREVANTO_INSTALL_LIBRARY_DIR})
-install(DIRECTORY examples/data examples/pages examples/systemd
+install(DIRECTORY examples/data examples/systemd
     DESTINATION ${CMAKE_INSTALL_DATADIR}/brevanto/examples)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/brevanto)
 
