@@ -1,6 +1,7 @@
 #include "host/host_application.h"
 
 #include "host/bridge/local_time.h"
+#include "platform/boundary.h"
 #include "platform/settings_store.h"
 
 namespace brevanto_host {
@@ -33,128 +34,133 @@ HRESULT GetString(const char16_t* name, BSTR* value) {
 }  // namespace
 
 HRESULT CHostApplication::Log(BSTR text) {
-    host_->Log(Utf16ToUtf8(View(text)));
-    return S_OK;
+    return StatusOf([&] { host_->Log(Utf16ToUtf8(View(text))); });
 }
 
 HRESULT CHostApplication::LoadScript(BSTR script_id, BSTR file_name, LONG* result) {
-    return host_->LoadScript(View(script_id), View(file_name), result);
+    return StatusOf([&] { return host_->LoadScript(View(script_id), View(file_name), result); });
 }
 
 HRESULT CHostApplication::RemoveScript(BSTR script_id) {
-    return host_->RemoveScript(View(script_id));
+    return StatusOf([&] { return host_->RemoveScript(View(script_id)); });
 }
 
 HRESULT CHostApplication::Restart() {
-    host_->RequestRestart();
-    return S_OK;
+    return StatusOf([&] { host_->RequestRestart(); });
 }
 
 HRESULT CHostApplication::Persist(BSTR name, IDispatch* object) {
-    return host_->Persist(View(name), object);
+    return StatusOf([&] { return host_->Persist(View(name), object); });
 }
 
 HRESULT CHostApplication::UnPersist(BSTR name, IDispatch** object) {
-    return host_->UnPersist(View(name), object);
+    return StatusOf([&] { return host_->UnPersist(View(name), object); });
 }
 
 HRESULT CHostApplication::GoToPage(BSTR page) {
     if (SysStringLen(page) == 0) return E_INVALIDARG;
-    host_->RequestPage(Utf16ToUtf8(View(page)));
-    return S_OK;
+    return StatusOf([&] { host_->RequestPage(Utf16ToUtf8(View(page))); });
 }
 
 HRESULT CHostApplication::GetScript(BSTR name, IDispatch** script) {
-    return host_->GetScript(View(name), script);
+    return StatusOf([&] { return host_->GetScript(View(name), script); });
 }
 
 HRESULT CHostApplication::Calibrate(LONG flag) {
-    // A PC has no touch screen to calibrate; an explicit request is noted.
-    if (flag != 0) host_->Log("Calibrate: no touch screen on this host");
-    return S_OK;
+    return StatusOf([&] {
+        // A PC has no touch screen to calibrate; an explicit request is noted.
+        if (flag != 0) host_->Log("Calibrate: no touch screen on this host");
+    });
 }
 
 HRESULT CHostApplication::Version(IDispatch** version) {
-    return host_->Version(version);
+    return StatusOf([&] { return host_->Version(version); });
 }
 
 HRESULT CHostApplication::put_DHCP(LONG value) {
-    CRegKey key;
-    if (key.Create(HKEY_CURRENT_USER, kNetworkKey) != ERROR_SUCCESS) return E_FAIL;
-    return key.SetDWORDValue(u"DHCP", static_cast<DWORD>(value)) == ERROR_SUCCESS ? S_OK : E_FAIL;
+    return StatusOf([&] {
+        CRegKey key;
+        if (key.Create(HKEY_CURRENT_USER, kNetworkKey) != ERROR_SUCCESS) return E_FAIL;
+        return key.SetDWORDValue(u"DHCP", static_cast<DWORD>(value)) == ERROR_SUCCESS ? S_OK
+                                                                                      : E_FAIL;
+    });
 }
 
 HRESULT CHostApplication::get_DHCP(LONG* value) {
     if (!value) return E_POINTER;
-    DWORD stored = 1;  // a panel takes its address from DHCP unless told otherwise
-    CRegKey key;
-    if (key.Open(HKEY_CURRENT_USER, kNetworkKey) == ERROR_SUCCESS)
-        key.QueryDWORDValue(u"DHCP", stored);
-    *value = static_cast<LONG>(stored);
-    return S_OK;
+    return StatusOf([&] {
+        DWORD stored = 1;  // a panel takes its address from DHCP unless told otherwise
+        CRegKey key;
+        if (key.Open(HKEY_CURRENT_USER, kNetworkKey) == ERROR_SUCCESS)
+            key.QueryDWORDValue(u"DHCP", stored);
+        *value = static_cast<LONG>(stored);
+    });
 }
 
 HRESULT CHostApplication::put_IPAddress(BSTR value) {
-    return PutString(u"IPAddress", value);
+    return StatusOf([&] { return PutString(u"IPAddress", value); });
 }
 HRESULT CHostApplication::get_IPAddress(BSTR* value) {
-    return GetString(u"IPAddress", value);
+    return StatusOf([&] { return GetString(u"IPAddress", value); });
 }
 HRESULT CHostApplication::put_Subnet(BSTR value) {
-    return PutString(u"Subnet", value);
+    return StatusOf([&] { return PutString(u"Subnet", value); });
 }
 HRESULT CHostApplication::get_Subnet(BSTR* value) {
-    return GetString(u"Subnet", value);
+    return StatusOf([&] { return GetString(u"Subnet", value); });
 }
 HRESULT CHostApplication::put_Gateway(BSTR value) {
-    return PutString(u"Gateway", value);
+    return StatusOf([&] { return PutString(u"Gateway", value); });
 }
 HRESULT CHostApplication::get_Gateway(BSTR* value) {
-    return GetString(u"Gateway", value);
+    return StatusOf([&] { return GetString(u"Gateway", value); });
 }
 HRESULT CHostApplication::put_DNS1(BSTR value) {
-    return PutString(u"DNS1", value);
+    return StatusOf([&] { return PutString(u"DNS1", value); });
 }
 HRESULT CHostApplication::get_DNS1(BSTR* value) {
-    return GetString(u"DNS1", value);
+    return StatusOf([&] { return GetString(u"DNS1", value); });
 }
 HRESULT CHostApplication::put_DNS2(BSTR value) {
-    return PutString(u"DNS2", value);
+    return StatusOf([&] { return PutString(u"DNS2", value); });
 }
 HRESULT CHostApplication::get_DNS2(BSTR* value) {
-    return GetString(u"DNS2", value);
+    return StatusOf([&] { return GetString(u"DNS2", value); });
 }
 
 HRESULT CHostApplication::SetLocalTime(IDispatch* time) {
-    // With --clock the panel's clock is the library's own, and that is the one set.
-    LocalTimePolicy policy{host_->options().own_clock, host_->options().allow_clock};
-    std::string refusal;
-    HRESULT hr = SetLocalTimeFromDate(time, policy, &refusal);
-    if (!refusal.empty()) host_->Log(refusal);
-    return hr;
+    return StatusOf([&] {
+        // With --clock the panel's clock is the library's own, and that is the one set.
+        LocalTimePolicy policy{host_->options().own_clock, host_->options().allow_clock};
+        std::string refusal;
+        HRESULT hr = SetLocalTimeFromDate(time, policy, &refusal);
+        if (!refusal.empty()) host_->Log(refusal);
+        return hr;
+    });
 }
 
 HRESULT CHostApplication::GetConfigFile(BSTR* path) {
     if (!path) return E_POINTER;
-    std::error_code ec;
-    std::filesystem::path dir = std::filesystem::absolute(host_->options().data_dir, ec);
-    std::string text = (ec ? host_->options().data_dir : dir).lexically_normal().string();
-    if (text.empty() || text.back() != '/') text += '/';
-    *path = SysAllocString(Utf8ToUtf16(text).c_str());
-    return *path ? S_OK : E_OUTOFMEMORY;
+    return StatusOf([&] {
+        std::error_code ec;
+        std::filesystem::path dir = std::filesystem::absolute(host_->options().data_dir, ec);
+        std::string text = (ec ? host_->options().data_dir : dir).lexically_normal().string();
+        if (text.empty() || text.back() != '/') text += '/';
+        *path = SysAllocString(Utf8ToUtf16(text).c_str());
+        return *path ? S_OK : E_OUTOFMEMORY;
+    });
 }
 
 HRESULT CHostApplication::document(IDispatch** document) {
-    return host_->PageObject("document", document);
+    return StatusOf([&] { return host_->PageObject("document", document); });
 }
 
 HRESULT CHostApplication::window(IDispatch** window) {
-    return host_->PageObject("window", window);
+    return StatusOf([&] { return host_->PageObject("window", window); });
 }
 
 HRESULT CHostApplication::Close() {
-    host_->RequestClose();
-    return S_OK;
+    return StatusOf([&] { host_->RequestClose(); });
 }
 
 }  // namespace brevanto_host
