@@ -89,7 +89,7 @@ bool CComPort::ReceiveStep() {
         const DWORD now = GetTickCount();
         if (got == 1) {
             LastBusActivity = now;
-            if (RawPacket* frame = assembler_.Receive(byte, now)) {
+            if (RawPacket* frame = assembler_.Receive(byte, ArrivalOfByteRead(now))) {
                 CompleteFrame(*frame);
                 return true;
             }
@@ -102,6 +102,18 @@ bool CComPort::ReceiveStep() {
         if (RawPacket* frame = assembler_.Quiet(now)) CompleteFrame(*frame);
         return false;
     }
+}
+
+DWORD CComPort::ArrivalOfByteRead(DWORD now) {
+    // The bytes still waiting behind this one came after it, at the line's speed: it arrived at
+    // least their transmission time ago. A port thread that was held up (a busy machine) thus
+    // sees the line as it was and does not cut a frame at a pause the line never had.
+    const std::size_t waiting = BaudRate ? std::min(device_.Waiting(), kMaxSendBytes) : 0;
+    DWORD arrival = now - static_cast<DWORD>(waiting * 10000 / (BaudRate ? BaudRate : 1));
+    // Never before the byte read last: the estimate only shortens gaps, never reorders bytes.
+    if (TickDiff(arrival, LastArrival) < 0 && TickDiff(now, LastArrival) >= 0)
+        arrival = LastArrival;
+    return LastArrival = arrival;
 }
 
 void CComPort::CompleteFrame(RawPacket& frame) {

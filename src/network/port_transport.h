@@ -68,6 +68,8 @@ class CComPort : public Thread {
 
   private:
     void CompleteFrame(RawPacket& frame);
+    // When the byte just read (at `now`) reached the device, as far as the bytes behind it tell.
+    DWORD ArrivalOfByteRead(DWORD now);
     // How long the thread may sleep on the device before a deadline of its own comes due.
     DWORD IdleTimeout();
 
@@ -75,6 +77,7 @@ class CComPort : public Thread {
     // Written by the port thread only while it runs.
     DWORD LastBusActivity = 0;
     DWORD SendDeadline = 0;
+    DWORD LastArrival = 0;
     // Packets sent whose echo has not come back yet, oldest first. Echoes come back in the order
     // the packets went out, normally before the next one goes; a bus that answers late may hold
     // several, and each is still the port's own.

@@ -128,6 +128,12 @@ int SerialDevice::ReadByte(BYTE* byte) {
     return -1;
 }
 
+std::size_t SerialDevice::Waiting() const {
+    int waiting = 0;
+    if (fd_ < 0 || ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    return static_cast<std::size_t>(waiting);
+}
+
 std::size_t SerialDevice::Write(const BYTE* bytes, std::size_t count) {
     std::size_t written = 0;
     int stalls = 0;

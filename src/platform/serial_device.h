@@ -7,6 +7,7 @@
 // terminal of the bus simulator stands in for a real port by naming it there.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,8 @@ class SerialDevice {
     // One byte if one is waiting: 1 when *byte was read, 0 when there was none, -1 on an error
     // (or when no device is open).
     int ReadByte(BYTE* byte);
+    // How many received bytes wait to be read now (0 when none, or when it cannot be told).
+    std::size_t Waiting() const;
     // Writes all bytes, waiting a bounded time for room; returns how many were written.
     std::size_t Write(const BYTE* bytes, std::size_t count);
 
