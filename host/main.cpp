@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,17 +58,30 @@ void Usage(FILE* out) {
 
 // SIGTERM and SIGINT close the panel in order; a second one ends the process at once, as the
 // signal would have. They are blocked before any thread starts, so that every thread inherits
-// the mask and only this waiting thread takes them.
-void CloseOnSignals(brevanto_host::PageHost* host, const sigset_t& signals) {
-    std::thread([host, signals] {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0) return;
-        host->Log(std::string("brevanto-host: ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") +
-                  ": closing the panel");
-        host->RequestClose();
-        if (sigwait(&signals, &signal) == 0) std::_Exit(128 + signal);
-    }).detach();
-}
+// the mask and only this waiting thread takes them. SIGUSR2, blocked the same way, is the host's
+// own word that the panel has ended: the thread returns and is joined, so that nothing of the
+// host runs while the process ends.
+class SignalWatcher {
+  public:
+    SignalWatcher(brevanto_host::PageHost* host, const sigset_t& signals)
+        : thread_([host, signals] {
+              int signal = 0;
+              if (sigwait(&signals, &signal) != 0 || signal == SIGUSR2) return;
+              host->Log(std::string("brevanto-host: ") +
+                        (signal == SIGTERM ? "SIGTERM" : "SIGINT") + ": closing the panel");
+              host->RequestClose();
+              if (sigwait(&signals, &signal) == 0 && signal != SIGUSR2) std::_Exit(128 + signal);
+          }) {}
+    ~SignalWatcher() {
+        pthread_kill(thread_.native_handle(), SIGUSR2);
+        thread_.join();
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  private:
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -143,10 +155,13 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // Static: the signal thread may reach it until the process is gone.
-    static std::optional<brevanto_host::PageHost> host;
-    host.emplace(std::move(options));
-    CloseOnSignals(&*host, signals);
-    return host->Run();
+    brevanto_host::PageHost host(std::move(options));
+    int status = 0;
+    {
+        SignalWatcher watcher(&host, signals);
+        status = host.Run();
+    }
+    return status;
 }
