@@ -60,6 +60,9 @@ fi
 wait "$host_pid" || status=$?
 host_pid=""
 
+# A benchmark may keep the whole trace (microseconds on the bus's clock, source, bytes).
+if [[ -n "${BREVANTO_KEEP_TRACE:-}" ]]; then cp "$work/trace" "$BREVANTO_KEEP_TRACE"; fi
+
 echo "the panel's frames on the bus (ms after its first frame):"
 awk '$2 == "panel" { if (first == "") first = $1; line = sprintf("%8.1f", ($1 - first) / 1000);
      for (i = 3; i <= NF; i++) line = line " " $i; print line }' "$work/trace"

@@ -38,9 +38,9 @@ constexpr std::int64_t kDeviceSilenceUs = 30000;
 // "repeat" makes at most this many commands of one line.
 constexpr long kMaxRepeat = 100000;
 
-std::int64_t NowUs() {
+std::int64_t NowUs(clockid_t clock = CLOCK_MONOTONIC) {
     timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(clock, &ts);
     return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
@@ -73,7 +73,9 @@ struct Drop {
 
 class Bus {
   public:
-    Bus(int baud, FILE* trace) : byte_us_(10'000'000 / baud), trace_(trace) {}
+    // The trace's times count from `trace_origin_us` (0: the bus's start).
+    Bus(int baud, FILE* trace, std::int64_t trace_origin_us)
+        : byte_us_(10'000'000 / baud), trace_(trace), trace_origin_us_(trace_origin_us) {}
     ~Bus() { RemoveLinks(); }
 
     void AddDrop(const std::string& name, const fs::path& dir);
@@ -97,6 +99,7 @@ class Bus {
 
     std::int64_t byte_us_;
     FILE* trace_;
+    std::int64_t trace_origin_us_;
     std::int64_t start_us_ = NowUs();
     std::vector<Source> sources_;
     std::vector<Drop> drops_;
@@ -229,7 +232,9 @@ void Bus::Deliver(std::int64_t now) {
 void Bus::Frames(std::vector<BusFrame>& frames) {
     for (const BusFrame& f : frames) {
         if (trace_) {
-            std::fprintf(trace_, "%s\n", bus::FormatFrame(f).c_str());
+            BusFrame stamped = f;
+            stamped.time_us += trace_origin_us_;
+            std::fprintf(trace_, "%s\n", bus::FormatFrame(stamped).c_str());
             std::fflush(trace_);
         }
         if (!f.complete) continue;
@@ -411,7 +416,7 @@ void Usage(FILE* out) {
     std::fprintf(
         out,
         "usage: brevanto-bus [--link DIR] [--drop NAME]... [--device SPEC]... [--trace FILE]\n"
-        "                    [--baud N]\n"
+        "                    [--trace-clock bus|real] [--baud N]\n"
         "A virtual half-duplex lighting bus: each drop is a pseudo-terminal, linked as DIR/NAME,\n"
         "that a panel opens as its serial port (brevanto-host --serial DIR/NAME). A byte any\n"
         "drop or device sends reaches every drop, paced at ten bit times per byte. Prints\n"
@@ -425,6 +430,10 @@ void Usage(FILE* out) {
         "                   keypad:box=B  presses buttons on the \"press\" command\n"
         "  --trace FILE   one line per frame: microseconds, source, bytes (\"-\": standard\n"
         "                 output)\n"
+        "  --trace-clock bus|real\n"
+        "                 the trace's microseconds count from the bus's start (bus, the\n"
+        "                 default) or are the system's real time since 1970 (real), the\n"
+        "                 clock a page's Date reads, to compare the two\n"
         "  --baud N       the line speed (default 9600)\n"
         "  --help         print this and exit\n"
         "  --version      print the version and exit\n"
@@ -445,6 +454,7 @@ int Main(int argc, char** argv) {
     std::vector<std::string> drops;
     std::vector<std::string> device_specs;
     std::string trace_path;
+    bool real_time_trace = false;
     long baud = 9600;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -469,6 +479,9 @@ int Main(int argc, char** argv) {
             device_specs.push_back(value);
         } else if (arg == "--trace") {
             trace_path = value;
+        } else if (arg == "--trace-clock") {
+            if (value != "bus" && value != "real") Fail("bad trace clock \"" + value + "\"");
+            real_time_trace = value == "real";
         } else if (arg == "--baud") {
             char* end = nullptr;
             baud = std::strtol(value.c_str(), &end, 10);
@@ -499,7 +512,7 @@ int Main(int argc, char** argv) {
     if (signal_fd < 0) Fail("signalfd: " + std::string(std::strerror(errno)));
     signal(SIGPIPE, SIG_IGN);
 
-    Bus bus(static_cast<int>(baud), trace);
+    Bus bus(static_cast<int>(baud), trace, real_time_trace ? NowUs(CLOCK_REALTIME) : 0);
     std::vector<std::unique_ptr<bus::Device>> devices;
     for (const std::string& spec : device_specs) {
         std::string error;
