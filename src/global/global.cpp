@@ -150,6 +150,8 @@ void CGlobal::ShutDown() {
 
 HRESULT CGlobal::Start() {
     CallHost(S_OK, [](IHxApplication* host) { return host->Calibrate(0); });
+    // Handlers registered before the start see what the services raise as they start.
+    if (!event_thread_.IsRunning()) event_thread_.TakeRegistrations();
     event_thread_.Start();
     scheduler_.Start();
     network_handler_.Start();

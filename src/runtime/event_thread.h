@@ -83,6 +83,11 @@ class EventThread : public Thread {
     // Forgets every queued item and registration. The event thread must have ended (see
     // StopAndJoin): the tables are otherwise changed only by that thread.
     void Clear();
+    // Lets the registrations queued so far take effect now, so that their handlers see the
+    // first events raised after this. The event thread must not be running (see Clear); used
+    // before a start, whose own events would otherwise be raised in the same wake as those
+    // registrations and reach no handler.
+    void TakeRegistrations() { ProcessRegistrations(); }
 
     DWORD Run() override;
 

@@ -130,6 +130,17 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegisters) {
     EXPECT_TRUE(SameObject(late->Last().Object(), second.get()));  // the raiser's object itself
 }
 
+TEST_F(EventBusTest, RegistrationsTakenBeforeTheStartSeeTheFirstWakesRaises) {
+    // What a Global does before it starts, so that its services' first events find the
+    // handlers registered ahead of them (in one wake the raise would come first).
+    auto handler = New<ScriptFunction>();
+    bus_.Register(u"Level", nullptr, handler.get());
+    bus_.Raise(u"Level", nullptr);
+    bus_.TakeRegistrations();
+    StartAndDrain();
+    EXPECT_EQ(handler->Calls(), 1);
+}
+
 TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
     auto blocker = New<ScriptFunction>();
     auto victim = New<ScriptFunction>();
