@@ -150,7 +150,7 @@ class HostOnBus {
         const auto give_up = Clock::now() + std::chrono::seconds(2);
         while (seen < count && Clock::now() < give_up) {
             BYTE byte;
-            if (probe_.ReadByte(&byte) == 1) {
+            if (probe_.Read(&byte, 1) == 1) {
                 ++seen;
                 last = Clock::now();
             } else {

@@ -109,7 +109,7 @@ void BM_LastByteToOnFrame(benchmark::State& state) {
         const auto give_up = Clock::now() + std::chrono::seconds(1);
         while (seen < frame.size() && Clock::now() < give_up) {
             BYTE byte;
-            if (probe.ReadByte(&byte) == 1) {
+            if (probe.Read(&byte, 1) == 1) {
                 ++seen;
                 last = Clock::now();
             } else {

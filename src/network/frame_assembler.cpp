@@ -9,7 +9,7 @@ bool OpensFrame(BYTE byte) {
 
 }  // namespace
 
-RawPacket* FrameAssembler::Receive(BYTE byte, DWORD now) {
+RawPacket* FrameAssembler::Receive(BYTE byte, DWORD now, std::span<const BYTE> behind) {
     RawPacket& slot = ring_[current_];
     const LONG count = slot.ByteCount();
     if (count == 0) {
@@ -22,7 +22,8 @@ RawPacket* FrameAssembler::Receive(BYTE byte, DWORD now) {
         return nullptr;
     }
     // A frame cut short by a pause goes out as it is; this byte is lost.
-    if (now - slot.LastByteTime > InterByteTimeout) return Finish();
+    if (now - slot.LastByteTime > InterByteTimeout && !FinishedWithChecksum(byte, behind))
+        return Finish();
     if (count == 1 && slot.ByteAt(0) == kLongFrame) slot.ExpectedLength = 4 * byte + 4;
     slot.LastByteTime = now;
     return slot.AppendByte(byte) ? Finish() : nullptr;
@@ -45,6 +46,20 @@ RawPacket* FrameAssembler::Finish() {
     current_ = (current_ + 1) % kRingSize;
     ring_[current_].Clear();
     return &finished;
+}
+
+bool FrameAssembler::FinishedWithChecksum(BYTE byte, std::span<const BYTE> behind) const {
+    const RawPacket& slot = ring_[current_];
+    const LONG count = slot.ByteCount();
+    if (slot.ExpectedLength != 8 || count < 1 || count > 7) return false;
+    const std::size_t missing = 8 - static_cast<std::size_t>(count) - 1;
+    if (behind.size() < missing) return false;
+    unsigned sum = byte;
+    for (LONG i = 0; i < count; ++i)
+        sum += slot.ByteAt(i);
+    for (std::size_t i = 0; i < missing; ++i)
+        sum += behind[i];
+    return (sum & 0xFF) == 0;
 }
 
 bool FrameAssembler::Whole(const RawPacket& slot) const {

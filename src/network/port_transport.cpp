@@ -68,6 +68,7 @@ std::size_t CComPort::QueuedPackets() {
 
 DWORD CComPort::Run() {
     assembler_.InterByteTimeout = InterByteTimeout;
+    ReadAheadBegin = ReadAheadEnd = 0;  // nothing of a device closed before
     SendDeadline = GetTickCount();
     while (!stop_event_.Wait(0)) {
         if (ReceiveStep()) continue;
@@ -84,31 +85,38 @@ DWORD CComPort::Run() {
 bool CComPort::ReceiveStep() {
     for (;;) {
         if (stop_event_.Wait(0)) return true;
-        BYTE byte = 0;
-        const int got = device_.ReadByte(&byte);
-        const DWORD now = GetTickCount();
-        if (got == 1) {
-            LastBusActivity = now;
-            if (RawPacket* frame = assembler_.Receive(byte, ArrivalOfByteRead(now))) {
-                CompleteFrame(*frame);
-                return true;
+        if (ReadAheadBegin == ReadAheadEnd) {
+            const int got = device_.Read(ReadAhead.data(), ReadAhead.size());
+            const DWORD now = GetTickCount();
+            if (got < 0) {
+                stop_event_.Wait(kReadErrorRetryMs);
+                return false;
             }
-            continue;
+            if (got == 0) {
+                if (RawPacket* frame = assembler_.Quiet(now)) CompleteFrame(*frame);
+                return false;
+            }
+            ReadAheadBegin = 0;
+            ReadAheadEnd = static_cast<std::size_t>(got);
+            ReadAheadAt = LastBusActivity = now;
+            WaitingAfter = BaudRate ? device_.Waiting() : 0;
         }
-        if (got < 0) {
-            stop_event_.Wait(kReadErrorRetryMs);
-            return false;
+        const BYTE byte = ReadAhead[ReadAheadBegin++];
+        const std::span<const BYTE> behind(ReadAhead.data() + ReadAheadBegin,
+                                           ReadAheadEnd - ReadAheadBegin);
+        const DWORD arrival = ArrivalOfByteRead(ReadAheadAt, behind.size() + WaitingAfter);
+        if (RawPacket* frame = assembler_.Receive(byte, arrival, behind)) {
+            CompleteFrame(*frame);
+            return true;
         }
-        if (RawPacket* frame = assembler_.Quiet(now)) CompleteFrame(*frame);
-        return false;
     }
 }
 
-DWORD CComPort::ArrivalOfByteRead(DWORD now) {
+DWORD CComPort::ArrivalOfByteRead(DWORD now, std::size_t behind) {
     // The bytes still waiting behind this one came after it, at the line's speed: it arrived at
     // least their transmission time ago. A port thread that was held up (a busy machine) thus
     // sees the line as it was and does not cut a frame at a pause the line never had.
-    const std::size_t waiting = BaudRate ? std::min(device_.Waiting(), kMaxSendBytes) : 0;
+    const std::size_t waiting = BaudRate ? std::min(behind, kMaxSendBytes) : 0;
     DWORD arrival = now - static_cast<DWORD>(waiting * 10000 / (BaudRate ? BaudRate : 1));
     // Never before the byte read last: the estimate only shortens gaps, never reorders bytes.
     if (TickDiff(arrival, LastArrival) < 0 && TickDiff(now, LastArrival) >= 0)

@@ -9,6 +9,7 @@
 // sleeps until something happens.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <string>
@@ -68,8 +69,9 @@ class CComPort : public Thread {
 
   private:
     void CompleteFrame(RawPacket& frame);
-    // When the byte just read (at `now`) reached the device, as far as the bytes behind it tell.
-    DWORD ArrivalOfByteRead(DWORD now);
+    // When a byte read at `now` reached the device, as far as the `behind` bytes that came after
+    // it tell.
+    DWORD ArrivalOfByteRead(DWORD now, std::size_t behind);
     // How long the thread may sleep on the device before a deadline of its own comes due.
     DWORD IdleTimeout();
 
@@ -78,6 +80,12 @@ class CComPort : public Thread {
     DWORD LastBusActivity = 0;
     DWORD SendDeadline = 0;
     DWORD LastArrival = 0;
+    // What one read took from the device and the receiver has not framed yet: a frame's bytes
+    // that wait together are read together, so the receiver sees what follows a byte.
+    std::array<BYTE, 64> ReadAhead{};
+    std::size_t ReadAheadBegin = 0, ReadAheadEnd = 0;
+    DWORD ReadAheadAt = 0;         // when it was read
+    std::size_t WaitingAfter = 0;  // bytes still in the device then
     // Packets sent whose echo has not come back yet, oldest first. Echoes come back in the order
     // the packets went out, normally before the next one goes; a bus that answers late may hold
     // several, and each is still the port's own.

@@ -120,10 +120,10 @@ bool SerialDevice::Configure(DWORD baud) {
     return tcsetattr(fd_, TCSANOW, &tio) == 0;
 }
 
-int SerialDevice::ReadByte(BYTE* byte) {
+int SerialDevice::Read(BYTE* bytes, std::size_t capacity) {
     if (fd_ < 0) return -1;
-    const ssize_t n = read(fd_, byte, 1);
-    if (n == 1) return 1;
+    const ssize_t n = read(fd_, bytes, capacity);
+    if (n > 0) return static_cast<int>(n);
     if (n == 0 || errno == EAGAIN || errno == EINTR) return 0;
     return -1;
 }

@@ -38,9 +38,9 @@ class SerialDevice {
     // at once. False, with the settings unchanged, when the current settings cannot be read.
     bool Configure(DWORD baud);
 
-    // One byte if one is waiting: 1 when *byte was read, 0 when there was none, -1 on an error
-    // (or when no device is open).
-    int ReadByte(BYTE* byte);
+    // The bytes waiting, at most `capacity`: how many were read (0 when none), -1 on an error (or
+    // when no device is open).
+    int Read(BYTE* bytes, std::size_t capacity);
     // How many received bytes wait to be read now (0 when none, or when it cannot be told).
     std::size_t Waiting() const;
     // Writes all bytes, waiting a bounded time for room; returns how many were written.

@@ -78,6 +78,36 @@ TEST(FrameAssembler, FramesByKindLengthAndPauses) {
         EXPECT_EQ(Frames(c.events), c.frames) << c.name;
 }
 
+TEST(FrameAssembler, APauseThatTheBytesBehindContradictWasTheReceiversOwn) {
+    // Three bytes read in time, then the receiver held up for 100 ms: the next byte and those
+    // read with it. Only bytes that finish the frame with its checksum right overrule the pause.
+    Bytes wrong_sum = kLogical;
+    wrong_sum[7] ^= 1;
+    const struct {
+        const char* what;
+        Bytes frame;
+        std::size_t behind;  // bytes read with the fourth
+        bool whole;
+    } cases[] = {
+        {"the rest of the frame, checksum right", kLogical, 4, true},
+        {"the rest of the frame, checksum wrong", wrong_sum, 4, false},
+        {"too few bytes to tell", kLogical, 3, false},
+    };
+    for (const auto& c : cases) {
+        FrameAssembler assembler;
+        for (DWORD i = 0; i < 3; ++i)
+            ASSERT_EQ(assembler.Receive(c.frame[i], i), nullptr) << c.what;
+        const std::span<const BYTE> behind(c.frame.data() + 4, c.behind);
+        RawPacket* frame = assembler.Receive(c.frame[3], 100, behind);
+        for (std::size_t i = 0; !frame && i < behind.size(); ++i)
+            frame = assembler.Receive(behind[i], 100, behind.subspan(i + 1));
+        ASSERT_NE(frame, nullptr) << c.what;
+        EXPECT_EQ(frame->CopyBytes(),
+                  c.whole ? c.frame : Bytes(c.frame.begin(), c.frame.begin() + 3))
+            << c.what;
+    }
+}
+
 TEST(FrameAssembler, AFinishedFrameStaysIntactWhileTheRingComesRound) {
     FrameAssembler assembler;
     DWORD now = 0;

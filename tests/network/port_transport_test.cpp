@@ -268,7 +268,7 @@ TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
     EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
     waker.join();
     BYTE byte;
-    EXPECT_EQ(device.ReadByte(&byte), -1);  // nothing open
+    EXPECT_EQ(device.Read(&byte, 1), -1);  // nothing open
     EXPECT_FALSE(device.Configure(9600));
 }
 
