@@ -7,6 +7,7 @@
 
 #include "host/bridge/page_prelude.h"
 #include "host/bridge/value_conversion.h"
+#include "panel/extension/jsc_values.h"
 #include "panel/extension/page_prelude.h"
 #include "panel/extension/script_object.h"
 #include "platform/safearray.h"
@@ -135,19 +136,6 @@ std::string PathOfUrl(const std::string& url) {
     g_free(path);
     return out;
 }
-
-// Drops the values it holds on every way out.
-struct Values {
-    std::vector<JSCValue*> items;
-    ~Values() {
-        for (JSCValue* value : items)
-            if (value) g_object_unref(value);
-    }
-    JSCValue* Add(JSCValue* value) {
-        items.push_back(value);
-        return value;
-    }
-};
 
 // A script call of the library, settled as a whole: callbacks' errors inside it are taken
 // as its status or reported.
