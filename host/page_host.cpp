@@ -4,11 +4,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <iostream>
 
 #include "host/bridge/host_application.h"
 #include "host/bridge/page_scripts.h"
-#include "host/script_object.h"
 #include "platform/clock.h"
 
 namespace brevanto_host {
