@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/bridge/page_prelude.h"
 #include "host/engine_internal.h"
 #include "host/page_prelude.h"
 #include "platform/safearray.h"
@@ -239,7 +240,11 @@ void ScriptEngine::InstallGlobals() {
     duk_put_prop_string(ctx, -2, "__brevanto");
     duk_pop(ctx);
     ScriptError error;
-    if (!Run("<page prelude>", kPagePrelude, &error))
+    // Both preludes get the natives, which then leave the page's global object.
+    const std::string prelude =
+        std::string("(function (g) { var n = g.__brevanto; delete g.__brevanto; (") + kPagePrelude +
+        ")(g, n); (" + kLibraryPrelude + ")(g, n); })(this);";
+    if (!Run("<page prelude>", prelude, &error))
         throw std::runtime_error("page prelude failed: " + error.Describe());
 }
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "host/bridge/library_module.h"
+#include "host/bridge/page_site.h"
 #include "host/bridge/serial_mapping.h"
 #include "host/script_engine.h"
 #include "interfaces/dispatch.h"
@@ -46,7 +46,7 @@ inline constexpr int kExitStartFailure = 3;
 inline constexpr int kExitRestartRequested = 4;
 inline constexpr int kExitUsage = 64;  // as sysexits' EX_USAGE
 
-class PageHost {
+class PageHost final : public PageSite::Host {
   public:
     explicit PageHost(HostOptions options);
     ~PageHost();
@@ -56,24 +56,25 @@ class PageHost {
     // Runs the pages on the calling thread until they end; returns the exit status.
     int Run();
 
-    // ---- What the host application object asks for (any thread) ----
-    void Log(const std::string& text);
-    void RequestClose();
-    void RequestRestart();
+    // ---- PageSite::Host: what the host program does for the page site ----
+    void Log(const std::string& text) override;
+    void RequestPage(const std::string& page) override;
+    void RequestRestart() override;
+    void RequestClose() override;
+    bool HasPage() override { return engine_ != nullptr; }
+    std::filesystem::path PageDirectory() override;
+    bool RunRemovableFile(const std::filesystem::path& file, ScriptError* error) override;
+    void Report(const ScriptError& error) override;
+    std::vector<std::string> GlobalNames() override;
+    void DeleteGlobal(const std::string& name) override;
+    HRESULT GlobalObject(const char* name, IDispatch** object) override;
+    HRESULT Evaluate(const std::string& expression, VARIANT* result) override;
+    std::string EngineNameExpression() override;
+
     // The network's requests (the registered messages): start over with a fresh Global, or end
     // in order with status 0.
     void RequestAppRestart();
     void RequestShutDown();
-    void RequestPage(const std::filesystem::path& page);
-    HRESULT LoadScript(const std::u16string& id, const std::u16string& file, LONG* result);
-    HRESULT RemoveScript(const std::u16string& id);
-    HRESULT GetScript(const std::u16string& name, IDispatch** script);
-    HRESULT Persist(const std::u16string& name, IDispatch* object);
-    HRESULT UnPersist(const std::u16string& name, IDispatch** object);
-    bool IsPersisted(IUnknown* object);
-    HRESULT Version(IDispatch** version);
-    HRESULT PageObject(const char* name, IDispatch** object);
-    const HostOptions& options() const { return options_; }
 
   private:
     enum class Action { kNone, kClose, kExitForRestart, kRestart, kRestartApp, kGoToPage };
@@ -82,23 +83,13 @@ class PageHost {
         std::string text;
     };
 
-    // Runs work on the script thread, synchronously (directly when already there).
-    HRESULT OnScriptThread(const std::function<HRESULT()>& work);
     // Reads a page's scripts before the current page is left: a page that cannot be read
     // leaves the panel where it is.
     static bool ReadPage(const std::vector<std::filesystem::path>& files,
                          std::vector<PageScript>* scripts, ScriptError* error);
     // A fresh engine with the page globals, then the scripts in order.
     bool StartPage(const std::vector<PageScript>& scripts, ScriptError* error);
-    // Ends the page: what it registered through its data context, then its engine (whose
-    // finalizers let go of the library objects its scripts held), then the reference cycles
-    // of the objects it made or let out of the persistence store.
     void EndPage();
-    // Empties the persistence store (at exit).
-    std::vector<ComPtr<IUnknown>> TakePersisted();
-    // Breaks the cycles of objects that are not (or no longer) persisted.
-    void DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects);
-    HRESULT CreateForPage(const std::u16string& prog_id, IDispatch** object, std::string* refusal);
     void Request(Action action);
     void ReportError(const ScriptError& error);
     bool StartLibrary();
@@ -107,28 +98,16 @@ class PageHost {
     bool FindStartPage();
     // Creates, attaches and starts a Global; false when the panel cannot go on.
     bool StartGlobal();
-    // Shuts the Global down (the pages have ended).
-    void StopGlobal();
 
     HostOptions options_;
     std::atomic<unsigned long> script_thread_ = 0;
-    LibraryModule module_;
-    ComPtr<IDispatch> global_;      // the root object
-    CLSID global_class_{};          // pages may not make another one
-    ComPtr<IUnknown> application_;  // this host as the library sees it
-    ComPtr<IDataContext> context_;  // the current page's Global.ReadOnly
+    PageSite site_{*this, "Host"};
     std::unique_ptr<ScriptEngine> engine_;
     std::vector<std::filesystem::path> current_scripts_;
 
-    std::mutex mutex_;  // guards the requests and the persisted objects
+    std::mutex mutex_;  // guards the requests
     Action action_ = Action::kNone;
     std::filesystem::path next_page_;
-    std::map<std::u16string, ComPtr<IDispatch>> persisted_;
-    // Objects the page created, and objects that left the persistence store meanwhile (replaced
-    // or un-persisted): their reference cycles (a packet filter and its native filter) are
-    // broken once the page's scripts are gone, unless they are persisted by then.
-    std::vector<ComPtr<IUnknown>> page_objects_;
-    std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> globals it made
     std::mutex log_mutex_;
     SerialMapping serial_mapping_;
     int listeners_[2] = {0, 0};

@@ -1,76 +1,14 @@
-// The page globals written in script: ActiveXObject, Enumerator, VBArray, the window timers
-// and console. They stand on the natives in `__brevanto`, which the prelude takes and hides.
+// This host's page globals written in script: the window timers and console, and the
+// enumeration the library's prelude (host/bridge/page_prelude.h) stands on. A function
+// expression, called with the page's global object and the natives.
 #pragma once
 
 namespace brevanto_host {
 
 inline constexpr const char* kPagePrelude = R"js(
-(function (g) {
-    var n = g.__brevanto;
-    delete g.__brevanto;
-
-    g.ActiveXObject = function ActiveXObject(name) {
-        return n.create(String(name));
-    };
-
-    g.Enumerator = function Enumerator(collection) {
-        this._handle = null;
-        this._array = [];
-        if (collection !== undefined && collection !== null) {
-            if (n.isLibraryObject(collection)) this._handle = n.newEnum(collection);
-            else if (typeof collection.length === 'number') this._array = collection;
-        }
-        this.moveFirst();
-    };
-    g.Enumerator.prototype = {
-        _fetch: function () {
-            var r = n.enumNext(this._handle);
-            this._end = !r[0];
-            this._item = r[1];
-        },
-        moveFirst: function () {
-            if (this._handle) { n.enumReset(this._handle); this._fetch(); } else { this._index = 0; }
-        },
-        moveNext: function () {
-            if (this._handle) this._fetch(); else this._index++;
-        },
-        atEnd: function () {
-            return this._handle ? this._end : this._index >= this._array.length;
-        },
-        item: function () {
-            if (this._handle) return this._end ? undefined : this._item;
-            return this._array[this._index];
-        }
-    };
-
-    g.VBArray = function VBArray(array) {
-        var info = n.safeArray(array);
-        this._dims = info.dims;
-        this._lb = info.lbounds;
-        this._ub = info.ubounds;
-        this._items = info.items;
-    };
-    g.VBArray.prototype = {
-        _dim: function (d) {
-            d = d === undefined ? 1 : Number(d);
-            if (!(d >= 1 && d <= this._dims)) throw new RangeError('Subscript out of range');
-            return d - 1;
-        },
-        dimensions: function () { return this._dims; },
-        lbound: function (d) { return this._lb[this._dim(d)]; },
-        ubound: function (d) { return this._ub[this._dim(d)]; },
-        toArray: function () { return this._items.slice(); },
-        getItem: function () {
-            if (arguments.length !== this._dims) throw new RangeError('Subscript out of range');
-            var at = 0, stride = 1;
-            for (var k = 0; k < this._dims; k++) {
-                var i = Number(arguments[k]);
-                if (!(i >= this._lb[k] && i <= this._ub[k])) throw new RangeError('Subscript out of range');
-                at += (i - this._lb[k]) * stride;
-                stride *= this._ub[k] - this._lb[k] + 1;
-            }
-            return this._items[at];
-        }
+(function (g, n) {
+    n.enumerate = function (collection) {
+        return n.isLibraryObject(collection) ? n.newEnum(collection) : null;
     };
 
     // Timers: kept here, run by the host's pump through __runTimers.
@@ -124,7 +62,7 @@ inline constexpr const char* kPagePrelude = R"js(
     g.console = { log: function () {
         n.log(Array.prototype.map.call(arguments, String).join(' '));
     } };
-})(this);
+})
 )js";
 
 }  // namespace brevanto_host

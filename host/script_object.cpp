@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "host/engine_internal.h"
-#include "platform/enum_variant.h"
 
 namespace brevanto_host {
 
@@ -93,21 +92,6 @@ void PushObjectTable(duk_context* ctx) {
         duk_put_prop_string(ctx, -3, kObjectsKey);
     }
     duk_remove(ctx, -2);
-}
-
-// A script error as the library receives it: DISP_E_EXCEPTION with the exception information
-// filled in, or the error's own status code where the caller asked for no information.
-HRESULT ScriptFailure(const ScriptError& error, EXCEPINFO* excepinfo) {
-    const HRESULT code = FAILED(error.number) ? error.number : E_FAIL;
-    if (!excepinfo) return FAILED(error.number) ? error.number : DISP_E_EXCEPTION;
-    *excepinfo = EXCEPINFO{};
-    excepinfo->bstrDescription = SysAllocString(Utf8ToUtf16(error.message).c_str());
-    if (!error.file.empty()) {
-        std::string source = error.file + ":" + std::to_string(error.line);
-        excepinfo->bstrSource = SysAllocString(Utf8ToUtf16(source).c_str());
-    }
-    excepinfo->scode = code;
-    return DISP_E_EXCEPTION;
 }
 
 // Restores the value stack on every way out of a call.
@@ -208,75 +192,32 @@ HRESULT CScriptObject::Usable() const {
     return S_OK;
 }
 
-HRESULT CScriptObject::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+bool CScriptObject::IsCallable() {
+    duk_context* ctx = state_->ctx;
+    StackGuard guard(ctx);
+    return duk_safe_call(ctx, SafePush, this, 0, 1) == 0 && duk_is_callable(ctx, -1);
 }
 
-HRESULT CScriptObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+bool CScriptObject::HasMember(const std::string& name) {
+    duk_context* ctx = state_->ctx;
+    StackGuard guard(ctx);
+    Push();
+    duk_push_lstring(ctx, name.data(), name.size());
+    return duk_is_object(ctx, -2) && duk_safe_call(ctx, SafeHas, nullptr, 2, 1) == 0 &&
+           duk_get_boolean(ctx, -1);
 }
 
-HRESULT CScriptObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) {
-    if (!names || !dispids) return E_POINTER;
-    if (count == 0) return S_OK;
-    CComBSTR name(names[0] ? names[0] : u"");  // a plain string, not a BSTR
-    HRESULT hr = GetDispID(name, 0, &dispids[0]);
-    for (UINT i = 1; i < count; ++i) {
-        dispids[i] = DISPID_UNKNOWN;
-        hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
-}
-
-HRESULT CScriptObject::Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                              VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
-    if (argerr) *argerr = 0;
-    return InvokeEx(dispid, lcid, flags, params, result, excepinfo, nullptr);
-}
-
-HRESULT CScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
-    if (!dispid) return E_POINTER;
-    *dispid = DISPID_UNKNOWN;
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    std::string key = Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
-    if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
-        duk_context* ctx = state_->ctx;
-        StackGuard guard(ctx);
-        Push();
-        duk_push_lstring(ctx, key.data(), key.size());
-        if (!duk_is_object(ctx, -2) || duk_safe_call(ctx, SafeHas, nullptr, 2, 1) != 0 ||
-            !duk_get_boolean(ctx, -1))
-            return DISP_E_UNKNOWNNAME;
-    }
-    *dispid = members_.IdOf(key);
-    return S_OK;
-}
-
-HRESULT CScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* params,
-                                VARIANT* result, EXCEPINFO* excepinfo, IServiceProvider*) {
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return Call(dispid, flags, params ? params : &none, result, excepinfo);
-}
-
-HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                            EXCEPINFO* excepinfo) {
+HRESULT CScriptObject::Carry(const brevanto_bridge::ScriptRequest& request, VARIANT* result,
+                             EXCEPINFO* excepinfo) {
     using Kind = brevanto_bridge::ScriptRequest::Kind;
+    using brevanto_bridge::ScriptFailure;
     duk_context* ctx = state_->ctx;
     ScriptEngine* engine = state_->engine;
     Bridge& bridge = engine->bridge();
     StackGuard guard(ctx);
-    if (result) VariantInit(result);
 
     if (duk_safe_call(ctx, SafePush, this, 0, 1) != 0) return E_OUTOFMEMORY;
     const duk_idx_t object = duk_get_top_index(ctx);
-    const brevanto_bridge::ScriptRequest request = brevanto_bridge::UnderstandScriptCall(
-        dispid, flags, *params, members_, duk_is_callable(ctx, object));
-    if (request.kind == Kind::kRefuse) return request.status;
-    if (request.kind == Kind::kEnumerate) return NewEnum(result);
 
     const auto positional = static_cast<duk_idx_t>(request.arguments.size());
     if (!duk_check_stack(ctx, positional + kEntryStack)) return E_OUTOFMEMORY;
@@ -351,12 +292,10 @@ HRESULT CScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIA
     return S_OK;
 }
 
-// Arrays (and anything with a length) enumerate their elements, as a snapshot.
-HRESULT CScriptObject::NewEnum(VARIANT* result) {
-    if (!result) return E_POINTER;
+HRESULT CScriptObject::ListItems(std::vector<CComVariant>* items) {
     duk_context* ctx = state_->ctx;
     ScriptEngine* engine = state_->engine;
-    auto items = std::make_shared<std::vector<CComVariant>>();
+    StackGuard guard(ctx);
     Push();
     const duk_idx_t object = duk_get_top_index(ctx);
     duk_dup(ctx, object);
@@ -375,11 +314,6 @@ HRESULT CScriptObject::NewEnum(VARIANT* result) {
         if (FAILED(hr)) return hr;
         items->push_back(std::move(item));
     }
-    IEnumVARIANT* enumerator = nullptr;
-    HRESULT hr = CEnumVariantValues::Create(std::move(items), &enumerator);
-    if (FAILED(hr)) return hr;
-    result->vt = VT_UNKNOWN;
-    result->punkVal = enumerator;
     return S_OK;
 }
 
@@ -398,59 +332,12 @@ std::vector<std::string> CScriptObject::OwnKeys() {
     return keys;
 }
 
-HRESULT CScriptObject::DeleteMemberByName(BSTR name, DWORD) {
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
+bool CScriptObject::DeleteMember(const std::string& name) {
     duk_context* ctx = state_->ctx;
     StackGuard guard(ctx);
-    std::string key = Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
     Push();
-    duk_push_lstring(ctx, key.data(), key.size());
-    return duk_safe_call(ctx, SafeDelete, nullptr, 2, 0) == 0 ? S_OK : S_FALSE;
-}
-
-HRESULT CScriptObject::DeleteMemberByDispID(DISPID dispid) {
-    const std::string* name = members_.NameOf(dispid);
-    if (!name) return DISP_E_MEMBERNOTFOUND;
-    CComBSTR wide{std::string_view(*name)};
-    return DeleteMemberByName(wide, 0);
-}
-
-HRESULT CScriptObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
-    if (!properties) return E_POINTER;
-    *properties = fdexPropCanGet | fdexPropCanPut | fdexPropCanCall;
-    return S_OK;
-}
-
-HRESULT CScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
-    if (!name) return E_POINTER;
-    *name = nullptr;
-    const std::string* found = members_.NameOf(dispid);
-    if (!found) return DISP_E_MEMBERNOTFOUND;
-    *name = SysAllocString(Utf8ToUtf16(*found).c_str());
-    return *name ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT CScriptObject::GetNextDispID(DWORD, DISPID dispid, DISPID* next) {
-    if (!next) return E_POINTER;
-    *next = DISPID_UNKNOWN;
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    std::vector<std::string> keys = OwnKeys();
-    size_t start = 0;
-    if (dispid != DISPID_STARTENUM) {
-        const std::string* current = members_.NameOf(dispid);
-        if (!current) return S_FALSE;
-        for (start = 0; start < keys.size() && keys[start] != *current; ++start) {
-        }
-        ++start;
-    }
-    if (start >= keys.size()) return S_FALSE;
-    *next = members_.IdOf(keys[start]);
-    return S_OK;
-}
-
-HRESULT CScriptObject::GetNameSpaceParent(IUnknown** parent) {
-    if (parent) *parent = nullptr;
-    return E_NOTIMPL;
+    duk_push_lstring(ctx, name.data(), name.size());
+    return duk_safe_call(ctx, SafeDelete, nullptr, 2, 0) == 0;
 }
 
 }  // namespace brevanto_host

@@ -10,19 +10,15 @@
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "host/bridge/script_call.h"
+#include "host/bridge/script_dispatch.h"
 #include "host/script_engine.h"
-#include "platform/com_object.h"
 
 namespace brevanto_host {
 
-class CScriptObject : public ComObjectRoot<CScriptObject, IDispatchEx> {
+class CScriptObject : public brevanto_bridge::ScriptDispatch<CScriptObject> {
   public:
-    static constexpr bool kCountsModuleLock = false;
-
     // The object for the script value at idx (the same object each time for the same value
     // while one is alive), with one reference.
     static HRESULT FromStack(const std::shared_ptr<EngineState>& state, duk_idx_t idx,
@@ -38,33 +34,20 @@ class CScriptObject : public ComObjectRoot<CScriptObject, IDispatchEx> {
     // Pushes the wrapped script value.
     void Push() const;
 
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                          DISPID* dispids) override;
-    HRESULT Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) override;
-    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* dispid) override;
-    HRESULT InvokeEx(DISPID dispid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* excepinfo, IServiceProvider* caller) override;
-    HRESULT DeleteMemberByName(BSTR name, DWORD flags) override;
-    HRESULT DeleteMemberByDispID(DISPID dispid) override;
-    HRESULT GetMemberProperties(DISPID dispid, DWORD fetch, DWORD* properties) override;
-    HRESULT GetMemberName(DISPID dispid, BSTR* name) override;
-    HRESULT GetNextDispID(DWORD flags, DISPID dispid, DISPID* next) override;
-    HRESULT GetNameSpaceParent(IUnknown** parent) override;
-
   private:
+    friend class brevanto_bridge::ScriptDispatch<CScriptObject>;
     // S_OK when the caller is on the script thread and the heap exists.
     HRESULT Usable() const;
-    HRESULT Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* excepinfo);
-    HRESULT NewEnum(VARIANT* result);
+    bool IsCallable();
+    bool HasMember(const std::string& name);
+    HRESULT Carry(const brevanto_bridge::ScriptRequest& request, VARIANT* result,
+                  EXCEPINFO* excepinfo);
+    HRESULT ListItems(std::vector<CComVariant>* items);
+    bool DeleteMember(const std::string& name);
     std::vector<std::string> OwnKeys();
 
     std::shared_ptr<EngineState> state_;
     const unsigned id_;
-    brevanto_bridge::ScriptMemberIds members_;
 };
 
 }  // namespace brevanto_host

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/bridge/page_prelude.h"
 #include "host/bridge/value_conversion.h"
+#include "panel/extension/jsc_values.h"
 #include "panel/extension/page_prelude.h"
 #include "panel/extension/script_object.h"
 #include "platform/safearray.h"
@@ -134,19 +136,6 @@ std::string PathOfUrl(const std::string& url) {
     g_free(path);
     return out;
 }
-
-// Drops the values it holds on every way out.
-struct Values {
-    std::vector<JSCValue*> items;
-    ~Values() {
-        for (JSCValue* value : items)
-            if (value) g_object_unref(value);
-    }
-    JSCValue* Add(JSCValue* value) {
-        items.push_back(value);
-        return value;
-    }
-};
 
 // A script call of the library, settled as a whole: callbacks' errors inside it are taken
 // as its status or reported.
@@ -608,16 +597,19 @@ void JscBridge::Setup() {
             context_, native.name, G_CALLBACK(native.function), nullptr, nullptr, JSC_TYPE_VALUE));
         jsc_value_object_set_property(natives, native.name, function);
     }
-    JSCValue* prelude = values.Add(
-        jsc_context_evaluate_with_source_uri(context_, kPagePrelude, -1, "brevanto:prelude", 1));
     JSCValue* global = values.Add(jsc_context_get_global_object(context_));
     JSCValue* args[] = {global, natives};
-    values.Add(jsc_value_function_callv(prelude, 2, args));
-    if (JSCException* exception = jsc_context_get_exception(context_)) {
-        char* text = jsc_exception_report(exception);
-        std::fprintf(stderr, "brevanto-panel: the page prelude failed: %s\n", text);
-        g_free(text);
-        jsc_context_clear_exception(context_);
+    // The panel's own globals first: the library's prelude stands on its enumeration.
+    for (const char* text : {kPagePrelude, brevanto_host::kLibraryPrelude}) {
+        JSCValue* prelude = values.Add(
+            jsc_context_evaluate_with_source_uri(context_, text, -1, "brevanto:prelude", 1));
+        values.Add(jsc_value_function_callv(prelude, 2, args));
+        if (JSCException* exception = jsc_context_get_exception(context_)) {
+            char* report = jsc_exception_report(exception);
+            std::fprintf(stderr, "brevanto-panel: the page prelude failed: %s\n", report);
+            g_free(report);
+            jsc_context_clear_exception(context_);
+        }
     }
 }
 

@@ -1,9 +1,8 @@
 #include "panel/extension/script_object.h"
 
 #include "panel/extension/jsc_bridge.h"
+#include "panel/extension/jsc_values.h"
 #include "platform/apartment.h"
-#include "platform/boundary.h"
-#include "platform/enum_variant.h"
 
 namespace brevanto_panel {
 
@@ -12,37 +11,6 @@ namespace {
 // Interface identifier by which a script object of the panel recognises itself.
 constexpr IID kScriptObjectIid{
     0x2f7d41c3, 0x8a52, 0x4e19, {0xb6, 0x0d, 0x73, 0x1e, 0x9c, 0x45, 0x2a, 0xd8}};
-
-std::string NameText(BSTR name) {
-    return Utf16ToUtf8({name ? name : u"", SysStringLen(name)});
-}
-
-// A script error as the library receives it: DISP_E_EXCEPTION with the exception information
-// filled in, or the error's own status code where the caller asked for no information.
-HRESULT ScriptFailure(const ScriptError& error, EXCEPINFO* excepinfo) {
-    if (!excepinfo) return FAILED(error.number) ? error.number : DISP_E_EXCEPTION;
-    *excepinfo = EXCEPINFO{};
-    excepinfo->bstrDescription = SysAllocString(Utf8ToUtf16(error.message).c_str());
-    if (!error.file.empty()) {
-        std::string source = error.file + ":" + std::to_string(error.line);
-        excepinfo->bstrSource = SysAllocString(Utf8ToUtf16(source).c_str());
-    }
-    excepinfo->scode = FAILED(error.number) ? error.number : E_FAIL;
-    return DISP_E_EXCEPTION;
-}
-
-// Releases the values of a call on every way out.
-struct Values {
-    std::vector<JSCValue*> items;
-    ~Values() {
-        for (JSCValue* value : items)
-            if (value) g_object_unref(value);
-    }
-    JSCValue* Add(JSCValue* value) {
-        items.push_back(value);
-        return value;
-    }
-};
 
 }  // namespace
 
@@ -115,73 +83,20 @@ HRESULT ScriptObject::Failed(JSCValue* error, bool callback, EXCEPINFO* excepinf
     ScriptError failure = bridge_->ErrorOf(error);
     g_object_unref(error);
     if (callback) bridge_->CallbackFailed(failure);
-    return ScriptFailure(failure, excepinfo);
+    return brevanto_bridge::ScriptFailure(failure, excepinfo);
 }
 
-HRESULT ScriptObject::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+bool ScriptObject::HasMember(const std::string& name) {
+    Values values;
+    JSCValue* args[] = {value_, values.Add(jsc_value_new_string(bridge_->context(), name.c_str()))};
+    JSCValue* has = values.Add(jsc_value_function_callv(bridge_->helper("has"), 2, args));
+    jsc_context_clear_exception(bridge_->context());
+    return jsc_value_to_boolean(has);
 }
 
-HRESULT ScriptObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT ScriptObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) {
-    if (!names || !dispids) return E_POINTER;
-    if (count == 0) return S_OK;
-    CComBSTR name(names[0] ? names[0] : u"");
-    HRESULT hr = GetDispID(name, 0, &dispids[0]);
-    for (UINT i = 1; i < count; ++i) {
-        dispids[i] = DISPID_UNKNOWN;
-        hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
-}
-
-HRESULT ScriptObject::Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                             VARIANT* result, EXCEPINFO* excepinfo, UINT* argerr) {
-    if (argerr) *argerr = 0;
-    return InvokeEx(dispid, lcid, flags, params, result, excepinfo, nullptr);
-}
-
-HRESULT ScriptObject::GetDispID(BSTR name, DWORD flags, DISPID* dispid) {
-    if (!dispid) return E_POINTER;
-    *dispid = DISPID_UNKNOWN;
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    return StatusOf([&] {
-        std::string key = NameText(name);
-        if (!(flags & fdexNameEnsure) && !members_.Knows(key)) {
-            Values values;
-            JSCValue* args[] = {value_,
-                                values.Add(jsc_value_new_string(bridge_->context(), key.c_str()))};
-            JSCValue* has = values.Add(jsc_value_function_callv(bridge_->helper("has"), 2, args));
-            jsc_context_clear_exception(bridge_->context());
-            if (!jsc_value_to_boolean(has)) return DISP_E_UNKNOWNNAME;
-        }
-        *dispid = members_.IdOf(key);
-        return S_OK;
-    });
-}
-
-HRESULT ScriptObject::InvokeEx(DISPID dispid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                               EXCEPINFO* excepinfo, IServiceProvider*) {
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    return StatusOf(
-        [&] { return Call(dispid, flags, params ? params : &none, result, excepinfo); });
-}
-
-HRESULT ScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                           EXCEPINFO* excepinfo) {
+HRESULT ScriptObject::Carry(const brevanto_bridge::ScriptRequest& request, VARIANT* result,
+                            EXCEPINFO* excepinfo) {
     using Kind = brevanto_bridge::ScriptRequest::Kind;
-    if (result) VariantInit(result);
-    const brevanto_bridge::ScriptRequest request = brevanto_bridge::UnderstandScriptCall(
-        dispid, flags, *params, members_, jsc_value_is_function(value_));
-    if (request.kind == Kind::kRefuse) return request.status;
-    if (request.kind == Kind::kEnumerate) return NewEnum(result);
     JSCContext* context = bridge_->context();
     Values values;
     auto arguments = [&]() {
@@ -244,9 +159,7 @@ HRESULT ScriptObject::Call(DISPID dispid, WORD flags, DISPPARAMS* params, VARIAN
     return S_OK;
 }
 
-// Arrays (and anything with a length) enumerate their elements, as a snapshot.
-HRESULT ScriptObject::NewEnum(VARIANT* result) {
-    if (!result) return E_POINTER;
+HRESULT ScriptObject::ListItems(std::vector<CComVariant>* items) {
     Values values;
     JSCValue* args[] = {value_};
     JSCValue* list = values.Add(jsc_value_function_callv(bridge_->helper("list"), 1, args));
@@ -254,67 +167,24 @@ HRESULT ScriptObject::NewEnum(VARIANT* result) {
     if (!jsc_value_is_array(list)) return DISP_E_MEMBERNOTFOUND;  // not a list
     JSCValue* length = values.Add(jsc_value_object_get_property(list, "length"));
     const int count = jsc_value_to_int32(length);
-    auto items = std::make_shared<std::vector<CComVariant>>();
     for (int i = 0; i < count; ++i) {
         JSCValue* item = values.Add(jsc_value_object_get_property_at_index(list, i));
         CComVariant converted;
         if (HRESULT hr = bridge_->ToVariant(item, &converted, false); FAILED(hr)) return hr;
         items->push_back(std::move(converted));
     }
-    IEnumVARIANT* enumerator = nullptr;
-    HRESULT hr = CEnumVariantValues::Create(std::move(items), &enumerator);
-    if (FAILED(hr)) return hr;
-    result->vt = VT_UNKNOWN;
-    result->punkVal = enumerator;
     return S_OK;
 }
 
-HRESULT ScriptObject::DeleteMemberByName(BSTR name, DWORD flags) {
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    return StatusOf([&] { return DeleteMember(name, flags); });
-}
-
-HRESULT ScriptObject::DeleteMember(BSTR name, DWORD) {
+bool ScriptObject::DeleteMember(const std::string& name) {
     Values values;
-    JSCValue* args[] = {
-        value_, values.Add(jsc_value_new_string(bridge_->context(), NameText(name).c_str()))};
+    JSCValue* args[] = {value_, values.Add(jsc_value_new_string(bridge_->context(), name.c_str()))};
     JSCValue* deleted = values.Add(jsc_value_function_callv(bridge_->helper("del"), 2, args));
     jsc_context_clear_exception(bridge_->context());
-    return jsc_value_to_boolean(deleted) ? S_OK : S_FALSE;
+    return jsc_value_to_boolean(deleted);
 }
 
-HRESULT ScriptObject::DeleteMemberByDispID(DISPID dispid) {
-    const std::string* name = members_.NameOf(dispid);
-    if (!name) return DISP_E_MEMBERNOTFOUND;
-    CComBSTR wide{std::string_view(*name)};
-    return DeleteMemberByName(wide, 0);
-}
-
-HRESULT ScriptObject::GetMemberProperties(DISPID, DWORD, DWORD* properties) {
-    if (!properties) return E_POINTER;
-    *properties = fdexPropCanGet | fdexPropCanPut | fdexPropCanCall;
-    return S_OK;
-}
-
-HRESULT ScriptObject::GetMemberName(DISPID dispid, BSTR* name) {
-    if (!name) return E_POINTER;
-    *name = nullptr;
-    const std::string* found = members_.NameOf(dispid);
-    if (!found) return DISP_E_MEMBERNOTFOUND;
-    return StatusOf([&] {
-        *name = SysAllocString(Utf8ToUtf16(*found).c_str());
-        return *name ? S_OK : E_OUTOFMEMORY;
-    });
-}
-
-HRESULT ScriptObject::GetNextDispID(DWORD flags, DISPID dispid, DISPID* next) {
-    if (!next) return E_POINTER;
-    *next = DISPID_UNKNOWN;
-    if (HRESULT hr = Usable(); FAILED(hr)) return hr;
-    return StatusOf([&] { return NextMember(flags, dispid, next); });
-}
-
-HRESULT ScriptObject::NextMember(DWORD, DISPID dispid, DISPID* next) {
+std::vector<std::string> ScriptObject::OwnKeys() {
     Values values;
     JSCValue* args[] = {value_};
     JSCValue* keys = values.Add(jsc_value_function_callv(bridge_->helper("keys"), 1, args));
@@ -328,22 +198,7 @@ HRESULT ScriptObject::NextMember(DWORD, DISPID dispid, DISPID* next) {
         names.emplace_back(text ? text : "");
         g_free(text);
     }
-    size_t start = 0;
-    if (dispid != DISPID_STARTENUM) {
-        const std::string* current = members_.NameOf(dispid);
-        if (!current) return S_FALSE;
-        while (start < names.size() && names[start] != *current)
-            ++start;
-        ++start;
-    }
-    if (start >= names.size()) return S_FALSE;
-    *next = members_.IdOf(names[start]);
-    return S_OK;
-}
-
-HRESULT ScriptObject::GetNameSpaceParent(IUnknown** parent) {
-    if (parent) *parent = nullptr;
-    return E_NOTIMPL;
+    return names;
 }
 
 }  // namespace brevanto_panel

@@ -4,46 +4,20 @@
 #include <chrono>
 #include <cstdio>
 
+#include "host/bridge/host_application.h"
 #include "host/bridge/page_scripts.h"
-#include "interfaces/global.h"
-#include "panel/extension/panel_application.h"
 #include "panel/extension/script_object.h"
 #include "panel/protocol.h"
 #include "platform/clock.h"
-
-#ifndef BREVANTO_VERSION
-#define BREVANTO_VERSION "0"
-#endif
 
 namespace brevanto_panel {
 
 namespace {
 
-constexpr const char16_t* kGlobalClass = u"Brevanto.Global";
-
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-    return text;
-}
-
 // The panel clock's offset from the system clock, in milliseconds (for the page's Date).
 double PanelClockOffset(gpointer) {
     return static_cast<double>(
         std::chrono::duration_cast<std::chrono::milliseconds>(WallClockOffset()).count());
-}
-
-// A property of an object by name, through late binding.
-CComVariant ReadProperty(IDispatch* object, const char16_t* name) {
-    CComVariant value;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID dispid = DISPID_UNKNOWN;
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid)))
-        return value;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value,
-                   nullptr, nullptr);
-    return value;
 }
 
 }  // namespace
@@ -69,7 +43,7 @@ void WebPanel::OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer 
         panel->Send(kMessageFailed, error);
         return;
     }
-    panel->Send(kMessageReady, panel->StartPageSetting());
+    panel->Send(kMessageReady, panel->site_.StartPageSetting());
 }
 
 gboolean WebPanel::OnMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer self) {
@@ -93,14 +67,14 @@ bool WebPanel::StartLibrary(std::string* error) {
         *error = "cannot enter a single-threaded apartment";
         return false;
     }
-    page_thread_ = brevanto::CurrentThreadId();
+    library_started_ = true;
+    site_.SetPageThread(brevanto::CurrentThreadId());
     pump_ = std::make_unique<ApartmentSource>();
     serial_mapping_.Apply(settings_.serial);
     std::filesystem::path file = settings_.module_file.empty()
                                      ? brevanto_host::LibraryModule::DefaultFile()
                                      : settings_.module_file;
-    if (!module_.Load(file, error)) return false;
-    CLSIDFromProgID(kGlobalClass, &global_class_);
+    if (!site_.LoadModule(file, error)) return false;
     const UINT restart = RegisterWindowMessageW(kRestartAppMessageName);
     const UINT shut_down = RegisterWindowMessageW(kShutdownNicelyMessageName);
     listener_ =
@@ -113,48 +87,19 @@ bool WebPanel::StartLibrary(std::string* error) {
                 RequestRestart();
             }
         });
-    return StartGlobal(error);
-}
-
-bool WebPanel::StartGlobal(std::string* error) {
-    HRESULT hr = module_.Create(kGlobalClass, global_.put());
-    if (FAILED(hr)) {
-        *error = "Brevanto.Global is not available (" + Hex(hr) + ")";
-        return false;
-    }
-    ComPtr<PanelApplication> application;
-    if (FAILED(hr = MakeComObject(&application, this))) {
+    brevanto_host::ApplicationProfile profile;
+    profile.data_dir = settings_.data_dir;
+    profile.clock = settings_.clock;
+    profile.calibrate_note = "Calibrate: accepted; the touch screen is calibrated by the system";
+    profile.network =
+        brevanto_host::MachineNetworkSettings([this](const std::string& text) { Log(text); });
+    ComPtr<brevanto_host::CHostApplication> application;
+    if (FAILED(MakeComObject(&application, &site_, std::move(profile)))) {
         *error = "out of memory";
         return false;
     }
-    application_ = static_cast<IHxApplication*>(application.get());
-    ComPtr<IGlobal> root = global_.As<IGlobal>();
-    if (!root) {
-        *error = "Brevanto.Global does not answer IGlobal";
-        return false;
-    }
-    if (FAILED(hr = root->SetApplication(application_.get())) || FAILED(hr = root->Start())) {
-        *error = "starting Global failed (" + Hex(hr) + ")";
-        return false;
-    }
-    return true;
-}
-
-void WebPanel::StopGlobal() {
-    if (global_) {
-        if (auto destroy = global_.As<IDestroy>()) destroy->Destroy();
-        global_ = nullptr;
-    }
-    application_ = nullptr;
-}
-
-std::string WebPanel::StartPageSetting() {
-    ComPtr<IGlobal> root = global_.As<IGlobal>();
-    ComPtr<IDispatch> config;
-    if (!root || FAILED(root->get_Config(config.put())) || !config) return {};
-    CComVariant page = ReadProperty(config.get(), u"StartPage");
-    if (page.vt != VT_BSTR) return {};
-    return Utf16ToUtf8({page.bstrVal, SysStringLen(page.bstrVal)});
+    return site_.StartGlobal(static_cast<IHxApplication*>(application.get()), error) ==
+           brevanto_host::PageSite::GlobalStart::kStarted;
 }
 
 void WebPanel::StartPage(WebKitFrame* frame, WebKitScriptWorld* world) {
@@ -162,7 +107,7 @@ void WebPanel::StartPage(WebKitFrame* frame, WebKitScriptWorld* world) {
     PageServices services;
     services.create = [this](const std::u16string& prog_id, IDispatch** object,
                              std::string* refusal) {
-        return CreateForPage(prog_id, object, refusal);
+        return site_.CreateForPage(prog_id, object, refusal);
     };
     services.log = [this](const std::string& text) { Log(text); };
     services.report = [this](const ScriptError& error, bool initial) {
@@ -180,58 +125,31 @@ void WebPanel::StartPage(WebKitFrame* frame, WebKitScriptWorld* world) {
         g_object_unref(offset);
         g_object_unref(setup);
     }
-    if (ComPtr<IGlobal> root = global_.As<IGlobal>()) {
-        // The page works through a data context of its own, so that what it registers goes
-        // away with it.
-        ComPtr<IDispatch> read_only;
-        if (SUCCEEDED(root->get_ReadOnly(read_only.put())))
-            data_context_ = read_only.As<IDataContext>();
-        CComVariant value(read_only ? read_only.get() : global_.get());
-        bridge->SetGlobal("Global", value);
-    }
+    if (ComPtr<IDispatch> global = site_.BeginPage())
+        bridge->SetGlobal("Global", CComVariant(global.get()));
 }
 
 void WebPanel::EndPage() {
-    if (data_context_) {
-        // Removing the scripts the page loaded deletes their globals: the page is still here.
-        data_context_->DestroyDependantObjects();
-        if (auto destroy = data_context_.As<IDestroy>()) destroy->Destroy();
-        data_context_ = nullptr;
-    }
-    if (context_) {
-        if (JscBridge* bridge = JscBridge::Of(context_)) bridge->End();
+    site_.EndPage([this] {
+        if (!context_) return;
+        if (JscBridge* bridge = Bridge()) bridge->End();
         g_object_unref(context_);
         context_ = nullptr;
-    }
-    std::vector<ComPtr<IUnknown>> objects;
-    {
-        std::lock_guard lock(mutex_);
-        objects = std::move(page_objects_);
-        page_objects_.clear();
-        loaded_scripts_.clear();
-    }
-    DestroyUnlessPersisted(std::move(objects));
+    });
 }
 
 void WebPanel::ShutDown() {
-    if (shut_down_ || page_thread_ == 0) return;
+    if (shut_down_ || !library_started_) return;
     shut_down_ = true;
     EndPage();
-    std::vector<ComPtr<IUnknown>> kept;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& [name, object] : persisted_)
-            kept.push_back(object.As<IUnknown>());
-        persisted_.clear();
-    }
-    DestroyUnlessPersisted(std::move(kept));
+    site_.ForgetPersisted();
     if (listener_) RemoveMessageListener(listener_);
     listener_ = 0;
     pump_.reset();
     // Ending the apartment first fails the calls that workers still have queued for it, so
     // that shutting Global down never waits for a thread that waits for this one.
     CoUninitialize();
-    StopGlobal();
+    site_.StopGlobal();
     serial_mapping_.Restore();
 }
 
@@ -250,53 +168,6 @@ void WebPanel::Log(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-HRESULT WebPanel::CreateForPage(const std::u16string& prog_id, IDispatch** object,
-                                std::string* refusal) {
-    // The panel's Global is the library's current one: a second one made by a page would cut
-    // the panel off its bus and its handlers.
-    CLSID clsid{};
-    if (global_ && SUCCEEDED(CLSIDFromProgID(prog_id.c_str(), &clsid)) && clsid == global_class_) {
-        *refusal = "a page cannot create " + Utf16ToUtf8(prog_id) +
-                   ": the panel has one Global, which pages use as `Global`";
-        return E_ACCESSDENIED;
-    }
-    HRESULT hr = module_.Create(prog_id, object);
-    if (SUCCEEDED(hr) && *object) {
-        ComPtr<IUnknown> identity;
-        (*object)->QueryInterface(IID_IUnknown, identity.put_void());
-        std::lock_guard lock(mutex_);
-        page_objects_.push_back(std::move(identity));
-    }
-    return hr;
-}
-
-void WebPanel::DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects) {
-    std::vector<IUnknown*> done;
-    for (auto& object : objects) {
-        if (!object || std::find(done.begin(), done.end(), object.get()) != done.end()) continue;
-        done.push_back(object.get());
-        if (IsPersisted(object.get())) continue;
-        if (auto destroy = object.As<IDestroy>()) destroy->Destroy();
-    }
-}
-
-bool WebPanel::IsPersisted(IUnknown* object) {
-    ComPtr<IUnknown> identity;
-    object->QueryInterface(IID_IUnknown, identity.put_void());
-    std::lock_guard lock(mutex_);
-    for (const auto& [name, kept] : persisted_) {
-        if (kept.As<IUnknown>() == identity) return true;
-    }
-    return false;
-}
-
-HRESULT WebPanel::OnPageThread(const std::function<HRESULT()>& work) {
-    if (brevanto::CurrentThreadId() == page_thread_) return work();
-    auto apartment = brevanto::Apartment::OfThread(page_thread_);
-    if (!apartment) return RPC_E_DISCONNECTED;
-    return apartment->Execute(work);
 }
 
 void WebPanel::Send(const char* name, const std::string& parameter) {
@@ -344,113 +215,31 @@ std::filesystem::path WebPanel::PageDirectory() {
     return dir;
 }
 
-HRESULT WebPanel::LoadScript(const std::u16string& id, const std::u16string& file, LONG* result) {
-    return OnPageThread([&]() -> HRESULT {
-        if (result) *result = 0;
-        JscBridge* bridge = context_ ? JscBridge::Of(context_) : nullptr;
-        if (!bridge) return E_FAIL;
-        std::filesystem::path path = Utf16ToUtf8(file);
-        if (path.is_relative()) path = PageDirectory() / path;
-        std::vector<std::string> before = bridge->GlobalNames();
-        ScriptError error;
-        const bool ok = bridge->RunFile(path.string(), &error);
-        std::vector<std::string> added;
-        for (const std::string& name : bridge->GlobalNames()) {
-            if (std::find(before.begin(), before.end(), name) == before.end())
-                added.push_back(name);
-        }
-        {
-            std::lock_guard lock(mutex_);
-            auto& names = loaded_scripts_[id];
-            names.insert(names.end(), added.begin(), added.end());
-        }
-        if (!ok) {
-            // As with a script element that fails: said, and the page goes on.
-            ReportError(error, false);
-            return E_FAIL;
-        }
-        if (result) *result = 1;
-        return S_OK;
-    });
+bool WebPanel::RunRemovableFile(const std::filesystem::path& file, ScriptError* error) {
+    return Bridge()->RunFile(file.string(), error);
 }
 
-HRESULT WebPanel::RemoveScript(const std::u16string& id) {
-    return OnPageThread([&]() -> HRESULT {
-        std::vector<std::string> names;
-        {
-            std::lock_guard lock(mutex_);
-            auto found = loaded_scripts_.find(id);
-            if (found == loaded_scripts_.end()) return S_FALSE;
-            names = std::move(found->second);
-            loaded_scripts_.erase(found);
-        }
-        if (JscBridge* bridge = context_ ? JscBridge::Of(context_) : nullptr) {
-            for (const std::string& name : names)
-                bridge->DeleteGlobal(name);
-        }
-        return S_OK;
-    });
+std::vector<std::string> WebPanel::GlobalNames() {
+    return Bridge()->GlobalNames();
 }
 
-HRESULT WebPanel::GetScript(const std::u16string& name, IDispatch** script) {
-    if (!script) return E_POINTER;
-    *script = nullptr;
-    if (name != u" hidden script") return S_FALSE;
-    return PageObject("__hiddenScript", script);
+void WebPanel::DeleteGlobal(const std::string& name) {
+    Bridge()->DeleteGlobal(name);
 }
 
-HRESULT WebPanel::PageObject(const char* name, IDispatch** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    return OnPageThread([&]() -> HRESULT {
-        JscBridge* bridge = context_ ? JscBridge::Of(context_) : nullptr;
-        return bridge ? bridge->GlobalObject(name, object) : E_FAIL;
-    });
+HRESULT WebPanel::GlobalObject(const char* name, IDispatch** object) {
+    return Bridge()->GlobalObject(name, object);
 }
 
-HRESULT WebPanel::Persist(const std::u16string& name, IDispatch* object) {
-    std::lock_guard lock(mutex_);
-    auto found = persisted_.find(name);
-    if (found != persisted_.end()) {
-        // Leaves the store: destroyed with the page unless persisted again by then.
-        page_objects_.push_back(found->second.As<IUnknown>());
-        persisted_.erase(found);
-    }
-    if (object) persisted_.emplace(name, object);
-    return S_OK;
+HRESULT WebPanel::Evaluate(const std::string& expression, VARIANT* result) {
+    return Bridge()->Evaluate(expression, result);
 }
 
-HRESULT WebPanel::UnPersist(const std::u16string& name, IDispatch** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    std::lock_guard lock(mutex_);
-    auto found = persisted_.find(name);
-    if (found == persisted_.end()) return S_FALSE;
-    *object = found->second.get();
-    if (*object) (*object)->AddRef();
-    return S_OK;
-}
-
-HRESULT WebPanel::Version(IDispatch** version) {
-    if (!version) return E_POINTER;
-    *version = nullptr;
-    return OnPageThread([&]() -> HRESULT {
-        JscBridge* bridge = context_ ? JscBridge::Of(context_) : nullptr;
-        if (!bridge) return E_FAIL;
-        char engine[64];
-        std::snprintf(engine, sizeof engine, "JavaScriptCore %u.%u.%u", jsc_get_major_version(),
-                      jsc_get_minor_version(), jsc_get_micro_version());
-        CComVariant value;
-        HRESULT hr = bridge->Evaluate(std::string("({ Library: '" BREVANTO_VERSION
-                                                  "', Panel: '" BREVANTO_VERSION "', Engine: '") +
-                                          engine + "' })",
-                                      &value);
-        if (FAILED(hr)) return hr;
-        if (value.vt != VT_DISPATCH) return E_FAIL;
-        *version = value.pdispVal;
-        value.vt = VT_EMPTY;
-        return S_OK;
-    });
+std::string WebPanel::EngineNameExpression() {
+    char engine[64];
+    std::snprintf(engine, sizeof engine, "'JavaScriptCore %u.%u.%u'", jsc_get_major_version(),
+                  jsc_get_minor_version(), jsc_get_micro_version());
+    return engine;
 }
 
 }  // namespace brevanto_panel

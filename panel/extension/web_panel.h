@@ -10,8 +10,6 @@
 #include <webkit2/webkit-web-extension.h>
 
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +17,7 @@
 
 #include "host/bridge/library_module.h"
 #include "host/bridge/local_time.h"
+#include "host/bridge/page_site.h"
 #include "host/bridge/serial_mapping.h"
 #include "interfaces/dispatch.h"
 #include "panel/extension/apartment_source.h"
@@ -33,27 +32,28 @@ struct WebPanelSettings {
     brevanto_host::LocalTimePolicy clock;
 };
 
-class WebPanel {
+class WebPanel final : public brevanto_host::PageSite::Host {
   public:
     WebPanel(WebKitWebExtension* extension, WebPanelSettings settings);
     ~WebPanel();
     WebPanel(const WebPanel&) = delete;
     WebPanel& operator=(const WebPanel&) = delete;
 
-    // ---- What the host application object asks for (any thread) ----
-    void Log(const std::string& text);
-    HRESULT LoadScript(const std::u16string& id, const std::u16string& file, LONG* result);
-    HRESULT RemoveScript(const std::u16string& id);
-    HRESULT GetScript(const std::u16string& name, IDispatch** script);
-    HRESULT PageObject(const char* name, IDispatch** object);
-    HRESULT Persist(const std::u16string& name, IDispatch* object);
-    HRESULT UnPersist(const std::u16string& name, IDispatch** object);
-    HRESULT Version(IDispatch** version);
+    // ---- PageSite::Host: what the panel does for the page site ----
+    void Log(const std::string& text) override;
     // Navigation and closing go to the application, after the current script call.
-    void RequestPage(const std::string& page);
-    void RequestRestart();
-    void RequestClose();
-    const WebPanelSettings& settings() const { return settings_; }
+    void RequestPage(const std::string& page) override;
+    void RequestRestart() override;
+    void RequestClose() override;
+    bool HasPage() override { return Bridge() != nullptr; }
+    std::filesystem::path PageDirectory() override;
+    bool RunRemovableFile(const std::filesystem::path& file, ScriptError* error) override;
+    void Report(const ScriptError& error) override { ReportError(error, false); }
+    std::vector<std::string> GlobalNames() override;
+    void DeleteGlobal(const std::string& name) override;
+    HRESULT GlobalObject(const char* name, IDispatch** object) override;
+    HRESULT Evaluate(const std::string& expression, VARIANT* result) override;
+    std::string EngineNameExpression() override;
 
   private:
     static void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer self);
@@ -62,43 +62,26 @@ class WebPanel {
     static gboolean OnMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer self);
 
     bool StartLibrary(std::string* error);
-    bool StartGlobal(std::string* error);
-    void StopGlobal();
-    std::string StartPageSetting();
     void StartPage(WebKitFrame* frame, WebKitScriptWorld* world);
     void EndPage();
     // Ends the page and the library (before the application ends).
     void ShutDown();
     void ReportError(const ScriptError& error, bool initial);
-    HRESULT CreateForPage(const std::u16string& prog_id, IDispatch** object, std::string* refusal);
-    void DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects);
-    bool IsPersisted(IUnknown* object);
-    // Runs work on the page's thread and waits for it (directly when already there).
-    HRESULT OnPageThread(const std::function<HRESULT()>& work);
     // Sends a message to the application from the page's thread, after the current call.
     void Send(const char* name, const std::string& parameter);
-    // The directory relative names of the current page are taken from.
-    std::filesystem::path PageDirectory();
+    // The current page's bridge, or null between pages.
+    JscBridge* Bridge() const { return context_ ? JscBridge::Of(context_) : nullptr; }
 
     WebKitWebExtension* extension_;
     WebPanelSettings settings_;
-    unsigned long page_thread_ = 0;
+    bool library_started_ = false;
     std::unique_ptr<ApartmentSource> pump_;
-    brevanto_host::LibraryModule module_;
+    brevanto_host::PageSite site_{*this, "Panel"};
     brevanto_host::SerialMapping serial_mapping_;
-    CLSID global_class_{};
-    ComPtr<IDispatch> global_;
-    ComPtr<IUnknown> application_;
     WebKitWebPage* page_ = nullptr;
     JSCContext* context_ = nullptr;  // the current page's script context (one reference)
-    ComPtr<IDataContext> data_context_;
     bool shut_down_ = false;
     int listener_ = 0;
-
-    std::mutex mutex_;  // the persisted and page objects (the library persists from any thread)
-    std::map<std::u16string, ComPtr<IDispatch>> persisted_;
-    std::vector<ComPtr<IUnknown>> page_objects_;
-    std::map<std::u16string, std::vector<std::string>> loaded_scripts_;  // id -> its globals
     std::mutex log_mutex_;
 };
 

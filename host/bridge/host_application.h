@@ -1,19 +1,35 @@
-// The host application interface as the panel implements it, in the web process: the
-// library's way to the page, the application and the machine. Agile: the library calls it from
-// worker threads too; whatever touches the page runs on the page's thread.
+// The host application interface, as every host implements it: the library's way to the page,
+// the application and the machine. What the page needs goes to the page site; what differs
+// between host programs (the network settings, calibration, the clock) is the profile. Agile:
+// the library calls it from worker threads too, and whatever touches script runs on the
+// page's thread.
 #pragma once
 
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "host/bridge/local_time.h"
+#include "host/bridge/network_settings.h"
+#include "host/bridge/page_site.h"
 #include "interfaces/host.h"
-#include "panel/extension/web_panel.h"
 #include "platform/com_object.h"
 
-namespace brevanto_panel {
+namespace brevanto_host {
 
-class PanelApplication : public ComObjectRoot<PanelApplication, IHxApplication, IMarshal> {
+struct ApplicationProfile {
+    std::filesystem::path data_dir;
+    LocalTimePolicy clock;
+    std::string calibrate_note;  // logged when a calibration is asked for
+    std::unique_ptr<NetworkSettings> network;
+};
+
+class CHostApplication : public ComObjectRoot<CHostApplication, IHxApplication, IMarshal> {
   public:
     static constexpr bool kCountsModuleLock = false;
 
-    explicit PanelApplication(WebPanel* panel) : panel_(panel) {}
+    CHostApplication(PageSite* site, ApplicationProfile profile)
+        : site_(site), profile_(std::move(profile)) {}
 
     HRESULT Log(BSTR text) override;
     HRESULT LoadScript(BSTR script_id, BSTR file_name, LONG* result) override;
@@ -25,7 +41,6 @@ class PanelApplication : public ComObjectRoot<PanelApplication, IHxApplication, 
     HRESULT GetScript(BSTR name, IDispatch** script) override;
     HRESULT Calibrate(LONG flag) override;
     HRESULT Version(IDispatch** version) override;
-    // The network settings are the machine's: read, never changed from a page.
     HRESULT put_DHCP(LONG value) override;
     HRESULT get_DHCP(LONG* value) override;
     HRESULT put_IPAddress(BSTR value) override;
@@ -45,9 +60,11 @@ class PanelApplication : public ComObjectRoot<PanelApplication, IHxApplication, 
     HRESULT Close() override;
 
   private:
-    HRESULT Refuse(const char* setting);
+    HRESULT GetSetting(NetworkSetting which, BSTR* value);
+    HRESULT PutSetting(NetworkSetting which, BSTR value);
 
-    WebPanel* panel_;
+    PageSite* site_;
+    ApplicationProfile profile_;
 };
 
-}  // namespace brevanto_panel
+}  // namespace brevanto_host

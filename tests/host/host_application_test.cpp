@@ -1,0 +1,84 @@
+// The host application's network members reach the setting they name: kept in the settings
+// store under its own value name by the reference host, refused by the panel, whose network
+// the system manages.
+#include "host/bridge/host_application.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/settings_store.h"
+
+namespace {
+
+using brevanto_host::ApplicationProfile;
+using brevanto_host::CHostApplication;
+
+struct Setting {
+    HRESULT (CHostApplication::*put)(BSTR);
+    HRESULT (CHostApplication::*get)(BSTR*);
+    const char16_t* stored_as;  // its value name in the settings store
+    const char* refused_as;     // how the panel's refusal names it
+};
+
+const Setting kSettings[] = {
+    {&CHostApplication::put_IPAddress, &CHostApplication::get_IPAddress, u"IPAddress",
+     "IP address"},
+    {&CHostApplication::put_Subnet, &CHostApplication::get_Subnet, u"Subnet", "subnet mask"},
+    {&CHostApplication::put_Gateway, &CHostApplication::get_Gateway, u"Gateway", "gateway"},
+    {&CHostApplication::put_DNS1, &CHostApplication::get_DNS1, u"DNS1", "first name server"},
+    {&CHostApplication::put_DNS2, &CHostApplication::get_DNS2, u"DNS2", "second name server"},
+};
+
+// The network members touch no page, so the application needs no page site here.
+ComPtr<CHostApplication> Application(std::unique_ptr<brevanto_host::NetworkSettings> network) {
+    ApplicationProfile profile;
+    profile.network = std::move(network);
+    ComPtr<CHostApplication> application;
+    EXPECT_EQ(MakeComObject(&application, nullptr, std::move(profile)), S_OK);
+    return application;
+}
+
+TEST(HostApplicationTest, StoredSettingsKeepWhatIsWrittenUnderTheirOwnNames) {
+    ComPtr<CHostApplication> host = Application(brevanto_host::StoredNetworkSettings());
+    LONG dhcp = 0;
+    EXPECT_EQ(host->get_DHCP(&dhcp), S_OK);
+    EXPECT_EQ(dhcp, 1);  // unless told otherwise
+    EXPECT_EQ(host->put_DHCP(0), S_OK);
+    EXPECT_EQ(host->get_DHCP(&dhcp), S_OK);
+    EXPECT_EQ(dhcp, 0);
+    int n = 0;
+    for (const Setting& setting : kSettings) {
+        SCOPED_TRACE(setting.refused_as);
+        const std::u16string value = u"10.0.0." + Utf8ToUtf16(std::to_string(++n));
+        EXPECT_EQ(((*host).*setting.put)(CComBSTR(value.c_str())), S_OK);
+        CComBSTR read;
+        EXPECT_EQ(((*host).*setting.get)(&read), S_OK);
+        EXPECT_EQ(std::u16string(read, SysStringLen(read)), value);
+        CRegKey key;
+        std::u16string stored;
+        ASSERT_EQ(key.Open(HKEY_CURRENT_USER, u"Software\\Brevanto\\Quorvane\\Network"),
+                  ERROR_SUCCESS);
+        key.QueryStringValue(setting.stored_as, &stored);
+        EXPECT_EQ(stored, value);
+    }
+}
+
+TEST(HostApplicationTest, TheMachinesSettingsAreReadOnlyAndSaySo) {
+    std::string log;
+    ComPtr<CHostApplication> panel = Application(
+        brevanto_host::MachineNetworkSettings([&log](const std::string& text) { log = text; }));
+    EXPECT_EQ(panel->put_DHCP(1), E_ACCESSDENIED);
+    EXPECT_NE(log.find("DHCP setting"), std::string::npos) << log;
+    for (const Setting& setting : kSettings) {
+        SCOPED_TRACE(setting.refused_as);
+        EXPECT_EQ(((*panel).*setting.put)(CComBSTR(u"10.9.9.9")), E_ACCESSDENIED);
+        EXPECT_EQ(log, std::string("The panel's ") + setting.refused_as +
+                           " is the machine's: it is changed in the system's network settings");
+        CComBSTR read;
+        EXPECT_EQ(((*panel).*setting.get)(&read), S_OK);
+        EXPECT_NE(static_cast<BSTR>(read), nullptr);
+    }
+}
+
+}  // namespace
