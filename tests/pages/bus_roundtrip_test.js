@@ -1,6 +1,5 @@
-// Round trip through the virtual bus (tests/pages/run_with_bus.sh): a dimmer in area 1 on the
-// bus, and a second drop "other" that the wrapper writes a frame of area 7 into once the
-// page's preset question is on the bus.
+// Round trip through the virtual bus (tests/pages/run_bus_page.sh): a dimmer in area 1 answers
+// the page's preset question, and a frame of area 7 from elsewhere on the bus reaches the page.
 var net = Global.NetworkHandler;
 
 var PRESET_3 = [0x1C, 0x01, 0x00, 0x02, 0x00, 0x00, 0xFF];
@@ -70,10 +69,10 @@ waitFor(function () { return received(dimmerReply) && received(otherFrame); }, 8
     assertEqual(reply[2] + reply[5], 2, 'the dimmer reports the preset the page selected');
     assertEqual(reply[7], checksum(reply), 'reply checksum');
     var other = received(otherFrame).bytes;
-    assertEqual(other[7], checksum(other), 'frame from the other drop, checksum');
+    assertEqual(other[7], checksum(other), 'frame from elsewhere, checksum');
     assert(!received(function (b) { return sameBytes(b, framed(PRESET_3)); }),
            'the panel\'s own preset frame came back as a received packet');
     assert(!received(function (b) { return sameBytes(b, framed(WHICH_PRESET)); }),
            'the panel\'s own question came back as a received packet');
     done();
-}, 'the dimmer\'s reply and the frame from the other drop');
+}, 'the dimmer\'s reply and the frame from elsewhere');
