@@ -44,16 +44,6 @@ TEST(EventTest, WaitEitherNamesTheSignalledEventLowestFirst) {
     EXPECT_EQ(stop.WaitEither(work, 0), WAIT_OBJECT_0 + 1);  // still pending behind stop
 }
 
-TEST(EventTest, SignalFromAnotherThreadWakesABlockedWait) {
-    CManualEvent stop;
-    CAutoEvent work;
-    std::atomic<DWORD> result{0xDEAD};
-    std::thread waiter([&] { result = stop.WaitEither(work, INFINITE); });
-    work.Set();
-    waiter.join();
-    EXPECT_EQ(result.load(), WAIT_OBJECT_0 + 1);
-}
-
 TEST(EventTest, EachSignalOfAnAutoEventReleasesOneOfTwoWaiters) {
     CAutoEvent event;
     CManualEvent one_released;
