@@ -57,5 +57,5 @@ function afterRegistrations(next) {
     waitFor(function () {
         if (!live) Global.RaiseEvent('HelperPing', {});
         return live;
-    }, 5000, next, 'the event registrations');
+    }, 15000, next, 'the event registrations');
 }
