@@ -7,18 +7,11 @@ var sent = [];
 var watcher = new ActiveXObject('Brevanto.PacketFilter');
 watcher.PacketToMatch = [null];
 watcher.OnFilterMatches = function (packet) {
-    var bytes = [];
-    for (var i = 0; i < packet.Count; i++) bytes.push(packet[i]);
-    sent.push(bytes);
+    sent.push(bytesOf(packet));
     return true;
 };
 net.OutFilters.Add(watcher);
 
-function withChecksum(seven) {
-    var sum = 0;
-    for (var i = 0; i < 7; i++) sum += seven[i];
-    return seven.concat([(0x100 - (sum & 0xFF)) & 0xFF]);
-}
 function sends(call, seven, what) {
     sent = [];
     assertEqual(call(), undefined, what + ': no result');

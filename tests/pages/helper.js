@@ -32,6 +32,18 @@ function waitFor(check, ms, next, what) {
         setTimeout(poll, 5);
     })();
 }
+// Seven bytes of a frame and their checksum.
+function withChecksum(seven) {
+    var sum = 0;
+    for (var i = 0; i < 7; i++) sum += seven[i];
+    return seven.concat([(0x100 - (sum & 0xFF)) & 0xFF]);
+}
+// A packet's bytes as a script array.
+function bytesOf(packet) {
+    var bytes = [];
+    for (var i = 0; i < packet.Count; i++) bytes.push(packet[i]);
+    return bytes;
+}
 // Ends a passing page test.
 function done() {
     Global.Log('PASS');
@@ -45,5 +57,5 @@ function afterRegistrations(next) {
     waitFor(function () {
         if (!live) Global.RaiseEvent('HelperPing', {});
         return live;
-    }, 5000, next, 'the event registrations');
+    }, 15000, next, 'the event registrations');
 }

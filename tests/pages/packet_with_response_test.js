@@ -4,22 +4,12 @@ var net = Global.NetworkHandler;
 
 function presetQuestion(area) {
     var p = new ActiveXObject('Brevanto.PacketWithResponse');
-    var bytes = [0x1C, area, 0x00, 0x63, 0x00, 0x00, 0xFF];
+    var bytes = withChecksum([0x1C, area, 0x00, 0x63, 0x00, 0x00, 0xFF]);
     p.Assign([0, 0, 0, 0, 0, 0, 0, 0]);
     // Written byte by byte through their index names, as on a Packet, checksum included.
-    var sum = 0;
-    for (var i = 0; i < 7; i++) {
-        p[i] = bytes[i];
-        sum += bytes[i];
-    }
-    p[7] = (0x100 - (sum & 0xFF)) & 0xFF;
+    for (var i = 0; i < 8; i++) p[i] = bytes[i];
     p.PacketToMatch = [0x1C, area, null, 0x62];
     return p;
-}
-function bytesOf(packet) {
-    var bytes = [];
-    for (var i = 0; i < packet.Count; i++) bytes.push(packet[i]);
-    return bytes;
 }
 
 var first = presetQuestion(1);

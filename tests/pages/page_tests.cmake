@@ -1,6 +1,6 @@
 # Registers the page tests of tests/pages for one host program: every *_test.js after the
-# assertion helper (tests/pages/run_page.cmake judges the run), the pages that talk to a device
-# on the virtual bus (tests/pages/run_bus_page.sh), and the round trips through the bus.
+# assertion helper (tests/pages/run_page.cmake judges the run), and the pages that talk to a
+# device on the virtual bus (tests/pages/run_bus_page.sh).
 #   PREFIX  the tests' name prefix ("page_" for brevanto-host)
 #   HOST    the program, called as brevanto-host is
 #   ENV     more environment of the tests (a list of NAME=VALUE)
@@ -10,7 +10,8 @@ function(brevanto_page_tests)
     file(GLOB page_tests CONFIGURE_DEPENDS ${pages}/*_test.js)
     # Pages that talk to a device on the bus run in run_bus_page.sh (below).
     set(bus_page_tests packet_with_response_test preset_request_test default_packets_wire_test
-        decoded_events_test join_masks_test network_shutdown_test callback_storm_test)
+        decoded_events_test join_masks_test network_shutdown_test callback_storm_test
+        bus_roundtrip_test backlight_bus_test)
     foreach(name ${bus_page_tests})
         list(REMOVE_ITEM page_tests ${pages}/${name}.js)
     endforeach()
@@ -26,20 +27,6 @@ function(brevanto_page_tests)
     endforeach()
 
     if(TARGET brevanto-bus)
-        # The round trip through the virtual bus: the page's frames reach a dimmer and another
-        # drop's frames reach the page.
-        add_test(NAME ${PAGES_PREFIX}bus_roundtrip
-            COMMAND ${pages}/run_with_bus.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
-                    $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages}/helper.js
-                    ${pages}/bus_roundtrip.js
-            WORKING_DIRECTORY ${pages})
-        # The backlight's level packets reach the page but not the bus.
-        add_test(NAME ${PAGES_PREFIX}backlight_bus
-            COMMAND ${pages}/run_backlight_bus.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
-                    $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages}/helper.js
-                    ${pages}/backlight_bus.js
-            WORKING_DIRECTORY ${pages})
-        list(APPEND tests bus_roundtrip backlight_bus)
         foreach(name ${bus_page_tests})
             add_test(NAME ${PAGES_PREFIX}${name}
                 COMMAND ${pages}/run_bus_page.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}

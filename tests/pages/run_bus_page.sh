@@ -6,7 +6,7 @@
 # A page PAGE.js may come with PAGE.bus, which drives the bus from outside:
 #   #bus ARGS...            more options for brevanto-bus (devices)
 #   #expect [N] SOURCE HEX  the trace must hold this frame from SOURCE (exactly N times when
-#                           given); the checksum is part of HEX
+#                           given); the checksum is part of HEX, "??" matches any byte
 #   #note TEXT              the bus's devices must have noted TEXT (for example "dimmer2 preset 3")
 #   any other line          a bus command (send, raw, press, wait), sent in order once the panel's
 #                           first frame is on the bus, so the page says when it is ready by sending
@@ -71,7 +71,8 @@ for expect in "${expects[@]}"; do
     read -r -a words <<<"$expect"
     wanted=""
     if [[ ${words[0]} =~ ^[0-9]+$ ]]; then wanted=${words[0]}; words=("${words[@]:1}"); fi
-    found=$(grep -c " ${words[*]}\$" "$work/trace" || true)
+    pattern=" ${words[*]}"
+    found=$(grep -c "${pattern//\?\?/[0-9A-F][0-9A-F]}\$" "$work/trace" || true)
     if [[ -z "$wanted" && $found -eq 0 ]] || [[ -n "$wanted" && $found -ne $wanted ]]; then
         echo "run_bus_page: expected ${wanted:-some} \"${words[*]}\" on the bus, found $found" >&2
         [[ $status -ne 0 ]] || status=1

@@ -6,9 +6,6 @@
 #   // expect-output: TEXT  TEXT must appear in what the host printed (stdout and stderr)
 #   // host-clock: TIME     the host's --clock (local time "YYYY-MM-DD HH:MM:SS")
 #   // host-env: NAME=VALUE an environment variable of the host (TZ, say)
-#   // data-copy: yes        the host works on a fresh copy of the data directory
-#   // next-page: FILE       then FILE runs in a new host on the same data directory, and must
-#                           end with status 0 too (pages that save and read back)
 # Usage: cmake -DHOST=... -DMODULE=... -DDATA=... -DHELPER=... -DPAGE=... -P run_page.cmake
 foreach(var HOST MODULE DATA HELPER PAGE)
     if(NOT DEFINED ${var})
@@ -21,9 +18,7 @@ set(timeout 20)
 set(expected_texts)
 set(extra_args)
 file(STRINGS "${PAGE}" directives
-     REGEX "^// (exit|host-timeout|expect-output|host-clock|host-env|data-copy|next-page): ")
-set(data_copy FALSE)
-set(next_page)
+     REGEX "^// (exit|host-timeout|expect-output|host-clock|host-env): ")
 foreach(line IN LISTS directives)
     if(line MATCHES "^// exit: ([0-9]+)$")
         set(expected_exit ${CMAKE_MATCH_1})
@@ -35,24 +30,8 @@ foreach(line IN LISTS directives)
         list(APPEND extra_args --clock "${CMAKE_MATCH_1}")
     elseif(line MATCHES "^// host-env: ([A-Za-z_][A-Za-z0-9_]*)=(.*)$")
         set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
-    elseif(line MATCHES "^// data-copy: yes$")
-        set(data_copy TRUE)
-    elseif(line MATCHES "^// next-page: (.+)$")
-        get_filename_component(page_dir "${PAGE}" DIRECTORY)
-        get_filename_component(next_page "${CMAKE_MATCH_1}" ABSOLUTE BASE_DIR "${page_dir}")
     endif()
 endforeach()
-
-if(data_copy)
-    string(RANDOM LENGTH 8 suffix)
-    set(work "$ENV{TMPDIR}")
-    if(NOT work)
-        set(work /tmp)
-    endif()
-    set(work "${work}/brevanto-page-${suffix}")
-    file(COPY "${DATA}/" DESTINATION "${work}")
-    set(DATA "${work}")
-endif()
 
 execute_process(
     COMMAND "${HOST}" --timeout ${timeout} ${extra_args} --data "${DATA}" --module "${MODULE}"
@@ -61,22 +40,6 @@ execute_process(
     OUTPUT_VARIABLE output
     ERROR_VARIABLE output)
 message("${output}")
-if(next_page AND status STREQUAL expected_exit)
-    execute_process(
-        COMMAND "${HOST}" --timeout ${timeout} ${extra_args} --data "${DATA}" --module "${MODULE}"
-                "${HELPER}" "${next_page}"
-        RESULT_VARIABLE next_status
-        OUTPUT_VARIABLE next_output
-        ERROR_VARIABLE next_output)
-    message("${next_output}")
-    string(APPEND output "${next_output}")
-    if(NOT next_status STREQUAL "0")
-        set(status "${next_status} (in ${next_page})")
-    endif()
-endif()
-if(data_copy)
-    file(REMOVE_RECURSE "${DATA}")
-endif()
 
 set(failed FALSE)
 if(NOT status STREQUAL expected_exit)

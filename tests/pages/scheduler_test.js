@@ -1,6 +1,8 @@
-// The scheduler as a page sees it: the demo's place and files, the sun's times, a schedule an
-// hour before sunset that fires a few seconds after the clock starts (its handler reads the
-// schedule's name and a member the page added), the mask texts, and Trigger on a disabled one.
+// The scheduler as a page sees it: the sun's times set on the engine's own Date objects, a
+// schedule an hour before sunset that fires a few seconds after the clock starts (its handler
+// reads the schedule's name and a member the page added), Trigger on a disabled one, and the
+// panel clock set from the page. The place and the files are complete_start.js's
+// (data/complete).
 // host-clock: 2026-06-21 16:02:52
 // host-env: TZ=Australia/Sydney
 // expect-output: Schedule Evening test must wait 72181 seconds to run
@@ -10,12 +12,6 @@ assertEqual(now.getFullYear() * 10000 + (now.getMonth() + 1) * 100 + now.getDate
             'the page runs on the panel clock');
 assertEqual(now.getHours(), 16, 'the hour of the panel clock');
 assertEqual(scheduler.Locale, 'Sydney', 'locale of Config.xml');
-assertEqual(scheduler.City, 'Sydney', 'city');
-assertEqual(scheduler.Timezone, 'AUS Eastern Standard Time', 'zone');
-assertEqual(scheduler.Schedules.Count, 2, 'schedules of Schedules.xml');
-assertEqual(scheduler.PublicHolidays.Count, 3, 'holidays of PublicHolidays.xml');
-assertEqual(scheduler.Schedules.Item(1).DayOfWeek, 'monday tuesday wednesday thursday friday PH',
-            'a stored mask');
 
 var rise = new Date(2026, 5, 21, 0, 0, 30), set = new Date(2026, 5, 21, 0, 0, 30);
 scheduler.SunriseSunsetTimes(new Date(2026, 5, 21), rise, set);
@@ -25,7 +21,6 @@ assertEqual(set.getHours() + ':' + set.getMinutes(), '17:3', 'sunset');
 var s = new ActiveXObject('Brevanto.Schedule');
 s.Name = 'Evening test';
 s.DayOfWeek = 'Mon, wed fri sun';
-assertEqual(s.DayOfWeek, 'sunday monday wednesday friday', 'weekday text');
 s.DayOfMonth = 'all';
 s.MonthOfYear = 'all';
 s.RelativeTo = 'ss';

@@ -4,13 +4,12 @@ var sec = Global.Security;
 assertEqual(sec.CurrentUser, 'guest');
 assertEqual(Global.ReadOnly.Security.CurrentUser, 'guest', 'through a data context too');
 
-var changes = 0, logouts = [], ready = false;
+var changes = 0, logouts = [];
 Global.RegisterForEvent('UserChanged', null, function (who) {
     changes++;
     logouts.push('UserChanged ' + who.CurrentUser);
 });
 Global.RegisterForEvent('AutoLogout', null, function () { logouts.push('AutoLogout'); });
-Global.RegisterForEvent('ready', null, function () { ready = true; });
 
 // [call, expected result]; each runs as the user logged in at that moment.
 var table = [
@@ -44,11 +43,7 @@ var table = [
     [function () { return sec.Users.length; }, 3],
     [function () { return sec.Users[1]; }, 'bob'],
 ];
-// Registrations take effect on the event thread's next wake: raise until one is seen.
-waitFor(function () {
-    Global.RaiseEvent('ready', null);
-    return ready;
-}, 10000, runTable, 'the registrations');
+afterRegistrations(runTable);
 
 function runTable() {
     for (var i = 0; i < table.length; i++)
@@ -57,8 +52,8 @@ function runTable() {
     waitFor(function () { return changes === 3; }, 10000, autoLogout, 'three UserChanged events');
 }
 
-// With the configured delay 30 (the runner's Config.xml), AutoLogout = 5 logs the user out five seconds later, and
-// AutoLogout still reads 30.
+// With the configured delay 30 (the runner's Config.xml), AutoLogout = 5 logs the user out five
+// seconds later, and AutoLogout still reads 30.
 function autoLogout() {
     assertEqual(Global.Config.AutoLogoff_Delay, 30, 'the configured delay');
     sec.ResetAutoLogout();

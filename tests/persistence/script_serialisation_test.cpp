@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "persistence/persistence_test_support.h"
 #include "persistence/script_objects.h"
 #include "persistence/script_serialisation.h"
 #include "support/script_doubles.h"

@@ -6,13 +6,53 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "persistence/data_file.h"
-#include "persistence/persistence_test_support.h"
 #include "persistence/xml_reader.h"
 #include "persistence/xml_writer.h"
+#include "platform/bstr.h"
+#include "support/data_directory.h"
 
 namespace {
+
+// Records every event and message of a read as text.
+class RecordingHandler : public CXMLReadHelperBase, public CXMLErrorSink {
+  public:
+    RecordingHandler() : CXMLReadHelperBase(static_cast<CXMLErrorSink*>(this)) {}
+
+    std::vector<std::string> events;
+    std::vector<std::string> messages;
+
+    bool OnObject(std::u16string_view name, std::u16string_view type) override {
+        events.push_back("obj " + Utf16ToUtf8(name) + ":" + Utf16ToUtf8(type));
+        return CXMLReadHelperBase::OnObject(name, type);
+    }
+    bool OnProperty(std::u16string_view name, std::u16string_view value,
+                    std::u16string_view type) override {
+        events.push_back("prop " + Utf16ToUtf8(name) + "=" + Utf16ToUtf8(value) + ":" +
+                         Utf16ToUtf8(type));
+        return CXMLReadHelperBase::OnProperty(name, value, type);
+    }
+    bool OnOther() override {
+        events.push_back("other");
+        return CXMLReadHelperBase::OnOther();
+    }
+    void OnEnd() override {
+        events.push_back("end");
+        CXMLReadHelperBase::OnEnd();
+    }
+    void OnXMLError(std::u16string_view message) override {
+        messages.push_back(Utf16ToUtf8(message));
+    }
+
+    std::string Joined() const {
+        std::string all;
+        for (const std::string& e : events)
+            all += (all.empty() ? "" : "|") + e;
+        return all;
+    }
+};
 
 TEST(DataFileTest, NamesGetTheSuffixOnceAndNeverLeaveTheDirectory) {
     // clang-format off
@@ -146,7 +186,7 @@ TEST(XmlReaderTest, HostileAndBrokenDocumentsAreRefusedWithALocatedMessage) {
         ASSERT_FALSE(handler.messages.empty()) << c.what;
         EXPECT_NE(handler.messages[0].find(c.message), std::string::npos)
             << c.what << ": " << handler.messages[0];
-        EXPECT_EQ(handler.messages[0].rfind((dir / "bad.xml").string() + " ", 0), 0u) << c.what;
+        EXPECT_TRUE(handler.messages[0].starts_with((dir / "bad.xml").string() + " ")) << c.what;
         for (const std::string& e : handler.events)
             EXPECT_EQ(e.find("haha"), std::string::npos) << c.what;
     }
@@ -179,11 +219,8 @@ TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBack) {
     TreeSource source;
     ASSERT_EQ(CXMLWriter(dir.Path()).Write(u"Tree", source), S_OK);
     const std::string bytes = dir.Get("Tree.xml");
-    EXPECT_EQ(
-        bytes.rfind(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root_object Type=\"Object\">\n  <Text>",
-            0),
-        0u)
+    EXPECT_TRUE(bytes.starts_with(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root_object Type=\"Object\">\n  <Text>"))
         << bytes;
     EXPECT_NE(bytes.find("\n  <item Index=\"7\" Type=\"Integer\">8</item>\n"), std::string::npos);
 

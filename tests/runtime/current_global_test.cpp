@@ -6,30 +6,22 @@
 
 #include "runtime/current_global.h"
 #include "runtime/event.h"
-#include "runtime/thread_pool.h"
+#include "support/runtime_doubles.h"
 
 namespace {
 
-class FakeGlobal : public RuntimeServices {
-  public:
-    void SubmitTask(ref<ThreadPoolTask>) override {}
-    HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return S_OK; }
-    HRESULT Log(BSTR) override { return S_OK; }
-    ScheduleThread* TimerThread() override { return nullptr; }
-};
-
-// A layer's own service interface, which FakeGlobal does not implement.
+// A layer's own service interface, which IdleGlobal does not implement.
 class OtherServices : public virtual GlobalService {
   public:
     virtual void Other() = 0;
 };
 
 TEST(CurrentGlobal, IsTheOneSetUntilItIsCleared) {
-    FakeGlobal first, second;
+    IdleGlobal first, second;
     EXPECT_FALSE(CurrentGlobal::Get());
     CurrentGlobal::Set(&first);
     CurrentGlobal::Set(&second);
-    EXPECT_EQ(CurrentGlobal::Get().As<FakeGlobal>(), &second);
+    EXPECT_EQ(CurrentGlobal::Get().As<IdleGlobal>(), &second);
     EXPECT_EQ(CurrentGlobal::Get().As<OtherServices>(), nullptr);
     CurrentGlobal::Clear(&first);  // not current: changes nothing
     EXPECT_EQ(CurrentGlobal::Get().As<RuntimeServices>(), &second);
@@ -38,7 +30,7 @@ TEST(CurrentGlobal, IsTheOneSetUntilItIsCleared) {
 }
 
 TEST(CurrentGlobal, ClearDoesNotWaitForTheCallersOwnHold) {
-    FakeGlobal global;
+    IdleGlobal global;
     CurrentGlobal::Set(&global);
     CurrentGlobal::Hold hold = CurrentGlobal::Get();
     CurrentGlobal::Clear(&global);  // would never return if it waited for `hold`
@@ -47,7 +39,7 @@ TEST(CurrentGlobal, ClearDoesNotWaitForTheCallersOwnHold) {
 }
 
 TEST(CurrentGlobal, ClearWaitsForTheHoldsOfOtherThreads) {
-    FakeGlobal global;
+    IdleGlobal global;
     CurrentGlobal::Set(&global);
     CManualEvent held, cleared;
     std::atomic<bool> clear_returned{false};

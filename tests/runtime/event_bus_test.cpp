@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/current_global.h"
 #include "runtime/event_thread.h"
+#include "support/runtime_doubles.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -18,16 +18,13 @@ namespace {
 using Handler = ComPtr<ScriptFunction>;
 
 // The current Global as the bus sees it: a pool for the handler calls.
-class PoolOnly : public RuntimeServices {
+class PoolOnly : public IdleGlobal {
   public:
     PoolOnly() { pool.Start(); }
     void SubmitTask(ref<ThreadPoolTask> task) override {
         if (on_submit) std::exchange(on_submit, nullptr)();  // the event thread's own call
         pool.Submit(std::move(task));
     }
-    HRESULT RaiseEvent(BSTR, IDispatchEx*) override { return E_NOTIMPL; }
-    HRESULT Log(BSTR) override { return E_NOTIMPL; }
-    ScheduleThread* TimerThread() override { return nullptr; }
 
     CDefaultThreadPool pool;
     std::function<void()> on_submit;  // runs once, inside the next handler call's hand-over

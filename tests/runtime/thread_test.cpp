@@ -97,24 +97,19 @@ class StubbornThread : public Thread {
     std::atomic<int> finished_{0};
 };
 
+// The give-up is in real time: the test clock stands still throughout.
 TEST(ThreadTest, RestartKeepsAThreadThatDidNotEndAndJoinsItLater) {
+    ScopedTestClock clock(0);
     StubbornThread thread;
     ASSERT_TRUE(thread.Start());
     ASSERT_TRUE(thread.Start());  // gives up on the first after 200 ms
     ASSERT_EQ(thread.runs_.WaitFor(2).size(), 2u);
+    EXPECT_FALSE(thread.Stop(10));
+    EXPECT_EQ(GetTickCount(), 0u);
     EXPECT_EQ(thread.finished_.load(), 0);
     thread.release_.Set();
     thread.StopAndJoin();
     EXPECT_EQ(thread.finished_.load(), 2);
-}
-
-TEST(ThreadTest, RestartGivesUpInRealTimeWhileTheTestClockStandsStill) {
-    ScopedTestClock clock(0);
-    StubbornThread thread;
-    ASSERT_TRUE(thread.Start());
-    ASSERT_TRUE(thread.Start());
-    EXPECT_FALSE(thread.Stop(10));
-    EXPECT_EQ(GetTickCount(), 0u);
 }
 
 }  // namespace

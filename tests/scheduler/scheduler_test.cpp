@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 #include "scheduler/scheduler.h"
 #include "support/data_directory.h"
+#include "support/nameless_dispatch.h"
+#include "support/runtime_doubles.h"
 #include "support/scheduler_support.h"
 #include "support/scoped_time_zone.h"
 #include "support/script_doubles.h"
@@ -16,7 +18,7 @@
 namespace {
 
 // What a page's Date object answers to: the getters, and setHours and setMinutes.
-class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
+class ScriptDate : public ComObjectRoot<ScriptDate, NamelessDispatch> {
   public:
     // getDate, getMonth (0-based), getFullYear, getHours, getMinutes, getSeconds,
     // getMilliseconds, then setHours and setMinutes.
@@ -32,10 +34,6 @@ class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
         date->fields[1] = month - 1;
         date->fields[2] = year;
         return date;
-    }
-    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        return *info = nullptr, E_NOTIMPL;
     }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
         for (DISPID i = 0; i < 9; ++i)
@@ -57,6 +55,17 @@ class ScriptDate : public ComObjectRoot<ScriptDate, IDispatch> {
         return DISP_E_MEMBERNOTFOUND;
     }
 };
+
+using Sets = std::vector<std::pair<std::u16string, LONG>>;
+
+// What SunriseSunsetTimes sets on a script's sunrise and sunset dates for the given day.
+std::pair<Sets, Sets> Sun(CScheduler* scheduler, int year, int month, int day) {
+    ComPtr<ScriptDate> sunrise = New<ScriptDate>(), sunset = New<ScriptDate>();
+    IDispatch *rise = sunrise.get(), *set = sunset.get();
+    EXPECT_EQ(scheduler->SunriseSunsetTimes(ScriptDate::On(year, month, day).get(), &rise, &set),
+              S_OK);
+    return {sunrise->sets, sunset->sets};
+}
 
 class SchedulerTest : public testing::Test {
   protected:
@@ -209,18 +218,15 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndAMissingOneKeepsIt) {
 TEST_F(SchedulerTest, SunriseAndSunsetForScriptsLikeTheFormulas) {
     PutPlace("Sydney", "AUS Eastern Standard Time", true);
     ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
-    ComPtr<ScriptDate> day = ScriptDate::On(2026, 6, 21);  // day of year 172
-    ComPtr<ScriptDate> sunrise = New<ScriptDate>(), sunset = New<ScriptDate>();
-    IDispatch* rise = sunrise.get();
-    IDispatch* set = sunset.get();
-    IDispatch* none = nullptr;
-    EXPECT_EQ(scheduler_->SunriseSunsetTimes(day.get(), &rise, &none), E_POINTER);
+    ComPtr<ScriptDate> sunrise = New<ScriptDate>();
+    IDispatch *rise = sunrise.get(), *none = nullptr;
+    EXPECT_EQ(scheduler_->SunriseSunsetTimes(ScriptDate::On(2026, 6, 21).get(), &rise, &none),
+              E_POINTER);
     EXPECT_TRUE(sunrise->sets.empty());
-    ASSERT_EQ(scheduler_->SunriseSunsetTimes(day.get(), &rise, &set), S_OK);
-    using Sets = std::vector<std::pair<std::u16string, LONG>>;
-    EXPECT_EQ(sunrise->sets, (Sets{{u"setHours", 7}, {u"setMinutes", 8}}));
-    ASSERT_EQ(sunset->sets.size(), 2u);
-    EXPECT_EQ(sunset->sets[0].second, 17);  // about 1620.8 - 600 minutes
+    const auto [rise_sets, set_sets] = Sun(scheduler_.get(), 2026, 6, 21);  // day of year 172
+    EXPECT_EQ(rise_sets, (Sets{{u"setHours", 7}, {u"setMinutes", 8}}));
+    ASSERT_EQ(set_sets.size(), 2u);
+    EXPECT_EQ(set_sets[0].second, 17);  // about 1620.8 - 600 minutes
 }
 
 TEST_F(SchedulerTest, WindowsAndIanaZoneNamesGiveTheSameSunAcrossTransitions) {
@@ -246,14 +252,8 @@ TEST_F(SchedulerTest, WindowsAndIanaZoneNamesGiveTheSameSunAcrossTransitions) {
                 for (int day = 1; day <= 31; day += 3) {
                     SCOPED_TRACE(testing::Message()
                                  << place.iana << " " << year << "-" << month << "-" << day);
-                    ComPtr<ScriptDate> date = ScriptDate::On(year, month, day);
-                    ComPtr<ScriptDate> r1 = New<ScriptDate>(), s1 = New<ScriptDate>();
-                    ComPtr<ScriptDate> r2 = New<ScriptDate>(), s2 = New<ScriptDate>();
-                    IDispatch *pr1 = r1.get(), *ps1 = s1.get(), *pr2 = r2.get(), *ps2 = s2.get();
-                    ASSERT_EQ(scheduler_->SunriseSunsetTimes(date.get(), &pr1, &ps1), S_OK);
-                    ASSERT_EQ(other->SunriseSunsetTimes(date.get(), &pr2, &ps2), S_OK);
-                    EXPECT_EQ(r1->sets, r2->sets);
-                    EXPECT_EQ(s1->sets, s2->sets);
+                    EXPECT_EQ(Sun(scheduler_.get(), year, month, day),
+                              Sun(other.get(), year, month, day));
                 }
             }
         }
@@ -271,11 +271,14 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
         AddSchedule(13, u"sunday monday tuesday wednesday thursday friday saturday");
     off->put_Enable(VARIANT_FALSE);
     AddHoliday(12, 25, u"Christmas");
+    CComVariant holiday;
+    scheduler_->PublicHolidays().get_Item(CComVariant(LONG{0}), &holiday);
+    Set(holiday.pdispVal, u"Note", CComVariant(u"half day"));
 
-    CScheduleWriter schedules(static_cast<IGenericCollection*>(&scheduler_->Schedules()));
-    ASSERT_EQ(CXMLWriter(data_.Path()).Write(u"Schedules", schedules), S_OK);
-    CScheduleWriter holidays(static_cast<IGenericCollection*>(&scheduler_->PublicHolidays()));
-    ASSERT_EQ(CXMLWriter(data_.Path()).Write(u"PublicHolidays", holidays), S_OK);
+    IdleGlobal global;  // with a current Global, Save writes both files
+    CurrentGlobal::Set(&global);
+    EXPECT_EQ(scheduler_->Save(), S_OK);
+    CurrentGlobal::Clear(&global);
     const std::string written = data_.Get("Schedules.xml");
     for (const char* part : {"<root_object Type=\"Array\">", "<length Type=\"Integer\">2</length>",
                              "<item Index=\"0\" Type=\"brevanto.schedule\">",
@@ -298,6 +301,7 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
     loaded->PublicHolidays().get_Item(CComVariant(LONG{0}), &christmas);
     EXPECT_EQ(PropertyText(first.pdispVal, u"Name"), u"Porch lights");
     EXPECT_EQ(PropertyText(first.pdispVal, u"DayOfWeek"), u"weekdays");
+    EXPECT_EQ(PropertyText(first.pdispVal, u"RelativeTo"), u"sunset");
     EXPECT_EQ(PropertyText(first.pdispVal, u"Minutes"), u"-15");
     EXPECT_EQ(PropertyText(first.pdispVal, u"Enable"), u"True");
     EXPECT_EQ(PropertyText(first.pdispVal, u"Colour"), u"amber");
@@ -305,6 +309,7 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
               u"sunday monday tuesday wednesday thursday friday saturday");
     EXPECT_EQ(PropertyText(second.pdispVal, u"Enable"), u"False");
     EXPECT_EQ(PropertyText(christmas.pdispVal, u"Name"), u"Christmas");
+    EXPECT_EQ(PropertyText(christmas.pdispVal, u"Note"), u"half day");
     EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25, 12)));
     // The loaded schedules are armed.
     ref<ScheduleBase> core = ScheduleOf(first.pdispVal);

@@ -1,7 +1,6 @@
-// The backlight from a page on the virtual bus (tests/pages/run_backlight_bus.sh): its level
-// packets reach the page's InFilters but never the bus, dimming and touches switch it and
-// announce the switch, and a "Reset" packet for this panel's box brightens it while one for
-// another box does not. The script afterwards checks that no level packet is in the bus trace.
+// The backlight from a page on the virtual bus: its level packets reach the page's InFilters but
+// never the bus (backlight_bus_test.bus), dimming and touches switch it and announce the switch,
+// and a "Reset" packet for this panel's box brightens it while one for another box does not.
 var bl = Global.BacklightController;
 var net = Global.NetworkHandler;
 
@@ -20,10 +19,8 @@ levelFilter.Callbacks.Add(function (pkt) {
 net.InFilters.Add(levelFilter);
 
 var events = [];
-var ready = false;
 Global.RegisterForEvent('BacklightOn', null, function () { events.push('on'); });
 Global.RegisterForEvent('BacklightOff', null, function () { events.push('off'); });
-Global.RegisterForEvent('ready', null, function () { ready = true; });
 
 function physicalReset(box) {
     var pkt = new ActiveXObject('Brevanto.Packet');
@@ -36,8 +33,6 @@ function last(list) { return list[list.length - 1]; }
 
 // Each step acts, then waits until its condition holds.
 var steps = [
-    // Registrations take effect on the event thread's next wake: raise until one is seen.
-    {act: function () {}, until: function () { Global.RaiseEvent('ready', null); return ready; }},
     // Dimmed as after the delay without a touch: the standby level goes out.
     {act: function () { bl.State = false; },
      until: function () { return last(events) === 'off' && last(levels) === 2; }},
@@ -59,8 +54,9 @@ var steps = [
     }, until: function () { return true; }},
 ];
 
-(function run(i) {
+function run(i) {
     if (i >= steps.length) return done();
     steps[i].act();
     waitFor(steps[i].until, 10000, function () { run(i + 1); }, 'step ' + i);
-})(0);
+}
+afterRegistrations(function () { run(0); });
