@@ -85,9 +85,12 @@ class CollectionTest : public ::testing::Test {
 
 // I2 and UI1 count as positions, a double finds nothing; names compare case-sensitively.
 TEST_F(CollectionTest, FindByPositionNameAndType) {
+    CComVariant two_i2;
+    two_i2.vt = VT_I2;
+    two_i2.iVal = 2;
     // clang-format off
     const std::pair<CComVariant, int> lookups[] = {
-        {I4(0), 0}, {I4(3), -1}, {I4(-1), -1}, {CComVariant(SHORT{2}), 2}, {CComVariant(BYTE{1}), 1},
+        {I4(0), 0}, {I4(3), -1}, {I4(-1), -1}, {two_i2, 2}, {CComVariant(BYTE{1}), 1},
         {R8(1.0), -1}, {Str(u"Two"), 2}, {Str(u"two"), 1}, {Str(u"TWO"), -1}};
     // clang-format on
     for (const auto& [index, at] : lookups) {
@@ -185,8 +188,6 @@ TEST(CollectionDispatch, ForEachThroughIDispatch) {
     EXPECT_EQ(Got(&coll, IdOf(&coll, u"count")), "I4 1");
 }
 
-// Elements made and added on a single-threaded apartment, walked from a worker thread through
-// proxies while the apartment keeps adding.
 TEST(CollectionThreads, WorkerWalksWhileApartmentAdds) {
     constexpr int kElements = 20;
     DispatchCollection coll;

@@ -56,7 +56,6 @@ TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     EXPECT_EQ(GetId(bag.get(), u"gamma"), 10002);
 }
 
-// The two lookups' case rules; without dynamic members an unknown name is refused.
 TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
     auto bag = NewBag();
     const DISPID lower = GetId(bag.get(), u"name");
@@ -84,11 +83,12 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
     auto bag = NewBag();
     const DISPID a = GetId(bag.get(), u"a"), b = GetId(bag.get(), u"b"), c = GetId(bag.get(), u"c");
     ASSERT_EQ(bag->DeleteMemberByDispID(b), S_OK);
-    std::vector<DISPID> order;
-    for (DISPID next = DISPID_STARTENUM; bag->GetNextDispID(fdexEnumAll, next, &next) == S_OK;)
-        order.push_back(next);
-    EXPECT_EQ(order, (std::vector<DISPID>{a, c}));
     DISPID next = 0;
+    ASSERT_EQ(bag->GetNextDispID(fdexEnumAll, DISPID_STARTENUM, &next), S_OK);
+    EXPECT_EQ(next, a);
+    ASSERT_EQ(bag->GetNextDispID(fdexEnumAll, next, &next), S_OK);
+    EXPECT_EQ(next, c);
+    EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, next, &next), S_FALSE);
     EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, b, &next), S_FALSE);
     EXPECT_EQ(bag->GetNextDispID(fdexEnumAll, -1, nullptr), E_POINTER);
 
@@ -113,8 +113,9 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
 
 TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     auto bag = NewBag();
-    CComVariant index(u"fresh");
-    EXPECT_EQ(Got(bag.get(), DISPID_VALUE, {index}), "EMPTY");
+    CComVariant index(u"fresh"), out(LONG{5});  // the get must overwrite it
+    EXPECT_EQ(Answer(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {index}, &out), out),
+              "EMPTY");
     EXPECT_EQ(bag->members().Count(), 1u);
     EXPECT_NE(bag->members().Find(u"FRESH", 0), DISPID_UNKNOWN);
 

@@ -454,7 +454,6 @@ TEST(VariantCompare, ErrorValuesEqualEachOtherOnly) {
     }
 }
 
-// A null string is the empty string, and the length counts, not the first zero unit.
 TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
     const std::u16string_view with_zero(u"a\0b", 3), other_zero(u"a\0c", 3), tail(u"a\0", 2);
     struct Case {
