@@ -5,7 +5,7 @@
 #include "dispatch/collection.h"
 #include "dispatch/data_context.h"
 #include "dispatch/disp_ex_object.h"
-#include "support/late_bound.h"
+#include "support/dispatch_results.h"
 #include "support/script_doubles.h"
 
 namespace {
@@ -37,13 +37,10 @@ TEST(DataContext, PutsRefusedOnObjectsWithoutReadOnlyTest) {
     DISPID id = IdOf(context.get(), u"level");
     EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{3})}),
               DISP_E_MEMBERNOTFOUND);
-    CComVariant v;
-    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYGET, {}, &v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(Got(context.get(), id), "EMPTY");
     // A put-by-reference alone is not a put.
     EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYPUTREF, {CComVariant(LONG{4})}), S_OK);
-    EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYGET, {}, &v), S_OK);
-    EXPECT_EQ(v.lVal, 4);
+    EXPECT_EQ(Got(context.get(), id), "I4 4");
 
     UINT count = 9;
     EXPECT_EQ(context->GetTypeInfoCount(&count), S_OK);
@@ -74,7 +71,7 @@ TEST(DataContext, ResultsAreWrappedInTheSameContext) {
     EXPECT_TRUE(ComPtr<IUnknown>(e.punkVal).As<IEnumVARIANT>());
     // After Destroy the context reaches nothing.
     ASSERT_EQ(context.As<IDestroy>()->Destroy(), S_OK);
-    EXPECT_EQ(Call(context.get(), 0, DISPATCH_PROPERTYGET, {CComVariant(LONG{0})}, &got), E_FAIL);
+    EXPECT_EQ(Got(context.get(), 0, {CComVariant(LONG{0})}), Failed(E_FAIL));
 }
 
 TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
@@ -84,12 +81,8 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
     DISPID add = IdOf(context.get(), u"Add");
     auto a = Bag(), b = Bag();
-    ASSERT_EQ(
-        Call(context.get(), add, DISPATCH_METHOD, {CComVariant(static_cast<IDispatch*>(a.get()))}),
-        S_OK);
-    ASSERT_EQ(
-        Call(context.get(), add, DISPATCH_METHOD, {CComVariant(static_cast<IDispatch*>(b.get()))}),
-        S_OK);
+    for (const auto& bag : {a, b})
+        ASSERT_EQ(Call(context.get(), add, DISPATCH_METHOD, {AsVariant(bag->GetUnknown())}), S_OK);
     ASSERT_EQ(coll.Size(), 3u);
     auto pa = PlaceHolderAt(coll, 1);
     ASSERT_TRUE(pa);
@@ -108,8 +101,7 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     ASSERT_EQ(context->RemoveDependantObject(pa), S_OK);
     EXPECT_EQ(coll.Size(), 2u);
     CComVariant gone;
-    EXPECT_EQ(pa->get_Dependant(&gone), S_OK);
-    EXPECT_EQ(gone.vt, VT_EMPTY);
+    EXPECT_EQ(Answer(pa->get_Dependant(&gone), gone), "EMPTY");
     ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
     ASSERT_EQ(coll.Size(), 1u);
     ASSERT_EQ(coll.get_Item(CComVariant(LONG{0}), &got), S_OK);
@@ -147,8 +139,7 @@ TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext)
     ASSERT_EQ(event->get_Context(held.put()), S_OK);
     EXPECT_FALSE(held);
     CComVariant id;
-    ASSERT_EQ(script->get_Dependant(&id), S_OK);
-    EXPECT_EQ(CComBSTR(id.bstrVal).view(), u"menu");
+    EXPECT_EQ(Answer(script->get_Dependant(&id), id), "BSTR menu");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "interfaces/ids.h"
 #include "platform/safearray.h"
 #include "platform/script_call.h"
-#include "support/late_bound.h"
+#include "support/dispatch_results.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -27,10 +27,6 @@ HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
     return o->InvokeEx(id, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr);
 }
 
-HRESULT GetValue(IDispatch* o, DISPID id, CComVariant* out, std::vector<CComVariant> args = {}) {
-    return Call(o, id, DISPATCH_PROPERTYGET, std::move(args), out);
-}
-
 ComPtr<CDispExObject> NewBag() {
     ComPtr<CDispExObject> bag;
     EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
@@ -39,21 +35,17 @@ ComPtr<CDispExObject> NewBag() {
 
 TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     auto bag = NewBag();
-    DISPID a = GetId(bag.get(), u"alpha");
-    DISPID b = GetId(bag.get(), u"beta");
+    const DISPID a = GetId(bag.get(), u"alpha");
     EXPECT_EQ(a, 10000);
-    EXPECT_EQ(b, 10001);
+    EXPECT_EQ(GetId(bag.get(), u"beta"), 10001);
     ASSERT_EQ(PutMember(bag.get(), a, CComVariant(LONG{7})), S_OK);
-    CComBSTR name(u"alpha");
-    ASSERT_EQ(bag->DeleteMemberByName(name, fdexNameCaseSensitive), S_OK);
-    CComVariant v;
-    EXPECT_EQ(GetValue(bag.get(), a, &v), DISP_E_MEMBERNOTFOUND);
+    ASSERT_EQ(bag->DeleteMemberByName(CComBSTR(u"alpha"), fdexNameCaseSensitive), S_OK);
+    EXPECT_EQ(Got(bag.get(), a), Failed(DISP_E_MEMBERNOTFOUND));
     EXPECT_EQ(bag->members().Count(), 1u);
 
     // Revived under another spelling: same DISPID, empty value, the new spelling.
     EXPECT_EQ(GetId(bag.get(), u"ALPHA", fdexNameCaseInsensitive), 10000);
-    EXPECT_EQ(GetValue(bag.get(), a, &v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(Got(bag.get(), a), "EMPTY");
     CComBSTR spelled;
     ASSERT_EQ(bag->GetMemberName(a, &spelled), S_OK);
     EXPECT_EQ(spelled.view(), u"ALPHA");
@@ -64,12 +56,10 @@ TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     EXPECT_EQ(GetId(bag.get(), u"gamma"), 10002);
 }
 
-// The two lookups' case rules; without dynamic members an unknown name is refused.
 TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
     auto bag = NewBag();
-    DISPID lower = GetId(bag.get(), u"name");
-    DISPID upper = GetId(bag.get(), u"NAME");
-    EXPECT_NE(lower, upper);
+    const DISPID lower = GetId(bag.get(), u"name");
+    EXPECT_NE(lower, GetId(bag.get(), u"NAME"));
     EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);
     EXPECT_EQ(IdOf(bag.get(), u"NAME"), lower);
     EXPECT_EQ(IdOf(bag.get(), u"VaLuE"), DISPID_VALUE);  // "value" in any case: the default member
@@ -84,17 +74,14 @@ TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
     ASSERT_EQ(s->get_DynamicMembers(&on), S_OK);
     EXPECT_EQ(on, VARIANT_TRUE);
     ASSERT_EQ(s->put_DynamicMembers(VARIANT_FALSE), S_OK);
-    CComBSTR n(u"nothing");
     DISPID id = 0;
-    EXPECT_EQ(bag->GetDispID(n, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(bag->GetDispID(CComBSTR(u"nothing"), 0, &id), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(bag->members().Count(), 2u);  // name and NAME only
 }
 
 TEST(MemberTable, EnumerationSkipsDeletedMembers) {
     auto bag = NewBag();
-    DISPID a = GetId(bag.get(), u"a");
-    DISPID b = GetId(bag.get(), u"b");
-    DISPID c = GetId(bag.get(), u"c");
+    const DISPID a = GetId(bag.get(), u"a"), b = GetId(bag.get(), u"b"), c = GetId(bag.get(), u"c");
     ASSERT_EQ(bag->DeleteMemberByDispID(b), S_OK);
     DISPID next = 0;
     ASSERT_EQ(bag->GetNextDispID(fdexEnumAll, DISPID_STARTENUM, &next), S_OK);
@@ -108,35 +95,27 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
     CComVariant names;
     ASSERT_EQ(bag->GetMemberNames(&names), S_OK);
     ASSERT_EQ(names.vt, VT_ARRAY | VT_BSTR);
-    LONG upper = -1, at = 1;
-    SafeArrayGetUBound(names.parray, 1, &upper);
-    EXPECT_EQ(upper, 1);
-    BSTR second = nullptr;
-    ASSERT_EQ(SafeArrayGetElement(names.parray, &at, &second), S_OK);
-    EXPECT_EQ(CComBSTR(second).view(), u"c");
-    SysFreeString(second);
+    ASSERT_EQ(names.parray->rgsabound[0].cElements, 2u);
+    EXPECT_EQ(CComBSTR(static_cast<BSTR*>(names.parray->pvData)[1]).view(), u"c");
 
     // DISPID -4 read as a property: an enumerator of the live names.
     CComVariant e;
-    ASSERT_EQ(GetValue(bag.get(), DISPID_NEWENUM, &e), S_OK);
+    ASSERT_EQ(Call(bag.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, {}, &e), S_OK);
     ASSERT_EQ(e.vt, VT_UNKNOWN);
     ComPtr<IEnumVARIANT> it;
     ASSERT_EQ(e.punkVal->QueryInterface(it.put()), S_OK);
-    VARIANT items[3];
+    CComVariant items[3];
     ULONG fetched = 0;
     EXPECT_EQ(it->Next(3, items, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(CComBSTR(items[0].bstrVal).view(), u"a");
-    EXPECT_EQ(CComBSTR(items[1].bstrVal).view(), u"c");
-    for (auto& v : items)
-        VariantClear(&v);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(ShowVariant(items[0]) + ", " + ShowVariant(items[1]), "BSTR a, BSTR c");
 }
 
 TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     auto bag = NewBag();
-    CComVariant index(u"fresh"), out(LONG{5});
-    ASSERT_EQ(GetValue(bag.get(), DISPID_VALUE, &out, {index}), S_OK);
-    EXPECT_EQ(out.vt, VT_EMPTY);
+    CComVariant index(u"fresh"), out(LONG{5});  // the get must overwrite it
+    EXPECT_EQ(Answer(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {index}, &out), out),
+              "EMPTY");
     EXPECT_EQ(bag->members().Count(), 1u);
     EXPECT_NE(bag->members().Find(u"FRESH", 0), DISPID_UNKNOWN);
 
@@ -150,13 +129,11 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
                           nullptr, nullptr),
               S_OK);
     VariantClear(&args[1]);
-    CComVariant v;
-    ASSERT_EQ(GetValue(bag.get(), bag->members().Find(u"fresh", 0), &v), S_OK);
-    EXPECT_EQ(v.lVal, 3);
+    EXPECT_EQ(Got(bag.get(), bag->members().Find(u"fresh", 0)), "I4 3");
     EXPECT_EQ(bag->members().Count(), 1u);
 
     // Argument errors of the indexed forms.
-    EXPECT_EQ(GetValue(bag.get(), DISPID_VALUE, &v), E_UNEXPECTED);
+    EXPECT_EQ(Got(bag.get(), DISPID_VALUE), Failed(E_UNEXPECTED));
     DISPPARAMS p{&index, nullptr, 1, 0};
     EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
                           nullptr),
@@ -242,19 +219,9 @@ const InterfaceDesc& ITestGadget::Describe() {
 class CGadget : public ComObjectRoot<CGadget, IDispatchExImpl<ITestGadget>> {
   public:
     CGadget() { DispatchExMembers().set_expandable(true); }
-    HRESULT get_Size(LONG* v) override {
-        *v = size;
-        return S_OK;
-    }
-    HRESULT put_Size(LONG v) override {
-        size = v;
-        return S_OK;
-    }
-    HRESULT Reset(LONG* old) override {
-        *old = size;
-        size = 0;
-        return S_OK;
-    }
+    HRESULT get_Size(LONG* v) override { return *v = size, S_OK; }
+    HRESULT put_Size(LONG v) override { return size = v, S_OK; }
+    HRESULT Reset(LONG* old) override { return *old = std::exchange(size, 0), S_OK; }
     LONG size = 0;
 };
 
@@ -272,18 +239,14 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     ASSERT_EQ(PutMember(ex.get(), 1, five), S_OK);
     EXPECT_EQ(g->size, 5);
     ASSERT_EQ(PutMember(ex.get(), extra, CComVariant(u"x")), S_OK);
-    CComVariant v;
-    ASSERT_EQ(GetValue(ex.get(), extra, &v), S_OK);
-    EXPECT_EQ(CComBSTR(v.bstrVal).view(), u"x");
+    EXPECT_EQ(Got(ex.get(), extra), "BSTR x");
     // Typed members are not expandos: not enumerated, not deletable.
     DISPID next = 0;
     ASSERT_EQ(ex->GetNextDispID(0, DISPID_STARTENUM, &next), S_OK);
     EXPECT_EQ(next, extra);
     EXPECT_EQ(ex->GetNextDispID(0, next, &next), S_FALSE);
     EXPECT_EQ(ex->DeleteMemberByDispID(1), S_OK);
-    v.Clear();
-    EXPECT_EQ(GetValue(ex.get(), 1, &v), S_OK);
-    EXPECT_EQ(v.lVal, 5);
+    EXPECT_EQ(Got(ex.get(), 1), "I4 5");
     UINT count = 0;
     EXPECT_EQ(ex->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 1u);
@@ -296,8 +259,8 @@ TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
     ASSERT_EQ(
         CDispatchFunctionObjectSimple::Create(static_cast<ITestGadget*>(g.get()), 2, fn.put()),
         S_OK);
+    EXPECT_EQ(Got(fn.get(), 1), Failed(DISP_E_MEMBERNOTFOUND));
     CComVariant r;
-    EXPECT_EQ(GetValue(fn.get(), 1, &r), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(Call(fn.get(), 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &r), S_OK);
     EXPECT_EQ(g->size, 0);
     EXPECT_EQ(LookUp(fn.get(), u"Reset"), DISP_E_UNKNOWNNAME);
@@ -306,9 +269,7 @@ TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {
 struct Doubler {
     HRESULT Twice(VARIANT arg, VARIANT* result) {
         ++calls;
-        result->vt = VT_I4;
-        result->lVal = arg.lVal * 2;
-        return S_OK;
+        return CComVariant(arg.lVal * 2).Detach(result);
     }
     int calls = 0;
 };
@@ -317,13 +278,9 @@ TEST(FunctionObjects, MethodFunctionCallsItsOperationUntilUnbound) {
     Doubler d;
     ComPtr<CMethodFunction<Doubler>> f;
     ASSERT_EQ(CMethodFunction<Doubler>::Create(&d, &Doubler::Twice, &f), S_OK);
-    CComVariant arg(LONG{21});
-    DISPPARAMS p{&arg, nullptr, 1, 0};
-    CComVariant r;
-    ASSERT_EQ(f->Invoke(0, IID_NULL, 0x400, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &p, &r, nullptr,
-                        nullptr),
-              S_OK);
-    EXPECT_EQ(r.lVal, 42);
+    CComVariant arg(LONG{21}), r;
+    EXPECT_EQ(Answer(Call(f.get(), 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {arg}, &r), r),
+              "I4 42");
     f->Unbind();
     EXPECT_EQ(f->Call(arg, &r), E_FAIL);
     EXPECT_EQ(d.calls, 1);
@@ -341,10 +298,9 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
     // A by-reference argument arrives resolved.
     LONG seven = 7;
     CComVariant r;
-    ASSERT_EQ(CallScriptFunction(fn.get(), ByRef(VT_I4, &seven), &r), S_OK);
+    EXPECT_EQ(Answer(CallScriptFunction(fn.get(), ByRef(VT_I4, &seven), &r), r), "I4 42");
     ASSERT_EQ(fn->Last().args.size(), 1u);
     EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 7");
-    EXPECT_EQ(r.lVal, 42);
 
     // `this` goes as the named argument DISPID_THIS.
     auto self = NewBag();
@@ -363,8 +319,7 @@ TEST(ReadScriptProperty, ReadsByNameOrReportsAbsence) {
     ASSERT_EQ(bag->members().SetValue(u"Name", CComVariant(u"kitchen")), S_OK);
     bag->members().set_expandable(false);
     CComVariant v;
-    ASSERT_EQ(ReadScriptProperty(bag.get(), u"name", &v), S_OK);
-    EXPECT_EQ(CComBSTR(v.bstrVal).view(), u"kitchen");
+    EXPECT_EQ(Answer(ReadScriptProperty(bag.get(), u"name", &v), v), "BSTR kitchen");
     EXPECT_EQ(ReadScriptProperty(bag.get(), u"Other", &v), DISP_E_UNKNOWNNAME);
 }
 

@@ -14,15 +14,6 @@ const MemberDesc* FindMember(const InterfaceDesc& desc, const char16_t* name, Me
     return id == DISPID_UNKNOWN ? nullptr : desc.Find(id, kind);
 }
 
-TEST(TypeLibraryTest, LibraryDescription) {
-    const TypeLibraryDesc& lib = BrevantoTypeLibrary();
-    EXPECT_EQ(LIBID_Brevanto, lib.libid);
-    EXPECT_EQ(u"Brevanto", lib.name);
-    EXPECT_EQ(1, lib.major);
-    EXPECT_EQ(5, lib.minor);
-    EXPECT_EQ(u"Brevanto 1.5 Type Library", lib.help_string);
-}
-
 TEST(TypeLibraryTest, IdentifiersAreUnique) {
     std::set<GUID> seen{LIBID_Brevanto};
     for (const InterfaceDesc* desc : BrevantoTypeLibrary().interfaces)

@@ -4,7 +4,6 @@
 
 #include <string>
 
-// Each capital folds onto its own small letter, and nothing else moves.
 TEST(CaseFoldTest, CapitalsFoldOntoTheirSmallLettersAndNothingElseMoves) {
     struct Case {
         char16_t in, out;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/object_safety.h"
 #include "support/script_doubles.h"
 
@@ -103,7 +105,6 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
     EXPECT_EQ(2u, thing->AddRef());
     EXPECT_EQ(1u, thing->Release());
-
     auto alpha = thing.As<IAlpha>();
     auto beta = thing.As<IBeta>();
     auto gamma = thing.As<IGamma>();
@@ -262,23 +263,20 @@ TEST(ObjectSafetyTest, OptionsFollowTheMaskRules) {
     ComObjectEmbedded<CThing> thing;
     ComPtr<IObjectSafety> safety;
     ASSERT_EQ(S_OK, thing.QueryInterface(safety.put()));
-    DWORD supported = 0, enabled = 0;
-    ASSERT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
-    EXPECT_EQ(3u, supported);
-    EXPECT_EQ(3u, enabled);
-
+    using Options = std::pair<DWORD, DWORD>;  // supported, enabled
+    auto options = [&](REFIID iid) {
+        Options o;
+        EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(iid, &o.first, &o.second));
+        return o;
+    };
+    EXPECT_EQ(options(IID_IDispatch), Options(3, 3));
     // Only the two low bits of the mask count.
     EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IAbsent::kIid, 0xFFFFFFFFu, 0));
-    EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(IAbsent::kIid, &supported, &enabled));
-    EXPECT_EQ(3u, supported);
-    EXPECT_EQ(0u, enabled);
-
+    EXPECT_EQ(options(IAbsent::kIid), Options(3, 0));
     EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x6, 0xFF));
-    safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
-    EXPECT_EQ(2u, enabled);  // bit 2 of the mask is dropped, bit 1 set from enabled
+    EXPECT_EQ(options(IID_IDispatch), Options(3, 2));  // mask bit 2 dropped, bit 1 from enabled
     EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x3, 0x1));
-    safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
-    EXPECT_EQ(1u, enabled);
+    EXPECT_EQ(options(IID_IDispatch), Options(3, 1));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <future>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/apartment.h"
@@ -104,14 +105,11 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
         VARIANT* arg = params->cArgs ? &params->rgvarg[params->cArgs - 1] : nullptr;
         switch (dispid) {
             case kWhere:
-                result->vt = VT_I4;
-                result->lVal = static_cast<LONG>(CurrentThreadId());
-                return S_OK;
+                return CComVariant(static_cast<LONG>(CurrentThreadId())).Detach(result);
             case kCallBack: {
                 if (!arg || arg->vt != VT_DISPATCH || !arg->pdispVal) return E_INVALIDARG;
                 HRESULT hr;
-                result->vt = VT_I4;
-                result->lVal = CallWhere(arg->pdispVal, &hr);
+                CComVariant(CallWhere(arg->pdispVal, &hr)).Detach(result);
                 return hr;
             }
             case kEcho:
@@ -124,9 +122,8 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
                 AddRef();
                 return S_OK;
             case kRelay: {
-                LONG depth = arg->lVal;
-                if (depth == 0) return Invoke(kWhere, IID_NULL, 0, 0, params, result, 0, 0);
-                CComVariant next(depth - 1);
+                if (arg->lVal == 0) return Invoke(kWhere, IID_NULL, 0, 0, params, result, 0, 0);
+                CComVariant next(arg->lVal - 1);
                 return CallMethod(Fetch(peer_).get(), kRelay, &next, result);
             }
             case kSum: {
@@ -135,9 +132,7 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
                 auto* items = static_cast<VARIANT*>(arg->parray->pvData);
                 for (ULONG i = 0; i < arg->parray->rgsabound[0].cElements; ++i)
                     sum += CallWhere(items[i].pdispVal);
-                result->vt = VT_I4;
-                result->lVal = sum;
-                return S_OK;
+                return CComVariant(sum).Detach(result);
             }
         }
         return DISP_E_MEMBERNOTFOUND;
@@ -152,9 +147,7 @@ class AgileProbe : public ComObjectRoot<AgileProbe, NamelessDispatch, IMarshal> 
   public:
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
-        result->vt = VT_I4;
-        result->lVal = static_cast<LONG>(CurrentThreadId());
-        return S_OK;
+        return CComVariant(static_cast<LONG>(CurrentThreadId())).Detach(result);
     }
 };
 
@@ -209,46 +202,50 @@ DWORD RegisterProbeOn(StaThread& sta, std::shared_ptr<ProbeLog> log, Probe** raw
     return cookie;
 }
 
-TEST(GlobalInterfaceTable, WorkerCallsRunOnTheOwningApartmentThread) {
+// A probe made and registered on an apartment of its own; its registration is revoked at the end.
+class ProbeOnApartment : public ::testing::Test {
+  protected:
+    void Revoke() { EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(std::exchange(cookie, 0))); }
+    void TearDown() override {
+        if (cookie) Revoke();
+    }
+
     StaThread sta;
-    auto log = std::make_shared<ProbeLog>();
+    std::shared_ptr<ProbeLog> log = std::make_shared<ProbeLog>();
     Probe* raw = nullptr;
     DWORD cookie = RegisterProbeOn(sta, log, &raw);
+};
+
+TEST_F(ProbeOnApartment, WorkerCallsRunOnTheOwningApartmentThread) {
     ASSERT_NE(0u, cookie);
 
     OnMtaThread([&] {
         ComPtr<IDispatch> proxy = Fetch(cookie);
         EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
-        HRESULT hr;
+        HRESULT hr = E_FAIL;
         EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(proxy, &hr));
         EXPECT_EQ(S_OK, hr);
     });
-    ASSERT_EQ(1u, log->threads.size());
-    EXPECT_EQ(sta.id(), log->threads[0]);
-    EXPECT_EQ(APTTYPE_STA, log->apartments[0]);
+    EXPECT_EQ(log->threads, std::vector<unsigned long>{sta.id()});
+    EXPECT_EQ(log->apartments, std::vector<APTTYPE>{APTTYPE_STA});
 
     // On its own apartment the table hands out the object itself.
     sta.Run([&] { EXPECT_EQ(static_cast<IDispatch*>(raw), Fetch(cookie).get()); });
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
+    Revoke();
     sta.Run([] {});  // the release queued by the revoke has run by now
     EXPECT_EQ(1, log->destroyed.load());
     EXPECT_EQ(sta.id(), log->destroyed_on.load());
 }
 
-TEST(GlobalInterfaceTable, ProxyIdentityIsStable) {
-    StaThread sta;
-    DWORD cookie = RegisterProbeOn(sta, std::make_shared<ProbeLog>());
-    ComPtr<IUnknown> a, b, c;
-    ASSERT_EQ(S_OK, Fetch(cookie)->QueryInterface(IID_IUnknown, a.put_void()));
-    ASSERT_EQ(S_OK, Fetch(cookie)->QueryInterface(IID_IUnknown, b.put_void()));
-    ASSERT_EQ(S_OK, a->QueryInterface(IID_IUnknown, c.put_void()));
-    EXPECT_EQ(a.get(), b.get());
-    EXPECT_EQ(a.get(), c.get());
+TEST_F(ProbeOnApartment, ProxyIdentityIsStable) {
+    ComPtr<IUnknown> a = Fetch(cookie).As<IUnknown>();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a.get(), Fetch(cookie).As<IUnknown>().get());
+    EXPECT_EQ(a.get(), a.As<IUnknown>().get());
     // The proxy answers only what the object answers, and never claims to be agile.
     ComPtr<IUnknown> none;
     EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IEnumVARIANT, none.put_void()));
     EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IMarshal, none.put_void()));
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
 
 TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
@@ -272,11 +269,7 @@ TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(mta_cookie));
 }
 
-TEST(GlobalInterfaceTable, CallbackArgumentIsCalledInItsOwnApartment) {
-    StaThread sta;
-    auto sta_log = std::make_shared<ProbeLog>();
-    DWORD cookie = RegisterProbeOn(sta, sta_log);
-
+TEST_F(ProbeOnApartment, CallbackArgumentIsCalledInItsOwnApartment) {
     auto callback_log = std::make_shared<ProbeLog>();
     {
         auto callback =
@@ -291,17 +284,12 @@ TEST(GlobalInterfaceTable, CallbackArgumentIsCalledInItsOwnApartment) {
     }
     ASSERT_EQ(1u, callback_log->threads.size());
     EXPECT_NE(sta.id(), callback_log->threads[0]);
-    EXPECT_EQ(APTTYPE_MTA, callback_log->apartments[0]);
+    EXPECT_EQ(callback_log->apartments, std::vector<APTTYPE>{APTTYPE_MTA});
     sta.Run([] {});  // the apartment let go of its proxy of the callback
     EXPECT_EQ(1, callback_log->destroyed.load());
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
 
-TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
-    StaThread sta;
-    auto log = std::make_shared<ProbeLog>();
-    Probe* raw = nullptr;
-    DWORD cookie = RegisterProbeOn(sta, log, &raw);
+TEST_F(ProbeOnApartment, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     ComPtr<IDispatch> proxy = Fetch(cookie);
 
     // By reference: the object stores itself; the caller gets the proxy, not the raw object.
@@ -318,10 +306,9 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     auto* items = static_cast<VARIANT*>(array->pvData);
     CComVariant(static_cast<IDispatch*>(mine.get())).Detach(&items[0]);
     CComVariant(proxy.get()).Detach(&items[1]);
-    CComVariant in;
+    CComVariant in, out;
     in.vt = VT_ARRAY | VT_VARIANT;
     in.parray = array;
-    CComVariant out;
     ASSERT_EQ(S_OK, CallMethod(proxy.get(), kEcho, &in, &out));
     ASSERT_EQ(VT_ARRAY | VT_VARIANT, out.vt);
     auto* back = static_cast<VARIANT*>(out.parray->pvData);
@@ -333,7 +320,6 @@ TEST(GlobalInterfaceTable, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     ASSERT_EQ(S_OK, CallMethod(proxy.get(), kSum, &in, &sum));
     LONG main_thread_calls = sum.lVal - static_cast<LONG>(sta.id());
     EXPECT_NE(static_cast<LONG>(sta.id()), main_thread_calls);  // ran in the caller's apartment
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
 
 TEST(GlobalInterfaceTable, TwoApartmentsCallingEachOtherDoNotDeadlock) {
@@ -349,12 +335,8 @@ TEST(GlobalInterfaceTable, TwoApartmentsCallingEachOtherDoNotDeadlock) {
     CComVariant depth(LONG{5}), result;  // a -> b -> a -> b -> a -> b
     ASSERT_EQ(S_OK, CallMethod(proxy.get(), kRelay, &depth, &result));
     EXPECT_EQ(static_cast<LONG>(b.id()), result.lVal);
-    for (unsigned long t : log_a->threads)
-        EXPECT_EQ(a.id(), t);
-    for (unsigned long t : log_b->threads)
-        EXPECT_EQ(b.id(), t);
-    EXPECT_EQ(3u, log_a->threads.size());  // depths 5, 3, 1
-    EXPECT_EQ(4u, log_b->threads.size());  // depths 4, 2, 0 and the final kWhere
+    EXPECT_EQ(log_a->threads, std::vector<unsigned long>(3, a.id()));  // depths 5, 3, 1
+    EXPECT_EQ(log_b->threads, std::vector<unsigned long>(4, b.id()));  // 4, 2, 0, the kWhere
     proxy = nullptr;
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_a));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_b));
@@ -430,10 +412,7 @@ TEST(GlobalInterfaceTable, CookiesAndArgumentChecks) {
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(b));
 }
 
-TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
-    StaThread sta;
-    auto log = std::make_shared<ProbeLog>();
-    DWORD cookie = RegisterProbeOn(sta, log);
+TEST_F(ProbeOnApartment, ManyWorkersFetchAndCallAtOnce) {
     constexpr int kWorkers = 6, kCalls = 50;
     std::atomic<int> right{0};
     std::vector<std::thread> workers;
@@ -456,7 +435,6 @@ TEST(GlobalInterfaceTable, ManyWorkersFetchAndCallAtOnce) {
     for (auto& t : workers)
         t.join();
     EXPECT_EQ(kWorkers * kCalls, right.load());
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
 
 TEST(GitPtr, AttachCopyRevokeAndDestruction) {

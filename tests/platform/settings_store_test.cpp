@@ -7,7 +7,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include <thread>
 
 #include "platform/bstr.h"
+#include "platform/case_fold.h"
 #include "support/show.h"
 
 namespace {
@@ -102,11 +102,10 @@ TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
     }
     SettingsStore again(file_);
     for (const auto& [name, value] : values) {
-        SCOPED_TRACE(Utf16ToUtf8(name));
-        std::u16string shouted = name;  // names of keys and values ignore case
-        for (auto& c : shouted)
-            c = static_cast<char16_t>(std::toupper(c));
-        EXPECT_EQ(Read(again, u"HKEY_CURRENT_USER\\SOFTWARE\\BREVANTO", shouted), Show(value));
+        // Names of keys and values ignore case.
+        EXPECT_EQ(Read(again, u"hkey_current_user\\SOFTWARE\\brevanto", FoldCase(name)),
+                  Show(value))
+            << Utf16ToUtf8(name);
     }
     EXPECT_EQ(ERROR_SUCCESS, again.OpenKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
     EXPECT_EQ(Read(again, key, u"Missing"), kMissing);
@@ -322,7 +321,7 @@ TEST_F(SettingsStoreTest, RegistryFunctionsOverTheProcessStore) {
     ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(u"Port0", u"COM1:"));
     ASSERT_EQ(ERROR_SUCCESS, key.SetKeyValue(u"Sub", u"default"));
     DWORD d = 0;
-    EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(u"autologoff", d));
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(u"autologoff", d));  // names ignore case
     EXPECT_EQ(300u, d);
     std::u16string s;
     EXPECT_EQ(ERROR_INVALID_PARAMETER, key.QueryStringValue(u"AutoLogoff", &s));

@@ -200,14 +200,13 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
     struct Boundary {
         VARTYPE vt;
         double low, high;  // the extreme values that still fit
-    } types[] = {{VT_I1, -128, 127},
-                 {VT_UI1, 0, 255},
-                 {VT_I2, -32768, 32767},
-                 {VT_UI2, 0, 65535},
-                 {VT_I4, -2147483648.0, 2147483647.0},
-                 {VT_INT, -2147483648.0, 2147483647.0},
-                 {VT_UI4, 0, 4294967295.0},
-                 {VT_UINT, 0, 4294967295.0}};
+    } types[] = {
+        // clang-format off
+        {VT_I1, -128, 127}, {VT_UI1, 0, 255}, {VT_I2, -32768, 32767}, {VT_UI2, 0, 65535},
+        {VT_I4, -2147483648.0, 2147483647.0}, {VT_INT, -2147483648.0, 2147483647.0},
+        {VT_UI4, 0, 4294967295.0}, {VT_UINT, 0, 4294967295.0},
+        // clang-format on
+    };
     for (const auto& t : types) {
         CComVariant out;
         auto status = [&](const VARIANT& in) {
@@ -311,13 +310,10 @@ TEST(VariantText, HexadecimalTextIsSixteenOrThirtyTwoBitsSigned) {
 // True has every bit set, so an integer type of any width takes it without overflow.
 TEST(VariantBool, BooleansToTextNumbersAndBack) {
     CComVariant t(true), f(false);
-    EXPECT_EQ(Text(t), u"-1");
-    EXPECT_EQ(Text(f), u"0");
-    EXPECT_EQ(Text(t, VARIANT_ALPHABOOL), u"True");
-    EXPECT_EQ(Text(f, VARIANT_ALPHABOOL), u"False");
+    ExpectConversions({{t, VT_BSTR, S_OK, "True"}, {f, VT_BSTR, S_OK, "False"}}, VARIANT_ALPHABOOL);
     // clang-format off
     ExpectConversions({
-        {t, VT_R8, S_OK, "-1"}, {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"},
+        {t, VT_BSTR, S_OK, "-1"}, {f, VT_BSTR, S_OK, "0"}, {t, VT_R8, S_OK, "-1"}, {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"},
         {t, VT_I1, S_OK, "-1"}, {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"},
         {t, VT_INT, S_OK, "-1"}, {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"},
         {f, VT_UI2, S_OK, "0"}, {Str(u"True"), VT_BOOL, S_OK, "-1"},
@@ -458,7 +454,6 @@ TEST(VariantCompare, ErrorValuesEqualEachOtherOnly) {
     }
 }
 
-// A null string is the empty string, and the length counts, not the first zero unit.
 TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
     const std::u16string_view with_zero(u"a\0b", 3), other_zero(u"a\0c", 3), tail(u"a\0", 2);
     struct Case {
