@@ -1,6 +1,4 @@
-// The backlight controller in a running Global on the test clock: its level packets as the
-// incoming filters see them, its events, dimming, the "Reset" packets of this panel's box, and
-// how it holds and restarts the automatic log-out.
+// The backlight controller in a running Global on the test clock.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,5 +1,4 @@
-// The Global root object: becoming current and shutting down, its dispatch with the default
-// packets behind it, the event members, and the read-only data context.
+// The Global root object: its life as the current Global, its dispatch, events and context.
 #include <gtest/gtest.h>
 
 #include <thread>
