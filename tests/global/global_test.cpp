@@ -11,6 +11,7 @@
 #include "support/global_events.h"
 #include "support/late_bound.h"
 #include "support/network_doubles.h"
+#include "support/show.h"
 #include "support/variants.h"
 
 namespace {
@@ -25,8 +26,7 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
         auto g = New<CGlobal>();
         CComVariant v;
         ASSERT_EQ(CallName(AsGlobal(g.get()), u"boxnumber", DISPATCH_PROPERTYGET, {}, &v), S_OK);
-        EXPECT_EQ(v.vt, VT_I4);
-        EXPECT_EQ(v.lVal, 1);
+        EXPECT_EQ(ShowVariant(v), "I4 1");
         ASSERT_EQ(CallName(AsGlobal(g.get()), u"PacketDelay", DISPATCH_PROPERTYGET, {}, &v), S_OK);
         EXPECT_EQ(v.lVal, 50);
         EXPECT_EQ(CallName(AsGlobal(g.get()), u"BoxNumber", DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
