@@ -1,6 +1,4 @@
-// The backlight controller in a running Global on the test clock: its level packets as the
-// incoming filters see them, its events, dimming, the "Reset" packets of this panel's box, and
-// how it holds and restarts the automatic log-out.
+// The backlight controller in a running Global on the test clock.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,6 +11,7 @@
 #include "support/global_events.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
+#include "support/show.h"
 #include "support/variants.h"
 
 namespace {
@@ -140,8 +139,7 @@ TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {
         {u"Backlight_OnLevel", 200}, {u"Backlight_OffLevel", 7}, {u"Backlight_Delay", 20}};
     for (const auto& [name, value] : saved) {
         CComVariant v = global_->Config().GetValue(name, VT_VARIANT);
-        EXPECT_EQ(v.vt, VT_I4) << Utf16ToUtf8(name);
-        EXPECT_EQ(v.lVal, value) << Utf16ToUtf8(name);
+        EXPECT_EQ(ShowVariant(v), "I4 " + std::to_string(value)) << Utf16ToUtf8(name);
     }
 }
 

@@ -1,5 +1,4 @@
-// The scheduler inside the Global: Global.Scheduler, loading at SetApplication, schedules that
-// fire on the timer thread and raise "ScheduledEvent", and the network's schedule requests.
+// The scheduler inside the Global: loading, firing as "ScheduledEvent", and network requests.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,5 +1,4 @@
-// The Global root object: becoming current and shutting down, its dispatch with the default
-// packets behind it, the event members, and the read-only data context.
+// The Global root object: its life as the current Global, its dispatch, events and context.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -12,6 +11,7 @@
 #include "support/global_events.h"
 #include "support/late_bound.h"
 #include "support/network_doubles.h"
+#include "support/show.h"
 #include "support/variants.h"
 
 namespace {
@@ -26,8 +26,7 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
         auto g = New<CGlobal>();
         CComVariant v;
         ASSERT_EQ(CallName(AsGlobal(g.get()), u"boxnumber", DISPATCH_PROPERTYGET, {}, &v), S_OK);
-        EXPECT_EQ(v.vt, VT_I4);
-        EXPECT_EQ(v.lVal, 1);
+        EXPECT_EQ(ShowVariant(v), "I4 1");
         ASSERT_EQ(CallName(AsGlobal(g.get()), u"PacketDelay", DISPATCH_PROPERTYGET, {}, &v), S_OK);
         EXPECT_EQ(v.lVal, 50);
         EXPECT_EQ(CallName(AsGlobal(g.get()), u"BoxNumber", DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);

@@ -1,5 +1,4 @@
-// The members of Global that the host implements: what they answer without a host, what they
-// pass on and give back with one, and how the host is set and replaced.
+// The members of Global that the host implements, with and without a host.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -153,25 +152,12 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesAndOnlyAHostRe
     EXPECT_EQ(g->SetApplication(nullptr), E_NOINTERFACE);
     g->Log(CComBSTR(u"still here"));
     EXPECT_TRUE(host->Has("Log(still here)"));
+    second->config_file = SysAllocString(u"/etc/panel/");
     ASSERT_EQ(Attach(g.get(), second.get()), S_OK);
+    EXPECT_EQ(g->ConfigPath(), u"/etc/panel/");  // the new host's
     g->Log(CComBSTR(u"moved"));
     EXPECT_TRUE(second->Has("Log(moved)"));
     EXPECT_FALSE(host->Has("Log(moved)"));
-}
-
-TEST(HostForwardingTest, TheConfigurationPathComesFromTheHost) {
-    auto g = New<CGlobal>();
-    auto host = New<TestHost>();
-    ASSERT_EQ(Attach(g.get(), host.get()), S_OK);  // no configuration file: accepted
-    EXPECT_TRUE(g->ConfigPath().empty());
-    EXPECT_TRUE(host->Has("GetConfigFile()"));
-
-    host->config_file = SysAllocString(u"/etc/panel/");
-    ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
-    EXPECT_EQ(g->ConfigPath(), u"/etc/panel/");
-    LONG delay = 0;
-    EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
-    EXPECT_EQ(delay, CGlobal::kDefaultPacketDelay);
 }
 
 // The configuration file of the host's directory sets the packet delay, the start page and the
@@ -179,11 +165,12 @@ TEST(HostForwardingTest, TheConfigurationPathComesFromTheHost) {
 TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory) {
     const struct {
         const char* what;
-        const char* xml;  // null: no file
+        const char* xml;  // null: no file; "": no directory either
         LONG delay;
         const char16_t* start_page;
         ULONG logical_fade;
     } cases[] = {
+        {"no directory", "", 50, u"", 2000},
         {"no file", nullptr, 50, u"", 2000},
         {"settings",
          R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/>
@@ -196,11 +183,13 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
     };
     for (const auto& c : cases) {
         DataDirectory dir;
-        if (c.xml) dir.Put("Config.xml", c.xml);
+        if (c.xml && *c.xml) dir.Put("Config.xml", c.xml);
+        const std::u16string path = c.xml && !*c.xml ? u"" : dir.Path() + u"/";
         auto g = New<CGlobal>();
         auto host = New<TestHost>();
-        host->config_file = SysAllocString((dir.Path() + u"/").c_str());
+        if (!path.empty()) host->config_file = SysAllocString(path.c_str());
         ASSERT_EQ(Attach(g.get(), host.get()), S_OK) << c.what;
+        EXPECT_EQ(g->ConfigPath(), path) << c.what;
         LONG delay = 0;
         EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
         EXPECT_EQ(delay, c.delay) << c.what;

@@ -1,6 +1,4 @@
-// The built-in filters: what the incoming one announces, consumes and asks of the schedules for
-// each kind of frame, the join masks both ways, the remote restart and shut-down on the test
-// clock, the long frames the port lets through, and two passes at once.
+// The built-in filters of the network handler's and the port's chains.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,8 +71,6 @@ class DefaultFiltersTest : public ::testing::Test {
     int listener_ = 0;
 };
 
-// ---- What each kind of frame raises and whether it goes on ----
-
 struct FrameCase {
     const char* what;
     const char* hex;
@@ -85,8 +81,6 @@ struct FrameCase {
     const char* expected;  // its value as ShowVariant shows it
 };
 
-// The values and event of each opcode row are the catalogue's (opcode_catalogue_test.cpp): these
-// rows are the filter's own paths to it.
 // Each opcode row's values and event are the catalogue's (opcode_catalogue_test.cpp); these rows
 // are the filter's own paths to it.
 const FrameCase kFrames[] = {
@@ -133,8 +127,6 @@ TEST_F(DefaultFiltersTest, EachFrameKindRaisesItsEventOrIsConsumed) {
     CurrentGlobal::Set(&global_);
 }
 
-// ---- Schedules switched and triggered from the network ----
-
 struct ScheduleCase {
     const char* hex;
     std::size_t triggered;  // schedules the trigger finds
@@ -166,8 +158,6 @@ TEST_F(DefaultFiltersTest, ScheduleRequestsActOnMatchingSchedulesOrRaiseSchedule
         }
     }
 }
-
-// ---- Join masks ----
 
 TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
     ref<DefaultOutgoingFilters> outgoing(new DefaultOutgoingFilters);
@@ -209,8 +199,6 @@ TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
     }
 }
 
-// ---- Remote restart and shut-down ----
-
 TEST_F(DefaultFiltersTest, ArmingRestartsAfterThirtySecondsUnlessDisarmed) {
     const std::string arm = "5C 01 21 01 3E 01 00 00";
     const std::string disarm = "5C 01 21 01 3E 00 00 00";
@@ -245,8 +233,6 @@ TEST_F(DefaultFiltersTest, ShutDownNeedsTheArmCommandFirst) {
     EXPECT_EQ(Events(), "");
 }
 
-// ---- Long frames at the port ----
-
 TEST_F(DefaultFiltersTest, LongFramesPassOnlyWhenAddressedToThisBox) {
     ref<BlockLongFramesExceptMe> block(new BlockLongFramesExceptMe);
     struct {
@@ -273,8 +259,6 @@ TEST_F(DefaultFiltersTest, LongFramesPassOnlyWhenAddressedToThisBox) {
     CurrentGlobal::Set(&global_);
 }
 
-// ---- Two passes at once ----
-
 TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
     // The feedback copy of a sent packet and a received frame can pass together: every packet
     // must come out with its own opcode's values.
@@ -295,8 +279,6 @@ TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
     EXPECT_EQ(std::count(buttons.begin(), buttons.end(), false), 0);
     EXPECT_EQ(global_.raised.Size(), 2u * kRounds);
 }
-
-// ---- Where the network handler puts them ----
 
 TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
     UseClosedPort0();

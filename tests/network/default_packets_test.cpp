@@ -1,5 +1,4 @@
-// The default packets: the frame each call sends for its arguments (defaults, conversions, the
-// byte layout and checksum, the delay), and the repeated preset request.
+// The default packets: the frame each call sends for its arguments, and the repeated request.
 #include "network/default_packets.h"
 
 #include <gtest/gtest.h>

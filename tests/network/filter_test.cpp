@@ -1,6 +1,4 @@
-// Packet filters and chains: the pattern test, the script functions and their order, one-shot
-// filters, the list operations, PacketToMatch, Destroy, and filters added through a page's
-// context.
+// Packet filters and their chains, as scripts and the library use them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +11,10 @@
 #include "dispatch/data_context.h"
 #include "network/filter_chain.h"
 #include "network/filter_object.h"
-#include "network/packet_object.h"
 #include "platform/safearray.h"
 #include "support/late_bound.h"
-#include "support/network_doubles.h"
-#include "support/script_doubles.h"
+#include "support/network_scripts.h"
+#include "support/show.h"
 #include "support/variants.h"
 
 namespace {
@@ -65,8 +62,7 @@ class FilterChain : public ::testing::Test {
         auto f = New<CPacketFilter>();
         filters.push_back(f);
         if (!pattern.empty()) {
-            EXPECT_EQ(f->put_PacketToMatch(AsVariant(ScriptArray::Bytes(pattern)->GetUnknown())),
-                      S_OK);
+            EXPECT_EQ(f->put_PacketToMatch(ArrayValue(pattern)), S_OK);
         }
         if (add) {
             EXPECT_EQ(chain->Add(AsVariant(f->GetUnknown())), S_OK);
@@ -283,12 +279,12 @@ std::string PatternOf(CPacketFilter* f) {
     CComVariant array;
     EXPECT_EQ(f->get_PacketToMatch(&array), S_OK);
     EXPECT_EQ(array.vt, VT_ARRAY | VT_VARIANT);
-    LONG lower = 0, upper = -1;
+    LONG lower = -1, upper = -1;
     SafeArrayGetLBound(array.parray, 1, &lower);
     SafeArrayGetUBound(array.parray, 1, &upper);
     EXPECT_EQ(lower, 0);
     std::string text;
-    for (LONG i = lower; i <= upper; ++i) {
+    for (LONG i = 0; i <= upper; ++i) {
         CComVariant v;
         SafeArrayGetElement(array.parray, &i, &v);
         text += (i ? " " : "") + (v.vt == VT_UI1 ? Hex({v.bVal}) : ShowVariant(v));
@@ -304,12 +300,10 @@ TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
     EXPECT_EQ(PatternOf(f.get()), "01 EMPTY EMPTY EMPTY 07");  // the hole added nothing
     // Values that are no array, or have no length, change nothing.
     EXPECT_EQ(f->put_PacketToMatch(I4(5)), E_FAIL);
-    auto no_length = ScriptArray::Bytes({1});
-    no_length->length_name = u"size";
-    EXPECT_EQ(f->put_PacketToMatch(AsVariant(no_length->GetUnknown())), E_FAIL);
+    EXPECT_EQ(f->put_PacketToMatch(AsVariant(ArrayWithoutLength()->GetUnknown())), E_FAIL);
     EXPECT_EQ(PatternOf(f.get()), "01 EMPTY EMPTY EMPTY 07");
     // An empty array empties the pattern but reports failure.
-    EXPECT_EQ(f->put_PacketToMatch(AsVariant(ScriptArray::Bytes({})->GetUnknown())), E_FAIL);
+    EXPECT_EQ(f->put_PacketToMatch(ArrayValue({})), E_FAIL);
     EXPECT_EQ(PatternOf(f.get()), "");
 }
 

@@ -1,5 +1,4 @@
-// Match functions: the area, link-area, join and opcode tests, the length and logical checks,
-// and the way a filter calls them.
+// The match functions that filters call as their MatchesPacket.
 #include "network/match_functions.h"
 
 #include <gtest/gtest.h>

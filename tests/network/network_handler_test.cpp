@@ -1,8 +1,6 @@
-// The network handler: its setting, start and stop, the send path for packets and script
-// arrays with its feedback copy, incoming routing, and a round trip over brevanto-bus.
+// The network handler: its setting, start and stop, the send path with its feedback copy, and
+// incoming routing.
 #include <gtest/gtest.h>
-
-#include <optional>
 
 #include "global/global.h"
 #include "network/filter_object.h"
@@ -10,6 +8,7 @@
 #include "network/packet_object.h"
 #include "support/late_bound.h"
 #include "support/network_bus.h"
+#include "support/network_scripts.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
 #include "support/variants.h"
@@ -17,12 +16,6 @@
 namespace {
 
 const Bytes kFrame = Frame({0x1C, 0x05, 0x00, 0x01, 0x00, 0x00, 0xFF});
-
-// A packet that is also the filter for its reply, as a packet with response is.
-class ReplyPacket : public COMPacket, public FilterBase {
-  public:
-    bool WantsResponse() const override { return true; }
-};
 
 class NetworkHandlerTest : public ::testing::Test {
   protected:
@@ -44,11 +37,6 @@ class NetworkHandlerTest : public ::testing::Test {
                         std::to_string(seen.destination_ports) + "; ";
         return text + "queued " + std::to_string(Queued());
     }
-    ComPtr<CPacketOb> NewPacket(const Bytes& bytes) {
-        auto packet = New<CPacketOb>();
-        packet->Packet()->AssignBytes(bytes.data(), bytes.size());
-        return packet;
-    }
 
     ComPtr<CNetworkHandler> handler_;
     ref<PacketRecorder> in_{new PacketRecorder};
@@ -60,8 +48,6 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
         auto handler = New<CNetworkHandler>();
         ULONG number = 0;
         handler->Port0().get_PortNumber(&number);
-        EXPECT_EQ(handler->Port0().PortMask(), 1u);
-        EXPECT_EQ(handler->Port0().Transport().QueueLimit, 64u);
         return number;
     };
     SetPort0(7);
@@ -100,7 +86,7 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
 
 TEST_F(NetworkHandlerTest, APacketIsSentItselfAndAnotherObjectIsFedBackDecoded) {
     handler_->Start();
-    auto packet = NewPacket(kFrame);
+    auto packet = PacketObjectOf(kFrame);
     LONG result = -1;
     ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
     EXPECT_EQ(result, 0);
@@ -124,7 +110,8 @@ TEST_F(NetworkHandlerTest, OutFiltersConsumingAPacketStopsTheSendAndTheFeedback)
     handler_->Start();
     out_->consume = ConsumeAll;
     LONG result = -1;
-    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(NewPacket(kFrame).get()), &result), S_OK);
+    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(PacketObjectOf(kFrame).get()), &result),
+              S_OK);
     EXPECT_EQ(result, 1);
     ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), &result),
               S_OK);
@@ -173,12 +160,10 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
         holes.emplace_back(I4(b));
     holes.emplace_back(std::nullopt);
     holes.emplace_back(I4(0xFF));
-    auto no_length = ScriptArray::Bytes({1, 2, 3});
-    no_length->length_name = u"size";
     auto no_enumerator = ScriptArray::Bytes({1, 2, 3});
     no_enumerator->named_enum = true;  // nothing under DISPID -4
-    const ComPtr<ScriptArray> refused[] = {ScriptArray::Of(holes), no_length, no_enumerator,
-                                           nullptr};
+    const ComPtr<ScriptArray> refused[] = {ScriptArray::Of(holes), ArrayWithoutLength(),
+                                           no_enumerator, nullptr};
     for (const auto& array : refused) {
         LONG result = -1;
         EXPECT_EQ(handler_->SendPacket(array.get(), &result), E_INVALIDARG);
@@ -196,7 +181,7 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
 TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     handler_->Start();
     auto filter = New<CPacketFilter>();
-    ASSERT_EQ(filter->put_PacketToMatch(AsVariant(ScriptArray::Bytes({0x1C})->GetUnknown())), S_OK);
+    ASSERT_EQ(filter->put_PacketToMatch(ArrayValue({0x1C})), S_OK);
     auto resend = ScriptFunction::Returning(CComVariant());
     HRESULT resent = E_UNEXPECTED;
     LONG result = -1;
@@ -218,18 +203,6 @@ TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     filter->Destroy();
 }
 
-TEST_F(NetworkHandlerTest, APacketWithResponseJoinsInFiltersDisabledAsItsReplyFilter) {
-    ref<ReplyPacket> packet(new ReplyPacket);
-    const Bytes frame = Frame({0x1C, 0x05, 0x00, 0x63, 0x00, 0x00, 0xFF});
-    packet->AssignBytes(frame.data(), frame.size());
-    handler_->SendInternal(ref<PacketBase>(packet.get()));
-    const auto chain = handler_->InFilters().Filters();
-    ASSERT_EQ(chain.size(), 3u);  // the built-in filter, the recorder, the packet
-    EXPECT_EQ(chain.back().get(), static_cast<FilterBase*>(packet.get()));
-    EXPECT_EQ(packet->Enable.load(), 0);
-    EXPECT_EQ(Queued(), 1u);
-}
-
 TEST_F(NetworkHandlerTest, IncomingSendsOnOnlyForItsPortBitThenRunsInFilters) {
     ref<PacketBase> packet = PacketOf(kFrame);
     packet->DestinationPorts = 2;
@@ -249,11 +222,8 @@ TEST_F(NetworkHandlerTest, IncomingSendsOnOnlyForItsPortBitThenRunsInFilters) {
 
 TEST_F(NetworkHandlerTest, ScriptsReachSendPacketByNameAndOnlyTheChainResultsAreWrapped) {
     handler_->Start();
-    IDispatch* dispatch = static_cast<INetworkHandler*>(handler_.get());
-    EXPECT_EQ(IdOf(dispatch, u"sendpacket"), 0x322);
-    auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
-    CComVariant result;
-    ASSERT_EQ(Call(dispatch, 0x322, DISPATCH_METHOD, {AsVariant(array->GetUnknown())}, &result),
+    ASSERT_EQ(CallName(static_cast<INetworkHandler*>(handler_.get()), u"sendpacket",
+                       DISPATCH_METHOD, {ArrayValue({0x1C, 1, 0, 1, 0, 0, 0xFF})}),
               S_OK);
     EXPECT_EQ(out_->All().size(), 1u);
     EXPECT_TRUE(handler_.As<_ICNetworkHandler>());
@@ -275,73 +245,19 @@ TEST_F(NetworkHandlerTest, DestroyClosesThePortAndEmptiesTheChains) {
     EXPECT_EQ(handler_->Port0().Transport().Owner(), nullptr);
 }
 
-// ---- Over the bus: brevanto-bus joins port 0 ("panel") and another device ("other") ----
-
-class NetworkHandlerOnBus : public BusTest {
+// brevanto-bus joins port 0 as the Global's handler opens it.
+class GlobalOnBus : public BusTest {
   protected:
     void SetUp() override {
         StartBus(44);
         SetPort0(44);
-        global_ = New<CGlobal>();  // received packets reach InFilters with one
-        handler_ = New<CNetworkHandler>();
-        handler_->InFilters().AppendFilter(in_);
-        handler_->Start();
-        ASSERT_TRUE(handler_->Port0().Transport().IsRunning());
     }
-    void TearDown() override {
-        if (handler_) {
-            handler_->Stop();
-            handler_->Destroy();
-        }
-        if (global_) global_->Destroy();
-    }
-    // Packets that came in from the bus (the feedback copies carry no port bit).
-    static std::size_t Received(const std::vector<SeenPacket>& seen) {
-        std::size_t count = 0;
-        for (const auto& s : seen)
-            count += s.port_number == 1;
-        return count;
-    }
-
-    ComPtr<CGlobal> global_;
-    ComPtr<CNetworkHandler> handler_;
-    ref<PacketRecorder> in_{new PacketRecorder};
 };
 
-TEST_F(NetworkHandlerOnBus, ASevenByteArrayGoesOutAsAFrameAndOnlyAnotherDropsCopyComesIn) {
-    auto array = ScriptArray::Bytes({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
-    ASSERT_EQ(handler_->SendPacket(array.get(), nullptr), S_OK);
-    const Bytes frame = Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
-    auto trace = bus_.TraceAtLeast(1);
-    ASSERT_EQ(trace.size(), 1u);
-    EXPECT_EQ(trace[0].source, "panel");
-    EXPECT_EQ(trace[0].bytes, frame);
-
-    // The same frame from another device is traffic like any other; the port swallowed only
-    // its own echo, which came before it, and the feedback copy came through at once.
-    other_.Write(frame.data(), frame.size());
-    const Bytes sentinel = Frame({0x1C, 0x06, 0x00, 0x01, 0x00, 0x00, 0xFF});
-    other_.Write(sentinel.data(), sentinel.size());
-    const auto seen = in_->journal->WaitUntil(
-        [&](const auto& s) { return !s.empty() && s.back().bytes == sentinel; });
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].destination_ports, 0u);
-    EXPECT_EQ(seen[0].bytes, frame);
-    EXPECT_EQ(seen[1].port_number, 1u);
-    EXPECT_EQ(seen[1].bytes, frame);
-    EXPECT_EQ(seen[1].destination_ports, 2u);
-    EXPECT_EQ(Received(seen), 2u);
-}
-
-TEST_F(NetworkHandlerOnBus, TheGlobalsHandlerSendsFromScriptAndIsGoneAfterShutDown) {
-    // The fixture's own handler lets go of the port first.
-    handler_->Stop();
-    handler_->Destroy();
-    handler_ = nullptr;
+TEST_F(GlobalOnBus, TheGlobalsHandlerSendsFromScriptAndIsGoneAfterShutDown) {
     auto global = New<CGlobal>();
     INetworkHandler* network = nullptr;
     ASSERT_EQ(global->get_NetworkHandler(&network), S_OK);
-    ASSERT_NE(network, nullptr);
     EXPECT_EQ(network, static_cast<INetworkHandler*>(&global->NetworkHandler()));
     auto array = ScriptArray::Bytes({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF});
     LONG result = -1;
@@ -351,13 +267,16 @@ TEST_F(NetworkHandlerOnBus, TheGlobalsHandlerSendsFromScriptAndIsGoneAfterShutDo
 
     // Global.NetworkHandler.SendPacket([...]) as a script makes it.
     CComVariant handler;
-    ASSERT_EQ(Call(static_cast<IGlobal*>(global.get()), 0x2, DISPATCH_PROPERTYGET, {}, &handler),
+    ASSERT_EQ(CallName(static_cast<IGlobal*>(global.get()), u"NetworkHandler", DISPATCH_PROPERTYGET,
+                       {}, &handler),
               S_OK);
     ASSERT_EQ(handler.vt, VT_DISPATCH);
-    ASSERT_EQ(Call(handler.pdispVal, 0x322, DISPATCH_METHOD, {AsVariant(array->GetUnknown())}),
+    ASSERT_EQ(CallName(handler.pdispVal, u"SendPacket", DISPATCH_METHOD,
+                       {AsVariant(array->GetUnknown())}),
               S_OK);
     const auto trace = bus_.TraceAtLeast(1);
     ASSERT_EQ(trace.size(), 1u);
+    EXPECT_EQ(trace[0].source, "panel");
     EXPECT_EQ(trace[0].bytes, Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}));
 
     ASSERT_EQ(global->Destroy(), S_OK);

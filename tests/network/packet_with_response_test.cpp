@@ -1,5 +1,4 @@
-// Packets with response: the script object's members, the retry schedule on the test clock, the
-// reply, the exchange that a script starts again, and Destroy in the middle of an exchange.
+// Packets with response: the object, and its exchanges on the test clock.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,8 +11,8 @@
 #include "platform/clock.h"
 #include "runtime/schedule_thread.h"
 #include "support/late_bound.h"
-#include "support/network_doubles.h"
-#include "support/script_doubles.h"
+#include "support/network_scripts.h"
+#include "support/show.h"
 #include "support/variants.h"
 
 namespace {
@@ -37,12 +36,8 @@ class PacketWithResponseTest : public ::testing::Test {
         handler_ = New<CNetworkHandler>();
         handler_->Start();
         object_ = New<CPacketWithResponse>();
-        ASSERT_EQ(object_->Assign(
-                      AsVariant(ScriptArray::Bytes({0x1C, 1, 0, 0x63, 0, 0, 0xFF})->GetUnknown())),
-                  S_OK);
-        ASSERT_EQ(
-            object_->put_PacketToMatch(AsVariant(ScriptArray::Bytes(kReplyPattern)->GetUnknown())),
-            S_OK);
+        ASSERT_EQ(object_->Assign(ArrayValue({0x1C, 1, 0, 0x63, 0, 0, 0xFF})), S_OK);
+        ASSERT_EQ(object_->put_PacketToMatch(ArrayValue(kReplyPattern)), S_OK);
         on_timeout_->on_call = [this](IDispatch*) {
             events_.Add("timeout@" + std::to_string(GetTickCount() - kStart));
         };
@@ -111,13 +106,10 @@ TEST_F(PacketWithResponseTest, ANewObjectIsADisabledFilterForPortZero) {
     EXPECT_EQ(object_->GetPacket(&packet), S_OK);
     EXPECT_EQ(static_cast<void*>(dynamic_cast<COMFilterWithResponse*>(filter)),
               static_cast<void*>(dynamic_cast<COMFilterWithResponse*>(packet)));
-    // Names reach the typed members through the script's IDispatch.
+    // Names reach the members of each interface through the script's IDispatch.
     ComPtr<IDispatch> dispatch = unknown.As<IDispatch>();
-    for (auto [name, dispid] : {std::pair{u"Retries", 0x2db},
-                                {u"OnTimeout", 0x2df},
-                                {u"Enable", 0x2c6},
-                                {u"Opcode", 0x3e9}})
-        EXPECT_EQ(IdOf(dispatch.get(), name), dispid);
+    for (const char16_t* name : {u"Retries", u"OnTimeout", u"Enable", u"Opcode"})
+        EXPECT_EQ(LookUp(dispatch.get(), name), S_OK) << Utf16ToUtf8(name);
     // Byte names reach the packet's bytes through either face, as on a Packet; "8" is past the
     // last byte and no byte name.
     ComPtr<IPacket> packet_face = unknown.As<IPacket>();

@@ -1,5 +1,4 @@
-// The security service: the user files, what pages cannot see of the administration, and the
-// automatic log-out with its events on the test clock (holding it is in the backlight's tests).
+// The security service: user files, what pages cannot see, and the automatic log-out.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -22,10 +21,6 @@ mode_t ModeOf(const std::filesystem::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 0777;
-}
-
-ComPtr<ScriptArray> Levels(const std::vector<int>& levels) {
-    return ScriptArray::Bytes(levels);
 }
 
 std::string Text(BSTR text) {
@@ -149,7 +144,8 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     DataDirectory data;
     auto security = AdministratorIn(data);
     CComBSTR added, carl, refused;  // out-parameters: one each
-    ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), Levels({1}).get(), &added),
+    ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), ScriptArray::Bytes({1}).get(),
+                                &added),
               S_OK);
     EXPECT_EQ(Text(added), "");
     // An administrator giving an unknown name a pass code makes a user without levels.
@@ -184,10 +180,10 @@ TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
         for (int i = 0; i < kPerThread; ++i) {
             const std::string n = prefix + std::to_string(i);
             CComBSTR message;
-            EXPECT_EQ(
-                security->AddUser(CComBSTR(std::string_view(n)),
-                                  CComBSTR(std::string_view("c" + n)), Levels({1}).get(), &message),
-                S_OK);
+            EXPECT_EQ(security->AddUser(CComBSTR(std::string_view(n)),
+                                        CComBSTR(std::string_view("c" + n)),
+                                        ScriptArray::Bytes({1}).get(), &message),
+                      S_OK);
             EXPECT_EQ(Text(message), "");
         }
     };
