@@ -201,12 +201,15 @@ bool Bus::StartByte(std::int64_t now) {
     Source& s = sources_[*talker_];
     const auto next = s.pending.front();
     s.pending.pop_front();
-    // A byte written while the line was busy follows the previous one back to back; the time
-    // line is kept even when this loop wakes a little late, but never earlier than the rules
-    // of the bus allow.
+    // A byte written while the line was busy follows the previous one back to back, never
+    // earlier than the rules of the bus allow. A talk starts when this loop gets to it; once
+    // started, its bytes go out back to back as a device's transmitter sends them, however late
+    // this loop wakes (it then delivers the overdue bytes at once): a bus process held up on a
+    // busy machine must not put a pause into a frame that no device would.
     const std::int64_t earliest =
         bus_free_us_ + (new_talk && s.waits_for_silence ? kDeviceSilenceUs : 0);
-    const std::int64_t start = std::max({next.ready_us, earliest, now - byte_us_});
+    const std::int64_t start = new_talk ? std::max({next.ready_us, earliest, now - byte_us_})
+                                        : std::max(next.ready_us, earliest);
     in_flight_ = InFlight{next.byte, *talker_, start, start + byte_us_};
     return true;
 }
