@@ -59,6 +59,16 @@ constexpr const char* kHelpers = R"js(({
         catch (e) { return [false, e]; }
     },
     globals: function (g) { return Object.keys(g); },
+    // Ends the prototype chain of library objects: a name neither the object nor
+    // Object.prototype has is read by `missing`. The Proxy's target has no names of its own,
+    // so that for-in sees none.
+    endChain: function (object, missing) {
+        Object.setPrototypeOf(Object.getPrototypeOf(object), new Proxy({}, {
+            get: function (t, k, r) {
+                return typeof k !== 'string' || k in t ? Reflect.get(t, k, r) : missing(r, k);
+            }
+        }));
+    },
     callable: function (object, call) {
         return new Proxy(call, {
             get: function (t, k) {
@@ -73,13 +83,14 @@ constexpr const char* kHelpers = R"js(({
                                        configurable: true } : undefined;
             }
         });
-    },
-    names: Object.getOwnPropertyNames(Object.prototype)
+    }
 }))js";
 
 // The member names every object has from Object.prototype: a library object without expandos
 // leaves them to its prototype rather than refusing them.
 bool IsPrototypeName(const char* name) {
+    // Asked often: most names fail on their first letter.
+    if (name[0] == '\0' || !std::strchr("tvchip_", name[0])) return false;
     static const char* const kNames[] = {"toString",
                                          "toLocaleString",
                                          "valueOf",
@@ -265,30 +276,20 @@ void FreeHandle(gpointer instance) {
     delete handle;
 }
 
-JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const char* name) {
-    auto* handle = static_cast<LibraryHandle*>(instance);
-    if (std::strcmp(name, kUnwrapName) == 0) {
-        g_unwrapped = instance;
-        g_unwrapped_kind = Unwrapped::kObject;
-        return jsc_value_new_null(context);
-    }
-    JscBridge* bridge = JscBridge::Of(context);
-    // Symbols (Symbol.toPrimitive, Symbol.iterator) are the engine's: the prototype answers.
-    if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return nullptr;
-    if (IsPrototypeName(name)) {
-        bool own = false;
-        g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
-            own = handle->object.dispatch_ex() && handle->object.HasMember(name);
-            return nullptr;
-        }));
-        if (!own) return nullptr;
-    }
-    return Guarded(bridge, name, [&](LibraryCall& call) -> JSCValue* {
+// A read of a member through the library object: typed properties that take arguments and
+// methods read as functions bound to it. A name the object does not have is left to the
+// prototype chain (null), whose end reads it again with `at_chain_end`: then it gives
+// undefined where the object takes expandos, and the library's refusal where it does not.
+// So `name in object` is false for such a name, while reading it still fails.
+JSCValue* ReadLibraryMember(JscBridge* bridge, JSCContext* context, LibraryHandle* handle,
+                            const char* name, bool at_chain_end) {
+    bool left_to_prototype = false;
+    JSCValue* result = Guarded(bridge, name, [&](LibraryCall& call) -> JSCValue* {
         LibraryObject::Read read = handle->object.ReadMember(name);
         switch (read.kind) {
             case LibraryObject::ReadKind::kNotMember:
-                // An object that takes expandos answers later writes; reading one not yet
-                // written gives undefined, as for any script object.
+                left_to_prototype = !at_chain_end;
+                if (left_to_prototype) return nullptr;
                 if (handle->object.dispatch_ex()) return jsc_value_new_undefined(context);
                 return call.Fail(read.failure);
             case LibraryObject::ReadKind::kFailed:
@@ -312,6 +313,30 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
         }
         return nullptr;
     });
+    if (!left_to_prototype) return result;
+    g_object_unref(result);
+    return nullptr;
+}
+
+JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const char* name) {
+    auto* handle = static_cast<LibraryHandle*>(instance);
+    if (std::strcmp(name, kUnwrapName) == 0) {
+        g_unwrapped = instance;
+        g_unwrapped_kind = Unwrapped::kObject;
+        return jsc_value_new_null(context);
+    }
+    JscBridge* bridge = JscBridge::Of(context);
+    // Symbols (Symbol.toPrimitive, Symbol.iterator) are the engine's: the prototype answers.
+    if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return nullptr;
+    if (IsPrototypeName(name)) {
+        bool own = false;
+        g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
+            own = handle->object.dispatch_ex() && handle->object.HasMember(name);
+            return nullptr;
+        }));
+        if (!own) return nullptr;
+    }
+    return ReadLibraryMember(bridge, context, handle, name, false);
 }
 
 gboolean SetMember(JSCClass*, JSCContext* context, gpointer instance, const char* name,
@@ -529,6 +554,19 @@ JSCValue* NativeReport(GPtrArray* args, gpointer) {
     });
 }
 
+// missing(object, name): a read of a name the library object does not have. Objects that take
+// expandos give undefined, as do the names the engine probes on any object (then, toJSON);
+// others raise the library's refusal.
+JSCValue* NativeMissing(GPtrArray* args, gpointer) {
+    JscBridge* bridge = BridgeOfCall();
+    JSCValue* object = Argument(args, 0);
+    JSCValue* name_value = Argument(args, 1);
+    LibraryHandle* handle = object ? bridge->HandleOf(object) : nullptr;
+    const std::string name = name_value ? Text(name_value) : "";
+    if (!handle || IsPrototypeName(name.c_str())) return jsc_value_new_undefined(bridge->context());
+    return ReadLibraryMember(bridge, bridge->context(), handle, name.c_str(), true);
+}
+
 void Builder::Object(const VARIANT& value) {
     if (JSCValue* own = ScriptObject::Unwrap(value.punkVal, bridge_)) {
         value_ = JSC_VALUE(g_object_ref(own));
@@ -639,6 +677,15 @@ JSCValue* JscBridge::LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknow
     JSCValue* value = jsc_value_new_object(context_, raw, object_class_);
     raw->script = jsc_weak_value_new(value);
     map[raw->object.identity()] = raw;
+    if (!chain_ended_) {
+        // The class's prototype is reachable only through an object of the class.
+        chain_ended_ = true;
+        Values values;
+        JSCValue* missing = values.Add(jsc_value_new_function_variadic(
+            context_, "missing", G_CALLBACK(NativeMissing), nullptr, nullptr, JSC_TYPE_VALUE));
+        JSCValue* args[] = {value, missing};
+        values.Add(jsc_value_function_callv(helper("endChain"), 2, args));
+    }
     return value;
 }
 
@@ -847,9 +894,9 @@ void JscBridge::DeleteGlobal(const std::string& name) {
 
 void JscBridge::End() {
     ended_ = true;
-    std::vector<ScriptObject*> objects = std::move(script_objects_);
+    auto objects = std::move(script_objects_);
     script_objects_.clear();
-    for (ScriptObject* object : objects)
+    for (auto& [value, object] : objects)
         object->Disconnect();
 }
 
@@ -875,13 +922,17 @@ void JscBridge::CallbackFailed(const ScriptError& error) {
         pending_.push_back(error);
 }
 
-void JscBridge::Track(ScriptObject* object) {
-    script_objects_.push_back(object);
+void JscBridge::Track(JSCValue* value, ScriptObject* object) {
+    script_objects_[value] = object;
 }
 
-void JscBridge::Untrack(ScriptObject* object) {
-    auto found = std::find(script_objects_.begin(), script_objects_.end(), object);
-    if (found != script_objects_.end()) script_objects_.erase(found);
+void JscBridge::Untrack(JSCValue* value) {
+    script_objects_.erase(value);
+}
+
+ScriptObject* JscBridge::ScriptObjectOf(JSCValue* value) const {
+    auto found = script_objects_.find(value);
+    return found == script_objects_.end() ? nullptr : found->second;
 }
 
 }  // namespace brevanto_panel

@@ -88,8 +88,10 @@ class JscBridge {
     size_t EnterLibraryCall();
     void LeaveLibraryCall(size_t mark, bool failed);
     void CallbackFailed(const ScriptError& error);
-    void Track(ScriptObject* object);
-    void Untrack(ScriptObject* object);
+    // The library's objects for script values: one per value while the library holds it.
+    void Track(JSCValue* value, ScriptObject* object);
+    void Untrack(JSCValue* value);
+    ScriptObject* ScriptObjectOf(JSCValue* value) const;
     // The library handle behind a script value of the bridge's class, or null.
     LibraryHandle* HandleOf(JSCValue* value);
     const SAFEARRAY* ArrayOf(JSCValue* value, VARTYPE* vt);
@@ -113,9 +115,12 @@ class JscBridge {
     JSCValue* helpers_ = nullptr;
     std::unordered_map<std::string, JSCValue*> helper_functions_;  // one reference each
     bool ended_ = false;
+    bool chain_ended_ = false;  // the library objects' prototype chain ends in NativeMissing
     int library_calls_ = 0;
     std::vector<ScriptError> pending_;
-    std::vector<ScriptObject*> script_objects_;
+    // JavaScriptCore gives one JSCValue per script value while it is referenced, and each
+    // object here references its own.
+    std::unordered_map<JSCValue*, ScriptObject*> script_objects_;
     std::shared_ptr<Identities> identities_;
     friend struct LibraryHandle;
 };

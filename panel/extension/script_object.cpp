@@ -22,10 +22,16 @@ ScriptObject::ScriptObject(JscBridge* bridge, JSCValue* value)
 HRESULT ScriptObject::Create(JscBridge* bridge, JSCValue* value, IDispatch** out) {
     *out = nullptr;
     if (bridge->ended()) return RPC_E_DISCONNECTED;
+    // One object per script value, so that the library can tell a value it holds already.
+    if (ScriptObject* existing = bridge->ScriptObjectOf(value)) {
+        existing->AddRef();
+        *out = existing;
+        return S_OK;
+    }
     ComPtr<ScriptObject> object;
     HRESULT hr = MakeComObject(&object, bridge, value);
     if (FAILED(hr)) return hr;
-    bridge->Track(object.get());
+    bridge->Track(value, object.get());
     *out = object.Detach();
     return S_OK;
 }
@@ -55,7 +61,7 @@ void ScriptObject::Disconnect() {
 void ScriptObject::FinalRelease() {
     // The value belongs to the page's thread; elsewhere it stays until the page ends.
     if (!bridge_ || brevanto::CurrentThreadId() != thread_) return;
-    bridge_->Untrack(this);
+    bridge_->Untrack(value_);
     Disconnect();
 }
 

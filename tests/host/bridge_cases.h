@@ -112,9 +112,16 @@ class CTestThing : public ComObjectRoot<CTestThing, DispatchImpl<ITestThing>, IM
         grid->parray = array;
         return S_OK;
     }
-    // Describes a script value the way library code sees it.
+    // Describes a script value the way library code sees it ("held": the object is the
+    // callback this object holds).
     HRESULT Inspect(VARIANT value, BSTR* text) override {
         std::string out = "vt=" + std::to_string(value.vt);
+        if (value.vt == VT_DISPATCH && callback_) {
+            ComPtr<IUnknown> seen, held;
+            value.pdispVal->QueryInterface(IID_IUnknown, seen.put_void());
+            callback_->QueryInterface(IID_IUnknown, held.put_void());
+            if (seen.get() == held.get()) out += " held";
+        }
         if (value.vt == VT_DISPATCH) {
             ComPtr<IDispatchEx> ex;
             value.pdispVal->QueryInterface(ex.put());
@@ -212,7 +219,8 @@ inline const Case kCases[] = {
     {"a method read as a value stays callable", "var add = t.Add; return add(1, 1);", "2"},
     {"names regardless of case", "t.value = 9; return t.VALUE;", "9"},
     {"a method reads as a function", "return typeof t.Add;", "function"},
-    {"`in` asks the object", "return 'Value' in t;", "true"},
+    {"`in` asks the object", "return ['Value' in t, 'Missing' in t, 'toString' in t].join();",
+     "true,false,true"},
     // Failures are errors carrying the status.
     {"a failed call", "try { t.Fail(); } catch (e) { return (e.number >>> 0).toString(16); }",
      "80070057"},
@@ -265,6 +273,8 @@ inline const Case kCases[] = {
      "vt=3|vt=5|vt=8|vt=11|vt=1|vt=10 missing"},
     {"a script array", "return t.Inspect([4, 5, 6]);", "vt=9 ex length=3 sum=15"},
     {"a script object", "return t.Inspect({});", "vt=9 ex"},
+    {"a script object the library holds is the same object to it again",
+     "var o = {}; t.Callback = o; return t.Inspect(o);", "vt=9 held ex"},
     {"a date", "return t.Inspect(new Date(2024, 5, 1));", "vt=9 ex year=2024"},
     {"a library object", "return t.Inspect(t);", "vt=9"},
     {"a safe array, as it came", "return t.Inspect(t.Grid);", "vt=8195"},
