@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "host/bridge/clock_option.h"
@@ -40,11 +41,15 @@ void Usage(FILE* out) {
         "page first runs with --exit-on-error, 3 when it cannot start.\n");
 }
 
-// The directory of the web-process extension: beside the program.
+// The directory of the web-process extension: beside the program in the build tree, else the
+// installed extension folder found from the program's folder, so that an installation can be
+// moved as a whole.
 std::filesystem::path ExtensionDir() {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return self.parent_path() / "extension";
+    std::filesystem::path beside = self.parent_path() / "extension";
+    if (std::filesystem::is_directory(beside, ec)) return beside;
+    return (self.parent_path() / BREVANTO_INSTALLED_EXTENSION_DIR).lexically_normal();
 }
 
 }  // namespace
