@@ -49,9 +49,6 @@ TEST(CatalogueTest, RowsStoreTheirValuesAndFieldsAndNameTheirEvent) {
         {"1C 01 00 0A 00 00 FF", "Preset: Preset=I4 5 Source=I4 1; Channel=255"},
         {"1C 01 00 0D 00 00 FF", "Preset: Preset=I4 8 Source=I4 1; Channel=255"},
         {"1C 01 0A 62 00 03 FF", "Preset: Preset=I4 14 Source=I4 1;"},
-        // 0x04 to 0x09 lie between the two preset ranges and are not presets.
-        {"1C 01 00 04 00 00 FF", "none:;"},
-        {"1C 01 00 09 00 00 FF", "none:;"},
         // Panic carries its state and a fade in units of 20 over bytes 2 and 4.
         {"1C 01 05 17 01 00 FF", "Panic: State=BOOL true; Fade=5220"},
         {"1C 01 00 18 00 00 FF", "Panic: State=BOOL false; Fade=0"},
@@ -75,20 +72,11 @@ TEST(CatalogueTest, RowsStoreTheirValuesAndFieldsAndNameTheirEvent) {
          "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=4 Fade=0"},
         {"1C 01 00 82 02 00 FF",
          "LogicalLevel: Level=UI1 255 CurrentLevel=UI1 255; Channel=15 Fade=0"},
-        {"1C 01 00 84 00 00 FF", "none:;"},
-        // Uncatalogued logical opcodes store nothing.
-        {"1C 05 0F 14 00 00 01", "none:;"},
-        {"1C 05 0F 48 00 00 01", "none:;"},
-        {"1C 05 0F 61 00 00 01", "none:;"},
-        {"1C 05 0F FF 00 00 01", "none:;"},
         // Sign-on versions are BCD; only with byte 6 zero.
         {"5C 01 02 00 12 34 00", "SignOn: VersionHi=UI1 12 VersionLo=UI1 34;"},
         {"5C 01 02 00 99 05 00", "SignOn: VersionHi=UI1 99 VersionLo=UI1 5;"},
-        {"5C 01 02 00 12 34 01", "none:;"},
         // Reset needs zero data.
         {"5C 01 02 02 00 00 00", "Reset:;"},
-        {"5C 01 02 02 21 00 00", "none:;"},
-        {"5C 01 02 02 00 00 01", "none:;"},
         // Buttons name their state; an unknown state names the button only.
         {"5C 01 02 43 11 00 00", "Button: Button=I4 17 ButtonState=BSTR release;"},
         {"5C 01 02 43 11 00 01", "Button: Button=I4 17 ButtonState=BSTR press;"},
@@ -102,18 +90,20 @@ TEST(CatalogueTest, RowsStoreTheirValuesAndFieldsAndNameTheirEvent) {
         {"5C 01 02 90 04 00 80",
          "PhysicalLevel: Level=UI1 128 CurrentLevel=UI1 128; Channel=4 Fade=0"},
         {"5C 01 02 92 03 40 0A", "PhysicalLevel: Level=UI1 64 Fade=I4 200; Channel=3"},
-        // Device commands, block packets and short packets have no row.
-        {"5C 01 02 01 00 00 00", "none:;"},
-        {"5C 01 02 14 00 00 00", "none:;"},
-        {"5C 01 02 15 00 00 00", "none:;"},
-        {"5C 01 02 16 00 00 00", "none:;"},
-        {"5C 01 02 E8 00 00 00", "none:;"},
-        {"5C 01 02 E9 00 00 00", "none:;"},
-        {"6C 01 02 00 00 00 00", "none:;"},
-        {"1C 01 00 00 00 00", "none:;"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Decode(c.bytes), c.decoded) << c.bytes;
+    // No row: 0x04 to 0x09 between the preset ranges, 0x84 past the channel opcodes,
+    // uncatalogued logical opcodes, a sign-on without byte 6 zero, resets with data, device
+    // commands, block packets and short packets.
+    for (const char* bytes :
+         {"1C 01 00 04 00 00 FF", "1C 01 00 09 00 00 FF", "1C 01 00 84 00 00 FF",
+          "1C 05 0F 14 00 00 01", "1C 05 0F 48 00 00 01", "1C 05 0F 61 00 00 01",
+          "1C 05 0F FF 00 00 01", "5C 01 02 00 12 34 01", "5C 01 02 02 21 00 00",
+          "5C 01 02 02 00 00 01", "5C 01 02 01 00 00 00", "5C 01 02 14 00 00 00",
+          "5C 01 02 15 00 00 00", "5C 01 02 16 00 00 00", "5C 01 02 E8 00 00 00",
+          "5C 01 02 E9 00 00 00", "6C 01 02 00 00 00 00", "1C 01 00 00 00 00"})
+        EXPECT_EQ(Decode(bytes), "none:;") << bytes;
     EXPECT_EQ(Decode("1C 01 00 0B 00 02 FF", 2), "Preset: Preset=I4 22 Source=I4 2; Channel=255");
     EXPECT_EQ(FindOpcodeRow(nullptr, 0), nullptr);
 }

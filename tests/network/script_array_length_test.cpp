@@ -41,10 +41,6 @@ ComPtr<ScriptArray> ArrayFor(const Claim& claim) {
     return array;
 }
 
-CComVariant Object(ScriptArray* array) {
-    return CComVariant(static_cast<IDispatch*>(array));
-}
-
 class RefusedLength : public ::testing::TestWithParam<Claim> {};
 
 TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
@@ -56,15 +52,15 @@ TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
 
     auto filter = New<CPacketFilter>();
     auto before = ScriptArray::Bytes({1, 2});
-    ASSERT_EQ(filter->put_PacketToMatch(Object(before.get())), S_OK);
-    EXPECT_EQ(filter->put_PacketToMatch(Object(array.get())), E_FAIL);
+    ASSERT_EQ(filter->put_PacketToMatch(AsVariant(before->GetUnknown())), S_OK);
+    EXPECT_EQ(filter->put_PacketToMatch(AsVariant(array->GetUnknown())), E_FAIL);
     EXPECT_EQ(*filter->Filter()->GetPattern(), (FilterBase::Pattern{1, 2}));
     filter->Destroy();
 
     auto packet = New<CPacketOb>();
     const BYTE kept[] = {7, 7, 7};
     packet->Packet()->AssignBytes(kept, sizeof kept);
-    EXPECT_EQ(packet->Assign(Object(array.get())), E_INVALIDARG);
+    EXPECT_EQ(packet->Assign(AsVariant(array->GetUnknown())), E_INVALIDARG);
     EXPECT_EQ(packet->Packet()->ByteCount(), 3);
 
     // A started handler whose port 0 has no device: what it sends stays queued.
@@ -86,12 +82,12 @@ TEST(ScriptArrayLength, AFullFrameIsReadWholeAndNoMoreThanClaimed) {
     EXPECT_EQ(ReadScriptArrayLength(array.get(), &length), S_OK);
     EXPECT_EQ(length, kMaxScriptArrayLength);
     auto packet = New<CPacketOb>();
-    EXPECT_EQ(packet->Assign(Object(array.get())), S_OK);
+    EXPECT_EQ(packet->Assign(AsVariant(array->GetUnknown())), S_OK);
     EXPECT_EQ(packet->Packet()->ByteCount(), kMaxScriptArrayLength);
 
     auto short_of_its_claim = ScriptArray::Bytes({1, 2, 3});
     short_of_its_claim->claimed_length = I4(2);
-    EXPECT_EQ(packet->Assign(Object(short_of_its_claim.get())), E_INVALIDARG);
+    EXPECT_EQ(packet->Assign(AsVariant(short_of_its_claim->GetUnknown())), E_INVALIDARG);
     EXPECT_EQ(packet->Packet()->ByteCount(), kMaxScriptArrayLength);
 }
 
