@@ -1,28 +1,50 @@
 #!/usr/bin/env bash
-# The lighting network's restart request, in a copy of the demo's data directory whose start
+# The lighting network's restart request, in copies of the demo's data directory whose start
 # page is network_restart_first.js. That page checks the page's own Global.Restart (the same
 # Global), then arms the panel; once it has, the configuration names another start page,
 # network_restart_second.js. Thirty seconds of real time later the host starts over with a
 # fresh Global, which reads the configuration again and shows that page; it checks that nothing
-# of the old Global is left and closes the host.
+# of the old Global is left and closes the host. Meanwhile a second host with --exit-on-restart
+# must end with status 4 instead.
 # Usage: run_network_restart.sh HOST MODULE DATA_DIR PAGES_DIR
 set -euo pipefail
 [[ $# -eq 4 ]] || { echo "usage: $0 HOST MODULE DATA_DIR PAGES_DIR" >&2; exit 2; }
 host=$1 module=$2 data=$3 pages=$4
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevanto-restart.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cp -r "$data"/. "$work"/
-cp "$pages"/helper.js "$pages"/network_restart_first.js "$pages"/network_restart_second.js "$work"/
-start_page() {
-    sed -i "s|<StartPage>[^<]*</StartPage>|<StartPage>$1</StartPage>|" "$work/Config.xml"
+exit_pid=""
+trap '[[ -z "$exit_pid" ]] || kill "$exit_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+start_page() {  # start_page DIR PAGE
+    sed -i "s|<StartPage>[^<]*</StartPage>|<StartPage>$2</StartPage>|" "$1/Config.xml"
 }
-start_page network_restart_first.js
+for dir in "$work/restart" "$work/exit"; do
+    mkdir "$dir"
+    cp -r "$data"/. "$dir"/
+    cp "$pages"/helper.js "$pages"/network_restart_first.js "$pages"/network_restart_second.js \
+        "$dir"/
+    start_page "$dir" network_restart_first.js
+done
+
+"$host" --timeout 60 --data "$work/exit" --module "$module" --exit-on-restart \
+    >"$work/exit.out" 2>&1 &
+exit_pid=$!
 
 set +o pipefail
-"$host" --timeout 60 --data "$work" --module "$module" 2>&1 | while IFS= read -r line; do
+"$host" --timeout 60 --data "$work/restart" --module "$module" 2>&1 | while IFS= read -r line; do
     echo "$line"
-    if [[ $line == armed ]]; then start_page network_restart_second.js; fi
+    if [[ $line == armed ]]; then start_page "$work/restart" network_restart_second.js; fi
 done
 status=${PIPESTATUS[0]}
-[[ $status -eq 0 ]] || { echo "run_network_restart: the host ended with $status" >&2; exit 1; }
+exit_status=0
+wait "$exit_pid" || exit_status=$?
+exit_pid=""
+echo "with --exit-on-restart:"
+cat "$work/exit.out"
+
+failed=0
+[[ $status -eq 0 ]] || { echo "run_network_restart: the host ended with $status" >&2; failed=1; }
+if [[ $exit_status -ne 4 ]]; then
+    echo "run_network_restart: with --exit-on-restart the host ended with $exit_status" >&2
+    failed=1
+fi
+exit "$failed"
