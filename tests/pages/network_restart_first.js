@@ -10,8 +10,6 @@ if (!Global.UnPersist('network_restart.mark')) {
 } else {
     assertEqual(Global.BoxNumber, 7, 'the box number after Global.Restart');
     // The frame's own copy passes the incoming default filter as a received one would.
-    var arm = new ActiveXObject('Brevanto.Packet');
-    [0x5C, 0x01, 0x07, 0x01, 0x3E, 0x01, 0x00].forEach(function (b) { arm.Add(b); });
-    Global.NetworkHandler.SendPacket(arm);
+    Global.NetworkHandler.SendPacket([0x5C, 0x01, 0x07, 0x01, 0x3E, 0x01, 0x00]);
     Global.Log('armed');
 }

@@ -4,16 +4,18 @@
 # Global), then arms the panel; once it has, the configuration names another start page,
 # network_restart_second.js. Thirty seconds of real time later the host starts over with a
 # fresh Global, which reads the configuration again and shows that page; it checks that nothing
-# of the old Global is left and closes the host. Meanwhile a second host with --exit-on-restart
-# must end with status 4 instead.
-# Usage: run_network_restart.sh HOST MODULE DATA_DIR PAGES_DIR
+# of the old Global is left, that the port still reaches the virtual bus's dimmer (area 1, box
+# 1) through --serial, and closes the host. Meanwhile a second host with --exit-on-restart, off
+# the bus, must end with status 4 instead.
+# Usage: run_network_restart.sh BUS HOST MODULE DATA_DIR PAGES_DIR
 set -euo pipefail
-[[ $# -eq 4 ]] || { echo "usage: $0 HOST MODULE DATA_DIR PAGES_DIR" >&2; exit 2; }
-host=$1 module=$2 data=$3 pages=$4
+[[ $# -eq 5 ]] || { echo "usage: $0 BUS HOST MODULE DATA_DIR PAGES_DIR" >&2; exit 2; }
+bus_exe=$1 host=$2 module=$3 data=$4 pages=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevanto-restart.XXXXXX")
 exit_pid=""
-trap '[[ -z "$exit_pid" ]] || kill "$exit_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/../../scripts/bus_session.sh"
+trap '[[ -z "$exit_pid" ]] || kill "$exit_pid" 2>/dev/null || true; bus_session_cleanup' EXIT
 start_page() {  # start_page DIR PAGE
     sed -i "s|<StartPage>[^<]*</StartPage>|<StartPage>$2</StartPage>|" "$1/Config.xml"
 }
@@ -25,15 +27,19 @@ for dir in "$work/restart" "$work/exit"; do
     start_page "$dir" network_restart_first.js
 done
 
-"$host" --timeout 60 --data "$work/exit" --module "$module" --exit-on-restart \
+# A settings store of its own: the other host maps the port to the bus in its store.
+BREVANTO_SETTINGS="$work/exit.reg" \
+    "$host" --timeout 60 --data "$work/exit" --module "$module" --exit-on-restart \
     >"$work/exit.out" 2>&1 &
 exit_pid=$!
 
+bus_start "$bus_exe" --drop panel --device dimmer:area=1,box=1,channels=4
 set +o pipefail
-"$host" --timeout 60 --data "$work/restart" --module "$module" 2>&1 | while IFS= read -r line; do
-    echo "$line"
-    if [[ $line == armed ]]; then start_page "$work/restart" network_restart_second.js; fi
-done
+"$host" --timeout 60 --data "$work/restart" --module "$module" --serial "$work/panel" 2>&1 |
+    while IFS= read -r line; do
+        echo "$line"
+        if [[ $line == armed ]]; then start_page "$work/restart" network_restart_second.js; fi
+    done
 status=${PIPESTATUS[0]}
 exit_status=0
 wait "$exit_pid" || exit_status=$?
