@@ -185,12 +185,11 @@ void PageHost::EndPage() {
 }
 
 int PageHost::Run() {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    if (!site_.EnterApartment()) {
         std::fprintf(stderr, "brevanto-host: cannot enter a single-threaded apartment\n");
         return kExitStartFailure;
     }
     script_thread_ = brevanto::CurrentThreadId();
-    site_.SetPageThread(script_thread_);
     serial_mapping_.Apply(options_.serial);
     const UINT restart_message = RegisterWindowMessageW(kRestartAppMessageName);
     const UINT shutdown_message = RegisterWindowMessageW(kShutdownNicelyMessageName);
@@ -207,7 +206,8 @@ int PageHost::Run() {
     int status = -1;
     ScriptError error;
     std::vector<PageScript> page;
-    if (!StartLibrary() || (options_.scripts.empty() && !FindStartPage())) {
+    const bool start_page_configured = options_.scripts.empty();
+    if (!StartLibrary() || (start_page_configured && !FindStartPage())) {
         status = kExitStartFailure;
     } else if (!ReadPage(options_.scripts, &page, &error) || !StartPage(page, &error)) {
         ReportError(error);
@@ -235,18 +235,14 @@ int PageHost::Run() {
         }
         if (action == Action::kRestartApp) {
             // As if the panel program had started again: nothing of the old Global and its
-            // pages, the persisted objects included, is kept.
-            if (!ReadPage(options_.scripts, &page, &error)) {
-                error.message += " (the panel stays on the current page)";
-                ReportError(error);
-                continue;
-            }
+            // pages, the persisted objects included, is kept, and the fresh Global's
+            // configuration names the start page.
             EndPage();
-            site_.ForgetPersisted();
             site_.StopGlobal();
-            if (!StartGlobal()) {
+            if (!site_.EnterApartment() || !StartGlobal() ||
+                (start_page_configured && !FindStartPage())) {
                 status = kExitStartFailure;
-            } else if (!StartPage(page, &error)) {
+            } else if (!ReadPage(options_.scripts, &page, &error) || !StartPage(page, &error)) {
                 ReportError(error);
                 status = kExitScriptError;
             }
@@ -282,11 +278,7 @@ int PageHost::Run() {
     }
 
     EndPage();
-    site_.ForgetPersisted();
     RemoveMessageListener(listeners_[0]);
-    // Ending the apartment first fails the calls that workers still have queued for it, so
-    // that shutting Global down never waits for a thread that waits for this one.
-    CoUninitialize();
     site_.StopGlobal();
     serial_mapping_.Restore();
     return status;

@@ -20,8 +20,8 @@ void Usage(FILE* out) {
         "usage: brevanto-panel [--data DIR] [--serial PATH] [--page FILE] [--timeout SECONDS]\n"
         "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--allow-clock]\n"
         "                      [--screenshot FILE.png] [--fullscreen] [--hide-cursor]\n"
-        "                      [--size WIDTHxHEIGHT] [--exit-on-error] [--module FILE]\n"
-        "                      [SCRIPT.js...]\n"
+        "                      [--size WIDTHxHEIGHT] [--exit-on-error] [--exit-on-restart]\n"
+        "                      [--module FILE] [SCRIPT.js...]\n"
         "       brevanto-panel --help | --version\n"
         "Shows the data directory's start page (the configuration's StartPage) in a borderless\n"
         "window, with Global, ActiveXObject, Enumerator and VBArray in its scripts.\n"
@@ -36,9 +36,13 @@ void Usage(FILE* out) {
         "                   has loaded, then end\n"
         "  --fullscreen, --hide-cursor, --size WxH   the window on the panel's screen\n"
         "  --exit-on-error  end with status 1 on an uncaught error while a page first runs\n"
+        "  --exit-on-restart  end with status 4 when the lighting network asks the panel to\n"
+        "                   restart, for a service manager to start it again (without it the\n"
+        "                   panel starts over with a fresh Global and the start page)\n"
         "  --module FILE    the library module (default: libbrevanto.so beside the program)\n"
         "Exit status: 0 on Global.Close(), 2 at the time-out, 1 on an uncaught error while a\n"
-        "page first runs with --exit-on-error, 3 when it cannot start.\n");
+        "page first runs with --exit-on-error, 3 when it cannot start, 4 on the network's\n"
+        "restart request with --exit-on-restart.\n");
 }
 
 // The directory of the web-process extension: beside the program in the build tree, else the
@@ -102,6 +106,8 @@ int main(int argc, char** argv) {
             options.hide_cursor = true;
         } else if (arg == "--exit-on-error") {
             options.exit_on_error = true;
+        } else if (arg == "--exit-on-restart") {
+            options.exit_on_restart = true;
         } else if (arg == "--size") {
             const char* text = value("--size");
             if (std::sscanf(text, "%dx%d", &options.width, &options.height) != 2 ||

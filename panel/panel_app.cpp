@@ -17,6 +17,9 @@ namespace {
 constexpr guint kShutDownGraceMs = 3000;
 // How long after the first page has loaded the screenshot is taken (the page's first timers).
 constexpr guint kScreenshotDelayMs = 1000;
+// What the view shows while the web process has no page of the panel's.
+constexpr const char* kBlankHtml = "<!DOCTYPE html><html><body></body></html>";
+constexpr const char* kBlankUri = "about:blank";
 
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -161,7 +164,7 @@ int PanelApp::Run() {
     }
     // The web process starts with the first load; it reports the configured start page once
     // the library runs there.
-    webkit_web_view_load_html(view_, "<!DOCTYPE html><html><body></body></html>", "about:blank");
+    webkit_web_view_load_html(view_, kBlankHtml, kBlankUri);
     g_main_loop_run(loop_);
     return status_;
 }
@@ -182,14 +185,18 @@ gboolean PanelApp::OnMessage(WebKitWebView*, WebKitUserMessage* message, gpointe
         std::fprintf(stderr, "brevanto-panel: %s\n", parameter.c_str());
         app->End(kExitStartFailure);
     } else if (name == kMessageGoToPage) {
-        if (!app->Show({parameter}, app->current_dir_)) {
+        // While starting over, the page that asked is already on its way out.
+        if (!app->starting_over_ && !app->Show({parameter}, app->current_dir_)) {
             // The panel stays on the current page.
         }
     } else if (name == kMessageRestart) {
+        if (app->starting_over_) return TRUE;
         if (!app->options_.page.empty())
             app->Show(app->options_.page, std::filesystem::current_path());
         else
             app->ShowStartPage();
+    } else if (name == kMessageRestartRequested) {
+        app->StartOver();
     } else if (name == kMessageClose) {
         if (app->status_ < 0) app->status_ = kExitClosed;
         app->Quit();  // the web process has shut the library down already
@@ -210,6 +217,27 @@ void PanelApp::ShowStartPage() {
         return;
     }
     if (!Show({start_page_}, options_.data_dir)) End(kExitStartFailure);
+}
+
+void PanelApp::StartOver() {
+    if (ending_ || starting_over_) return;
+    if (options_.exit_on_restart) {
+        std::printf(
+            "brevanto-panel: restart requested by the network: the panel ends to be "
+            "started again\n");
+        std::fflush(stdout);
+        End(kExitRestartRequested);
+        return;
+    }
+    std::printf(
+        "brevanto-panel: restart requested by the network: the pages start again with a "
+        "fresh Global\n");
+    std::fflush(stdout);
+    // The page's scripts must be gone before its Global goes: the blank page first, then the
+    // library (OnLoadChanged).
+    starting_over_ = true;
+    current_dir_.clear();
+    webkit_web_view_load_html(view_, kBlankHtml, kBlankUri);
 }
 
 bool PanelApp::Show(std::vector<std::filesystem::path> files, const std::filesystem::path& base) {
@@ -238,8 +266,16 @@ bool PanelApp::Show(std::vector<std::filesystem::path> files, const std::filesys
     return true;
 }
 
-void PanelApp::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+void PanelApp::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
     auto* app = static_cast<PanelApp*>(self);
+    if (event == WEBKIT_LOAD_FINISHED && app->starting_over_) {
+        app->starting_over_ = false;
+        if (!app->ending_)
+            webkit_web_view_send_message_to_page(
+                view, webkit_user_message_new(kMessageStartOver, nullptr), nullptr, nullptr,
+                nullptr);
+        return;
+    }
     if (event != WEBKIT_LOAD_FINISHED || app->options_.screenshot.empty() ||
         app->screenshot_taken_ || app->current_dir_.empty())
         return;

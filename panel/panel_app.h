@@ -23,6 +23,9 @@ struct PanelOptions {
     bool fullscreen = false;
     bool hide_cursor = false;
     bool exit_on_error = false;
+    // The network's restart request ends the panel with kExitRestartRequested (a service manager
+    // starts it again) instead of starting over with a fresh Global in the same web process.
+    bool exit_on_restart = false;
     int width = 800;
     int height = 480;
     // The page to show instead of the configuration's start page: one HTML file, or scripts
@@ -35,6 +38,7 @@ inline constexpr int kExitClosed = 0;
 inline constexpr int kExitPageError = 1;
 inline constexpr int kExitTimeout = 2;
 inline constexpr int kExitStartFailure = 3;
+inline constexpr int kExitRestartRequested = 4;
 
 // The HTML of a page made of scripts: each script runs, in order, from its own file (so errors
 // name the file and line).
@@ -61,6 +65,9 @@ class PanelApp {
     // Shows a page (relative names from `base`); false, saying why, when it cannot be shown.
     bool Show(std::vector<std::filesystem::path> files, const std::filesystem::path& base);
     void ShowStartPage();
+    // The network's restart request: the page ends (a blank page replaces it), then the web
+    // process starts over with a fresh Global and reports the start page as at the start.
+    void StartOver();
     // Ends the panel with `status`: the web process shuts the library down first.
     void End(int status);
     void Quit();
@@ -75,6 +82,7 @@ class PanelApp {
     int status_ = -1;
     bool ending_ = false;
     bool screenshot_taken_ = false;
+    bool starting_over_ = false;  // the blank page is on its way
 };
 
 }  // namespace brevanto_panel

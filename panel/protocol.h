@@ -20,6 +20,8 @@ inline constexpr const char* kMessageFailed = "brevanto.failed";
 inline constexpr const char* kMessageGoToPage = "brevanto.go-to-page";
 // Global.Restart: the start page again.
 inline constexpr const char* kMessageRestart = "brevanto.restart";
+// The lighting network asked the panel to restart.
+inline constexpr const char* kMessageRestartRequested = "brevanto.restart-requested";
 // Global.Close, once the library has shut down.
 inline constexpr const char* kMessageClose = "brevanto.close";
 // An uncaught error while the page's scripts first ran; parameter: the report.
@@ -28,5 +30,8 @@ inline constexpr const char* kMessagePageFailed = "brevanto.page-failed";
 // Application -> web process.
 // The panel ends (time-out, window closed): shut the library down, then answer.
 inline constexpr const char* kMessageShutDown = "brevanto.shut-down";
+// Start over as if the panel had started again (the page has ended): a fresh Global, then
+// kMessageReady (or kMessageFailed) as at the start.
+inline constexpr const char* kMessageStartOver = "brevanto.start-over";
 
 }  // namespace brevanto_panel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "interfaces/global.h"
 #include "platform/version.h"
@@ -41,6 +42,13 @@ ComPtr<IUnknown> IdentityOf(IUnknown* object) {
 
 }  // namespace
 
+bool PageSite::EnterApartment() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return false;
+    in_apartment_ = true;
+    page_thread_ = brevanto::CurrentThreadId();
+    return true;
+}
+
 bool PageSite::LoadModule(const std::filesystem::path& file, std::string* error) {
     if (!module_.Load(file, error)) return false;
     CLSIDFromProgID(kGlobalClass, &global_class_);
@@ -66,6 +74,8 @@ PageSite::GlobalStart PageSite::StartGlobal(IUnknown* application, std::string* 
 }
 
 void PageSite::StopGlobal() {
+    ForgetPersisted();
+    if (std::exchange(in_apartment_, false)) CoUninitialize();
     if (!global_) return;
     if (auto destroy = global_.As<IDestroy>()) destroy->Destroy();
     global_ = nullptr;

@@ -59,13 +59,17 @@ class PageSite {
     Host& host() { return host_; }
 
     // ---- The library (the page's thread) ----
-    // The calling thread becomes the page's thread: a single-threaded apartment it has entered.
-    void SetPageThread(unsigned long thread) { page_thread_ = thread; }
+    // The calling thread becomes the page's thread, in a single-threaded apartment of its own;
+    // false when it cannot enter one. After StopGlobal it enters a fresh one, for a fresh Global.
+    bool EnterApartment();
     bool LoadModule(const std::filesystem::path& file, std::string* error);
     // Creates a Global, hands it `application` and starts it; kUnavailable when the module
     // makes none (*error says why either way).
     GlobalStart StartGlobal(IUnknown* application, std::string* error);
-    // Shuts the Global down (the pages have ended).
+    // Once the page has ended: empties the persistence store, leaves the page's apartment, then
+    // shuts the Global down. Leaving first fails the calls that workers still have queued for
+    // the page's thread, so that shutting the Global down never waits for a thread that waits
+    // for this one. A host that watches the apartment's descriptor lets go of it before.
     void StopGlobal();
     // The page the configuration names as "StartPage"; empty when none.
     std::string StartPageSetting();
@@ -78,9 +82,6 @@ class PageSite {
     // engine, whose finalizers let go of the library objects the scripts held, then the
     // reference cycles of the objects it made or let out of the persistence store.
     void EndPage(const std::function<void()>& release_engine);
-    // Empties the persistence store, breaking the cycles of what it held (at exit, or before a
-    // fresh Global).
-    void ForgetPersisted();
     // `new ActiveXObject(prog_id)`: refuses another Global (*refusal says why).
     HRESULT CreateForPage(const std::u16string& prog_id, IDispatch** object, std::string* refusal);
 
@@ -94,6 +95,8 @@ class PageSite {
     HRESULT Version(IDispatch** version);
 
   private:
+    // Empties the persistence store, breaking the cycles of what it held.
+    void ForgetPersisted();
     // Runs work on the page's thread and waits for it (directly when already there).
     HRESULT OnPageThread(const std::function<HRESULT()>& work);
     void DestroyUnlessPersisted(std::vector<ComPtr<IUnknown>> objects);
@@ -102,6 +105,7 @@ class PageSite {
     Host& host_;
     const std::string version_key_;
     unsigned long page_thread_ = 0;
+    bool in_apartment_ = false;
     LibraryModule module_;
     CLSID global_class_{};  // pages may not make another one
     ComPtr<IDispatch> global_;

@@ -48,7 +48,12 @@ void WebPanel::OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer 
 
 gboolean WebPanel::OnMessage(WebKitWebPage*, WebKitUserMessage* message, gpointer self) {
     auto* panel = static_cast<WebPanel*>(self);
-    if (std::string(webkit_user_message_get_name(message)) != kMessageShutDown) return FALSE;
+    const std::string name = webkit_user_message_get_name(message);
+    if (name == kMessageStartOver) {
+        panel->StartOver();
+        return TRUE;
+    }
+    if (name != kMessageShutDown) return FALSE;
     panel->ShutDown();
     webkit_user_message_send_reply(message, webkit_user_message_new(kMessageShutDown, nullptr));
     return TRUE;
@@ -63,13 +68,8 @@ void WebPanel::OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* pa
 }
 
 bool WebPanel::StartLibrary(std::string* error) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        *error = "cannot enter a single-threaded apartment";
-        return false;
-    }
+    if (!EnterApartment(error)) return false;
     library_started_ = true;
-    site_.SetPageThread(brevanto::CurrentThreadId());
-    pump_ = std::make_unique<ApartmentSource>();
     serial_mapping_.Apply(settings_.serial);
     std::filesystem::path file = settings_.module_file.empty()
                                      ? brevanto_host::LibraryModule::DefaultFile()
@@ -83,10 +83,23 @@ bool WebPanel::StartLibrary(std::string* error) {
                 Log("brevanto-panel: shut-down requested by the network");
                 RequestClose();
             } else if (message == restart) {
-                Log("brevanto-panel: restart requested by the network: the start page again");
-                RequestRestart();
+                // The application decides: start over here, or end for a service manager.
+                Send(kMessageRestartRequested, "");
             }
         });
+    return StartGlobal(error);
+}
+
+bool WebPanel::EnterApartment(std::string* error) {
+    if (!site_.EnterApartment()) {
+        *error = "cannot enter a single-threaded apartment";
+        return false;
+    }
+    pump_ = std::make_unique<ApartmentSource>();
+    return true;
+}
+
+bool WebPanel::StartGlobal(std::string* error) {
     brevanto_host::ApplicationProfile profile;
     profile.data_dir = settings_.data_dir;
     profile.clock = settings_.clock;
@@ -142,15 +155,30 @@ void WebPanel::ShutDown() {
     if (shut_down_ || !library_started_) return;
     shut_down_ = true;
     EndPage();
-    site_.ForgetPersisted();
     if (listener_) RemoveMessageListener(listener_);
     listener_ = 0;
-    pump_.reset();
-    // Ending the apartment first fails the calls that workers still have queued for it, so
-    // that shutting Global down never waits for a thread that waits for this one.
-    CoUninitialize();
-    site_.StopGlobal();
+    StopGlobal();
     serial_mapping_.Restore();
+}
+
+void WebPanel::StopGlobal() {
+    // The source watches the apartment's descriptor, which goes with the apartment.
+    pump_.reset();
+    site_.StopGlobal();
+}
+
+void WebPanel::StartOver() {
+    if (shut_down_ || !library_started_) return;
+    // The module, the port mapping and the network's listener stay; the rest is new, as if the
+    // web process had started again.
+    EndPage();
+    StopGlobal();
+    std::string error;
+    if (!EnterApartment(&error) || !StartGlobal(&error)) {
+        Send(kMessageFailed, error);
+        return;
+    }
+    Send(kMessageReady, site_.StartPageSetting());
 }
 
 void WebPanel::ReportError(const ScriptError& error, bool initial) {

@@ -62,10 +62,18 @@ class WebPanel final : public brevanto_host::PageSite::Host {
     static gboolean OnMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer self);
 
     bool StartLibrary(std::string* error);
+    // The page's thread in a fresh apartment, pumped by the main loop.
+    bool EnterApartment(std::string* error);
+    // Creates a Global with a new host application object and starts it.
+    bool StartGlobal(std::string* error);
+    // The persisted objects and the Global go, outside the page's apartment.
+    void StopGlobal();
     void StartPage(WebKitFrame* frame, WebKitScriptWorld* world);
     void EndPage();
     // Ends the page and the library (before the application ends).
     void ShutDown();
+    // The network's restart: the page ends, and a fresh Global starts in a fresh apartment.
+    void StartOver();
     void ReportError(const ScriptError& error, bool initial);
     // Sends a message to the application from the page's thread, after the current call.
     void Send(const char* name, const std::string& parameter);

@@ -35,6 +35,11 @@ function(brevanto_page_tests)
                 WORKING_DIRECTORY ${pages})
             list(APPEND tests ${name})
         endforeach()
+        # The network's restart request, thirty seconds after the page arms the panel.
+        add_test(NAME ${PAGES_PREFIX}network_restart
+            COMMAND ${pages}/run_network_restart.sh $<TARGET_FILE:brevanto-bus> ${PAGES_HOST}
+                    $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages})
+        list(APPEND tests network_restart)
     endif()
     foreach(name ${tests})
         set_tests_properties(${PAGES_PREFIX}${name} PROPERTIES
@@ -42,4 +47,7 @@ function(brevanto_page_tests)
                 "BREVANTO_SETTINGS=${CMAKE_BINARY_DIR}/test-settings/${PAGES_PREFIX}${name}.reg;${PAGES_ENV}"
             TIMEOUT 60)
     endforeach()
+    if(TARGET brevanto-bus)
+        set_tests_properties(${PAGES_PREFIX}network_restart PROPERTIES TIMEOUT 120)
+    endif()
 endfunction()
