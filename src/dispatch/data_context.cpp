@@ -139,14 +139,11 @@ HRESULT CDataContext::MakeWrapper(IDispatch* object, IDataContext* context, IDis
 }
 
 HRESULT CDataContext::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    return NoTypeInfoCount(count);
 }
 
 HRESULT CDataContext::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+    return NoTypeInfo(info);
 }
 
 HRESULT CDataContext::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,

@@ -41,15 +41,8 @@ class CContextObjectImpl : public IDispatch, public ContextWrapper {
   public:
     using Interface = IDispatch;
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return NoTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NoTypeInfo(info); }
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                           DISPID* dispids) override {
         return WrapperGetIDsOfNames(riid, names, count, lcid, dispids);

@@ -21,15 +21,8 @@ class CDispExObject : public ComObjectRoot<CDispExObject, IDispatchEx, IQuorvane
 
     IDispatchExImplRaw& members() { return members_; }
 
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return NoTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NoTypeInfo(info); }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
         return members_.GetIDsOfNames(names, count, dispids);
     }

@@ -12,14 +12,11 @@ HRESULT CDispatchFunctionObjectSimple::Create(IDispatch* target, DISPID dispid, 
 }
 
 HRESULT CDispatchFunctionObjectSimple::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    return NoTypeInfoCount(count);
 }
 
 HRESULT CDispatchFunctionObjectSimple::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
+    return NoTypeInfo(info);
 }
 
 HRESULT CDispatchFunctionObjectSimple::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID,

@@ -113,6 +113,18 @@ struct IDispatch : IUnknown {
     ~IDispatch() = default;
 };
 
+// The answers of an object without type information (script objects, bags of members,
+// function objects, proxies).
+inline HRESULT NoTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+inline HRESULT NoTypeInfo(ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
 struct IDispatchEx : IDispatch {
     static constexpr IID kIid{
         0xA6EF9860, 0xC720, 0x11D0, {0x93, 0x37, 0x00, 0xA0, 0xC9, 0x0D, 0xCA, 0xA9}};
