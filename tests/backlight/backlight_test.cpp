@@ -158,8 +158,7 @@ TEST_F(BacklightTest, OnlyAResetForThisPanelsBoxBrightens) {
     };
     for (const Case& c : cases) {
         controller().SetState(false);
-        ComPtr<CDispExObject> packet;
-        ASSERT_EQ(CDispExObject::Create(&packet), S_OK);
+        auto packet = New<CDispExObject>();
         if (c.device) packet->members().SetValue(u"DeviceCode", CComVariant(*c.device));
         if (c.box) packet->members().SetValue(u"BoxNumber", CComVariant(*c.box));
         controller().OnReset(packet.get());

@@ -106,8 +106,7 @@ TEST_F(CollectionTest, FindByPositionNameAndType) {
 }
 
 TEST_F(CollectionTest, AddOfWrongTypeFailsAndLeavesCount) {
-    ComPtr<CDispExObject> other;
-    ASSERT_EQ(CDispExObject::Create(&other), S_OK);
+    auto other = New<CDispExObject>();
     EXPECT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(other.get()))), E_FAIL);
     EXPECT_EQ(coll.Add(CComVariant(u"text")), E_FAIL);
     LONG count = 0, length = 0;
@@ -179,8 +178,7 @@ TEST_F(CollectionTest, EnumeratorWorksOnASnapshot) {
 
 TEST(CollectionDispatch, ForEachThroughIDispatch) {
     DispatchCollection coll;
-    ComPtr<CDispExObject> a;
-    ASSERT_EQ(CDispExObject::Create(&a), S_OK);
+    auto a = New<CDispExObject>();
     ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(a.get()))), S_OK);
     CComVariant e, count;
     EXPECT_EQ(Call(&coll, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &e), S_OK);
@@ -197,8 +195,7 @@ TEST(CollectionThreads, WorkerWalksWhileApartmentAdds) {
     std::thread apartment([&] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         for (int i = 0; i < kElements; ++i) {
-            ComPtr<CDispExObject> bag;
-            ASSERT_EQ(CDispExObject::Create(&bag), S_OK);
+            auto bag = New<CDispExObject>();
             std::u16string name = u"n" + Utf8ToUtf16(std::to_string(i));
             bag->members().SetValue(u"Name", CComVariant(name.c_str()));
             ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(bag.get()))), S_OK);

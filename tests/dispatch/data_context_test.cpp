@@ -12,12 +12,6 @@ namespace {
 
 using Collection = STLObjectCollection<IDispatch, IGenericCollection>;
 
-ComPtr<CDispExObject> Bag() {
-    ComPtr<CDispExObject> bag;
-    EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
-    return bag;
-}
-
 ComPtr<IDataContext> ContextAround(IDispatch* target) {
     ComPtr<IDataContext> context;
     EXPECT_EQ(CDataContext::Create(target, context.put()), S_OK);
@@ -32,7 +26,7 @@ ComPtr<IPlaceHolder> PlaceHolderAt(Collection& coll, size_t i) {
 }
 
 TEST(DataContext, PutsRefusedOnObjectsWithoutReadOnlyTest) {
-    auto bag = Bag();
+    auto bag = New<CDispExObject>();
     auto context = ContextAround(bag.get());
     DISPID id = IdOf(context.get(), u"level");
     EXPECT_EQ(Call(context.get(), id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{3})}),
@@ -52,7 +46,7 @@ TEST(DataContext, PutsRefusedOnObjectsWithoutReadOnlyTest) {
 
 TEST(DataContext, ResultsAreWrappedInTheSameContext) {
     Collection coll;
-    auto element = Bag();
+    auto element = New<CDispExObject>();
     ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(element.get()))), S_OK);
     auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
     CComVariant got;
@@ -76,11 +70,11 @@ TEST(DataContext, ResultsAreWrappedInTheSameContext) {
 
 TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     Collection coll;
-    auto direct = Bag();
+    auto direct = New<CDispExObject>();
     ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(direct.get()))), S_OK);
     auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
     DISPID add = IdOf(context.get(), u"Add");
-    auto a = Bag(), b = Bag();
+    auto a = New<CDispExObject>(), b = New<CDispExObject>();
     for (const auto& bag : {a, b})
         ASSERT_EQ(Call(context.get(), add, DISPATCH_METHOD, {AsVariant(bag->GetUnknown())}), S_OK);
     ASSERT_EQ(coll.Size(), 3u);
@@ -121,7 +115,7 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
 
 TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext) {
     ASSERT_FALSE(CurrentGlobal::Get());
-    auto bag = Bag();
+    auto bag = New<CDispExObject>();
     auto context = ContextAround(bag.get());
     auto event = New<EventPlaceHolder>();
     auto script = New<ScriptPlaceHolder>();

@@ -27,14 +27,8 @@ HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
     return o->InvokeEx(id, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr);
 }
 
-ComPtr<CDispExObject> NewBag() {
-    ComPtr<CDispExObject> bag;
-    EXPECT_EQ(CDispExObject::Create(&bag), S_OK);
-    return bag;
-}
-
 TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     const DISPID a = GetId(bag.get(), u"alpha");
     EXPECT_EQ(a, 10000);
     EXPECT_EQ(GetId(bag.get(), u"beta"), 10001);
@@ -57,7 +51,7 @@ TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
 }
 
 TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     const DISPID lower = GetId(bag.get(), u"name");
     EXPECT_NE(lower, GetId(bag.get(), u"NAME"));
     EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);
@@ -80,7 +74,7 @@ TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
 }
 
 TEST(MemberTable, EnumerationSkipsDeletedMembers) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     const DISPID a = GetId(bag.get(), u"a"), b = GetId(bag.get(), u"b"), c = GetId(bag.get(), u"c");
     ASSERT_EQ(bag->DeleteMemberByDispID(b), S_OK);
     DISPID next = 0;
@@ -112,7 +106,7 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
 }
 
 TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     CComVariant index(u"fresh"), out(LONG{5});  // the get must overwrite it
     EXPECT_EQ(Answer(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {index}, &out), out),
               "EMPTY");
@@ -141,7 +135,7 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
 }
 
 TEST(MemberTable, FlagErrors) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     DISPID a = GetId(bag.get(), u"a");
     CComVariant arg(LONG{1}), v;
     DISPPARAMS p{&arg, nullptr, 1, 0};
@@ -163,7 +157,7 @@ TEST(MemberTable, FlagErrors) {
 }
 
 TEST(MemberTable, StoredFunctionIsCalledAsMethod) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     auto fn = ScriptFunction::Returning(CComVariant(LONG{42}));
     DISPID f = GetId(bag.get(), u"f");
     ASSERT_EQ(PutMember(bag.get(), f, CComVariant(static_cast<IDispatch*>(fn.get()))), S_OK);
@@ -303,7 +297,7 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
     EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 7");
 
     // `this` goes as the named argument DISPID_THIS.
-    auto self = NewBag();
+    auto self = New<CDispExObject>();
     ASSERT_EQ(CallScriptFunction(fn.get(), CComVariant(LONG{1}), self.get(), nullptr), S_OK);
     ASSERT_EQ(fn->Last().args.size(), 1u);
     EXPECT_EQ(ShowVariant(fn->Last().args[0]), "I4 1");
@@ -315,7 +309,7 @@ TEST(CallScriptFunction, ArgumentsAndThis) {
 }
 
 TEST(ReadScriptProperty, ReadsByNameOrReportsAbsence) {
-    auto bag = NewBag();
+    auto bag = New<CDispExObject>();
     ASSERT_EQ(bag->members().SetValue(u"Name", CComVariant(u"kitchen")), S_OK);
     bag->members().set_expandable(false);
     CComVariant v;

@@ -46,14 +46,19 @@ const ObjectMapEntry kTestMap[] = {
     kObjectMapEnd,
 };
 
-// The threading model registered for a class, or "<none>".
+// A key's value (its default value without a name), or what is missing.
+std::u16string RegistryText(const std::u16string& path, const char16_t* name = nullptr) {
+    CRegKey key;
+    std::u16string value;
+    if (key.Open(HKEY_CLASSES_ROOT, path.c_str()) != ERROR_SUCCESS) return u"<no key>";
+    if (key.QueryStringValue(name, &value) != ERROR_SUCCESS) return u"<no value>";
+    return value;
+}
+
+// The threading model registered for a class.
 std::u16string ThreadingModel(const CLSID& clsid) {
-    CRegKey server;
-    std::u16string model = u"<none>";
-    const std::u16string key = u"CLSID\\" + Utf8ToUtf16(GuidToString(clsid)) + u"\\InprocServer32";
-    if (server.Open(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS)
-        server.QueryStringValue(u"ThreadingModel", &model);
-    return model;
+    return RegistryText(u"CLSID\\" + Utf8ToUtf16(GuidToString(clsid)) + u"\\InprocServer32",
+                        u"ThreadingModel");
 }
 
 // The class registered under `name`; GUID_NULL, with the look-up saying so, when there is none.
@@ -73,17 +78,7 @@ class ModuleTest : public ::testing::Test {
                   module_.GetClassObject(kWidgetClsid, IID_IClassFactory, factory.put_void()));
         return factory;
     }
-    static std::u16string Default(const std::u16string& path) {
-        CRegKey key;
-        std::u16string value;
-        if (key.Open(HKEY_CLASSES_ROOT, path.c_str()) != ERROR_SUCCESS) return u"<no key>";
-        if (key.QueryStringValue(nullptr, &value) != ERROR_SUCCESS) return u"<no value>";
-        return value;
-    }
-    static bool Exists(const std::u16string& path) {
-        CRegKey key;
-        return key.Open(HKEY_CLASSES_ROOT, path.c_str()) == ERROR_SUCCESS;
-    }
+    static bool Exists(const std::u16string& path) { return RegistryText(path) != u"<no key>"; }
 
     CMyComModule module_{kTestMap, u"/opt/brevanto/libtest.so"};
 };
@@ -143,7 +138,7 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
         {u"TypeLib\\" + libid + u"\\1.5", u"Brevanto 1.5 Type Library"}};
     // clang-format on
     for (const auto& [path, value] : defaults)
-        EXPECT_EQ(Default(path), value) << Utf16ToUtf8(path);
+        EXPECT_EQ(RegistryText(path), value) << Utf16ToUtf8(path);
     EXPECT_TRUE(Exists(key + u"\\Programmable"));
     EXPECT_FALSE(Exists(key + u"\\Stale"));
     EXPECT_EQ(u"Both", ThreadingModel(kWidgetClsid));

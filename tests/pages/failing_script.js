@@ -1,3 +1,3 @@
-// Loaded by load_script_test.js: a script that fails as it runs.
+// Loaded by callback_errors_test.js: a script that fails as it runs.
 var beforeFailure = true;
 throw new Error('a loaded script fails');

@@ -1,4 +1,4 @@
-// Loaded by load_script_test.js: declarations that removing the script takes away again.
+// Loaded by callback_errors_test.js: declarations that removing the script takes away again.
 var loadedVar = 42;
 function loadedFunction() {
     return loadedVar;

@@ -1,8 +1,7 @@
 // The scheduler as a page sees it: the sun's times set on the engine's own Date objects, a
 // schedule an hour before sunset that fires a few seconds after the clock starts (its handler
 // reads the schedule's name and a member the page added), Trigger on a disabled one, and the
-// panel clock set from the page. The place and the files are complete_start.js's
-// (data/complete).
+// panel clock set from the page. The place is the demo data directory's (data/demo: Sydney).
 // host-clock: 2026-06-21 16:02:52
 // host-env: TZ=Australia/Sydney
 // expect-output: Schedule Evening test must wait 72181 seconds to run

@@ -1,6 +1,9 @@
 // Script timers: defaults, a one-shot that nobody keeps a variable for, a repeating timer whose
 // callback is slower than its period and is cancelled from inside it, and a callback emptied
-// while the timer runs.
+// while the timer runs. Then window timers, which share the script thread: an interval of 0 and
+// an interval slower than its period hold back neither event handlers nor Global.Close(), and a
+// timer callback that throws is reported while the page goes on.
+// expect-output: timer_test.js:76: Error: a timer callback fails
 var t = new ActiveXObject('Brevanto.Timer');
 assertEqual(t.Period, 1000, 'default period');
 assertEqual(t.OneShot, 1, 'one-shot by default');
@@ -60,6 +63,20 @@ waitFor(function () { return once.calls === 1 && slowCalls === 4; }, 10000,
                 var pending = Global.CreateTimer(function () {}, 10);
                 pending.OneShot = 0;
                 pending.Start();
-                done();
+                windowTimers();
             }, 250).Start();
         }, 'the timers');
+
+function windowTimers() {
+    var zero = 0, slow = 0;
+    setInterval(function () { zero++; }, 0);
+    setInterval(function () {
+        for (var until = Date.now() + 5; Date.now() < until;) slow++;
+    }, 1);
+    setTimeout(function () { throw new Error('a timer callback fails'); }, 0);
+    // An event handler runs while both intervals are always due.
+    afterRegistrations(function () {
+        assert(zero > 0 && slow > 0, 'both intervals ran');
+        done();  // closes while both intervals are still due
+    });
+}

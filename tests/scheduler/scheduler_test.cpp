@@ -20,21 +20,14 @@ namespace {
 // What a page's Date object answers to: the getters, and setHours and setMinutes.
 class ScriptDate : public ComObjectRoot<ScriptDate, NamelessDispatch> {
   public:
-    // getDate, getMonth (0-based), getFullYear, getHours, getMinutes, getSeconds,
-    // getMilliseconds, then setHours and setMinutes.
     static constexpr const char16_t* kNames[] = {u"getDate",         u"getMonth",   u"getFullYear",
                                                  u"getHours",        u"getMinutes", u"getSeconds",
                                                  u"getMilliseconds", u"setHours",   u"setMinutes"};
-    LONG fields[7] = {1, 0, 2026, 0, 0, 0, 0};
+    LONG fields[7];  // the getters' answers: midnight of the day
     std::vector<std::pair<std::u16string, LONG>> sets;
 
-    static ComPtr<ScriptDate> On(int year, int month, int day) {
-        ComPtr<ScriptDate> date = New<ScriptDate>();
-        date->fields[0] = day;
-        date->fields[1] = month - 1;
-        date->fields[2] = year;
-        return date;
-    }
+    explicit ScriptDate(int year = 2026, int month = 1, int day = 1)
+        : fields{day, month - 1, year, 0, 0, 0, 0} {}
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
         for (DISPID i = 0; i < 9; ++i)
             if (std::u16string_view(names[0]) == kNames[i]) return *ids = i + 1, S_OK;
@@ -42,12 +35,7 @@ class ScriptDate : public ComObjectRoot<ScriptDate, NamelessDispatch> {
     }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
-        if (id >= 1 && id <= 7) {
-            VariantClear(result);
-            result->vt = VT_I4;
-            result->lVal = fields[id - 1];
-            return S_OK;
-        }
+        if (id >= 1 && id <= 7) return CComVariant(fields[id - 1]).Detach(result);
         if ((id == 8 || id == 9) && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
             sets.emplace_back(kNames[id - 1], params->rgvarg[0].lVal);
             return S_OK;
@@ -62,7 +50,7 @@ using Sets = std::vector<std::pair<std::u16string, LONG>>;
 std::pair<Sets, Sets> Sun(CScheduler* scheduler, int year, int month, int day) {
     ComPtr<ScriptDate> sunrise = New<ScriptDate>(), sunset = New<ScriptDate>();
     IDispatch *rise = sunrise.get(), *set = sunset.get();
-    EXPECT_EQ(scheduler->SunriseSunsetTimes(ScriptDate::On(year, month, day).get(), &rise, &set),
+    EXPECT_EQ(scheduler->SunriseSunsetTimes(New<ScriptDate>(year, month, day).get(), &rise, &set),
               S_OK);
     return {sunrise->sets, sunset->sets};
 }
@@ -220,7 +208,7 @@ TEST_F(SchedulerTest, SunriseAndSunsetForScriptsLikeTheFormulas) {
     ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
     ComPtr<ScriptDate> sunrise = New<ScriptDate>();
     IDispatch *rise = sunrise.get(), *none = nullptr;
-    EXPECT_EQ(scheduler_->SunriseSunsetTimes(ScriptDate::On(2026, 6, 21).get(), &rise, &none),
+    EXPECT_EQ(scheduler_->SunriseSunsetTimes(New<ScriptDate>(2026, 6, 21).get(), &rise, &none),
               E_POINTER);
     EXPECT_TRUE(sunrise->sets.empty());
     const auto [rise_sets, set_sets] = Sun(scheduler_.get(), 2026, 6, 21);  // day of year 172

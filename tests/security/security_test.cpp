@@ -23,10 +23,6 @@ mode_t ModeOf(const std::filesystem::path& path) {
     return info.st_mode & 0777;
 }
 
-std::string Text(BSTR text) {
-    return Utf16ToUtf8({text ? text : u"", SysStringLen(text)});
-}
-
 // A data directory whose files hold "admin" (pass code 1234, level 0).
 void PutAdministrator(const DataDirectory& data) {
     UserDatabase database;
@@ -147,12 +143,12 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), ScriptArray::Bytes({1}).get(),
                                 &added),
               S_OK);
-    EXPECT_EQ(Text(added), "");
+    EXPECT_EQ(added.utf8(), "");
     // An administrator giving an unknown name a pass code makes a user without levels.
     ASSERT_EQ(security->SetPassword(CComBSTR(u"carl"), CComBSTR(u"9"), &carl), S_OK);
-    EXPECT_EQ(Text(carl), "");
+    EXPECT_EQ(carl.utf8(), "");
     ASSERT_EQ(security->SetPassword(CComBSTR(u"no body"), CComBSTR(u"8"), &refused), S_OK);
-    EXPECT_EQ(Text(refused).rfind("Invalid UserName: ", 0), 0u);
+    EXPECT_EQ(refused.utf8().rfind("Invalid UserName: ", 0), 0u);
 
     auto restarted = New<CSecurityOb>();
     restarted->Load(data.Path());
@@ -184,7 +180,7 @@ TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
                                         CComBSTR(std::string_view("c" + n)),
                                         ScriptArray::Bytes({1}).get(), &message),
                       S_OK);
-            EXPECT_EQ(Text(message), "");
+            EXPECT_EQ(message.utf8(), "");
         }
     };
     std::thread a(add, "a"), b(add, "b");
