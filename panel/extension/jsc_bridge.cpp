@@ -229,7 +229,8 @@ class Builder final : public brevanto_bridge::ScriptValueBuilder {
 struct LibraryHandle {
     LibraryObject object;
     std::shared_ptr<JscBridge::Identities> identities;
-    JSCWeakValue* script = nullptr;  // the script object, while it lives
+    JSCWeakValue* script = nullptr;    // the script object, while it lives
+    JSCWeakValue* callable = nullptr;  // its callable face (objects without expandos)
 };
 
 struct JscBridge::Identities {
@@ -273,6 +274,7 @@ void FreeHandle(gpointer instance) {
     auto found = map.find(handle->object.identity());
     if (found != map.end() && found->second == handle) map.erase(found);
     if (handle->script) g_object_unref(handle->script);
+    if (handle->callable) g_object_unref(handle->callable);
     delete handle;
 }
 
@@ -301,15 +303,8 @@ JSCValue* ReadLibraryMember(JscBridge* bridge, JSCContext* context, LibraryHandl
                 return jsc_value_new_function_variadic(context, name, G_CALLBACK(CallBoundMethod),
                                                        method, FreeBoundMethod, JSC_TYPE_VALUE);
             }
-            case LibraryObject::ReadKind::kValue: {
-                JSCValue* value = bridge->ToScript(read.value, handle->object.identity());
-                if (handle->object.Kinds(read.dispid).typed) return value;
-                LibraryHandle* object = bridge->HandleOf(value);
-                if (!object) return value;
-                JSCValue* callable = bridge->CallableLibraryValue(value, object);
-                g_object_unref(value);
-                return callable;
-            }
+            case LibraryObject::ReadKind::kValue:
+                return bridge->ToScript(read.value, handle->object.identity());
         }
         return nullptr;
     });
@@ -667,7 +662,8 @@ JSCValue* JscBridge::LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknow
     auto& map = identities_->by_identity;
     auto found = map.find(identity.get());
     if (found != map.end()) {
-        if (JSCValue* existing = jsc_weak_value_get_value(found->second->script)) return existing;
+        if (JSCValue* existing = jsc_weak_value_get_value(found->second->script))
+            return Presented(existing, found->second);
     }
     auto handle = std::make_unique<LibraryHandle>();
     if (!handle->object.Attach(object, dispatch, owner))
@@ -686,17 +682,25 @@ JSCValue* JscBridge::LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknow
         JSCValue* args[] = {value, missing};
         values.Add(jsc_value_function_callv(helper("endChain"), 2, args));
     }
-    return value;
+    return Presented(value, raw);
 }
 
-JSCValue* JscBridge::CallableLibraryValue(JSCValue* object, LibraryHandle* handle) {
-    auto* method =
-        new BoundMethod{JSC_VALUE(g_object_ref(object)), handle, DISPID_VALUE, "default member"};
-    JSCValue* call = jsc_value_new_function_variadic(context_, nullptr, G_CALLBACK(CallBoundMethod),
-                                                     method, FreeBoundMethod, JSC_TYPE_VALUE);
-    JSCValue* args[] = {object, call};
-    JSCValue* callable = jsc_value_function_callv(helper("callable"), 2, args);
-    g_object_unref(call);
+JSCValue* JscBridge::Presented(JSCValue* object, LibraryHandle* handle) {
+    if (handle->object.dispatch_ex()) return object;
+    JSCValue* callable = handle->callable ? jsc_weak_value_get_value(handle->callable) : nullptr;
+    if (!callable) {
+        auto* method = new BoundMethod{JSC_VALUE(g_object_ref(object)), handle, DISPID_VALUE,
+                                       "default member"};
+        Values values;
+        JSCValue* call = values.Add(
+            jsc_value_new_function_variadic(context_, nullptr, G_CALLBACK(CallBoundMethod), method,
+                                            FreeBoundMethod, JSC_TYPE_VALUE));
+        JSCValue* args[] = {object, call};
+        callable = jsc_value_function_callv(helper("callable"), 2, args);
+        if (handle->callable) g_object_unref(handle->callable);
+        handle->callable = jsc_weak_value_new(callable);
+    }
+    g_object_unref(object);
     return callable;
 }
 

@@ -95,11 +95,8 @@ class JscBridge {
     // The library handle behind a script value of the bridge's class, or null.
     LibraryHandle* HandleOf(JSCValue* value);
     const SAFEARRAY* ArrayOf(JSCValue* value, VARTYPE* vt);
-    // The script object of a library object (one per identity while script holds it).
+    // The script value of a library object (one per identity while script holds it).
     JSCValue* LibraryValue(IUnknown* object, IDispatch* dispatch, IUnknown* owner);
-    // A library object that script may also call (its default member): a function object
-    // read from a member the type information does not describe.
-    JSCValue* CallableLibraryValue(JSCValue* object, LibraryHandle* handle);
     // A script object owning a copy of a safe array (VBArray's source); takes `array`.
     JSCValue* ArrayValue(CComVariant* array);
     struct Identities;
@@ -107,6 +104,11 @@ class JscBridge {
   private:
     JscBridge(JSCContext* context, PageServices services);
     void Setup();
+    // What script gets for the class object of a library object (takes `object`): objects
+    // without expandos may be function objects, so script can call them (their default
+    // member) through a Proxy that forwards everything else to the class object; one Proxy
+    // per object while script holds it.
+    JSCValue* Presented(JSCValue* object, LibraryHandle* handle);
 
     JSCContext* context_;  // not owned: the bridge is the context's data
     PageServices services_;

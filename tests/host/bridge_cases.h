@@ -219,6 +219,12 @@ inline const Case kCases[] = {
     {"a method read as a value stays callable", "var add = t.Add; return add(1, 1);", "2"},
     {"names regardless of case", "t.value = 9; return t.VALUE;", "9"},
     {"a method reads as a function", "return typeof t.Add;", "function"},
+    // Objects without expandos may be function objects: script can call them (their default
+    // member).
+    {"which library objects script can call",
+     "var b = new ActiveXObject('Test.Bag'); var s = typeof t + ' ' + typeof b;"
+     "try { t(); } catch (e) { return s + ' ' + (e.number >>> 0).toString(16); }",
+     "function object 80020003"},
     {"`in` asks the object", "return ['Value' in t, 'Missing' in t, 'toString' in t].join();",
      "true,false,true"},
     // Failures are errors carrying the status.
