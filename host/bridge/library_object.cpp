@@ -1,5 +1,6 @@
 #include "host/bridge/library_object.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -42,6 +43,26 @@ const char* StatusText(HRESULT hr) {
         default:
             return "Unspecified error";
     }
+}
+
+bool IsEngineProbe(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"toString",
+                                                  "toLocaleString",
+                                                  "valueOf",
+                                                  "constructor",
+                                                  "hasOwnProperty",
+                                                  "isPrototypeOf",
+                                                  "propertyIsEnumerable",
+                                                  "__proto__",
+                                                  "toJSON",
+                                                  "__defineGetter__",
+                                                  "__defineSetter__",
+                                                  "__lookupGetter__",
+                                                  "__lookupSetter__",
+                                                  "then"};
+    // Asked for every read: library members start with a capital letter.
+    if (name.empty() || (name[0] >= 'A' && name[0] <= 'Z')) return false;
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
 namespace {
@@ -170,6 +191,12 @@ HRESULT LibraryObject::Invoke(DISPID dispid, WORD flags, DISPPARAMS* params, VAR
 
 LibraryObject::Read LibraryObject::ReadMember(const std::string& name) {
     Read read;
+    // The engine's own probes must not leave members behind (they would be saved with the
+    // object).
+    if (ex_ && IsEngineProbe(name) && !HasExpando(name)) {
+        read.failure = CallFailure::FromStatus(name, DISP_E_UNKNOWNNAME);
+        return read;
+    }
     if (HRESULT hr = Resolve(name, false, &read.dispid); FAILED(hr)) {
         read.failure = CallFailure::FromStatus(name, hr);
         return read;
@@ -220,8 +247,28 @@ CallFailure LibraryObject::Call(DISPID dispid, WORD flags, std::vector<CComVaria
 }
 
 bool LibraryObject::HasMember(const std::string& name) {
+    if (ex_ && IsEngineProbe(name)) return HasExpando(name);
     DISPID dispid;
     return SUCCEEDED(Resolve(name, false, &dispid));
+}
+
+bool LibraryObject::HasExpando(std::string_view name) {
+    if (!ex_) return false;
+    const std::u16string wide = Utf8ToUtf16(name);
+    DISPID dispid = DISPID_STARTENUM;
+    while (ex_->GetNextDispID(fdexEnumAll, dispid, &dispid) == S_OK) {
+        CComBSTR member;
+        if (FAILED(ex_->GetMemberName(dispid, &member))) continue;
+        // As the object's own lookups compare: regardless of case.
+        const std::u16string_view text(member, member.Length());
+        if (text.size() == wide.size() &&
+            std::equal(text.begin(), text.end(), wide.begin(), [](char16_t a, char16_t b) {
+                auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
+                return lower(a) == lower(b);
+            }))
+            return true;
+    }
+    return false;
 }
 
 bool LibraryObject::DeleteMember(const std::string& name) {

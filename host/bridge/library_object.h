@@ -16,6 +16,10 @@ namespace brevanto_bridge {
 // Plain-language texts of the status codes a page meets most.
 const char* StatusText(HRESULT hr);
 
+// The names script engines read from any object on their own (conversions, JSON, promises, the
+// members of Object.prototype): not the page's own reads.
+bool IsEngineProbe(std::string_view name);
+
 // Exception information a call may fill; frees its texts.
 struct ExcepInfo : EXCEPINFO {
     ExcepInfo() : EXCEPINFO{} {}
@@ -100,6 +104,9 @@ class LibraryObject {
                      std::string_view name, VARIANT* result);
     // `name in object`
     bool HasMember(const std::string& name);
+    // Whether an expando member `name` was written, without creating it: looking a name up in
+    // an object that takes expandos creates the member.
+    bool HasExpando(std::string_view name);
     // `delete object.name`: true when an expando member was deleted.
     bool DeleteMember(const std::string& name);
     // The expando members' names, for enumeration.

@@ -86,29 +86,6 @@ constexpr const char* kHelpers = R"js(({
     }
 }))js";
 
-// The member names every object has from Object.prototype: a library object without expandos
-// leaves them to its prototype rather than refusing them.
-bool IsPrototypeName(const char* name) {
-    // Asked often: most names fail on their first letter.
-    if (name[0] == '\0' || !std::strchr("tvchip_", name[0])) return false;
-    static const char* const kNames[] = {"toString",
-                                         "toLocaleString",
-                                         "valueOf",
-                                         "constructor",
-                                         "hasOwnProperty",
-                                         "isPrototypeOf",
-                                         "propertyIsEnumerable",
-                                         "__proto__",
-                                         "toJSON",
-                                         "__defineGetter__",
-                                         "__defineSetter__",
-                                         "__lookupGetter__",
-                                         "__lookupSetter__",
-                                         "then"};
-    return std::any_of(std::begin(kNames), std::end(kNames),
-                       [&](const char* known) { return std::strcmp(known, name) == 0; });
-}
-
 // The instance a class getter last named, and its class (the page's thread is the only one
 // here).
 enum class Unwrapped { kNone, kObject, kArray };
@@ -323,14 +300,8 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
     JscBridge* bridge = JscBridge::Of(context);
     // Symbols (Symbol.toPrimitive, Symbol.iterator) are the engine's: the prototype answers.
     if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return nullptr;
-    if (IsPrototypeName(name)) {
-        bool own = false;
-        g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
-            own = handle->object.dispatch_ex() && handle->object.HasMember(name);
-            return nullptr;
-        }));
-        if (!own) return nullptr;
-    }
+    // What every object has from its prototype, unless an expando member took the name.
+    if (!handle->object.dispatch_ex() && brevanto_bridge::IsEngineProbe(name)) return nullptr;
     return ReadLibraryMember(bridge, context, handle, name, false);
 }
 
@@ -558,7 +529,8 @@ JSCValue* NativeMissing(GPtrArray* args, gpointer) {
     JSCValue* name_value = Argument(args, 1);
     LibraryHandle* handle = object ? bridge->HandleOf(object) : nullptr;
     const std::string name = name_value ? Text(name_value) : "";
-    if (!handle || IsPrototypeName(name.c_str())) return jsc_value_new_undefined(bridge->context());
+    if (!handle || brevanto_bridge::IsEngineProbe(name))
+        return jsc_value_new_undefined(bridge->context());
     return ReadLibraryMember(bridge, bridge->context(), handle, name.c_str(), true);
 }
 

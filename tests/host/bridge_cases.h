@@ -253,6 +253,11 @@ inline const Case kCases[] = {
      "delete b.Foo; var after = []; for (var m in b) after.push(m);"
      "return k.join() + '|' + after.join() + '|' + ('Bar' in b);",
      "Foo=3,Bar=x|Bar|true"},
+    {"what the engine asks of every object adds no members to it",
+     "var b = new ActiveXObject('Test.Bag'); b.A = 1;"
+     "var seen = [JSON.stringify(b), typeof String(b), 'then' in b, typeof b.valueOf];"
+     "var k = []; for (var n in b) k.push(n); return seen.join() + '|' + k.join();",
+     "{\"A\":1},string,false,function|A"},
     // Enumerator and VBArray.
     {"Enumerator over a collection",
      "var s = []; for (var e = new Enumerator(t); !e.atEnd(); e.moveNext()) s.push(e.item());"
