@@ -157,7 +157,7 @@ class StaThread {
     StaThread() {
         std::promise<unsigned long> started;
         auto id = started.get_future();
-        thread_ = std::thread([this, &started] {
+        thread_ = std::thread([&started] {
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
             started.set_value(CurrentThreadId());
             while (CoPumpMessages(-1)) {
