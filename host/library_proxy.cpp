@@ -112,6 +112,14 @@ void KeyAsName(duk_context* ctx) {
     if (duk_is_number(ctx, 1)) duk_to_string(ctx, 1);
 }
 
+// toString of a callable library object: it reads as a plain script object does, as the
+// others do (Function.prototype.toString refuses a Proxy).
+duk_ret_t PlainObjectText(duk_context* ctx) {
+    duk_push_object(ctx);
+    duk_to_string(ctx, -1);
+    return 1;
+}
+
 duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
     KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
@@ -130,6 +138,10 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
                 // Not a member of the object: what every script object has (toString,
                 // valueOf), else undefined where scripts may add members, else the object's
                 // refusal.
+                if (!handle->dispatch_ex() && std::string_view(name) == "toString") {
+                    duk_push_c_function(ctx, PlainObjectText, 0);
+                    return 1;
+                }
                 duk_dup(ctx, 1);
                 if (handle->dispatch_ex() || duk_has_prop(ctx, 0)) {
                     duk_dup(ctx, 1);

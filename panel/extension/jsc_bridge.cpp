@@ -26,7 +26,10 @@ constexpr const char* kArrayClass = "BrevantoArray";
 constexpr const char* kUnwrapName = "\x01instance";
 
 // The helpers run script on the bridge's behalf; what script throws they return as a value.
-constexpr const char* kHelpers = R"js(({
+constexpr const char* kHelpers = R"js((function () {
+// What every library object reads as in text, callable or not: a plain script object's.
+function plainText() { return '' + {}; }
+return {
     call: function (f, self, args) {
         try { return [true, f.apply(self, args)]; } catch (e) { return [false, e]; }
     },
@@ -63,6 +66,8 @@ constexpr const char* kHelpers = R"js(({
     // Object.prototype has is read by `missing`. The Proxy's target has no names of its own,
     // so that for-in sees none.
     endChain: function (object, missing) {
+        Object.defineProperty(Object.getPrototypeOf(object), 'toString',
+                              { value: plainText, writable: true, configurable: true });
         Object.setPrototypeOf(Object.getPrototypeOf(object), new Proxy({}, {
             get: function (t, k, r) {
                 return typeof k !== 'string' || k in t ? Reflect.get(t, k, r) : missing(r, k);
@@ -72,6 +77,7 @@ constexpr const char* kHelpers = R"js(({
     callable: function (object, call) {
         return new Proxy(call, {
             get: function (t, k) {
+                if (k === 'toString') return plainText;
                 return typeof k !== 'string' || k in Function.prototype ? t[k] : object[k];
             },
             set: function (t, k, v) { object[k] = v; return true; },
@@ -84,7 +90,8 @@ constexpr const char* kHelpers = R"js(({
             }
         });
     }
-}))js";
+};
+})())js";
 
 // The instance a class getter last named, and its class (the page's thread is the only one
 // here).

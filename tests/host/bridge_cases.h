@@ -227,6 +227,9 @@ inline const Case kCases[] = {
      "function object 80020003"},
     {"`in` asks the object", "return ['Value' in t, 'Missing' in t, 'toString' in t].join();",
      "true,false,true"},
+    {"every library object reads as the same text, callable or not",
+     "return String(t) + ' ' + (new ActiveXObject('Test.Bag') + '');",
+     "[object Object] [object Object]"},
     // Failures are errors carrying the status.
     {"a failed call", "try { t.Fail(); } catch (e) { return (e.number >>> 0).toString(16); }",
      "80070057"},
