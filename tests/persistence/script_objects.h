@@ -13,6 +13,7 @@
 #include "platform/guid.h"
 #include "platform/settings_store.h"
 #include "support/late_bound.h"
+#include "support/nameless_dispatch.h"
 
 class EngineObject : public ComObjectRoot<EngineObject, IDispatchEx> {
   public:
@@ -22,10 +23,8 @@ class EngineObject : public ComObjectRoot<EngineObject, IDispatchEx> {
         if (array) object->members_.SetValue(u"length", CComVariant(LONG{0}));
         return ComPtr<IDispatch>(static_cast<IDispatch*>(object.get()));
     }
-    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        return *info = nullptr, E_NOTIMPL;
-    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return NoTypeInfoCount(count); }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NoTypeInfo(info); }
     // As a script engine does, a name becomes a member only when asked to ensure it.
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
         CComBSTR name(names[0]);
@@ -67,13 +66,9 @@ class EngineObject : public ComObjectRoot<EngineObject, IDispatchEx> {
 };
 
 // The hidden script: eval("new Object()") and eval("new Array()") make engine objects.
-class HiddenScript : public ComObjectRoot<HiddenScript, IDispatch> {
+class HiddenScript : public ComObjectRoot<HiddenScript, NamelessDispatch> {
   public:
     int evaluated = 0;
-    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        return *info = nullptr, E_NOTIMPL;
-    }
     HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
         if (std::u16string_view(names[0]) != u"eval") return DISP_E_UNKNOWNNAME;
         return *ids = 1, S_OK;
