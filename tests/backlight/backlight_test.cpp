@@ -48,13 +48,19 @@ class BacklightTest : public ::testing::Test {
     std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff
 };
 
-TEST_F(BacklightTest, LevelsAreSentAsPacketsThatOnlyTheIncomingFiltersSee) {
+TEST_F(BacklightTest, LevelsAreSentAsPacketsForThePanelItselfNotForAPort) {
+    // The outgoing filters see the packet addressed to the panel itself (no port), then the
+    // incoming ones its copy.
+    ref<PacketRecorder> outgoing(new PacketRecorder("out", packets_->journal));
+    global_->NetworkHandler().OutFilters().AppendFilter(outgoing);
     for (BYTE level : {0, 2, 128, 255}) {
         packets_->journal->Clear();
         ASSERT_EQ(backlight().put_Level(level), S_OK);
-        const auto seen = packets_->journal->WaitFor(1);
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].bytes, LevelPacket(level)) << int{level};
+        const auto seen = packets_->journal->WaitFor(2);
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].who + " " + std::to_string(seen[0].destination_ports), "out 2");
+        EXPECT_EQ(seen[1].who, "");
+        EXPECT_EQ(seen[1].bytes, LevelPacket(level)) << int{level};
     }
 }
 
