@@ -220,25 +220,6 @@ TEST(GlobalTest, ReadOnlyHooksAndPlaceholderMembers) {
               E_INVALIDARG);
 }
 
-TEST(GlobalTest, DestroyShutsDownAndForgetsTheHost) {
-    auto g = New<CGlobal>();
-    auto host = New<TestHost>();
-    ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
-    ASSERT_EQ(g->Start(), S_OK);
-    ASSERT_EQ(g->Destroy(), S_OK);
-    EXPECT_FALSE(CurrentGlobal::Get());
-    EXPECT_FALSE(g->WaitUntilPoolIdle());
-    ComPtr<IDispatch> version;
-    EXPECT_EQ(g->get_Version(version.put()), S_FALSE);
-    ComPtr<IUnknown> app;
-    EXPECT_EQ(g->GetApplication(app.put()), S_OK);
-    EXPECT_EQ(app, nullptr);
-    // Events after shut-down are queued to nobody and cost nothing.
-    CComBSTR name(u"late");
-    EXPECT_EQ(g->RaiseEvent(name, nullptr), S_OK);
-    ASSERT_EQ(g->Destroy(), S_OK);  // twice is harmless
-}
-
 TEST(GlobalTest, HandlersReachSingleThreadedCallbacksOnTheirThread) {
     unsigned long sta = 0;
     unsigned long apartment_callback_thread = 0, agile_callback_thread = 0, log_thread = 0;

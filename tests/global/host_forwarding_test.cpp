@@ -128,7 +128,7 @@ TEST(HostForwardingTest, ObjectsAndValuesComeBackFromTheHost) {
     EXPECT_TRUE(host->Has("GetScript( hidden script)"));
 }
 
-TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesAndOnlyAHostReplacesIt) {
+TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesOnlyAHostReplacesItDestroyEnds) {
     auto g = New<CGlobal>();
     ComPtr<IUnknown> app;
     EXPECT_EQ(g->GetApplication(nullptr), E_POINTER);
@@ -158,10 +158,22 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesAndOnlyAHostRe
     g->Log(CComBSTR(u"moved"));
     EXPECT_TRUE(second->Has("Log(moved)"));
     EXPECT_FALSE(host->Has("Log(moved)"));
+
+    // Destroy shuts down and forgets the host; later events cost nothing; twice is harmless.
+    ASSERT_EQ(g->Destroy(), S_OK);
+    EXPECT_FALSE(CurrentGlobal::Get());
+    EXPECT_FALSE(g->WaitUntilPoolIdle());
+    ComPtr<IDispatch> version;
+    EXPECT_EQ(g->get_Version(version.put()), S_FALSE);
+    EXPECT_EQ(g->GetApplication(app.put()), S_OK);
+    EXPECT_EQ(app, nullptr);
+    EXPECT_EQ(g->RaiseEvent(CComBSTR(u"late"), nullptr), S_OK);
+    EXPECT_EQ(g->Destroy(), S_OK);
 }
 
 // The configuration file of the host's directory sets the packet delay, the start page and the
-// default packets' settings; what it lacks keeps its default.
+// default packets' settings; what it lacks keeps its default, and a broken file is reported
+// through the host's log with what came before the break kept.
 TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory) {
     const struct {
         const char* what;
@@ -169,33 +181,39 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
         LONG delay;
         const char16_t* start_page;
         ULONG logical_fade;
+        bool broken;
     } cases[] = {
-        {"no directory", "", 50, u"", 2000},
-        {"no file", nullptr, 50, u"", 2000},
+        {"no directory", "", 50, u"", 2000, false},
+        {"no file", nullptr, 50, u"", 2000, false},
         {"settings",
          R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/>
               <PROP Name="StartPage" Value="main.htm"/>
               <PROP Name="DefaultLogicalFade" Value="3000" Type="UInteger"/></OB>)",
-         20, u"main.htm", 3000},
+         20, u"main.htm", 3000, false},
         {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)", 120,
-         u"", 2000},
-        {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)", 50, u"", 2000},
+         u"", 2000, false},
+        {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)", 50, u"", 2000,
+         false},
+        {"broken", "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP", 20,
+         u"", 2000, true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         DataDirectory dir;
         if (c.xml && *c.xml) dir.Put("Config.xml", c.xml);
         const std::u16string path = c.xml && !*c.xml ? u"" : dir.Path() + u"/";
         auto g = New<CGlobal>();
         auto host = New<TestHost>();
         if (!path.empty()) host->config_file = SysAllocString(path.c_str());
-        ASSERT_EQ(Attach(g.get(), host.get()), S_OK) << c.what;
-        EXPECT_EQ(g->ConfigPath(), path) << c.what;
+        ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
+        EXPECT_EQ(host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: "), c.broken);
+        EXPECT_EQ(g->ConfigPath(), path);
         LONG delay = 0;
         EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
-        EXPECT_EQ(delay, c.delay) << c.what;
-        EXPECT_EQ(g->StartPage(), c.start_page) << c.what;
-        EXPECT_EQ(g->DefaultPacketSettings().logical_fade, c.logical_fade) << c.what;
-        EXPECT_EQ(g->DefaultPacketSettings().physical_fade, 2000u) << c.what;
+        EXPECT_EQ(delay, c.delay);
+        EXPECT_EQ(g->StartPage(), c.start_page);
+        EXPECT_EQ(g->DefaultPacketSettings().logical_fade, c.logical_fade);
+        EXPECT_EQ(g->DefaultPacketSettings().physical_fade, 2000u);
         // Scripts see the same settings.
         CComVariant config, start_page;
         ASSERT_EQ(
@@ -203,23 +221,8 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
             S_OK);
         CallName(config.pdispVal, u"StartPage", DISPATCH_PROPERTYGET, {}, &start_page);
         EXPECT_EQ(Utf16ToUtf8(start_page.vt == VT_BSTR ? start_page.bstrVal : u""),
-                  Utf16ToUtf8(c.start_page))
-            << c.what;
+                  Utf16ToUtf8(c.start_page));
     }
-}
-
-TEST(HostForwardingTest, ABrokenConfigurationIsReportedThroughTheHostsLog) {
-    DataDirectory dir;
-    dir.Put("Config.xml",
-            "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP");
-    auto g = New<CGlobal>();
-    auto host = New<TestHost>();
-    host->config_file = SysAllocString(dir.Path().c_str());
-    ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
-    EXPECT_TRUE(host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: "));
-    LONG delay = 0;
-    EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
-    EXPECT_EQ(delay, 20);  // what came before the break
 }
 
 }  // namespace
