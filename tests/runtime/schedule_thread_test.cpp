@@ -224,15 +224,7 @@ TEST_F(ScheduleThreadTest, CancelStopsEveryEntryOfATimer) {
     EXPECT_EQ(twice->enabled(), 0);
 }
 
-TEST_F(ScheduleThreadTest, WithoutAThreadStartAndCancelOnlyChangeTheFlag) {
-    ref<TimerBase> timer = NewTimer(10);
-    timer->Start(nullptr);
-    EXPECT_EQ(timer->enabled(), 1);
-    timer->Cancel(nullptr);
-    EXPECT_EQ(timer->enabled(), 0);
-}
-
-TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIds) {
+TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIdsAndNeedNoThreadToStart) {
     ref<TimerBase> first = new TimerBase, second = new TimerBase;
     first->Initialise();
     second->Initialise();
@@ -244,6 +236,11 @@ TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIds) {
     EXPECT_EQ(second->handler(), nullptr);
     second->Initialise();
     EXPECT_GT(second->id(), first->id() + 1);
+    // Without a thread, Start and Cancel only change the flag.
+    second->Start(nullptr);
+    EXPECT_EQ(second->enabled(), 1);
+    second->Cancel(nullptr);
+    EXPECT_EQ(second->enabled(), 0);
 }
 
 }  // namespace
