@@ -63,20 +63,12 @@ class GlobalSchedulerTest : public testing::Test {
     ScopedTimeZone zone_{"UTC"};
 };
 
-TEST_F(GlobalSchedulerTest, SchedulerIsTheSameObjectUntilShutDown) {
-    auto g = New<CGlobal>();
-    ComPtr<IDispatch> first = Scheduler(g.get()), second = Scheduler(g.get());
-    ASSERT_TRUE(first);
-    EXPECT_TRUE(SameObject(first.get(), second.get()));
-    EXPECT_EQ(g->get_Scheduler(nullptr), E_POINTER);
-    g->Destroy();
-    IScheduler* after = nullptr;
-    EXPECT_EQ(g->get_Scheduler(&after), S_OK);
-    EXPECT_EQ(after, nullptr);
-}
-
 TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItself) {
     auto g = New<CGlobal>();
+    ComPtr<IDispatch> scheduler = Scheduler(g.get());
+    ASSERT_TRUE(scheduler);
+    EXPECT_TRUE(SameObject(scheduler.get(), Scheduler(g.get()).get()));  // one object until Destroy
+    EXPECT_EQ(g->get_Scheduler(nullptr), E_POINTER);
     auto host = New<TestHost>();
     ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
     ASSERT_EQ(g->Start(), S_OK);
@@ -107,7 +99,10 @@ TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItsel
     CComVariant enabled;
     ASSERT_EQ(CallName(schedule.get(), u"Enable", DISPATCH_PROPERTYGET, {}, &enabled), S_OK);
     EXPECT_EQ(enabled.boolVal, VARIANT_FALSE);
-    g->Destroy();
+    g->Destroy();  // the scheduler goes with it
+    IScheduler* after = nullptr;
+    EXPECT_EQ(g->get_Scheduler(&after), S_OK);
+    EXPECT_EQ(after, nullptr);
 }
 
 TEST_F(GlobalSchedulerTest, SetApplicationLoadsTheSchedulesOrSaysWhyNot) {

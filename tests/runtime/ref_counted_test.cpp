@@ -69,7 +69,7 @@ TEST_F(RefTest, AssignmentReleasesTheOldObjectAndKeepsItsOwn) {
     EXPECT_EQ(head->RefCount(), 1);
 }
 
-TEST_F(RefTest, VirtualBaseHasOneCount) {
+TEST_F(RefTest, VirtualBaseHasOneCountAndDcastRefChecksTheType) {
     {
         ref<Both> both(new Both);
         ref<Left> left(both);
@@ -77,20 +77,15 @@ TEST_F(RefTest, VirtualBaseHasOneCount) {
         EXPECT_EQ(both->RefCount(), 3);
         ref<RefCounted> base(both);
         EXPECT_EQ(base->RefCount(), 4);
+        dcast_ref<Right> right_again(base);
+        ASSERT_TRUE(right_again);
+        EXPECT_EQ(base->RefCount(), 5);
+        dcast_ref<Unrelated> unrelated(base);
+        EXPECT_FALSE(unrelated);
+        EXPECT_EQ(base->RefCount(), 5);
     }
     EXPECT_EQ(g_destroyed, 1);
-}
-
-TEST_F(RefTest, DcastRefChecksTheType) {
-    ref<RefCounted> base(new Both);
-    dcast_ref<Left> left(base);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(base->RefCount(), 2);
-    dcast_ref<Unrelated> unrelated(base);
-    EXPECT_FALSE(unrelated);
-    EXPECT_EQ(base->RefCount(), 2);
-    dcast_ref<Counted> from_null(ref<RefCounted>{});
-    EXPECT_FALSE(from_null);
+    EXPECT_FALSE(dcast_ref<Counted>(ref<RefCounted>{}));
 }
 
 }  // namespace

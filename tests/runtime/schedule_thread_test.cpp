@@ -103,37 +103,29 @@ TEST_F(ScheduleThreadTest, RestartBeforeTheThreadWakesLeavesOneEntry) {
     EXPECT_EQ(recorder_->CountOf(fresh->id()), 2u);
 }
 
-TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyAndFiresOnce) {
+TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyUnlessStartedAgainInIt) {
     ASSERT_TRUE(thread_.Start());
-    ref<TimerBase> once = NewTimer(250), sentinel = NewTimer(5000);
+    ref<TimerBase> once = NewTimer(100), sentinel = NewTimer(5000);
+    recorder_->action = [&](TimerBase* timer) {  // started again in its first call only
+        if (timer == once.get() && recorder_->CountOf(timer->id()) == 0) timer->Start(&thread_);
+    };
     StartAll({once.get(), sentinel.get()});
     EXPECT_EQ(once->enabled(), 1);
-    TestClock::Advance(250);
-    std::vector<Firing> firings = recorder_->WaitFor(1);
-    ASSERT_EQ(firings.size(), 1u);
-    EXPECT_EQ(firings[0].enabled, 1);
-    TestClock::Advance(5000);
-    firings = recorder_->WaitFor(2);
+    TestClock::Advance(100);
+    ASSERT_EQ(recorder_->WaitFor(1).size(), 1u);
+    EXPECT_EQ(once->enabled(), 1);
+    TestClock::Advance(100);
+    std::vector<Firing> firings = recorder_->WaitFor(2);
     ASSERT_EQ(firings.size(), 2u);
-    EXPECT_EQ(firings[1].id, sentinel->id());
-    EXPECT_EQ(recorder_->CountOf(once->id()), 1u);
+    EXPECT_EQ(firings[1].id, once->id());
+    EXPECT_EQ(firings[0].enabled + firings[1].enabled, 2);
+    TestClock::Advance(4800);
+    firings = recorder_->WaitFor(3);
+    ASSERT_EQ(firings.size(), 3u);
+    EXPECT_EQ(firings[2].id, sentinel->id());
+    EXPECT_EQ(recorder_->CountOf(once->id()), 2u);
     EXPECT_EQ(once->enabled(), 0);
-    EXPECT_EQ(ExpiredCount(once), 1);
-}
-
-TEST_F(ScheduleThreadTest, OneShotStartedAgainInsideItsCallFiresAgain) {
-    ASSERT_TRUE(thread_.Start());
-    ref<TimerBase> rearmed = NewTimer(100);
-    recorder_->action = [&](TimerBase* timer) {
-        if (recorder_->CountOf(timer->id()) == 0) timer->Start(&thread_);
-    };
-    StartAll({rearmed.get()});
-    TestClock::Advance(100);
-    recorder_->WaitFor(1);
-    EXPECT_EQ(rearmed->enabled(), 1);
-    TestClock::Advance(100);
-    recorder_->WaitFor(2);
-    EXPECT_EQ(recorder_->CountOf(rearmed->id()), 2u);
+    EXPECT_EQ(ExpiredCount(once), 2);
 }
 
 TEST_F(ScheduleThreadTest, EveryEntryLetGoOfIsReportedAlsoWhenTheThreadEnds) {
@@ -224,15 +216,7 @@ TEST_F(ScheduleThreadTest, CancelStopsEveryEntryOfATimer) {
     EXPECT_EQ(twice->enabled(), 0);
 }
 
-TEST_F(ScheduleThreadTest, WithoutAThreadStartAndCancelOnlyChangeTheFlag) {
-    ref<TimerBase> timer = NewTimer(10);
-    timer->Start(nullptr);
-    EXPECT_EQ(timer->enabled(), 1);
-    timer->Cancel(nullptr);
-    EXPECT_EQ(timer->enabled(), 0);
-}
-
-TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIds) {
+TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIdsAndNeedNoThreadToStart) {
     ref<TimerBase> first = new TimerBase, second = new TimerBase;
     first->Initialise();
     second->Initialise();
@@ -244,6 +228,11 @@ TEST(TimerBaseTest, NewTimersHaveTheDefaultsAndIncreasingIds) {
     EXPECT_EQ(second->handler(), nullptr);
     second->Initialise();
     EXPECT_GT(second->id(), first->id() + 1);
+    // Without a thread, Start and Cancel only change the flag.
+    second->Start(nullptr);
+    EXPECT_EQ(second->enabled(), 1);
+    second->Cancel(nullptr);
+    EXPECT_EQ(second->enabled(), 0);
 }
 
 }  // namespace
