@@ -6,7 +6,7 @@
 
 #include "global/global.h"
 #include "global/test_host.h"
-#include "persistence/script_objects.h"
+#include "support/script_objects.h"
 #include "platform/clock.h"
 #include "support/data_directory.h"
 #include "support/global_events.h"

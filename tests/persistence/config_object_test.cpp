@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "persistence/config_object.h"
-#include "persistence/script_objects.h"
+#include "support/script_objects.h"
 #include "platform/safearray.h"
 #include "support/data_directory.h"
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "persistence/script_objects.h"
+#include "support/script_objects.h"
 #include "persistence/script_serialisation.h"
 #include "support/script_doubles.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "persistence/script_objects.h"
+#include "support/script_objects.h"
 #include "platform/clock.h"
 #include "scheduler/scheduler.h"
 #include "support/data_directory.h"

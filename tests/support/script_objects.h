@@ -1,6 +1,6 @@
-// Script objects for the serialisation tests: objects of a page's engine (expando members,
-// enumerable, not serialisable), the engine's hidden script that makes them, and a native class
-// registered under a class name.
+// Script objects for the tests that save and load them: objects of a page's engine (expando
+// members, enumerable, not serialisable), the engine's hidden script that makes them, and a native
+// class registered under a class name.
 #pragma once
 
 #include <gtest/gtest.h>
