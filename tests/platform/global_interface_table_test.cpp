@@ -267,16 +267,15 @@ TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(mta_cookie));
 }
 
-TEST_F(ProbeOnApartment, CallbackArgumentIsCalledInItsOwnApartment) {
+TEST_F(ProbeOnApartment, ObjectsInArgumentsResultsAndArraysCrossBothWays) {
+    // An object argument is called back in its own apartment and left as the caller passed it.
     auto callback_log = std::make_shared<ProbeLog>();
     {
-        auto callback =
-            New<Probe>(callback_log);  // belongs to the multithreaded apartment of this thread
+        auto callback = New<Probe>(callback_log);  // of this thread's multithreaded apartment
         CComVariant arg(static_cast<IDispatch*>(callback.get())), result;
         ASSERT_EQ(S_OK, CallMethod(Fetch(cookie).get(), kCallBack, &arg, &result));
         ASSERT_EQ(VT_I4, result.vt);
         EXPECT_NE(static_cast<LONG>(sta.id()), result.lVal);
-        // The argument the caller passed is untouched.
         EXPECT_EQ(VT_DISPATCH, arg.vt);
         EXPECT_EQ(static_cast<IDispatch*>(callback.get()), arg.pdispVal);
     }
@@ -285,9 +284,7 @@ TEST_F(ProbeOnApartment, CallbackArgumentIsCalledInItsOwnApartment) {
     EXPECT_EQ(callback_log->apartments, std::vector<APTTYPE>{APTTYPE_MTA});
     sta.Run([] {});  // the apartment let go of its proxy of the callback
     EXPECT_EQ(1, callback_log->destroyed.load());
-}
 
-TEST_F(ProbeOnApartment, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     ComPtr<IDispatch> proxy = Fetch(cookie);
 
     // By reference: the object stores itself; the caller gets the proxy, not the raw object.
