@@ -4,14 +4,18 @@
 
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "platform/dispatcher.h"
 
 namespace {
 
-const MemberDesc* FindMember(const InterfaceDesc& desc, const char16_t* name, MemberKind kind) {
-    DISPID id = desc.FindName(name);
-    return id == DISPID_UNKNOWN ? nullptr : desc.Find(id, kind);
+// The member `name` of kind `kind`; a missing one fails the test.
+const MemberDesc& Member(const InterfaceDesc& desc, const char16_t* name, MemberKind kind) {
+    const DISPID id = desc.FindName(name);
+    const MemberDesc* m = id == DISPID_UNKNOWN ? nullptr : desc.Find(id, kind);
+    if (!m) throw std::runtime_error(Utf16ToUtf8(desc.name()) + " has no " + Utf16ToUtf8(name));
+    return *m;
 }
 
 TEST(TypeLibraryTest, IdentifiersAreUnique) {
@@ -57,45 +61,32 @@ TEST(TypeLibraryTest, DispidsAreUniquePerKindAndNamesAgree) {
 }
 
 TEST(TypeLibraryTest, TypesFollowTheSignatures) {
-    const MemberDesc* item = FindMember(IPacket::Describe(), u"item", MemberKind::Get);
-    ASSERT_NE(nullptr, item);
-    ASSERT_EQ(1u, item->params.size());
-    EXPECT_EQ(VT_VARIANT, item->params[0].vt);
-    EXPECT_EQ(VT_VARIANT, item->result_vt);
+    const MemberDesc& item = Member(IPacket::Describe(), u"item", MemberKind::Get);
+    ASSERT_EQ(1u, item.params.size());
+    EXPECT_EQ(VT_VARIANT, item.params[0].vt);
+    EXPECT_EQ(VT_VARIANT, item.result_vt);
+    EXPECT_EQ(VT_UI1, Member(IPacket::Describe(), u"Opcode", MemberKind::Put).params[0].vt);
+    EXPECT_EQ(VT_BOOL, Member(ISchedule::Describe(), u"Enable", MemberKind::Get).result_vt);
+    EXPECT_EQ(VT_R4, Member(IScheduler::Describe(), u"Lat", MemberKind::Get).result_vt);
 
-    const MemberDesc* opcode = FindMember(IPacket::Describe(), u"Opcode", MemberKind::Put);
-    ASSERT_NE(nullptr, opcode);
-    EXPECT_EQ(VT_UI1, opcode->params[0].vt);
+    const MemberDesc& port = Member(INetworkHandler::Describe(), u"Port", MemberKind::Get);
+    EXPECT_EQ(VT_UI4, port.params[0].vt);
+    EXPECT_EQ(VT_DISPATCH, port.result_vt);
+    EXPECT_EQ(&IPort::kIid, port.result_iid);
 
-    const MemberDesc* enable = FindMember(ISchedule::Describe(), u"Enable", MemberKind::Get);
-    ASSERT_NE(nullptr, enable);
-    EXPECT_EQ(VT_BOOL, enable->result_vt);
-    EXPECT_EQ(VT_R4, FindMember(IScheduler::Describe(), u"Lat", MemberKind::Get)->result_vt);
+    const auto& sun = Member(IScheduler::Describe(), u"SunriseSunsetTimes", MemberKind::Method);
+    ASSERT_EQ(3u, sun.params.size());
+    EXPECT_FALSE(sun.params[0].by_ref);
+    EXPECT_TRUE(sun.params[1].by_ref);
+    EXPECT_TRUE(sun.params[2].by_ref);
 
-    const MemberDesc* port = FindMember(INetworkHandler::Describe(), u"Port", MemberKind::Get);
-    ASSERT_NE(nullptr, port);
-    EXPECT_EQ(VT_UI4, port->params[0].vt);
-    EXPECT_EQ(VT_DISPATCH, port->result_vt);
-    EXPECT_EQ(&IPort::kIid, port->result_iid);
+    const auto& preset = Member(IDefaultPackets::Describe(), u"SendPreset", MemberKind::Method);
+    EXPECT_EQ(1, preset.funcdesc.cParamsOpt);
+    EXPECT_EQ(3u, preset.RequiredParams());
 
-    const MemberDesc* sun =
-        FindMember(IScheduler::Describe(), u"SunriseSunsetTimes", MemberKind::Method);
-    ASSERT_NE(nullptr, sun);
-    ASSERT_EQ(3u, sun->params.size());
-    EXPECT_FALSE(sun->params[0].by_ref);
-    EXPECT_TRUE(sun->params[1].by_ref);
-    EXPECT_TRUE(sun->params[2].by_ref);
-
-    const MemberDesc* preset =
-        FindMember(IDefaultPackets::Describe(), u"SendPreset", MemberKind::Method);
-    ASSERT_NE(nullptr, preset);
-    EXPECT_EQ(1, preset->funcdesc.cParamsOpt);
-    EXPECT_EQ(3u, preset->RequiredParams());
-
-    const MemberDesc* match = FindMember(_IMatchPacket::Describe(), u"Match", MemberKind::Method);
-    ASSERT_NE(nullptr, match);
-    EXPECT_EQ(&IPacket::kIid, match->params[0].iid);
-    EXPECT_EQ(VT_I4, match->result_vt);
+    const MemberDesc& match = Member(_IMatchPacket::Describe(), u"Match", MemberKind::Method);
+    EXPECT_EQ(&IPacket::kIid, match.params[0].iid);
+    EXPECT_EQ(VT_I4, match.result_vt);
 }
 
 TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {

@@ -14,8 +14,9 @@ void OnNewThread(F f) {
     std::thread(f).join();
 }
 
-TEST(Apartment, JoinsAreCountedAndTheKindIsFixed) {
-    OnNewThread([] {
+TEST(Apartment, JoinsAreCountedTheKindIsFixedAndAnExitingThreadLeaves) {
+    unsigned long me = 0;
+    OnNewThread([&me] {
         APTTYPE type;
         APTTYPEQUALIFIER qualifier;
         ASSERT_EQ(S_OK, CoGetApartmentType(&type, &qualifier));
@@ -27,7 +28,7 @@ TEST(Apartment, JoinsAreCountedAndTheKindIsFixed) {
         EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         CoGetApartmentType(&type, &qualifier);
         EXPECT_EQ(APTTYPE_STA, type);
-        unsigned long me = brevanto::CurrentThreadId();
+        me = brevanto::CurrentThreadId();
         CoUninitialize();  // one join left: the apartment stays
         EXPECT_TRUE(CoPostToApartment(me, [] {}));
         EXPECT_EQ(1, CoPumpPendingMessages());
@@ -42,7 +43,11 @@ TEST(Apartment, JoinsAreCountedAndTheKindIsFixed) {
         EXPECT_EQ(APTTYPE_MTA, type);
         EXPECT_EQ(APTTYPEQUALIFIER_NONE, qualifier);
         CoUninitialize();
+        // The thread exits still joined to an apartment of its own.
+        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        EXPECT_TRUE(CoPostToApartment(me, [] {}));
     });
+    EXPECT_FALSE(CoPostToApartment(me, [] {}));
 }
 
 TEST(Apartment, PumpRunsQueuedWorkInOrderUntilQuit) {
@@ -69,17 +74,6 @@ TEST(Apartment, PumpRunsQueuedWorkInOrderUntilQuit) {
     sta.join();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 99}), order);
     EXPECT_FALSE(CoPostToApartment(id, [] {}));
-}
-
-TEST(Apartment, ThreadThatExitsJoinedEndsItsApartment) {
-    std::atomic<bool> ran{false};
-    unsigned long id = 0;
-    OnNewThread([&] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        id = brevanto::CurrentThreadId();
-    });
-    EXPECT_FALSE(CoPostToApartment(id, [&] { ran = true; }));
-    EXPECT_FALSE(ran);
 }
 
 // A stream of calls that never lets the queue empty holds neither the time-out nor the quit

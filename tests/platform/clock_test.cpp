@@ -26,22 +26,6 @@ TEST(TickTest, DifferencesSurviveTheWrapAndTheRealCountMovesOn) {
     EXPECT_GE(TickDiff(GetTickCount(), before), 4);
 }
 
-TEST(TestClockTest, SetAndAdvanceAcrossTheWrap) {
-    const auto wall = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
-    TestClock::Install(0xFFFFFFFEu, wall);
-    EXPECT_EQ(GetTickCount(), 0xFFFFFFFEu);
-    EXPECT_EQ(SystemNow(), wall);
-    TestClock::Advance(5);
-    EXPECT_EQ(GetTickCount(), 3u);
-    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));
-    TestClock::Set(100);
-    EXPECT_EQ(GetTickCount(), 100u);
-    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));  // Set moves the tick only
-    TestClock::Uninstall();
-    EXPECT_FALSE(TestClock::Installed());
-    EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
-}
-
 TEST(LocalClockTest, StartedAtAMomentItRunsOnFromThereInTheMachineZone) {
     ScopedTimeZone zone("Australia/Sydney");
     const auto real = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
@@ -89,11 +73,34 @@ class BlockedWait {
     std::thread thread_;
 };
 
+TEST(TestClockTest, SetAndAdvanceAcrossTheWrapAndUninstallEndsTimedWaits) {
+    const auto wall = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    TestClock::Install(0xFFFFFFFEu, wall);
+    EXPECT_EQ(GetTickCount(), 0xFFFFFFFEu);
+    EXPECT_EQ(SystemNow(), wall);
+    TestClock::Advance(5);
+    EXPECT_EQ(GetTickCount(), 3u);
+    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));
+    TestClock::Set(100);
+    EXPECT_EQ(GetTickCount(), 100u);
+    EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));  // Set moves the tick only
+    // A wait's deadline is a test-clock tick: uninstalling ends it rather than compare it with
+    // the real clock, and not before.
+    TickWaiter waiter;
+    bool never = false;
+    BlockedWait wait(waiter, 1000, never);
+    TestClock::Uninstall();
+    wait.Join();
+    EXPECT_FALSE(wait.clock_installed_after);
+    EXPECT_FALSE(TestClock::Installed());
+    EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
+}
+
 TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
     ScopedTestClock clock(0xFFFFFFF0u);
     TickWaiter told, untold;
     bool ready = false, never = false;
-    BlockedWait a(told, 0x40, ready), b(untold, 0x40, never);
+    BlockedWait a(told, 0x40, ready), b(untold, 0x40, never), forever(told, INFINITE, ready);
     TestClock::Advance(0x20);  // wrapped to 0x10, deadline 0x30 not reached
     {
         std::lock_guard lock(told.mutex);
@@ -101,37 +108,12 @@ TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
     }
     told.cv.notify_all();
     a.Join();
+    forever.Join();
     TestClock::Set(0x30);
     b.Join();
     EXPECT_TRUE(a.result);
+    EXPECT_TRUE(forever.result);
     EXPECT_FALSE(b.result);
-}
-
-TEST(TestClockTest, UninstallingEndsTimedWaits) {
-    TestClock::Install(0);
-    TickWaiter waiter;
-    bool never = false;
-    BlockedWait wait(waiter, 1000, never);
-    // The deadline was a test-clock tick; the waiter gives up rather than compare it with the
-    // real clock, and not before.
-    TestClock::Uninstall();
-    wait.Join();
-    EXPECT_FALSE(wait.clock_installed_after);
-}
-
-TEST(TestClockTest, PredicateEndsAWaitBeforeTheDeadline) {
-    ScopedTestClock clock(0);
-    TickWaiter wait;
-    bool ready = false;
-    std::thread setter([&] {
-        std::lock_guard lock(wait.mutex);
-        ready = true;
-        wait.cv.notify_all();
-    });
-    std::unique_lock lock(wait.mutex);
-    EXPECT_TRUE(wait.WaitFor(lock, INFINITE, [&] { return ready; }));
-    lock.unlock();
-    setter.join();
 }
 
 }  // namespace

@@ -97,8 +97,9 @@ class ComObjectTest : public ::testing::Test {
     LONG locks_before_ = 0;
 };
 
-TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
+TEST_F(ComObjectTest, InterfacesShareOneIdentityAndTheLastReleaseDestroys) {
     auto thing = New<CThing>();
+    EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
     // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
@@ -128,28 +129,13 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentity) {
     EXPECT_TRUE(IsAgileObject(static_cast<IAlpha*>(thing.get())));
     EXPECT_FALSE(IsAgileObject(static_cast<IBeta*>(lonely.get())));
     EXPECT_FALSE(IsAgileObject(nullptr));
-}
 
-TEST_F(ComObjectTest, ReferenceCountingAndDestruction) {
-    CThing* raw = nullptr;
-    {
-        auto thing = New<CThing>();
-        raw = thing.get();
-        EXPECT_EQ(2u, raw->AddRef());
-        EXPECT_EQ(1u, raw->Release());
-        EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
-        EXPECT_EQ(0, g_final_releases);
-    }
+    alpha = nullptr, beta = nullptr, gamma = nullptr, disp = nullptr, identity = nullptr;
+    EXPECT_EQ(0, g_final_releases);
+    thing = nullptr;
     EXPECT_EQ(1, g_final_releases);
     EXPECT_EQ(1, g_destroyed);
-    EXPECT_EQ(locks_before_, ModuleLockCount());
-}
-
-TEST_F(ComObjectTest, FailedFinalConstructDestroysTheObject) {
-    ComObject<CThing>* object = reinterpret_cast<ComObject<CThing>*>(0x1);
-    EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(1, g_destroyed);
+    lonely = nullptr;
     EXPECT_EQ(locks_before_, ModuleLockCount());
 }
 
@@ -179,6 +165,11 @@ TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
             << c.how;
         EXPECT_EQ(nullptr, inner);
     }
+    // A failed final construction destroys the object too.
+    ComObject<CThing>* object = reinterpret_cast<ComObject<CThing>*>(0x1);
+    EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(1, g_destroyed);
     EXPECT_EQ(locks_before_, ModuleLockCount());
 }
 

@@ -216,9 +216,7 @@ class ProbeOnApartment : public ::testing::Test {
     DWORD cookie = RegisterProbeOn(sta, log, &raw);
 };
 
-TEST_F(ProbeOnApartment, WorkerCallsRunOnTheOwningApartmentThread) {
-    ASSERT_NE(0u, cookie);
-
+TEST_F(ProbeOnApartment, WorkerCallsRunOnTheOwningApartmentThreadThroughOneProxy) {
     OnMtaThread([&] {
         ComPtr<IDispatch> proxy = Fetch(cookie);
         EXPECT_NE(static_cast<IDispatch*>(raw), proxy.get());
@@ -229,23 +227,23 @@ TEST_F(ProbeOnApartment, WorkerCallsRunOnTheOwningApartmentThread) {
     EXPECT_EQ(log->threads, std::vector<unsigned long>{sta.id()});
     EXPECT_EQ(log->apartments, std::vector<APTTYPE>{APTTYPE_STA});
 
+    // One apartment gets one proxy, which answers only what the object answers and never
+    // claims to be agile.
+    ComPtr<IUnknown> a = Fetch(cookie).As<IUnknown>();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a.get(), Fetch(cookie).As<IUnknown>().get());
+    EXPECT_EQ(a.get(), a.As<IUnknown>().get());
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IEnumVARIANT, none.put_void()));
+    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IMarshal, none.put_void()));
+    a = nullptr;
+
     // On its own apartment the table hands out the object itself.
     sta.Run([&] { EXPECT_EQ(static_cast<IDispatch*>(raw), Fetch(cookie).get()); });
     Revoke();
     sta.Run([] {});  // the release queued by the revoke has run by now
     EXPECT_EQ(1, log->destroyed.load());
     EXPECT_EQ(sta.id(), log->destroyed_on.load());
-}
-
-TEST_F(ProbeOnApartment, ProxyIdentityIsStable) {
-    ComPtr<IUnknown> a = Fetch(cookie).As<IUnknown>();
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a.get(), Fetch(cookie).As<IUnknown>().get());
-    EXPECT_EQ(a.get(), a.As<IUnknown>().get());
-    // The proxy answers only what the object answers, and never claims to be agile.
-    ComPtr<IUnknown> none;
-    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IEnumVARIANT, none.put_void()));
-    EXPECT_EQ(E_NOINTERFACE, a->QueryInterface(IID_IMarshal, none.put_void()));
 }
 
 TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
@@ -269,16 +267,15 @@ TEST(GlobalInterfaceTable, AgileAndMultithreadedObjectsComeBackUnproxied) {
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(mta_cookie));
 }
 
-TEST_F(ProbeOnApartment, CallbackArgumentIsCalledInItsOwnApartment) {
+TEST_F(ProbeOnApartment, ObjectsInArgumentsResultsAndArraysCrossBothWays) {
+    // An object argument is called back in its own apartment and left as the caller passed it.
     auto callback_log = std::make_shared<ProbeLog>();
     {
-        auto callback =
-            New<Probe>(callback_log);  // belongs to the multithreaded apartment of this thread
+        auto callback = New<Probe>(callback_log);  // of this thread's multithreaded apartment
         CComVariant arg(static_cast<IDispatch*>(callback.get())), result;
         ASSERT_EQ(S_OK, CallMethod(Fetch(cookie).get(), kCallBack, &arg, &result));
         ASSERT_EQ(VT_I4, result.vt);
         EXPECT_NE(static_cast<LONG>(sta.id()), result.lVal);
-        // The argument the caller passed is untouched.
         EXPECT_EQ(VT_DISPATCH, arg.vt);
         EXPECT_EQ(static_cast<IDispatch*>(callback.get()), arg.pdispVal);
     }
@@ -287,9 +284,7 @@ TEST_F(ProbeOnApartment, CallbackArgumentIsCalledInItsOwnApartment) {
     EXPECT_EQ(callback_log->apartments, std::vector<APTTYPE>{APTTYPE_MTA});
     sta.Run([] {});  // the apartment let go of its proxy of the callback
     EXPECT_EQ(1, callback_log->destroyed.load());
-}
 
-TEST_F(ProbeOnApartment, ObjectsInResultsByRefArgumentsAndArraysCrossBack) {
     ComPtr<IDispatch> proxy = Fetch(cookie);
 
     // By reference: the object stores itself; the caller gets the proxy, not the raw object.
@@ -497,25 +492,6 @@ TEST(GitPtr, AttachFailuresAreReturnedOrRaised) {
     ComPtr<IEnumVARIANT> out;
     EXPECT_EQ(E_INVALIDARG, holder.CopyTo(out.put()));
     EXPECT_EQ(E_POINTER, holder.CopyTo(nullptr));
-}
-
-TEST(GitPtr, CopyOutOnAnotherApartmentGivesAPointerValidThere) {
-    StaThread sta;
-    auto log = std::make_shared<ProbeLog>();
-    std::unique_ptr<CComGITPtr2<IDispatch>> holder;
-    Probe* raw = nullptr;
-    sta.Run([&] {
-        auto object = New<Probe>(log);
-        raw = object.get();
-        holder = std::make_unique<CComGITPtr2<IDispatch>>(object.get());
-    });
-    ComPtr<IDispatch> p = holder->Get();
-    ASSERT_TRUE(p);
-    EXPECT_NE(static_cast<IDispatch*>(raw), p.get());
-    EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(p));
-    p = nullptr;
-    sta.Run([&] { holder.reset(); });
-    EXPECT_EQ(1, log->destroyed.load());
 }
 
 }  // namespace

@@ -156,19 +156,17 @@ TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
     // A temporary file left by a writer that died does not disturb readers.
     std::ofstream(file_.string() + ".new.99999") << "[HKEY_LOCAL_MACHINE\\Ghost]\n";
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, SettingsStore(file_).OpenKey(u"HKEY_LOCAL_MACHINE\\Ghost"));
-}
 
-TEST_F(SettingsStoreTest, BatchedChangesAreWrittenOnceAtTheEnd) {
-    SettingsStore store(file_);
+    // Batched changes are seen by their store at once and written once, at the end.
     {
-        brevanto::SettingsBatch batch(store);
-        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\Batched"));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CLASSES_ROOT\\Batched", u"v", Dword(3)));
-        EXPECT_EQ(ERROR_SUCCESS, store.OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
-        EXPECT_FALSE(fs::exists(file_));  // nothing written yet
+        brevanto::SettingsBatch batch(a);
+        ASSERT_EQ(ERROR_SUCCESS, a.CreateKey(u"HKEY_CLASSES_ROOT\\Batched"));
+        ASSERT_EQ(ERROR_SUCCESS, a.SetValue(u"HKEY_CLASSES_ROOT\\Batched", u"v", Dword(3)));
+        EXPECT_EQ(ERROR_SUCCESS, a.OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+                  SettingsStore(file_).OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
     }
-    SettingsStore reread(file_);
-    EXPECT_EQ(Read(reread, u"HKEY_CLASSES_ROOT\\Batched", u"v"), Show(Dword(3)));
+    EXPECT_EQ(Read(b, u"HKEY_CLASSES_ROOT\\Batched", u"v"), Show(Dword(3)));
 }
 
 TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {

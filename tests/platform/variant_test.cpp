@@ -244,7 +244,11 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
     // clang-format on
 }
 
+// Small magnitudes print positionally while the digits after the point number at most 15:
+// down to 0.000000000000001, and a 15-digit value already below 0.1 takes the exponent form.
 TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
+    const double kFloatHundredthPlusHundredth =
+        static_cast<double>(static_cast<float>(0.01)) + 0.01;
     // clang-format off
     ExpectValues(VT_BSTR, {
         {R8(3.5), "3.5"}, {R8(-0.25), "-0.25"}, {R8(1e20), "1E+20"}, {R8(1e15), "1E+15"},
@@ -254,17 +258,6 @@ TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
         {I4(-2147483647 - 1), "-2147483648"}, {Int(VT_UI1, 200), "200"}, {Int(VT_I1, -5), "-5"},
         {Typed(VT_CY, 1.5), "1.5"}, {Typed(VT_CY, -12345.6789), "-12345.6789"},
         {Typed(VT_CY, 7), "7"}, {CComVariant(), ""},
-    });
-    // clang-format on
-}
-
-// Small magnitudes print positionally while the digits after the point number at most 15:
-// down to 0.000000000000001, and a 15-digit value already below 0.1 takes the exponent form.
-TEST(VariantText, SmallNumbersPrintPositionallyDownToFifteenPlaces) {
-    const double kFloatHundredthPlusHundredth =
-        static_cast<double>(static_cast<float>(0.01)) + 0.01;
-    // clang-format off
-    ExpectValues(VT_BSTR, {
         {R8(0.000056789), "0.000056789"}, {R8(-0.000056789), "-0.000056789"},
         {R8(0.0001), "0.0001"}, {R8(0.00001), "0.00001"}, {R8(1e-15), "0.000000000000001"},
         {R8(1e-16), "1E-16"}, {R8(kFloatHundredthPlusHundredth), "1.99999997764826E-02"},
@@ -285,26 +278,20 @@ TEST(VariantText, TextParsesWithThePlatformNumberGrammar) {
         {Str(u"1.5e-2"), "0.015"}, {Str(u"2D2"), "200"}, {Str(u".5"), "0.5"}, {Str(u"7."), "7"},
         {Str(u"$12.50"), "12.5"}, {Str(u"-0"), "0"}, {Str(u"0.1"), "0.1"},
     });
-    // clang-format on
-    for (const char16_t* text : {u"", u"abc", u"12abc", u"1 2", u"--1", u"1e", u".", u"&H", u"&HG",
-                                 u"(5", u"5)", u"1.2.3", u",5", u"+-1"})
-        ExpectConversions(
-            {{Str(text), VT_R8, DISP_E_TYPEMISMATCH}, {Str(text), VT_I4, DISP_E_TYPEMISMATCH}});
-}
-
-// "&H" and "&O" numbers hold at most 32 bits; up to 16 bits they are a signed 16-bit number,
-// beyond that a signed 32-bit one, whatever the target type.
-TEST(VariantText, HexadecimalTextIsSixteenOrThirtyTwoBitsSigned) {
-    // clang-format off
+    // "&H" and "&O" numbers hold at most 32 bits; up to 16 bits they are a signed 16-bit number,
+    // beyond that a signed 32-bit one, whatever the target type.
     ExpectConversions({
         {Str(u"&HFFFF"), VT_I2, S_OK, "-1"}, {Str(u"&HFFFF"), VT_I4, S_OK, "-1"},
         {Str(u"&H8000"), VT_I2, S_OK, "-32768"}, {Str(u"&H7FFF"), VT_I2, S_OK, "32767"},
         {Str(u"&H10000"), VT_I4, S_OK, "65536"}, {Str(u"&H10000"), VT_I2, DISP_E_OVERFLOW},
         {Str(u"&HFFFFFFFF"), VT_I4, S_OK, "-1"}, {Str(u"&H80000000"), VT_R8, S_OK, "-2147483648"},
-        {Str(u"&H100000000"), VT_I8, DISP_E_OVERFLOW},
-        {Str(u"&H100000000"), VT_R8, DISP_E_OVERFLOW},
+        {Str(u"&H100000000"), VT_I8, DISP_E_OVERFLOW}, {Str(u"&H100000000"), VT_R8, DISP_E_OVERFLOW},
     });
     // clang-format on
+    for (const char16_t* text : {u"", u"abc", u"12abc", u"1 2", u"--1", u"1e", u".", u"&H", u"&HG",
+                                 u"(5", u"5)", u"1.2.3", u",5", u"+-1"})
+        ExpectConversions(
+            {{Str(text), VT_R8, DISP_E_TYPEMISMATCH}, {Str(text), VT_I4, DISP_E_TYPEMISMATCH}});
 }
 
 // True has every bit set, so an integer type of any width takes it without overflow.
@@ -422,9 +409,10 @@ void ExpectComparisons(const std::vector<Comparison>& cases) {
     }
 }
 
-TEST(VariantCompare, MixedTypesCompareByValueAndStringsOrdinally) {
+TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithErrors) {
     LONG held = 3;
     CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
+    const CComVariant missing = Of(VT_ERROR, DISP_E_PARAMNOTFOUND);
     // clang-format off
     ExpectComparisons({
         {I4(1), R8(1.0), VARCMP_EQ}, {I4(2), R8(2.5), VARCMP_LT},
@@ -439,14 +427,10 @@ TEST(VariantCompare, MixedTypesCompareByValueAndStringsOrdinally) {
         {Str(u"ABC"), Str(u"abc"), VARCMP_LT},
         {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
         {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
+        // Two error values are equal whatever their codes; an error beside anything else fails.
+        {missing, missing, VARCMP_EQ}, {missing, Of(VT_ERROR, 5), VARCMP_EQ},
     });
     // clang-format on
-}
-
-// Two error values are equal whatever their codes; an error beside anything else fails.
-TEST(VariantCompare, ErrorValuesEqualEachOtherOnly) {
-    CComVariant missing = Of(VT_ERROR, DISP_E_PARAMNOTFOUND);
-    ExpectComparisons({{missing, missing, VARCMP_EQ}, {missing, Of(VT_ERROR, 5), VARCMP_EQ}});
     for (const CComVariant& other : {I4(0), R8(1.5), Str(u"x"), CComVariant()}) {
         CComVariant l = missing, r = other;
         EXPECT_TRUE(FAILED(VarCmp(&l, &r, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
