@@ -1,5 +1,6 @@
 // The global interface table, the proxies it hands to other apartments, and CComGITPtr2.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <future>
@@ -356,35 +357,27 @@ TEST(GlobalInterfaceTable, EndedApartmentDisconnectsFetchesAndCalls) {
 }
 
 TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
-    std::promise<void> registered, release;
+    std::promise<void> registered;
     std::atomic<DWORD> cookie{0};
-    std::atomic<unsigned long> sta_id{0};
-    // An apartment that registers an object and leaves without ever pumping.
+    // An apartment that registers an object, waits until a call is queued for it and leaves
+    // without ever pumping.
     std::thread sta([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        sta_id = CurrentThreadId();
         ComPtr<Probe> probe;
         MakeComObject(&probe);
         cookie = Register(probe.get());
         probe = nullptr;
+        pollfd queued{CoGetPumpDescriptor(), POLLIN, 0};
         registered.set_value();
-        release.get_future().wait();
+        EXPECT_EQ(1, poll(&queued, 1, -1));
         CoUninitialize();
     });
     registered.get_future().wait();
     ComPtr<IDispatch> proxy = Fetch(cookie);
-    std::promise<HRESULT> outcome;
-    std::thread caller([&] {
-        HRESULT hr;
-        CallWhere(proxy, &hr);
-        outcome.set_value(hr);
-    });
-    // The call sits in the queue until the apartment ends.
-    while (!CoPostToApartment(sta_id, [] {}))
-        std::this_thread::yield();
-    release.set_value();
-    EXPECT_EQ(RPC_E_DISCONNECTED, outcome.get_future().get());
+    HRESULT hr = S_OK;
+    std::thread caller([&] { CallWhere(proxy, &hr); });
     caller.join();
+    EXPECT_EQ(RPC_E_DISCONNECTED, hr);
     sta.join();
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
