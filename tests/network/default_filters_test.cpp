@@ -280,7 +280,7 @@ TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
     EXPECT_EQ(global_.raised.Size(), 2u * kRounds);
 }
 
-TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
+TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilterAndDestroyEmptiesIt) {
     UseClosedPort0();
     ComPtr<CNetworkHandler> handler = New<CNetworkHandler>();
     ASSERT_EQ(handler->InFilters().Filters().size(), 1u);
@@ -289,7 +289,11 @@ TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
     EXPECT_TRUE(dcast_ref<DefaultOutgoingFilters>(handler->OutFilters().Filters()[0]));
     ASSERT_EQ(handler->Port0().InChain().Filters().size(), 1u);
     EXPECT_TRUE(dcast_ref<BlockLongFramesExceptMe>(handler->Port0().InChain().Filters()[0]));
-    handler->Destroy();
+    handler->Start();
+    ASSERT_EQ(handler->Destroy(), S_OK);
+    EXPECT_EQ(handler->InFilters().Filters().size() + handler->OutFilters().Filters().size(), 0u);
+    EXPECT_TRUE(handler->Port0().InChain().Filters().empty());
+    EXPECT_EQ(handler->Port0().Transport().Owner(), nullptr);  // the port is destroyed too
     SetPort0(std::nullopt);
 }
 
