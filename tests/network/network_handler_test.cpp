@@ -15,6 +15,7 @@
 
 namespace {
 
+using Sent = std::pair<HRESULT, LONG>;
 const Bytes kFrame = Frame({0x1C, 0x05, 0x00, 0x01, 0x00, 0x00, 0xFF});
 
 class NetworkHandlerTest : public ::testing::Test {
@@ -28,6 +29,12 @@ class NetworkHandlerTest : public ::testing::Test {
     void TearDown() override { handler_->Destroy(); }
 
     std::size_t Queued() { return handler_->Port0().Transport().QueuedPackets(); }
+    // SendPacket's status and the result it wrote (-1: none).
+    Sent Send(IDispatch* what) {
+        LONG result = -1;
+        const HRESULT hr = handler_->SendPacket(what, &result);
+        return {hr, result};
+    }
     // What the chains saw (bytes and destination ports at that moment) and the queue length.
     std::string Traffic() {
         std::string text;
@@ -63,9 +70,8 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
 TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWithItsBit) {
     IPort* port = nullptr;
     auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
-    LONG result = -1;
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
-    EXPECT_EQ(handler_->SendPacket(array.get(), &result), S_FALSE);
+    EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     handler_->Start();  // the device is missing: started all the same
     EXPECT_TRUE(handler_->Started());
     EXPECT_EQ(handler_->get_Port(1, nullptr), E_POINTER);
@@ -79,17 +85,14 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
     }
     handler_->Stop();
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
-    EXPECT_EQ(handler_->SendPacket(array.get(), &result), S_FALSE);
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     EXPECT_EQ(Traffic(), "queued 0");
 }
 
 TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFiltersConsumeIt) {
     handler_->Start();
     auto packet = PacketObjectOf(kFrame);
-    LONG result = -1;
-    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 0));
     EXPECT_EQ(Traffic(),
               "out 1C 05 00 01 00 00 FF DF to 3; in 1C 05 00 01 00 00 FF DF to 0; queued 1");
     EXPECT_EQ(out_->All()[0].packet, packet->Packet());  // OutFilters see the object's own packet
@@ -101,17 +104,13 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFil
     EXPECT_EQ(packet->Packet()->DestinationPorts, 3u);  // the original is left as it was
 
     in_->consume = ConsumeAll;  // a consumed copy is reported
-    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
     EXPECT_EQ(Queued(), 2u);
 
     // What OutFilters consume, packet or array, is neither queued nor fed back.
     out_->consume = ConsumeAll;
-    result = -1;
-    ASSERT_EQ(handler_->SendPacket(static_cast<IPacket*>(packet.get()), &result), S_OK);
-    EXPECT_EQ(result, 1);
-    ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), &result),
-              S_OK);
+    EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
+    EXPECT_EQ(Send(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get()), Sent(S_OK, -1));
     EXPECT_EQ(Hex(out_->All().back().bytes), "1C 01 00 01 00 00 FF E3");
     EXPECT_EQ(in_->All().size(), 2u);
     EXPECT_EQ(Queued(), 2u);
@@ -143,9 +142,7 @@ TEST_F(NetworkHandlerTest, ScriptArraysBecomePacketsWithAChecksumOnlyForSevenFra
         {ScriptArray::Of({I4(9), CComVariant(u"x"), I4(300)}), "09 09 09"},
     };
     for (const auto& c : cases) {
-        LONG result = -1;
-        ASSERT_EQ(handler_->SendPacket(c.array.get(), &result), S_OK);
-        EXPECT_EQ(result, -1);  // not reported for arrays
+        EXPECT_EQ(Send(c.array.get()), Sent(S_OK, -1));  // not reported for arrays
         EXPECT_EQ(Hex(out_->All().back().bytes), c.sent);
     }
     EXPECT_EQ(Queued(), 5u);
@@ -163,10 +160,8 @@ TEST_F(NetworkHandlerTest, ArraysThatCannotBeReadWhollyAreRefusedWithNothingSent
     no_enumerator->named_enum = true;  // nothing under DISPID -4
     const ComPtr<ScriptArray> refused[] = {ScriptArray::Of(holes), ArrayWithoutLength(),
                                            no_enumerator, nullptr};
-    for (const auto& array : refused) {
-        LONG result = -1;
-        EXPECT_EQ(handler_->SendPacket(array.get(), &result), E_INVALIDARG);
-    }
+    for (const auto& array : refused)
+        EXPECT_EQ(Send(array.get()), Sent(E_INVALIDARG, -1));
     EXPECT_EQ(Traffic(), "queued 0");
     // One long frame is the most an array may hold.
     EXPECT_EQ(handler_->SendPacket(ScriptArray::Bytes(std::vector<int>(1024, 0xAC)).get(), nullptr),
