@@ -116,16 +116,27 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFil
     EXPECT_EQ(Queued(), 2u);
 }
 
-TEST_F(NetworkHandlerTest, APacketForNoPortIsOnlyFedBack) {
+// Sent by the library or received, a packet goes to port 0 only with its bit, and even while
+// the port is closed. A sent one is fed back as a decoded copy; a received one passes InFilters
+// itself, and that pass purges the filters marked for destruction.
+TEST_F(NetworkHandlerTest, OnlyPacketsWithThePortsBitAreQueued) {
     ref<PacketBase> packet = PacketOf(kFrame);
     packet->DestinationPorts = 2;
     EXPECT_EQ(handler_->SendInternal(packet), 0);  // no start needed on this path
+    handler_->Incoming(packet);
     EXPECT_EQ(Traffic(),
-              "out 1C 05 00 01 00 00 FF DF to 2; in 1C 05 00 01 00 00 FF DF to 0; queued 0");
+              "out 1C 05 00 01 00 00 FF DF to 2; in 1C 05 00 01 00 00 FF DF to 0; "
+              "in 1C 05 00 01 00 00 FF DF to 2; queued 0");
     EXPECT_TRUE(in_->All()[0].packet->Decoded.Has(DecodedPacket::kOpcode));
+    EXPECT_NE(in_->All()[0].packet, packet);
+    EXPECT_EQ(in_->All()[1].packet, packet);
     packet->DestinationPorts = 1;
     handler_->SendInternal(packet);
-    EXPECT_EQ(Queued(), 1u);  // queued although the port is closed
+    EXPECT_EQ(Queued(), 1u);
+    in_->DestroyNow = 1;
+    handler_->Incoming(packet);
+    EXPECT_EQ(Queued(), 2u);
+    EXPECT_EQ(handler_->InFilters().Filters().size(), 1u);  // the built-in filter stays
 }
 
 TEST_F(NetworkHandlerTest, ScriptArraysBecomePacketsWithAChecksumOnlyForSevenFrameBytes) {
@@ -195,23 +206,6 @@ TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     EXPECT_EQ(Queued(), 2u);
     handler_->OutFilters().Destroy();
     filter->Destroy();
-}
-
-TEST_F(NetworkHandlerTest, IncomingSendsOnOnlyForItsPortBitThenRunsInFilters) {
-    ref<PacketBase> packet = PacketOf(kFrame);
-    packet->DestinationPorts = 2;
-    handler_->Incoming(packet);
-    EXPECT_EQ(Queued(), 0u);
-    packet->DestinationPorts = 1;
-    handler_->Incoming(packet);
-    EXPECT_EQ(Queued(), 1u);
-    const auto in = in_->All();
-    ASSERT_EQ(in.size(), 2u);
-    EXPECT_EQ(in[0].packet, packet);  // the received packet itself, no copy
-    // The pass purges filters marked for destruction.
-    in_->DestroyNow = 1;
-    handler_->Incoming(packet);
-    EXPECT_EQ(handler_->InFilters().Filters().size(), 1u);  // the built-in filter stays
 }
 
 TEST_F(NetworkHandlerTest, ScriptsReachSendPacketByNameAndOnlyTheChainResultsAreWrapped) {
