@@ -57,12 +57,6 @@ class DefaultFiltersTest : public ::testing::Test {
         return Joined(names);
     }
     std::string Requests() { return Joined(global_.requests.All(), ", "); }
-    // The messages broadcast once the clock reads `ms` after the start.
-    std::string MessagesAt(DWORD ms) {
-        TestClock::Set(kStart + ms);
-        global_.Settle();
-        return Joined(messages_.All(), ", ");
-    }
 
     ScopedTestClock clock_{kStart};
     FakeNetworkGlobal global_;
@@ -199,37 +193,40 @@ TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
     }
 }
 
-TEST_F(DefaultFiltersTest, ArmingRestartsAfterThirtySecondsUnlessDisarmed) {
-    const std::string arm = "5C 01 21 01 3E 01 00 00";
-    const std::string disarm = "5C 01 21 01 3E 00 00 00";
-    EXPECT_EQ(In("5C 01 22 01 3E 01 00 00"), 0);  // another box
-    EXPECT_FALSE(incoming_->Armed());
-    EXPECT_EQ(In(arm), 0);
-    EXPECT_TRUE(incoming_->Armed());
-    EXPECT_EQ(MessagesAt(29999), "");
-    EXPECT_EQ(MessagesAt(30000), "restart");
-    EXPECT_TRUE(incoming_->Armed());  // stays armed after the restart message
-
-    messages_.Clear();
-    TestClock::Set(kStart + 40000);
-    EXPECT_EQ(In(arm), 0);  // the timer is reused
-    EXPECT_EQ(In(disarm), 0);
-    EXPECT_FALSE(incoming_->Armed());
-    EXPECT_EQ(MessagesAt(80000), "");
-}
-
-TEST_F(DefaultFiltersTest, ShutDownNeedsTheArmCommandFirst) {
-    const std::string shut_down = "5C 01 21 02 21 00 00 00";
-    EXPECT_EQ(In(shut_down), 0);
-    EXPECT_EQ(MessagesAt(0), "");
-    EXPECT_EQ(In("5C 01 21 01 3E 01 00 00"), 0);
-    EXPECT_EQ(In("5C 01 22 02 21 00 00 00"), 0);  // another box
-    EXPECT_EQ(MessagesAt(0), "");
-    EXPECT_EQ(In(shut_down), 0);
-    EXPECT_EQ(MessagesAt(0), "shut down");
-    // The restart is off: only the shut-down message.
-    EXPECT_EQ(MessagesAt(30000), "shut down");
-    EXPECT_TRUE(incoming_->Armed());
+// Arming (this box only) restarts the panel thirty seconds later unless disarmed; the shut-down
+// needs it armed, and no restart follows the shut-down.
+TEST_F(DefaultFiltersTest, ArmingRestartsAfterThirtySecondsAndLetsTheShutDownThrough) {
+    const char* arm = "5C 01 21 01 3E 01 00 00";
+    const char* shut_down = "5C 01 21 02 21 00 00 00";
+    const struct {
+        DWORD at;              // ms after the start
+        const char* hex;       // received then, if any
+        const char* messages;  // broadcast so far
+        bool armed;
+    } steps[] = {
+        {0, shut_down, "", false},                  // not armed yet
+        {0, "5C 01 22 01 3E 01 00 00", "", false},  // another box
+        {0, arm, "", true},
+        {29999, nullptr, "", true},
+        {30000, nullptr, "restart", true},  // and it stays armed
+        {40000, arm, "restart", true},      // the timer is reused
+        {40000, "5C 01 21 01 3E 00 00 00", "restart", false},
+        {80000, nullptr, "restart", false},
+        {80000, arm, "restart", true},
+        {80000, "5C 01 22 02 21 00 00 00", "restart", true},  // another box
+        {80000, shut_down, "restart, shut down", true},
+        {120000, nullptr, "restart, shut down", true},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(std::to_string(s.at) + " " + (s.hex ? s.hex : ""));
+        TestClock::Set(kStart + s.at);
+        if (s.hex) {
+            EXPECT_EQ(In(s.hex), 0);
+        }
+        global_.Settle();
+        EXPECT_EQ(Joined(messages_.All(), ", "), s.messages);
+        EXPECT_EQ(incoming_->Armed(), s.armed);
+    }
     EXPECT_EQ(Events(), "");
 }
 
@@ -280,7 +277,7 @@ TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
     EXPECT_EQ(global_.raised.Size(), 2u * kRounds);
 }
 
-TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
+TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilterAndDestroyEmptiesIt) {
     UseClosedPort0();
     ComPtr<CNetworkHandler> handler = New<CNetworkHandler>();
     ASSERT_EQ(handler->InFilters().Filters().size(), 1u);
@@ -289,7 +286,11 @@ TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilter) {
     EXPECT_TRUE(dcast_ref<DefaultOutgoingFilters>(handler->OutFilters().Filters()[0]));
     ASSERT_EQ(handler->Port0().InChain().Filters().size(), 1u);
     EXPECT_TRUE(dcast_ref<BlockLongFramesExceptMe>(handler->Port0().InChain().Filters()[0]));
-    handler->Destroy();
+    handler->Start();
+    ASSERT_EQ(handler->Destroy(), S_OK);
+    EXPECT_EQ(handler->InFilters().Filters().size() + handler->OutFilters().Filters().size(), 0u);
+    EXPECT_TRUE(handler->Port0().InChain().Filters().empty());
+    EXPECT_EQ(handler->Port0().Transport().Owner(), nullptr);  // the port is destroyed too
     SetPort0(std::nullopt);
 }
 

@@ -32,6 +32,7 @@ TEST(FilterPattern, FixedBytesWildcardsAndShortPackets) {
         {{any}, {}, 1},                        // a wildcard past the end
         {{0x1C, 300}, {0x1C}, 1},              // 256 and above: any
         {{}, {0x1C}, 0},                       // empty never matches
+        {{}, {}, 0},
     };
     for (const auto& c : cases) {
         ref<FilterBase> filter(new FilterBase);
@@ -76,6 +77,9 @@ class FilterChain : public ::testing::Test {
         EXPECT_EQ((f->*member)(function.get()), S_OK);
         return function;
     }
+    static HRESULT PutAsScript(CPacketFilter* f, const char16_t* member, CComVariant value) {
+        return CallName(static_cast<IPacketFilter*>(f), member, DISPATCH_PROPERTYPUT, {value});
+    }
     bool Run(const Bytes& bytes) { return chain->RunFilters(PacketOf(bytes)); }
     // The calls logged since the last look.
     std::string Log() { return Joined(std::exchange(log, {})); }
@@ -89,15 +93,6 @@ class FilterChain : public ::testing::Test {
     std::vector<ComPtr<CPacketFilter>> filters;
     std::vector<std::string> log;
 };
-
-TEST_F(FilterChain, EmptyPatternNeverMatchesSoOnlyTheFailureFunctionRuns) {
-    auto f = NewFilter();
-    Hook(f.get(), kMatches, CComVariant(true), "match");
-    Hook(f.get(), kFailed, CComVariant(true), "fail");
-    EXPECT_FALSE(Run({0x1C}));
-    EXPECT_FALSE(Run({}));
-    EXPECT_EQ(Log(), "fail fail");  // its true result is ignored
-}
 
 TEST_F(FilterChain, FunctionsGetThePacketObjectAndTheFilterAsThis) {
     auto f = NewFilter({0x1C});
@@ -132,8 +127,8 @@ TEST_F(FilterChain, DisabledFiltersOnlyRunTheirFilterPacketFunction) {
     ASSERT_EQ(f->put_Enable(1), S_OK);
     EXPECT_FALSE(Run({1}));
     EXPECT_EQ(Log(), "whole whole");
-    // Emptying the holder brings the ordinary step back.
-    ASSERT_EQ(f->put_FilterPacket(nullptr), S_OK);
+    // A script's null empties the holder and brings the ordinary step back.
+    ASSERT_EQ(PutAsScript(f.get(), u"FilterPacket", Null()), S_OK);
     EXPECT_TRUE(Run({1}));
     EXPECT_EQ(Log(), "match");
 }
@@ -166,14 +161,17 @@ TEST_F(FilterChain, MatchesPacketReplacesThePattern) {
     auto f = NewFilter({0x5C});
     auto decide = Hook(f.get(), kDecide, CComVariant(true));
     Hook(f.get(), kMatches, CComVariant(), "match");
-    Hook(f.get(), kFailed, CComVariant(), "fail");
-    Run({0x1C});  // the pattern would refuse it
+    Hook(f.get(), kFailed, CComVariant(true), "fail");  // its result consumes nothing
+    Run({0x1C});                                        // the pattern would refuse it
     decide->result = CComVariant(false);
-    Run({0x5C});  // the pattern would take it
+    EXPECT_FALSE(Run({0x5C}));  // the pattern would take it
     decide->failure = E_FAIL;
     decide->result = CComVariant(true);
-    Run({0x5C});  // a failing test is no match
-    EXPECT_EQ(Log(), "match fail fail");
+    EXPECT_FALSE(Run({0x5C}));  // a failing test is no match
+    // A script's undefined empties it: the pattern decides again.
+    ASSERT_EQ(PutAsScript(f.get(), u"MatchesPacket", CComVariant()), S_OK);
+    Run({0x5C});
+    EXPECT_EQ(Log(), "match fail fail match");
 }
 
 TEST_F(FilterChain, CallbacksFollowOnFilterMatchesOnlyOnAMatch) {
@@ -215,37 +213,6 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     EXPECT_EQ(Log(), "after");
 }
 
-TEST_F(FilterChain, AScriptClearsAFunctionWithNullOrUndefined) {
-    for (const CComVariant& cleared : {Null(), CComVariant()}) {
-        auto f = NewFilter({0x1C});
-        Hook(f.get(), kMatches, CComVariant(true), "match");
-        ASSERT_EQ(CallName(static_cast<IPacketFilter*>(f.get()), u"OnFilterMatches",
-                           DISPATCH_PROPERTYPUT, {cleared}),
-                  S_OK);
-        ComPtr<IDispatch> function;
-        ASSERT_EQ(f->get_OnFilterMatches(function.put()), S_OK);
-        EXPECT_EQ(function.get(), nullptr);
-        LONG consumed = 7;
-        chain->FilterAndPurge(PacketOf({0x1C}), &consumed);
-        EXPECT_EQ(consumed, 0);
-        chain->Destroy();
-    }
-    EXPECT_EQ(Log(), "");
-}
-
-TEST_F(FilterChain, TheSameFilterTwiceRunsTwiceAndPriorityOrdersNothing) {
-    auto a = NewFilter();
-    auto b = NewFilter();
-    ASSERT_EQ(chain->Add(AsVariant(a->GetUnknown())), S_OK);
-    EXPECT_EQ(Count(), 3);
-    a->put_Priority(1);
-    b->put_Priority(100);
-    Hook(a.get(), kWhole, CComVariant(), "a");
-    Hook(b.get(), kWhole, CComVariant(), "b");
-    Run({});
-    EXPECT_EQ(Log(), "a b a");
-}
-
 TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
     auto f = NewFilter({1, 2});
     EXPECT_EQ(chain->Remove(-1), E_INVALIDARG);
@@ -262,16 +229,25 @@ TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
     EXPECT_EQ(Count(), 0);
 }
 
-TEST_F(FilterChain, FiltersAddedDuringAPassRunFromTheNextPass) {
+// Filters run in the order added, the same one twice runs twice, Priority orders nothing, and
+// a filter added during a pass runs from the next pass.
+TEST_F(FilterChain, FiltersRunInTheOrderAddedFromTheNextPass) {
+    auto a = NewFilter();
+    auto b = NewFilter();
+    ASSERT_EQ(chain->Add(AsVariant(a->GetUnknown())), S_OK);
+    EXPECT_EQ(Count(), 3);
+    a->put_Priority(1);
+    b->put_Priority(100);
     auto added = NewFilter({}, false);
     Hook(added.get(), kWhole, CComVariant(), "late");
-    auto adder = Hook(NewFilter().get(), kWhole, CComVariant(), "adder");
-    adder->on_call = [&](IDispatch*) { chain->Add(AsVariant(added->GetUnknown())); };
+    Hook(a.get(), kWhole, CComVariant(), "a");
+    Hook(b.get(), kWhole, CComVariant(), "b")->on_call = [&](IDispatch*) {
+        if (Count() == 3) chain->Add(AsVariant(added->GetUnknown()));
+    };
     Run({});
-    EXPECT_EQ(Log(), "adder");
-    adder->on_call = nullptr;
+    EXPECT_EQ(Log(), "a b a");
     Run({});
-    EXPECT_EQ(Log(), "adder late");
+    EXPECT_EQ(Log(), "a b a late");
 }
 
 // The pattern as scripts read it back: bytes in hex, wildcards as "*".

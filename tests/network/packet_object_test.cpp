@@ -262,28 +262,11 @@ TEST(PacketDispatch, NamedValuesAreTheDynamicMembersOfEveryObjectOfThePacket) {
               S_OK);
     ASSERT_EQ(CallName(DispatchOf(second.get()), u"note", DISPATCH_PROPERTYGET, {}, &note), S_OK);
     EXPECT_EQ(note.vt, VT_BSTR);
-}
-
-TEST(PacketScriptObject, OneRecordedObjectPerPacketHoldingThePacket) {
-    ref<COMPacket> packet(new COMPacket);
-    const LONG before = packet->RefCount();
-    ComPtr<IDispatch> a, b;
-    ASSERT_EQ(GetPacketScriptObject(packet.get(), a.put()), S_OK);
-    ASSERT_EQ(GetPacketScriptObject(packet.get(), b.put()), S_OK);
-    EXPECT_EQ(a.get(), b.get());
-    EXPECT_NE(packet->ScriptObject, nullptr);
-    EXPECT_EQ(packet->RefCount(), before + 2);  // the object's reference and the self-reference
-    a = nullptr;
-    b = nullptr;
-    EXPECT_EQ(packet->ScriptObject, nullptr);
-    EXPECT_EQ(packet->RefCount(), before);
-
-    // A script-created packet is not recorded.
-    auto created = New<CPacketOb>();
-    EXPECT_EQ(created->Packet()->ScriptObject, nullptr);
-    PacketBase* inner = nullptr;
-    ASSERT_EQ(created->GetPacket(&inner), S_OK);
-    EXPECT_EQ(inner, created->Packet().get());
+    // A value set under another spelling replaces the first in place and keeps its name.
+    packet->Decoded.SetValue(u"LEVEL", I4(7));
+    EXPECT_EQ(packet->Decoded.Values().Names(), (std::vector<std::u16string>{u"Level", u"Note"}));
+    ASSERT_EQ(CallName(DispatchOf(second.get()), u"level", DISPATCH_PROPERTYGET, {}, &level), S_OK);
+    EXPECT_EQ(ShowVariant(level), "I4 7");
 }
 
 // The object's final release on one thread races a look-up on another (a received packet's

@@ -1,4 +1,4 @@
-// Raw packets, their checksum and copies, and the header fields a packet decodes.
+// Raw packets and their copies, and the header fields a packet decodes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,21 +18,6 @@ ref<PacketBase> MakePacket(std::vector<BYTE> bytes) {
     ref<PacketBase> packet(new PacketBase);
     packet->AssignBytes(bytes.data(), bytes.size());
     return packet;
-}
-
-TEST(ChecksumTest, MakesTheEightBytesSumToZero) {
-    const struct {
-        std::vector<BYTE> seven;
-        BYTE checksum;
-    } cases[] = {
-        {{0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}, 0x99},
-        {{0, 0, 0, 0, 0, 0, 0}, 0x00},  // 256 mod 256
-        {{0x5C, 0x10, 0x20, 0x90, 0x01, 0x00, 0x80}, 0x63},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(PacketChecksum(c.seven.data()), c.checksum);
-        EXPECT_EQ(MakePacket(c.seven)->Checksum(), c.checksum);
-    }
 }
 
 // The bytes and transport facts of a packet.
@@ -177,20 +162,6 @@ TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
     EXPECT_EQ(Fields(d), "Join=15 Area=12 Box=12 Device=15");
     d.Remove(DecodedPacket::kJoin);
     EXPECT_EQ(Fields(d), "Area=12 Box=12 Device=15");
-}
-
-TEST(DecodedPacketTest, NamedValuesReplaceInPlaceIgnoringCase) {
-    DecodedPacket d;
-    d.SetValue(u"Level", CComVariant(BYTE{1}));
-    d.SetValue(u"Fade", I4(20));
-    d.SetValue(u"LEVEL", CComVariant(BYTE{2}));
-    ASSERT_EQ(d.ValueCount(), 2u);
-    EXPECT_EQ(d.Values().Names()[0], u"Level");
-    EXPECT_EQ(d.FindValue(u"level")->bVal, 2);
-    const VARIANT* fade = d.FindValue(u"fade");
-    ASSERT_NE(fade, nullptr);
-    EXPECT_EQ(fade->vt, VT_I4);
-    EXPECT_EQ(d.FindValue(u"Preset"), nullptr);
 }
 
 }  // namespace

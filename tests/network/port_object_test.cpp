@@ -82,6 +82,7 @@ TEST_P(Received, FramesCarryThePortBitThroughTheChains) {
     if (d.port_consumes) port_in_->consume = [](const Bytes& bytes) { return !IsSentinel(bytes); };
     if (!d.global) global_->Destroy();  // no longer the current Global
     ASSERT_EQ(port_->Open(), S_OK);
+    ASSERT_EQ(port_->Open(), S_OK);  // an open port is reopened and receives as before
     OtherWrites(kFrame);
     OtherWrites(kSentinel);
     const auto log = UntilSentinelReaches(d.last);
@@ -111,9 +112,9 @@ TEST_F(PortOnBus, OpenFailsOnAMissingDeviceAndCloseAlwaysSucceeds) {
     port_->put_PortNumber(kBusPort);
     EXPECT_EQ(port_->Open(), S_OK);
     EXPECT_TRUE(port_->Transport().IsRunning());
-    EXPECT_EQ(port_->Open(), S_OK);  // an open port is reopened
     EXPECT_EQ(port_->Close(), S_OK);
     EXPECT_FALSE(port_->Transport().IsOpen());
+    EXPECT_FALSE(port_->Transport().IsRunning());
     EXPECT_EQ(port_->Close(), S_OK);
 }
 
