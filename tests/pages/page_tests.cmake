@@ -9,9 +9,8 @@ function(brevanto_page_tests)
     set(pages ${CMAKE_SOURCE_DIR}/tests/pages)
     file(GLOB page_tests CONFIGURE_DEPENDS ${pages}/*_test.js)
     # Pages that talk to a device on the bus run in run_bus_page.sh (below).
-    set(bus_page_tests packet_with_response_test preset_request_test default_packets_wire_test
-        decoded_events_test join_masks_test network_shutdown_test callback_storm_test
-        bus_roundtrip_test)
+    set(bus_page_tests packet_with_response_test default_packets_wire_test decoded_events_test
+        network_shutdown_test callback_storm_test bus_roundtrip_test)
     foreach(name ${bus_page_tests})
         list(REMOVE_ITEM page_tests ${pages}/${name}.js)
     endforeach()
