@@ -6,12 +6,12 @@
 
 #include "global/global.h"
 #include "global/test_host.h"
-#include "support/script_objects.h"
 #include "platform/clock.h"
 #include "support/data_directory.h"
 #include "support/global_events.h"
 #include "support/late_bound.h"
 #include "support/scoped_time_zone.h"
+#include "support/script_objects.h"
 #include "support/variants.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "persistence/config_object.h"
-#include "support/script_objects.h"
 #include "platform/safearray.h"
 #include "support/data_directory.h"
+#include "support/script_objects.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "support/script_objects.h"
 #include "persistence/script_serialisation.h"
 #include "support/script_doubles.h"
+#include "support/script_objects.h"
 
 namespace {
 

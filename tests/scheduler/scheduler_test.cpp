@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "support/script_objects.h"
 #include "platform/clock.h"
 #include "scheduler/scheduler.h"
 #include "support/data_directory.h"
@@ -14,6 +13,7 @@
 #include "support/scheduler_support.h"
 #include "support/scoped_time_zone.h"
 #include "support/script_doubles.h"
+#include "support/script_objects.h"
 
 namespace {
 
