@@ -88,31 +88,23 @@ class FilterChain : public ::testing::Test {
         EXPECT_EQ(chain->get_Count(&n), S_OK);
         return n;
     }
+    // The pattern as scripts read it back: bytes in hex, wildcards as EMPTY.
+    static std::string PatternOf(CPacketFilter* f) {
+        CComVariant array;
+        EXPECT_EQ(f->get_PacketToMatch(&array), S_OK);
+        EXPECT_EQ(array.vt, VT_ARRAY | VT_VARIANT);
+        std::string text;
+        for (LONG i = 0;; ++i) {  // from 0: a lower bound of 1 shows as an empty pattern
+            CComVariant v;
+            if (FAILED(SafeArrayGetElement(array.parray, &i, &v))) return text;
+            text += (i ? " " : "") + (v.vt == VT_UI1 ? Hex({v.bVal}) : ShowVariant(v));
+        }
+    }
 
     ComPtr<CPacketFilters> chain;
     std::vector<ComPtr<CPacketFilter>> filters;
     std::vector<std::string> log;
 };
-
-TEST_F(FilterChain, FunctionsGetThePacketObjectAndTheFilterAsThis) {
-    auto f = NewFilter({0x1C});
-    auto matched = Hook(f.get(), kMatches, CComVariant(false));
-    auto packet = PacketOf({0x1C, 2});
-    chain->RunFilters(packet);
-    ASSERT_EQ(matched->Calls(), 1);
-    const ScriptCall call = matched->Last();
-    EXPECT_EQ(call.args.size(), 1u);
-    EXPECT_EQ(call.self.get(), static_cast<IDispatch*>(static_cast<IPacketFilter*>(f.get())));
-    ComPtr<IPacket> object = ComPtr<IDispatch>(call.Object()).As<IPacket>();
-    ASSERT_TRUE(object);
-    LONG count = 0;
-    object->get_Count(&count);
-    EXPECT_EQ(count, 2);
-    // While script keeps it, callbacks about the same packet see the same object.
-    ComPtr<IDispatch> again;
-    ASSERT_EQ(GetPacketScriptObject(packet.get(), again.put()), S_OK);
-    EXPECT_EQ(again.get(), call.Object());
-}
 
 TEST_F(FilterChain, DisabledFiltersOnlyRunTheirFilterPacketFunction) {
     auto f = NewFilter({FilterBase::kAnyByte});
@@ -174,7 +166,9 @@ TEST_F(FilterChain, MatchesPacketReplacesThePattern) {
     EXPECT_EQ(Log(), "match fail fail match");
 }
 
-TEST_F(FilterChain, CallbacksFollowOnFilterMatchesOnlyOnAMatch) {
+// On a match OnFilterMatches gets the packet's object with the filter as this; the Callbacks
+// follow, also without it, with no this, and their results consume nothing.
+TEST_F(FilterChain, OnAMatchTheFunctionThenTheCallbacksGetThePacketObject) {
     auto f = NewFilter({0x1C});
     ComPtr<IGenericCollection> callbacks;
     ASSERT_EQ(f->get_Callbacks(callbacks.put()), S_OK);
@@ -182,14 +176,23 @@ TEST_F(FilterChain, CallbacksFollowOnFilterMatchesOnlyOnAMatch) {
     ASSERT_EQ(callbacks->Add(AsVariant(a->GetUnknown())), S_OK);
     ASSERT_EQ(callbacks->Add(AsVariant(ScriptFunction::Returning({}, &log, "b")->GetUnknown())),
               S_OK);
-    // Without OnFilterMatches the callbacks still run, and their results consume nothing.
     EXPECT_FALSE(Run({0x1C}));
     EXPECT_EQ(Log(), "a b");
-    EXPECT_EQ(a->Last().self.get(), nullptr);  // called without this
+    EXPECT_EQ(a->Last().self.get(), nullptr);
     ASSERT_TRUE(ComPtr<IDispatch>(a->Last().Object()).As<IPacket>());
-    Hook(f.get(), kMatches, CComVariant(true), "match");
-    EXPECT_TRUE(Run({0x1C}));
+    auto matched = Hook(f.get(), kMatches, CComVariant(true), "match");
+    EXPECT_TRUE(Run({0x1C, 2}));
     EXPECT_EQ(Log(), "match a b");
+    const ScriptCall call = matched->Last();
+    EXPECT_EQ(call.args.size(), 1u);
+    EXPECT_EQ(call.self.get(), static_cast<IDispatch*>(static_cast<IPacketFilter*>(f.get())));
+    ComPtr<IPacket> object = ComPtr<IDispatch>(call.Object()).As<IPacket>();
+    ASSERT_TRUE(object);
+    LONG count = 0;
+    object->get_Count(&count);
+    EXPECT_EQ(count, 2);
+    // While script keeps it, callbacks about the same packet see the same object.
+    EXPECT_EQ(a->Last().Object(), call.Object());
     Run({0x5C});
     EXPECT_EQ(Log(), "");
 }
@@ -220,9 +223,7 @@ TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
     EXPECT_EQ(Count(), 1);
     EXPECT_EQ(chain->Remove(0), S_OK);
     EXPECT_EQ(Count(), 0);
-    CComVariant pattern;
-    ASSERT_EQ(f->get_PacketToMatch(&pattern), S_OK);
-    EXPECT_EQ(pattern.parray->rgsabound[0].cElements, 0u);  // Cleanup emptied it
+    EXPECT_EQ(PatternOf(f.get()), "");  // Cleanup emptied it
     // Only objects with a filter core go in.
     EXPECT_EQ(chain->Add(AsVariant(ScriptObject({}).get())), E_NOINTERFACE);
     EXPECT_EQ(chain->Add(I4(1)), E_NOINTERFACE);
@@ -250,24 +251,6 @@ TEST_F(FilterChain, FiltersRunInTheOrderAddedFromTheNextPass) {
     EXPECT_EQ(Log(), "a b a late");
 }
 
-// The pattern as scripts read it back: bytes in hex, wildcards as "*".
-std::string PatternOf(CPacketFilter* f) {
-    CComVariant array;
-    EXPECT_EQ(f->get_PacketToMatch(&array), S_OK);
-    EXPECT_EQ(array.vt, VT_ARRAY | VT_VARIANT);
-    LONG lower = -1, upper = -1;
-    SafeArrayGetLBound(array.parray, 1, &lower);
-    SafeArrayGetUBound(array.parray, 1, &upper);
-    EXPECT_EQ(lower, 0);
-    std::string text;
-    for (LONG i = 0; i <= upper; ++i) {
-        CComVariant v;
-        SafeArrayGetElement(array.parray, &i, &v);
-        text += (i ? " " : "") + (v.vt == VT_UI1 ? Hex({v.bVal}) : ShowVariant(v));
-    }
-    return text;
-}
-
 TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
     auto f = NewFilter({}, false);
     auto array = ScriptArray::Of(
@@ -285,6 +268,9 @@ TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
 
 TEST_F(FilterChain, AfterDestroyEveryMemberFailsAndTheCoreStaysInTheChain) {
     auto f = NewFilter();
+    EXPECT_TRUE(f.As<IPacketFilter>() && f.As<IObjectSafety>() && f.As<IReadOnlyTest>());
+    EXPECT_FALSE(IsAgileObject(f->GetUnknown()));
+    EXPECT_EQ(f->get_Enable(nullptr), E_POINTER);
     auto whole = Hook(f.get(), kWhole, CComVariant());
     ASSERT_EQ(f->Destroy(), S_OK);
     LONG enable = 0;
@@ -319,9 +305,7 @@ TEST_F(FilterChain, FiltersAddedThroughAContextLeaveWithThePage) {
 
     ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
     EXPECT_EQ(Count(), 1);
-    FilterBase* kept_core = nullptr;
-    kept->GetFilter(&kept_core);
-    EXPECT_EQ(chain->Filters()[0].get(), kept_core);
+    EXPECT_EQ(chain->Filters()[0].get(), kept->Filter().get());
     context.As<IDestroy>()->Destroy();
 }
 
@@ -410,17 +394,6 @@ TEST(FilterChainList, RemovalsKeepTheRestInOrder) {
     ASSERT_EQ(chain->get_Count(&count), S_OK);
     EXPECT_EQ(count, static_cast<LONG>(model.size()));
     chain->Destroy();
-}
-
-TEST(PacketFilterClass, AnswersItsInterfaces) {
-    ComPtr<IUnknown> object;
-    ASSERT_EQ(CreateComInstance<CPacketFilter>(nullptr, IID_IUnknown, object.put_void()), S_OK);
-    EXPECT_TRUE(object.As<IPacketFilter>());
-    EXPECT_TRUE(object.As<IObjectSafety>());
-    EXPECT_TRUE(object.As<IReadOnlyTest>());
-    EXPECT_FALSE(IsAgileObject(object.get()));
-    EXPECT_EQ(object.As<IPacketFilter>()->get_Enable(nullptr), E_POINTER);
-    object.As<IDestroy>()->Destroy();
 }
 
 }  // namespace
