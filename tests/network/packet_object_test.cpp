@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/safearray.h"
+#include "support/dispatch_results.h"
 #include "support/late_bound.h"
 #include "support/network_scripts.h"
 #include "support/show.h"
@@ -28,6 +29,11 @@ CComVariant SafeArrayOf(VARTYPE vt, const std::vector<CComVariant>& values) {
         SafeArrayPutElement(out.parray, &i, vt == VT_VARIANT ? static_cast<void*>(&v) : &v.bVal);
     }
     return out;
+}
+
+// A member of `d` read by name, as Got shows it.
+std::string Read(IDispatch* d, const char16_t* name, std::vector<CComVariant> args = {}) {
+    return Got(d, IdOf(d, name), std::move(args));
 }
 
 TEST(PacketBytes, ItemAddAndRemoveEditTheBytesAndRefuseWhatIsNoByteOrIndex) {
@@ -66,12 +72,8 @@ TEST(PacketBytes, ItemAddAndRemoveEditTheBytesAndRefuseWhatIsNoByteOrIndex) {
         EXPECT_EQ(Hex(BytesOf(p.get())), steps[i].bytes);
     }
     // Indices are numbers: "1" converts; bytes read as UI1.
-    CComVariant v;
-    ASSERT_EQ(p->get_Item(CComVariant(u"1"), &v), S_OK);
-    EXPECT_EQ(ShowVariant(v), "UI1 66");
-    LONG count = 0;
-    EXPECT_EQ(p->get_Count(&count), S_OK);
-    EXPECT_EQ(count, 9);
+    EXPECT_EQ(Read(DispatchOf(p.get()), u"Item", {CComVariant(u"1")}), "UI1 66");
+    EXPECT_EQ(Read(DispatchOf(p.get()), u"Count"), "I4 9");
     EXPECT_EQ(p->get_Item(I4(0), nullptr), E_POINTER);
 }
 
@@ -119,11 +121,9 @@ std::string Header(CPacketOb* p) {
     std::string text;
     for (const char16_t* name : {u"Logical", u"Opcode", u"Area", u"Join", u"DeviceCode",
                                  u"BoxNumber", u"Fade", u"Channel", u"Sync", u"Block"}) {
-        CComVariant v;
-        const HRESULT hr = CallName(DispatchOf(p), name, DISPATCH_PROPERTYGET, {}, &v);
-        if (hr != DISP_E_MEMBERNOTFOUND)
-            text += (text.empty() ? "" : ", ") + Utf16ToUtf8(name) + "=" +
-                    (hr == S_OK ? ShowVariant(v) : "error");
+        const std::string value = Read(DispatchOf(p), name);
+        if (value != Failed(DISP_E_MEMBERNOTFOUND))
+            text += (text.empty() ? "" : ", ") + Utf16ToUtf8(name) + "=" + value;
     }
     return text;
 }
@@ -212,9 +212,7 @@ TEST(PacketTransport, ScriptMembersReachTheTransportFields) {
     for (auto [name, field] : fields) {
         ASSERT_EQ(CallName(DispatchOf(p.get()), name, DISPATCH_PROPERTYPUT, {I4(++value)}), S_OK);
         EXPECT_EQ((*p->Packet()).*field, value);
-        CComVariant v;
-        ASSERT_EQ(CallName(DispatchOf(p.get()), name, DISPATCH_PROPERTYGET, {}, &v), S_OK);
-        EXPECT_EQ(ShowVariant(v), "UI4 " + std::to_string(value));
+        EXPECT_EQ(Read(DispatchOf(p.get()), name), "UI4 " + std::to_string(value));
     }
 }
 
@@ -224,9 +222,7 @@ TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
     EXPECT_EQ(AsVariant(p->GetUnknown()).pdispVal, d);  // scripts get the IPacket face
     EXPECT_TRUE(p.As<IObjectSafety>() && IsAgileObject(d));
     EXPECT_EQ(IdOf(d, u"0"), kFirstByteDispid);
-    CComVariant v;
-    ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYGET, {}, &v), S_OK);
-    EXPECT_EQ(ShowVariant(v), "UI1 28");
+    EXPECT_EQ(Got(d, kFirstByteDispid), "UI1 28");
     ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
     EXPECT_EQ(BytesOf(p.get()), (Bytes{7}));
 
@@ -251,18 +247,14 @@ TEST(PacketDispatch, NamedValuesAreTheDynamicMembersOfEveryObjectOfThePacket) {
     ref<COMPacket> packet(new COMPacket);
     packet->Decoded.SetValue(u"Level", CComVariant(BYTE{200}));
     auto first = New<CPacketOb>(packet.get()), second = New<CPacketOb>(packet.get());
-    CComVariant level, note;
-    ASSERT_EQ(CallName(DispatchOf(first.get()), u"level", DISPATCH_PROPERTYGET, {}, &level), S_OK);
-    EXPECT_EQ(level.bVal, 200);
-    ASSERT_EQ(CallName(DispatchOf(first.get()), u"Note", DISPATCH_PROPERTYPUT, {CComVariant(u"x")}),
-              S_OK);
-    ASSERT_EQ(CallName(DispatchOf(second.get()), u"note", DISPATCH_PROPERTYGET, {}, &note), S_OK);
-    EXPECT_EQ(note.vt, VT_BSTR);
+    IDispatch *a = DispatchOf(first.get()), *b = DispatchOf(second.get());
+    EXPECT_EQ(Read(a, u"level"), "UI1 200");
+    ASSERT_EQ(CallName(a, u"Note", DISPATCH_PROPERTYPUT, {CComVariant(u"x")}), S_OK);
+    EXPECT_EQ(Read(b, u"note"), "BSTR x");
     // A value set under another spelling replaces the first in place and keeps its name.
     packet->Decoded.SetValue(u"LEVEL", I4(7));
     EXPECT_EQ(packet->Decoded.Values().Names(), (std::vector<std::u16string>{u"Level", u"Note"}));
-    ASSERT_EQ(CallName(DispatchOf(second.get()), u"level", DISPATCH_PROPERTYGET, {}, &level), S_OK);
-    EXPECT_EQ(ShowVariant(level), "I4 7");
+    EXPECT_EQ(Read(b, u"level"), "I4 7");
 }
 
 // The object's final release on one thread races a look-up on another (a received packet's
