@@ -7,6 +7,7 @@
 
 #include "network/port_transport.h"
 #include "support/network_bus.h"
+#include "support/show.h"
 
 namespace {
 
@@ -134,11 +135,9 @@ TEST_F(ComPortTest, QueuedPacketsWaitForSilenceGoOutWholeAndOnlyTheirEchoIsSwall
     OtherWrites(BytesOf(b));
     const auto trace = bus_.TraceAtLeast(3);
     ASSERT_GE(trace.size(), 3u);
-    EXPECT_EQ(trace[0].source, "other");
-    EXPECT_EQ(trace[1].source, "panel");
-    EXPECT_EQ(trace[1].bytes, BytesOf(a));
-    EXPECT_EQ(trace[2].source, "panel");
-    EXPECT_EQ(trace[2].bytes, BytesOf(b));
+    auto line = [&](std::size_t i) { return trace[i].source + " " + Hex(trace[i].bytes); };
+    EXPECT_EQ(line(0) + ", " + line(1) + ", " + line(2),
+              "other " + Hex(other) + ", panel " + Hex(BytesOf(a)) + ", panel " + Hex(BytesOf(b)));
     EXPECT_EQ(a->PortNumber, 1u);  // MarkSent ran
     EXPECT_GE(TickDiff(a->PacketTime, before), 0);
     // 8 ms on the wire and 30 ms of Delay, then 30 ms of silence after the echo was read.
