@@ -43,11 +43,13 @@ class DefaultFiltersTest : public ::testing::Test {
         incoming_->Cleanup();
         JoinMasks::ClearAll();
     }
-    LONG In(const ref<PacketBase>& packet) {
+    // What `filter` answers for `packet`: 1 consumed, 0 passed on.
+    static LONG Pass(FilterBase& filter, const ref<PacketBase>& packet) {
         LONG consumed = -1;
-        incoming_->ProcessPacket(packet, &consumed);
+        filter.ProcessPacket(packet, &consumed);
         return consumed;
     }
+    LONG In(const ref<PacketBase>& packet) { return Pass(*incoming_, packet); }
     LONG In(const std::string& hex, DWORD port = 1) { return In(Received(hex, port)); }
     // The events raised so far, by name, space-separated.
     std::string Events() {
@@ -157,9 +159,7 @@ TEST_F(DefaultFiltersTest, AJoinMaskWidensLaterJoinsOfItsAreaBothWays) {
     ref<DefaultOutgoingFilters> outgoing(new DefaultOutgoingFilters);
     auto out = [&](const std::string& hex) {
         ref<PacketBase> packet = Received(hex);
-        LONG consumed = -1;
-        outgoing->ProcessPacket(packet, &consumed);
-        EXPECT_EQ(consumed, 0);
+        EXPECT_EQ(Pass(*outgoing, packet), 0);
         return Hex(BytesOf(packet));
     };
     EXPECT_EQ(In("1C 05 0F 14 00 00 FF 00"), 0);
@@ -244,15 +244,10 @@ TEST_F(DefaultFiltersTest, LongFramesPassOnlyWhenAddressedToThisBox) {
         {"AC 01 80 CF 00 21 00", 1},        // seven bytes
         {"1C 01 80 CF 00 21 00 00", 0},     // no long frame: not matched
     };
-    auto consumed = [&](const char* hex) {
-        LONG consumed = -1;
-        block->ProcessPacket(Received(hex), &consumed);
-        return consumed;
-    };
     for (const auto& c : cases)
-        EXPECT_EQ(consumed(c.hex), c.consumed) << c.hex;
+        EXPECT_EQ(Pass(*block, Received(c.hex)), c.consumed) << c.hex;
     CurrentGlobal::Clear(&global_);
-    EXPECT_EQ(consumed(cases[0].hex), 1) << "without a Global every long frame goes";
+    EXPECT_EQ(Pass(*block, Received(cases[0].hex)), 1) << "without a Global every long frame goes";
     CurrentGlobal::Set(&global_);
 }
 

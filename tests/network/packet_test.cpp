@@ -9,16 +9,11 @@
 #include "network/com_packet.h"
 #include "network/packet_base.h"
 #include "network/raw_packet.h"
+#include "support/network_doubles.h"
 #include "support/show.h"
 #include "support/variants.h"
 
 namespace {
-
-ref<PacketBase> MakePacket(std::vector<BYTE> bytes) {
-    ref<PacketBase> packet(new PacketBase);
-    packet->AssignBytes(bytes.data(), bytes.size());
-    return packet;
-}
 
 // The bytes and transport facts of a packet.
 std::string Facts(const RawPacket& p) {
@@ -103,7 +98,7 @@ std::string Fields(const DecodedPacket& d) {
 }
 
 TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
-    auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
+    auto packet = PacketOf({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->ExpectedLength = 8;
     packet->LastByteTime = 42;
     packet->PortNumber = packet->DestinationPorts = 1;
@@ -132,7 +127,7 @@ TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen)
         {"AC 01 02 03 04 05 06 07", ""},
     };
     for (const auto& c : cases) {
-        auto packet = MakePacket(FromHex(c.bytes));
+        auto packet = PacketOf(FromHex(c.bytes));
         // Fields a script set go, whatever the frame.
         for (auto set : {DecodedPacket::kFade, DecodedPacket::kChannel, DecodedPacket::kSync})
             packet->Decoded.Set(set, 100);
@@ -140,7 +135,7 @@ TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen)
         EXPECT_EQ(Fields(packet->Decoded), c.fields) << c.bytes;
     }
     // Changing the bytes changes no field until the next decode.
-    auto packet = MakePacket({0x1C, 1, 2, 3, 4, 5, 6, 7});
+    auto packet = PacketOf({0x1C, 1, 2, 3, 4, 5, 6, 7});
     packet->DecodeHeader();
     packet->SetByteAt(1, 9);
     EXPECT_EQ(Fields(packet->Decoded), "Opcode=3 Logical=1 Join=6 Area=1");

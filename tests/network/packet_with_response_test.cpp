@@ -72,11 +72,7 @@ class PacketWithResponseTest : public ::testing::Test {
     }
     std::string Events() { return Joined(events_.All()); }
     // The filters of InFilters after the built-in one that heads it.
-    LONG InCount() {
-        LONG n = -1;
-        handler_->InFilters().get_Count(&n);
-        return n - 1;
-    }
+    LONG InCount() { return static_cast<LONG>(handler_->InFilters().Filters().size()) - 1; }
 
     ScopedTestClock clock_{kStart};
     WaitableLog<std::string> events_;
