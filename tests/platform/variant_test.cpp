@@ -277,15 +277,15 @@ TEST(VariantBool, BooleansToTextNumbersAndBack) {
     ExpectConversions({{t, VT_BSTR, S_OK, "True"}, {f, VT_BSTR, S_OK, "False"}}, VARIANT_ALPHABOOL);
     // clang-format off
     ExpectConversions({
-        {t, VT_BSTR, S_OK, "-1"}, {f, VT_BSTR, S_OK, "0"}, {t, VT_R8, S_OK, "-1"}, {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"},
-        {t, VT_I1, S_OK, "-1"}, {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"},
-        {t, VT_INT, S_OK, "-1"}, {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"},
-        {f, VT_UI2, S_OK, "0"}, {Str(u"True"), VT_BOOL, S_OK, "-1"},
-        {Str(u"FALSE"), VT_BOOL, S_OK, "0"}, {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
-        {Str(u"0"), VT_BOOL, S_OK, "0"}, {Str(u"2"), VT_BOOL, S_OK, "-1"},
-        {Str(u"-0.0"), VT_BOOL, S_OK, "0"}, {Str(u"0.1"), VT_BOOL, S_OK, "-1"},
+        {t, VT_BSTR, S_OK, "-1"}, {f, VT_BSTR, S_OK, "0"}, {t, VT_R8, S_OK, "-1"},
+        {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"}, {t, VT_I1, S_OK, "-1"},
+        {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"}, {t, VT_INT, S_OK, "-1"},
+        {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"}, {f, VT_UI2, S_OK, "0"},
+        {Str(u"True"), VT_BOOL, S_OK, "-1"}, {Str(u"FALSE"), VT_BOOL, S_OK, "0"},
+        {Str(u"tRuE"), VT_BOOL, S_OK, "-1"}, {Str(u"0"), VT_BOOL, S_OK, "0"},
+        {Str(u"2"), VT_BOOL, S_OK, "-1"}, {Str(u"-0.0"), VT_BOOL, S_OK, "0"},
+        {Str(u"0.1"), VT_BOOL, S_OK, "-1"}, {R8(0.001), VT_BOOL, S_OK, "-1"},
         {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH}, {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH},
-        {R8(0.001), VT_BOOL, S_OK, "-1"},
     });
     // clang-format on
 }
