@@ -44,18 +44,15 @@ TEST(TypeLibraryTest, DispidsAreUniquePerKindAndNamesAgree) {
             const std::string where = iface + "." + Utf16ToUtf8(m->name);
             EXPECT_TRUE(kinds.insert({m->dispid, static_cast<WORD>(m->kind)}).second) << where;
             // One name, one DISPID, in both directions.
-            auto [n, new_name] = names.emplace(FoldName(m->name), m->dispid);
-            EXPECT_EQ(n->second, m->dispid) << where;
-            auto [i, new_id] = ids.emplace(m->dispid, FoldName(m->name));
-            EXPECT_EQ(i->second, FoldName(m->name)) << where;
+            const std::u16string folded = FoldName(m->name);
+            EXPECT_EQ(names.emplace(folded, m->dispid).first->second, m->dispid) << where;
+            EXPECT_EQ(ids.emplace(m->dispid, folded).first->second, folded) << where;
             EXPECT_NE(nullptr, m->thunk) << where;
             if (m->kind == MemberKind::Put || m->kind == MemberKind::PutRef) {
                 EXPECT_FALSE(m->params.empty()) << where;
                 EXPECT_EQ(VT_EMPTY, m->result_vt) << where;
             }
-            if (m->kind == MemberKind::Get) {
-                EXPECT_NE(VT_EMPTY, m->result_vt) << where;
-            }
+            EXPECT_TRUE(m->kind != MemberKind::Get || m->result_vt != VT_EMPTY) << where;
         }
     }
 }

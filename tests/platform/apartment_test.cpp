@@ -6,28 +6,26 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 
 namespace {
 
-template <class F>
-void OnNewThread(F f) {
-    std::thread(f).join();
+// The calling thread's apartment type and qualifier.
+std::pair<APTTYPE, APTTYPEQUALIFIER> Kind() {
+    std::pair<APTTYPE, APTTYPEQUALIFIER> kind{};
+    EXPECT_EQ(S_OK, CoGetApartmentType(&kind.first, &kind.second));
+    return kind;
 }
 
 TEST(Apartment, JoinsAreCountedTheKindIsFixedAndAnExitingThreadLeaves) {
     unsigned long me = 0;
-    OnNewThread([&me] {
-        APTTYPE type;
-        APTTYPEQUALIFIER qualifier;
-        ASSERT_EQ(S_OK, CoGetApartmentType(&type, &qualifier));
-        EXPECT_EQ(APTTYPE_MTA, type);
-        EXPECT_EQ(APTTYPEQUALIFIER_IMPLICIT_MTA, qualifier);
+    std::thread([&me] {
+        EXPECT_EQ(Kind(), std::make_pair(APTTYPE_MTA, APTTYPEQUALIFIER_IMPLICIT_MTA));
 
         EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        CoGetApartmentType(&type, &qualifier);
-        EXPECT_EQ(APTTYPE_STA, type);
+        EXPECT_EQ(Kind(), std::make_pair(APTTYPE_STA, APTTYPEQUALIFIER_NONE));
         me = brevanto::CurrentThreadId();
         CoUninitialize();  // one join left: the apartment stays
         EXPECT_TRUE(CoPostToApartment(me, [] {}));
@@ -39,14 +37,12 @@ TEST(Apartment, JoinsAreCountedTheKindIsFixedAndAnExitingThreadLeaves) {
         EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         EXPECT_FALSE(CoPostToApartment(me, [] {}));  // no queue in the multithreaded one
-        CoGetApartmentType(&type, &qualifier);
-        EXPECT_EQ(APTTYPE_MTA, type);
-        EXPECT_EQ(APTTYPEQUALIFIER_NONE, qualifier);
+        EXPECT_EQ(Kind(), std::make_pair(APTTYPE_MTA, APTTYPEQUALIFIER_NONE));
         CoUninitialize();
         // The thread exits still joined to an apartment of its own.
         EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         EXPECT_TRUE(CoPostToApartment(me, [] {}));
-    });
+    }).join();
     EXPECT_FALSE(CoPostToApartment(me, [] {}));
 }
 
@@ -80,7 +76,7 @@ TEST(Apartment, PumpRunsQueuedWorkInOrderUntilQuit) {
 // back (the stream stops by itself after kCap items, so a pump that waits for an empty queue
 // returns late rather than never).
 TEST(Apartment, TimeOutAndQuitWinOverWorkThatKeepsComing) {
-    OnNewThread([] {
+    std::thread([] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const unsigned long me = brevanto::CurrentThreadId();
         constexpr int kCap = 200000;
@@ -100,7 +96,7 @@ TEST(Apartment, TimeOutAndQuitWinOverWorkThatKeepsComing) {
         runs = kCap;
         CoPumpPendingMessages();
         CoUninitialize();
-    });
+    }).join();
 }
 
 TEST(RegisteredMessages, NamesGiveStableNumbersAndBroadcastsReachListeners) {

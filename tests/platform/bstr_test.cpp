@@ -1,40 +1,32 @@
 // Length-prefixed strings and the UTF-8 bridge.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/automation.h"
+#include "support/show.h"
 
 namespace {
 
-TEST(Bstr, LayoutHasByteLengthPrefixAndTerminatorAtAnyByteLength) {
-    BSTR s = SysAllocString(u"h\u00e9llo");
-    ASSERT_NE(s, nullptr);
-    std::uint32_t prefix;
-    std::memcpy(&prefix, reinterpret_cast<char*>(s) - 4, 4);
-    EXPECT_EQ(prefix, 10u);
-    EXPECT_EQ(SysStringLen(s), 5u);
-    EXPECT_EQ(SysStringByteLen(s), 10u);
-    EXPECT_EQ(s[5], 0);
+// A string as "length, byte length: the prefix, then the data and two more bytes", freed after.
+std::string Layout(BSTR s) {
+    const UINT bytes = SysStringByteLen(s);
+    const auto* data = reinterpret_cast<const BYTE*>(s);
+    std::string text = std::to_string(SysStringLen(s)) + ", " + std::to_string(bytes) + ": " +
+                       Hex(std::vector<BYTE>(data - 4, data + bytes + 2));
     SysFreeString(s);
+    return text;
+}
 
-    BSTR embedded = SysAllocStringLen(u"a\0b", 3);
-    EXPECT_EQ(SysStringLen(embedded), 3u);
-    EXPECT_EQ(embedded[2], u'b');
-    SysFreeString(embedded);
-
-    BSTR blank = SysAllocStringLen(nullptr, 4);  // room without content
-    EXPECT_EQ(SysStringLen(blank), 4u);
-    EXPECT_EQ(blank[4], 0);
-    SysFreeString(blank);
-
-    BSTR odd = SysAllocStringByteLen("abc", 3);
-    EXPECT_EQ(SysStringByteLen(odd), 3u);
-    EXPECT_EQ(SysStringLen(odd), 1u);
-    const char* bytes = reinterpret_cast<const char*>(odd);
-    EXPECT_EQ(std::memcmp(bytes, "abc\0\0", 5), 0);
-    SysFreeString(odd);
-
+TEST(Bstr, LayoutHasByteLengthPrefixAndTerminatorAtAnyByteLength) {
+    EXPECT_EQ(Layout(SysAllocString(u"h\u00e9llo")),
+              "5, 10: 0A 00 00 00 68 00 E9 00 6C 00 6C 00 6F 00 00 00");
+    EXPECT_EQ(Layout(SysAllocStringLen(u"a\0b", 3)), "3, 6: 06 00 00 00 61 00 00 00 62 00 00 00");
+    // Room without content.
+    EXPECT_EQ(Layout(SysAllocStringLen(nullptr, 4)),
+              "4, 8: 08 00 00 00 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(Layout(SysAllocStringByteLen("abc", 3)), "1, 3: 03 00 00 00 61 62 63 00 00");
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysStringByteLen(nullptr), 0u);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 
 #include "platform/object_safety.h"
@@ -89,17 +90,18 @@ class Outer : public IAbsent {
 
 class ComObjectTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        g_final_releases = 0;
-        g_destroyed = 0;
-        locks_before_ = ModuleLockCount();
+    void SetUp() override { g_final_releases = g_destroyed = 0; }
+    // The counts an object's life changes, as "final releases/destructions/module locks taken".
+    std::string Life() const {
+        return std::to_string(g_final_releases) + "/" + std::to_string(g_destroyed) + "/" +
+               std::to_string(ModuleLockCount() - locks_before_);
     }
-    LONG locks_before_ = 0;
+    const LONG locks_before_ = ModuleLockCount();
 };
 
 TEST_F(ComObjectTest, InterfacesShareOneIdentityAndTheLastReleaseDestroys) {
     auto thing = New<CThing>();
-    EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
+    EXPECT_EQ(Life(), "0/0/1");
     // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
@@ -131,12 +133,11 @@ TEST_F(ComObjectTest, InterfacesShareOneIdentityAndTheLastReleaseDestroys) {
     EXPECT_FALSE(IsAgileObject(nullptr));
 
     alpha = nullptr, beta = nullptr, gamma = nullptr, disp = nullptr, identity = nullptr;
-    EXPECT_EQ(0, g_final_releases);
+    EXPECT_EQ(Life(), "0/0/2");
     thing = nullptr;
-    EXPECT_EQ(1, g_final_releases);
-    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(Life(), "1/1/1");
     lonely = nullptr;
-    EXPECT_EQ(locks_before_, ModuleLockCount());
+    EXPECT_EQ(Life(), "1/1/0");
 }
 
 // A class whose constructor fails the way it is told to.
@@ -169,8 +170,7 @@ TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
     ComObject<CThing>* object = reinterpret_cast<ComObject<CThing>*>(0x1);
     EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
     EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(1, g_destroyed);
-    EXPECT_EQ(locks_before_, ModuleLockCount());
+    EXPECT_EQ(Life(), "1/1/0");  // FinalRelease runs before any destruction
 }
 
 TEST_F(ComObjectTest, InstanceCreator) {
@@ -178,15 +178,14 @@ TEST_F(ComObjectTest, InstanceCreator) {
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(E_NOINTERFACE, CreateComInstance<CThing>(nullptr, IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(1, g_destroyed);  // the object without the interface is destroyed
+    EXPECT_EQ(Life(), "1/1/0");  // the object without the interface is destroyed
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(nullptr, IAlpha::kIid, &out));
     IAlpha* alpha = static_cast<IAlpha*>(out);
     LONG v = 0;
     alpha->Alpha(&v);
     EXPECT_EQ(1, v);
     EXPECT_EQ(0u, alpha->Release());
-    EXPECT_EQ(2, g_destroyed);
-    EXPECT_EQ(locks_before_, ModuleLockCount());
+    EXPECT_EQ(Life(), "2/2/0");
 
     Outer outer;
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CLonely>(&outer, IID_IUnknown, &out));
@@ -200,35 +199,27 @@ TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(&outer, IID_IUnknown, &out));
     outer.inner.Attach(static_cast<IUnknown*>(out));
     EXPECT_EQ(1u, outer.refs);  // final construction's references went to the inner object
-    EXPECT_EQ(locks_before_ + 1, ModuleLockCount());
+    EXPECT_EQ(Life(), "0/0/1");
 
     // Through the outer object, the inner interfaces appear; their counts go to the outer.
-    IBeta* beta = nullptr;
-    ASSERT_EQ(S_OK, outer.QueryInterface(IBeta::kIid, reinterpret_cast<void**>(&beta)));
+    ComPtr<IBeta> beta;
+    ASSERT_EQ(S_OK, outer.QueryInterface(IBeta::kIid, beta.put_void()));
     EXPECT_EQ(2u, outer.refs);
     LONG v = 0;
     beta->Beta(&v);
     EXPECT_EQ(2, v);
     // Identity from an inner interface is the outer's; so is any interface only the outer has.
-    IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, beta->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
-    EXPECT_EQ(static_cast<IUnknown*>(static_cast<IAbsent*>(&outer)), identity);
-    identity->Release();
-    IAbsent* absent = nullptr;
-    EXPECT_EQ(S_OK, beta->QueryInterface(IAbsent::kIid, reinterpret_cast<void**>(&absent)));
-    EXPECT_EQ(&outer, absent);
-    absent->Release();
-    beta->Release();
+    EXPECT_EQ(static_cast<IUnknown*>(static_cast<IAbsent*>(&outer)), beta.As<IUnknown>().get());
+    EXPECT_EQ(&outer, beta.As<IAbsent>().get());
+    beta = nullptr;
     EXPECT_EQ(1u, outer.refs);
 
     // The inner identity counts its own references only.
     EXPECT_EQ(2u, outer.inner->AddRef());
     EXPECT_EQ(1u, outer.inner->Release());
-    EXPECT_EQ(0, g_destroyed);
+    EXPECT_EQ(Life(), "0/0/1");
     outer.inner = nullptr;
-    EXPECT_EQ(1, g_destroyed);
-    EXPECT_EQ(1, g_final_releases);
-    EXPECT_EQ(locks_before_, ModuleLockCount());
+    EXPECT_EQ(Life(), "1/1/0");
 }
 
 TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountAndTheirLockIsRecursive) {
@@ -238,16 +229,14 @@ TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountAndTheirLockIsRecursive) {
             CThing::ObjectLock outer_guard(&embedded);
             CThing::ObjectLock inner_guard(&embedded);  // would deadlock if not recursive
         }
-        EXPECT_EQ(locks_before_, ModuleLockCount());
         EXPECT_EQ(0u, embedded.AddRef());
         EXPECT_EQ(0u, embedded.Release());
         ComPtr<IBeta> beta;
         ASSERT_EQ(S_OK, embedded.QueryInterface(beta.put()));
         beta = nullptr;  // does not destroy the member
-        EXPECT_EQ(0, g_destroyed);
+        EXPECT_EQ(Life(), "0/0/0");
     }
-    EXPECT_EQ(1, g_destroyed);
-    EXPECT_EQ(1, g_final_releases);
+    EXPECT_EQ(Life(), "1/1/0");
 }
 
 TEST(ObjectSafetyTest, OptionsFollowTheMaskRules) {

@@ -143,6 +143,14 @@ class DispatcherTest : public ::testing::Test {
         return disp_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p, result, nullptr,
                              &argerr_);
     }
+    // The IDs GetIDsOfNames gives `names`, expecting it to answer `hr`.
+    std::vector<DISPID> Ids(std::vector<const char16_t*> names, HRESULT hr = S_OK) {
+        std::vector<DISPID> ids(names.size());
+        EXPECT_EQ(hr, disp_->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names.data()),
+                                           static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
+                                           ids.data()));
+        return ids;
+    }
     static constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
     static constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT,
                           kDo = DISPATCH_METHOD;
@@ -153,23 +161,9 @@ class DispatcherTest : public ::testing::Test {
 };
 
 TEST_F(DispatcherTest, NamesAreCaseInsensitiveWithParameterNames) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"sUM"), const_cast<LPOLESTR>(u"b"),
-                        const_cast<LPOLESTR>(u"A")};
-    DISPID ids[3] = {};
-    EXPECT_EQ(S_OK, disp_->GetIDsOfNames(IID_NULL, names, 3, LOCALE_USER_DEFAULT, ids));
-    EXPECT_EQ((std::vector<DISPID>{0x12, 1, 0}), std::vector<DISPID>(ids, ids + 3));
-
-    LPOLESTR unknown[] = {const_cast<LPOLESTR>(u"Nope")};
-    DISPID id = 0;
-    EXPECT_EQ(DISP_E_UNKNOWNNAME,
-              disp_->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id));
-    EXPECT_EQ(DISPID_UNKNOWN, id);
-
-    LPOLESTR bad_param[] = {const_cast<LPOLESTR>(u"Sum"), const_cast<LPOLESTR>(u"C")};
-    EXPECT_EQ(DISP_E_UNKNOWNNAME,
-              disp_->GetIDsOfNames(IID_NULL, bad_param, 2, LOCALE_USER_DEFAULT, ids));
-    EXPECT_EQ(0x12, ids[0]);
-    EXPECT_EQ(DISPID_UNKNOWN, ids[1]);
+    EXPECT_EQ(Ids({u"sUM", u"b", u"A"}), (std::vector<DISPID>{0x12, 1, 0}));
+    EXPECT_EQ(Ids({u"Nope"}, DISP_E_UNKNOWNNAME), std::vector<DISPID>{DISPID_UNKNOWN});
+    EXPECT_EQ(Ids({u"Sum", u"C"}, DISP_E_UNKNOWNNAME), (std::vector<DISPID>{0x12, DISPID_UNKNOWN}));
 }
 
 TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {

@@ -89,12 +89,13 @@ struct ProbeLog {
     }
 };
 
-// Records where its calls ran.
-class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
+// Records where its calls ran; with IMarshal among `Extra` it is agile.
+template <class... Extra>
+class ProbeOf : public ComObjectRoot<ProbeOf<Extra...>, NamelessDispatch, Extra...> {
   public:
-    explicit Probe(std::shared_ptr<ProbeLog> log = std::make_shared<ProbeLog>())
+    explicit ProbeOf(std::shared_ptr<ProbeLog> log = std::make_shared<ProbeLog>())
         : log_(std::move(log)) {}
-    ~Probe() {
+    ~ProbeOf() {
         log_->destroyed_on = CurrentThreadId();
         ++log_->destroyed;
     }
@@ -120,7 +121,7 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
                 VariantClear(arg->pvarVal);
                 arg->pvarVal->vt = VT_DISPATCH;
                 arg->pvarVal->pdispVal = this;
-                AddRef();
+                this->AddRef();
                 return S_OK;
             case kRelay: {
                 if (arg->lVal == 0) return Invoke(kWhere, IID_NULL, 0, 0, params, result, 0, 0);
@@ -144,13 +145,8 @@ class Probe : public ComObjectRoot<Probe, NamelessDispatch> {
     DWORD peer_ = 0;
 };
 
-class AgileProbe : public ComObjectRoot<AgileProbe, NamelessDispatch, IMarshal> {
-  public:
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                   UINT*) override {
-        return CComVariant(static_cast<LONG>(CurrentThreadId())).Detach(result);
-    }
-};
+using Probe = ProbeOf<>;
+using AgileProbe = ProbeOf<IMarshal>;
 
 // A thread in a single-threaded apartment of its own that pumps until stopped.
 class StaThread {
@@ -318,42 +314,34 @@ TEST_F(ProbeOnApartment, ObjectsInArgumentsResultsAndArraysCrossBothWays) {
     EXPECT_NE(static_cast<LONG>(sta.id()), main_thread_calls);  // ran in the caller's apartment
 }
 
-TEST(GlobalInterfaceTable, TwoApartmentsCallingEachOtherDoNotDeadlock) {
-    StaThread a, b;
-    auto log_a = std::make_shared<ProbeLog>(), log_b = std::make_shared<ProbeLog>();
-    Probe *raw_a = nullptr, *raw_b = nullptr;
-    DWORD cookie_a = RegisterProbeOn(a, log_a, &raw_a);
-    DWORD cookie_b = RegisterProbeOn(b, log_b, &raw_b);
-    a.Run([&] { raw_a->set_peer(cookie_b); });
-    b.Run([&] { raw_b->set_peer(cookie_a); });
+// The fixture's apartment `sta` and a second one, `b`, call each other.
+TEST_F(ProbeOnApartment, TwoApartmentsCallingEachOtherDoNotDeadlock) {
+    StaThread b;
+    auto log_b = std::make_shared<ProbeLog>();
+    Probe* raw_b = nullptr;
+    const DWORD cookie_b = RegisterProbeOn(b, log_b, &raw_b);
+    sta.Run([&] { raw->set_peer(cookie_b); });
+    b.Run([&] { raw_b->set_peer(cookie); });
 
-    ComPtr<IDispatch> proxy = Fetch(cookie_a);
-    CComVariant depth(LONG{5}), result;  // a -> b -> a -> b -> a -> b
-    ASSERT_EQ(S_OK, CallMethod(proxy.get(), kRelay, &depth, &result));
+    CComVariant depth(LONG{5}), result;  // sta -> b -> sta -> b -> sta -> b
+    ASSERT_EQ(S_OK, CallMethod(Fetch(cookie).get(), kRelay, &depth, &result));
     EXPECT_EQ(static_cast<LONG>(b.id()), result.lVal);
-    EXPECT_EQ(log_a->threads, std::vector<unsigned long>(3, a.id()));  // depths 5, 3, 1
+    EXPECT_EQ(log->threads, std::vector<unsigned long>(3, sta.id()));  // depths 5, 3, 1
     EXPECT_EQ(log_b->threads, std::vector<unsigned long>(4, b.id()));  // 4, 2, 0, the kWhere
-    proxy = nullptr;
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_a));
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie_b));
 }
 
-TEST(GlobalInterfaceTable, EndedApartmentDisconnectsFetchesAndCalls) {
-    auto log = std::make_shared<ProbeLog>();
-    auto sta = std::make_unique<StaThread>();
-    unsigned long sta_id = sta->id();
-    DWORD cookie = RegisterProbeOn(*sta, log);
+TEST_F(ProbeOnApartment, EndedApartmentDisconnectsFetchesAndCalls) {
     ComPtr<IDispatch> proxy = Fetch(cookie);
-    sta.reset();  // CoUninitialize on the apartment's thread
-
+    sta.Stop();  // CoUninitialize on the apartment's thread
     EXPECT_EQ(1, log->destroyed.load());
-    EXPECT_EQ(sta_id, log->destroyed_on.load());
+    EXPECT_EQ(sta.id(), log->destroyed_on.load());
     HRESULT hr = S_OK;
     CallWhere(proxy, &hr);
     EXPECT_EQ(RPC_E_DISCONNECTED, hr);
     EXPECT_EQ(nullptr, Fetch(cookie, RPC_E_DISCONNECTED).get());
-    EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
-    EXPECT_FALSE(CoPostToApartment(sta_id, [] {}));
+    Revoke();
+    EXPECT_FALSE(CoPostToApartment(sta.id(), [] {}));
 }
 
 TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
@@ -435,9 +423,7 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
         ASSERT_EQ(S_OK, holder.Attach(a.get()));
         DWORD first = holder.GetCookie();
         EXPECT_NE(0u, first);
-        ComPtr<IDispatch> out;
-        ASSERT_EQ(S_OK, holder.CopyTo(out.put()));
-        EXPECT_EQ(static_cast<IDispatch*>(a.get()), out.get());
+        EXPECT_EQ(static_cast<IDispatch*>(a.get()), holder.Get().get());
 
         // Attaching again revokes the first registration.
         ASSERT_EQ(S_OK, holder.Attach(b.get()));
@@ -461,11 +447,9 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
         EXPECT_EQ(0u, holder.GetCookie());
         Fetch(last, E_INVALIDARG);
         ASSERT_EQ(S_OK, holder.Attach(a.get()));
-        last = holder.GetCookie();
         a = nullptr;
         b = nullptr;
         EXPECT_EQ(1, log->destroyed.load());  // the registration keeps `a` alive
-        out = nullptr;
     }
     EXPECT_EQ(2, log->destroyed.load());  // destruction revoked it
 }

@@ -24,8 +24,9 @@ namespace fs = std::filesystem;
 
 // Runs `body` on a thread of its own without the capabilities that let root read and write any
 // file, so that file permissions hold for it as for any user: capabilities belong to a thread,
-// and tests run as root.
-void WithFilePermissionsEnforced(const std::function<void()>& body) {
+// and tests run as root. Returns what `body` wrote to standard error.
+std::string WithFilePermissionsEnforced(const std::function<void()>& body) {
+    std::string messages;
     std::thread([&] {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2] = {};
@@ -34,8 +35,11 @@ void WithFilePermissionsEnforced(const std::function<void()>& body) {
                 caps[cap / 32].effective &= ~(1u << (cap % 32));
             ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0);
         }
+        ::testing::internal::CaptureStderr();
         body();
+        messages = ::testing::internal::GetCapturedStderr();
     }).join();
+    return messages;
 }
 
 class SettingsStoreTest : public ::testing::Test {
@@ -244,21 +248,17 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWritten) {
         c.make(file_);
         const auto before = fs::status(file_);
         const auto size = fs::is_regular_file(before) ? fs::file_size(file_) : 0;
-        WithFilePermissionsEnforced([&] {
-            ::testing::internal::CaptureStderr();
+        const std::string messages = WithFilePermissionsEnforced([&] {
             SettingsStore store(file_);
             EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\A", u"v"), kMissing);
             EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\A"));
             store.BeginBatch();
             EXPECT_EQ(ERROR_ACCESS_DENIED, store.CreateKey(u"HKEY_CURRENT_USER\\B"));
             EXPECT_EQ(ERROR_SUCCESS, store.EndBatch());
-            const std::string messages = ::testing::internal::GetCapturedStderr();
-            EXPECT_NE(std::string::npos, messages.find(c.message)) << messages;
         });
+        EXPECT_NE(std::string::npos, messages.find(c.message)) << messages;
         EXPECT_EQ(before.type(), fs::status(file_).type());
-        if (fs::is_regular_file(before)) {
-            EXPECT_EQ(size, fs::file_size(file_));
-        }
+        EXPECT_EQ(size, fs::is_regular_file(before) ? fs::file_size(file_) : 0);
     }
 }
 
@@ -274,7 +274,6 @@ TEST_F(SettingsStoreTest, AReadOnlyDirectoryKeepsTheConfiguredValues) {
     const std::string written = FileText();
     fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
     WithFilePermissionsEnforced([&] {
-        ::testing::internal::CaptureStderr();
         SettingsStore store(file_);
         bool created = true;
         EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(key, &created));
@@ -282,7 +281,6 @@ TEST_F(SettingsStoreTest, AReadOnlyDirectoryKeepsTheConfiguredValues) {
         EXPECT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));  // unchanged
         EXPECT_NE(ERROR_SUCCESS, store.SetValue(key, u"Other", Dword(1)));
         EXPECT_EQ(Read(store, key, u"Port0"), Show(Dword(7)));
-        ::testing::internal::GetCapturedStderr();
     });
     fs::permissions(file_.parent_path(), fs::perms::owner_all);
     EXPECT_EQ(written, FileText());

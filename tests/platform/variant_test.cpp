@@ -14,18 +14,11 @@
 
 namespace {
 
-// An integer variant of any integer type; the value is cut to the type's size.
+// A variant of integer type `vt` (VT_ERROR included); the value is cut to the type's size.
 CComVariant Int(VARTYPE vt, long long value) {
     CComVariant v;
     v.vt = vt;
     v.llVal = value;
-    return v;
-}
-
-CComVariant Of(VARTYPE vt, SCODE scode = 0) {
-    CComVariant v;
-    v.vt = vt;
-    v.scode = scode;
     return v;
 }
 
@@ -147,21 +140,6 @@ void ExpectValues(VARTYPE to, const std::vector<std::pair<CComVariant, std::stri
     ExpectConversions(rows);
 }
 
-// Each input fails to convert to the type beside it with `hr`.
-void ExpectFailures(HRESULT hr, const std::vector<std::pair<CComVariant, VARTYPE>>& cases) {
-    std::vector<Conversion> rows;
-    for (const auto& [in, to] : cases)
-        rows.push_back({in, to, hr});
-    ExpectConversions(rows);
-}
-
-std::u16string Text(const VARIANT& in, USHORT flags = 0) {
-    CComVariant out;
-    HRESULT hr = VariantChangeTypeEx(&out, &in, LOCALE_USER_DEFAULT, flags, VT_BSTR);
-    if (FAILED(hr)) return u"<failed>";
-    return std::u16string(out.bstrVal, SysStringLen(out.bstrVal));
-}
-
 TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
     struct Case {
         double in;
@@ -220,23 +198,23 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
         EXPECT_EQ(status(R8(t.low - 0.5)), std::fmod(t.low, 2) == 0 ? S_OK : DISP_E_OVERFLOW);
         EXPECT_EQ(status(R8(t.high + 0.5)), DISP_E_OVERFLOW) << t.vt;
         // The same limits from text and from a 64-bit integer.
-        EXPECT_EQ(status(Str(Text(R8(t.high + 1)))), DISP_E_OVERFLOW) << t.vt;
+        const auto above = std::to_string(static_cast<long long>(t.high) + 1);
+        EXPECT_EQ(status(Str(Utf8ToUtf16(above))), DISP_E_OVERFLOW) << t.vt;
         EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high))), S_OK) << t.vt;
         EXPECT_EQ(status(Int(VT_I8, static_cast<long long>(t.high) + 1)), DISP_E_OVERFLOW);
     }
     // clang-format off
-    ExpectFailures(DISP_E_OVERFLOW, {
-        {R8(255.5), VT_UI1}, {R8(-0.51), VT_UI1}, {R8(NAN), VT_I4}, {I4(-1), VT_UI4},
-        {I4(-1), VT_UI8}, {R8(9223372036854775808.0), VT_I8}, {R8(18446744073709551616.0), VT_UI8},
-        {Str(u"18446744073709551616"), VT_UI8}, {Str(u"1e400"), VT_R8}, {R8(1e39), VT_R4},
-        {R8(1e300), VT_CY},
-        // Same size, other signedness: what does not fit overflows, no reinterpreting.
-        {Of(VT_UI4, static_cast<SCODE>(0xFFFFFFFF)), VT_I4}, {Of(VT_I2, 0xFFFF), VT_UI2},
-        {Of(VT_UI1, 0xFF), VT_I1},
-    });
+    constexpr HRESULT kOver = DISP_E_OVERFLOW;
     ExpectConversions({
+        {R8(255.5), VT_UI1, kOver}, {R8(-0.51), VT_UI1, kOver}, {R8(NAN), VT_I4, kOver},
+        {I4(-1), VT_UI4, kOver}, {I4(-1), VT_UI8, kOver}, {R8(9223372036854775808.0), VT_I8, kOver},
+        {R8(18446744073709551616.0), VT_UI8, kOver}, {Str(u"18446744073709551616"), VT_UI8, kOver},
+        {Str(u"1e400"), VT_R8, kOver}, {R8(1e39), VT_R4, kOver}, {R8(1e300), VT_CY, kOver},
+        // Same size, other signedness: what does not fit overflows, no reinterpreting.
+        {Int(VT_UI4, 0xFFFFFFFF), VT_I4, kOver}, {Int(VT_I2, 0xFFFF), VT_UI2, kOver},
+        {Int(VT_UI1, 0xFF), VT_I1, kOver},
         {R8(254.5), VT_UI1, S_OK, "254"}, {R8(-0.5), VT_UI1, S_OK, "0"},
-        {Of(VT_UI2, 0x7FFF), VT_I2, S_OK, "32767"},
+        {Int(VT_UI2, 0x7FFF), VT_I2, S_OK, "32767"},
         {R8(9223372036854774784.0), VT_I8, S_OK, "9223372036854774784"},
         {Str(u"18446744073709551615"), VT_UI8, S_OK, "18446744073709551615"},
         {Str(u"-9223372036854775808"), VT_I8, S_OK, "-9223372036854775808"},
@@ -263,10 +241,9 @@ TEST(VariantText, NumbersPrintAsThePlatformPrintsThem) {
         {R8(1e-16), "1E-16"}, {R8(kFloatHundredthPlusHundredth), "1.99999997764826E-02"},
     });
     // clang-format on
-    BSTR text = nullptr;
+    CComBSTR text;
     ASSERT_EQ(VarBstrFromR8(0.000056789, LOCALE_USER_DEFAULT, 0, &text), S_OK);
-    EXPECT_EQ(std::u16string(text), u"0.000056789");
-    SysFreeString(text);
+    EXPECT_EQ(text.view(), u"0.000056789");
 }
 
 TEST(VariantText, TextParsesWithThePlatformNumberGrammar) {
@@ -300,15 +277,15 @@ TEST(VariantBool, BooleansToTextNumbersAndBack) {
     ExpectConversions({{t, VT_BSTR, S_OK, "True"}, {f, VT_BSTR, S_OK, "False"}}, VARIANT_ALPHABOOL);
     // clang-format off
     ExpectConversions({
-        {t, VT_BSTR, S_OK, "-1"}, {f, VT_BSTR, S_OK, "0"}, {t, VT_R8, S_OK, "-1"}, {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"},
-        {t, VT_I1, S_OK, "-1"}, {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"},
-        {t, VT_INT, S_OK, "-1"}, {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"},
-        {f, VT_UI2, S_OK, "0"}, {Str(u"True"), VT_BOOL, S_OK, "-1"},
-        {Str(u"FALSE"), VT_BOOL, S_OK, "0"}, {Str(u"tRuE"), VT_BOOL, S_OK, "-1"},
-        {Str(u"0"), VT_BOOL, S_OK, "0"}, {Str(u"2"), VT_BOOL, S_OK, "-1"},
-        {Str(u"-0.0"), VT_BOOL, S_OK, "0"}, {Str(u"0.1"), VT_BOOL, S_OK, "-1"},
+        {t, VT_BSTR, S_OK, "-1"}, {f, VT_BSTR, S_OK, "0"}, {t, VT_R8, S_OK, "-1"},
+        {t, VT_UI1, S_OK, "255"}, {t, VT_UI2, S_OK, "65535"}, {t, VT_I1, S_OK, "-1"},
+        {t, VT_I2, S_OK, "-1"}, {t, VT_I4, S_OK, "-1"}, {t, VT_INT, S_OK, "-1"},
+        {t, VT_I8, S_OK, "-1"}, {f, VT_UI1, S_OK, "0"}, {f, VT_UI2, S_OK, "0"},
+        {Str(u"True"), VT_BOOL, S_OK, "-1"}, {Str(u"FALSE"), VT_BOOL, S_OK, "0"},
+        {Str(u"tRuE"), VT_BOOL, S_OK, "-1"}, {Str(u"0"), VT_BOOL, S_OK, "0"},
+        {Str(u"2"), VT_BOOL, S_OK, "-1"}, {Str(u"-0.0"), VT_BOOL, S_OK, "0"},
+        {Str(u"0.1"), VT_BOOL, S_OK, "-1"}, {R8(0.001), VT_BOOL, S_OK, "-1"},
         {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH}, {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH},
-        {R8(0.001), VT_BOOL, S_OK, "-1"},
     });
     // clang-format on
 }
@@ -317,10 +294,9 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
     CComVariant empty, null = Null();
     for (VARTYPE vt :
          {VT_I1, VT_UI1, VT_I2, VT_I4, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_DECIMAL, VT_BOOL}) {
-        CComVariant out;
+        CComVariant out, zero;
         ASSERT_EQ(VariantChangeType(&out, &empty, 0, vt), S_OK) << vt;
         EXPECT_EQ(out.vt, vt);
-        CComVariant zero;
         EXPECT_EQ(VarCmp(&out, &zero, LOCALE_USER_DEFAULT, 0), VARCMP_EQ) << vt;
         EXPECT_EQ(VariantChangeType(&out, &null, 0, vt), DISP_E_TYPEMISMATCH) << vt;
     }
@@ -339,8 +315,8 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
         {empty, VT_ERROR, DISP_E_TYPEMISMATCH}, {null, VT_DISPATCH, DISP_E_TYPEMISMATCH},
         {null, VT_UNKNOWN, DISP_E_TYPEMISMATCH}, {null, VT_ERROR, DISP_E_TYPEMISMATCH},
         // Error values only become integers and back.
-        {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_BSTR, DISP_E_TYPEMISMATCH},
-        {Of(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_I4, S_OK, std::to_string(DISP_E_PARAMNOTFOUND)},
+        {Int(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_BSTR, DISP_E_TYPEMISMATCH},
+        {Int(VT_ERROR, DISP_E_PARAMNOTFOUND), VT_I4, S_OK, std::to_string(DISP_E_PARAMNOTFOUND)},
         {I4(5), VT_ERROR, S_OK, "error 00000005"},
     });
     // clang-format on
@@ -366,14 +342,12 @@ TEST(VariantDecimal, ExactDecimalTextAndConversions) {
         {Dec(u"-79228162514264337593543950335"), VT_BSTR, S_OK, "-79228162514264337593543950335"},
     });
     // clang-format on
-    DECIMAL raw;
-    ASSERT_EQ(VarDecFromStr(u"-2.50", LOCALE_USER_DEFAULT, 0, &raw), S_OK);
-    BSTR text = nullptr;
-    ASSERT_EQ(VarBstrFromDec(&raw, LOCALE_USER_DEFAULT, 0, &text), S_OK);
-    EXPECT_EQ(std::u16string(text), u"-2.5");
-    SysFreeString(text);
+    const DECIMAL raw = Dec(u"-2.50").decVal;
+    CComBSTR text;
     double d;
+    ASSERT_EQ(VarBstrFromDec(&raw, LOCALE_USER_DEFAULT, 0, &text), S_OK);
     ASSERT_EQ(VarR8FromDec(&raw, &d), S_OK);
+    EXPECT_EQ(text.view(), u"-2.5");
     EXPECT_EQ(d, -2.5);
 }
 
@@ -385,14 +359,16 @@ TEST(VariantDecimal, InvalidScaleOrSignIsAnInvalidArgument) {
              {VT_I1, VT_UI1, VT_I4, VT_UI8, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR})
             ExpectConversions({{bad, vt, E_INVALIDARG}});
         double d;
+        CComBSTR text;
         EXPECT_EQ(VarR8FromDec(&bad.decVal, &d), E_INVALIDARG);
-        BSTR text = nullptr;
         EXPECT_EQ(VarBstrFromDec(&bad.decVal, LOCALE_USER_DEFAULT, 0, &text), E_INVALIDARG);
     }
-    // The limits themselves are valid, and so is a negative zero.
+    // The limits themselves are valid, and so is a negative zero; a reference points at a DECIMAL.
+    CComVariant held = RawDec(1, 0, 15);
     ExpectConversions({{RawDec(28, 0, 5), VT_BSTR, S_OK, "0.0000000000000000000000000005"},
                        {RawDec(0, DECIMAL_NEG, 0), VT_BSTR, S_OK, "0"},
-                       {RawDec(1, DECIMAL_NEG, 5), VT_R8, S_OK, "-0.5"}});
+                       {RawDec(1, DECIMAL_NEG, 5), VT_R8, S_OK, "-0.5"},
+                       {ByRef(VT_DECIMAL, &held.decVal), VT_BSTR, S_OK, "1.5"}});
 }
 
 struct Comparison {
@@ -412,7 +388,7 @@ void ExpectComparisons(const std::vector<Comparison>& cases) {
 TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithErrors) {
     LONG held = 3;
     CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
-    const CComVariant missing = Of(VT_ERROR, DISP_E_PARAMNOTFOUND);
+    const CComVariant missing = Int(VT_ERROR, DISP_E_PARAMNOTFOUND);
     // clang-format off
     ExpectComparisons({
         {I4(1), R8(1.0), VARCMP_EQ}, {I4(2), R8(2.5), VARCMP_LT},
@@ -428,7 +404,7 @@ TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithEr
         {Str(u"ABC"), Str(u"abc"), VARCMP_EQ, NORM_IGNORECASE},
         {Str(u"\u00C4x"), Str(u"\u00E4X"), VARCMP_EQ, NORM_IGNORECASE},
         // Two error values are equal whatever their codes; an error beside anything else fails.
-        {missing, missing, VARCMP_EQ}, {missing, Of(VT_ERROR, 5), VARCMP_EQ},
+        {missing, missing, VARCMP_EQ}, {missing, Int(VT_ERROR, 5), VARCMP_EQ},
     });
     // clang-format on
     for (const CComVariant& other : {I4(0), R8(1.5), Str(u"x"), CComVariant()}) {
