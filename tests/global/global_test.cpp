@@ -5,21 +5,15 @@
 
 #include "dispatch/data_context.h"
 #include "dispatch/placeholders.h"
-#include "global/global.h"
 #include "global/test_host.h"
 #include "network/packet_base.h"
 #include "support/dispatch_results.h"
 #include "support/global_events.h"
-#include "support/late_bound.h"
 #include "support/network_doubles.h"
 #include "support/show.h"
 #include "support/variants.h"
 
 namespace {
-
-IGlobal* AsGlobal(CGlobal* g) {
-    return static_cast<IGlobal*>(g);
-}
 
 TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
     EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
@@ -29,9 +23,7 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
         EXPECT_EQ(Got(d, IdOf(d, u"boxnumber")), "I4 1");
         EXPECT_EQ(Got(d, IdOf(d, u"PacketDelay")), "I4 50");
         EXPECT_EQ(CallName(d, u"BoxNumber", DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
-        LONG box = 0;
-        EXPECT_EQ(g->get_BoxNumber(&box), S_OK);
-        EXPECT_EQ(box, 7);
+        EXPECT_EQ(Got(d, IdOf(d, u"BoxNumber")), "I4 7");
         EXPECT_EQ(g->get_BoxNumber(nullptr), E_POINTER);
         EXPECT_EQ(g->get_PacketDelay(nullptr), E_POINTER);
 
@@ -57,13 +49,10 @@ TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     EXPECT_TRUE(second->WaitUntilPoolIdle());
 
     // The second one's bus still reaches handlers through the pool.
-    auto handler = New<ScriptFunction>();
-    ULONG id = 0;
-    CComBSTR name(u"Ping");
-    ASSERT_EQ(second->RegisterForEvent(name, CComVariant(), handler.get(), &id), S_OK);
+    const auto handler = HandlersFor(second.get(), {u"Ping"})[0];
     ASSERT_EQ(second->Start(), S_OK);
     DrainEvents(second.get());
-    second->RaiseEvent(name, nullptr);
+    second->RaiseEvent(CComBSTR(u"Ping"), nullptr);
     EXPECT_TRUE(handler->WaitFor(1));
 }
 
@@ -98,8 +87,7 @@ TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
 
 TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     auto g = New<CGlobal>();
-    auto filtered = New<ScriptFunction>();
-    auto number_params = New<ScriptFunction>();
+    auto filtered = New<ScriptFunction>(), number_params = New<ScriptFunction>();
     ULONG id1 = 0, id2 = 0;
     CComBSTR name(u"Preset");
     auto area5 = ScriptObject({{u"Area", I4(5)}});
@@ -136,22 +124,17 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
     ASSERT_EQ(g->Start(), S_OK);
 
-    CComVariant context_value;
-    ASSERT_EQ(CallName(AsGlobal(g.get()), u"ReadOnly", DISPATCH_PROPERTYGET, {}, &context_value),
-              S_OK);
-    ASSERT_EQ(context_value.vt, VT_DISPATCH);
-    IDispatch* context = context_value.pdispVal;
+    const ComPtr<IDispatch> context_object = ObjectProperty(AsGlobal(g.get()), u"ReadOnly");
+    IDispatch* context = context_object.get();
+    ASSERT_TRUE(context);
     ComPtr<IDataContext> data_context;
     ASSERT_EQ(context->QueryInterface(data_context.put()), S_OK);
     auto* dependants = static_cast<CDataContext*>(data_context.get());
 
     // document comes back as the object itself, Version wrapped.
-    CComVariant document, version;
-    ASSERT_EQ(CallName(context, u"document", DISPATCH_PROPERTYGET, {}, &document), S_OK);
-    ASSERT_EQ(CallName(context, u"Version", DISPATCH_PROPERTYGET, {}, &version), S_OK);
-    EXPECT_TRUE(SameObject(document.pdispVal, host->object.get()));
-    EXPECT_EQ(ShowVariant(version), "DISPATCH");
-    EXPECT_FALSE(SameObject(version.pdispVal, host->object.get()));
+    EXPECT_TRUE(SameObject(ObjectProperty(context, u"document").get(), host->object.get()));
+    const ComPtr<IDispatch> version = ObjectProperty(context, u"Version");
+    EXPECT_TRUE(version && !SameObject(version.get(), host->object.get()));
 
     // An event registration through the context lives until the context's dependants go.
     auto handler = New<ScriptFunction>();
