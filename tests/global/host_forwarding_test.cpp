@@ -136,9 +136,7 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesOnlyAHostRepla
     auto host = New<TestHost>();
     ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
     ASSERT_EQ(g->GetApplication(app.put()), S_OK);
-    ComPtr<IUnknown> host_identity;
-    host->QueryInterface(IID_IUnknown, host_identity.put_void());
-    EXPECT_EQ(app.get(), host_identity.get());
+    EXPECT_EQ(app.get(), host->GetUnknown());
     EXPECT_EQ(g->Start(), S_OK);
     EXPECT_EQ(host->Calls(), (std::vector<std::string>{"GetConfigFile()", "Calibrate(0)"}));
 
