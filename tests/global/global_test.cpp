@@ -47,13 +47,6 @@ TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
     first = nullptr;  // not current: leaves the current Global alone
     EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), second.get());
     EXPECT_TRUE(second->WaitUntilPoolIdle());
-
-    // The second one's bus still reaches handlers through the pool.
-    const auto handler = HandlersFor(second.get(), {u"Ping"})[0];
-    ASSERT_EQ(second->Start(), S_OK);
-    DrainEvents(second.get());
-    second->RaiseEvent(CComBSTR(u"Ping"), nullptr);
-    EXPECT_TRUE(handler->WaitFor(1));
 }
 
 TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
@@ -85,8 +78,12 @@ TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     EXPECT_EQ(Call(d, 0x1234, DISPATCH_METHOD, {}, &none), DISP_E_MEMBERNOTFOUND);
 }
 
+// On a Global that took over from one that is gone: its bus still reaches handlers through its
+// pool.
 TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
+    auto first = New<CGlobal>();
     auto g = New<CGlobal>();
+    first = nullptr;
     auto filtered = New<ScriptFunction>(), number_params = New<ScriptFunction>();
     ULONG id1 = 0, id2 = 0;
     CComBSTR name(u"Preset");
