@@ -4,12 +4,11 @@
 #include <chrono>
 #include <string>
 
-#include "global/global.h"
 #include "global/test_host.h"
 #include "platform/clock.h"
 #include "support/data_directory.h"
 #include "support/global_events.h"
-#include "support/late_bound.h"
+#include "support/scheduler_support.h"
 #include "support/scoped_time_zone.h"
 #include "support/script_objects.h"
 #include "support/variants.h"
@@ -27,66 +26,44 @@ class GlobalSchedulerTest : public testing::Test {
     }
     void TearDown() override { TestClock::Uninstall(); }
 
-    static ComPtr<IDispatch> Scheduler(CGlobal* g) {
-        CComVariant value;
-        EXPECT_EQ(
-            CallName(static_cast<IGlobal*>(g), u"Scheduler", DISPATCH_PROPERTYGET, {}, &value),
-            S_OK);
-        return value.vt == VT_DISPATCH ? ComPtr<IDispatch>(value.pdispVal) : nullptr;
-    }
-    // A new schedule for every day at hours:minutes, enabled, added to the Global's schedules.
-    static ComPtr<IDispatch> AddSchedule(CGlobal* g, const char16_t* name, LONG hours, LONG minutes,
-                                         LONG event_number = -1) {
-        ComPtr<IDispatch> schedules = Collection(g, u"Schedules");
-        ComPtr<CSchedule> made = New<CSchedule>();
-        ComPtr<IDispatch> schedule(static_cast<ISchedule*>(made.get()));
-        for (auto [member, value] : {std::pair{u"Name", CComVariant(name)},
-                                     {u"DayOfWeek", CComVariant(u"all")},
-                                     {u"DayOfMonth", CComVariant(u"all")},
-                                     {u"MonthOfYear", CComVariant(u"all")},
-                                     {u"Hours", CComVariant(hours)},
-                                     {u"Minutes", CComVariant(minutes)},
-                                     {u"EventNumber", CComVariant(event_number)},
-                                     {u"Enable", CComVariant(true)}})
-            EXPECT_EQ(CallName(schedule.get(), member, DISPATCH_PROPERTYPUT, {value}), S_OK);
-        EXPECT_EQ(CallName(schedules.get(), u"Add", DISPATCH_METHOD, {CComVariant(schedule.get())}),
-                  S_OK);
-        return schedule;
-    }
-    static ComPtr<IDispatch> Collection(CGlobal* g, const char16_t* name) {
-        CComVariant value;
-        EXPECT_EQ(CallName(Scheduler(g).get(), name, DISPATCH_PROPERTYGET, {}, &value), S_OK);
-        return ComPtr<IDispatch>(value.pdispVal);
-    }
-
   private:
     ScopedTimeZone zone_{"UTC"};
 };
 
 TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItself) {
     auto g = New<CGlobal>();
-    ComPtr<IDispatch> scheduler = Scheduler(g.get());
+    ComPtr<IDispatch> scheduler = ObjectProperty(AsGlobal(g.get()), u"Scheduler");
     ASSERT_TRUE(scheduler);
-    EXPECT_TRUE(SameObject(scheduler.get(), Scheduler(g.get()).get()));  // one object until Destroy
+    // One object until Destroy.
+    EXPECT_TRUE(SameObject(scheduler.get(), ObjectProperty(AsGlobal(g.get()), u"Scheduler").get()));
     EXPECT_EQ(g->get_Scheduler(nullptr), E_POINTER);
     auto host = New<TestHost>();
     ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
     ASSERT_EQ(g->Start(), S_OK);
-    auto handler = New<ScriptFunction>();
-    ULONG id = 0;
-    ASSERT_EQ(g->RegisterForEvent(CComBSTR(u"ScheduledEvent"), Null(), handler.get(), &id), S_OK);
+    const auto handler = HandlersFor(g.get(), {u"ScheduledEvent"})[0];
     DrainEvents(g.get());
-    ComPtr<IDispatch> schedule = AddSchedule(g.get(), u"Porch", 10, 0, 4);
+    // Every day at 10:00, enabled, with event number 4.
+    ComPtr<CSchedule> made = New<CSchedule>();
+    ComPtr<IDispatch> schedule(static_cast<ISchedule*>(made.get()));
+    for (auto [member, value] : {std::pair{u"Name", CComVariant(u"Porch")},
+                                 {u"DayOfWeek", CComVariant(u"all")},
+                                 {u"DayOfMonth", CComVariant(u"all")},
+                                 {u"MonthOfYear", CComVariant(u"all")},
+                                 {u"Hours", I4(10)},
+                                 {u"Minutes", I4(0)},
+                                 {u"EventNumber", I4(4)},
+                                 {u"Enable", CComVariant(true)}})
+        ASSERT_EQ(CallName(schedule.get(), member, DISPATCH_PROPERTYPUT, {value}), S_OK);
+    ASSERT_EQ(CallName(ObjectProperty(scheduler.get(), u"Schedules").get(), u"Add", DISPATCH_METHOD,
+                       {CComVariant(schedule.get())}),
+              S_OK);
     ASSERT_EQ(CallName(schedule.get(), u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}),
               S_OK);
     EXPECT_TRUE(host->Has("Log(Schedule Porch must wait 5 seconds to run\r\n)"));
     TestClock::Advance(5000);  // 10:00:01
     ASSERT_TRUE(handler->WaitFor(1));
     EXPECT_TRUE(SameObject(handler->Last().Object(), schedule.get()));
-    CComVariant colour;
-    ASSERT_EQ(CallName(handler->Last().Object(), u"Colour", DISPATCH_PROPERTYGET, {}, &colour),
-              S_OK);
-    EXPECT_EQ(std::u16string(colour.bstrVal), u"amber");
+    EXPECT_EQ(PropertyText(handler->Last().Object(), u"Colour"), u"amber");
     // The next run is tomorrow.
     EXPECT_TRUE(host->WaitFor("Log(Schedule Porch must wait 86400 seconds to run\r\n)"));
 
@@ -96,9 +73,7 @@ TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItsel
     EXPECT_EQ(network->EnableSchedules(4, false), 1u);
     EXPECT_EQ(network->TriggerSchedules(4), 1u);  // disabled, it still fires when asked
     ASSERT_TRUE(handler->WaitFor(2));
-    CComVariant enabled;
-    ASSERT_EQ(CallName(schedule.get(), u"Enable", DISPATCH_PROPERTYGET, {}, &enabled), S_OK);
-    EXPECT_EQ(enabled.boolVal, VARIANT_FALSE);
+    EXPECT_EQ(PropertyText(schedule.get(), u"Enable"), u"False");
     g->Destroy();  // the scheduler goes with it
     IScheduler* after = nullptr;
     EXPECT_EQ(g->get_Scheduler(&after), S_OK);

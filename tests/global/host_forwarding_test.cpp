@@ -3,11 +3,10 @@
 
 #include <functional>
 
-#include "global/global.h"
 #include "global/test_host.h"
 #include "support/data_directory.h"
-#include "support/late_bound.h"
-#include "support/show.h"
+#include "support/dispatch_results.h"
+#include "support/scheduler_support.h"
 #include "support/variants.h"
 
 namespace {
@@ -137,9 +136,7 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesOnlyAHostRepla
     auto host = New<TestHost>();
     ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
     ASSERT_EQ(g->GetApplication(app.put()), S_OK);
-    ComPtr<IUnknown> host_identity;
-    host->QueryInterface(IID_IUnknown, host_identity.put_void());
-    EXPECT_EQ(app.get(), host_identity.get());
+    EXPECT_EQ(app.get(), host->GetUnknown());
     EXPECT_EQ(g->Start(), S_OK);
     EXPECT_EQ(host->Calls(), (std::vector<std::string>{"GetConfigFile()", "Calibrate(0)"}));
 
@@ -176,24 +173,23 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
     const struct {
         const char* what;
         const char* xml;  // null: no file; "": no directory either
-        LONG delay;
-        const char16_t* start_page;
-        ULONG logical_fade;
-        bool broken;
+        // The packet delay as scripts read it; the start page, natively and as scripts read it;
+        // the default logical and physical fades; whether the host was told of a broken file.
+        const char* settings;
     } cases[] = {
-        {"no directory", "", 50, u"", 2000, false},
-        {"no file", nullptr, 50, u"", 2000, false},
+        {"no directory", "", "I4 50, , , 2000, 2000"},
+        {"no file", nullptr, "I4 50, , , 2000, 2000"},
         {"settings",
          R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/>
               <PROP Name="StartPage" Value="main.htm"/>
               <PROP Name="DefaultLogicalFade" Value="3000" Type="UInteger"/></OB>)",
-         20, u"main.htm", 3000, false},
-        {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)", 120,
-         u"", 2000, false},
-        {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)", 50, u"", 2000,
-         false},
-        {"broken", "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP", 20,
-         u"", 2000, true},
+         "I4 20, main.htm, main.htm, 3000, 2000"},
+        {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)",
+         "I4 120, , , 2000, 2000"},
+        {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)",
+         "I4 50, , , 2000, 2000"},
+        {"broken", "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP",
+         "I4 20, , , 2000, 2000, broken"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,22 +200,15 @@ TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory)
         auto host = New<TestHost>();
         if (!path.empty()) host->config_file = SysAllocString(path.c_str());
         ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
-        EXPECT_EQ(host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: "), c.broken);
         EXPECT_EQ(g->ConfigPath(), path);
-        LONG delay = 0;
-        EXPECT_EQ(g->get_PacketDelay(&delay), S_OK);
-        EXPECT_EQ(delay, c.delay);
-        EXPECT_EQ(g->StartPage(), c.start_page);
-        EXPECT_EQ(g->DefaultPacketSettings().logical_fade, c.logical_fade);
-        EXPECT_EQ(g->DefaultPacketSettings().physical_fade, 2000u);
-        // Scripts see the same settings.
-        CComVariant config, start_page;
-        ASSERT_EQ(
-            CallName(static_cast<IGlobal*>(g.get()), u"Config", DISPATCH_PROPERTYGET, {}, &config),
-            S_OK);
-        CallName(config.pdispVal, u"StartPage", DISPATCH_PROPERTYGET, {}, &start_page);
-        EXPECT_EQ(Utf16ToUtf8(start_page.vt == VT_BSTR ? start_page.bstrVal : u""),
-                  Utf16ToUtf8(c.start_page));
+        IDispatch* d = AsGlobal(g.get());
+        const PacketDefaults packets = g->DefaultPacketSettings();
+        const bool broken = host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: ");
+        EXPECT_EQ(Got(d, IdOf(d, u"PacketDelay")) + ", " + Utf16ToUtf8(g->StartPage()) + ", " +
+                      Utf16ToUtf8(PropertyText(ObjectProperty(d, u"Config").get(), u"StartPage")) +
+                      ", " + std::to_string(packets.logical_fade) + ", " +
+                      std::to_string(packets.physical_fade) + (broken ? ", broken" : ""),
+                  c.settings);
     }
 }
 

@@ -5,9 +5,22 @@
 
 #include <string>
 
+#include "global/global.h"
 #include "interfaces/host.h"
 #include "platform/bstr.h"
+#include "support/late_bound.h"
 #include "support/script_doubles.h"
+
+inline IGlobal* AsGlobal(CGlobal* g) {
+    return static_cast<IGlobal*>(g);
+}
+
+// The object that `d`'s property `name` holds for scripts; null when it holds none.
+inline ComPtr<IDispatch> ObjectProperty(IDispatch* d, const char16_t* name) {
+    CComVariant value;
+    EXPECT_EQ(CallName(d, name, DISPATCH_PROPERTYGET, {}, &value), S_OK) << Utf16ToUtf8(name);
+    return value.vt == VT_DISPATCH ? ComPtr<IDispatch>(value.pdispVal) : nullptr;
+}
 
 class TestHost : public ComObjectRoot<TestHost, IHxApplication> {
   public:

@@ -35,7 +35,8 @@ class GatedTask : public ThreadPoolTask {
     int number_;
 };
 
-void WaitUntilIdle(CDefaultThreadPool& pool) {
+template <class Pool>
+void WaitUntilIdle(Pool& pool) {
     for (std::size_t i = 0; i < 3; ++i)
         pool.GetThread(i).IdleEvent().Wait(INFINITE);
 }
@@ -126,8 +127,7 @@ TEST(ThreadPoolTest, ShutdownWaitsForThreadsToEndNotToGoIdle) {
     Journal journal;
     CThreadPool<StoppedWhenAssigned, 3> pool;
     pool.Start();
-    for (std::size_t i = 0; i < 3; ++i)
-        pool.GetThread(i).IdleEvent().Wait(INFINITE);
+    WaitUntilIdle(pool);
     pool.Submit(new GatedTask(journal, 0));
     ASSERT_FALSE(pool.GetThread(0).IdleEvent().Wait(0));
 
@@ -145,12 +145,8 @@ TEST(ThreadPoolTest, ShutdownWaitsForThreadsToEndNotToGoIdle) {
 }
 
 TEST(ThreadPoolTest, ManySubmittersRunEveryTaskOnce) {
-    struct CountTask : ThreadPoolTask {
-        explicit CountTask(WaitableLog<int>& log) : log_(log) {}
-        void Run() override { log_.Add(1); }
-        WaitableLog<int>& log_;
-    };
-    WaitableLog<int> ran;
+    Journal journal;
+    journal.gates[0].Set();
     {
         CDefaultThreadPool pool;
         pool.Start();
@@ -158,17 +154,17 @@ TEST(ThreadPoolTest, ManySubmittersRunEveryTaskOnce) {
         for (int s = 0; s < 4; ++s) {
             submitters.emplace_back([&] {
                 for (int i = 0; i < 200; ++i)
-                    pool.Submit(new CountTask(ran));
+                    pool.Submit(new GatedTask(journal, 0));
             });
         }
         for (auto& t : submitters)
             t.join();
         // A task queued while the last busy thread was going idle waits for the next submit.
-        for (int i = 0; i < 500 && ran.WaitFor(800, std::chrono::milliseconds(10)).size() < 800;
-             ++i)
+        for (int i = 0;
+             i < 500 && journal.ran.WaitFor(800, std::chrono::milliseconds(10)).size() < 800; ++i)
             pool.Submit(new ThreadPoolTask);
     }
-    EXPECT_EQ(ran.Size(), 800u);
+    EXPECT_EQ(journal.ran.Size(), 800u);
 }
 
 }  // namespace
