@@ -16,42 +16,31 @@
 
 namespace {
 
-// Records every event and message of a read as text.
+// Records every event of a read as text, "|" between them, and its messages.
 class RecordingHandler : public CXMLReadHelperBase, public CXMLErrorSink {
   public:
     RecordingHandler() : CXMLReadHelperBase(static_cast<CXMLErrorSink*>(this)) {}
 
-    std::vector<std::string> events;
+    std::string events;
     std::vector<std::string> messages;
 
     bool OnObject(std::u16string_view name, std::u16string_view type) override {
-        events.push_back("obj " + Utf16ToUtf8(name) + ":" + Utf16ToUtf8(type));
+        Note("obj " + Utf16ToUtf8(name) + ":" + Utf16ToUtf8(type));
         return CXMLReadHelperBase::OnObject(name, type);
     }
     bool OnProperty(std::u16string_view name, std::u16string_view value,
                     std::u16string_view type) override {
-        events.push_back("prop " + Utf16ToUtf8(name) + "=" + Utf16ToUtf8(value) + ":" +
-                         Utf16ToUtf8(type));
+        Note("prop " + Utf16ToUtf8(name) + "=" + Utf16ToUtf8(value) + ":" + Utf16ToUtf8(type));
         return CXMLReadHelperBase::OnProperty(name, value, type);
     }
-    bool OnOther() override {
-        events.push_back("other");
-        return CXMLReadHelperBase::OnOther();
-    }
-    void OnEnd() override {
-        events.push_back("end");
-        CXMLReadHelperBase::OnEnd();
-    }
+    bool OnOther() override { return Note("other"), CXMLReadHelperBase::OnOther(); }
+    void OnEnd() override { Note("end"), CXMLReadHelperBase::OnEnd(); }
     void OnXMLError(std::u16string_view message) override {
         messages.push_back(Utf16ToUtf8(message));
     }
 
-    std::string Joined() const {
-        std::string all;
-        for (const std::string& e : events)
-            all += (all.empty() ? "" : "|") + e;
-        return all;
-    }
+  private:
+    void Note(const std::string& event) { events += (events.empty() ? "" : "|") + event; }
 };
 
 TEST(DataFileTest, NamesGetTheSuffixOnceAndNeverLeaveTheDirectory) {
@@ -111,8 +100,8 @@ TEST(XmlReaderTest, EachVocabularyGivesItsEvents) {
         CDOMReader(dir.Path()).Read(u"doc", &tree);
         EXPECT_EQ(bag.Result, S_OK) << d.what;
         EXPECT_EQ(tree.Result, S_OK) << d.what;
-        EXPECT_EQ(bag.Joined(), d.bag_events) << d.what;
-        EXPECT_EQ(tree.Joined(), d.tree_events) << d.what;
+        EXPECT_EQ(bag.events, d.bag_events) << d.what;
+        EXPECT_EQ(tree.events, d.tree_events) << d.what;
         EXPECT_TRUE(bag.messages.empty()) << d.what;
     }
 }
@@ -183,8 +172,7 @@ TEST(XmlReaderTest, HostileAndBrokenDocumentsAreRefusedWithALocatedMessage) {
         EXPECT_NE(handler.messages[0].find(c.message), std::string::npos)
             << c.what << ": " << handler.messages[0];
         EXPECT_TRUE(handler.messages[0].starts_with((dir / "bad.xml").string() + " ")) << c.what;
-        for (const std::string& e : handler.events)
-            EXPECT_EQ(e.find("haha"), std::string::npos) << c.what;
+        EXPECT_EQ(handler.events.find("haha"), std::string::npos) << c.what;
     }
 }
 
@@ -226,9 +214,9 @@ TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBackOnlyInsideTheDir
     RecordingHandler handler;
     CDOMReader(dir.Path()).Read(u"Tree", &handler);
     EXPECT_EQ(handler.Result, S_OK);
-    EXPECT_EQ(handler.Joined(), "obj root_object:Object|prop Text=" + Utf16ToUtf8(source.text) +
-                                    ":string|end|prop 7=8:Integer|end|obj List:Array|prop "
-                                    "length=1:Integer|end|prop 0=True:Bool|end|end|end");
+    EXPECT_EQ(handler.events, "obj root_object:Object|prop Text=" + Utf16ToUtf8(source.text) +
+                                  ":string|end|prop 7=8:Integer|end|obj List:Array|prop "
+                                  "length=1:Integer|end|prop 0=True:Bool|end|end|end");
 }
 
 TEST(XmlWriterTest, WholeNumberNamesAreThoseThatConvertBackUnchanged) {
