@@ -89,7 +89,6 @@ TEST(BusDevicesTest, DimmerAppliesPresetsAndLevelsAndAnswersRequests) {
     EXPECT_EQ(dimmer.Outbox()[1], bus::WithChecksum({0x1C, 3, 1, 0x62, 0, 0, 0xFF}));
     dimmer.OnFrame(bus::WithChecksum({0x1C, 3, 9, 0x61, 0, 0, 0xFF}));  // no channel 10
     EXPECT_EQ(dimmer.Outbox().size(), 2u);
-    // Every change was noted, in order.
     std::string notes;
     for (const std::string& note : dimmer.Notes())
         notes += note + "; ";

@@ -101,7 +101,6 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     ASSERT_EQ(coll.Size(), 1u);
     ASSERT_EQ(coll.get_Item(CComVariant(LONG{0}), &got), S_OK);
     EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(direct.get()));
-    // The placeholders let go of their context.
     ASSERT_EQ(pa->get_Context(held.put()), S_OK);
     EXPECT_FALSE(held);
 

@@ -47,7 +47,6 @@ TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     DWORD props = 0;
     EXPECT_EQ(bag->GetMemberProperties(a, 0xFFFF, &props), S_OK);
     EXPECT_EQ(props, fdexNameCaseInsensitive);
-    // A third new name continues after the others.
     EXPECT_EQ(GetId(bag.get(), u"gamma"), 10002);
 }
 

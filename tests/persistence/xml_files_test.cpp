@@ -65,18 +65,17 @@ struct Document {
     const char* what;
     const char* xml;
     const char* bag_events;   // through CXMLReader
-    const char* tree_events;  // through CDOMReader
+    const char* tree_events;  // through CDOMReader; null: the same
 };
 
 const Document kDocuments[] = {
     {"property bag", R"(<OB Name="n"><PROP Name="city" Value="Wellington" Type="t"/><x/></OB>)",
-     "obj n:Object|prop city=Wellington:t|end|other|end|end",
-     "obj n:Object|prop city=Wellington:t|end|other|end|end"},
+     "obj n:Object|prop city=Wellington:t|end|other|end|end", nullptr},
     {"absent attributes and any case", R"(<ob><prop/></ob>)", "obj :Object|prop =:|end|end",
-     "obj :Object|prop =:|end|end"},
+     nullptr},
     {"escaped text in attributes",
      R"(<OB><PROP Name="a" Value="1 &amp; &lt;2&gt; &#38; &quot;é"/></OB>)",
-     "obj :Object|prop a=1 & <2> & \"é:|end|end", "obj :Object|prop a=1 & <2> & \"é:|end|end"},
+     "obj :Object|prop a=1 & <2> & \"é:|end|end", nullptr},
     {"elements before the vocabulary",
      R"(<w><x/><root_object Type="Object"><a>  12</a></root_object></w>)",
      "other|other|end|other|other|end|end|end",
@@ -101,7 +100,7 @@ TEST(XmlReaderTest, EachVocabularyGivesItsEvents) {
         EXPECT_EQ(bag.Result, S_OK) << d.what;
         EXPECT_EQ(tree.Result, S_OK) << d.what;
         EXPECT_EQ(bag.events, d.bag_events) << d.what;
-        EXPECT_EQ(tree.events, d.tree_events) << d.what;
+        EXPECT_EQ(tree.events, d.tree_events ? d.tree_events : d.bag_events) << d.what;
         EXPECT_TRUE(bag.messages.empty()) << d.what;
     }
 }

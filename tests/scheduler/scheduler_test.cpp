@@ -284,7 +284,6 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
     EXPECT_EQ(PropertyTexts(At(loaded->PublicHolidays(), 0), {u"Name", u"Note"}),
               u"Christmas|half day");
     EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25, 12)));
-    // The loaded schedules are armed.
     ref<ScheduleBase> core = ScheduleOf(first);
     ASSERT_TRUE(core);
     EXPECT_EQ(core->timer()->enabled(), 1);
