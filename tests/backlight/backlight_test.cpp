@@ -33,12 +33,19 @@ class BacklightTest : public ::testing::Test {
 
     CBacklightController& backlight() { return global_->Backlight(); }
     BacklightController& controller() { return backlight().Controller(); }
-    int Ons() { return events_[0]->Calls(); }
-    int Offs() { return events_[1]->Calls(); }
-    // The counts of BacklightOn and BacklightOff once every event raised so far is delivered.
-    std::pair<int, int> AwaitEvents() {
+    // State, Level and Delay as a script reads them, then how many BacklightOn and BacklightOff
+    // events came once every event raised so far is delivered: "-1 255 3600000 on 1 off 0".
+    std::string Seen() {
+        VARIANT_BOOL state = 0;
+        BYTE level = 0;
+        LONG delay = 0;
+        backlight().get_State(&state);
+        backlight().get_Level(&level);
+        backlight().get_Delay(&delay);
         DrainEvents(global_.get());
-        return {Ons(), Offs()};
+        return std::to_string(state) + " " + std::to_string(level) + " " + std::to_string(delay) +
+               " on " + std::to_string(events_[0]->Calls()) + " off " +
+               std::to_string(events_[1]->Calls());
     }
     void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
@@ -66,68 +73,51 @@ TEST_F(BacklightTest, LevelsAreSentAsPacketsForThePanelItselfNotForAPort) {
 
 TEST_F(BacklightTest, PropertiesFollowTheirRules) {
     // Each step from a dimmed screen (State 0, Level 2, StandbyLevel 2).
-    struct Case {
-        const char* what;
+    const struct {
         std::function<void(CBacklightController&)> step;
-        LONG state;
-        BYTE level;
-        LONG delay;
-        int ons, offs;
+        const char* seen;
     } cases[] = {
-        {"Level at standby", [](auto& b) { b.put_Level(2); }, 0, 2, 3600000, 0, 0},
-        {"Level above standby", [](auto& b) { b.put_Level(3); }, 1, 3, 3600000, 1, 0},
-        {"State true", [](auto& b) { b.put_State(VARIANT_TRUE); }, 1, 255, 3600000, 1, 0},
-        {"State false", [](auto& b) { b.put_State(VARIANT_FALSE); }, 0, 2, 3600000, 0, 1},
-        {"short Delay", [](auto& b) { b.put_Delay(5000); }, 0, 2, 10000, 0, 0},
-        {"Delay 0 brightens", [](auto& b) { b.put_Delay(0); }, 1, 255, 0, 1, 0},
-        {"Stop", [](auto& b) { b.put_OnLevel(100), b.Stop(); }, 1, 255, 3600000, 1, 0},
+        {[](auto& b) { b.put_Level(2); }, "0 2 3600000 on 0 off 0"},  // at standby
+        {[](auto& b) { b.put_Level(3); }, "-1 3 3600000 on 1 off 0"},
+        {[](auto& b) { b.put_State(VARIANT_TRUE); }, "-1 255 3600000 on 1 off 0"},
+        {[](auto& b) { b.put_State(VARIANT_FALSE); }, "0 2 3600000 on 0 off 1"},
+        {[](auto& b) { b.put_Delay(5000); }, "0 2 10000 on 0 off 0"},  // no shorter than 10 s
+        {[](auto& b) { b.put_Delay(0); }, "-1 255 0 on 1 off 0"},      // brightens
+        {[](auto& b) { b.put_OnLevel(100), b.Stop(); }, "-1 255 3600000 on 1 off 0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         controller().SetDelay(BacklightController::kInitialDelayMs);
         controller().SetOnLevel(255);
         controller().SetState(false);
-        AwaitEvents();
+        DrainEvents(global_.get());
         for (auto& e : events_)
             e->Forget();
         c.step(backlight());
-        VARIANT_BOOL state = 0;
-        BYTE level = 0;
-        LONG delay = 0;
-        backlight().get_State(&state);
-        backlight().get_Level(&level);
-        backlight().get_Delay(&delay);
-        EXPECT_EQ(state, c.state ? VARIANT_TRUE : VARIANT_FALSE) << c.what;
-        EXPECT_EQ(level, c.level) << c.what;
-        EXPECT_EQ(delay, c.delay) << c.what;
-        EXPECT_EQ(AwaitEvents(), std::make_pair(c.ons, c.offs)) << c.what;
+        EXPECT_EQ(Seen(), c.seen) << &c - cases;
     }
     EXPECT_EQ(backlight().get_Level(nullptr), E_POINTER);
     EXPECT_EQ(backlight().get_Delay(nullptr), E_POINTER);
 }
 
 TEST_F(BacklightTest, DimsAfterTheDelayAndActivityBrightensAgain) {
-    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 0));  // on since the Global started
+    EXPECT_EQ(Seen(), "-1 255 3600000 on 1 off 0");  // on since the Global started
     ASSERT_EQ(backlight().put_Delay(10000), S_OK);   // on: the countdown starts again
     AwaitTimersDueIn(9999);
-    EXPECT_EQ(controller().State(), 1);
+    EXPECT_EQ(Seen(), "-1 255 10000 on 1 off 0");
     AwaitTimersDueIn(1);
-    EXPECT_EQ(controller().State(), 0);
-    EXPECT_EQ(controller().Level(), 2);
-    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 1));
+    EXPECT_EQ(Seen(), "0 2 10000 on 1 off 1");
     AwaitTimersDueIn(10000);  // later expiries find it dimmed
-    EXPECT_EQ(AwaitEvents(), std::make_pair(1, 1));
-
+    EXPECT_EQ(Seen(), "0 2 10000 on 1 off 1");
     ASSERT_EQ(backlight().UserActivity(), S_OK);
-    EXPECT_EQ(controller().Level(), 255);
-    EXPECT_EQ(AwaitEvents(), std::make_pair(2, 1));
+    EXPECT_EQ(Seen(), "-1 255 10000 on 2 off 1");
 
     // Paused: no dimming, until Unpause starts the countdown again.
     ASSERT_EQ(backlight().Pause(), S_OK);
     AwaitTimersDueIn(20000);
-    EXPECT_EQ(controller().State(), 1);
+    EXPECT_EQ(Seen(), "-1 255 10000 on 2 off 1");
     ASSERT_EQ(backlight().Unpause(), S_OK);
     AwaitTimersDueIn(10000);
-    EXPECT_EQ(controller().State(), 0);
+    EXPECT_EQ(Seen(), "0 2 10000 on 2 off 2");
 }
 
 TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {

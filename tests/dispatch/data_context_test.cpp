@@ -74,10 +74,10 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     auto direct = New<CDispExObject>();
     ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(direct.get()))), S_OK);
     auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
-    DISPID add = IdOf(context.get(), u"Add");
     auto a = New<CDispExObject>(), b = New<CDispExObject>();
     for (const auto& bag : {a, b})
-        ASSERT_EQ(Call(context.get(), add, DISPATCH_METHOD, {AsVariant(bag->GetUnknown())}), S_OK);
+        ASSERT_EQ(CallName(context.get(), u"Add", DISPATCH_METHOD, {AsVariant(bag->GetUnknown())}),
+                  S_OK);
     ASSERT_EQ(coll.Size(), 3u);
     auto pa = PlaceHolderAt(coll, 1);
     ASSERT_TRUE(pa);
@@ -101,15 +101,13 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     ASSERT_EQ(coll.Size(), 1u);
     ASSERT_EQ(coll.get_Item(CComVariant(LONG{0}), &got), S_OK);
     EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(direct.get()));
-    // The placeholders let go of their context.
     ASSERT_EQ(pa->get_Context(held.put()), S_OK);
     EXPECT_FALSE(held);
 
     // An add of the wrong type through a context is refused like a direct one.
     STLObjectCollection<IDataContext, IGenericCollection> contexts;
     auto around = ContextAround(static_cast<IGenericCollection*>(&contexts));
-    EXPECT_EQ(Call(around.get(), IdOf(around.get(), u"Add"), DISPATCH_METHOD,
-                   {CComVariant(static_cast<IDispatch*>(a.get()))}),
+    EXPECT_EQ(CallName(around.get(), u"Add", DISPATCH_METHOD, {AsVariant(a->GetUnknown())}),
               E_FAIL);
     EXPECT_EQ(contexts.Size(), 0u);
 }

@@ -20,6 +20,7 @@ DISPID GetId(IDispatchEx* o, const char16_t* name, DWORD flags = fdexNameCaseSen
     return id;
 }
 
+// A put as a script engine makes it, through InvokeEx.
 HRESULT PutMember(IDispatchEx* o, DISPID id, const VARIANT& value) {
     VARIANT arg = value;
     DISPID named = DISPID_PROPERTYPUT;
@@ -46,7 +47,6 @@ TEST(MemberTable, NewNamesGetConsecutiveDispidsAndRevivalKeepsThem) {
     DWORD props = 0;
     EXPECT_EQ(bag->GetMemberProperties(a, 0xFFFF, &props), S_OK);
     EXPECT_EQ(props, fdexNameCaseInsensitive);
-    // A third new name continues after the others.
     EXPECT_EQ(GetId(bag.get(), u"gamma"), 10002);
 }
 
@@ -119,24 +119,13 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     EXPECT_NE(bag->members().Find(u"FRESH", 0), DISPID_UNKNOWN);
 
     // obj("fresh") = 3: the name is the last entry, the value the first.
-    VARIANT args[2];
-    args[0] = CComVariant(LONG{3});
-    VariantInit(&args[1]);
-    ASSERT_EQ(VariantCopy(&args[1], &index), S_OK);
-    DISPPARAMS put{args, nullptr, 2, 0};
-    ASSERT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &put, nullptr,
-                          nullptr, nullptr),
-              S_OK);
-    VariantClear(&args[1]);
+    ASSERT_EQ(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYPUT, {index, I4(3)}), S_OK);
     EXPECT_EQ(Got(bag.get(), bag->members().Find(u"fresh", 0)), "I4 3");
     EXPECT_EQ(bag->members().Count(), 1u);
 
     // Argument errors of the indexed forms.
     EXPECT_EQ(Got(bag.get(), DISPID_VALUE), Failed(E_UNEXPECTED));
-    DISPPARAMS p{&index, nullptr, 1, 0};
-    EXPECT_EQ(bag->Invoke(DISPID_VALUE, IID_NULL, 0x400, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr,
-                          nullptr),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYPUT, {index}), DISP_E_BADPARAMCOUNT);
 }
 
 TEST(MemberTable, FlagErrors) {
@@ -181,7 +170,6 @@ TEST(MemberTable, StoredFunctionIsCalledAsMethod) {
 }
 
 TEST(FirstExpandoDispid, WidestGapRule) {
-    EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{1, 2, 0x60020000}), 3);
     EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{}), 1);
     // Negative and zero DISPIDs never start a gap.
     EXPECT_EQ(FirstExpandoDispid(std::vector<DISPID>{DISPID_NEWENUM, 0, 0x12d, 0x131}), 0x132);
@@ -233,7 +221,7 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     EXPECT_EQ(extra, 3);
     EXPECT_EQ(IdOf(ex.get(), u"RESET"), 2);
 
-    // Typed put through Invoke, expando put and get through the fallback.
+    // Typed put, expando put and get through the fallback.
     CComVariant five(LONG{5});
     ASSERT_EQ(PutMember(ex.get(), 1, five), S_OK);
     EXPECT_EQ(g->size, 5);
@@ -246,9 +234,6 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     EXPECT_EQ(ex->GetNextDispID(0, next, &next), S_FALSE);
     EXPECT_EQ(ex->DeleteMemberByDispID(1), S_OK);
     EXPECT_EQ(Got(ex.get(), 1), "I4 5");
-    UINT count = 0;
-    EXPECT_EQ(ex->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
 }
 
 TEST(FunctionObjects, BoundMethodTurnsGetIntoCall) {

@@ -58,9 +58,8 @@ TEST(ConfigObjectTest, LoadTakesTheSettingsDirectlyInsideTheDocumentElement) {
               <PROP Name="Bad" Value="x" Type="Integer"/>
               <PROP Name="On" Value="False" Type="Bool"/></OB>)",
          // added in name order (code units: upper case first)
-         "Kept=yes:8|Bad=x:8|Fade=4000000000:19|Lower=20:8|On=False:11|PacketDelay=20:3|Ratio=0.5:"
-         "14|"
-         "StartPage=main.htm:8"},
+         "Kept=yes:8|Bad=x:8|Fade=4000000000:19|Lower=20:8|On=False:11|PacketDelay=20:3|"
+         "Ratio=0.5:14|StartPage=main.htm:8"},
         {"object tree",
          R"(<root_object Type="Object"><PacketDelay Type="Integer">20</PacketDelay>
               <Inner Type="Object"><Deep Type="Integer">1</Deep></Inner>

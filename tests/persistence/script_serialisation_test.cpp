@@ -111,36 +111,25 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
 
     ComPtr<IDispatch> copy = ReadBack(first, script.get());
     ASSERT_TRUE(copy);
+    // Written again, the copy gives the same bytes: every value with its type text, the native
+    // object of its class with its members. Floating point comes back as decimal.
     EXPECT_EQ(Written(copy.get()), first);
     EXPECT_EQ(Get(copy.get(), u"Ratio").vt, VT_DECIMAL);
-    EXPECT_EQ(Get(copy.get(), u"On").boolVal, VARIANT_TRUE);
-    CComVariant stored_copy = Get(copy.get(), u"Stored");
-    ASSERT_EQ(stored_copy.vt, VT_DISPATCH);
-    EXPECT_EQ(TypeTextOf(stored_copy), u"test.stored");
-    EXPECT_EQ(std::u16string_view(Get(stored_copy.pdispVal, u"Colour").bstrVal), u"red");
-    EXPECT_EQ(std::u16string_view(Get(Get(copy.get(), u"Nested").pdispVal, u"7").bstrVal),
-              u"seven");
     Set(nested.get(), u"Self", CComVariant());  // breaks the cycle
 }
 
 TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
     auto script = New<HiddenScript>();
-    const struct {
-        const char* what;
-        const char* xml;
-        bool root;
-    } cases[] = {
-        {"values outside any object", "<root_object><a>1</a></root_object>", false},
-        {"an unknown class", "<root_object Type='no.such.class'><a>1</a></root_object>", false},
-        {"no script context", "<root_object Type='Object'><a>1</a></root_object>", false},
+    const std::pair<const char*, IDispatch*> cases[] = {
+        {"<root_object><a>1</a></root_object>", script.get()},  // values outside any object
+        {"<root_object Type='no.such.class'><a>1</a></root_object>", script.get()},
+        {"<root_object Type='Object'><a>1</a></root_object>", nullptr},  // no script context
     };
-    for (const auto& c : cases) {
-        IDispatch* context =
-            std::string_view(c.what) == "no script context" ? nullptr : script.get();
+    for (const auto& [xml, context] : cases) {
         CJScriptReadHelper helper(context);
-        CDOMReader(u"").ReadBytes(c.xml, u"tree.xml", &helper);
-        EXPECT_EQ(helper.Result, S_OK) << c.what;
-        EXPECT_EQ(helper.Root() != nullptr, c.root) << c.what;
+        CDOMReader(u"").ReadBytes(xml, u"tree.xml", &helper);
+        EXPECT_EQ(helper.Result, S_OK) << xml;
+        EXPECT_FALSE(helper.Root()) << xml;
     }
     EXPECT_EQ(script->evaluated, 0);
 }

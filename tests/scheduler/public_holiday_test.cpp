@@ -9,15 +9,9 @@ namespace {
 
 TEST(PublicHolidayTest, NewHolidayHasTheDefaultsAndMatchesNothing) {
     ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
-    CComBSTR name;
-    ASSERT_EQ(holiday->get_Name(&name), S_OK);
-    EXPECT_EQ(std::u16string(name), u"Uninitialised Public Holiday");
-    for (auto get :
-         {&CPublicHoliday::get_Year, &CPublicHoliday::get_Month, &CPublicHoliday::get_Day}) {
-        LONG part = 0;
-        (holiday.get()->*get)(&part);
-        EXPECT_EQ(part, -1);
-    }
+    EXPECT_EQ(PropertyTexts(static_cast<IPublicHoliday*>(holiday.get()),
+                            {u"Name", u"Year", u"Month", u"Day"}),
+              u"Uninitialised Public Holiday|-1|-1|-1");
     EXPECT_FALSE(holiday->Matches(Date(2026, 12, 25, 12)));
     // A null name reads back as null.
     holiday->put_Name(nullptr);

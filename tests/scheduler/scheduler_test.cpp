@@ -87,10 +87,16 @@ class SchedulerTest : public testing::Test {
         CComBSTR text(name);
         return scheduler->put_Locale(text);
     }
-    std::u16string Text(HRESULT (CScheduler::*get)(BSTR*), CScheduler* scheduler = nullptr) {
-        CComBSTR value;
-        EXPECT_EQ(((scheduler ? scheduler : scheduler_.get())->*get)(&value), S_OK);
-        return value ? std::u16string(value) : std::u16string();
+    // The locale's name and the place it set, as a script reads them.
+    std::u16string Place(CScheduler* scheduler = nullptr) {
+        return PropertyTexts(static_cast<IScheduler*>(scheduler ? scheduler : scheduler_.get()),
+                             {u"Locale", u"City", u"Country", u"Timezone", u"Lat", u"Long"});
+    }
+    template <class Collection>
+    static IDispatch* At(Collection& collection, LONG i) {
+        CComVariant item;
+        EXPECT_EQ(collection.get_Item(CComVariant(i), &item), S_OK);
+        return item.pdispVal;  // the collection keeps it
     }
     void AddHoliday(LONG month, LONG day, const char16_t* name = nullptr) {
         ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
@@ -139,18 +145,21 @@ TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
 }
 
 TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
-    class Count : public ScheduleHandler {
+    // Each schedule's handler notes its name when it fires.
+    class Note : public ScheduleHandler {
       public:
-        int fired = 0;
-        void OnFired(ScheduleBase*) override { ++fired; }
+        Note(std::string* fired, char name) : fired_(fired), name_(name) {}
+        void OnFired(ScheduleBase*) override { *fired_ += name_; }
         void OnEnabled(ScheduleBase*) override {}
         void OnDisabled(ScheduleBase*) override {}
+        std::string* fired_;
+        char name_;
     };
+    std::string fired;
     ComPtr<CSchedule> a = AddSchedule(5), b = AddSchedule(6), c = AddSchedule(5);
-    ref<Count> counts[] = {new Count, new Count, new Count};
-    a->Schedule()->set_handler(counts[0].get());
-    b->Schedule()->set_handler(counts[1].get());
-    c->Schedule()->set_handler(counts[2].get());
+    a->Schedule()->set_handler(ref<Note>(new Note(&fired, 'a')).get());
+    b->Schedule()->set_handler(ref<Note>(new Note(&fired, 'b')).get());
+    c->Schedule()->set_handler(ref<Note>(new Note(&fired, 'c')).get());
 
     auto found = scheduler_->FindByEventNumber(5);
     ASSERT_EQ(found.size(), 2u);
@@ -163,9 +172,7 @@ TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder
     EXPECT_EQ(scheduler_->TriggerSchedules(6), 1u);
     EXPECT_EQ(scheduler_->TriggerSchedules(5), 2u);  // disabled schedules fire when triggered
     EXPECT_EQ(scheduler_->TriggerSchedules(9), 0u);
-    EXPECT_EQ(counts[0]->fired, 1);
-    EXPECT_EQ(counts[1]->fired, 1);
-    EXPECT_EQ(counts[2]->fired, 1);
+    EXPECT_EQ(fired, "bac");
 }
 
 TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
@@ -180,14 +187,7 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
     PutPlace("Sydney", "AUS Eastern Standard Time", true);
     data_.Put("Nested.xml", LocaleFile("<OB>" + Prop("city", "Inner") + "</OB>"));
     ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
-    EXPECT_EQ(Text(&CScheduler::get_City), u"Sydney");
-    EXPECT_EQ(Text(&CScheduler::get_Country), u"Australia");
-    EXPECT_EQ(Text(&CScheduler::get_Timezone), u"AUS Eastern Standard Time");
-    FLOAT lat = 0, lng = 0;
-    scheduler_->get_Lat(&lat);
-    scheduler_->get_Long(&lng);
-    EXPECT_EQ(lat, -33.87f);
-    EXPECT_EQ(lng, 151.2f);
+    EXPECT_EQ(Place(), u"Sydney|Sydney|Australia|AUS Eastern Standard Time|-33.87|151.2");
     EXPECT_EQ(scheduler_->ZoneInfo().Bias, -600);
     EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -540);  // daylight time
     ComPtr<ScriptDate> sunrise = New<ScriptDate>();
@@ -201,12 +201,11 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
     EXPECT_EQ(set_sets[0].second, 17);  // about 1620.8 - 600 minutes
 
     EXPECT_EQ(SetLocale(scheduler_.get(), u"Nowhere"), E_INVALIDARG);
-    EXPECT_EQ(Text(&CScheduler::get_Locale), u"Nowhere");
-    EXPECT_EQ(Text(&CScheduler::get_City), u"Sydney");
+    EXPECT_EQ(Place(), u"Nowhere|Sydney|Australia|AUS Eastern Standard Time|-33.87|151.2");
 
     // PROPs inside a nested OB set nothing; no UseDaylightSaving means none.
     ASSERT_EQ(SetLocale(scheduler_.get(), u"Nested"), S_OK);
-    EXPECT_EQ(Text(&CScheduler::get_City), u"");
+    EXPECT_EQ(Place(), u"Nested||||0|0");
     PutPlace("NoSaving", "Australia/Sydney", false);
     ASSERT_EQ(SetLocale(scheduler_.get(), u"NoSaving"), S_OK);
     EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -600);
@@ -254,9 +253,7 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
         AddSchedule(13, u"sunday monday tuesday wednesday thursday friday saturday");
     off->put_Enable(VARIANT_FALSE);
     AddHoliday(12, 25, u"Christmas");
-    CComVariant holiday;
-    scheduler_->PublicHolidays().get_Item(CComVariant(LONG{0}), &holiday);
-    Set(holiday.pdispVal, u"Note", CComVariant(u"half day"));
+    Set(At(scheduler_->PublicHolidays(), 0), u"Note", CComVariant(u"half day"));
 
     IdleGlobal global;  // with a current Global, Save writes both files
     CurrentGlobal::Set(&global);
@@ -275,27 +272,19 @@ TEST_F(SchedulerTest, SavedFilesComeBackOnTheNextLoad) {
     ComPtr<HiddenScript> script = New<HiddenScript>();
     ComPtr<CScheduler> loaded = New<CScheduler>();
     ASSERT_TRUE(loaded->Load(data_.Path(), *config, script.get()));
-    EXPECT_EQ(Text(&CScheduler::get_City, loaded.get()), u"Sydney");
+    EXPECT_EQ(Place(loaded.get()), u"Sydney|Sydney|Australia|Australia/Sydney|-33.87|151.2");
     ASSERT_EQ(loaded->Schedules().Size(), 2u);
     ASSERT_EQ(loaded->PublicHolidays().Size(), 1u);
-    CComVariant first, second, christmas;
-    loaded->Schedules().get_Item(CComVariant(LONG{0}), &first);
-    loaded->Schedules().get_Item(CComVariant(LONG{1}), &second);
-    loaded->PublicHolidays().get_Item(CComVariant(LONG{0}), &christmas);
-    EXPECT_EQ(PropertyText(first.pdispVal, u"Name"), u"Porch lights");
-    EXPECT_EQ(PropertyText(first.pdispVal, u"DayOfWeek"), u"weekdays");
-    EXPECT_EQ(PropertyText(first.pdispVal, u"RelativeTo"), u"sunset");
-    EXPECT_EQ(PropertyText(first.pdispVal, u"Minutes"), u"-15");
-    EXPECT_EQ(PropertyText(first.pdispVal, u"Enable"), u"True");
-    EXPECT_EQ(PropertyText(first.pdispVal, u"Colour"), u"amber");
-    EXPECT_EQ(PropertyText(second.pdispVal, u"DayOfWeek"),
-              u"sunday monday tuesday wednesday thursday friday saturday");
-    EXPECT_EQ(PropertyText(second.pdispVal, u"Enable"), u"False");
-    EXPECT_EQ(PropertyText(christmas.pdispVal, u"Name"), u"Christmas");
-    EXPECT_EQ(PropertyText(christmas.pdispVal, u"Note"), u"half day");
+    IDispatch* first = At(loaded->Schedules(), 0);
+    EXPECT_EQ(PropertyTexts(
+                  first, {u"Name", u"DayOfWeek", u"RelativeTo", u"Minutes", u"Enable", u"Colour"}),
+              u"Porch lights|weekdays|sunset|-15|True|amber");
+    EXPECT_EQ(PropertyTexts(At(loaded->Schedules(), 1), {u"DayOfWeek", u"Enable"}),
+              u"sunday monday tuesday wednesday thursday friday saturday|False");
+    EXPECT_EQ(PropertyTexts(At(loaded->PublicHolidays(), 0), {u"Name", u"Note"}),
+              u"Christmas|half day");
     EXPECT_TRUE(loaded->IsHolidayOn(Date(2031, 12, 25, 12)));
-    // The loaded schedules are armed.
-    ref<ScheduleBase> core = ScheduleOf(first.pdispVal);
+    ref<ScheduleBase> core = ScheduleOf(first);
     ASSERT_TRUE(core);
     EXPECT_EQ(core->timer()->enabled(), 1);
     loaded->Destroy();

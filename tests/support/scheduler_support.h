@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "platform/var_date.h"
@@ -21,4 +22,13 @@ inline std::u16string PropertyText(IDispatch* object, const char16_t* name) {
     EXPECT_EQ(CallName(object, name, DISPATCH_PROPERTYGET, {}, &value), S_OK) << Utf16ToUtf8(name);
     VariantChangeType(&text, &value, VARIANT_ALPHABOOL, VT_BSTR);
     return std::u16string(text.bstrVal ? text.bstrVal : u"");
+}
+
+// Several properties read by name, joined by "|".
+inline std::u16string PropertyTexts(IDispatch* object,
+                                    std::initializer_list<const char16_t*> names) {
+    std::u16string text;
+    for (const char16_t* name : names)
+        text += (name == *names.begin() ? u"" : u"|") + PropertyText(object, name);
+    return text;
 }
