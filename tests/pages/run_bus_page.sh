@@ -3,7 +3,7 @@
 # and a dimmer in area 1 (box 1). The host's exit status is the result. Afterwards the panel's
 # frames on the bus are listed with their time in milliseconds after the panel's first frame.
 #
-# A page PAGE.js may come with PAGE.bus, which drives the bus from outside:
+# A page PAGE.js comes with PAGE.bus (page_tests.cmake runs the pages that have one here):
 #   #bus ARGS...            more options for brevanto-bus (devices)
 #   #expect [N] SOURCE HEX  the trace must hold this frame from SOURCE (exactly N times when
 #                           given); the checksum is part of HEX, "??" matches any byte
