@@ -1,4 +1,5 @@
-# What the page-test runners share; sourced after scripts/bus_session.sh, which sets up `work`.
+# What the page-test runners share; sourced. The caller sets `work` (a temporary directory), as
+# scripts/bus_session.sh needs it.
 failed=0
 fail() {  # fail TEXT: the run fails, and goes on to say what else is wrong
     echo "$(basename "$0" .sh): $*" >&2
