@@ -20,12 +20,17 @@ namespace {
 // Box 7 is armed, then (in the "shut down" mode) told to shut down. The mode comes from a
 // script the test writes, so each start of the page reads it afresh.
 constexpr char kPage[] = R"js(
+function send(bytes) {
+    var packet = new ActiveXObject('Brevanto.Packet');
+    for (var i = 0; i < bytes.length; i++) packet.Add(bytes[i]);
+    Global.NetworkHandler.SendPacket(packet);
+}
 Global.LoadScript('mode', 'mode.js');
 Global.Log('page started, box ' + Global.BoxNumber);
 Global.BoxNumber = 7;
-Global.NetworkHandler.SendPacket([0x5C, 0x01, 0x07, 0x01, 0x3E, 0x01, 0x00]);
+send([0x5C, 0x01, 0x07, 0x01, 0x3E, 0x01, 0x00]);
 Global.Log('armed');
-if (mode === 'shut down') Global.NetworkHandler.SendPacket([0x5C, 0x01, 0x07, 0x02, 0x21, 0, 0]);
+if (mode === 'shut down') send([0x5C, 0x01, 0x07, 0x02, 0x21, 0x00, 0x00]);
 )js";
 
 class NetworkRequestsTest : public ::testing::Test {
