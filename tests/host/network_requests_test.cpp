@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -46,41 +47,44 @@ class NetworkRequestsTest : public ::testing::Test {
         options_.timeout_seconds = 60;
         options_.output = [this](const std::string& line) { log_.Add(line); };
     }
+    void TearDown() override {
+        if (!run_.joinable()) return;  // a failed assertion returned early
+        host_->RequestClose();
+        run_.join();
+    }
+    // Runs the host on a thread of its own, its page in `mode`; Ended() joins it.
+    void Start(const std::string& mode, bool exit_on_restart) {
+        Mode(mode);
+        options_.exit_on_restart = exit_on_restart;
+        host_.emplace(options_);
+        run_ = std::thread([this] { status_ = host_->Run(); });
+    }
+    int Ended() {
+        run_.join();
+        return status_;
+    }
     void Mode(const std::string& mode) { data_.Put("mode.js", "var mode = '" + mode + "';"); }
+    static std::size_t CountIn(const std::vector<std::string>& lines, const std::string& line) {
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+    std::size_t Count(const std::string& line) { return CountIn(log_.All(), line); }
     // Waits for the n-th log line that is `line`.
     bool Logged(const std::string& line, std::size_t n = 1) {
-        auto count = [&](const std::vector<std::string>& lines) {
-            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
-        };
-        return count(log_.WaitUntil([&](const auto& lines) { return count(lines) >= n; })) >= n;
-    }
-    std::size_t Count(const std::string& line) {
-        auto lines = log_.All();
-        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+        return CountIn(log_.WaitUntil([&](const auto& all) { return CountIn(all, line) >= n; }),
+                       line) >= n;
     }
 
     ScopedTestClock clock_{1000};
     DataDirectory data_;
     brevanto_host::HostOptions options_;
     WaitableLog<std::string> log_;
+    std::optional<brevanto_host::PageHost> host_;
+    std::thread run_;
+    int status_ = -1;
 };
 
 TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySeconds) {
-    Mode("restart");
-    brevanto_host::PageHost host(options_);
-    int status = -1;
-    std::thread run([&] { status = host.Run(); });
-    // A failed assertion returns early: the host is closed and its thread joined first.
-    struct Ending {
-        brevanto_host::PageHost& host;
-        std::thread& run;
-        ~Ending() {
-            if (!run.joinable()) return;
-            host.RequestClose();
-            run.join();
-        }
-    } ending{host, run};
-
+    Start("restart", false);
     ASSERT_TRUE(Logged("armed"));
     TestClock::Advance(30000);
     // A fresh Global: the box number the first page set is gone.
@@ -94,32 +98,16 @@ TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySecon
     ASSERT_TRUE(Logged("armed", 2));
     Mode("shut down");
     TestClock::Advance(30000);
-    run.join();
-    EXPECT_EQ(status, brevanto_host::kExitClosed);
+    EXPECT_EQ(Ended(), brevanto_host::kExitClosed);
     EXPECT_EQ(Count("page started, box 1"), 3u);
     EXPECT_EQ(Count("brevanto-host: shut-down requested by the network"), 1u);
 }
 
 TEST_F(NetworkRequestsTest, WithExitOnRestartTheRestartRequestEndsTheHostForItsServiceManager) {
-    Mode("restart");
-    options_.exit_on_restart = true;
-    brevanto_host::PageHost host(options_);
-    int status = -1;
-    std::thread run([&] { status = host.Run(); });
-    struct Ending {
-        brevanto_host::PageHost& host;
-        std::thread& run;
-        ~Ending() {
-            if (!run.joinable()) return;
-            host.RequestClose();
-            run.join();
-        }
-    } ending{host, run};
-
+    Start("restart", true);
     ASSERT_TRUE(Logged("armed"));
     TestClock::Advance(30000);
-    run.join();
-    EXPECT_EQ(status, brevanto_host::kExitRestartRequested);
+    EXPECT_EQ(Ended(), brevanto_host::kExitRestartRequested);
     EXPECT_EQ(Count("page started, box 1"), 1u);
     EXPECT_EQ(Count("brevanto-host: restart requested by the network: the panel ends to be "
                     "started again"),

@@ -44,28 +44,18 @@ std::string Made(const VARIANT& value) {
     return recorder.made;
 }
 
+// A variant of type vt whose value `fill` sets.
+template <class Fill>
+CComVariant Typed(VARTYPE vt, Fill fill) {
+    CComVariant v;
+    v.vt = vt;
+    fill(v);
+    return v;
+}
+
 TEST(ValueConversion, VariantsAsScriptValues) {
     LONG referenced = 42;
     CComVariant inner(u"in");
-    CComVariant cy;
-    cy.vt = VT_CY;
-    cy.cyVal.int64 = 25000;  // 2.5
-    CComVariant date;
-    date.vt = VT_DATE;
-    date.date = 45658;  // 2025-01-01
-    CComVariant bad_date;
-    bad_date.vt = VT_DATE;
-    bad_date.date = 1e12;
-    CComVariant missing, failed;
-    missing.vt = failed.vt = VT_ERROR;
-    missing.scode = DISP_E_PARAMNOTFOUND;
-    failed.scode = E_FAIL;
-    CComVariant null_object;
-    null_object.vt = VT_DISPATCH;
-    null_object.pdispVal = nullptr;
-    CComVariant unsigned64;
-    unsigned64.vt = VT_UI8;
-    unsigned64.ullVal = 18446744073709551615ull;
     const struct {
         CComVariant value;
         const char* made;
@@ -74,13 +64,14 @@ TEST(ValueConversion, VariantsAsScriptValues) {
         {Null(), "null"},
         {CComVariant(true), "true"},
         {CComVariant(LONG{-7}), "-7"},
-        {unsigned64, "1.8446744073709552e+19"},
-        {cy, "2.5"},
-        {date, "date 2025-1-1"},
-        {bad_date, "undefined"},
-        {missing, "undefined"},
-        {failed, "-2147467259"},
-        {null_object, "null"},
+        {Typed(VT_UI8, [](VARIANT& v) { v.ullVal = 18446744073709551615ull; }),
+         "1.8446744073709552e+19"},
+        {Typed(VT_CY, [](VARIANT& v) { v.cyVal.int64 = 25000; }), "2.5"},
+        {Typed(VT_DATE, [](VARIANT& v) { v.date = 45658; }), "date 2025-1-1"},
+        {Typed(VT_DATE, [](VARIANT& v) { v.date = 1e12; }), "undefined"},
+        {Typed(VT_ERROR, [](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; }), "undefined"},
+        {Typed(VT_ERROR, [](VARIANT& v) { v.scode = E_FAIL; }), "-2147467259"},
+        {Typed(VT_DISPATCH, [](VARIANT& v) { v.pdispVal = nullptr; }), "null"},
         {ByRef(VT_I4, &referenced), "42"},
         {ByRef(VT_VARIANT, &inner), "'in'"},
         {ByRef(VT_VARIANT, nullptr), "undefined"},

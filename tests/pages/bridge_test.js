@@ -35,7 +35,6 @@ pkt.Add(2);
 pkt.Add(3);
 assertEqual(pkt.Count, 3, 'Count');
 pkt[2] = 7;  // indexing as such is below
-assertThrows(function () { pkt.Remove(10); }, 0x80070057, 'Remove out of range');
 pkt.Note = 'kitchen';
 pkt.Level = 42;
 var names = [];
@@ -56,42 +55,20 @@ assertEqual(seen.join(','), '1,2', 'Enumerator over a collection');
 var copy = new VBArray(pkt.GetSafeArray(17)).toArray();
 assertEqual(copy.join(','), '1,2,7', 'VBArray over a byte array');
 
-// Packets built by a page script: bytes, Assign from a script array, the header fields and
-// their errors, and named values added by script.
+// Packets built by a page script. A header field the packet lacks throws (where an unknown name
+// of an expando object is undefined); seven bytes from a script array get their checksum.
 var p = new ActiveXObject('Brevanto.Packet');
-assertEqual(p.Count, 0, 'fresh packet');
-assertEqual(p.Fade, 0, 'absent fade reads 0');
 assertThrows(function () { return p.Channel; }, 0x80020003, 'absent channel');
-
-p.Add(0x5C);
-assertEqual(p[0], 0x5C, 'byte by number');
-
-// Seven bytes from a script array get their checksum.
 p.Assign([0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF]);
 assertEqual(p.Count, 8, 'checksum appended');
 assertEqual(p[7], 0x99, 'checksum');
 assertThrows(function () { p.GetSafeArray(12); }, 0x80070057, 'only UI1 arrays');
 
 p.QuickDecode();
-assertEqual(p.Logical, 1, 'decoded Logical');
 assertEqual(p.Area, 1, 'decoded Area');
-assertEqual(p.Join, 0xFF, 'decoded Join');
-assertEqual(p.Opcode, 0x48, 'decoded Opcode');
-assertThrows(function () { return p.BoxNumber; }, 0x80020003, 'no BoxNumber on a logical packet');
-
 p.Logical = 0;
-assertThrows(function () { return p.Area; }, 0x80020003, 'Area gone with Logical 0');
-p.BoxNumber = 2;
-assertEqual(p.BoxNumber, 2, 'BoxNumber accepted');
 assertThrows(function () { p.Area = 3; }, 0x80020003, 'Area refused on a physical packet');
 
-// Indexing by number reads and writes bytes; beyond Count a name is a property of its own.
-p[2] = 7;
-assertEqual(p.Item(2), 7, 'indexed put');
-p.Room = 'hall';
-assertEqual(p.Room, 'hall', 'expando');
-assertThrows(function () { p.Remove(-1); }, 0x80070057, 'negative index');
-assertThrows(function () { p.Add(300); }, 0x80070057, 'no byte');
 // A number names a byte only below Count; the same number names the byte again once it is one.
 var q = new ActiveXObject('Brevanto.Packet');
 q.Add(1);
@@ -106,31 +83,11 @@ assertEqual(q.Note, undefined, 'deleted');
 q.Note = 'again';
 assertEqual(q.Note, 'again', 'a deleted member can come back');
 
-// Filters built by a page script: their flags, pattern and callbacks as scripts see them.
+// A filter's pattern as a page reads it back.
 var f = new ActiveXObject('Brevanto.PacketFilter');
-assertEqual(f.Enable, 1, 'enabled at first');
-assertEqual(f.DestroyNow, 0, 'not one-shot at first');
-assert(!f.Name, 'no name');
-f.Name = 'door';
-assertEqual(f.Name, 'door', 'name');
-f.Priority = 100;
-assertEqual(f.Priority, 100, 'priority');
-
 f.PacketToMatch = [1, null, 300, 'x'];
 var pattern = new VBArray(f.PacketToMatch).toArray();
-assertEqual(pattern.length, 4, 'pattern length');
-assertEqual(pattern[0], 1, 'fixed byte');
-assertEqual(pattern[1], undefined, 'null is a wildcard');
-assertEqual(pattern[2], undefined, 'out of range is a wildcard');
-assertEqual(pattern[3], undefined, 'text is a wildcard');
-assertThrows(function () { f.PacketToMatch = []; }, 0x80004005, 'empty pattern');
-assertEqual(new VBArray(f.PacketToMatch).toArray().length, 0, 'emptied all the same');
-assertThrows(function () { f.PacketToMatch = 5; }, 0x80004005, 'no array');
-
-f.OnFilterMatches = function (packet) { return true; };
-assert(f.OnFilterMatches !== null, 'function stored');
-f.Tag = 'mine';
-assertEqual(f.Tag, 'mine', 'expando');
+assertEqual(pattern.length + ':' + pattern.join(), '4:1,,,', 'null, 300 and text are wildcards');
 
 // A library object that reaches script twice is the same script object: read twice, passed
 // back as `this`, handed to two callbacks of one filter pass.

@@ -51,9 +51,6 @@ waitFor(function () { return received(dimmerReply) && received(otherFrame); }, 8
     var reply = received(dimmerReply).bytes;
     // The preset index (preset 3 is index 2) shows the dimmer took the page's preset frame.
     assertEqual(reply[2] + reply[5], 2, 'the dimmer reports the preset the page selected');
-    assertEqual(reply[7], withChecksum(reply)[7], 'reply checksum');
-    var other = received(otherFrame).bytes;
-    assertEqual(other[7], withChecksum(other)[7], 'frame from elsewhere, checksum');
     assert(!received(function (b) { return b.join() === withChecksum(PRESET_3).join(); }),
            'the panel\'s own preset frame came back as a received packet');
     assert(!received(function (b) { return b.join() === withChecksum(WHICH_PRESET).join(); }),
@@ -82,7 +79,6 @@ function physicalReset(box) {
     var pkt = new ActiveXObject('Brevanto.Packet');
     pkt.Assign([0x5C, 0x01, box, 0x00, 0x00, 0x00, 0x00]);
     pkt.QuickDecode();  // the header fields, as the default incoming filter gives them
-    assertEqual(pkt.BoxNumber, box, 'the packet names box ' + box);
     return pkt;
 }
 function last(list) { return list[list.length - 1]; }

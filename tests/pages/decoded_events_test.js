@@ -31,12 +31,6 @@ long.OnFilterMatches = function (packet) {
 };
 Global.NetworkHandler.InFilters.Add(long);
 
-function has(list, item) {
-    for (var i = 0; i < list.length; i++)
-        if (list[i] === item) return true;
-    return false;
-}
-
 afterRegistrations(function () {
     Global.SendPreset(1, 0xFF, 3);  // also tells the bus that the page is ready
     waitFor(function () {

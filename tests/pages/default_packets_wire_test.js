@@ -11,9 +11,7 @@ note('Preset');
 note('LogicalLevel');
 
 function seen(text) {
-    for (var i = 0; i < events.length; i++)
-        if (events[i] === text) return true;
-    return false;
+    return has(events, text);
 }
 
 afterRegistrations(function () {

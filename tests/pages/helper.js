@@ -38,6 +38,10 @@ function withChecksum(seven) {
     for (var i = 0; i < 7; i++) sum += seven[i];
     return seven.concat([(0x100 - (sum & 0xFF)) & 0xFF]);
 }
+// Whether the list holds the item.
+function has(list, item) {
+    return list.indexOf(item) >= 0;
+}
 // A packet's bytes as a script array.
 function bytesOf(packet) {
     var bytes = [];

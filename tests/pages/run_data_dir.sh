@@ -16,6 +16,7 @@ bus_exe=$1 host_exe=$2 module=$3 data=$4 expectations=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevanto-data-dir.XXXXXX")
 source "$(dirname "$0")/../../scripts/bus_session.sh"
+source "$(dirname "$0")/runner.sh"
 trap bus_session_cleanup EXIT
 
 clock=() expects=() outputs=() min_gap=0
@@ -29,9 +30,6 @@ while IFS= read -r line || [[ -n "$line" ]]; do
     esac
 done <"$expectations"
 
-failed=0
-fail() { echo "run_data_dir: $*" >&2; failed=1; }
-
 bus_start "$bus_exe" --drop panel
 status=0
 "$host_exe" --serial "$work/panel" --data "$data" --timeout 40 --module "$module" "${clock[@]}" \
@@ -41,14 +39,8 @@ wait "$host_pid" || status=$?
 host_pid=""
 cat "$work/host.out"
 [[ $status -eq 0 ]] || fail "the host ended with status $status"
-
-echo "the panel's frames on the bus (ms after its first frame):"
-awk '$2 == "panel" { if (first == "") first = $1; line = sprintf("%8.1f", ($1 - first) / 1000);
-     for (i = 3; i <= NF; i++) line = line " " $i; print line }' "$work/trace"
-for expect in "${expects[@]}"; do
-    pattern=" ${expect//\?\?/[0-9A-F][0-9A-F]}\$"
-    grep -q "$pattern" "$work/trace" || fail "no \"$expect\" on the bus"
-done
+panel_frames
+for expect in "${expects[@]}"; do traced "$expect"; done
 gap=$(awk '$2 == "panel" { if (last != "" && (min == "" || $1 - last < min)) min = $1 - last;
            last = $1 } END { print min == "" ? -1 : int(min / 1000) }' "$work/trace")
 [[ $gap -ge $min_gap ]] || fail "panel frames only $gap ms apart, expected at least $min_gap"
@@ -70,11 +62,8 @@ refused 3 --data "$work/empty"
 echo "Global.Log('idle page');" >"$work/idle.js"
 "$host_exe" --data "$data" --timeout 30 --module "$module" "$work/idle.js" >"$work/idle.out" 2>&1 &
 host_pid=$!
-for _ in $(seq 400); do
-    grep -q 'idle page' "$work/idle.out" && break
-    sleep 0.025
-done
-kill -TERM "$host_pid"
+await "$work/idle.out" 'idle page' "$host_pid" || fail "the idle page did not run"
+kill -TERM "$host_pid" 2>/dev/null || true
 status=0
 wait "$host_pid" || status=$?
 host_pid=""

@@ -11,6 +11,7 @@ here=$(dirname "$0")
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevanto-click.XXXXXX")
 source "$here/../../scripts/bus_session.sh"
 source "$here/x_session.sh"
+source "$here/runner.sh"
 trap 'bus_session_cleanup; x_stop' EXIT
 
 # The button's place in the 800 x 480 window at the screen's corner (no window manager).
@@ -18,45 +19,21 @@ relax_x=140 relax_y=124
 # Preset 2 of area 1 with the default fade (2 s, 0x64 in 20 ms steps), and its checksum.
 preset_frame="1C 01 64 01 00 00 FF 7F"
 
-bus_start "$bus_exe" --drop panel --device dimmer:area=1,box=1,channels=4
-for _ in $(seq 100); do
-    grep -q ' dimmer1 ' "$work/trace" 2>/dev/null && break
-    sleep 0.02
-done
+bus_with_dimmer "$bus_exe"
 x_start
-
 "$panel_exe" --serial "$work/panel" --data "$data" --module "$module" --timeout 30 \
     --size 800x480 --page "$page" >"$work/panel.out" 2>&1 &
 host_pid=$!
-for _ in $(seq 400); do
-    grep -q 'page: living room' "$work/panel.out" && break
-    kill -0 "$host_pid" 2>/dev/null || break
-    sleep 0.05
-done
-if ! grep -q 'page: living room' "$work/panel.out"; then
-    echo "run_panel_click: the page never ran:" >&2
-    cat "$work/panel.out" >&2
-    exit 1
+if ! await "$work/panel.out" 'page: living room' "$host_pid"; then
+    fail "the page never ran"
+else
+    xdotool mousemove "$relax_x" "$relax_y" click 1
+    await "$work/trace" " panel $preset_frame\$" || fail "no \"$preset_frame\" from the panel"
 fi
-
-xdotool mousemove "$relax_x" "$relax_y" click 1
-found=no
-for _ in $(seq 200); do
-    if grep -q " panel $preset_frame\$" "$work/trace"; then
-        found=yes
-        break
-    fi
-    sleep 0.05
-done
-
-kill -TERM "$host_pid"
+kill -TERM "$host_pid" 2>/dev/null || true
 status=0
 wait "$host_pid" || status=$?
 host_pid=""
 cat "$work/panel.out"
-if [[ $found != yes ]]; then
-    echo "run_panel_click: no \"$preset_frame\" from the panel on the bus; the trace:" >&2
-    cat "$work/trace" >&2
-    exit 1
-fi
+[[ $failed -eq 0 ]] || { cat "$work/trace" >&2; exit 1; }
 exit "$status"

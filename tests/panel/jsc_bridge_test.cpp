@@ -32,10 +32,6 @@ class JscBridgeTest : public ::testing::Test {
             reported_.push_back(error.Describe());
         };
         bridge_ = JscBridge::Install(context_, std::move(services));
-        ComPtr<bridge_cases::CTestThing> thing;
-        ASSERT_TRUE(SUCCEEDED(MakeComObject(&thing)));
-        CComVariant value(static_cast<bridge_cases::ITestThing*>(thing.get()));
-        bridge_->SetGlobal("thing", value);
     }
     void TearDown() override {
         bridge_->End();
@@ -59,6 +55,15 @@ class JscBridgeTest : public ::testing::Test {
         return out;
     }
 
+    // A script value as the library receives it.
+    CComVariant Value(const char* script) {
+        JSCValue* value = jsc_context_evaluate(context_, script, -1);
+        CComVariant converted;
+        EXPECT_TRUE(SUCCEEDED(bridge_->ToVariant(value, &converted, false)));
+        g_object_unref(value);
+        return converted;
+    }
+
     JSCContext* context_ = nullptr;
     JscBridge* bridge_ = nullptr;
     std::string log_;
@@ -74,27 +79,15 @@ TEST_F(JscBridgeTest, WhatEveryEngineDoesAlike) {
 }
 
 TEST_F(JscBridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
-    JSCValue* value = jsc_context_evaluate(context_, bridge_cases::kProtocolObject, -1);
-    CComVariant object;
-    ASSERT_TRUE(SUCCEEDED(bridge_->ToVariant(value, &object, false)));
-    g_object_unref(value);
+    CComVariant object = Value(bridge_cases::kProtocolObject);
     ASSERT_EQ(object.vt, VT_DISPATCH);
     bridge_cases::ExpectScriptObjectProtocol(object.pdispVal);
 }
 
 // A callback's error that nobody receives is reported.
 TEST_F(JscBridgeTest, UnheardErrorsOfCallbacksAreReported) {
-    ComPtr<IDispatch> callback;
-    {
-        JSCValue* function =
-            jsc_context_evaluate(context_, "(function () { throw new Error('unheard'); })", -1);
-        CComVariant converted;
-        ASSERT_TRUE(SUCCEEDED(bridge_->ToVariant(function, &converted, false)));
-        g_object_unref(function);
-        callback = converted.pdispVal;
-    }
-    CComVariant result;
-    EXPECT_FALSE(SUCCEEDED(CallScriptFunction(callback.get(), CComVariant(1), &result)));
+    CComVariant callback = Value("(function () { throw new Error('unheard'); })"), result;
+    EXPECT_FALSE(SUCCEEDED(CallScriptFunction(callback.pdispVal, CComVariant(1), &result)));
     ASSERT_EQ(reported_.size(), 1u);
     EXPECT_NE(reported_[0].find("Error: unheard"), std::string::npos) << reported_[0];
 }
@@ -104,12 +97,8 @@ TEST_F(JscBridgeTest, WorkersReachScriptThroughTheMainLoop) {
     // function runs on this thread while the loop runs.
     brevanto_panel::ApartmentSource pump;
     ASSERT_TRUE(pump.attached());
-    JSCValue* function = jsc_context_evaluate(
-        context_, "var calls = 0; (function (n) { calls += n; return calls; })", -1);
-    CComVariant converted;
-    ASSERT_TRUE(SUCCEEDED(bridge_->ToVariant(function, &converted, false)));
-    g_object_unref(function);
-    CComGITPtr2<IDispatch> held(converted.pdispVal);
+    CComGITPtr2<IDispatch> held(
+        Value("var calls = 0; (function (n) { calls += n; return calls; })").pdispVal);
     constexpr int kCalls = 50;
     std::atomic<int> done{0};
     std::atomic<bool> all_succeeded{true};
@@ -137,13 +126,9 @@ TEST_F(JscBridgeTest, WorkersReachScriptThroughTheMainLoop) {
 }
 
 TEST_F(JscBridgeTest, AnEndedPageDisconnectsItsScriptObjects) {
-    JSCValue* function = jsc_context_evaluate(context_, "(function () { return 1; })", -1);
-    CComVariant converted;
-    ASSERT_TRUE(SUCCEEDED(bridge_->ToVariant(function, &converted, false)));
-    g_object_unref(function);
+    CComVariant function = Value("(function () { return 1; })"), result;
     bridge_->End();
-    CComVariant result;
-    EXPECT_EQ(CallScriptFunction(converted.pdispVal, CComVariant(1), &result), RPC_E_DISCONNECTED);
+    EXPECT_EQ(CallScriptFunction(function.pdispVal, CComVariant(1), &result), RPC_E_DISCONNECTED);
 }
 
 }  // namespace
