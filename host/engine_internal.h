@@ -164,7 +164,8 @@ class Bridge {
     ThrowSite last_throw;
 
     // ---- Depth ----
-    // Bytes of the script thread's stack in use below the point of call.
+    // Bytes of the script thread's stack in use between where the engine was made and the point
+    // of call.
     size_t StackUsed() const;
 
   private:

@@ -4,7 +4,6 @@
 #include "host/script_engine.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,16 +36,12 @@ Bridge& BridgeOf(duk_context* ctx) {
 
 // ---- Native handles ----
 
-Bridge::Bridge(ScriptEngine* engine) : engine_(engine) {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-        void* base = nullptr;
-        size_t size = 0;
-        if (pthread_attr_getstack(&attr, &base, &size) == 0)
-            stack_top_ = reinterpret_cast<std::uintptr_t>(base) + size;
-        pthread_attr_destroy(&attr);
-    }
-}
+// The depth is measured from where the engine is made, on the script thread, not from the top of
+// the thread's stack mapping: that mapping also holds the thread's static thread-local storage,
+// which some runtimes make large (ThreadSanitizer's takes most of a megabyte), so that a page on
+// such a thread would find its first call into the library too deep.
+Bridge::Bridge(ScriptEngine* engine)
+    : engine_(engine), stack_top_(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0))) {}
 
 Bridge::~Bridge() {
     // The heap is gone: what its finalizers did not free (objects that died where a finalizer
