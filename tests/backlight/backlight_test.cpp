@@ -110,6 +110,10 @@ TEST_F(BacklightTest, DimsAfterTheDelayAndActivityBrightensAgain) {
     EXPECT_EQ(Seen(), "0 2 10000 on 1 off 1");
     ASSERT_EQ(backlight().UserActivity(), S_OK);
     EXPECT_EQ(Seen(), "-1 255 10000 on 2 off 1");
+    // On, but a script left it at or below standby: a touch brightens it, with no second event.
+    ASSERT_EQ(backlight().put_Level(1), S_OK);
+    ASSERT_EQ(backlight().UserActivity(), S_OK);
+    EXPECT_EQ(Seen(), "-1 255 10000 on 2 off 1");
 
     // Paused: no dimming, until Unpause starts the countdown again.
     ASSERT_EQ(backlight().Pause(), S_OK);

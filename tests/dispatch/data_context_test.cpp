@@ -67,6 +67,10 @@ TEST(DataContext, ResultsAreWrappedInTheSameContext) {
     // After Destroy the context reaches nothing.
     ASSERT_EQ(context.As<IDestroy>()->Destroy(), S_OK);
     EXPECT_EQ(Got(context.get(), 0, {CComVariant(LONG{0})}), Failed(E_FAIL));
+    LPOLESTR name = const_cast<LPOLESTR>(u"count");
+    EXPECT_EQ(context->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), E_FAIL);
+    ComPtr<IDispatch> out;
+    EXPECT_EQ(context->_Breakout(out.put()), E_FAIL);
 }
 
 TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
