@@ -83,8 +83,10 @@ assertEqual(q.Note, undefined, 'deleted');
 q.Note = 'again';
 assertEqual(q.Note, 'again', 'a deleted member can come back');
 
-// A filter's pattern as a page reads it back.
+// A filter's flags and pattern as a page reads them back.
 var f = new ActiveXObject('Brevanto.PacketFilter');
+f.Priority = 100;
+assertEqual([f.Enable, f.DestroyNow, f.Priority].join(), '1,0,100', 'Enable, DestroyNow, Priority');
 f.PacketToMatch = [1, null, 300, 'x'];
 var pattern = new VBArray(f.PacketToMatch).toArray();
 assertEqual(pattern.length + ':' + pattern.join(), '4:1,,,', 'null, 300 and text are wildcards');

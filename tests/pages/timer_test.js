@@ -3,7 +3,7 @@
 // while the timer runs. Then window timers, which share the script thread: an interval of 0 and
 // an interval slower than its period hold back neither event handlers nor Global.Close(), and a
 // timer callback that throws is reported while the page goes on.
-// expect-output: timer_test.js:75: Error: a timer callback fails
+// expect-output: timer_test.js:76: Error: a timer callback fails
 var t = new ActiveXObject('Brevanto.Timer');
 assertEqual(t.Period, 1000, 'default period');
 assertEqual(t.OneShot, 1, 'one-shot by default');
@@ -43,6 +43,7 @@ var silentCalls = 0;
 var silent = Global.CreateTimer(function () { silentCalls++; }, 30);
 silent.OneShot = 0;
 silent.Callback = null;
+assertEqual(silent.Callback, null, 'callback emptied');
 silent.Start();
 
 waitFor(function () { return once.calls === 1 && slowCalls === 4; }, 10000,
