@@ -8,7 +8,6 @@
 
 #include "interfaces/host.h"
 #include "network/default_filters.h"
-#include "network/network_handler.h"
 #include "network/packet_object.h"
 #include "platform/apartment.h"
 #include "platform/clock.h"
@@ -270,23 +269,6 @@ TEST_F(DefaultFiltersTest, ConcurrentPassesKeepTheirOwnWorkingState) {
     EXPECT_EQ(std::count(presets.begin(), presets.end(), false), 0);
     EXPECT_EQ(std::count(buttons.begin(), buttons.end(), false), 0);
     EXPECT_EQ(global_.raised.Size(), 2u * kRounds);
-}
-
-TEST(DefaultFiltersInstalled, EachChainStartsWithItsBuiltInFilterAndDestroyEmptiesIt) {
-    UseClosedPort0();
-    ComPtr<CNetworkHandler> handler = New<CNetworkHandler>();
-    ASSERT_EQ(handler->InFilters().Filters().size(), 1u);
-    EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler->InFilters().Filters()[0]));
-    ASSERT_EQ(handler->OutFilters().Filters().size(), 1u);
-    EXPECT_TRUE(dcast_ref<DefaultOutgoingFilters>(handler->OutFilters().Filters()[0]));
-    ASSERT_EQ(handler->Port0().InChain().Filters().size(), 1u);
-    EXPECT_TRUE(dcast_ref<BlockLongFramesExceptMe>(handler->Port0().InChain().Filters()[0]));
-    handler->Start();
-    ASSERT_EQ(handler->Destroy(), S_OK);
-    EXPECT_EQ(handler->InFilters().Filters().size() + handler->OutFilters().Filters().size(), 0u);
-    EXPECT_TRUE(handler->Port0().InChain().Filters().empty());
-    EXPECT_EQ(handler->Port0().Transport().Owner(), nullptr);  // the port is destroyed too
-    SetPort0(std::nullopt);
 }
 
 }  // namespace

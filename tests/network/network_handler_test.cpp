@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "global/global.h"
+#include "network/default_filters.h"
 #include "network/filter_object.h"
 #include "network/network_handler.h"
 #include "network/packet_object.h"
@@ -29,6 +30,12 @@ class NetworkHandlerTest : public ::testing::Test {
     void TearDown() override { handler_->Destroy(); }
 
     std::size_t Queued() { return handler_->Port0().Transport().QueuedPackets(); }
+    // The lengths of InFilters, OutFilters and port 0's in-chain.
+    std::string ChainSizes() {
+        return std::to_string(handler_->InFilters().Filters().size()) + " " +
+               std::to_string(handler_->OutFilters().Filters().size()) + " " +
+               std::to_string(handler_->Port0().InChain().Filters().size());
+    }
     // SendPacket's status and the result it wrote (-1: none).
     Sent Send(IDispatch* what) {
         LONG result = -1;
@@ -67,7 +74,13 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
     EXPECT_EQ(port_number(), 3u);  // a value of another type counts as missing
 }
 
+// Besides: each chain starts with its built-in filter, and Destroy empties every chain and
+// destroys the port.
 TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWithItsBit) {
+    EXPECT_EQ(ChainSizes(), "2 2 1");  // with a recorder in each of the handler's chains
+    EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler_->InFilters().Filters()[0]) &&
+                dcast_ref<DefaultOutgoingFilters>(handler_->OutFilters().Filters()[0]) &&
+                dcast_ref<BlockLongFramesExceptMe>(handler_->Port0().InChain().Filters()[0]));
     IPort* port = nullptr;
     auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
@@ -84,6 +97,10 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     EXPECT_EQ(Traffic(), "queued 0");
+    handler_->Start();
+    ASSERT_EQ(handler_->Destroy(), S_OK);
+    EXPECT_EQ(ChainSizes(), "0 0 0");
+    EXPECT_EQ(handler_->Port0().Transport().Owner(), nullptr);
 }
 
 TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFiltersConsumeIt) {
