@@ -106,23 +106,37 @@ class FilterChain : public ::testing::Test {
     std::vector<std::string> log;
 };
 
-TEST_F(FilterChain, DisabledFiltersOnlyRunTheirFilterPacketFunction) {
-    auto f = NewFilter({FilterBase::kAnyByte});
+// A disabled filter runs only its FilterPacket function, which replaces everything, whatever
+// Enable says, and never consumes. MatchesPacket replaces the pattern.
+TEST_F(FilterChain, FilterPacketReplacesTheWholeStepAndMatchesPacketThePattern) {
+    auto f = NewFilter({0x5C});
     Hook(f.get(), kMatches, CComVariant(true), "match");
-    Hook(f.get(), kFailed, CComVariant(), "fail");
+    Hook(f.get(), kFailed, CComVariant(true), "fail");  // its result consumes nothing
     ASSERT_EQ(f->put_Enable(0), S_OK);
-    EXPECT_FALSE(Run({1}));
+    EXPECT_FALSE(Run({0x5C}));
     EXPECT_EQ(Log(), "");
-    // FilterPacket replaces everything, whatever Enable says, and never consumes.
     Hook(f.get(), kWhole, CComVariant(true), "whole");
-    EXPECT_FALSE(Run({1}));
+    EXPECT_FALSE(Run({0x5C}));
     ASSERT_EQ(f->put_Enable(1), S_OK);
-    EXPECT_FALSE(Run({1}));
+    EXPECT_FALSE(Run({0x5C}));
     EXPECT_EQ(Log(), "whole whole");
     // A script's null empties the holder and brings the ordinary step back.
     ASSERT_EQ(PutAsScript(f.get(), u"FilterPacket", Null()), S_OK);
-    EXPECT_TRUE(Run({1}));
-    EXPECT_EQ(Log(), "match");
+    EXPECT_TRUE(Run({0x5C}));
+    EXPECT_FALSE(Run({0x1C}));
+    EXPECT_EQ(Log(), "match fail");
+
+    auto decide = Hook(f.get(), kDecide, CComVariant(true));
+    EXPECT_TRUE(Run({0x1C}));  // the pattern would refuse it
+    decide->result = CComVariant(false);
+    EXPECT_FALSE(Run({0x5C}));  // the pattern would take it
+    decide->failure = E_FAIL;
+    decide->result = CComVariant(true);
+    EXPECT_FALSE(Run({0x5C}));  // a failing test is no match
+    // A script's undefined empties it: the pattern decides again.
+    ASSERT_EQ(PutAsScript(f.get(), u"MatchesPacket", CComVariant()), S_OK);
+    EXPECT_TRUE(Run({0x5C}));
+    EXPECT_EQ(Log(), "match fail fail match");
 }
 
 TEST_F(FilterChain, OnlyResultsThatCoerceToTrueConsume) {
@@ -147,23 +161,6 @@ TEST_F(FilterChain, OnlyResultsThatCoerceToTrueConsume) {
         // A consumed packet reaches no later filter.
         EXPECT_EQ(Log(), c.consumed ? "" : "second");
     }
-}
-
-TEST_F(FilterChain, MatchesPacketReplacesThePattern) {
-    auto f = NewFilter({0x5C});
-    auto decide = Hook(f.get(), kDecide, CComVariant(true));
-    Hook(f.get(), kMatches, CComVariant(), "match");
-    Hook(f.get(), kFailed, CComVariant(true), "fail");  // its result consumes nothing
-    Run({0x1C});                                        // the pattern would refuse it
-    decide->result = CComVariant(false);
-    EXPECT_FALSE(Run({0x5C}));  // the pattern would take it
-    decide->failure = E_FAIL;
-    decide->result = CComVariant(true);
-    EXPECT_FALSE(Run({0x5C}));  // a failing test is no match
-    // A script's undefined empties it: the pattern decides again.
-    ASSERT_EQ(PutAsScript(f.get(), u"MatchesPacket", CComVariant()), S_OK);
-    Run({0x5C});
-    EXPECT_EQ(Log(), "match fail fail match");
 }
 
 // On a match OnFilterMatches gets the packet's object with the filter as this; the Callbacks
