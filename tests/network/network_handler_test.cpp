@@ -226,16 +226,11 @@ TEST_F(NetworkHandlerTest, ScriptsReachSendPacketByNameAndOnlyTheChainResultsAre
         EXPECT_EQ(handler_->WrapResult(dispid), wrapped) << dispid;
 }
 
-// brevanto-bus joins port 0 as the Global's handler opens it.
-class GlobalOnBus : public BusTest {
-  protected:
-    void SetUp() override {
-        StartBus(44);
-        SetPort0(44);
-    }
-};
+using GlobalOnBus = BusTest;
 
 TEST_F(GlobalOnBus, TheGlobalsHandlerSendsOnceStartedAndIsGoneAfterShutDown) {
+    ASSERT_NO_FATAL_FAILURE(StartBus(44));  // brevanto-bus joins port 0 as the handler opens it
+    SetPort0(44);
     auto global = New<CGlobal>();
     INetworkHandler* network = nullptr;
     ASSERT_EQ(global->get_NetworkHandler(&network), S_OK);
