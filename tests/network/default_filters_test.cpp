@@ -50,7 +50,6 @@ class DefaultFiltersTest : public ::testing::Test {
     }
     LONG In(const ref<PacketBase>& packet) { return Pass(*incoming_, packet); }
     LONG In(const std::string& hex, DWORD port = 1) { return In(Received(hex, port)); }
-    // The events raised so far, by name, space-separated.
     std::string Events() {
         std::vector<std::string> names;
         for (const auto& r : global_.raised.All())
