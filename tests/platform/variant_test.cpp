@@ -163,8 +163,8 @@ TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
     // clang-format off
     ExpectValues(VT_I4, {
         {Typed(VT_CY, 2.5), "2"}, {Typed(VT_CY, -3.5), "-4"}, {Dec(u"4.5"), "4"},
-        {Dec(u"-5.5"), "-6"}, {Str(u"2.5"), "2"}, {Str(u"3.5"), "4"},
-        {Str(u"2.50000000000000000001"), "3"}, {Str(u"-0.5"), "0"},
+        {Dec(u"-5.5"), "-6"}, {Str(u"2.5"), "2"}, {Str(u"3.5"), "4"}, {Str(u"-0.5"), "0"},
+        {Str(u"2.50000000000000000001"), "3"}, {Typed(VT_DATE, 36527.5), "36528"},
     });
     // clang-format on
     // 1.2345|5 to the even 1.2346
@@ -207,6 +207,10 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
         {I4(-1), VT_UI4, kOver}, {I4(-1), VT_UI8, kOver}, {R8(9223372036854775808.0), VT_I8, kOver},
         {R8(18446744073709551616.0), VT_UI8, kOver}, {Str(u"18446744073709551616"), VT_UI8, kOver},
         {Str(u"1e400"), VT_R8, kOver}, {R8(1e39), VT_R4, kOver}, {R8(1e300), VT_CY, kOver},
+        // Dates run from 1/1/100 to the end of 12/31/9999.
+        {R8(2958466.0), VT_DATE, kOver}, {R8(-657435.0), VT_DATE, kOver},
+        {I4(3000000), VT_DATE, kOver}, {R8(2958465.5), VT_DATE, S_OK, "2958465.5"},
+        {R8(-657434.5), VT_DATE, S_OK, "-657434.5"},
         // Same size, other signedness: what does not fit overflows, no reinterpreting.
         {Int(VT_UI4, 0xFFFFFFFF), VT_I4, kOver}, {Int(VT_I2, 0xFFFF), VT_UI2, kOver},
         {Int(VT_UI1, 0xFF), VT_I1, kOver},
