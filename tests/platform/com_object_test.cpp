@@ -222,7 +222,8 @@ TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
     EXPECT_EQ(Life(), "1/1/0");
 }
 
-TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountAndTheirLockIsRecursive) {
+// An embedded object: uncounted, with a recursive lock, and the safety options of its mix-in.
+TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountTheirLockIsRecursiveAndSafetyFollowsTheMask) {
     {
         ComObjectEmbedded<CThing> embedded;
         {
@@ -231,32 +232,26 @@ TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountAndTheirLockIsRecursive) {
         }
         EXPECT_EQ(0u, embedded.AddRef());
         EXPECT_EQ(0u, embedded.Release());
-        ComPtr<IBeta> beta;
-        ASSERT_EQ(S_OK, embedded.QueryInterface(beta.put()));
-        beta = nullptr;  // does not destroy the member
+        ComPtr<IObjectSafety> safety;
+        ASSERT_EQ(S_OK, embedded.QueryInterface(safety.put()));
+        using Options = std::pair<DWORD, DWORD>;  // supported, enabled
+        auto options = [&](REFIID iid) {
+            Options o;
+            EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(iid, &o.first, &o.second));
+            return o;
+        };
+        EXPECT_EQ(options(IID_IDispatch), Options(3, 3));
+        // Only the two low bits of the mask count.
+        EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IAbsent::kIid, 0xFFFFFFFFu, 0));
+        EXPECT_EQ(options(IAbsent::kIid), Options(3, 0));
+        EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x6, 0xFF));
+        EXPECT_EQ(options(IID_IDispatch), Options(3, 2));  // mask bit 2 dropped, bit 1 from enabled
+        EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x3, 0x1));
+        EXPECT_EQ(options(IID_IDispatch), Options(3, 1));
+        safety = nullptr;  // does not destroy the member
         EXPECT_EQ(Life(), "0/0/0");
     }
     EXPECT_EQ(Life(), "1/1/0");
-}
-
-TEST(ObjectSafetyTest, OptionsFollowTheMaskRules) {
-    ComObjectEmbedded<CThing> thing;
-    ComPtr<IObjectSafety> safety;
-    ASSERT_EQ(S_OK, thing.QueryInterface(safety.put()));
-    using Options = std::pair<DWORD, DWORD>;  // supported, enabled
-    auto options = [&](REFIID iid) {
-        Options o;
-        EXPECT_EQ(S_OK, safety->GetInterfaceSafetyOptions(iid, &o.first, &o.second));
-        return o;
-    };
-    EXPECT_EQ(options(IID_IDispatch), Options(3, 3));
-    // Only the two low bits of the mask count.
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IAbsent::kIid, 0xFFFFFFFFu, 0));
-    EXPECT_EQ(options(IAbsent::kIid), Options(3, 0));
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x6, 0xFF));
-    EXPECT_EQ(options(IID_IDispatch), Options(3, 2));  // mask bit 2 dropped, bit 1 from enabled
-    EXPECT_EQ(S_OK, safety->SetInterfaceSafetyOptions(IID_IDispatch, 0x3, 0x1));
-    EXPECT_EQ(options(IID_IDispatch), Options(3, 1));
 }
 
 }  // namespace

@@ -128,6 +128,8 @@ void ExpectConversions(const std::vector<Conversion>& cases, USHORT flags = 0) {
         if (hr == S_OK && c.hr == S_OK) {
             EXPECT_EQ(out.vt, c.to) << "row " << i;
             EXPECT_EQ(ValueText(out), c.value) << "row " << i << ": " << ValueText(c.in);
+            // Even an empty text is an allocated string, not a null one.
+            EXPECT_TRUE(out.vt != VT_BSTR || out.bstrVal) << "row " << i;
         }
     }
 }
@@ -141,22 +143,17 @@ void ExpectValues(VARTYPE to, const std::vector<std::pair<CComVariant, std::stri
 }
 
 TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
-    struct Case {
-        double in;
-        LONG out;
-    };
     // clang-format off
-    const Case cases[] = {{0.5, 0},    {1.5, 2},    {2.5, 2},    {3.5, 4},
-                          {-0.5, 0},   {-1.5, -2},  {-2.5, -2},  {-3.5, -4},
-                          {6.5, 6},    {-6.5, -6},  {0.4999, 0}, {-2.6, -3},
-                          {2.4999, 2}, {2.5001, 3}, {1e9 + 0.5, 1000000000},
-                          {-1e9 - 0.5, -1000000000}};
+    const std::pair<double, LONG> cases[] = {
+        {0.5, 0},   {1.5, 2},   {2.5, 2},    {3.5, 4},    {-0.5, 0},   {-1.5, -2},
+        {-2.5, -2}, {-3.5, -4}, {6.5, 6},    {-6.5, -6},  {0.4999, 0}, {-2.6, -3},
+        {2.4999, 2}, {2.5001, 3}, {1e9 + 0.5, 1000000000}, {-1e9 - 0.5, -1000000000}};
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& [in, out] : cases) {
         LONG direct = 77;
-        ASSERT_EQ(VarI4FromR8(c.in, &direct), S_OK) << c.in;
-        EXPECT_EQ(direct, c.out) << c.in;
-        ExpectConversions({{R8(c.in), VT_I4, S_OK, std::to_string(c.out)}});
+        ASSERT_EQ(VarI4FromR8(in, &direct), S_OK) << in;
+        EXPECT_EQ(direct, out) << in;
+        ExpectConversions({{R8(in), VT_I4, S_OK, std::to_string(out)}});
     }
 }
 
@@ -166,8 +163,8 @@ TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
     // clang-format off
     ExpectValues(VT_I4, {
         {Typed(VT_CY, 2.5), "2"}, {Typed(VT_CY, -3.5), "-4"}, {Dec(u"4.5"), "4"},
-        {Dec(u"-5.5"), "-6"}, {Str(u"2.5"), "2"}, {Str(u"3.5"), "4"},
-        {Str(u"2.50000000000000000001"), "3"}, {Str(u"-0.5"), "0"},
+        {Dec(u"-5.5"), "-6"}, {Str(u"2.5"), "2"}, {Str(u"3.5"), "4"}, {Str(u"-0.5"), "0"},
+        {Str(u"2.50000000000000000001"), "3"}, {Typed(VT_DATE, 36527.5), "36528"},
     });
     // clang-format on
     // 1.2345|5 to the even 1.2346
@@ -210,6 +207,10 @@ TEST(VariantOverflow, EveryIntegerTypeAtItsBoundaries) {
         {I4(-1), VT_UI4, kOver}, {I4(-1), VT_UI8, kOver}, {R8(9223372036854775808.0), VT_I8, kOver},
         {R8(18446744073709551616.0), VT_UI8, kOver}, {Str(u"18446744073709551616"), VT_UI8, kOver},
         {Str(u"1e400"), VT_R8, kOver}, {R8(1e39), VT_R4, kOver}, {R8(1e300), VT_CY, kOver},
+        // Dates run from 1/1/100 to the end of 12/31/9999.
+        {R8(2958466.0), VT_DATE, kOver}, {R8(-657435.0), VT_DATE, kOver},
+        {I4(3000000), VT_DATE, kOver}, {R8(2958465.5), VT_DATE, S_OK, "2958465.5"},
+        {R8(-657434.5), VT_DATE, S_OK, "-657434.5"},
         // Same size, other signedness: what does not fit overflows, no reinterpreting.
         {Int(VT_UI4, 0xFFFFFFFF), VT_I4, kOver}, {Int(VT_I2, 0xFFFF), VT_UI2, kOver},
         {Int(VT_UI1, 0xFF), VT_I1, kOver},
@@ -300,9 +301,6 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
         EXPECT_EQ(VarCmp(&out, &zero, LOCALE_USER_DEFAULT, 0), VARCMP_EQ) << vt;
         EXPECT_EQ(VariantChangeType(&out, &null, 0, vt), DISP_E_TYPEMISMATCH) << vt;
     }
-    CComVariant text;
-    ASSERT_EQ(VariantChangeType(&text, &empty, 0, VT_BSTR), S_OK);
-    EXPECT_NE(text.bstrVal, nullptr);  // an allocated empty string, not a null one
     // clang-format off
     ExpectConversions({
         {empty, VT_BSTR, S_OK, ""}, {null, VT_BSTR, DISP_E_TYPEMISMATCH},
@@ -377,11 +375,18 @@ struct Comparison {
     ULONG flags = 0;
 };
 
-void ExpectComparisons(const std::vector<Comparison>& cases) {
+// Each row compared with its flags and `more`; two strings also compared directly.
+void ExpectComparisons(const std::vector<Comparison>& cases, ULONG more = 0) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         CComVariant l = cases[i].left, r = cases[i].right;
-        EXPECT_EQ(VarCmp(&l, &r, LOCALE_USER_DEFAULT, cases[i].flags), cases[i].expected)
-            << "row " << i << ": " << ValueText(l) << " vs " << ValueText(r);
+        const ULONG flags = cases[i].flags | more;
+        EXPECT_EQ(VarCmp(&l, &r, LOCALE_USER_DEFAULT, flags), cases[i].expected)
+            << "row " << i << ": " << ValueText(l) << " vs " << ValueText(r) << ", flags " << flags;
+        if (l.vt == VT_BSTR && r.vt == VT_BSTR) {
+            EXPECT_EQ(VarBstrCmp(l.bstrVal, r.bstrVal, LOCALE_USER_DEFAULT, flags),
+                      cases[i].expected)
+                << "row " << i;
+        }
     }
 }
 
@@ -414,35 +419,25 @@ TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithEr
     }
 }
 
+// A null BSTR reads as the empty string, in both comparisons and with case folded or not;
+// embedded zeros are characters like any other.
 TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
-    const std::u16string_view with_zero(u"a\0b", 3), other_zero(u"a\0c", 3), tail(u"a\0", 2);
-    struct Case {
-        std::u16string_view left, right;
-        bool left_null, right_null;
-        HRESULT expected;
-    } cases[] = {{u"", u"", true, true, VARCMP_EQ},
-                 {u"", u"", true, false, VARCMP_EQ},
-                 {u"", u"", false, true, VARCMP_EQ},
-                 {u"", u"a", true, false, VARCMP_LT},
-                 {u"a", with_zero, false, false, VARCMP_LT},
-                 {with_zero, other_zero, false, false, VARCMP_LT},
-                 {tail, u"a", false, false, VARCMP_GT},
-                 {tail, tail, false, false, VARCMP_EQ}};
-    for (const auto& c : cases) {
-        CComVariant l = Str(c.left), r = Str(c.right);
-        if (c.left_null) SysFreeString(std::exchange(l.bstrVal, nullptr));
-        if (c.right_null) SysFreeString(std::exchange(r.bstrVal, nullptr));
-        for (ULONG flags : {ULONG{0}, NORM_IGNORECASE}) {
-            EXPECT_EQ(VarBstrCmp(l.bstrVal, r.bstrVal, LOCALE_USER_DEFAULT, flags), c.expected)
-                << ValueText(l) << " vs " << ValueText(r);
-            EXPECT_EQ(VarCmp(&l, &r, LOCALE_USER_DEFAULT, flags), c.expected);
-        }
-    }
     CComVariant null_text = Str(u""), empty;
     SysFreeString(std::exchange(null_text.bstrVal, nullptr));
-    ExpectComparisons({{null_text, empty, VARCMP_EQ}, {empty, null_text, VARCMP_EQ}});
+    const CComVariant with_zero = Str({u"a\0b", 3}), tail = Str({u"a\0", 2});
+    for (ULONG flags : {ULONG{0}, NORM_IGNORECASE}) {
+        // clang-format off
+        ExpectComparisons({
+            {null_text, null_text, VARCMP_EQ}, {null_text, Str(u""), VARCMP_EQ},
+            {Str(u""), null_text, VARCMP_EQ}, {null_text, Str(u"a"), VARCMP_LT},
+            {null_text, empty, VARCMP_EQ}, {empty, null_text, VARCMP_EQ},
+            {Str(u"a"), with_zero, VARCMP_LT}, {with_zero, Str({u"a\0c", 3}), VARCMP_LT},
+            {tail, Str(u"a"), VARCMP_GT}, {tail, tail, VARCMP_EQ},
+        }, flags);
+        // clang-format on
+    }
     // A string behind a reference converts with its whole length.
-    CComVariant held = Str(with_zero);
+    CComVariant held = with_zero;
     ExpectConversions({{ByRef(VT_BSTR, &held.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
 }
 
