@@ -1,4 +1,5 @@
-// The scheduler inside the Global: loading, firing as "ScheduledEvent", and network requests.
+// The scheduler inside the Global: firing as "ScheduledEvent", and network requests (its loading
+// is part of the configuration test of host_forwarding_test.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -6,11 +7,9 @@
 
 #include "global/test_host.h"
 #include "platform/clock.h"
-#include "support/data_directory.h"
 #include "support/global_events.h"
 #include "support/scheduler_support.h"
 #include "support/scoped_time_zone.h"
-#include "support/script_objects.h"
 #include "support/variants.h"
 
 namespace {
@@ -78,36 +77,6 @@ TEST_F(GlobalSchedulerTest, ADueOrRequestedScheduleRaisesScheduledEventWithItsel
     IScheduler* after = nullptr;
     EXPECT_EQ(g->get_Scheduler(&after), S_OK);
     EXPECT_EQ(after, nullptr);
-}
-
-TEST_F(GlobalSchedulerTest, SetApplicationLoadsTheSchedulesOrSaysWhyNot) {
-    struct Case {
-        const char* config;
-        bool loaded;
-    } cases[] = {
-        {R"(<OB><PROP Name="locale" Value="Sydney"/></OB>)", true},
-        {R"(<OB><PROP Name="locale" Value="Atlantis"/></OB>)", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.config);
-        DataDirectory dir;
-        dir.Put("Config.xml", c.config);
-        dir.Put("Sydney.xml", R"(<OB><PROP Name="city" Value="Sydney"/>
-                                    <PROP Name="timezone" Value="Australia/Sydney"/></OB>)");
-        dir.Put("Schedules.xml", R"(<root_object Type="Array"><length Type="Integer">1</length>
-            <item Index="0" Type="brevanto.schedule"><Name>Stored</Name></item></root_object>)");
-        auto g = New<CGlobal>();
-        auto host = New<TestHost>();
-        host->object = ComPtr<IDispatch>(New<HiddenScript>().get());  // " hidden script"
-        host->config_file = SysAllocString((dir.Path() + u"/").c_str());
-        ASSERT_EQ(g->SetApplication(static_cast<IHxApplication*>(host.get())), S_OK);
-        EXPECT_EQ(host->Has("Log(Schedules not loaded. Missing or invalid locale file.)"),
-                  !c.loaded);
-        LONG count = -1;
-        ASSERT_EQ(g->Scheduler().Schedules().get_Count(&count), S_OK);
-        EXPECT_EQ(count, c.loaded ? 1 : 0);
-        g->Destroy();
-    }
 }
 
 }  // namespace

@@ -37,18 +37,6 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
     EXPECT_EQ(PacketBase().Delay, 30u);
 }
 
-TEST(GlobalTest, ASecondGlobalTakesOverAndOutlivesTheFirst) {
-    auto first = New<CGlobal>();
-    auto second = New<CGlobal>();
-    EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), second.get());
-    EXPECT_FALSE(first->WaitUntilPoolIdle());  // stopped when the second one took over
-    EXPECT_TRUE(second->WaitUntilPoolIdle());
-
-    first = nullptr;  // not current: leaves the current Global alone
-    EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), second.get());
-    EXPECT_TRUE(second->WaitUntilPoolIdle());
-}
-
 TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     auto g = New<CGlobal>();
     IDispatch* d = AsGlobal(g.get());
@@ -78,12 +66,13 @@ TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
     EXPECT_EQ(Call(d, 0x1234, DISPATCH_METHOD, {}, &none), DISP_E_MEMBERNOTFOUND);
 }
 
-// On a Global that took over from one that is gone: its bus still reaches handlers through its
-// pool.
-TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
+// The second Global's bus reaches handlers through its pool after the first one is gone.
+TEST(GlobalTest, ASecondGlobalTakesOverAndItsRegistrationsTakeOnlyObjectsAsParameters) {
     auto first = New<CGlobal>();
     auto g = New<CGlobal>();
-    first = nullptr;
+    EXPECT_FALSE(first->WaitUntilPoolIdle());  // stopped when the second one took over
+    first = nullptr;                           // not current: leaves the current Global alone
+    EXPECT_EQ(CurrentGlobal::Get().As<CGlobal>(), g.get());
     auto filtered = New<ScriptFunction>(), number_params = New<ScriptFunction>();
     ULONG id1 = 0, id2 = 0;
     CComBSTR name(u"Preset");
@@ -114,7 +103,7 @@ TEST(GlobalTest, RegisterForEventTakesOnlyObjectsAsParameters) {
     EXPECT_EQ(filtered->Calls(), 2);  // no parameters: every handler of the name
 }
 
-TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
+TEST(GlobalTest, ReadOnlyContextWrapsByTheGlobalsRuleAndOwnsRegistrationsAndLoadedScripts) {
     auto g = New<CGlobal>();
     auto host = New<TestHost>();
     host->object = ComPtr<IDispatch>(ScriptObject({}).get());
@@ -128,10 +117,15 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     ASSERT_EQ(context->QueryInterface(data_context.put()), S_OK);
     auto* dependants = static_cast<CDataContext*>(data_context.get());
 
-    // document comes back as the object itself, Version wrapped.
+    // Only identity-bearing results stay unwrapped: document comes back as the object itself,
+    // Version wrapped.
     EXPECT_TRUE(SameObject(ObjectProperty(context, u"document").get(), host->object.get()));
     const ComPtr<IDispatch> version = ObjectProperty(context, u"Version");
     EXPECT_TRUE(version && !SameObject(version.get(), host->object.get()));
+    for (DISPID unwrapped : {0x1, 0x14, 0x21, 0x22, 0x23})
+        EXPECT_EQ(g->WrapResult(unwrapped), E_FAIL) << unwrapped;
+    for (DISPID wrapped : {0x2, 0x3, 0xa, 0x15, 0x19, 0x26})
+        EXPECT_EQ(g->WrapResult(wrapped), S_OK) << wrapped;
 
     // An event registration through the context lives until the context's dependants go.
     auto handler = New<ScriptFunction>();
@@ -161,27 +155,15 @@ TEST(GlobalTest, ReadOnlyContextOwnsRegistrationsAndLoadedScripts) {
     DrainEvents(g.get());
     EXPECT_EQ(handler->Calls(), 1);
     dependants->Destroy();  // the context holds the Global
-}
 
-// Only identity-bearing results stay unwrapped; the placeholder members refuse foreign objects.
-TEST(GlobalTest, ReadOnlyHooksAndPlaceholderMembers) {
-    auto g = New<CGlobal>();
-    for (DISPID unwrapped : {0x1, 0x14, 0x21, 0x22, 0x23})
-        EXPECT_EQ(g->WrapResult(unwrapped), E_FAIL) << unwrapped;
-    for (DISPID wrapped : {0x2, 0x3, 0xa, 0x15, 0x19, 0x26})
-        EXPECT_EQ(g->WrapResult(wrapped), S_OK) << wrapped;
-
-    auto callback = New<ScriptFunction>();
-    ULONG id = 0;
-    LONG result = 0;
-    CComBSTR file(u"x.js");
-    EXPECT_EQ(g->_RegisterPlaceholderForEvent(nullptr, CComVariant(), callback.get(), &id),
-              E_INVALIDARG);
-    EXPECT_EQ(g->_RegisterPlaceholderForEvent(static_cast<IDispatch*>(callback.get()),
-                                              CComVariant(), callback.get(), &id),
-              E_INVALIDARG);
-    EXPECT_EQ(g->_LoadScriptPlaceHolder(static_cast<IDispatch*>(callback.get()), file, &result),
-              E_INVALIDARG);
+    // The placeholder members refuse what is not a placeholder.
+    ULONG placeholder = 0;
+    LONG loaded_id = 0;
+    IDispatch* foreign = handler.get();
+    for (IUnknown* p : {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(foreign)})
+        EXPECT_EQ(g->_RegisterPlaceholderForEvent(p, CComVariant(), foreign, &placeholder),
+                  E_INVALIDARG);
+    EXPECT_EQ(g->_LoadScriptPlaceHolder(foreign, CComBSTR(u"x.js"), &loaded_id), E_INVALIDARG);
 }
 
 TEST(GlobalTest, HandlersReachSingleThreadedCallbacksOnTheirThread) {

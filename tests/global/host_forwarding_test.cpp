@@ -7,6 +7,7 @@
 #include "support/data_directory.h"
 #include "support/dispatch_results.h"
 #include "support/scheduler_support.h"
+#include "support/script_objects.h"
 #include "support/variants.h"
 
 namespace {
@@ -166,48 +167,62 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesOnlyAHostRepla
     EXPECT_EQ(g->Destroy(), S_OK);
 }
 
-// The configuration file of the host's directory sets the packet delay, the start page and the
-// default packets' settings; what it lacks keeps its default, and a broken file is reported
-// through the host's log with what came before the break kept.
+// The configuration file of the host's directory sets the packet delay, the start page, the
+// default packets' settings and the locale the stored schedules need; what it lacks keeps its
+// default, and a broken file is reported through the host's log with what came before the break
+// kept.
 TEST(HostForwardingTest, SetApplicationLoadsTheConfigurationOfTheHostsDirectory) {
     const struct {
         const char* what;
         const char* xml;  // null: no file; "": no directory either
         // The packet delay as scripts read it; the start page, natively and as scripts read it;
-        // the default logical and physical fades; whether the host was told of a broken file.
+        // the default logical and physical fades; the schedules loaded, and whether the host was
+        // told that they could not be; whether the host was told of a broken file.
         const char* settings;
     } cases[] = {
-        {"no directory", "", "I4 50, , , 2000, 2000"},
-        {"no file", nullptr, "I4 50, , , 2000, 2000"},
+        {"no directory", "", "I4 50, , , 2000, 2000, 0"},
+        {"no file", nullptr, "I4 50, , , 2000, 2000, 0 not loaded"},
         {"settings",
          R"(<OB><PROP Name="PacketDelay" Value="20" Type="Integer"/>
-              <PROP Name="StartPage" Value="main.htm"/>
+              <PROP Name="StartPage" Value="main.htm"/><PROP Name="locale" Value="Sydney"/>
               <PROP Name="DefaultLogicalFade" Value="3000" Type="UInteger"/></OB>)",
-         "I4 20, main.htm, main.htm, 3000, 2000"},
-        {"text converted", R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/></OB>)",
-         "I4 120, , , 2000, 2000"},
+         "I4 20, main.htm, main.htm, 3000, 2000, 1"},
+        {"text converted, unknown locale",
+         R"(<OB><PROP Name="PacketDelay" Value="120" Type="integer"/>
+              <PROP Name="locale" Value="Atlantis"/></OB>)",
+         "I4 120, , , 2000, 2000, 0 not loaded"},
         {"not a number", R"(<OB><PROP Name="PacketDelay" Value="soon"/></OB>)",
-         "I4 50, , , 2000, 2000"},
+         "I4 50, , , 2000, 2000, 0 not loaded"},
         {"broken", "<OB>\n<PROP Name=\"PacketDelay\" Value=\"20\" Type=\"Integer\"/>\n<PROP",
-         "I4 20, , , 2000, 2000, broken"},
+         "I4 20, , , 2000, 2000, 0 not loaded, broken"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DataDirectory dir;
         if (c.xml && *c.xml) dir.Put("Config.xml", c.xml);
+        dir.Put("Sydney.xml", R"(<OB><PROP Name="city" Value="Sydney"/>
+                                    <PROP Name="timezone" Value="Australia/Sydney"/></OB>)");
+        dir.Put("Schedules.xml", R"(<root_object Type="Array"><length Type="Integer">1</length>
+            <item Index="0" Type="brevanto.schedule"><Name>Stored</Name></item></root_object>)");
         const std::u16string path = c.xml && !*c.xml ? u"" : dir.Path() + u"/";
         auto g = New<CGlobal>();
         auto host = New<TestHost>();
+        host->object = ComPtr<IDispatch>(New<HiddenScript>().get());  // " hidden script"
         if (!path.empty()) host->config_file = SysAllocString(path.c_str());
         ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
         EXPECT_EQ(g->ConfigPath(), path);
         IDispatch* d = AsGlobal(g.get());
         const PacketDefaults packets = g->DefaultPacketSettings();
+        LONG schedules = -1;
+        ASSERT_EQ(g->Scheduler().Schedules().get_Count(&schedules), S_OK);
+        const bool not_loaded =
+            host->Has("Log(Schedules not loaded. Missing or invalid locale file.)");
         const bool broken = host->Has("Log(" + (dir / "Config.xml").string() + " FatalError: ");
         EXPECT_EQ(Got(d, IdOf(d, u"PacketDelay")) + ", " + Utf16ToUtf8(g->StartPage()) + ", " +
                       Utf16ToUtf8(PropertyText(ObjectProperty(d, u"Config").get(), u"StartPage")) +
                       ", " + std::to_string(packets.logical_fade) + ", " +
-                      std::to_string(packets.physical_fade) + (broken ? ", broken" : ""),
+                      std::to_string(packets.physical_fade) + ", " + std::to_string(schedules) +
+                      (not_loaded ? " not loaded" : "") + (broken ? ", broken" : ""),
                   c.settings);
     }
 }

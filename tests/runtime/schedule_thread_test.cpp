@@ -67,6 +67,11 @@ class ScheduleThreadTest : public ::testing::Test {
             fired += static_cast<char>((f.enabled ? 'A' : 'a') + (f.id - first_id_));
         return fired;
     }
+    // The firings once the clock has moved on `ms` and there are at least `count`.
+    std::string After(DWORD ms, std::size_t count) {
+        TestClock::Advance(ms);
+        return Fired(count);
+    }
 
     ScopedTestClock clock_;
     ref<Recorder> recorder_;
@@ -79,8 +84,7 @@ TEST_F(ScheduleThreadTest, FiresInDueOrderAndEqualTicksInArrivalOrder) {
     // Queued before the thread runs: taken in at its first wake.
     StartAll({a.get(), b.get(), c.get()});
     ASSERT_TRUE(thread_.Start());
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(3), "CAB");
+    EXPECT_EQ(After(100, 3), "CAB");
 }
 
 // A restart (Cancel, then Start) queued before the thread has taken in the first Start leaves
@@ -94,10 +98,8 @@ TEST_F(ScheduleThreadTest, RestartBeforeTheThreadWakesLeavesOneEntry) {
     fresh->Cancel(&thread_);  // nothing queued yet
     StartAll({fresh.get()});
     ASSERT_TRUE(thread_.Start());
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(2), "AB");
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(4), "ABAB");
+    EXPECT_EQ(After(100, 2), "AB");
+    EXPECT_EQ(After(100, 4), "ABAB");
 }
 
 TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyUnlessStartedAgainInIt) {
@@ -109,13 +111,10 @@ TEST_F(ScheduleThreadTest, OneShotIsEnabledDuringItsCallOnlyUnlessStartedAgainIn
     };
     StartAll({once.get(), sentinel.get()});
     EXPECT_EQ(once->enabled(), 1);
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(1), "A");
+    EXPECT_EQ(After(100, 1), "A");
     EXPECT_EQ(once->enabled(), 1);
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(2), "AA");
-    TestClock::Advance(4800);
-    EXPECT_EQ(Fired(3), "AAB");
+    EXPECT_EQ(After(100, 2), "AA");
+    EXPECT_EQ(After(4800, 3), "AAB");
     EXPECT_EQ(once->enabled(), 0);
     EXPECT_EQ(ExpiredCount(once), 2);
 }
@@ -126,9 +125,8 @@ TEST_F(ScheduleThreadTest, EveryEntryLetGoOfIsReportedAlsoWhenTheThreadEnds) {
     StartAll({cancelled.get(), pending.get()});
     cancelled->Cancel(&thread_);
     StartAll({sentinel.get()});
-    TestClock::Advance(100);
     // Removed, or dropped unfired when it came due just before the sentinel.
-    EXPECT_EQ(Fired(1), "C");
+    EXPECT_EQ(After(100, 1), "C");
     EXPECT_EQ(ExpiredCount(cancelled), 1);
     thread_.StopAndJoin();
     EXPECT_EQ(ExpiredCount(pending), 1);
@@ -140,10 +138,8 @@ TEST_F(ScheduleThreadTest, TickComparisonsSurviveWrapAround) {
     ASSERT_TRUE(thread_.Start());
     ref<TimerBase> late = NewTimer(32), sentinel = NewTimer(31);  // due 0x10 and 0x0F
     StartAll({late.get(), sentinel.get()});
-    TestClock::Advance(31);
-    EXPECT_EQ(Fired(1), "B");
-    TestClock::Advance(1);
-    EXPECT_EQ(Fired(2), "BA");
+    EXPECT_EQ(After(31, 1), "B");
+    EXPECT_EQ(After(1, 2), "BA");
 }
 
 TEST_F(ScheduleThreadTest, RepeatingTimerKeepsItsGridAndCatchesUpBackToBack) {
@@ -155,11 +151,9 @@ TEST_F(ScheduleThreadTest, RepeatingTimerKeepsItsGridAndCatchesUpBackToBack) {
         if (timer == repeating.get() && std::exchange(first, false)) TestClock::Advance(350);
     };
     StartAll({repeating.get(), sentinel.get()});
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(5), "AAAAB");  // the sentinel, due 450, after the entry due 400
+    EXPECT_EQ(After(100, 5), "AAAAB");  // the sentinel, due 450, after the entry due 400
     EXPECT_EQ(repeating->due_tick(), 500u);
-    TestClock::Advance(50);
-    EXPECT_EQ(Fired(6), "AAAABA");
+    EXPECT_EQ(After(50, 6), "AAAABA");
 }
 
 TEST_F(ScheduleThreadTest, HandlerMayChangeThePeriodOfItsNextRepeat) {
@@ -167,14 +161,12 @@ TEST_F(ScheduleThreadTest, HandlerMayChangeThePeriodOfItsNextRepeat) {
     ref<TimerBase> repeating = NewTimer(100, /*repeat=*/true);
     recorder_->action = [](TimerBase* timer) { timer->set_period(1000); };
     StartAll({repeating.get()});
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(1), "A");
+    EXPECT_EQ(After(100, 1), "A");
     TestClock::Advance(999);
     ref<TimerBase> sentinel = NewTimer(0);
     StartAll({sentinel.get()});
     EXPECT_EQ(Fired(2), "AB");
-    TestClock::Advance(1);
-    EXPECT_EQ(Fired(3), "ABA");
+    EXPECT_EQ(After(1, 3), "ABA");
 }
 
 TEST_F(ScheduleThreadTest, CancelStopsEveryEntryOfATimer) {
@@ -182,18 +174,15 @@ TEST_F(ScheduleThreadTest, CancelStopsEveryEntryOfATimer) {
     // Started twice: two entries, so it fires twice per period.
     ref<TimerBase> twice = NewTimer(100, /*repeat=*/true);
     StartAll({twice.get(), twice.get()});
-    TestClock::Advance(100);
-    EXPECT_EQ(Fired(2), "AA");
+    EXPECT_EQ(After(100, 2), "AA");
     // Cancelled from inside its own call: no further firing of either entry.
     recorder_->action = [&](TimerBase* timer) {
         if (timer == twice.get()) timer->Cancel(&thread_);
     };
-    TestClock::Advance(100);
-    Fired(3);
+    After(100, 3);
     ref<TimerBase> sentinel = NewTimer(500);
     StartAll({sentinel.get()});
-    TestClock::Advance(500);
-    EXPECT_EQ(Fired(4), "AAaB");
+    EXPECT_EQ(After(500, 4), "AAaB");
     EXPECT_EQ(twice->enabled(), 0);
 }
 

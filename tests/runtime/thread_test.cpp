@@ -37,28 +37,19 @@ class LoopThread : public Thread {
     HRESULT apartment_check_ = S_OK;
 };
 
-TEST(ThreadTest, NameKeepsThirtyOneBytesAndTheWorkerIsMultithreaded) {
-    LoopThread pool_thread("ThreadPoolThread");
-    EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");
-
+TEST(ThreadTest, NameKeepsThirtyOneBytesAndAStartOfAStartedWorkerStopsItAndRunsANewOne) {
     LoopThread long_name("A-very-long-thread-name-of-more-than-32-bytes");
     EXPECT_EQ(std::string(long_name.Name()), "A-very-long-thread-name-of-more");
 
-    ASSERT_TRUE(pool_thread.Start());
-    ASSERT_EQ(pool_thread.runs_.WaitFor(1).size(), 1u);
-    pool_thread.StopAndJoin();
-    EXPECT_EQ(pool_thread.os_name_, "ThreadPoolThrea");
-    EXPECT_STREQ(pool_thread.Name(), "ThreadPoolThread");
-    EXPECT_EQ(pool_thread.apartment_check_, RPC_E_CHANGED_MODE);
-}
-
-TEST(ThreadTest, StartTwiceStopsTheFirstAndRunsANewThread) {
-    LoopThread thread("EventThread");
+    LoopThread thread("ThreadPoolThread");
     EXPECT_FALSE(thread.IsRunning());
     ASSERT_TRUE(thread.Start());
     const DWORD first_id = thread.ThreadId();
     EXPECT_NE(first_id, 0u);
     ASSERT_EQ(thread.runs_.WaitFor(1).size(), 1u);
+    EXPECT_EQ(thread.os_name_, "ThreadPoolThrea");
+    EXPECT_STREQ(thread.Name(), "ThreadPoolThread");
+    EXPECT_EQ(thread.apartment_check_, RPC_E_CHANGED_MODE);
 
     ASSERT_TRUE(thread.Start());
     EXPECT_EQ(thread.stops_seen_.load(), 1);  // the first one ended within the 200 ms
