@@ -234,4 +234,26 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     ASSERT_TRUE(events_[0]->WaitFor(2));
 }
 
+TEST_F(SecurityWithGlobalTest, BacklightPauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
+    LONG ok = 0;
+    security().Login(CComBSTR(u"1234"), &ok);
+    ASSERT_EQ(security().put_AutoLogout(30), S_OK);
+    CBacklightController& backlight = global_->Backlight();
+    AwaitTimersDueIn(20000);
+    backlight.UserActivity();  // 30 s from now again
+    AwaitTimersDueIn(29999);
+    EXPECT_EQ(User(), "admin");
+
+    backlight.Pause();
+    EXPECT_TRUE(security().LogoutPaused());
+    AwaitTimersDueIn(10000);
+    EXPECT_EQ(User(), "admin");  // held
+    backlight.Unpause();
+    EXPECT_FALSE(security().LogoutPaused());
+    AwaitTimersDueIn(29999);
+    EXPECT_EQ(User(), "admin");
+    AwaitTimersDueIn(1);
+    EXPECT_EQ(User(), "guest");
+}
+
 }  // namespace
