@@ -1,4 +1,5 @@
-// The security service: user files, what pages cannot see, and the automatic log-out.
+// The security service: user files, what pages cannot see, and the automatic log-out (with the
+// backlight's hold on it).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
