@@ -114,21 +114,11 @@ TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
 }
 
 TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
-    // Each schedule's handler notes its name when it fires.
-    class Note : public ScheduleHandler {
-      public:
-        Note(std::string* fired, char name) : fired_(fired), name_(name) {}
-        void OnFired(ScheduleBase*) override { *fired_ += name_; }
-        void OnEnabled(ScheduleBase*) override {}
-        void OnDisabled(ScheduleBase*) override {}
-        std::string* fired_;
-        char name_;
-    };
-    std::string fired;
+    std::string log;
     ComPtr<CSchedule> a = AddSchedule(5), b = AddSchedule(6), c = AddSchedule(5);
-    a->Schedule()->set_handler(ref<Note>(new Note(&fired, 'a')).get());
-    b->Schedule()->set_handler(ref<Note>(new Note(&fired, 'b')).get());
-    c->Schedule()->set_handler(ref<Note>(new Note(&fired, 'c')).get());
+    a->Schedule()->set_handler(ref<ScheduleLog>(new ScheduleLog(&log, "a ")).get());
+    b->Schedule()->set_handler(ref<ScheduleLog>(new ScheduleLog(&log, "b ")).get());
+    c->Schedule()->set_handler(ref<ScheduleLog>(new ScheduleLog(&log, "c ")).get());
 
     auto found = scheduler_->FindByEventNumber(5);
     ASSERT_EQ(found.size(), 2u);
@@ -141,7 +131,7 @@ TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder
     EXPECT_EQ(scheduler_->TriggerSchedules(6), 1u);
     EXPECT_EQ(scheduler_->TriggerSchedules(5), 2u);  // disabled schedules fire when triggered
     EXPECT_EQ(scheduler_->TriggerSchedules(9), 0u);
-    EXPECT_EQ(fired, "bac");
+    EXPECT_EQ(log, "a disabled c disabled b fired a fired c fired ");
 }
 
 TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
