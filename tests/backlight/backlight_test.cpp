@@ -7,7 +7,6 @@
 #include "global/global.h"
 #include "platform/clock.h"
 #include "support/await_timers.h"
-#include "support/data_directory.h"
 #include "support/global_events.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
@@ -164,34 +163,6 @@ TEST_F(BacklightTest, OnlyAResetForThisPanelsBoxBrightens) {
         controller().OnReset(packet.get());
         EXPECT_EQ(controller().State() == 1, c.brightens) << c.what;
     }
-}
-
-TEST_F(BacklightTest, PauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
-    DataDirectory data;
-    UserDatabase users;
-    users.SetPassCode(u"admin", u"1");
-    ASSERT_EQ(users.Save(data.Path()), S_OK);
-    CSecurityOb& security = global_->Security();
-    security.Load(data.Path());
-    LONG ok = 0;
-    security.Login(CComBSTR(u"1"), &ok);
-    ASSERT_EQ(security.put_AutoLogout(30), S_OK);
-
-    AwaitTimersDueIn(20000);
-    backlight().UserActivity();  // 30 s from now again
-    AwaitTimersDueIn(29999);
-    EXPECT_TRUE(security.CheckUserLevel(0, &ok) == S_OK && ok == 1);
-
-    backlight().Pause();
-    EXPECT_TRUE(security.LogoutPaused());
-    AwaitTimersDueIn(1);
-    EXPECT_TRUE(security.CheckUserLevel(0, &ok) == S_OK && ok == 1);  // held
-    backlight().Unpause();
-    EXPECT_FALSE(security.LogoutPaused());
-    AwaitTimersDueIn(30000);
-    CComBSTR user;
-    security.get_CurrentUser(&user);
-    EXPECT_EQ(user.utf8(), "guest");
 }
 
 }  // namespace

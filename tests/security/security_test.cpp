@@ -1,4 +1,5 @@
-// The security service: user files, what pages cannot see, and the automatic log-out.
+// The security service: user files, what pages cannot see, and the automatic log-out (with the
+// backlight's hold on it).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -66,26 +67,6 @@ TEST(UserDatabaseTest, OnlyElementNamesAreUserNames) {
     EXPECT_EQ(UserDatabase::NameProblem(u""), u"Invalid UserName");
 }
 
-TEST(UserDatabaseTest, FilesKeepUsersAndLevelsForTheirOwnerOnly) {
-    DataDirectory data;
-    UserDatabase database;
-    database.SetPassCode(u"admin", u"1234");
-    database.SetPassCode(u"bob", u"77");
-    database.SetLevels(u"admin", {0});
-    database.SetLevels(u"bob", {1, 9, 10, -1});
-    ASSERT_EQ(database.Save(data.Path()), S_OK);
-    EXPECT_EQ(ModeOf(data / "Users.xml"), 0600u);
-    EXPECT_EQ(ModeOf(data / "Security.xml"), 0600u);
-    // Every level is written, empty ones too.
-    EXPECT_NE(data.Get("Security.xml").find("Index=\"5\""), std::string::npos);
-
-    UserDatabase loaded;
-    ASSERT_EQ(loaded.Load(data.Path(), nullptr), S_OK);
-    EXPECT_EQ(loaded.users(), database.users());
-    EXPECT_EQ(loaded.LevelsOf(u"bob"), (std::vector<LONG>{1, 9}));
-    EXPECT_EQ(loaded.LevelsOf(u"admin"), (std::vector<LONG>{0}));
-}
-
 class RecordingSink : public CXMLErrorSink {
   public:
     std::vector<std::string> messages;
@@ -131,14 +112,14 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
     }
 }
 
-// What pages cannot see: VerifyUser, and that every change reaches the files. The rules and
-// their result texts are in tests/pages/users_first_admin.js.
-TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
+// What pages cannot see: VerifyUser, and that every change reaches the files, which only their
+// owner may read. The rules and their result texts are in tests/pages/users_first_admin.js.
+TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     DataDirectory data;
     auto security = AdministratorIn(data);
     CComBSTR added, carl, refused;  // out-parameters: one each
-    ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"), ScriptArray::Bytes({1}).get(),
-                                &added),
+    ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"),
+                                ScriptArray::Bytes({1, 9, 10, -1}).get(), &added),
               S_OK);
     EXPECT_EQ(added.utf8(), "");
     // An administrator giving an unknown name a pass code makes a user without levels.
@@ -163,6 +144,16 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheFiles) {
     restarted->get_CurrentUser(&user);
     EXPECT_EQ(user.utf8(), "guest");  // verifying logs nobody in
     EXPECT_EQ(restarted->VerifyUser(nullptr, nullptr, nullptr), E_POINTER);
+
+    EXPECT_EQ(ModeOf(data / "Users.xml"), 0600u);
+    EXPECT_EQ(ModeOf(data / "Security.xml"), 0600u);
+    // Every level is written, empty ones too; levels outside 0 to 9 are not kept.
+    EXPECT_NE(data.Get("Security.xml").find("Index=\"5\""), std::string::npos);
+    UserDatabase saved;
+    ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);
+    EXPECT_EQ(saved.users().size(), 3u);  // admin, bob and carl
+    EXPECT_EQ(saved.LevelsOf(u"bob"), (std::vector<LONG>{1, 9}));
+    EXPECT_EQ(saved.LevelsOf(u"admin"), (std::vector<LONG>{0}));
 }
 
 TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
@@ -232,6 +223,28 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     EXPECT_EQ(security().ActiveDelay(), 30);
     ASSERT_TRUE(events_[1]->WaitFor(1));
     ASSERT_TRUE(events_[0]->WaitFor(2));
+}
+
+TEST_F(SecurityWithGlobalTest, BacklightPauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
+    LONG ok = 0;
+    security().Login(CComBSTR(u"1234"), &ok);
+    ASSERT_EQ(security().put_AutoLogout(30), S_OK);
+    CBacklightController& backlight = global_->Backlight();
+    AwaitTimersDueIn(20000);
+    backlight.UserActivity();  // 30 s from now again
+    AwaitTimersDueIn(29999);
+    EXPECT_EQ(User(), "admin");
+
+    backlight.Pause();
+    EXPECT_TRUE(security().LogoutPaused());
+    AwaitTimersDueIn(10000);
+    EXPECT_EQ(User(), "admin");  // held
+    backlight.Unpause();
+    EXPECT_FALSE(security().LogoutPaused());
+    AwaitTimersDueIn(29999);
+    EXPECT_EQ(User(), "admin");
+    AwaitTimersDueIn(1);
+    EXPECT_EQ(User(), "guest");
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
-// What the scheduler's tests share: calendar dates as DateValue, and a script property as text.
+// What the scheduler's tests share: calendar dates as DateValue, a script property as text, and a
+// log of what schedules' handlers hear.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "platform/var_date.h"
+#include "scheduler/schedule.h"
 #include "scheduler/solar.h"
 #include "support/late_bound.h"
 
@@ -32,3 +35,18 @@ inline std::u16string PropertyTexts(IDispatch* object,
         text += (name == *names.begin() ? u"" : u"|") + PropertyText(object, name);
     return text;
 }
+
+// A schedule's handler that notes what it hears, "enabled ", "disabled " and "fired ", after its
+// name, in a log that the handlers of several schedules may share.
+class ScheduleLog : public ScheduleHandler {
+  public:
+    explicit ScheduleLog(std::string* log, std::string name = "")
+        : log_(log), name_(std::move(name)) {}
+    void OnFired(ScheduleBase*) override { *log_ += name_ + "fired "; }
+    void OnEnabled(ScheduleBase*) override { *log_ += name_ + "enabled "; }
+    void OnDisabled(ScheduleBase*) override { *log_ += name_ + "disabled "; }
+
+  private:
+    std::string* log_;
+    std::string name_;
+};
