@@ -1,6 +1,6 @@
-// Library objects as a page sees them: creation by name, the configuration, members, errors,
-// expandos, collections, packets and filters built by script, and one script object per
-// library object however often it reaches script.
+// Library objects as a page sees them: creation by name, members, errors, expandos,
+// collections, packets and filters built by script, and one script object per library object
+// however often it reaches script.
 ['Brevanto.Packet', 'Brevanto.PacketFilter', 'Brevanto.PacketWithResponse', 'Brevanto.Schedule',
  'Brevanto.PublicHoliday', 'Brevanto.Timer'].forEach(function (name) { new ActiveXObject(name); });
 
@@ -11,17 +11,6 @@ assert(e.message.indexOf('Brevanto.NoSuchClass') >= 0, 'unknown class named: ' +
     var refused = assertThrows(function () { new ActiveXObject(name); }, 0x80070005, name);
     assert(refused.message.indexOf('cannot create') >= 0, 'says why: ' + refused.message);
 });
-
-// The data directory's configuration (data/demo/Config.xml) as Global.Config: its typed
-// settings reach the page and the Global, and loading again keeps them.
-var config = Global.Config;
-assertEqual(config.PacketDelay, 50, 'PacketDelay');
-assertEqual(typeof config.PacketDelay, 'number', 'PacketDelay type');
-assertEqual(config.StartPage, 'demo.js', 'StartPage');
-assertEqual(config.PanelName, 'Demo panel', 'PanelName');
-assertEqual(Global.PacketDelay, 50, 'the Global took the packet delay');
-config.Load();
-assertEqual(config.PanelName, 'Demo panel', 'after Load');
 
 // Global's plain properties through the page's data context.
 assertEqual(Global.BoxNumber, 1, 'BoxNumber');
