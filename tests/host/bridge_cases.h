@@ -305,6 +305,14 @@ inline const Case kCases[] = {
      "t.Callback = function (o) { return o; }; var u = t.Fire(t); u.Value = 7;"
      "return (u === t) + ':' + t.Value;",
      "true:7"},
+    // Errors of script the library calls to read a value, which the library sees as a status.
+    {"a getter that throws fails only the library's read of it",
+     "return t.Inspect({ get length() { throw new Error('boom'); } });", "vt=9 ex"},
+    {"a conversion that throws fails the library's call",
+     "var bad = { toString: function () { throw new Error('boom'); },"
+     " valueOf: function () { throw new Error('boom'); } };"
+     "try { t.Add(bad, 1); return 'no throw'; } catch (e) { return 'caught'; }",
+     "caught"},
     {"a callback's error the library fails with is the caller's",
      "t.Callback = function () { throw new Error('boom'); };"
      "try { t.Fire(1); return 'no error'; } catch (e) { return 'caught'; }",

@@ -54,9 +54,8 @@ class NetworkRequestsTest : public ::testing::Test {
         run_.join();
     }
     // Runs the host on a thread of its own, its page in `mode`; Ended() joins it.
-    void Start(const std::string& mode, bool exit_on_restart) {
+    void Start(const std::string& mode) {
         Mode(mode);
-        options_.exit_on_restart = exit_on_restart;
         host_.emplace(options_);
         run_ = std::thread([this] {
             tls_block[0] = 1;
@@ -88,7 +87,7 @@ class NetworkRequestsTest : public ::testing::Test {
 };
 
 TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySeconds) {
-    Start("restart", false);
+    Start("restart");
     ASSERT_TRUE(Logged("armed"));
     TestClock::Advance(30000);
     // A fresh Global: the box number the first page set is gone.
@@ -105,17 +104,6 @@ TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySecon
     EXPECT_EQ(Ended(), brevanto_host::kExitClosed);
     EXPECT_EQ(Count("page started, box 1"), 3u);
     EXPECT_EQ(Count("brevanto-host: shut-down requested by the network"), 1u);
-}
-
-TEST_F(NetworkRequestsTest, WithExitOnRestartTheRestartRequestEndsTheHostForItsServiceManager) {
-    Start("restart", true);
-    ASSERT_TRUE(Logged("armed"));
-    TestClock::Advance(30000);
-    EXPECT_EQ(Ended(), brevanto_host::kExitRestartRequested);
-    EXPECT_EQ(Count("page started, box 1"), 1u);
-    EXPECT_EQ(Count("brevanto-host: restart requested by the network: the panel ends to be "
-                    "started again"),
-              1u);
 }
 
 }  // namespace

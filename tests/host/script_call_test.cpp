@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -13,19 +14,6 @@ namespace {
 using brevanto_bridge::ScriptMemberIds;
 using brevanto_bridge::ScriptRequest;
 using Kind = ScriptRequest::Kind;
-
-TEST(ScriptCallTest, MemberIdsAreStableAndNeverZero) {
-    ScriptMemberIds ids;
-    EXPECT_EQ(ids.IdOf("a"), 1);
-    EXPECT_EQ(ids.IdOf("b"), 2);
-    EXPECT_EQ(ids.IdOf("a"), 1);
-    EXPECT_TRUE(ids.Knows("b"));
-    EXPECT_FALSE(ids.Knows("c"));
-    ASSERT_NE(ids.NameOf(2), nullptr);
-    EXPECT_EQ(*ids.NameOf(2), "b");
-    for (DISPID unknown : {0, 3, -1, DISPID_VALUE, DISPID_NEWENUM})
-        EXPECT_EQ(ids.NameOf(unknown), nullptr) << unknown;
-}
 
 // The request as text: what it asks for, then what it carries (arguments by their values).
 std::string Show(const ScriptRequest& r) {
@@ -46,9 +34,11 @@ std::string Show(const ScriptRequest& r) {
 }
 
 TEST(ScriptCallTest, DispidFlagsAndArgumentsMakeTheRequest) {
+    // Member names get the DISPIDs 1, 2, ... for good; 0 and below name no member.
     ScriptMemberIds ids;
-    const DISPID member = ids.IdOf("member");
-    const DISPID unknown = 99;
+    const DISPID member = ids.IdOf("member"), other = ids.IdOf("other"), unknown = 3;
+    EXPECT_EQ(std::tuple(member, other, ids.IdOf("member")), std::tuple(1, 2, 1));
+    EXPECT_TRUE(ids.Knows("other") && !ids.Knows("third"));
     constexpr WORD kGet = DISPATCH_PROPERTYGET, kMethod = DISPATCH_METHOD;
     constexpr WORD kPut = DISPATCH_PROPERTYPUT, kNew = DISPATCH_CONSTRUCT;
     // The arguments 1 and 2 (script order), `this` 3, a named put value 4.
@@ -68,6 +58,7 @@ TEST(ScriptCallTest, DispidFlagsAndArgumentsMakeTheRequest) {
         {DISPID_VALUE, kMethod | kGet, kNone, false, "text"},
         {DISPID_VALUE, kMethod, kNone, false, "refuse 80020003"},  // calling an object
         {member, kGet, kNone, false, "get member"},
+        {other, kGet, kNone, false, "get other"},
         {member, kMethod, kTwo, false, "get member call-if-function must-be-function 1 2"},
         {member, kMethod | kGet, kTwo, false, "get member call-if-function 1 2"},
         // A named value wins; else the last positional argument (rgvarg[0]) is the value.
@@ -76,6 +67,8 @@ TEST(ScriptCallTest, DispidFlagsAndArgumentsMakeTheRequest) {
         {member, kPut, kNone, false, "refuse 8002000F"},
         {unknown, kPut, kTwo, false, "refuse 80020003"},
         {unknown, kGet, kNone, false, "refuse 80020003"},
+        {DISPID_UNKNOWN, kGet, kNone, false, "refuse 80020003"},
+        {DISPID_VALUE, kPut, kTwo, false, "refuse 80020003"},
     };
     for (const Case& c : cases) {
         // Arguments as dispatch passes them: named first, then positional last first.

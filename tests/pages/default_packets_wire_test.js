@@ -1,6 +1,7 @@
 // The default packets on the wire (tests/pages/run_bus_page.sh checks the frames the .bus file
-// expects, checksums included): the byte examples, a preset request that the area 1 dimmer
-// answers at once, and one to area 2, where nobody answers, that goes out three times.
+// expects, checksums included; DefaultPacketsTest.EachCallSendsItsFrame has every byte example):
+// presets the dimmer takes, a preset request that the area 1 dimmer answers at once, and one to
+// area 2, where nobody answers, that goes out three times.
 var events = [];
 function note(name) {
     Global.RegisterForEvent(name, null, function (p) {
@@ -16,13 +17,7 @@ function seen(text) {
 
 afterRegistrations(function () {
     Global.RequestCurrentPreset(2, 0xFF, 500);
-    Global.SendPreset(1, 0xFF, 1);
-    Global.SendPreset(1, 0xFF, 5);
-    Global.SendPreset(1, 0xFF, 9);
     Global.SendPreset(1, 0xFF, 12);
-    Global.SendPreset(1, 0xFF, 1, 6000);
-    Global.SetLogicalLevel(1, 0xFF, 2000, 1, 0);
-    Global.SetLogicalLevel(1, 0xFF, 2000, 6, 0x40);
     Global.SendPreset(1, undefined, 2);
     Global.RequestLogicalLevel(1, 0xFF, 1);
     Global.RequestCurrentPreset(1, 0xFF, 500);
@@ -30,8 +25,5 @@ afterRegistrations(function () {
     // sentinel preset for area 9, which it sends after the area 2 requests are over.
     waitFor(function () {
         return seen('LogicalLevel 1 96') && seen('Preset 1 98 2') && seen('Preset 9 0 1');
-    }, 10000, function () {
-        assert(seen('Preset 1 10 5'), 'the panel hears its own preset 5: ' + events.join('; '));
-        done();
-    }, 'the dimmer\'s reports and the sentinel');
+    }, 10000, done, 'the dimmer\'s reports and the sentinel');
 });

@@ -53,13 +53,17 @@ done
 wait
 failed=0
 for i in $(seq $#); do
-    for run in restart:0 exit:4; do  # NAME:STATUS expected
-        name=${run%:*}$i
-        echo "${!i} (${run%:*}):"
-        cat "$top/$name.out"
-        status=$(cat "$top/$name.status" 2>/dev/null || true)
-        [[ $status == "${run#*:}" ]] ||
-            { echo "run_network_restart: ${!i} ($name) ended with ${status:-no status}" >&2; failed=1; }
+    # NAME:STATUS:what the host says of the request, expected of each run
+    for run in "restart:0:the pages start again with a fresh Global" \
+        "exit:4:the panel ends to be started again"; do
+        IFS=: read -r kind want says <<<"$run"
+        echo "${!i} ($kind):"
+        cat "$top/$kind$i.out"
+        status=$(cat "$top/$kind$i.status" 2>/dev/null || true)
+        [[ $status == "$want" ]] ||
+            { echo "run_network_restart: ${!i} ($kind) ended with ${status:-no status}" >&2; failed=1; }
+        grep -qF "restart requested by the network: $says" "$top/$kind$i.out" ||
+            { echo "run_network_restart: ${!i} ($kind) did not say \"$says\"" >&2; failed=1; }
     done
 done
 exit "$failed"
