@@ -4,7 +4,9 @@
 // preset is announced through its feedback copy, a schedule request that no schedule answers
 // raises "ScheduledEvent" with its event number and one that a schedule answers triggers that
 // schedule (its event comes with the schedule itself), and of two long frames only the one for
-// this panel's box arrives.
+// this panel's box arrives. The page's clock starts on a Sunday at noon, a time at which the data
+// directory's weekday schedule cannot fall due, so that only the request triggers it.
+// host-clock: 2026-03-08 12:00:00
 var presets = [], buttons = [], scheduled = [], longFrames = [], filtered = [];
 Global.RegisterForEvent('Preset', null, function (p) {
     presets.push(p.Area + ':' + p.Preset + ':' + p.Source);

@@ -35,11 +35,13 @@ if [[ -f "$script" ]]; then
 fi
 
 bus_with_dimmer "$bus_exe" "${bus_args[@]}"
-# A page may ask for a longer time-out than 20 s with "// host-timeout: N", as in run_page.cmake.
+# A page may ask for a longer time-out than 20 s with "// host-timeout: N" and for a clock of its
+# own with "// host-clock: TIME", as in run_page.cmake.
 timeout=$(sed -n 's|^// host-timeout: \([0-9]*\)$|\1|p' "$page" | head -n 1)
+clock=$(sed -n 's|^// host-clock: \(.*\)$|\1|p' "$page" | head -n 1)
 status=0
 "$host_exe" --serial "$work/panel" --data "$data" --timeout "${timeout:-20}" --module "$module" \
-    "$helper" "$page" &
+    ${clock:+--clock "$clock"} "$helper" "$page" &
 host_pid=$!
 if [[ ${#commands[@]} -gt 0 ]]; then
     await "$work/trace" '^[0-9]+ panel ' "$host_pid" || true
