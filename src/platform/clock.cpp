@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -92,14 +91,6 @@ SYSTEMTIME ToLocalParts(std::chrono::system_clock::time_point when) {
 
 SYSTEMTIME LocalNow() {
     return ToLocalParts(SystemNow());
-}
-
-void Sleep(DWORD ms) {
-    if (ms == 0) {
-        std::this_thread::yield();
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void TestClock::Install(DWORD tick) {

@@ -12,8 +12,7 @@
 // every registered waiter's mutex in turn and notifies its condition variable, so a waiter whose
 // deadline has now passed wakes at once and sees the new time. A waiter checks the time while
 // holding its own mutex, and the clock changes the time before it takes that mutex, so no wake-up
-// is lost. Installing or removing the test clock ends every timed wait as timed out. Sleep is
-// always real time: it is for pacing and yielding, never for deadlines.
+// is lost. Installing or removing the test clock ends every timed wait as timed out.
 #pragma once
 
 #include <chrono>
@@ -52,9 +51,6 @@ void StartWallClockAt(std::chrono::system_clock::time_point start);
 SYSTEMTIME ToLocalParts(std::chrono::system_clock::time_point when);
 // The local date and time now.
 SYSTEMTIME LocalNow();
-
-// Blocks the calling thread for `ms` milliseconds of real time (0 yields).
-void Sleep(DWORD ms);
 
 // The process-wide test clock. Install it before starting threads whose waits should follow it.
 class TestClock {
