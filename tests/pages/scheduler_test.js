@@ -16,6 +16,16 @@ var rise = new Date(2026, 5, 21, 0, 0, 30), set = new Date(2026, 5, 21, 0, 0, 30
 scheduler.SunriseSunsetTimes(new Date(2026, 5, 21), rise, set);
 assertEqual(rise.getHours() + ':' + rise.getMinutes(), '7:8', 'sunrise');
 assertEqual(set.getHours() + ':' + set.getMinutes(), '17:3', 'sunset');
+// Any object with a Date's getters is a day; 31 April is none, so both times are hour and
+// minute -1: 22:59 of the day before the one the objects held.
+function returns(value) { return function () { return value; }; }
+var april31 = { getDate: returns(31), getMonth: returns(3), getFullYear: returns(2026),
+                getHours: returns(0), getMinutes: returns(0), getSeconds: returns(0),
+                getMilliseconds: returns(0) };
+scheduler.SunriseSunsetTimes(april31, rise, set);
+assertEqual(rise.getDate() + ' ' + rise.getHours() + ':' + rise.getMinutes() + ' ' +
+            set.getDate() + ' ' + set.getHours() + ':' + set.getMinutes(), '20 22:59 20 22:59',
+            'no sun on a day that does not exist');
 
 var s = new ActiveXObject('Brevanto.Schedule');
 s.Name = 'Evening test';
