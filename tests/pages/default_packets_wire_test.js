@@ -17,6 +17,7 @@ function seen(text) {
 
 afterRegistrations(function () {
     Global.RequestCurrentPreset(2, 0xFF, 500);
+    Global.SendPreset(1, 0xFF, 5);
     Global.SendPreset(1, 0xFF, 12);
     Global.SendPreset(1, undefined, 2);
     Global.RequestLogicalLevel(1, 0xFF, 1);
