@@ -9,7 +9,8 @@
 // failed conversion leaves the destination alone; integer types agree with each other (one
 // succeeds with the value of another whenever that value is in its range); the Var*FromStr
 // functions agree with VariantChangeTypeEx; and a converted value turned back into text converts
-// to the same value again (to the second for dates, to the digits printed for floating point).
+// to the same value again (to the second for dates, to the fifteen digits printed for doubles,
+// within the seventh digit printed for floats).
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -146,7 +147,14 @@ void CheckRoundTrip(const VARIANT& value) {
                 magnitude > (value.vt == VT_R8 ? 1.7976931348623e308 : 3.402823e38))
                 return;
             FUZZ_CHECK(hr == S_OK);
-            FUZZ_CHECK(TextOf(back) == text);
+            if (value.vt == VT_R8) {
+                FUZZ_CHECK(TextOf(back) == text);
+            } else {
+                // Seven digits are one more than a float keeps: 1.0000002E+28 prints as 1E+28,
+                // which reads back as the float below 1E+28 and prints as 9.999999E+27. The value
+                // stays within the rounding of the seventh digit.
+                FUZZ_CHECK(std::fabs(back.fltVal - value.fltVal) <= magnitude * 1e-6);
+            }
             return;
         }
         case VT_DATE:
