@@ -43,7 +43,7 @@ function(brevanto_page_tests)
         set_tests_properties(${PAGES_PREFIX}${name} PROPERTIES
             ENVIRONMENT
                 "BREVANTO_SETTINGS=${CMAKE_BINARY_DIR}/test-settings/${PAGES_PREFIX}${name}.reg;${PAGES_ENV}"
-            TIMEOUT 60)
+            TIMEOUT 60 COST 10)
     endforeach()
 endfunction()
 
@@ -54,5 +54,8 @@ function(brevanto_restart_test)
     add_test(NAME page_network_restart
         COMMAND ${pages}/run_network_restart.sh $<TARGET_FILE:brevanto-bus>
                 $<TARGET_FILE:brevanto> ${BREVANTO_PAGE_TEST_DATA} ${pages} ${hosts})
-    set_tests_properties(page_network_restart PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120)
+    # Costs start the longest tests first, even before ctest has timed them: the others run
+    # beside their waits.
+    set_tests_properties(page_network_restart PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120
+        COST 1000)
 endfunction()
