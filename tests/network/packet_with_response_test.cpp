@@ -124,6 +124,9 @@ struct Schedule {
     std::vector<DWORD> steps;  // the times the clock is run to
     std::string events;
 };
+void PrintTo(const Schedule& s, std::ostream* os) {
+    *os << s.events;
+}
 
 class RetrySchedule : public PacketWithResponseTest,
                       public ::testing::WithParamInterface<Schedule> {};

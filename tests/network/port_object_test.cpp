@@ -76,6 +76,10 @@ struct Delivery {
     const char* last;  // the chain the sentinel reaches last
     const char* seen;
 };
+// Listed by name, not as bytes with addresses that change from run to run.
+void PrintTo(const Delivery& d, std::ostream* os) {
+    *os << d.name;
+}
 class Received : public PortOnBus, public ::testing::WithParamInterface<Delivery> {};
 
 TEST_P(Received, FramesCarryThePortBitThroughTheChains) {
