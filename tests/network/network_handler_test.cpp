@@ -150,6 +150,7 @@ TEST_F(NetworkHandlerTest, OnlyPacketsWithThePortsBitAreQueued) {
 
 TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSevenFrameBytes) {
     handler_->Start();
+    handler_->InFilters().Filters()[0]->SetEnable(0);  // the built-in filter decodes on its own
     const struct {
         ComPtr<ScriptArray> array;
         const char* sent;
@@ -165,6 +166,10 @@ TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSeven
         EXPECT_EQ(Send(c.array.get()), Sent(S_OK, -1));  // not reported for arrays
         EXPECT_EQ(Hex(out_->All().back().bytes), c.sent);
     }
+    // The copy fed back carries its decoded header, as a received frame does.
+    LONG opcode = 0;
+    EXPECT_TRUE(in_->All()[0].packet->Decoded.Get(DecodedPacket::kOpcode, &opcode));
+    EXPECT_EQ(opcode, 0x48);
     // Arrays that cannot be read whole are refused with nothing sent. "length" says 8, the
     // enumerator yields 7.
     auto holes =
