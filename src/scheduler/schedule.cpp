@@ -1,6 +1,7 @@
 #include "scheduler/schedule.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -250,23 +251,20 @@ bool ScheduleBase::MatchesDay(DateValue day, ScheduleCalendar* calendar) const {
 }
 
 LONG ScheduleBase::TimeOfDaySeconds(DateValue day, ScheduleCalendar* calendar) const {
-    const LONG h = hours(), m = minutes();
-    switch (relative_to()) {
-        case kRelativeToSunrise:
-        case kRelativeToSunset: {
-            const bool sunrise = relative_to() == kRelativeToSunrise;
-            if (!calendar)
-                return ((h + (sunrise ? kNoSchedulerSunriseHours : kNoSchedulerSunsetHours)) * 60 +
-                        m) *
-                       60;
-            int sun_hour, sun_minute;
+    // The rule's arithmetic is 32-bit: computed wide, a time past 32 bits keeps its low 32 bits
+    // (the conversion to LONG wraps) instead of overflowing.
+    const std::int64_t h = hours(), m = minutes();
+    const LONG relative = relative_to();
+    std::int64_t seconds = (h * 60 + m) * 60;
+    if (relative == kRelativeToSunrise || relative == kRelativeToSunset) {
+        const bool sunrise = relative == kRelativeToSunrise;
+        int sun_hour = sunrise ? kNoSchedulerSunriseHours : kNoSchedulerSunsetHours, sun_minute = 0;
+        if (calendar)
             solar::HourMinuteOf(sunrise ? calendar->SunriseOn(day) : calendar->SunsetOn(day),
                                 &sun_hour, &sun_minute);
-            return ((sun_hour + h) * 60 + sun_minute + m) * 60;
-        }
-        default:
-            return (h * 60 + m) * 60;
+        seconds = ((sun_hour + h) * 60 + sun_minute + m) * 60;
     }
+    return static_cast<LONG>(seconds);
 }
 
 bool ScheduleBase::ScheduleNext(DateValue now, ScheduleCalendar* calendar) {

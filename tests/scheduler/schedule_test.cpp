@@ -1,6 +1,7 @@
 // Schedules: mask texts, the day and time rules, the next-run computation and the script face.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <string>
 #include <tuple>
@@ -93,7 +94,7 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
     // Tuesday 10 March 2026; the 11th is a public holiday.
     FixedCalendar calendar;
     calendar.holidays.insert({2026, 3, 11});
-    constexpr LONG kHour = 3600;
+    constexpr LONG kHour = 3600, kMax = std::numeric_limits<LONG>::max();
     struct Case {
         const char* name;
         std::u16string_view dow = u"all", dom = u"all", month = u"all";  // the three masks
@@ -123,6 +124,15 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
         {.name = "empty mask", .dow = u"", .armed = false},
         {.name = "unknown keyword", .month = u"smarch", .armed = false},
         {.name = "disabled", .enabled = false, .armed = false},
+        // Times of day are 32-bit arithmetic: what passes 32 bits keeps its low 32 bits, as does
+        // the wait in milliseconds.
+        {.name = "hours past 32 bits", .hours = -600000, .wait = 2134931297},
+        // The largest hours and minutes make -3660 s: tomorrow's run is at 22:59:01 today.
+        {.name = "both past 32 bits", .hours = kMax, .minutes = kMax, .wait = 46741},
+        {.name = "sunrise past 32 bits", .relative = 1, .hours = kMax, .minutes = kMax,
+         .calendar = false, .wait = 68341},
+        {.name = "sunset past 32 bits", .relative = 2, .hours = kMax, .minutes = kMax,
+         .wait = 28441},
         // clang-format on
     };
     for (const Case& c : cases) {
@@ -143,7 +153,7 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
         if (!c.armed) continue;
         EXPECT_EQ(s->not_within_two_days(), c.far);
         EXPECT_EQ(timer->one_shot(), 0);
-        EXPECT_EQ(timer->period(), c.wait * 1000);
+        EXPECT_EQ(timer->period(), static_cast<LONG>(c.wait * 1000LL));
     }
 }
 
