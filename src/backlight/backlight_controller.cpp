@@ -120,7 +120,7 @@ void BacklightController::ReadSettings() {
         const std::u16string_view setting(name);
         if (setting == kOnLevelSetting) on_level_ = static_cast<BYTE>(value);
         if (setting == kOffLevelSetting) standby_level_ = static_cast<BYTE>(value);
-        if (setting == kDelaySetting) delay_ = value * 1000;
+        if (setting == kDelaySetting) delay_ = WrappingProduct(value, 1000);
     };
     const char16_t* const names[] = {kOnLevelSetting, kOffLevelSetting, kDelaySetting};
     CRegKey key;

@@ -40,7 +40,7 @@ void PacketTimeOutTimer::LetGo() {
 
 bool PacketTimeOutTimer::Retry() {
     if (RemainingRetries.fetch_sub(1) - 1 <= 0) return false;
-    const LONG doubled = CurrentTimeout.load() * 2;
+    const LONG doubled = WrappingProduct(CurrentTimeout.load(), 2);
     CurrentTimeout = doubled;
     set_period(doubled);
     ref<PacketBase> packet = Packet();

@@ -47,6 +47,12 @@ inline constexpr BOOL FALSE = 0;
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
+// A product of 32-bit values as the platform's arithmetic gives it: the low 32 bits, where a
+// signed 32-bit multiplication would overflow (the conversion to LONG wraps).
+constexpr LONG WrappingProduct(std::int64_t a, std::int64_t b) {
+    return static_cast<LONG>(a * b);
+}
+
 // Locale identifiers the library uses: it formats and parses numbers and dates the same way for
 // every one of them (decimal point '.', month/day/year dates, 12-hour times).
 inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;

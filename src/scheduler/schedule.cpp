@@ -292,7 +292,7 @@ bool ScheduleBase::ScheduleNext(DateValue now, ScheduleCalendar* calendar) {
         not_within_two_days_.store(1);
         wait_days = (day.days - now.days) + TimeOfDaySeconds(day, calendar) / kSecondsPerDay;
     }
-    LONG wait_ms = static_cast<LONG>(static_cast<std::int32_t>(WholeSeconds(wait_days)) * 1000LL);
+    LONG wait_ms = WrappingProduct(static_cast<LONG>(WholeSeconds(wait_days)), 1000);
     LogWait(wait_ms);
     if (wait_ms < kMinimumWaitMs) wait_ms = kMinimumWaitMs;
     if (timer) {

@@ -345,7 +345,7 @@ void CSecurityOb::RestartTimerLocked(bool cancel_first) {
     // A start while a countdown is queued would queue a second one: the old one goes first.
     if (cancel_first || active_delay_ != 0) logout_timer_->Cancel(thread);
     if (active_delay_ == 0) return;
-    logout_timer_->set_period(active_delay_ * 1000);
+    logout_timer_->set_period(WrappingProduct(active_delay_, 1000));
     logout_timer_->Start(thread);
 }
 

@@ -140,6 +140,10 @@ TEST_F(BacklightTest, SettingsComeFromTheConfigurationAndGoBackToIt) {
         CComVariant v = global_->Config().GetValue(name, VT_VARIANT);
         EXPECT_EQ(ShowVariant(v), "I4 " + std::to_string(value)) << Utf16ToUtf8(name);
     }
+    // Delay is 32-bit milliseconds: 4 294 968 s keeps the low 32 bits of its milliseconds.
+    config.SetValue(u"Backlight_Delay", I4(4294968));
+    ASSERT_EQ(backlight().Start(), S_OK);
+    EXPECT_EQ(controller().Delay(), 704);
 }
 
 TEST_F(BacklightTest, OnlyAResetForThisPanelsBoxBrightens) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "network/com_filter_with_response.h"
 #include "network/network_handler.h"
 #include "network/packet_with_response_object.h"
 #include "platform/clock.h"
@@ -154,6 +155,15 @@ TEST_P(RetrySchedule, DoublesTheWaitThenGivesUpOnce) {
     // The next packet through InFilters takes the finished filter out.
     handler_->Incoming(PacketOf(kQuestion));
     EXPECT_EQ(InCount(), 0);
+}
+
+// The doubled wait is 32-bit, as Timeout is: past 32 bits it keeps the low 32 bits.
+TEST(PacketTimeOutTimer, DoublingPast32BitsKeepsTheLowBits) {
+    ref<PacketTimeOutTimer> timer(new PacketTimeOutTimer);
+    timer->RemainingRetries = 3;
+    timer->CurrentTimeout = 0x60000000;
+    EXPECT_FALSE(timer->Retry());  // nothing to send
+    EXPECT_EQ(timer->period(), static_cast<LONG>(0xC0000000u));
 }
 
 // The first row sets Timeout anew after the first transmission: the exchange keeps its schedule.

@@ -223,6 +223,14 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     EXPECT_EQ(security().ActiveDelay(), 30);
     ASSERT_TRUE(events_[1]->WaitFor(1));
     ASSERT_TRUE(events_[0]->WaitFor(2));
+
+    // The countdown is 32-bit milliseconds: 4 294 968 s keeps the low 32 bits, 704 ms.
+    security().Login(CComBSTR(u"1234"), &ok);
+    ASSERT_EQ(security().put_AutoLogout(4294968), S_OK);
+    AwaitTimersDueIn(703);
+    EXPECT_EQ(User(), "admin");
+    AwaitTimersDueIn(1);
+    EXPECT_EQ(User(), "guest");
 }
 
 TEST_F(SecurityWithGlobalTest, BacklightPauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
