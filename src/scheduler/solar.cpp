@@ -10,6 +10,8 @@ namespace {
 
 constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr int kDaysInLongestYear = 366;
+// Hours across the whole date range: a time of day this far from its date names no date.
+constexpr double kHoursInDateRange = (automation::kMaxDate - automation::kMinDate + 1) * 24;
 
 int DaysInMonth(int year, int month) {
     return month == 2 && IsLeapYear(year) ? 29 : kMonthDays[month - 1];
@@ -101,6 +103,7 @@ DateValue ToLocalTime(DateValue date, double minutes, int offset_minutes) {
     const double m = minutes + offset_minutes;
     if (!std::isfinite(m)) return Invalid();
     const double h = m / 60;
+    if (std::fabs(h) > kHoursInDateRange) return Invalid();
     int hours = static_cast<int>(std::trunc(h));
     const double minute_part = (h - hours) * 60;
     const int whole_minutes = static_cast<int>(std::trunc(minute_part));

@@ -64,6 +64,8 @@ TEST(SolarTest, ConversionToLocalTimeCarriesDaysAndRefusesNegativeParts) {
         {-90, 0, ""},
         {1000, -1000 - 1440 * 2 + 60, "2026-03-08 01:00:00"},
         {NAN, 0, ""},
+        {1e12, 0, ""},  // hours past every date
+        {-1e12, 0, ""},
     };
     for (const auto& c : cases) {
         SYSTEMTIME t;
