@@ -22,8 +22,11 @@ int DaysInMonth(int year, int month) {
 double TwoPass(double lat, double lng, int n, int first_pass_day, double sign) {
     const double g1 = first_pass_day * kYearFactor;
     const double t1 = 720 + 4 * (lng + sign * HourAngle(lat, g1)) - EquationOfTime(g1);
-    const int k = static_cast<int>(std::trunc(t1 / -60));
-    const int d = k / 24;
+    // Whole hours and days, truncated as integers would be, kept in floating point: a longitude
+    // far out gives more than any integer holds, and a first pass without a sunrise (near the
+    // poles) gives none, which makes the day's result none too.
+    const double k = std::trunc(t1 / -60);
+    const double d = std::trunc(k / 24);
     const double g2 = (n - d - 1) * kYearFactor;
     return 720 + 4 * (lng + sign * HourAngle(lat, g2)) - EquationOfTime(g2);
 }

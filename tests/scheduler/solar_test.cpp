@@ -34,6 +34,9 @@ TIME_ZONE_INFORMATION Zone(LONG bias, WORD daylight_month, WORD standard_month,
 TEST(SolarTest, FormulasAtTheEquator) {
     EXPECT_NEAR(solar::SunriseMinutes(0, 0, 80), 364.5, 0.1);
     EXPECT_NEAR(solar::SunsetMinutes(0, 0, 80), 1091.2, 0.1);
+    // A longitude far past any place (a locale file's float) puts the sun at no time of day.
+    SYSTEMTIME t;
+    EXPECT_FALSE(solar::PartsOf(solar::Sunrise(0, 1e30, Date(2026, 3, 21), 0), &t));
 }
 
 TEST(SolarTest, PolarDaysTakeTheNearestDayWithASunriseInTheSearchDirection) {
