@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -76,6 +77,17 @@ TEST_F(DefaultPacketsTest, EachCallSendsItsFrame) {
         {"level of channel 12: opcode 0x83, bank 1",
          [](auto& d) { return d.SetLogicalLevel(I4(3), I4(0xFF), I4(0), I4(12), I4(55)); },
          "1C 03 C8 83 01 00 FF"},
+        {"the lowest preset: 32-bit arithmetic, (preset - 1) wraps to the highest",
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(INT32_MIN), I4(0)); },
+         "1C 01 00 0D 00 FF FF"},
+        {"the lowest channel and value",
+         [](auto& d) {
+             return d.SetLogicalLevel(I4(1), I4(0xFF), I4(0), I4(INT32_MIN), I4(INT32_MIN));
+         },
+         "1C 01 FF 83 FE 00 FF"},
+        {"level request of the lowest channel",
+         [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(INT32_MIN)); },
+         "1C 01 FF 61 00 00 FF", default_frames::kLevelRequestDelay},
         {"level request of channel 1, its own delay",
          [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(1)); },
          "1C 01 00 61 00 00 FF", default_frames::kLevelRequestDelay},
