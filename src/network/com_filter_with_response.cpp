@@ -39,7 +39,8 @@ void PacketTimeOutTimer::LetGo() {
 }
 
 bool PacketTimeOutTimer::Retry() {
-    if (RemainingRetries.fetch_sub(1) - 1 <= 0) return false;
+    // Compared before the count goes down: the lowest count would overflow on the way.
+    if (RemainingRetries.fetch_sub(1) <= 1) return false;
     const LONG doubled = WrappingProduct(CurrentTimeout.load(), 2);
     CurrentTimeout = doubled;
     set_period(doubled);

@@ -1,6 +1,7 @@
 // Packets with response: the object, and its exchanges on the test clock.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -157,12 +158,16 @@ TEST_P(RetrySchedule, DoublesTheWaitThenGivesUpOnce) {
     EXPECT_EQ(InCount(), 0);
 }
 
-// The doubled wait is 32-bit, as Timeout is: past 32 bits it keeps the low 32 bits.
-TEST(PacketTimeOutTimer, DoublingPast32BitsKeepsTheLowBits) {
+// The doubled wait is 32-bit, as Timeout is: past 32 bits it keeps the low 32 bits. The lowest
+// Retries is one transmission, as any below 2 is: no retry, the wait stays.
+TEST(PacketTimeOutTimer, RetriesAndWaitsStay32Bit) {
     ref<PacketTimeOutTimer> timer(new PacketTimeOutTimer);
     timer->RemainingRetries = 3;
     timer->CurrentTimeout = 0x60000000;
     EXPECT_FALSE(timer->Retry());  // nothing to send
+    EXPECT_EQ(timer->period(), static_cast<LONG>(0xC0000000u));
+    timer->RemainingRetries = INT32_MIN;
+    EXPECT_FALSE(timer->Retry());
     EXPECT_EQ(timer->period(), static_cast<LONG>(0xC0000000u));
 }
 
