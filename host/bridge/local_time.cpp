@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <limits>
 
 #include "platform/clock.h"
 
@@ -45,6 +46,9 @@ HRESULT SetLocalTimeFromDate(IDispatch* date, const LocalTimePolicy& policy, std
         FAILED(hr = CallNumber(date, u"getMinutes", &minute)) ||
         FAILED(hr = CallNumber(date, u"getSeconds", &second)))
         return hr;
+    // A calendar time counts its years from 1900 in an int: a year below the lowest it holds is
+    // no time the clock can be set to.
+    if (year < std::numeric_limits<int>::min() + 1900) return E_INVALIDARG;
     std::tm local{};
     local.tm_year = year - 1900;
     local.tm_mon = month;

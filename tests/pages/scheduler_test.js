@@ -67,6 +67,11 @@ waitFor(function () {
         // again: from 20:00 the evening schedule is tomorrow at 16:03:01.
         Global.SetLocalTime(new Date(2026, 5, 21, 20, 0, 0));
         assertEqual(new Date().getHours(), 20, 'the page reads the clock that was set');
+        // A year before any a calendar time holds sets nothing.
+        var far = { getFullYear: returns(-2147483648), getMonth: returns(0), getDate: returns(1),
+                    getHours: returns(0), getMinutes: returns(0), getSeconds: returns(0) };
+        assertThrows(function () { Global.SetLocalTime(far); }, 0x80070057, 'the lowest year');
+        assertEqual(new Date().getHours(), 20, 'the clock stays');
         done();
     }, 'the evening schedule');
 }, 'the triggered schedule');
