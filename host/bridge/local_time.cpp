@@ -60,7 +60,13 @@ HRESULT SetLocalTimeFromDate(IDispatch* date, const LocalTimePolicy& policy, std
     timespec now{std::mktime(&local), 0};
     if (now.tv_sec == -1) return E_FAIL;
     if (policy.own_clock) {
-        StartWallClockAt(std::chrono::system_clock::from_time_t(now.tv_sec));
+        // The library's clock counts nanoseconds from 1970 in 64 bits: a time beyond them (the
+        // years before 1678 and after 2261) is none it can be set to.
+        using std::chrono::seconds, std::chrono::system_clock;
+        constexpr auto kLatest = std::chrono::floor<seconds>(system_clock::duration::max());
+        constexpr auto kEarliest = std::chrono::ceil<seconds>(system_clock::duration::min());
+        if (now.tv_sec > kLatest.count() || now.tv_sec < kEarliest.count()) return E_INVALIDARG;
+        StartWallClockAt(system_clock::from_time_t(now.tv_sec));
         return S_OK;
     }
     if (clock_settime(CLOCK_REALTIME, &now) != 0) return E_FAIL;

@@ -71,6 +71,9 @@ waitFor(function () {
         var far = { getFullYear: returns(-2147483648), getMonth: returns(0), getDate: returns(1),
                     getHours: returns(0), getMinutes: returns(0), getSeconds: returns(0) };
         assertThrows(function () { Global.SetLocalTime(far); }, 0x80070057, 'the lowest year');
+        // Nor does one past what the panel's clock counts (nanoseconds from 1970, to 2262).
+        assertThrows(function () { Global.SetLocalTime(new Date(2300, 0, 1)); }, 0x80070057,
+                     'the year 2300');
         assertEqual(new Date().getHours(), 20, 'the clock stays');
         done();
     }, 'the evening schedule');
