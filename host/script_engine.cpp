@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/bridge/value_conversion.h"
 #include "host/engine_internal.h"
 #include "host/script_object.h"
 
@@ -140,13 +141,6 @@ duk_ret_t SafeReadError(duk_context* ctx, void*) {
     return 4;
 }
 
-// A status code kept as a script number, signed or not (0x80070057 and -2147024809 alike).
-HRESULT NumberAsStatus(double number) {
-    if (!(number >= -2147483648.0 && number < 4294967296.0) || std::trunc(number) != number)
-        return 0;
-    return static_cast<HRESULT>(static_cast<std::uint32_t>(static_cast<std::int64_t>(number)));
-}
-
 // Duktape.errThrow: notes where a value that is not an Error is thrown, as such values carry
 // no place of their own. Entry -1 of the call stack is this hook, -2 the throwing function.
 duk_ret_t NoteThrowSite(duk_context* ctx, Failure*) {
@@ -229,7 +223,8 @@ ScriptError ScriptEngine::ErrorAt(duk_idx_t idx) {
     error.message = duk_get_string_default(ctx, -4, "");
     error.file = duk_is_string(ctx, -3) ? duk_get_string(ctx, -3) : "";
     error.line = duk_is_number(ctx, -2) ? duk_get_int(ctx, -2) : 0;
-    error.number = duk_is_number(ctx, -1) ? NumberAsStatus(duk_get_number(ctx, -1)) : 0;
+    error.number =
+        duk_is_number(ctx, -1) ? brevanto_bridge::NumberAsStatus(duk_get_number(ctx, -1)) : 0;
     duk_pop_n(ctx, 4);
     if (error.file.empty() && !duk_is_error(ctx, idx)) {
         Bridge::ThrowSite& site = bridge_->last_throw;

@@ -1,6 +1,7 @@
 #include "host/bridge/value_conversion.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/safearray.h"
@@ -110,6 +111,12 @@ void NumberToVariant(double number, VARIANT* out) {
         out->vt = VT_R8;
         out->dblVal = number;
     }
+}
+
+HRESULT NumberAsStatus(double number) {
+    if (!(number >= -2147483648.0 && number < 4294967296.0) || std::trunc(number) != number)
+        return 0;
+    return static_cast<HRESULT>(static_cast<std::uint32_t>(static_cast<std::int64_t>(number)));
 }
 
 }  // namespace brevanto_bridge

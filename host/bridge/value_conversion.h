@@ -39,4 +39,8 @@ void BuildScriptValue(const VARIANT& value, ScriptValueBuilder& builder);
 // passes them; everything else (fractions, -0, NaN, infinities, larger numbers) as VT_R8.
 void NumberToVariant(double number, VARIANT* out);
 
+// A status code kept as a script number (an error's "number"), signed or not: 0x80070057 and
+// -2147024809 alike. 0 for any other number: fractions, NaN, infinities, beyond 32 bits.
+HRESULT NumberAsStatus(double number);
+
 }  // namespace brevanto_bridge

@@ -801,8 +801,7 @@ ScriptError JscBridge::ErrorOf(JSCValue* error) {
     }
     JSCValue* number = jsc_value_object_get_property(error, "number");
     if (jsc_value_is_number(number))
-        out.number = static_cast<HRESULT>(
-            static_cast<uint32_t>(static_cast<int64_t>(jsc_value_to_double(number))));
+        out.number = brevanto_bridge::NumberAsStatus(jsc_value_to_double(number));
     g_object_unref(number);
     return out;
 }

@@ -82,12 +82,15 @@ TEST_F(JscBridgeTest, WhatEveryEngineDoesAlike) {
 }
 
 // A callback's error that nobody receives is reported; once the page has ended, its script
-// objects refuse calls.
+// objects refuse calls. Its number, beyond 32 bits, names no status.
 TEST_F(JscBridgeTest, UnheardErrorsOfCallbacksAreReportedUntilThePageEnds) {
-    CComVariant callback = Value("(function () { throw new Error('unheard'); })"), result;
+    CComVariant callback =
+        Value("(function () { var e = new Error('unheard'); e.number = 0x180070057; throw e; })");
+    CComVariant result;
     EXPECT_FALSE(SUCCEEDED(CallScriptFunction(callback.pdispVal, CComVariant(1), &result)));
     ASSERT_EQ(reported_.size(), 1u);
     EXPECT_NE(reported_[0].find("Error: unheard"), std::string::npos) << reported_[0];
+    EXPECT_EQ(reported_[0].find("0x"), std::string::npos) << reported_[0];
     bridge_->End();
     EXPECT_EQ(CallScriptFunction(callback.pdispVal, CComVariant(1), &result), RPC_E_DISCONNECTED);
 }
