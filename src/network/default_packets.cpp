@@ -1,5 +1,6 @@
 #include "network/default_packets.h"
 
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -21,6 +22,12 @@ constexpr BYTE kNoBank = 0xFF;  // channels 1 to 4
 
 BYTE Low(LONG value) {
     return static_cast<BYTE>(value & 0xFF);
+}
+
+// a - b in the arguments' 32-bit arithmetic: the low 32 bits, where a signed subtraction would
+// overflow (Preset - 1 of -2^31 is 2^31 - 1).
+constexpr LONG WrappingDifference(std::int64_t a, std::int64_t b) {
+    return static_cast<LONG>(a - b);
 }
 
 DefaultFrame WithChecksum(DefaultFrame frame) {
@@ -80,9 +87,10 @@ namespace default_frames {
 
 DefaultFrame Preset(BYTE area, BYTE join, LONG preset, LONG fade_ms) {
     const LONG units = fade_ms / kMsPerFadeUnit;
-    const LONG place = (preset - 1) % 8;  // negative for presets below 1, as the bank is
+    const LONG index = WrappingDifference(preset, 1);
+    const LONG place = index % 8;  // negative for presets below 1, as the bank is
     const LONG opcode = place < 4 ? kPresetOpcode + place : place + kUpperPresetsOffset;
-    const LONG bank = (preset - 1) >> 3;
+    const LONG bank = index >> 3;
     return WithChecksum(
         {kLogicalPacket, area, Low(units), Low(opcode), Low(units >> 8), Low(bank), join, 0});
 }
@@ -92,14 +100,16 @@ DefaultFrame PresetRequest(BYTE area, BYTE join) {
 }
 
 DefaultFrame LogicalLevel(BYTE area, BYTE join, LONG fade_ms, LONG channel, LONG value) {
-    const LONG bank = ((channel - 1) >> 2) - 1;
-    return WithChecksum({kLogicalPacket, area, Low(255 - value),
-                         Low(kLevelOpcode + (channel - 1) % 4), bank < 0 ? kNoBank : Low(bank),
+    const LONG index = WrappingDifference(channel, 1);
+    const LONG bank = (index >> 2) - 1;
+    return WithChecksum({kLogicalPacket, area, Low(WrappingDifference(255, value)),
+                         Low(kLevelOpcode + index % 4), bank < 0 ? kNoBank : Low(bank),
                          Low(fade_ms / kMsPerFadeUnit), join, 0});
 }
 
 DefaultFrame LogicalLevelRequest(BYTE area, BYTE join, LONG channel) {
-    return WithChecksum({kLogicalPacket, area, Low(channel - 1), kLevelRequest, 0, 0, join, 0});
+    return WithChecksum(
+        {kLogicalPacket, area, Low(WrappingDifference(channel, 1)), kLevelRequest, 0, 0, join, 0});
 }
 
 DefaultFrame PhysicalLevel(BYTE device_code, BYTE box_number, USHORT fade_ms, BYTE channel,

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -79,6 +80,17 @@ TEST_F(DefaultPacketsTest, EachCallSendsItsFrame) {
         {"level request of channel 1, its own delay",
          [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(1)); },
          "1C 01 00 61 00 00 FF", default_frames::kLevelRequestDelay},
+        {"preset -2^31: less 1 is 2^31 - 1 in 32 bits, opcode 0x0D, bank 0x0FFFFFFF",
+         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(INT_MIN), I4(0)); },
+         "1C 01 00 0D 00 FF FF"},
+        {"level -2^31 of channel -2^31: 255 - level and channel - 1 in 32 bits",
+         [](auto& d) {
+             return d.SetLogicalLevel(I4(1), I4(0xFF), I4(0), I4(INT_MIN), I4(INT_MIN));
+         },
+         "1C 01 FF 83 FE 00 FF"},
+        {"level request of channel -2^31: channel - 1 in 32 bits",
+         [](auto& d) { return d.RequestLogicalLevel(I4(1), I4(0xFF), I4(INT_MIN)); },
+         "1C 01 FF 61 00 00 FF", default_frames::kLevelRequestDelay},
         {"physical level, default physical fade of 1000 ms = 50 units",
          [](auto& d) { return d.SetPhysicalLevel(I4(0x10), I4(3), Omitted(), I4(2), I4(0x80)); },
          "5C 10 03 92 02 80 32"},
