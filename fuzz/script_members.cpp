@@ -14,8 +14,9 @@
 //
 // One Global serves the whole run. It is started once, with its data directory, settings store,
 // home and working directory in a fresh temporary directory, and its serial port mapped to a
-// path there that is no device. What an input adds to the Global (event handlers, schedules,
-// holidays, filters) is taken away at its end, and every object it made is let go.
+// path there that is no device; the working directory moves there too, so libFuzzer is given
+// absolute paths (scripts/fuzz.sh does). What an input adds to the Global (event handlers,
+// schedules, holidays, filters) is taken away at its end, and every object it made is let go.
 //
 // Checked beyond the sanitizers: no call throws a C++ exception across the interface, every
 // status is an HRESULT (success is S_OK or S_FALSE; a failure has a facility of the platform), a
@@ -301,6 +302,11 @@ struct Run {
 
 Run& TheRun() {
     static Run* run = new Run;  // lives as long as the process: the Global ends with it
+    static const int removed_at_exit = std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(run->sandbox.root, ignored);
+    });
+    (void)removed_at_exit;
     return *run;
 }
 
