@@ -3,9 +3,13 @@
 #include "network/call_packet_function.h"
 #include "network/packet_object.h"
 
-COMFilter::COMFilter() = default;
+COMFilter::COMFilter() {
+    Callbacks.SetCounted(true);
+}
 
-COMFilter::~COMFilter() = default;
+COMFilter::~COMFilter() {
+    Callbacks.SetCounted(false);
+}
 
 void COMFilter::Reset() {
     FilterBase::Reset();

@@ -2,9 +2,40 @@
 // of the pattern filter.
 #pragma once
 
+#include <atomic>
+
 #include "dispatch/collection.h"
 #include "network/filter_base.h"
 #include "platform/git_ptr.h"
+
+// The script collection Callbacks, embedded in its filter and counted with it: a script that
+// keeps the collection keeps the filter, and so the collection, alive. Counting starts once the
+// filter is built and ends when it is destroyed.
+class FilterCallbacks final : public STLObjectCollectionObject<IDispatch, IGenericCollection> {
+  public:
+    explicit FilterCallbacks(RefCounted& owner) : owner_(owner) {}
+    ~FilterCallbacks() { FinalRelease(); }
+
+    void SetCounted(bool counted) { counted_.store(counted, std::memory_order_release); }
+
+    using STLObjectCollectionObject::QueryInterface;
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        return InternalQueryInterface(riid, object);
+    }
+    ULONG AddRef() override {
+        if (counted_.load(std::memory_order_acquire)) owner_.AddRef();
+        return 1;
+    }
+    ULONG Release() override {
+        // The last release destroys the filter and this with it: nothing is touched after.
+        if (counted_.load(std::memory_order_acquire)) owner_.Release();
+        return 1;
+    }
+
+  private:
+    RefCounted& owner_;
+    std::atomic<bool> counted_{false};
+};
 
 class COMFilter : public FilterBase {
   public:
@@ -47,7 +78,7 @@ class COMFilter : public FilterBase {
     ComPtr<IDispatch> OwnerForCall() const;
 
     // Further script functions called on a match.
-    STLObjectCollection<IDispatch, IGenericCollection> Callbacks;
+    FilterCallbacks Callbacks{*this};
 
   private:
     // Calls a stored function with the packet's script object; false when it was not called.

@@ -213,8 +213,9 @@ HRESULT CPacketFilter::get_Callbacks(IGenericCollection** pVal) {
     if (!filter) return E_FAIL;
     if (!pVal) return E_POINTER;
     if (*pVal) (*pVal)->Release();
-    // Embedded in the filter: its counting does nothing, and it lives as long as the filter.
+    // Embedded in the filter and counted with it: the reference keeps the filter alive.
     *pVal = static_cast<IGenericCollection*>(&filter->Callbacks);
+    (*pVal)->AddRef();
     return S_OK;
 }
 

@@ -14,7 +14,8 @@ bool StaysInDirectory(std::u16string_view name) {
 }  // namespace
 
 std::string DataFilePath(std::u16string_view directory, std::u16string_view name) {
-    if (!StaysInDirectory(name)) return {};
+    // Without a data directory there is no data file: not one in the working directory.
+    if (directory.empty() || !StaysInDirectory(name)) return {};
     std::u16string path(directory);
     if (!path.empty() && path.back() != u'/') path += u'/';
     path += name;

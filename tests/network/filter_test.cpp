@@ -191,6 +191,19 @@ TEST_F(FilterChain, OnAMatchTheFunctionThenTheCallbacksGetThePacketObject) {
     EXPECT_EQ(Log(), "");
 }
 
+// A script that keeps Callbacks keeps the filter's core, and so the collection, alive.
+TEST_F(FilterChain, CallbacksOutliveTheFilterObject) {
+    ComPtr<IGenericCollection> callbacks;
+    {
+        auto f = New<CPacketFilter>();
+        ASSERT_EQ(f->get_Callbacks(callbacks.put()), S_OK);
+        ASSERT_EQ(f->Destroy(), S_OK);
+    }
+    LONG count = -1;
+    EXPECT_EQ(callbacks->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 0);
+}
+
 TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     auto once = NewFilter({0x1C});
     Hook(NewFilter({0x1C}).get(), kMatches, CComVariant(), "after");

@@ -60,6 +60,7 @@ TEST(DataFileTest, NamesGetTheSuffixOnceAndNeverLeaveTheDirectory) {
         EXPECT_EQ(DataFilePath(u"/d", refused), "") << Utf16ToUtf8(refused);
         EXPECT_EQ(DataFilePath(u"/d/", refused), "") << Utf16ToUtf8(refused);
     }
+    EXPECT_EQ(DataFilePath(u"", u"Users"), "");  // no data directory: not the working one
 }
 
 struct Document {
