@@ -167,8 +167,10 @@ class ComObjectRoot : public Entries... {
 
     // For a record that points at this separately allocated object without owning it and is
     // read on other threads (a weak pointer): takes a reference unless the last reference has
-    // already gone, in which case the object is being destroyed and the answer is false.
+    // already gone, in which case the object is being destroyed and the answer is false. An
+    // embedded object lives as long as its owner and counts nothing: always true.
     bool TryAddRef() noexcept {
+        if (embedded_) return true;
         ULONG count = ref_.load();
         do {
             if (count == 0) return false;
@@ -200,6 +202,8 @@ class ComObjectRoot : public Entries... {
     std::atomic<ULONG> ref_{0};
     // Set when the last reference went, before the count is revived for the destruction.
     std::atomic<bool> released_{false};
+    // Built as ComObjectEmbedded: a member of another object, which keeps it.
+    bool embedded_ = false;
     // The controlling object when aggregated, else null.
     IUnknown* outer_ = nullptr;
 
@@ -355,7 +359,9 @@ template <class T>
 class ComObjectEmbedded final : public T {
   public:
     template <class... Args>
-    explicit ComObjectEmbedded(Args&&... args) : T(std::forward<Args>(args)...) {}
+    explicit ComObjectEmbedded(Args&&... args) : T(std::forward<Args>(args)...) {
+        this->embedded_ = true;
+    }
     ~ComObjectEmbedded() { T::FinalRelease(); }
 
     using T::QueryInterface;

@@ -350,7 +350,12 @@ void CSecurityOb::RestartTimerLocked(bool cancel_first) {
 }
 
 void CSecurityOb::OnLogoutTimer() {
-    ComPtr<IHxSecurity> self(this);  // a standalone object stays alive to the end of the call
+    // A standalone object stays alive to the end of the call, unless its last reference has
+    // already gone: then it is being destroyed (waiting for this call in Stop) and must not be
+    // handed to the event's handlers, which would outlive it.
+    if (!TryAddRef()) return;
+    ComPtr<IHxSecurity> self;
+    self.Attach(static_cast<IHxSecurity*>(this));
     {
         ObjectLock lock(this);
         if (logout_paused_) return;
