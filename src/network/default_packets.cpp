@@ -1,6 +1,5 @@
 #include "network/default_packets.h"
 
-#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -22,12 +21,6 @@ constexpr BYTE kNoBank = 0xFF;  // channels 1 to 4
 
 BYTE Low(LONG value) {
     return static_cast<BYTE>(value & 0xFF);
-}
-
-// A difference of 32-bit arguments as the frames' 32-bit arithmetic gives it: the low 32 bits
-// (the conversion to LONG wraps) where a signed 32-bit subtraction would overflow.
-LONG WrappingDifference(std::int64_t a, std::int64_t b) {
-    return static_cast<LONG>(a - b);
 }
 
 DefaultFrame WithChecksum(DefaultFrame frame) {

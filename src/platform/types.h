@@ -52,6 +52,10 @@ inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 constexpr LONG WrappingProduct(std::int64_t a, std::int64_t b) {
     return static_cast<LONG>(a * b);
 }
+// The same for a difference.
+constexpr LONG WrappingDifference(std::int64_t a, std::int64_t b) {
+    return static_cast<LONG>(a - b);
+}
 
 // Locale identifiers the library uses: it formats and parses numbers and dates the same way for
 // every one of them (decimal point '.', month/day/year dates, 12-hour times).
