@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/bridge/value_conversion.h"
 #include "host/engine_internal.h"
 
 namespace brevanto_host {
@@ -304,6 +305,7 @@ HRESULT CScriptObject::ListItems(std::vector<CComVariant>* items) {
     if (!duk_is_number(ctx, -1)) return DISP_E_MEMBERNOTFOUND;  // not a list
     const double length = duk_get_number(ctx, -1);
     duk_pop(ctx);
+    if (length > brevanto_bridge::kMaxListItems) return E_OUTOFMEMORY;
     for (duk_uarridx_t i = 0; i < length; ++i) {
         duk_dup(ctx, object);
         duk_push_uint(ctx, i);

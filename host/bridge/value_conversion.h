@@ -43,4 +43,9 @@ void NumberToVariant(double number, VARIANT* out);
 // -2147024809 alike. 0 for any other number: fractions, NaN, infinities, beyond 32 bits.
 HRESULT NumberAsStatus(double number);
 
+// The most elements an enumerator over a script list copies (its snapshot). A longer `length`,
+// which a script's getter may claim at no cost, fails with E_OUTOFMEMORY instead of walking
+// billions of absent elements.
+inline constexpr double kMaxListItems = 1 << 20;
+
 }  // namespace brevanto_bridge

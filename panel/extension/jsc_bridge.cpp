@@ -42,10 +42,11 @@ return {
     del: function (o, k) { try { return delete o[k]; } catch (e) { return false; } },
     keys: function (o) { try { return Object.keys(o); } catch (e) { return []; } },
     text: function (o) { try { return [true, String(o)]; } catch (e) { return [false, e]; } },
-    list: function (o) {
+    list: function (o, most) {
         try {
             var n = o.length, a = [];
             if (typeof n !== 'number') return null;
+            if (n > most) return false;
             for (var i = 0; i < n; i++) a.push(o[i]);
             return a;
         } catch (e) { return null; }

@@ -1,5 +1,6 @@
 #include "panel/extension/script_object.h"
 
+#include "host/bridge/value_conversion.h"
 #include "panel/extension/jsc_bridge.h"
 #include "panel/extension/jsc_values.h"
 #include "platform/apartment.h"
@@ -167,9 +168,11 @@ HRESULT ScriptObject::Carry(const brevanto_bridge::ScriptRequest& request, VARIA
 
 HRESULT ScriptObject::ListItems(std::vector<CComVariant>* items) {
     Values values;
-    JSCValue* args[] = {value_};
-    JSCValue* list = values.Add(jsc_value_function_callv(bridge_->helper("list"), 1, args));
+    JSCValue* args[] = {value_, values.Add(jsc_value_new_number(bridge_->context(),
+                                                                brevanto_bridge::kMaxListItems))};
+    JSCValue* list = values.Add(jsc_value_function_callv(bridge_->helper("list"), 2, args));
     jsc_context_clear_exception(bridge_->context());
+    if (jsc_value_is_boolean(list)) return E_OUTOFMEMORY;         // longer than a snapshot takes
     if (!jsc_value_is_array(list)) return DISP_E_MEMBERNOTFOUND;  // not a list
     JSCValue* length = values.Add(jsc_value_object_get_property(list, "length"));
     const int count = jsc_value_to_int32(length);

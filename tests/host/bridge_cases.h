@@ -287,6 +287,8 @@ inline const Case kCases[] = {
      "vt=3|vt=5|vt=8|vt=11|vt=1|vt=10 missing"},
     {"a script array", "return t.Inspect([4, 5, 6]);", "vt=9 ex length=3 sum=15"},
     {"a script object", "return t.Inspect({});", "vt=9 ex"},
+    {"a list longer than a snapshot takes has no enumerator",
+     "return t.Inspect({length: Infinity});", "vt=9 ex"},
     {"a script object the library holds is the same object to it again",
      "var o = {}; t.Callback = o; return t.Inspect(o);", "vt=9 held ex"},
     {"a date", "return t.Inspect(new Date(2024, 5, 1));", "vt=9 ex year=2024"},
