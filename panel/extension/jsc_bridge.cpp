@@ -313,6 +313,22 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
     return ReadLibraryMember(bridge, context, handle, name, false);
 }
 
+// `name in object` asks the object whether it has the member, without reading it: a read may
+// fail (a packet's absent header field) or cost a call. FALSE leaves the name to the prototype,
+// as GetMember does for what the object does not have.
+gboolean HasMember(JSCClass*, JSCContext* context, gpointer instance, const char* name) {
+    auto* handle = static_cast<LibraryHandle*>(instance);
+    if (std::strcmp(name, kUnwrapName) == 0) return TRUE;
+    JscBridge* bridge = JscBridge::Of(context);
+    if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return FALSE;
+    bool has = false;
+    g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
+        has = handle->object.HasMember(name);
+        return nullptr;
+    }));
+    return has;
+}
+
 gboolean SetMember(JSCClass*, JSCContext* context, gpointer instance, const char* name,
                    JSCValue* value) {
     auto* handle = static_cast<LibraryHandle*>(instance);
@@ -371,8 +387,8 @@ void FreeArray(gpointer instance) {
     delete static_cast<CComVariant*>(instance);
 }
 
-JSCClassVTable kObjectVTable = {GetMember, SetMember, nullptr, DeleteMember, MemberNames,
-                                nullptr,   nullptr,   nullptr, nullptr};
+JSCClassVTable kObjectVTable = {GetMember, SetMember, HasMember, DeleteMember, MemberNames,
+                                nullptr,   nullptr,   nullptr,   nullptr};
 JSCClassVTable kArrayVTable = {GetArrayMember, nullptr, nullptr, nullptr, nullptr,
                                nullptr,        nullptr, nullptr, nullptr};
 
