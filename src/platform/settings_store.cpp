@@ -233,8 +233,11 @@ void SettingsStore::LoadLocked() {
     std::string text;
     if (!ReadFileLocked(&text)) return;
     std::istringstream in(std::move(text));
+    // The first few skipped lines are named; a file of garbage floods no log.
+    constexpr int kNamedSkips = 10;
+    int skipped = 0;
     auto skip = [&](int line, const char* what) {
-        Complain(file_, line, what);
+        if (++skipped <= kNamedSkips) Complain(file_, line, what);
         damaged_ = true;
     };
     std::string line;
@@ -332,6 +335,9 @@ void SettingsStore::LoadLocked() {
         }
         key->values[Utf8ToUtf16(name)] = std::move(value);
     }
+    if (skipped > kNamedSkips)
+        std::fprintf(stderr, "settings store: %s: %d more lines skipped\n", file_.c_str(),
+                     skipped - kNamedSkips);
 }
 
 LONG SettingsStore::SaveLocked() {

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -219,6 +220,17 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     SettingsStore clean(file_);
     EXPECT_EQ(Read(clean, u"HKEY_CURRENT_USER\\Good", u"a"), Show(Dword(42)));
     EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+    // Beyond the first ten, skipped lines are only counted.
+    {
+        std::ofstream garbage(file_);
+        for (int i = 0; i < 1000; ++i)
+            garbage << "junk\n";
+    }
+    ::testing::internal::CaptureStderr();
+    SettingsStore(file_).OpenKey(u"HKEY_CURRENT_USER");
+    messages = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(11, std::count(messages.begin(), messages.end(), '\n')) << messages;
+    EXPECT_NE(std::string::npos, messages.find(": 990 more lines skipped\n")) << messages;
 }
 
 // What stands at the settings path, and cannot be read even though it exists.
