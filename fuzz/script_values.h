@@ -138,7 +138,9 @@ class ValueMaker {
             case 13:
                 return SafeArray(depth);
             case 14:
-                return ByReference(depth);
+                // A host passes references as arguments only: never inside an array or an
+                // object, which the library may keep after the call.
+                return depth == 0 ? ByReference() : Text();
             case 15:
                 return OtherPacket();
             case 16:
@@ -356,11 +358,11 @@ class ValueMaker {
     }
 
     // A value by reference, to storage that lives as long as this maker.
-    CComVariant ByReference(int depth) {
-        CComVariant& target = targets_.emplace_back(Make(depth + 1));
+    CComVariant ByReference() {
+        CComVariant& target = targets_.emplace_back(Make(1));
         CComVariant v;
         if (in_.Bool() || target.vt == VT_EMPTY || target.vt == VT_NULL ||
-            target.vt == VT_DECIMAL || (target.vt & VT_BYREF)) {
+            target.vt == VT_DECIMAL) {
             v.vt = VT_BYREF | VT_VARIANT;
             v.pvarVal = &target;
         } else {
@@ -383,8 +385,7 @@ class ValueMaker {
     FuzzInput& in_;
     IDispatch* self_;
     int extra_kinds_;
-    // By-reference values point here (stable addresses); the objects that may hold such values
-    // go first.
+    // By-reference arguments point here (stable addresses), for as long as the input runs.
     std::deque<CComVariant> targets_;
     std::vector<ComPtr<IDispatch>> objects_;
     std::vector<std::pair<IDispatch*, int>> honest_;
