@@ -117,8 +117,15 @@ void COMFilterWithResponse::OnSent() {
 }
 
 void COMFilterWithResponse::OnPacketSent(PacketBase& packet) {
+    StartWait(packet, packet.PortNumber);
+}
+
+void COMFilterWithResponse::OnPacketDiscarded(PacketBase& packet, DWORD port_mask) {
+    StartWait(packet, port_mask);
+}
+
+void COMFilterWithResponse::StartWait(PacketBase& packet, DWORD port) {
     SetEnable(1);
-    const DWORD port = packet.PortNumber;
     ref<PacketTimeOutTimer> timer;
     {
         CScopedLock lock(timers_lock_);

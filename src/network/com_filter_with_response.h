@@ -67,6 +67,10 @@ class COMFilterWithResponse : public COMFilter,
     // On the port's thread after each transmission: live in InFilters, and a new wait on that
     // port.
     void OnPacketSent(PacketBase& packet) override;
+    // A transmission the port's full queue discarded counts as one that got no reply: the same
+    // wait, so that the retries and finally OnTimeout follow (and the timer, which holds this
+    // object, ends).
+    void OnPacketDiscarded(PacketBase& packet, DWORD port_mask) override;
     // On the timer thread: a retry, or the end of the exchange.
     void TimedOut(TimerBase* timer) override;
 
@@ -85,6 +89,8 @@ class COMFilterWithResponse : public COMFilter,
   private:
     // Cancels every timer and lets go of it.
     void DropTimers();
+    // Live in InFilters, and a new wait for the reply on port `port`.
+    void StartWait(PacketBase& packet, DWORD port);
     void GiveUp(PacketTimeOutTimer& timer);
 
     std::atomic<ULONG> exchange_{0};

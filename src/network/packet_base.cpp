@@ -57,3 +57,7 @@ void PacketBase::MarkSent(DWORD port_mask, DWORD tick) {
     PacketTime = tick;
     OnSent();
 }
+
+void PacketBase::MarkDiscarded(DWORD port_mask) {
+    if (Listener) Listener->OnPacketDiscarded(*this, port_mask);
+}

@@ -53,6 +53,9 @@ class PacketBase : public RawPacket, public virtual RefCounted {
     void DecodeHeader();
     // Records a transmission on the port `port_mask` that began at tick `tick`, then OnSent.
     void MarkSent(DWORD port_mask, DWORD tick);
+    // The port `port_mask` discarded the packet unsent (its send queue was full): tells the
+    // listener, if any.
+    void MarkDiscarded(DWORD port_mask);
 
     DWORD Delay;
     DecodedPacket Decoded;

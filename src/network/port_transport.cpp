@@ -1,6 +1,7 @@
 #include "network/port_transport.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "network/com_packet.h"
 #include "platform/clock.h"
@@ -52,13 +53,19 @@ void CComPort::ClosePort() {
 
 void CComPort::QueuePacket(ref<PacketBase> packet) {
     if (!packet) return;
+    std::vector<ref<PacketBase>> discarded;
     {
         CScopedLock lock(QueueLock);
-        while (!SendQueue.empty() && SendQueue.size() >= QueueLimit)
+        while (!SendQueue.empty() && SendQueue.size() >= QueueLimit) {
+            discarded.push_back(std::move(SendQueue.front()));
             SendQueue.pop_front();
+        }
         SendQueue.push_back(std::move(packet));
     }
     device_.Wake();
+    // Told outside the lock: a packet with response queues itself again when its wait ends.
+    for (const ref<PacketBase>& p : discarded)
+        p->MarkDiscarded(PortMask);
 }
 
 std::size_t CComPort::QueuedPackets() {

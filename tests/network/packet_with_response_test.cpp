@@ -125,6 +125,7 @@ struct Schedule {
     LONG timeout_after_first;  // 0: unchanged
     std::vector<DWORD> steps;  // the times the clock is run to
     std::string events;
+    bool first_discarded = false;  // the port's full queue discarded the first transmission
 };
 void PrintTo(const Schedule& s, std::ostream* os) {
     *os << s.events;
@@ -138,7 +139,10 @@ TEST_P(RetrySchedule, DoublesTheWaitThenGivesUpOnce) {
     object_->put_Retries(s.retries);
     object_->put_Timeout(s.timeout);
     EXPECT_EQ(Send(), 0);
-    Transmitted();
+    if (s.first_discarded)
+        Internal()->MarkDiscarded(1);
+    else
+        Transmitted();
     if (s.timeout_after_first) object_->put_Timeout(s.timeout_after_first);
     std::string events;
     for (DWORD step : s.steps)
@@ -177,11 +181,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Schedule{3, 100, 1000, {100, 300, 700}, "send@100 send@300 timeout@700"},
                       Schedule{1, 100, 0, {100}, "timeout@100"},
                       Schedule{0, 250, 0, {250}, "timeout@250"},
-                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120"}),
+                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120"},
+                      Schedule{2, 40, 0, {40, 120}, "send@40 timeout@120", true}),
     [](const ::testing::TestParamInfo<Schedule>& info) {
         const Schedule& s = info.param;
         return "Retries" + std::to_string(s.retries) + "Timeout" + std::to_string(s.timeout) +
-               (s.timeout_after_first ? "ThenSetTo" + std::to_string(s.timeout_after_first) : "");
+               (s.timeout_after_first ? "ThenSetTo" + std::to_string(s.timeout_after_first) : "") +
+               (s.first_discarded ? "FirstDiscarded" : "");
     });
 
 // The parameter is what OnFilterMatches answers: true consumes the reply.

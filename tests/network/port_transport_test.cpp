@@ -20,10 +20,14 @@ ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
 }
 
 // Told on the port thread after each transmission; waiting for it also makes the packet's
-// transport facts, written just before, safe to read.
+// transport facts, written just before, safe to read. Discards are told on the queuing thread.
 class SentListener : public PacketListener {
   public:
     void OnPacketSent(PacketBase&) override { sent_.Add(1); }
+    void OnPacketDiscarded(PacketBase&, DWORD port_mask) override {
+        discarded.push_back(port_mask);
+    }
+    std::vector<DWORD> discarded;
     bool WaitFor(std::size_t count) { return sent_.WaitFor(count).size() >= count; }
 
   private:
@@ -164,9 +168,15 @@ TEST_F(ComPortTest, QueuedPacketsWaitForSilenceGoOutWholeAndOnlyTheirEchoIsSwall
 TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
     // Queued while the port is closed, the packets wait.
     port_.ClosePort();
-    for (int i = 0; i < 65; ++i)
-        port_.QueuePacket(MakePacket(Frame({0x1C, 0x01, static_cast<BYTE>(i), 0, 0, 0, 0xFF})));
+    SentListener first;
+    for (int i = 0; i < 65; ++i) {
+        ref<PacketBase> packet =
+            MakePacket(Frame({0x1C, 0x01, static_cast<BYTE>(i), 0, 0, 0, 0xFF}));
+        if (i == 0) packet->Listener = &first;
+        port_.QueuePacket(packet);
+    }
     EXPECT_EQ(port_.QueuedPackets(), 64u);
+    EXPECT_EQ(first.discarded, std::vector<DWORD>{1});  // told, with the port's mask
     port_.QueuePacket(nullptr);
     EXPECT_EQ(port_.QueuedPackets(), 64u);
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
