@@ -83,15 +83,17 @@ bool CXMLElementWriter::Open(std::u16string_view name, std::u16string_view type)
     std::string element = "root_object";
     bool indexed = false;
     if (state_->started) {
-        indexed = IsWholeNumberName(name);
-        element = indexed ? "item" : Utf16ToUtf8(name);
-        if (!IsXmlName(element)) return false;
+        // Whole numbers, and names that no element can carry ("Panel name", "2nd"), go in the
+        // "Index" of an "item" element, which the reader takes as the name: nothing is dropped.
+        element = Utf16ToUtf8(name);
+        indexed = IsWholeNumberName(name) || !IsXmlName(element);
+        if (indexed) element = "item";
     }
     state_->started = true;
     state_->Check(xmlTextWriterStartElement(state_->writer, X(element)));
     if (indexed)
         state_->Check(
-            xmlTextWriterWriteAttribute(state_->writer, BAD_CAST "Index", X(Utf16ToUtf8(name))));
+            xmlTextWriterWriteAttribute(state_->writer, BAD_CAST "Index", X(XmlText(name))));
     if (!type.empty())
         state_->Check(
             xmlTextWriterWriteAttribute(state_->writer, BAD_CAST "Type", X(XmlText(type))));

@@ -22,9 +22,10 @@ class CXMLWriteHelperBase {
 };
 
 // The elements of the document being built. A member whose name is a whole number (it converts
-// to a 32-bit integer and back to the same text) becomes an `item` element with that name as
-// its Index; any other member an element of its own name; names that XML cannot carry are left
-// out. The Type attribute is written when the type text is not empty.
+// to a 32-bit integer and back to the same text) or no element name ("Panel name") becomes an
+// `item` element with that name as its Index; any other member an element of its own name.
+// Characters XML cannot carry become U+FFFD, in names as in values. The Type attribute is
+// written when the type text is not empty.
 class CXMLElementWriter {
   public:
     CXMLElementWriter();
@@ -33,7 +34,7 @@ class CXMLElementWriter {
     CXMLElementWriter& operator=(const CXMLElementWriter&) = delete;
 
     // Opens an object: the first one is the document element root_object. False when the
-    // member cannot be written (its name); then no EndObject follows.
+    // document already failed; then no EndObject follows.
     bool BeginObject(std::u16string_view name, std::u16string_view type);
     void EndObject();
     // A value member: an element holding `text`. Characters XML cannot carry become U+FFFD.

@@ -186,8 +186,9 @@ class TreeSource : public CXMLWriteHelperBase {
         out.BeginObject(u"ignored", u"Object");
         out.Value(u"Text", u"", text);
         out.Value(u"7", u"Integer", u"8");
-        out.Value(u"07", u"", u"not a name XML can carry");
-        out.Value(u"bad name", u"", u"nor this");
+        // Names no element can carry go in an item's Index.
+        out.Value(u"07", u"", u"x");
+        out.Value(u"bad name", u"", u"y");
         if (out.BeginObject(u"List", u"Array")) {
             out.Value(u"length", u"Integer", u"1");
             out.Value(u"0", u"Bool", u"True");
@@ -216,8 +217,9 @@ TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBackOnlyInsideTheDir
     CDOMReader(dir.Path()).Read(u"Tree", &handler);
     EXPECT_EQ(handler.Result, S_OK);
     EXPECT_EQ(handler.events, "obj root_object:Object|prop Text=" + Utf16ToUtf8(source.text) +
-                                  ":string|end|prop 7=8:Integer|end|obj List:Array|prop "
-                                  "length=1:Integer|end|prop 0=True:Bool|end|end|end");
+                                  ":string|end|prop 7=8:Integer|end|prop 07=x:string|end|prop "
+                                  "bad name=y:string|end|obj List:Array|prop length=1:Integer|"
+                                  "end|prop 0=True:Bool|end|end|end");
 }
 
 TEST(XmlWriterTest, WholeNumberNamesAreThoseThatConvertBackUnchanged) {
