@@ -571,9 +571,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 add_target(result.pdispVal);
                 values.KeepObject(ComPtr<IDispatch>(result.pdispVal));
             }
-            // A put that was accepted reads back as a value of the getter's type.
+            // A put that was accepted reads back as a value of the getter's type, unless an
+            // index named the element by its object or its name, which the put replaced.
+            const bool by_position =
+                std::all_of(args.begin(), args.end() - (args.empty() ? 0 : 1), [](const auto& a) {
+                    const VARTYPE vt = a.vt & ~VT_BYREF;
+                    return vt != VT_BSTR && vt != VT_DISPATCH && vt != VT_UNKNOWN &&
+                           vt != VT_VARIANT;
+                });
             if (flags == DISPATCH_PROPERTYPUT && hr == S_OK && member.kind == MemberKind::Put &&
-                count == member.params.size()) {
+                count == member.params.size() && by_position) {
                 if (const MemberDesc* get = Getter(desc, member)) {
                     args.pop_back();
                     CComVariant read;
