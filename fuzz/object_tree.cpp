@@ -2,7 +2,8 @@
 // stored script objects: plain objects and arrays come from a script context (a small engine
 // double here: its eval makes expando objects, arrays with a length member), native objects from
 // their class names (the library's creatable classes are registered under their names, as
-// "Brevanto.Schedule", for the whole run).
+// "Brevanto.Schedule", for the whole run). The scheduler's readers read the same bytes too, as
+// its schedule and holiday files, without a script context as at start-up.
 //
 // Checked for every input: the read ends (the sanitizers and libFuzzer's limits catch crashes,
 // hangs and runaway memory); then the object read, if any, is written (A), A is read and written
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "dispatch/member_table.h"
@@ -31,6 +33,7 @@
 #include "platform/guid.h"
 #include "platform/safearray.h"
 #include "platform/settings_store.h"
+#include "scheduler/scheduler_files.h"
 
 namespace {
 
@@ -168,13 +171,24 @@ void WriteFile(std::string_view bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Reads the file; the object read (null for none) and the read's status.
-ComPtr<IDispatch> ReadFile(HRESULT* result) {
+// The readers of object-tree files: the generic one with the script context, and the
+// scheduler's, which make their collection's class for every element and are given no context
+// (as at start-up, before a page's engine exists).
+enum class Reader { kScript, kSchedules, kHolidays };
+
+// Reads the file with `reader`; the object read (null for none) and the read's status.
+ComPtr<IDispatch> ReadFile(Reader reader, HRESULT* result) {
     Silent silent;
-    CJScriptReadHelper helper(TheRun().context.get(), &silent);
-    CDOMReader(Utf8ToUtf16(TheRun().data.string())).Read(kFileName, &helper);
-    *result = helper.Result;
-    return ComPtr<IDispatch>(helper.Root());
+    std::unique_ptr<CJScriptReadHelper> helper;
+    if (reader == Reader::kScript)
+        helper = std::make_unique<CJScriptReadHelper>(TheRun().context.get(), &silent);
+    else if (reader == Reader::kSchedules)
+        helper = std::make_unique<CScheduleReader>(nullptr, &silent);
+    else
+        helper = std::make_unique<CPublicHolidayReader>(nullptr, &silent);
+    CDOMReader(Utf8ToUtf16(TheRun().data.string())).Read(kFileName, helper.get());
+    *result = helper->Result;
+    return ComPtr<IDispatch>(helper->Root());
 }
 
 std::string Written(IDispatch* root) {
@@ -282,24 +296,22 @@ void Trace(const char* title, const Members& members) {
         std::fprintf(stderr, "  %s %s\n", Utf16ToUtf8(path).c_str(), Utf16ToUtf8(value).c_str());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// The input read with `reader`, then the round trips.
+void CheckRoundTrips(Reader reader, std::string_view input) {
     static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
-    TheRun();
-    WriteFile({reinterpret_cast<const char*>(data), size});
+    WriteFile(input);
     HRESULT result = E_FAIL;
-    ComPtr<IDispatch> first = ReadFile(&result);
+    ComPtr<IDispatch> first = ReadFile(reader, &result);
     if (trace)
-        std::fprintf(stderr, "read: %#x, %s\n", static_cast<unsigned>(result),
-                     first ? "an object" : "no object");
-    if (!first) return 0;
+        std::fprintf(stderr, "reader %d: %#x, %s\n", static_cast<int>(reader),
+                     static_cast<unsigned>(result), first ? "an object" : "no object");
+    if (!first) return;
     const Members members = MembersOfTree(first.get());
     const std::string a = Written(first.get());
     first = nullptr;
 
     WriteFile(a);
-    ComPtr<IDispatch> second = ReadFile(&result);
+    ComPtr<IDispatch> second = ReadFile(reader, &result);
     FUZZ_CHECK(result == S_OK && second);
     const Members again = MembersOfTree(second.get());
     const std::string b = Written(second.get());
@@ -319,8 +331,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     WriteFile(b);
-    ComPtr<IDispatch> third = ReadFile(&result);
+    ComPtr<IDispatch> third = ReadFile(reader, &result);
     FUZZ_CHECK(result == S_OK && third);
     FUZZ_CHECK(Written(third.get()) == b);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    TheRun();
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    for (Reader reader : {Reader::kScript, Reader::kSchedules, Reader::kHolidays})
+        CheckRoundTrips(reader, input);
     return 0;
 }
