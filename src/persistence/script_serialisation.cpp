@@ -241,8 +241,9 @@ void CJavascriptXMLWriter::WriteDocument(CXMLElementWriter& out) {
 void CJavascriptXMLWriter::WriteMembers(IDispatch* object, CXMLElementWriter& out) {
     ComPtr<IUnknown> identity = Identity(object);
     if (std::find(path_.begin(), path_.end(), identity.get()) != path_.end()) return;
-    // The reader refuses deeper documents; what it would refuse is not written.
-    if (path_.size() + 2 >= static_cast<std::size_t>(CXMLReader::kMaxDepth)) return;
+    // The object's element is path_.size() + 1 deep, its members one deeper. The reader refuses
+    // documents deeper than its limit; what it would refuse is not written.
+    if (path_.size() + 2 > static_cast<std::size_t>(CXMLReader::kMaxDepth)) return;
     path_.push_back(identity.get());
     {
         DynamicMembersOff off(object);

@@ -118,6 +118,20 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     Set(nested.get(), u"Self", CComVariant());  // breaks the cycle
 }
 
+TEST(ScriptSerialisationTest, TheDeepestValueTheReaderTakesIsWritten) {
+    auto script = New<HiddenScript>();
+    // Objects down to one level above the reader's limit; the value lies at the limit.
+    std::vector<ComPtr<IDispatch>> chain{EngineObject::Make()};
+    while (chain.size() + 1 < static_cast<std::size_t>(CXMLReader::kMaxDepth)) {
+        chain.push_back(EngineObject::Make());
+        Set(chain[chain.size() - 2].get(), u"o", CComVariant(chain.back().get()));
+    }
+    Set(chain.back().get(), u"v", CComVariant(u"deep"));
+    const std::string written = Written(chain.front().get());
+    EXPECT_NE(written.find("<v>deep</v>"), std::string::npos);
+    EXPECT_TRUE(ReadBack(written, script.get()));
+}
+
 TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
     auto script = New<HiddenScript>();
     const std::pair<const char*, IDispatch*> cases[] = {
