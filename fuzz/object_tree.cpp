@@ -34,85 +34,13 @@
 #include "platform/safearray.h"
 #include "platform/settings_store.h"
 #include "scheduler/scheduler_files.h"
+#include "support/engine_objects.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr char16_t kFileName[] = u"Tree";
-
-// An object of the engine: expando members, enumerable, a name becomes a member only when asked
-// to ensure it.
-class EngineObject : public ComObjectRoot<EngineObject, IDispatchEx> {
-  public:
-    static ComPtr<IDispatch> Make(bool array) {
-        ComPtr<EngineObject> object;
-        FUZZ_CHECK(SUCCEEDED(MakeComObject(&object)));
-        if (array) object->members_.SetValue(u"length", CComVariant(LONG{0}));
-        return ComPtr<IDispatch>(static_cast<IDispatch*>(object.get()));
-    }
-    HRESULT GetTypeInfoCount(UINT* count) override { return NoTypeInfoCount(count); }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NoTypeInfo(info); }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
-        CComBSTR name(names[0]);
-        return GetDispID(name, 0, ids);
-    }
-    HRESULT Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* info, UINT* argerr) override {
-        return members_.Invoke(id, lcid, flags, params, result, info, argerr);
-    }
-    HRESULT GetDispID(BSTR name, DWORD flags, DISPID* id) override {
-        if (!(flags & fdexNameEnsure)) {
-            *id = members_.Find({name, SysStringLen(name)}, flags);
-            return *id == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
-        }
-        return members_.GetDispID(name, flags, id);
-    }
-    HRESULT InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                     EXCEPINFO* info, IServiceProvider* caller) override {
-        return members_.InvokeEx(id, lcid, flags, params, result, info, caller);
-    }
-    HRESULT DeleteMemberByName(BSTR name, DWORD flags) override {
-        return members_.DeleteMemberByName(name, flags);
-    }
-    HRESULT DeleteMemberByDispID(DISPID id) override { return members_.DeleteMemberByDispID(id); }
-    HRESULT GetMemberProperties(DISPID id, DWORD fetch, DWORD* props) override {
-        return members_.GetMemberProperties(id, fetch, props);
-    }
-    HRESULT GetMemberName(DISPID id, BSTR* name) override {
-        return members_.GetMemberName(id, name);
-    }
-    HRESULT GetNextDispID(DWORD flags, DISPID id, DISPID* next) override {
-        return members_.GetNextDispID(flags, id, next);
-    }
-    HRESULT GetNameSpaceParent(IUnknown** parent) override { return *parent = nullptr, E_NOTIMPL; }
-
-  private:
-    IDispatchExImplRaw members_{IDispatchExImplRaw::kPlainFirstDispid,
-                                IDispatchExImplRaw::kExpandable};
-};
-
-// The script context: eval("new Object()", "unsafe") and eval("new Array()", "unsafe").
-class ScriptContext : public ComObjectRoot<ScriptContext, IDispatch> {
-  public:
-    HRESULT GetTypeInfoCount(UINT* count) override { return NoTypeInfoCount(count); }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return NoTypeInfo(info); }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
-        if (std::u16string_view(names[0]) != u"eval") return DISP_E_UNKNOWNNAME;
-        return *ids = 1, S_OK;
-    }
-    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                   UINT*) override {
-        FUZZ_CHECK(id == 1 && params->cArgs == 2 && params->rgvarg[0].vt == VT_BSTR &&
-                   params->rgvarg[1].vt == VT_BSTR &&
-                   std::u16string_view(params->rgvarg[0].bstrVal) == u"unsafe");
-        const std::u16string_view text = params->rgvarg[1].bstrVal;
-        FUZZ_CHECK(text == u"new Object()" || text == u"new Array()");
-        result->vt = VT_DISPATCH;
-        result->pdispVal = EngineObject::Make(text == u"new Array()").Detach();
-        return S_OK;
-    }
-};
 
 class Silent : public CXMLErrorSink {
   public:
@@ -150,7 +78,7 @@ struct Run {
             FUZZ_CHECK(CoRegisterClassObject(*e->clsid, factory.get(), CLSCTX_INPROC_SERVER,
                                              REGCLS_MULTIPLEUSE, &cookie) == S_OK);
         }
-        ComPtr<ScriptContext> made;
+        ComPtr<HiddenScript> made;
         FUZZ_CHECK(SUCCEEDED(MakeComObject(&made)));
         context = made.As<IDispatch>();
     }
