@@ -23,19 +23,41 @@ ref<PacketBase> PacketTimeOutTimer::Packet() const {
     return packet_;
 }
 
-void PacketTimeOutTimer::SetPacket(ref<PacketBase> packet) {
-    CScopedLock lock(lock_);
-    packet_ = std::move(packet);
+void PacketTimeOutTimer::Wait(ScheduleThread* thread, PacketBase& packet, TimeoutHandler* handler) {
+    Cancel(thread);
+    {
+        CScopedLock lock(lock_);
+        if (!thread || ended_) return;
+        packet_ = ref<PacketBase>(&packet);
+        ++entries_;
+        // The caller holds the filter: the handler replaced here is never its last hold.
+        set_handler(handler);
+    }
+    Start(thread);
 }
 
 void PacketTimeOutTimer::LetGo() {
     ref<PacketBase> packet;
     {
         CScopedLock lock(lock_);
+        ended_ = true;
         packet = std::move(packet_);
     }
     Detach();
     // `packet` goes here, outside the lock: it may be the last hold on the filter.
+}
+
+void PacketTimeOutTimer::OnExpired() {
+    ref<PacketBase> packet;
+    ref<TimeoutHandler> handler = this->handler();
+    {
+        CScopedLock lock(lock_);
+        if (entries_ > 0) --entries_;
+        if (entries_ > 0) return;
+        packet = std::move(packet_);
+        set_handler(nullptr);
+    }
+    // Released outside the lock: they may be the last holds on the filter, which owns this timer.
 }
 
 bool PacketTimeOutTimer::Retry() {
@@ -138,17 +160,13 @@ void COMFilterWithResponse::StartWait(PacketBase& packet, DWORD port) {
             fresh->CurrentTimeout = timeout;
             fresh->RemainingRetries = Retries.load();
             fresh->set_one_shot(1);
-            fresh->SetPacket(ref<PacketBase>(&packet));
             fresh->PortMask = port;
             fresh->Exchange = exchange_.load();
-            fresh->set_handler(this);
             slot = std::move(fresh);
         }
         timer = slot;
     }
-    ScheduleThread* thread = CurrentTimerThread();
-    timer->Cancel(thread);
-    timer->Start(thread);
+    timer->Wait(CurrentTimerThread(), packet, this);
 }
 
 void COMFilterWithResponse::TimedOut(TimerBase* fired) {

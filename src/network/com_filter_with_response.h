@@ -12,17 +12,27 @@
 #include "runtime/timer.h"
 
 // The wait for a reply on one port: a one-shot timer that sends its packet there again.
+//
+// The packet and the handler are the filter that owns this timer, so the timer holds them only
+// while the timer thread holds an entry for it: a retry then waits in the port's queue, which
+// holds the packet, and the next transmission (or discard) starts the timer again. A timer that
+// held them while idle would keep itself and its filter for ever once the packet left the queue
+// some other way.
 class PacketTimeOutTimer : public TimerBase {
   public:
+    // (Re)starts the wait on `thread` for a reply to `packet`, told to `handler`; nothing
+    // without a thread, or once the exchange has ended (LetGo).
+    void Wait(ScheduleThread* thread, PacketBase& packet, TimeoutHandler* handler);
     // Counts one transmission off; while some remain, doubles the wait and queues the packet to
     // the port named by PortMask again. False when there is nothing more to send, no Global, or
     // no such port.
     bool Retry();
-    // Drops the packet and the handler (both are the filter that owns this timer).
+    // The exchange has ended: drops the packet and the handler, and the timer waits no more.
     void LetGo();
+    // The thread let go of an entry; after the last one the packet and the handler go.
+    void OnExpired() override;
 
     ref<PacketBase> Packet() const;
-    void SetPacket(ref<PacketBase> packet);
 
     std::atomic<DWORD> PortMask{0xFFFFFFFF};
     std::atomic<LONG> RemainingRetries{0};
@@ -32,7 +42,9 @@ class PacketTimeOutTimer : public TimerBase {
 
   private:
     mutable CCriticalSectionEx lock_;
-    ref<PacketBase> packet_;
+    ref<PacketBase> packet_;  // guarded by lock_, as the two below
+    int entries_ = 0;         // the timer thread's entries for this timer
+    bool ended_ = false;
 };
 
 class COMFilterWithResponse : public COMFilter,

@@ -236,6 +236,18 @@ TEST_F(PacketWithResponseTest, SendingAgainStartsAFreshExchangeAndJoinsInFilters
     EXPECT_EQ(on_timeout_->Calls(), 1);
 }
 
+// While a retry waits in the port's queue, only the queue holds the packet: the idle timer
+// holds nothing, so a packet that leaves the queue unsent takes its filter with it.
+TEST_F(PacketWithResponseTest, AnIdleTimerHoldsNothing) {
+    Send();
+    const LONG held = Internal()->RefCount();
+    Transmitted();
+    TestClock::Set(kStart + 100);
+    global_.Settle();  // the retry is queued, and the port does not send it
+    EXPECT_EQ(Events(), "send@100");
+    EXPECT_EQ(Internal()->RefCount(), held);
+}
+
 TEST_F(PacketWithResponseTest, DestroyEndsTheExchangeAndEveryMemberFails) {
     Send();
     Transmitted();
