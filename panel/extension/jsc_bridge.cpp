@@ -315,17 +315,14 @@ JSCValue* GetMember(JSCClass*, JSCContext* context, gpointer instance, const cha
 
 // `name in object` asks the object whether it has the member, without reading it: a read may
 // fail (a packet's absent header field) or cost a call. FALSE leaves the name to the prototype,
-// as GetMember does for what the object does not have.
+// as GetMember does for what the object does not have. The engine asks this before every read,
+// so it only looks the name up: nothing here throws in script or calls it.
 gboolean HasMember(JSCClass*, JSCContext* context, gpointer instance, const char* name) {
     auto* handle = static_cast<LibraryHandle*>(instance);
     if (std::strcmp(name, kUnwrapName) == 0) return TRUE;
-    JscBridge* bridge = JscBridge::Of(context);
-    if (!bridge || std::strncmp(name, "Symbol.", 7) == 0) return FALSE;
+    if (!JscBridge::Of(context) || std::strncmp(name, "Symbol.", 7) == 0) return FALSE;
     bool has = false;
-    g_object_unref(Guarded(bridge, name, [&](LibraryCall&) -> JSCValue* {
-        has = handle->object.HasMember(name);
-        return nullptr;
-    }));
+    StatusOf([&] { has = handle->object.HasMember(name); });
     return has;
 }
 
