@@ -6,8 +6,6 @@
 // hangs and runaway memory), and what was loaded survives its own save: loading the saved files
 // gives the same settings by name, or the same users and levels, and saving that again writes
 // the same files (the first save may still normalise number texts).
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -23,23 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path& Directory() {
-    static const fs::path dir = [] {
-        fs::path made =
-            fs::temp_directory_path() / ("brevanto-fuzz-data-" + std::to_string(::getpid()));
-        fs::create_directories(made);
-        return made;
-    }();
-    return dir;
-}
-
 void WriteFile(std::u16string_view name, std::string_view bytes) {
-    std::ofstream(Directory() / (Utf16ToUtf8(name) + ".xml"), std::ios::binary)
+    std::ofstream(ScratchDirectory() / (Utf16ToUtf8(name) + ".xml"), std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string FileText(std::u16string_view name) {
-    std::ifstream in(Directory() / (Utf16ToUtf8(name) + ".xml"), std::ios::binary);
+    std::ifstream in(ScratchDirectory() / (Utf16ToUtf8(name) + ".xml"), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -52,7 +40,7 @@ class Silent : public CXMLErrorSink {
 std::u16string LoadAndSaveConfig() {
     ComPtr<CConfigOb> config;
     FUZZ_CHECK(SUCCEEDED(MakeComObject(&config)));
-    config->SetDataDirectory(Utf8ToUtf16(Directory().string()));
+    config->SetDataDirectory(Utf8ToUtf16(ScratchDirectory().string()));
     FUZZ_CHECK(config->Load() == S_OK);
     FUZZ_CHECK(config->Save() == S_OK);
     CComVariant names;
@@ -77,7 +65,7 @@ void CheckConfig() {
 }
 
 void CheckUsers() {
-    const std::u16string directory = Utf8ToUtf16(Directory().string());
+    const std::u16string directory = Utf8ToUtf16(ScratchDirectory().string());
     Silent silent;
     UserDatabase loaded;
     loaded.Load(directory, &silent);
@@ -97,7 +85,7 @@ void CheckUsers() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    for (const auto& entry : fs::directory_iterator(Directory()))
+    for (const auto& entry : fs::directory_iterator(ScratchDirectory()))
         fs::remove(entry.path());
     FuzzInput input(data, size);
     const bool users = input.Bool();

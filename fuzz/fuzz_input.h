@@ -10,8 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <type_traits>
+
+#include <unistd.h>
 
 // A broken invariant ends the run the way a sanitizer report does, so that libFuzzer keeps the
 // input that broke it.
@@ -76,3 +79,15 @@ class FuzzInput {
     std::size_t size_;
     std::size_t used_ = 0;
 };
+
+// A directory of this process's own under the system's temporary directory, for the files of
+// an input (a target empties it before each one); made on the first call.
+inline const std::filesystem::path& ScratchDirectory() {
+    static const std::filesystem::path dir = [] {
+        std::filesystem::path made = std::filesystem::temp_directory_path() /
+                                     ("brevanto-fuzz-scratch-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(made);
+        return made;
+    }();
+    return dir;
+}

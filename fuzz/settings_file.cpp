@@ -4,8 +4,6 @@
 // hangs and runaway memory), and nothing read is lost when the store next writes its file: after
 // one change, a fresh store over the rewritten file holds every key and value the first one read,
 // byte for byte, beside the change. A damaged original is kept beside the file.
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -44,21 +42,11 @@ void Walk(SettingsStore& store, const std::u16string& path, Tree* tree, int dept
         Walk(store, path.empty() ? name : path + u'\\' + name, tree, depth + 1);
 }
 
-const fs::path& Directory() {
-    static const fs::path dir = [] {
-        fs::path made =
-            fs::temp_directory_path() / ("brevanto-fuzz-settings-" + std::to_string(::getpid()));
-        fs::create_directories(made);
-        return made;
-    }();
-    return dir;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const fs::path file = Directory() / "registry";
-    for (const auto& entry : fs::directory_iterator(Directory()))
+    const fs::path file = ScratchDirectory() / "registry";
+    for (const auto& entry : fs::directory_iterator(ScratchDirectory()))
         fs::remove(entry.path());
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
