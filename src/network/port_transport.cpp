@@ -156,7 +156,11 @@ bool CComPort::TransmitStep() {
     }
     BYTE bytes[kMaxSendBytes];
     const LONG count = packet->CopyBytes(bytes, static_cast<LONG>(sizeof bytes));
-    if (count <= 0) return false;
+    if (count <= 0) {
+        // Nothing to write: told as discarded, so a packet with response still ends its wait.
+        packet->MarkDiscarded(PortMask);
+        return false;
+    }
     // Ten bit times per byte.
     const DWORD transmission = static_cast<DWORD>(count) * 10000 / BaudRate;
     SendDeadline = now + transmission + packet->Delay;
