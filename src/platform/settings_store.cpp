@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +113,15 @@ bool StringOf(const std::vector<BYTE>& data, std::u16string* text) {
     return true;
 }
 
+// Hexadecimal digits only, one to `most` of them: no sign, space or "0x", which strtoul would
+// take, so that a hand-edited value is either read as written or skipped with a message.
+bool ParseHexNumber(std::string_view digits, std::size_t most, unsigned long* value) {
+    if (digits.empty() || digits.size() > most) return false;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, *value, 16);
+    return error == std::errc() && stop == end;
+}
+
 bool ParseHexBytes(std::string_view text, std::vector<BYTE>* out) {
     out->clear();
     size_t i = 0;
@@ -120,13 +130,11 @@ bool ParseHexBytes(std::string_view text, std::vector<BYTE>* out) {
             ++i;
         if (i >= text.size()) break;
         size_t end = text.find(',', i);
-        std::string byte(text.substr(i, end == std::string_view::npos ? end : end - i));
+        std::string_view byte = text.substr(i, end == std::string_view::npos ? end : end - i);
         while (!byte.empty() && (byte.back() == ' ' || byte.back() == '\t'))
-            byte.pop_back();
-        if (byte.empty() || byte.size() > 2) return false;
-        char* stop = nullptr;
-        unsigned long v = std::strtoul(byte.c_str(), &stop, 16);
-        if (*stop) return false;
+            byte.remove_suffix(1);
+        unsigned long v = 0;
+        if (!ParseHexNumber(byte, 2, &v)) return false;
         out->push_back(static_cast<BYTE>(v));
         if (end == std::string_view::npos) break;
         i = end + 1;
@@ -301,10 +309,8 @@ void SettingsStore::LoadLocked() {
             value.type = REG_SZ;
             value.data = StringData(Utf8ToUtf16(s));
         } else if (data.starts_with("dword:")) {
-            std::string digits(data.substr(6));
-            char* stop = nullptr;
-            unsigned long v = std::strtoul(digits.c_str(), &stop, 16);
-            if (digits.empty() || digits.size() > 8 || *stop) {
+            unsigned long v = 0;
+            if (!ParseHexNumber(data.substr(6), 8, &v)) {
                 skip(number, "malformed dword value");
                 continue;
             }
@@ -316,14 +322,13 @@ void SettingsStore::LoadLocked() {
             size_t colon = data.find(':');
             value.type = REG_BINARY;
             if (data[3] == '(') {
-                std::string type(data.substr(4, colon == std::string_view::npos ? 0 : colon - 5));
-                char* stop = nullptr;
-                value.type = static_cast<DWORD>(std::strtoul(type.c_str(), &stop, 16));
-                if (type.empty() || *stop || colon == std::string_view::npos ||
-                    data[colon - 1] != ')') {
+                unsigned long type = 0;
+                if (colon == std::string_view::npos || data[colon - 1] != ')' ||
+                    !ParseHexNumber(data.substr(4, colon - 5), 8, &type)) {
                     skip(number, "malformed hex type");
                     continue;
                 }
+                value.type = static_cast<DWORD>(type);
             }
             if (!ParseHexBytes(data.substr(colon + 1), &value.data)) {
                 skip(number, "malformed hex bytes");

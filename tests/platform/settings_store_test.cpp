@@ -191,6 +191,7 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
             << "\"f\"=\"after broken header\"\n"
             << "[HKEY_CURRENT_USER\\Good\\Child]\n"
             << "@=\"fine\"\n"
+            << "\"h\"=dword:-1\n\"i\"=dword: 5\n\"j\"=dword:0x1\n\"k\"=hex:-1\n\"l\"=hex(+2):41\n"
             << "\"g\"=hex(2):41,00,00,00";  // no final newline
     }
     ::testing::internal::CaptureStderr();
@@ -198,6 +199,8 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good", u"a"), Show(Dword(42)));
     for (auto name : {u"b", u"c", u"d", u"e"})
         EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good", name), kMissing);
+    for (auto name : {u"h", u"i", u"j", u"k", u"l"})  // no sign, space or prefix in numbers
+        EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good\\Child", name), kMissing);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.OpenKey(u"HKEY_CURRENT_USER\\Broken"));
     EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good\\Child", u""), Show(Text(u"fine")));
     EXPECT_EQ(Read(store, u"HKEY_CURRENT_USER\\Good\\Child", u"g"),
