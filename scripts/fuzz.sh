@@ -30,14 +30,18 @@ status=0
 for target in "${targets[@]}"; do
     corpus="$build/corpus/$target"
     findings="$build/findings/$target"
-    mkdir -p "$corpus" "$findings"
+    # The targets make their files under TMPDIR; they end without cleaning up, so the run's own
+    # directory is emptied here.
+    scratch="$build/tmp/$target"
+    rm -rf "$scratch"
+    mkdir -p "$corpus" "$findings" "$scratch"
     seeds=()
     [[ -d "$root/fuzz/corpus/$target" ]] && seeds=("$root/fuzz/corpus/$target")
     dictionary=()
     [[ -f "$root/fuzz/$target.dict" ]] && dictionary=(-dict="$root/fuzz/$target.dict")
     echo "fuzz: $target for ${seconds} s"
     # A run that takes more than 10 s on one input counts as a hang, and is a finding too.
-    if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if TMPDIR="$scratch" "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" "${dictionary[@]}" \
         "$corpus" "${seeds[@]}" >"$findings/log" 2>&1; then
         grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' \
@@ -49,5 +53,6 @@ for target in "${targets[@]}"; do
         grep -o "Test unit written to .*" "$findings/log" | sed 's/^/    /' || true
         echo "    replay: $build/fuzz/fuzz_$target <input>   (FUZZ_TRACE=1 shows the calls)"
     fi
+    rm -rf "$scratch"
 done
 exit $status
