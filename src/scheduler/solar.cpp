@@ -174,6 +174,17 @@ int ZoneOffsetMinutes(const TIME_ZONE_INFORMATION& zone, bool use_daylight_savin
     return daylight ? z.Bias - z.DaylightBias : z.Bias - z.StandardBias;
 }
 
+double LinearDays(DateValue date) {
+    // Before day 0 the whole part counts back and the fraction forward.
+    return date.days >= 0 ? date.days : 2 * std::trunc(date.days) - date.days;
+}
+
+DateValue FromLinearDays(double days) {
+    const double whole = std::floor(days);
+    const double fraction = days - whole;
+    return DateValue{whole < 0 ? whole - fraction : whole + fraction, true};
+}
+
 bool PartsOf(DateValue date, SYSTEMTIME* parts) {
     return date.valid && automation::DateToParts(date.days, parts);
 }
