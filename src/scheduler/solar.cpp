@@ -124,7 +124,7 @@ DateValue ToLocalTime(DateValue date, double minutes, int offset_minutes) {
     if (!automation::PartsToDate(day.wYear, day.wMonth, day.wDay, hours, whole_minutes, seconds,
                                  &result))
         return Invalid();
-    return DateValue{result + carried, true};
+    return FromLinearDays(LinearDays(DateValue{result, true}) + carried);
 }
 
 DateValue Sunrise(double lat, double lng, DateValue date, int offset_minutes) {
