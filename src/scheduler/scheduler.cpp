@@ -39,7 +39,8 @@ DateValue DateFromScript(IDispatch* date) {
     if (!automation::PartsToDate(fields[2], fields[1] + 1, fields[0], fields[3], fields[4],
                                  fields[5], &days))
         return DateValue{0, false};
-    return DateValue{days + fields[6] / 86400000.0, true};
+    // Added on the straight count of days: before 1900 a date value's fraction counts forward.
+    return solar::FromLinearDays(solar::LinearDays(DateValue{days, true}) + fields[6] / 86400000.0);
 }
 
 HRESULT SetHourMinute(IDispatch* target, int hour, int minute) {

@@ -100,7 +100,8 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
         std::u16string_view dow = u"all", dom = u"all", month = u"all";  // the three masks
         LONG relative = 0, hours = 12, minutes = 0;
         bool enabled = true, calendar = true;
-        LONG now = 10 * kHour;           // seconds into the day
+        LONG now = 10 * kHour;  // seconds into the day
+        int year = 2026;
         bool armed = true, far = false;  // far: not within two days
         LONG wait = 0;                   // seconds
     } cases[] = {
@@ -109,6 +110,8 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
         {.name = "later today", .hours = 18, .minutes = 30, .wait = 8 * kHour + 30 * 60 + 1},
         {.name = "one second away", .hours = 10, .wait = 86401},
         {.name = "two seconds away", .hours = 10, .now = 10 * kHour - 1, .wait = 2},
+        {.name = "before 30 December 1899", .hours = 18, .minutes = 30, .year = 1899,
+         .wait = 8 * kHour + 30 * 60 + 1},
         {.name = "sunrise without scheduler", .relative = 1, .hours = -1, .calendar = false,
          .now = 0, .wait = 5 * kHour + 1},
         {.name = "sunrise less an hour", .relative = 1, .hours = -1, .now = 0,
@@ -145,7 +148,7 @@ TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
         s->set_hours(c.hours);
         s->set_minutes(c.minutes);
         s->SetEnable(c.enabled);
-        const DateValue now = Date(2026, 3, 10, c.now / 3600, c.now / 60 % 60, c.now % 60);
+        const DateValue now = Date(c.year, 3, 10, c.now / 3600, c.now / 60 % 60, c.now % 60);
         EXPECT_EQ(s->ScheduleNext(now, c.calendar ? &calendar : nullptr), c.armed);
         ref<TimerBase> timer = s->timer();
         EXPECT_EQ(timer->enabled(), c.armed ? 1 : 0);

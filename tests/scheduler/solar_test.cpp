@@ -59,6 +59,7 @@ TEST(SolarTest, ConversionToLocalTimeCarriesDaysAndRefusesNegativeParts) {
         double minutes;
         int offset;
         const char* local;  // empty: refused
+        DateValue date = Date(2026, 3, 10);
     } cases[] = {
         {30, 0, "2026-03-10 00:30:00"},
         {1440 + 30, 0, "2026-03-11 00:30:00"},
@@ -69,11 +70,11 @@ TEST(SolarTest, ConversionToLocalTimeCarriesDaysAndRefusesNegativeParts) {
         {NAN, 0, ""},
         {1e12, 0, ""},  // hours past every date
         {-1e12, 0, ""},
+        {2 * 1440 + 360, 0, "1899-12-31 06:00:00", Date(1899, 12, 29)},  // across day 0
     };
     for (const auto& c : cases) {
         SYSTEMTIME t;
-        const bool valid =
-            solar::PartsOf(solar::ToLocalTime(Date(2026, 3, 10), c.minutes, c.offset), &t);
+        const bool valid = solar::PartsOf(solar::ToLocalTime(c.date, c.minutes, c.offset), &t);
         EXPECT_EQ(valid ? ShowSystemTime(t) : "", c.local) << c.minutes << " + " << c.offset;
     }
     int hour = 0, minute = 0;
