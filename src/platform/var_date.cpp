@@ -139,7 +139,26 @@ bool LooksLikeYear(const Token& t) {
     return t.digits >= 3 || t.number > 31;
 }
 
+// Days counted straight on from day 0: -1.25, 29 December 1899 6:00 AM, is -0.75 of them.
+double LinearDays(double date) {
+    return date >= 0 ? date : 2 * std::trunc(date) - date;
+}
+
+double DateOfLinearDays(double days) {
+    const double whole = std::floor(days);
+    const double fraction = days - whole;
+    return whole < 0 ? whole - fraction : whole + fraction;
+}
+
 }  // namespace
+
+double AddDays(double date, double days) {
+    return DateOfLinearDays(LinearDays(date) + days);
+}
+
+double DaysBetween(double from, double to) {
+    return LinearDays(to) - LinearDays(from);
+}
 
 bool DateInRange(double date) {
     return date > kMinDate - 1.0 && date < kMaxDate + 1.0;

@@ -18,6 +18,10 @@ inline constexpr double kMaxDate = 2958465.0;  // 31 December 9999
 
 // True when the value names a day between the first and last representable ones.
 bool DateInRange(double date);
+// `date` moved on by a span of days (back when negative), and the span from `from` to `to`: the
+// arithmetic of moments, which the plain sum and difference of date values are not across day 0.
+double AddDays(double date, double days);
+double DaysBetween(double from, double to);
 // Splits a date into calendar parts rounded to the second; false when out of range.
 bool DateToParts(double date, SYSTEMTIME* parts);
 // Joins calendar parts into a date; false for a month, day or time that does not exist.

@@ -164,7 +164,7 @@ DateValue LocalNowDate() {
     double date = 0;
     automation::PartsToDate(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                             &date);
-    return DateValue{date + now.wMilliseconds / (kSecondsPerDay * 1000), true};
+    return DateValue{automation::AddDays(date, now.wMilliseconds / (kSecondsPerDay * 1000)), true};
 }
 
 // ---- ScheduleBase ----
@@ -275,28 +275,27 @@ bool ScheduleBase::ScheduleNext(DateValue now, ScheduleCalendar* calendar) {
         return false;
     }
     // Runs are due one second after the nominal time (a schedule for 18:30 runs at 18:30:01).
-    // Days are counted straight on, so that dates before 30 December 1899 add up too.
-    const double now_days = solar::LinearDays(now);
-    double day_days = std::floor(now_days) + 1 / kSecondsPerDay;
-    auto wait_until = [&](DateValue day) {
-        return (day_days - now_days) + TimeOfDaySeconds(day, calendar) / kSecondsPerDay;
+    // Today's midnight is the whole part of now, whichever side of day 0.
+    DateValue day{automation::AddDays(std::trunc(now.days), 1 / kSecondsPerDay), true};
+    auto wait_until = [&] {
+        return automation::DaysBetween(now.days, day.days) +
+               TimeOfDaySeconds(day, calendar) / kSecondsPerDay;
     };
     not_within_two_days_.store(0);
     double wait_days = 0;
     int tried = 0;
     for (;;) {
-        const DateValue day = solar::FromLinearDays(day_days);
         if (MatchesDay(day, calendar)) {
-            wait_days = wait_until(day);
+            wait_days = wait_until();
             if (WholeSeconds(wait_days) > 1) break;
         }
-        day_days += 1;
+        day.days = automation::AddDays(day.days, 1);
         if (++tried >= kDaysLookedAt) break;
     }
     if (tried >= kDaysLookedAt) {
         // No run today or tomorrow: wake the day after and look again, without firing.
         not_within_two_days_.store(1);
-        wait_days = wait_until(solar::FromLinearDays(day_days));
+        wait_days = wait_until();
     }
     LONG wait_ms = WrappingProduct(static_cast<LONG>(WholeSeconds(wait_days)), 1000);
     LogWait(wait_ms);

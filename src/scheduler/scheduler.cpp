@@ -39,8 +39,7 @@ DateValue DateFromScript(IDispatch* date) {
     if (!automation::PartsToDate(fields[2], fields[1] + 1, fields[0], fields[3], fields[4],
                                  fields[5], &days))
         return DateValue{0, false};
-    // Added on the straight count of days: before 1900 a date value's fraction counts forward.
-    return solar::FromLinearDays(solar::LinearDays(DateValue{days, true}) + fields[6] / 86400000.0);
+    return DateValue{automation::AddDays(days, fields[6] / 86400000.0), true};
 }
 
 HRESULT SetHourMinute(IDispatch* target, int hour, int minute) {

@@ -124,7 +124,7 @@ DateValue ToLocalTime(DateValue date, double minutes, int offset_minutes) {
     if (!automation::PartsToDate(day.wYear, day.wMonth, day.wDay, hours, whole_minutes, seconds,
                                  &result))
         return Invalid();
-    return FromLinearDays(LinearDays(DateValue{result, true}) + carried);
+    return DateValue{automation::AddDays(result, carried), true};
 }
 
 DateValue Sunrise(double lat, double lng, DateValue date, int offset_minutes) {
@@ -172,17 +172,6 @@ int ZoneOffsetMinutes(const TIME_ZONE_INFORMATION& zone, bool use_daylight_savin
         daylight = !(end <= today && today < start);
     }
     return daylight ? z.Bias - z.DaylightBias : z.Bias - z.StandardBias;
-}
-
-double LinearDays(DateValue date) {
-    // Before day 0 the whole part counts back and the fraction forward.
-    return date.days >= 0 ? date.days : 2 * std::trunc(date.days) - date.days;
-}
-
-DateValue FromLinearDays(double days) {
-    const double whole = std::floor(days);
-    const double fraction = days - whole;
-    return DateValue{whole < 0 ? whole - fraction : whole + fraction, true};
 }
 
 bool PartsOf(DateValue date, SYSTEMTIME* parts) {

@@ -47,11 +47,6 @@ int TransitionDayOfYear(int year, const SYSTEMTIME& transition);
 // Minutes added to the formulas' results on `date`: Bias minus the standard or daylight bias.
 int ZoneOffsetMinutes(const TIME_ZONE_INFORMATION& zone, bool use_daylight_saving, DateValue date);
 
-// A date value's days counted straight on from 30 December 1899 (the value -1.25, 29 December
-// 06:00, is -0.75 of them), for arithmetic across that day; and back.
-double LinearDays(DateValue date);
-DateValue FromLinearDays(double days);
-
 // Calendar parts of a date value; false when it is invalid.
 bool PartsOf(DateValue date, SYSTEMTIME* parts);
 // Hour and minute of a date value, -1 and -1 when it is invalid.
