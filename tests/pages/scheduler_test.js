@@ -26,6 +26,12 @@ scheduler.SunriseSunsetTimes(april31, rise, set);
 assertEqual(rise.getDate() + ' ' + rise.getHours() + ':' + rise.getMinutes() + ' ' +
             set.getDate() + ' ' + set.getHours() + ':' + set.getMinutes(), '20 22:59 20 22:59',
             'no sun on a day that does not exist');
+function sunOf(day) {
+    scheduler.SunriseSunsetTimes(day, rise, set);
+    return rise.getHours() + ':' + rise.getMinutes() + ' ' + set.getHours() + ':' + set.getMinutes();
+}
+assertEqual(sunOf(new Date(1850, 2, 20, 0, 0, 0, 500)), sunOf(new Date(1850, 2, 20)),
+            'a day before 1900 is the same day whatever its milliseconds');
 
 var s = new ActiveXObject('Brevanto.Schedule');
 s.Name = 'Evening test';

@@ -151,29 +151,6 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
     EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -540);  // daylight time
     EXPECT_EQ(Sun(scheduler_.get(), 2026, 6, 21), "2026-06-21 07:08:42 to 2026-06-21 17:03:45");
     EXPECT_EQ(Sun(scheduler_.get(), 2026, 1, 15), "2026-01-15 06:08:33 to 2026-01-15 20:18:05");
-    // A script's day before 1900 stays that day whatever its milliseconds: the same sunrise.
-    auto sun_of = [&](LONG ms) {
-        auto returns = [](LONG v) {
-            return AsVariant(
-                static_cast<IDispatch*>(ScriptFunction::Returning(CComVariant(v)).get()));
-        };
-        ComPtr<IDispatchEx> day = ScriptObject({{u"getDate", returns(20)},
-                                                {u"getMonth", returns(2)},
-                                                {u"getFullYear", returns(1850)},
-                                                {u"getHours", returns(0)},
-                                                {u"getMinutes", returns(0)},
-                                                {u"getSeconds", returns(0)},
-                                                {u"getMilliseconds", returns(ms)}});
-        ComPtr<ScriptFunction> hours = ScriptFunction::Returning(CComVariant()),
-                               minutes = ScriptFunction::Returning(CComVariant());
-        ComPtr<IDispatchEx> sun =
-            ScriptObject({{u"setHours", AsVariant(static_cast<IDispatch*>(hours.get()))},
-                          {u"setMinutes", AsVariant(static_cast<IDispatch*>(minutes.get()))}});
-        IDispatch *rise = sun.get(), *set = sun.get();
-        EXPECT_EQ(scheduler_->SunriseSunsetTimes(day.get(), &rise, &set), S_OK);
-        return ShowVariant(hours->All()[0].args[0]) + ":" + ShowVariant(minutes->All()[0].args[0]);
-    };
-    EXPECT_EQ(sun_of(500), sun_of(0));
     // A script's call with one date missing sets nothing on the other.
     auto rise = New<CDispExObject>();
     IDispatch *given = rise.get(), *none = nullptr;
