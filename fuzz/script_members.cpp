@@ -16,7 +16,8 @@
 // home and working directory in a fresh temporary directory, and its serial port mapped to a
 // path there that is no device; the working directory moves there too, so libFuzzer is given
 // absolute paths (scripts/fuzz.sh does). What an input adds to the Global (event handlers,
-// schedules, holidays, filters) is taken away at its end, and every object it made is let go.
+// schedules, holidays, filters) is taken away at its end, and every object it made by name is
+// destroyed, as the host does with a page's objects.
 //
 // Checked beyond the sanitizers: no call throws a C++ exception across the interface, every
 // status is an HRESULT (success is S_OK or S_FALSE; a failure has a facility of the platform), a
@@ -335,6 +336,8 @@ class PageValues : public ValueMaker {
     // Objects the values hold that call back: functions, library objects.
     void KeepObject(ComPtr<IDispatch> object) { Keep(std::move(object)); }
     const std::vector<ComPtr<IDispatch>>& Objects() const { return objects_; }
+    // The library's objects the values made by name, as a page does with `new`.
+    const std::vector<ComPtr<IDispatch>>& Made() const { return made_; }
 
   protected:
     CComVariant Extra(int kind, int depth) override {
@@ -489,10 +492,12 @@ class PageValues : public ValueMaker {
         ComPtr<IDispatch> object;
         if (FAILED(entry->create_instance(nullptr, IID_IDispatch, object.put_void())) || !object)
             return CComVariant();
+        made_.push_back(object);
         return Keep(std::move(object));
     }
 
     Run& run_;
+    std::vector<ComPtr<IDispatch>> made_;
 };
 
 const MemberDesc* Getter(const InterfaceDesc& desc, const MemberDesc& put) {
@@ -600,6 +605,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         IGlobal* global = static_cast<IGlobal*>(run.native_global);
         for (ULONG id : handlers)
             global->UnRegisterForEvent(id);
+        // Every object made by name, as a step or as a value, is destroyed, as the host does
+        // with a page's objects when the page ends: a filter and its script object hold each
+        // other until then.
+        made.insert(made.end(), values.Made().begin(), values.Made().end());
         for (const ComPtr<IDispatch>& object : made) {
             if (ComPtr<IDLTimer> timer = object.As<IDLTimer>()) timer->Cancel();
             if (ComPtr<IDestroy> destroy = object.As<IDestroy>()) destroy->Destroy();

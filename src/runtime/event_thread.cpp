@@ -1,5 +1,7 @@
 #include "runtime/event_thread.h"
 
+#include <algorithm>
+
 #include "platform/boundary.h"
 #include "platform/case_fold.h"
 #include "platform/script_call.h"
@@ -98,6 +100,16 @@ void EventThread::Raise(std::u16string_view name, IDispatchEx* parameters) {
 }
 
 void EventThread::UnRegister(ULONG id) {
+    {
+        // A wake takes unregistrations before registrations: one whose registration still
+        // waits would find nothing to remove, and the handler would then be live for good.
+        // Looked at before the unregistration is queued, so that a registration taken in
+        // between is in the tables by the time the unregistration is processed.
+        CScopedLock lock(register_lock_);
+        if (std::any_of(register_queue_.begin(), register_queue_.end(),
+                        [&](const auto& handler) { return handler->id() == id; }))
+            withdrawn_.push_back(id);
+    }
     CScopedLock lock(unregister_lock_);
     unregister_queue_.push_back(id);
     wake_event_.Set();
@@ -123,6 +135,7 @@ void EventThread::Clear() {
     {
         CScopedLock reg(register_lock_);
         registrations.swap(register_queue_);
+        withdrawn_.clear();
     }
     // The cross-thread holders are revoked here, outside every lock.
 }
@@ -208,8 +221,11 @@ void EventThread::ProcessRegistrations() {
     for (auto& handler : register_queue_) {
         CScopedLock lock(handler_lock_);
         std::u16string key = KeyOf(handler->name());
-        names_[key].emplace(static_cast<LONG>(handler->id()), handler);
+        // A withdrawn registration only keeps its ID from being handed out again.
+        if (std::find(withdrawn_.begin(), withdrawn_.end(), handler->id()) == withdrawn_.end())
+            names_[key].emplace(static_cast<LONG>(handler->id()), handler);
         ids_[handler->id()] = std::move(key);
     }
     register_queue_.clear();
+    withdrawn_.clear();
 }

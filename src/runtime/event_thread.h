@@ -112,6 +112,7 @@ class EventThread : public Thread {
     std::deque<RaisedEvent> raise_queue_;
     CCriticalSectionEx register_lock_;
     std::deque<std::shared_ptr<const EventHandler>> register_queue_;
+    std::vector<ULONG> withdrawn_;  // queued registrations unregistered since; register_lock_
     CCriticalSectionEx unregister_lock_;
     std::deque<ULONG> unregister_queue_;
 

@@ -125,6 +125,9 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegistersUnlessRegistration
     bus_.UnRegister(early_id);
     bus_.Raise(u"Level", first.get());
     const Handler late = On(u"Level");
+    ULONG withdrawn_id = 0;  // registered and unregistered in that wake: never live
+    const Handler withdrawn = On(u"Level", nullptr, &withdrawn_id);
+    bus_.UnRegister(withdrawn_id);
     bus_.Start();
     Drain();  // the sentinel's registration takes effect in that wake or a later one
     bus_.Raise(u"Level", second.get());
@@ -132,6 +135,7 @@ TEST_F(EventBusTest, OneWakeUnregistersThenRaisesThenRegistersUnlessRegistration
     EXPECT_EQ(Got(early.get()), "-");  // unregistered before the first raise was delivered
     // Registered after the first raise was delivered; given the raiser's object itself.
     EXPECT_EQ(Got(late.get(), {first.get(), second.get()}), "b");
+    EXPECT_EQ(Got(withdrawn.get()), "");
 }
 
 TEST_F(EventBusTest, ARaiseAfterAnUnregistrationMissesItsHandlerEvenMidWake) {
