@@ -14,8 +14,10 @@
 // window timer.
 //
 // One page site serves the whole run, with the module loaded once and no Global (no serial
-// line, data files or workers); each input gets an engine of its own, and the page's end takes
-// the engine and every object the input made with it.
+// line, data files or workers); each input gets an engine of its own. After the window timers
+// have run, the script deletes the members it put to library objects (objects that hold one
+// another through them are a reference cycle, which a page has to break itself), and the page's
+// end takes the engine and every object the input made with it.
 //
 // Checked beyond the sanitizers: running the script returns (a script error is fine; a C++
 // exception or an abort is not), and a value put to an expando member reads back as the same
@@ -159,7 +161,7 @@ constexpr const char* kDates[] = {
 
 // The script every input's steps run in: V the values, L the library objects (or whatever a
 // step put there), M the objects made by name, W the expando members put to those so far
-// (object, lower-case name, value, name as put).
+// (object, lower-case name, value, name as put), C other objects that members were put to.
 constexpr const char* kPreamble = R"js(
 var V = [], L = [], W = [], M = [], C = [];
 function __made(o) { M.push(o); return o; }
@@ -231,12 +233,15 @@ constexpr const char* kEpilogue = R"js(
 for (var __i = 0; __i < W.length; __i++) __check(W[__i][0], W[__i][3], W[__i][2], 'at the end');
 )js";
 
-// After the window timers: library objects that hold one another through expando members are a
+// After the window timers: library objects that hold one another through expando members (a put
+// of a typed member that an object lacks makes one too) are a
 // reference cycle, which the page itself has to break (only the library's own cycles are broken
 // when a page ends).
 constexpr const char* kCleanUp = R"js(
 M.concat(C).forEach(function (o) {
-    ['Ex0', 'Ex1', 'zz'].forEach(function (name) { try { delete o[name]; } catch (e) {} });
+    var names = [];
+    try { for (var n in o) names.push(n); } catch (e) {}
+    names.forEach(function (name) { try { delete o[name]; } catch (e) {} });
 });
 )js";
 
@@ -447,7 +452,7 @@ class ScriptWriter {
             case 4:
                 return "__put(" + L() + ", " + Quoted(Pick(kExpandos)) + ", " + V() + ");";
             case 5:
-                return L() + "[" + Quoted(Pick(kMembers)) + "] = " + V() + ";";
+                return "__cleaned(" + L() + ")[" + Quoted(Pick(kMembers)) + "] = " + V() + ";";
             case 6:
                 return V() + " = " + L() + "[" + Quoted(Pick(kMembers)) + "];";
             case 7:
@@ -458,8 +463,8 @@ class ScriptWriter {
                 static constexpr const char* kCallbacks[] = {
                     "Callback", "PacketSent", "FilterPacket", "MatchesPacket", "OnFilterMatches"};
                 const std::string member = Quoted(Pick(kCallbacks));
-                return target + "[" + member + "] = __fn(" + V() + "); setTimeout(" + target + "[" +
-                       member + "], 0, " + V() + ");";
+                return "__cleaned(" + target + ")[" + member + "] = __fn(" + V() +
+                       "); setTimeout(" + target + "[" + member + "], 0, " + V() + ");";
             }
             case 9:
                 return V() + " = __fn(" + V() + ")(" + Arguments() + ");";
@@ -483,7 +488,8 @@ class ScriptWriter {
             }
             case 13:
                 // A filter destroyed now may let go of its expandos: no longer checked.
-                return "var __o = " + L() + "; __o.DestroyNow = " + V() + "; __forgetAll(__o);";
+                return "var __o = __cleaned(" + L() + "); __o.DestroyNow = " + V() +
+                       "; __forgetAll(__o);";
             case 14:
                 return L() + " = " + V() + ";";
             default:
