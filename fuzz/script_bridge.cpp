@@ -22,8 +22,8 @@
 // Checked beyond the sanitizers: running the script returns (a script error is fine; a C++
 // exception or an abort is not), and a value put to an expando member reads back as the same
 // value, at once and at the end of the script, wherever the value rules promise it: the same
-// number (-0 and NaN included) for numbers, === for text without surrogates (each surrogate
-// may become a replacement character, but the text keeps its length), the same object for
+// number (-0 and NaN included) for numbers, === for text (a lone surrogate comes back as
+// U+FFFD, a pair as itself), the same object for
 // script and library objects, dates included, and for a safe array (a value, copied each way)
 // one of the same bounds and elements.
 //
@@ -170,12 +170,15 @@ function __same(a, b) {
     if (a === b) return a !== 0 || 1 / a === 1 / b;
     return a !== a && b !== b;
 }
-function __surrogates(s) {
+// Text as it comes back: each lone surrogate replaced.
+function __text(s) {
+    var r = '';
     for (var i = 0; i < s.length; i++) {
-        var c = s.charCodeAt(i);
-        if (c >= 0xD800 && c <= 0xDFFF) return true;
+        var c = s.charCodeAt(i), d = s.charCodeAt(i + 1);
+        if (c >= 0xD800 && c <= 0xDBFF && d >= 0xDC00 && d <= 0xDFFF) r += s.charAt(i) + s.charAt(++i);
+        else r += c >= 0xD800 && c <= 0xDFFF ? '\uFFFD' : s.charAt(i);
     }
-    return false;
+    return r;
 }
 // A safe array is a value: each read makes a new script object of the same elements.
 function __safeArray(v) {
@@ -204,9 +207,7 @@ function __describe(v) {
 function __check(o, name, v, when) {
     var back;
     try { back = o[name]; } catch (e) { __fail(when + ': reading ' + name + ' back threw ' + e); return; }
-    var ok = typeof v === 'string' && __surrogates(v)
-        ? typeof back === 'string' && back.length === v.length
-        : __same(v, back) || __sameSafeArray(v, back);
+    var ok = typeof v === 'string' ? back === __text(v) : __same(v, back) || __sameSafeArray(v, back);
     if (!ok) __fail(when + ': ' + name + ' was put ' + __describe(v) + ', read back ' + __describe(back));
 }
 function __put(o, name, v) {

@@ -287,6 +287,10 @@ inline const Case kCases[] = {
      "return [t.Inspect(1), t.Inspect(1.5), t.Inspect('s'), t.Inspect(true), t.Inspect(null),"
      " t.Inspect(undefined)].join('|');",
      "vt=3|vt=5|vt=8|vt=11|vt=1|vt=10 missing"},
+    {"text beyond the first plane reaches the library and comes back as itself",
+     "var s = 'a\\uD83D\\uDE00', b = new ActiveXObject('Test.Bag'); b.T = s;"
+     " return [b.T === s, b.T.length, b.T.charCodeAt(2).toString(16)].join();",
+     "true,3,de00"},
     {"a script array", "return t.Inspect([4, 5, 6]);", "vt=9 ex length=3 sum=15"},
     {"a script object", "return t.Inspect({});", "vt=9 ex"},
     {"a list longer than a snapshot takes has no enumerator",
