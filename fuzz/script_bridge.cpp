@@ -210,9 +210,10 @@ function __check(o, name, v, when) {
     var ok = typeof v === 'string' ? back === __text(v) : __same(v, back) || __sameSafeArray(v, back);
     if (!ok) __fail(when + ': ' + name + ' was put ' + __describe(v) + ', read back ' + __describe(back));
 }
+// Puts a member; one of an object made by name is written down and read back.
 function __put(o, name, v) {
-    if (M.indexOf(o) < 0) return;
     try { o[name] = v; } catch (e) { return; }
+    if (M.indexOf(o) < 0) return;
     var key = name.toLowerCase();
     for (var i = 0; i < W.length; i++)
         if (W[i][0] === o && W[i][1] === key) { W.splice(i, 1); break; }
@@ -389,7 +390,7 @@ class ScriptWriter {
                     "function () { return this; }",
                     "function () { throw 7; }",
                     "function (p) { return L[0] && L[0].Count; }",
-                    "function (p) { if (L[1]) __cleaned(L[1]).Ex1 = p; return true; }",
+                    "function (p) { if (L[1]) __put(__cleaned(L[1]), 'Ex1', p); return true; }",
                     "function (p) { return V[1]; }",
                     "(function () {}).bind(null)",
                     "Math.max",
