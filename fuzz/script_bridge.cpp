@@ -10,8 +10,11 @@
 // Dates (invalid ones too), safe arrays and the library's objects. The acts make objects of the
 // creatable classes by name with the page's `new ActiveXObject`, put values to their expando and
 // typed members, read them, call their methods with values, store functions as their callbacks,
-// hand objects to each other, enumerate them and script lists, and run script functions from a
-// window timer.
+// hand objects to each other, enumerate them and script lists, and call script functions: from a
+// window timer, from script, and as the library calls what it holds (through IDispatch, with the
+// argument as a VARIANT). No Global runs, so the library never calls its callbacks itself (a
+// timer's tick, a filter's match); it calls script through conversions (valueOf, toString,
+// getters, lengths) and enumeration.
 //
 // One page site serves the whole run, with the module loaded once and no Global (no serial
 // line, data files or workers); each input gets an engine of its own. After the window timers
@@ -39,6 +42,7 @@
 #include "fuzz_input.h"
 #include "host/bridge/page_site.h"
 #include "host/script_engine.h"
+#include "platform/script_call.h"
 
 namespace {
 
@@ -292,6 +296,29 @@ duk_ret_t Fail(duk_context* ctx) {
     return 0;
 }
 
+ScriptEngine* current_engine = nullptr;
+
+// __callFromLibrary(f, argument): calls f the way the library calls a function it holds (a
+// callback it was given or read back), with the argument as a VARIANT, and gives back what the
+// call returned (undefined when it failed). The library's part works on plain VARIANTs, cleared
+// before anything is pushed: no C++ object is alive while the engine may raise an error.
+duk_ret_t CallFromLibrary(duk_context* ctx) {
+    VARIANT function, argument, result;
+    VariantInit(&function);
+    VariantInit(&argument);
+    VariantInit(&result);
+    HRESULT hr = current_engine->ToVariant(0, &function, false);
+    if (SUCCEEDED(hr)) hr = current_engine->ToVariant(1, &argument, true);
+    if (SUCCEEDED(hr) && function.vt == VT_DISPATCH && function.pdispVal)
+        hr = CallScriptFunction(function.pdispVal, argument, &result);
+    const bool pushed = SUCCEEDED(hr) && SUCCEEDED(current_engine->PushVariant(result));
+    VariantClear(&function);
+    VariantClear(&argument);
+    VariantClear(&result);
+    if (!pushed) duk_push_undefined(ctx);
+    return 1;
+}
+
 // A double as script source text.
 std::string NumberText(double value) {
     if (std::isnan(value)) return "NaN";
@@ -469,7 +496,10 @@ class ScriptWriter {
                        "); setTimeout(" + target + "[" + member + "], 0, " + V() + ");";
             }
             case 9:
-                return V() + " = __fn(" + V() + ")(" + Arguments() + ");";
+                if (in_.Bool()) return V() + " = __fn(" + V() + ")(" + Arguments() + ");";
+                // What a library object keeps, or any value, called back by the library.
+                return V() + " = __callFromLibrary(" + (in_.Bool() ? V() : Value()) + ", " + V() +
+                       ");";
             case 10: {
                 // Enumeration, of library collections and script lists alike.
                 const std::string e = "new Enumerator(" + V() + ")";
@@ -532,6 +562,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     duk_context* ctx = engine->ctx();
     duk_push_c_function(ctx, Fail, 1);
     duk_put_global_string(ctx, "__fail");
+    current_engine = engine.get();
+    duk_push_c_function(ctx, CallFromLibrary, 2);
+    duk_put_global_string(ctx, "__callFromLibrary");
 
     ScriptError error;
     const bool finished = engine->Run("fuzz.js", script, &error);
@@ -541,6 +574,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     engine->Run("cleanup.js", kCleanUp, &error);
     run.site.EndPage([&] { engine.reset(); });
     failures = nullptr;
+    current_engine = nullptr;
     if (!found.empty()) {
         std::fprintf(stderr, "%s", found.c_str());
         FUZZ_CHECK(found.empty());
