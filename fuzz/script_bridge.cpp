@@ -114,8 +114,10 @@ constexpr const char* kMembers[] = {
     "toString",
 };
 
-// Expando member names: two of them are one member, in another case.
-constexpr const char* kExpandos[] = {"Ex0", "Ex1", "EX0", "zz"};
+// Expando member names: two of them are one member, in another case; two are characters beyond
+// the first plane (in the page's UTF-8 and escaped), each a member of its own.
+constexpr const char* kExpandos[] = {"Ex0",           "Ex1", "EX0", "zz", "\xF0\x9F\x98\x80",
+                                     "\\uD83D\\uDE01"};
 
 constexpr const char* kNumbers[] = {
     "0",

@@ -36,10 +36,9 @@ char16_t EncodedSurrogate(std::string_view text, size_t i) {
     return static_cast<char16_t>(0xD000 | ((second & 0x3F) << 6) | (third & 0x3F));
 }
 
-// A script string's bytes as UTF-16: the surrogate pairs the engine keeps as two three-byte
-// forms are read as the one character they make.
-std::u16string EngineTextToUtf16(std::string_view text) {
-    if (text.find('\xED') == std::string_view::npos) return Utf8ToUtf16(text);
+// A script string's bytes as UTF-8: the surrogate pairs the engine keeps as two three-byte
+// forms become the four bytes of the one character they make.
+std::string EngineTextToUtf8(std::string_view text) {
     std::string utf8;
     utf8.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
@@ -56,7 +55,12 @@ std::u16string EngineTextToUtf16(std::string_view text) {
             utf8 += text[i++];  // a lone surrogate's form stays invalid UTF-8: U+FFFD
         }
     }
-    return Utf8ToUtf16(utf8);
+    return utf8;
+}
+
+std::u16string EngineTextToUtf16(std::string_view text) {
+    if (text.find('\xED') == std::string_view::npos) return Utf8ToUtf16(text);
+    return Utf8ToUtf16(EngineTextToUtf8(text));
 }
 
 // Pushes UTF-16 text as a script string, encoded straight into engine memory.
@@ -93,6 +97,19 @@ void PushUtf16(duk_context* ctx, const char16_t* text, size_t length) {
     duk_buffer_to_string(ctx, -1);
 }
 
+// The character beyond the first plane whose four bytes text[i] starts, or 0.
+char32_t FourByteCharacter(std::string_view text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0xF0 || lead > 0xF4 || i + 3 >= text.size()) return 0;
+    char32_t c = lead & 0x07;
+    for (size_t k = 1; k <= 3; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        c = c << 6 | (next & 0x3F);
+    }
+    return c >= 0x10000 && c <= 0x10FFFF ? c : 0;
+}
+
 struct PushRequest {
     const VARIANT* value;
     IUnknown* owner;
@@ -105,6 +122,42 @@ duk_ret_t SafePushVariant(duk_context* ctx, void* udata) {
 }
 
 }  // namespace
+
+std::string ScriptName(duk_context* ctx, duk_idx_t idx) {
+    duk_size_t length = 0;
+    const char* text = duk_get_lstring(ctx, idx, &length);
+    if (!text) return {};
+    const std::string_view view(text, length);
+    return view.find('\xED') == std::string_view::npos ? std::string(view) : EngineTextToUtf8(view);
+}
+
+void PushName(duk_context* ctx, std::string_view name) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (FourByteCharacter(name, i) != 0) {
+            bytes += 6;
+            i += 3;
+        } else {
+            ++bytes;
+        }
+    }
+    auto* out = static_cast<unsigned char*>(duk_push_fixed_buffer(ctx, bytes));
+    for (size_t i = 0; i < name.size(); ++i) {
+        char32_t c = FourByteCharacter(name, i);
+        if (!c) {
+            *out++ = static_cast<unsigned char>(name[i]);
+            continue;
+        }
+        i += 3;
+        c -= 0x10000;
+        for (const char32_t half : {0xD800 + (c >> 10), 0xDC00 + (c & 0x3FF)}) {
+            *out++ = static_cast<unsigned char>(0xE0 | (half >> 12));
+            *out++ = static_cast<unsigned char>(0x80 | ((half >> 6) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | (half & 0x3F));
+        }
+    }
+    duk_buffer_to_string(ctx, -1);
+}
 
 HRESULT ScriptEngine::PushVariant(const VARIANT& value, IUnknown* owner) {
     duk_context* ctx = state_->ctx;

@@ -258,6 +258,11 @@ inline const Case kCases[] = {
      "delete b.Foo; var after = []; for (var m in b) after.push(m);"
      "return k.join() + '|' + after.join() + '|' + ('Bar' in b);",
      "Foo=3,Bar=x|Bar|true"},
+    {"names beyond the first plane are members of their own",
+     "var b = new ActiveXObject('Test.Bag'); b['\\uD83D\\uDE00'] = 1; b['\\uD83D\\uDE01'] = 2;"
+     " var k = []; for (var n in b) k.push(n === '\\uD83D\\uDE00' || n === '\\uD83D\\uDE01');"
+     " return [b['\\uD83D\\uDE00'], b['\\uD83D\\uDE01'], k.join()].join();",
+     "1,2,true,true"},
     {"what the engine asks of every object adds no members to it",
      "var b = new ActiveXObject('Test.Bag'); b.A = 1;"
      "var seen = [JSON.stringify(b), typeof String(b), 'then' in b, typeof b.valueOf];"
