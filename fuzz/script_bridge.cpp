@@ -381,7 +381,9 @@ class ScriptWriter {
                 return Pick(kPlain);
             }
             case 6:
-                return "[" + V() + ", " + V() + "]";
+                // Arrays and objects hold one earlier value each: a script's own text or JSON of
+                // what an input builds stays linear in its steps.
+                return "[" + V() + ", " + std::string(Pick(kNumbers)) + "]";
             case 7: {
                 // Sparse and long arrays, and lists whose length lies. A real array stays short
                 // enough for its own text (which the library may ask for) to be cheap.
@@ -407,11 +409,15 @@ class ScriptWriter {
                 return "JSON.parse('" + open + "1" + close + "')";
             }
             case 9:
-                return "{ a: " + V() + ", b: " + V() + " }";
+                return "{ a: " + V() + ", b: " + std::string(Pick(kTexts)) + " }";
             case 10:
+                // A cyclic array's own text joins itself down to the engine's recursion limit,
+                // joining a long array it holds at every level: it gets a text of its own.
                 return in_.Bool()
                            ? "(function () { var o = { v: " + V() + " }; o.self = o; return o; })()"
-                           : "(function () { var a = [" + V() + "]; a.push(a); return a; })()";
+                           : "(function () { var a = [" + V() +
+                                 "]; a.push(a); a.toString = function () { return 'cyclic'; };"
+                                 " return a; })()";
             case 11: {
                 static constexpr const char* kFunctions[] = {
                     "function (a, b) { return a; }",
