@@ -26,9 +26,9 @@
 // exception or an abort is not), and a value put to an expando member reads back as the same
 // value, at once and at the end of the script, wherever the value rules promise it: the same
 // number (-0 and NaN included) for numbers, === for text (a lone surrogate comes back as
-// U+FFFD, a pair as itself), the same object for
-// script and library objects, dates included, and for a safe array (a value, copied each way)
-// one of the same bounds and elements.
+// U+FFFD, a pair as itself), the same object for script and library objects, dates included,
+// and for a safe array (a value, copied each way) one of the same bounds and elements. Member
+// names that differ (in more than case) are different members, beyond the first plane too.
 //
 // FUZZ_TRACE=1 prints each input's script.
 #include <cmath>
