@@ -235,6 +235,16 @@ void PushLibraryObject(duk_context* ctx, const VARIANT& value, IUnknown* owner);
 // Pushes a value as ScriptEngine::PushVariant does, raising its failures.
 void PushVariantRaw(duk_context* ctx, const VARIANT& value, IUnknown* owner);
 
+// ---- Names ----
+
+// Member names cross as UTF-8, and the engine keeps a character beyond the first plane as the
+// three-byte forms of its surrogate pair (script_values.cpp): a name read from the engine and a
+// name pushed to it are converted, so that such a name is one member and no other.
+// The script string at idx as UTF-8 (empty when it is none).
+std::string ScriptName(duk_context* ctx, duk_idx_t idx);
+// Pushes a UTF-8 name as the engine keeps text. May raise (out of memory) and holds nothing.
+void PushName(duk_context* ctx, std::string_view name);
+
 // ---- Safe arrays ----
 
 struct ArrayHandle : NativeHandle {

@@ -128,7 +128,7 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
         duk_get_prop(ctx, 0);
         return 1;
     }
-    const char* name = duk_get_string(ctx, 1);
+    const std::string name = ScriptName(ctx, 1);
     HRESULT hr = S_OK;
     {
         brevanto_bridge::LibraryObject::Read read = handle->ReadMember(name);
@@ -138,7 +138,7 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
                 // Not a member of the object: what every script object has (toString,
                 // valueOf), else undefined where scripts may add members, else the object's
                 // refusal.
-                if (!handle->dispatch_ex() && std::string_view(name) == "toString") {
+                if (!handle->dispatch_ex() && name == "toString") {
                     duk_push_c_function(ctx, PlainObjectText, 0);
                     return 1;
                 }
@@ -154,7 +154,7 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
                 SetFailure(failure, read.failure);
                 return 0;
             case Kind::kMethod:
-                PushBoundMethod(ctx, 0, read.dispid, name);
+                PushBoundMethod(ctx, 0, read.dispid, name.c_str());
                 return 1;
             case Kind::kValue:
                 // A member read may hand out an object embedded in this one: its script object
@@ -164,7 +164,7 @@ duk_ret_t TrapGet(duk_context* ctx, Failure* failure) {
         }
     }
     if (FAILED(hr)) {
-        failure->Set(hr, "%s: the value cannot reach the script (0x%08X)", name,
+        failure->Set(hr, "%s: the value cannot reach the script (0x%08X)", name.c_str(),
                      static_cast<unsigned>(hr));
         return 0;
     }
@@ -182,7 +182,7 @@ duk_ret_t TrapSet(duk_context* ctx, Failure* failure) {
     {
         CComVariant value;
         ThrowIfFailed(EngineOf(ctx)->ToVariant(2, &value, false));
-        call = handle->WriteMember(duk_get_string(ctx, 1), value, duk_is_object(ctx, 2));
+        call = handle->WriteMember(ScriptName(ctx, 1), value, duk_is_object(ctx, 2));
     }
     if (call.failed()) {
         SetFailure(failure, call);
@@ -196,7 +196,7 @@ duk_ret_t TrapHas(duk_context* ctx, Failure*) {
     KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     bool has = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
-               handle->HasMember(duk_get_string(ctx, 1));
+               handle->HasMember(ScriptName(ctx, 1));
     if (!has) {
         duk_dup(ctx, 1);
         has = duk_has_prop(ctx, 0);
@@ -209,7 +209,7 @@ duk_ret_t TrapDelete(duk_context* ctx, Failure*) {
     KeyAsName(ctx);
     auto* handle = HandleAt<DispatchHandle, kTagDispatch>(ctx, 0);
     const bool deleted = handle && duk_is_string(ctx, 1) && !duk_is_symbol(ctx, 1) &&
-                         handle->DeleteMember(duk_get_string(ctx, 1));
+                         handle->DeleteMember(ScriptName(ctx, 1));
     duk_push_boolean(ctx, deleted);
     return 1;
 }
@@ -224,9 +224,10 @@ duk_ret_t TrapOwnKeys(duk_context* ctx, Failure*) {
     std::vector<std::string> names = handle->MemberNames();
     duk_uarridx_t i = 0;
     for (const std::string& name : names) {
+        PushName(ctx, name);
         duk_push_undefined(ctx);
-        duk_put_prop_lstring(ctx, 0, name.data(), name.size());
-        duk_push_lstring(ctx, name.data(), name.size());
+        duk_put_prop(ctx, 0);
+        PushName(ctx, name);
         duk_put_prop_index(ctx, array, i++);
     }
     return 1;

@@ -203,7 +203,7 @@ bool CScriptObject::HasMember(const std::string& name) {
     duk_context* ctx = state_->ctx;
     StackGuard guard(ctx);
     Push();
-    duk_push_lstring(ctx, name.data(), name.size());
+    PushName(ctx, name);
     return duk_is_object(ctx, -2) && duk_safe_call(ctx, SafeHas, nullptr, 2, 1) == 0 &&
            duk_get_boolean(ctx, -1);
 }
@@ -242,7 +242,7 @@ HRESULT CScriptObject::Carry(const brevanto_bridge::ScriptRequest& request, VARI
     switch (request.kind) {
         case Kind::kPut:
             duk_dup(ctx, object);
-            duk_push_lstring(ctx, request.name->data(), request.name->size());
+            PushName(ctx, *request.name);
             if (HRESULT hr = engine->PushVariant(*request.value); FAILED(hr)) return hr;
             status = duk_safe_call(ctx, SafePut, nullptr, 3, 1);
             break;
@@ -269,7 +269,7 @@ HRESULT CScriptObject::Carry(const brevanto_bridge::ScriptRequest& request, VARI
             break;
         case Kind::kGet:
             duk_dup(ctx, object);
-            duk_push_lstring(ctx, request.name->data(), request.name->size());
+            PushName(ctx, *request.name);
             status = duk_safe_call(ctx, SafeGet, nullptr, 2, 1);
             if (status == 0 && request.call_if_function && duk_is_callable(ctx, -1)) {
                 duk_dup(ctx, object);  // a member function is called with its object as `this`
@@ -328,7 +328,7 @@ std::vector<std::string> CScriptObject::OwnKeys() {
     const duk_size_t count = duk_get_length(ctx, -1);
     for (duk_uarridx_t i = 0; i < count; ++i) {
         duk_get_prop_index(ctx, -1, i);
-        keys.emplace_back(duk_get_string_default(ctx, -1, ""));
+        keys.push_back(ScriptName(ctx, -1));
         duk_pop(ctx);
     }
     return keys;
@@ -338,7 +338,7 @@ bool CScriptObject::DeleteMember(const std::string& name) {
     duk_context* ctx = state_->ctx;
     StackGuard guard(ctx);
     Push();
-    duk_push_lstring(ctx, name.data(), name.size());
+    PushName(ctx, name);
     return duk_safe_call(ctx, SafeDelete, nullptr, 2, 0) == 0;
 }
 

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "host/bridge/value_conversion.h"
 #include "host/engine_internal.h"
@@ -14,47 +15,99 @@ namespace {
 // Value-stack slots a push may need (a date: the constructor and its seven fields).
 constexpr duk_idx_t kPushStack = 16;
 
+// The engine keeps a string as UTF-16 code units, each in up to three bytes of UTF-8 form, a
+// surrogate too: a character beyond the first plane, written in script either way, is the two
+// three-byte forms of its surrogate pair. Text crosses in that form both ways, so that such a
+// character reaches the library as itself and comes back equal to the script's own. A lone
+// surrogate becomes U+FFFD, as in every engine's bridge.
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// The code unit of the three-byte form of a surrogate at text[i], or 0.
+char16_t EncodedSurrogate(std::string_view text, size_t i) {
+    if (i + 2 >= text.size() || static_cast<unsigned char>(text[i]) != 0xED) return 0;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    const auto third = static_cast<unsigned char>(text[i + 2]);
+    if (second < 0xA0 || second > 0xBF || (third & 0xC0) != 0x80) return 0;
+    return static_cast<char16_t>(0xD000 | ((second & 0x3F) << 6) | (third & 0x3F));
+}
+
+// A script string's bytes as UTF-8: the surrogate pairs the engine keeps as two three-byte
+// forms become the four bytes of the one character they make.
+std::string EngineTextToUtf8(std::string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const char16_t high = EncodedSurrogate(text, i);
+        const char16_t low = high ? EncodedSurrogate(text, i + 3) : 0;
+        if (IsHighSurrogate(high) && IsLowSurrogate(low)) {
+            const char32_t c = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+            i += 6;
+        } else {
+            utf8 += text[i++];  // a lone surrogate's form stays invalid UTF-8: U+FFFD
+        }
+    }
+    return utf8;
+}
+
+std::u16string EngineTextToUtf16(std::string_view text) {
+    if (text.find('\xED') == std::string_view::npos) return Utf8ToUtf16(text);
+    return Utf8ToUtf16(EngineTextToUtf8(text));
+}
+
 // Pushes UTF-16 text as a script string, encoded straight into engine memory.
 void PushUtf16(duk_context* ctx, const char16_t* text, size_t length) {
     size_t bytes = 0;
     for (size_t i = 0; i < length; ++i) {
         const char16_t c = text[i];
-        if (c < 0x80)
-            bytes += 1;
-        else if (c < 0x800)
-            bytes += 2;
-        else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-                 text[i + 1] <= 0xDFFF)
-            bytes += 4, ++i;
-        else
-            bytes += 3;
+        bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
     }
     auto* out = static_cast<unsigned char*>(duk_push_fixed_buffer(ctx, bytes));
     for (size_t i = 0; i < length; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // a lone surrogate
+        char16_t c = text[i];
+        if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+            // Both halves of the pair, each in its three-byte form.
+            for (const char16_t half : {c, text[++i]}) {
+                *out++ = static_cast<unsigned char>(0xE0 | (half >> 12));
+                *out++ = static_cast<unsigned char>(0x80 | ((half >> 6) & 0x3F));
+                *out++ = static_cast<unsigned char>(0x80 | (half & 0x3F));
+            }
+            continue;
         }
+        if (IsHighSurrogate(c) || IsLowSurrogate(c)) c = 0xFFFD;  // a lone surrogate
         if (c < 0x80) {
             *out++ = static_cast<unsigned char>(c);
         } else if (c < 0x800) {
             *out++ = static_cast<unsigned char>(0xC0 | (c >> 6));
             *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-            *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
         } else {
-            *out++ = static_cast<unsigned char>(0xF0 | (c >> 18));
-            *out++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
             *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
             *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
         }
     }
     duk_buffer_to_string(ctx, -1);
+}
+
+// The character beyond the first plane whose four bytes text[i] starts, or 0.
+char32_t FourByteCharacter(std::string_view text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0xF0 || lead > 0xF4 || i + 3 >= text.size()) return 0;
+    char32_t c = lead & 0x07;
+    for (size_t k = 1; k <= 3; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        c = c << 6 | (next & 0x3F);
+    }
+    return c >= 0x10000 && c <= 0x10FFFF ? c : 0;
 }
 
 struct PushRequest {
@@ -69,6 +122,42 @@ duk_ret_t SafePushVariant(duk_context* ctx, void* udata) {
 }
 
 }  // namespace
+
+std::string ScriptName(duk_context* ctx, duk_idx_t idx) {
+    duk_size_t length = 0;
+    const char* text = duk_get_lstring(ctx, idx, &length);
+    if (!text) return {};
+    const std::string_view view(text, length);
+    return view.find('\xED') == std::string_view::npos ? std::string(view) : EngineTextToUtf8(view);
+}
+
+void PushName(duk_context* ctx, std::string_view name) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (FourByteCharacter(name, i) != 0) {
+            bytes += 6;
+            i += 3;
+        } else {
+            ++bytes;
+        }
+    }
+    auto* out = static_cast<unsigned char*>(duk_push_fixed_buffer(ctx, bytes));
+    for (size_t i = 0; i < name.size(); ++i) {
+        char32_t c = FourByteCharacter(name, i);
+        if (!c) {
+            *out++ = static_cast<unsigned char>(name[i]);
+            continue;
+        }
+        i += 3;
+        c -= 0x10000;
+        for (const char32_t half : {0xD800 + (c >> 10), 0xDC00 + (c & 0x3FF)}) {
+            *out++ = static_cast<unsigned char>(0xE0 | (half >> 12));
+            *out++ = static_cast<unsigned char>(0x80 | ((half >> 6) & 0x3F));
+            *out++ = static_cast<unsigned char>(0x80 | (half & 0x3F));
+        }
+    }
+    duk_buffer_to_string(ctx, -1);
+}
 
 HRESULT ScriptEngine::PushVariant(const VARIANT& value, IUnknown* owner) {
     duk_context* ctx = state_->ctx;
@@ -154,7 +243,7 @@ HRESULT ScriptEngine::ToVariant(duk_idx_t idx, VARIANT* out, bool argument) {
         case DUK_TYPE_STRING: {
             duk_size_t length = 0;
             const char* text = duk_get_lstring(ctx, idx, &length);
-            std::u16string wide = Utf8ToUtf16({text, length});
+            std::u16string wide = EngineTextToUtf16({text, length});
             out->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
             if (!out->bstrVal) return E_OUTOFMEMORY;
             out->vt = VT_BSTR;

@@ -258,6 +258,11 @@ inline const Case kCases[] = {
      "delete b.Foo; var after = []; for (var m in b) after.push(m);"
      "return k.join() + '|' + after.join() + '|' + ('Bar' in b);",
      "Foo=3,Bar=x|Bar|true"},
+    {"names beyond the first plane are members of their own",
+     "var b = new ActiveXObject('Test.Bag'); b['\\uD83D\\uDE00'] = 1; b['\\uD83D\\uDE01'] = 2;"
+     " var k = []; for (var n in b) k.push(n === '\\uD83D\\uDE00' || n === '\\uD83D\\uDE01');"
+     " return [b['\\uD83D\\uDE00'], b['\\uD83D\\uDE01'], k.join()].join();",
+     "1,2,true,true"},
     {"what the engine asks of every object adds no members to it",
      "var b = new ActiveXObject('Test.Bag'); b.A = 1;"
      "var seen = [JSON.stringify(b), typeof String(b), 'then' in b, typeof b.valueOf];"
@@ -287,6 +292,10 @@ inline const Case kCases[] = {
      "return [t.Inspect(1), t.Inspect(1.5), t.Inspect('s'), t.Inspect(true), t.Inspect(null),"
      " t.Inspect(undefined)].join('|');",
      "vt=3|vt=5|vt=8|vt=11|vt=1|vt=10 missing"},
+    {"text beyond the first plane reaches the library and comes back as itself",
+     "var s = 'a\\uD83D\\uDE00', b = new ActiveXObject('Test.Bag'); b.T = s;"
+     " return [b.T === s, b.T.length, b.T.charCodeAt(2).toString(16)].join();",
+     "true,3,de00"},
     {"a script array", "return t.Inspect([4, 5, 6]);", "vt=9 ex length=3 sum=15"},
     {"a script object", "return t.Inspect({});", "vt=9 ex"},
     {"a list longer than a snapshot takes has no enumerator",
