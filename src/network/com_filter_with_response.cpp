@@ -93,6 +93,10 @@ void COMFilterWithResponse::Cleanup() {
 }
 
 void COMFilterWithResponse::Abandon() {
+    {
+        CScopedLock lock(timers_lock_);
+        abandoned_ = true;
+    }
     exchange_.fetch_add(1);
     DestroyNow = 1;
     DropTimers();
@@ -147,10 +151,12 @@ void COMFilterWithResponse::OnPacketDiscarded(PacketBase& packet, DWORD port_mas
 }
 
 void COMFilterWithResponse::StartWait(PacketBase& packet, DWORD port) {
-    SetEnable(1);
     ref<PacketTimeOutTimer> timer;
     {
         CScopedLock lock(timers_lock_);
+        // A transmission that left the queue after the script object went starts no wait and
+        // so no retry.
+        if (abandoned_) return;
         ref<PacketTimeOutTimer>& slot = port_timers_[port];
         if (!slot) {
             ref<PacketTimeOutTimer> fresh(new PacketTimeOutTimer);
@@ -166,6 +172,7 @@ void COMFilterWithResponse::StartWait(PacketBase& packet, DWORD port) {
         }
         timer = slot;
     }
+    SetEnable(1);
     timer->Wait(CurrentTimerThread(), packet, this);
 }
 

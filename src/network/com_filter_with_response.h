@@ -109,4 +109,5 @@ class COMFilterWithResponse : public COMFilter,
     mutable CCriticalSectionEx timers_lock_;
     std::map<DWORD, ref<PacketTimeOutTimer>> port_timers_;  // guarded by timers_lock_
     CComGITPtr2<IDispatch> on_timeout_;                     // guarded by timers_lock_
+    bool abandoned_ = false;                                // guarded by timers_lock_
 };
