@@ -172,6 +172,10 @@ HRESULT LibraryObject::Resolve(const std::string& name, bool ensure, DISPID* dis
     HRESULT hr;
     if (ex_) {
         hr = ex_->GetDispID(wide, ensure ? fdexNameEnsure : 0, dispid);
+    } else if (name.find('\0') != std::string::npos) {
+        // Names reach such an object as NUL-terminated text: the name would arrive cut short,
+        // as the name of another member.
+        hr = DISP_E_UNKNOWNNAME;
     } else {
         LPOLESTR names[] = {wide};
         hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, dispid);
