@@ -41,19 +41,16 @@ std::string Converted(const VARIANT& in, VARTYPE to, USHORT flags = 0) {
 
 TEST(VariantObject, DefaultMemberGivesTheValueAndInterfacesConvertByQueryInterface) {
     ValueObject object(CComVariant(u"42"));
-    {
-        CComVariant v(static_cast<IDispatch*>(&object));
-        EXPECT_EQ(object.refs, 2u);
-        EXPECT_EQ(Converted(v, VT_I4), "I4 42");
-        EXPECT_EQ(object.invokes, 1);
-        EXPECT_EQ(Converted(v, VT_BSTR), "BSTR 42");
-        EXPECT_EQ(Converted(v, VT_I4, VARIANT_NOVALUEPROP), Failed(DISP_E_TYPEMISMATCH));
-        EXPECT_EQ(object.invokes, 2);
-        // In place: the object is released and the variant holds the number.
-        ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
-        EXPECT_EQ(ShowVariant(v), "R8 42");
-        EXPECT_EQ(object.refs, 1u);
-    }
+    CComVariant held(static_cast<IDispatch*>(&object));
+    EXPECT_EQ(object.refs, 2u);
+    EXPECT_EQ(Converted(held, VT_I4), "I4 42");
+    EXPECT_EQ(object.invokes, 1);
+    EXPECT_EQ(Converted(held, VT_BSTR), "BSTR 42");
+    EXPECT_EQ(Converted(held, VT_I4, VARIANT_NOVALUEPROP), Failed(DISP_E_TYPEMISMATCH));
+    EXPECT_EQ(object.invokes, 2);
+    // In place: the object is released and the variant holds the number.
+    ASSERT_EQ(VariantChangeType(&held, &held, 0, VT_R8), S_OK);
+    EXPECT_EQ(ShowVariant(held), "R8 42");
     EXPECT_EQ(object.refs, 1u);
 
     // Without a default member the conversion fails.
