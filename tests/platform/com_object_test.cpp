@@ -95,7 +95,6 @@ class ComObjectTest : public ::testing::Test {
 TEST_F(ComObjectTest, InterfacesShareOneIdentityAndTheLastReleaseDestroys) {
     auto thing = New<CThing>();
     EXPECT_EQ(Life(), "0/0/1");
-    // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
     EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());
