@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/object_safety.h"
+#include "support/counted_unknown.h"
 #include "support/script_doubles.h"
 
 namespace {
@@ -70,21 +71,13 @@ class CLonely : public ComObjectRoot<CLonely, IBeta> {
     HRESULT Beta(LONG* out) override { return *out = 7, S_OK; }
 };
 
-// A minimal outer object that aggregates a CThing.
-class Outer : public IAbsent {
+// A minimal outer object that aggregates a CThing: what it does not answer, it asks the inner.
+class Outer : public Counted<IAbsent> {
   public:
     HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IAbsent::kIid) {
-            *object = static_cast<IAbsent*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (!inner) return E_NOINTERFACE;
-        return inner->QueryInterface(riid, object);
+        const HRESULT hr = Counted::QueryInterface(riid, object);
+        return hr == S_OK || !inner ? hr : inner->QueryInterface(riid, object);
     }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
     ComPtr<IUnknown> inner;
 };
 
@@ -102,7 +95,6 @@ class ComObjectTest : public ::testing::Test {
 TEST_F(ComObjectTest, InterfacesShareOneIdentityAndTheLastReleaseDestroys) {
     auto thing = New<CThing>();
     EXPECT_EQ(Life(), "0/0/1");
-    // The internal identity is handed out without a reference.
     void* core = nullptr;
     ASSERT_EQ(S_OK, thing->QueryInterface(ICore::kIid, &core));
     EXPECT_EQ(42, static_cast<ICore*>(core)->CoreValue());

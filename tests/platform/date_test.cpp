@@ -80,7 +80,6 @@ TEST(DateText, ParsesDatesAndTimesAndRoundTrips) {
         EXPECT_EQ(VarDateFromStr(bad, LOCALE_USER_DEFAULT, 0, &d), DISP_E_TYPEMISMATCH)
             << Utf16ToUtf8(bad);
     }
-    // Text round-trips through variants.
     for (const char16_t* text : {u"2/29/2024 11:59:59 PM", u"1/1/100", u"7/4/776 3:00:00 AM"}) {
         CComVariant in(text), date, back;
         ASSERT_EQ(VariantChangeType(&date, &in, 0, VT_DATE), S_OK) << Utf16ToUtf8(text);

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Counted = CountedUnknown;
-
 // Element access of a one-dimensional array by the index's value.
 HRESULT Put(SAFEARRAY* a, LONG i, void* value) {
     return SafeArrayPutElement(a, &i, value);
@@ -136,7 +134,7 @@ TEST(SafeArray, StringsAreCopiedInAndOut) {
 
 // Copies take references; overwriting, destroying and shrinking release them; growing adds nulls.
 TEST(SafeArray, InterfacesAndVariantsAreCountedAndReleased) {
-    Counted object;
+    Counted<> object;
     IUnknown* unknown = &object;  // stands for an IDispatch too: only its counting is used
     for (VARTYPE vt : {VT_UNKNOWN, VT_DISPATCH}) {
         SCOPED_TRACE(vt);

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -16,6 +15,7 @@
 
 #include "platform/bstr.h"
 #include "platform/case_fold.h"
+#include "support/data_directory.h"
 #include "support/show.h"
 
 namespace {
@@ -45,15 +45,6 @@ std::string WithFilePermissionsEnforced(const std::function<void()>& body) {
 
 class SettingsStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("brevanto-settings-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        file_ = dir_ / "sub" / "registry";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     static SettingsStore::Value Dword(DWORD d) {
         SettingsStore::Value v{REG_DWORD, std::vector<BYTE>(4)};
         std::memcpy(v.data.data(), &d, 4);
@@ -76,12 +67,10 @@ class SettingsStoreTest : public ::testing::Test {
     }
     const std::string kMissing = "status " + std::to_string(ERROR_FILE_NOT_FOUND);
 
-    std::string FileText() {
-        std::ifstream in(file_);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string FileText() { return data_.Get("sub/registry"); }
 
-    fs::path dir_, file_;
+    DataDirectory data_;
+    const fs::path file_ = data_ / "sub/registry";  // in a directory the store makes
 };
 
 TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
@@ -214,11 +203,8 @@ TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
     ::testing::internal::CaptureStderr();
     ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CURRENT_USER\\Good", u"h", Dword(1)));
     messages = ::testing::internal::GetCapturedStderr();
-    fs::path kept = file_;
-    kept += ".damaged";
-    EXPECT_NE(std::string::npos, messages.find(kept.string())) << messages;
-    std::ifstream kept_in(kept, std::ios::binary);
-    EXPECT_EQ(original, std::string(std::istreambuf_iterator<char>(kept_in), {}));
+    EXPECT_NE(std::string::npos, messages.find(file_.string() + ".damaged")) << messages;
+    EXPECT_EQ(original, data_.Get("sub/registry.damaged"));
     ::testing::internal::CaptureStderr();
     SettingsStore clean(file_);
     EXPECT_EQ(Read(clean, u"HKEY_CURRENT_USER\\Good", u"a"), Show(Dword(42)));
@@ -258,7 +244,7 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWritten) {
     };
     for (const Unreadable& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(dir_);
+        fs::remove_all(file_.parent_path());
         fs::create_directories(file_.parent_path());
         c.make(file_);
         const auto before = fs::status(file_);

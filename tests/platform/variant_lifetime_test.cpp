@@ -14,18 +14,10 @@
 namespace {
 
 // A counted object whose default member returns a fixed value.
-class ValueObject : public NamelessDispatch {
+class ValueObject : public Counted<NamelessDispatch> {
   public:
     explicit ValueObject(const CComVariant& value) : value_(value) {}
 
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        *out =
-            iid == IID_IUnknown || iid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-        if (*out) AddRef();
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }  // lives on the test's stack
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO*, UINT*) override {
         ++invokes;
@@ -35,14 +27,11 @@ class ValueObject : public NamelessDispatch {
         return VariantCopy(result, &value_);
     }
 
-    ULONG refs = 1;
     int invokes = 0;
 
   private:
     const CComVariant value_;
 };
-
-using PlainObject = CountedUnknown;
 
 // `in` converted to `to`, as ShowVariant shows it, or the failing status.
 std::string Converted(const VARIANT& in, VARTYPE to, USHORT flags = 0) {
@@ -52,19 +41,16 @@ std::string Converted(const VARIANT& in, VARTYPE to, USHORT flags = 0) {
 
 TEST(VariantObject, DefaultMemberGivesTheValueAndInterfacesConvertByQueryInterface) {
     ValueObject object(CComVariant(u"42"));
-    {
-        CComVariant v(static_cast<IDispatch*>(&object));
-        EXPECT_EQ(object.refs, 2u);
-        EXPECT_EQ(Converted(v, VT_I4), "I4 42");
-        EXPECT_EQ(object.invokes, 1);
-        EXPECT_EQ(Converted(v, VT_BSTR), "BSTR 42");
-        EXPECT_EQ(Converted(v, VT_I4, VARIANT_NOVALUEPROP), Failed(DISP_E_TYPEMISMATCH));
-        EXPECT_EQ(object.invokes, 2);
-        // In place: the object is released and the variant holds the number.
-        ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_R8), S_OK);
-        EXPECT_EQ(ShowVariant(v), "R8 42");
-        EXPECT_EQ(object.refs, 1u);
-    }
+    CComVariant held(static_cast<IDispatch*>(&object));
+    EXPECT_EQ(object.refs, 2u);
+    EXPECT_EQ(Converted(held, VT_I4), "I4 42");
+    EXPECT_EQ(object.invokes, 1);
+    EXPECT_EQ(Converted(held, VT_BSTR), "BSTR 42");
+    EXPECT_EQ(Converted(held, VT_I4, VARIANT_NOVALUEPROP), Failed(DISP_E_TYPEMISMATCH));
+    EXPECT_EQ(object.invokes, 2);
+    // In place: the object is released and the variant holds the number.
+    ASSERT_EQ(VariantChangeType(&held, &held, 0, VT_R8), S_OK);
+    EXPECT_EQ(ShowVariant(held), "R8 42");
     EXPECT_EQ(object.refs, 1u);
 
     // Without a default member the conversion fails.
@@ -86,7 +72,7 @@ TEST(VariantObject, DefaultMemberGivesTheValueAndInterfacesConvertByQueryInterfa
     EXPECT_EQ(back.pdispVal, &valueless);
     EXPECT_EQ(valueless.refs, 4u);
 
-    PlainObject plain;
+    Counted<> plain;
     CComVariant unknown(static_cast<IUnknown*>(&plain));
     EXPECT_EQ(VariantChangeType(&back, &unknown, 0, VT_DISPATCH), E_NOINTERFACE);
     EXPECT_EQ(Converted(unknown, VT_I4), Failed(DISP_E_TYPEMISMATCH));
@@ -94,7 +80,7 @@ TEST(VariantObject, DefaultMemberGivesTheValueAndInterfacesConvertByQueryInterfa
 }
 
 TEST(VariantLifetime, ClearReleasesAndCopyDuplicates) {
-    PlainObject plain;
+    Counted<> plain;
     CComVariant v(static_cast<IUnknown*>(&plain)), copy;
     ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
     EXPECT_EQ(plain.refs, 3u);
