@@ -52,10 +52,6 @@ class SchedulerTest : public testing::Test {
                              Prop("Lat", lat) + Prop("long", lng) + Prop("timezone", timezone) +
                              (daylight_saving ? Prop("UseDaylightSaving", "True") : "")));
     }
-    HRESULT SetLocale(CScheduler* scheduler, const char16_t* name) {
-        CComBSTR text(name);
-        return scheduler->put_Locale(text);
-    }
     // The locale's name and the place it set, as a script reads them.
     std::u16string Place(CScheduler* scheduler = nullptr) {
         return PropertyTexts(static_cast<IScheduler*>(scheduler ? scheduler : scheduler_.get()),
@@ -145,7 +141,7 @@ TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
 TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
     PutPlace("Sydney", "AUS Eastern Standard Time", true);
     data_.Put("Nested.xml", LocaleFile("<OB>" + Prop("city", "Inner") + "</OB>"));
-    ASSERT_EQ(SetLocale(scheduler_.get(), u"Sydney"), S_OK);
+    ASSERT_EQ(scheduler_->put_Locale(CComBSTR(u"Sydney")), S_OK);
     EXPECT_EQ(Place(), u"Sydney|Sydney|Australia|AUS Eastern Standard Time|-33.87|151.2");
     EXPECT_EQ(scheduler_->ZoneInfo().Bias, -600);
     EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -540);  // daylight time
@@ -157,14 +153,14 @@ TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
     EXPECT_EQ(scheduler_->SunriseSunsetTimes(given, &given, &none), E_POINTER);
     EXPECT_EQ(rise->members().Count(), 0u);
 
-    EXPECT_EQ(SetLocale(scheduler_.get(), u"Nowhere"), E_INVALIDARG);
+    EXPECT_EQ(scheduler_->put_Locale(CComBSTR(u"Nowhere")), E_INVALIDARG);
     EXPECT_EQ(Place(), u"Nowhere|Sydney|Australia|AUS Eastern Standard Time|-33.87|151.2");
 
     // PROPs inside a nested OB set nothing; no UseDaylightSaving means none.
-    ASSERT_EQ(SetLocale(scheduler_.get(), u"Nested"), S_OK);
+    ASSERT_EQ(scheduler_->put_Locale(CComBSTR(u"Nested")), S_OK);
     EXPECT_EQ(Place(), u"Nested||||0|0");
     PutPlace("NoSaving", "Australia/Sydney", false);
-    ASSERT_EQ(SetLocale(scheduler_.get(), u"NoSaving"), S_OK);
+    ASSERT_EQ(scheduler_->put_Locale(CComBSTR(u"NoSaving")), S_OK);
     EXPECT_EQ(scheduler_->ZoneOffsetMinutes(Date(2026, 1, 15, 12)), -600);
 }
 
@@ -184,8 +180,8 @@ TEST_F(SchedulerTest, WindowsAndIanaZoneNamesGiveTheSameSunAcrossTransitions) {
     for (const Place& place : places) {
         PutPlace("Windows", place.windows, true, place.lat, place.lng);
         PutPlace("Iana", place.iana, true, place.lat, place.lng);
-        ASSERT_EQ(SetLocale(scheduler_.get(), u"Windows"), S_OK);
-        ASSERT_EQ(SetLocale(other.get(), u"Iana"), S_OK);
+        ASSERT_EQ(scheduler_->put_Locale(CComBSTR(u"Windows")), S_OK);
+        ASSERT_EQ(other->put_Locale(CComBSTR(u"Iana")), S_OK);
         for (int year : {2023, 2024, 2025}) {
             for (int month : place.transition_months) {
                 for (int day = 1; day <= (month == 4 ? 30 : 31); day += 3) {

@@ -1,8 +1,8 @@
 // The security service: user files, what pages cannot see, and the automatic log-out (with the
 // backlight's hold on it).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "global/global.h"
@@ -17,12 +17,6 @@
 namespace {
 
 using namespace std::literals;
-
-mode_t ModeOf(const std::filesystem::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 0777;
-}
 
 // A data directory whose files hold "admin" (pass code 1234, level 0).
 void PutAdministrator(const DataDirectory& data) {
@@ -145,8 +139,10 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     EXPECT_EQ(user.utf8(), "guest");  // verifying logs nobody in
     EXPECT_EQ(restarted->VerifyUser(nullptr, nullptr, nullptr), E_POINTER);
 
-    EXPECT_EQ(ModeOf(data / "Users.xml"), 0600u);
-    EXPECT_EQ(ModeOf(data / "Security.xml"), 0600u);
+    for (const char* file : {"Users.xml", "Security.xml"})
+        EXPECT_EQ(std::filesystem::status(data / file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << file;
     // Every level is written, empty ones too; levels outside 0 to 9 are not kept.
     EXPECT_NE(data.Get("Security.xml").find("Index=\"5\""), std::string::npos);
     UserDatabase saved;
