@@ -80,16 +80,6 @@ TEST(MaskTextTest, ParsesAsThePanelsAlwaysHaveAndFormatsWithSpaces) {
     }
 }
 
-TEST(MaskTextTest, RelativeToNames) {
-    EXPECT_EQ(ParseRelativeTo(u"SunRise"), kRelativeToSunrise);
-    EXPECT_EQ(ParseRelativeTo(u"sr"), kRelativeToSunrise);
-    EXPECT_EQ(ParseRelativeTo(u"ss"), kRelativeToSunset);
-    EXPECT_EQ(ParseRelativeTo(u"midnight"), kRelativeToMidnight);
-    EXPECT_EQ(ParseRelativeTo(u"noon"), kRelativeToMidnight);
-    EXPECT_EQ(FormatRelativeTo(kRelativeToSunset), u"sunset");
-    EXPECT_EQ(FormatRelativeTo(7), u"midnight");
-}
-
 TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
     // Tuesday 10 March 2026; the 11th is a public holiday.
     FixedCalendar calendar;
@@ -237,6 +227,10 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
         {u"DayOfMonth", u"", CComVariant(u"1 15"), u"1 15"},
         {u"MonthOfYear", u"", CComVariant(u"all"), u"all"},
         {u"RelativeTo", u"midnight", CComVariant(u"SS"), u"sunset"},
+        {u"RelativeTo", u"sunset", CComVariant(u"SunRise"), u"sunrise"},
+        {u"RelativeTo", u"sunrise", CComVariant(u"midnight"), u"midnight"},
+        {u"RelativeTo", u"midnight", CComVariant(u"sr"), u"sunrise"},
+        {u"RelativeTo", u"sunrise", CComVariant(u"noon"), u"midnight"},  // no name: midnight
         {u"Hours", u"0", CComVariant(LONG{-1}), u"-1"},
         {u"Minutes", u"0", CComVariant(LONG{90}), u"90"},
         {u"Enable", u"False", CComVariant(true), u"True"},
@@ -247,6 +241,7 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
         EXPECT_EQ(CallName(d, m.name, DISPATCH_PROPERTYPUT, {m.put}), S_OK);
         EXPECT_EQ(PropertyText(d, m.name), m.after);
     }
+    EXPECT_EQ(FormatRelativeTo(7), u"midnight");  // a value no name gives
     // A member the script adds is listed for the files; the typed ones are not.
     EXPECT_EQ(CallName(d, u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}), S_OK);
     CComVariant names;
