@@ -5,10 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "global/global.h"
-#include "platform/clock.h"
 #include "security/security_object.h"
-#include "support/await_timers.h"
 #include "support/data_directory.h"
 #include "support/global_events.h"
 #include "support/script_doubles.h"
@@ -174,17 +171,15 @@ TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
 }
 
 // With a running Global: the events and the automatic log-out on the test clock.
-class SecurityWithGlobalTest : public ::testing::Test {
+class SecurityWithGlobalTest : public GlobalOnTestClock {
   protected:
-    SecurityWithGlobalTest() : clock_(0) {
-        global_ = New<CGlobal>();
+    SecurityWithGlobalTest() {
         PutAdministrator(data_);
         global_->Config().DispatchExMembers().SetValue(u"AutoLogoff_Delay", I4(30));
         security().Load(data_.Path());
         events_ = HandlersFor(global_.get(), {u"UserChanged", u"AutoLogout"});
         global_->Start();
     }
-    ~SecurityWithGlobalTest() override { global_->Destroy(); }
 
     CSecurityOb& security() { return global_->Security(); }
     std::string User() {
@@ -192,12 +187,8 @@ class SecurityWithGlobalTest : public ::testing::Test {
         security().get_CurrentUser(&user);
         return user.utf8();
     }
-    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
-    ScopedTestClock clock_;
     DataDirectory data_;
-    ComPtr<CGlobal> global_;
-    std::vector<ComPtr<ScriptFunction>> events_;  // UserChanged, AutoLogout
 };
 
 TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
