@@ -12,7 +12,6 @@
 
 namespace {
 
-// The frame that sets the backlight to `level`.
 Bytes LevelPacket(BYTE level) {
     return Frame({0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF});
 }
