@@ -100,11 +100,8 @@ TEST_F(BridgeTest, ErrorsOfScriptTheLibraryCalls) {
 }
 
 TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
-    struct Case {
-        const char* script;
-        const char* described;
-    };
-    const Case cases[] = {
+    // A page script and how its error is described.
+    const std::pair<const char*, const char*> cases[] = {
         {"var a = 1;\nthrow null;\n", "page.js:2: null thrown (not an Error object)"},
         {"\nfunction f() {\n  throw 'text'; }\nf();",
          "page.js:3: \"text\" thrown (not an Error object)"},
@@ -116,10 +113,10 @@ TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
          "page.js:2: Error: Fail: Invalid argument (0x80070057)"},
         {"var = ;", "page.js:1: SyntaxError: invalid variable declaration (line 1)"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [script, described] : cases) {
         ScriptError error;
-        EXPECT_FALSE(engine_->Run("page.js", c.script, &error)) << c.script;
-        EXPECT_EQ(error.Describe(), c.described) << c.script;
+        EXPECT_FALSE(engine_->Run("page.js", script, &error)) << script;
+        EXPECT_EQ(error.Describe(), described) << script;
     }
 }
 

@@ -86,10 +86,8 @@ TEST(HostApplicationTest, TheMachinesSettingsAreReadOnlyAndSaySo) {
 TEST(MachineNetworkTest, DefaultGatewayIsTheRouteToEverywhere) {
     const char* heading =
         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
-    struct Case {
-        const char* routes;
-        const char* gateway;
-    } cases[] = {
+    // Routes after the heading, and the default gateway they give.
+    const std::pair<const char*, const char*> cases[] = {
         // 0101A8C0 is 192.168.1.1 in the kernel's (network) byte order.
         {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", "192.168.1.1"},
         {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
@@ -99,24 +97,21 @@ TEST(MachineNetworkTest, DefaultGatewayIsTheRouteToEverywhere) {
         {"eth0\t00000000\tnothex\n", ""},
         {"", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.routes);
-        EXPECT_EQ(brevanto_host::DefaultGateway(std::string(heading) + c.routes), c.gateway);
+    for (const auto& [routes, gateway] : cases) {
+        SCOPED_TRACE(routes);
+        EXPECT_EQ(brevanto_host::DefaultGateway(std::string(heading) + routes), gateway);
     }
 }
 
 TEST(MachineNetworkTest, NameServersInOrder) {
-    struct Case {
-        const char* conf;
-        std::vector<std::string> servers;
-    } cases[] = {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"nameserver 10.0.0.1\nnameserver 8.8.8.8\n", {"10.0.0.1", "8.8.8.8"}},
         {"# nameserver 1.1.1.1\nsearch lan\n  nameserver   9.9.9.9  \n", {"9.9.9.9"}},
         {"nameserver\noptions ndots:1\n", {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.conf);
-        EXPECT_EQ(brevanto_host::NameServers(c.conf), c.servers);
+    for (const auto& [conf, servers] : cases) {
+        SCOPED_TRACE(conf);
+        EXPECT_EQ(brevanto_host::NameServers(conf), servers);
     }
 }
 

@@ -241,22 +241,21 @@ TEST_F(SchedulerTest, LoadNeedsALocaleAndAHolidayFileMustHoldAnArray) {
     data_.Put("Schedules.xml",
               "<root_object Type=\"Array\"><item Index=\"0\" Type=\"Object\">"
               "<Name>Any type</Name></item></root_object>");
-    struct Case {
-        const char16_t* locale;  // null: no setting
-        bool loaded;
-    } cases[] = {{nullptr, false}, {u"", false}, {u"Nowhere", false}, {u"Sydney", true}};
+    // The configuration's locale (null: no setting), and whether the files load.
+    const std::pair<const char16_t*, bool> cases[] = {
+        {nullptr, false}, {u"", false}, {u"Nowhere", false}, {u"Sydney", true}};
     PutPlace("Sydney", "Australia/Sydney", true);
     // Read at start-up, before the host has a page engine, the files have no script context.
     for (IDispatch* context :
          {static_cast<IDispatch*>(script.get()), static_cast<IDispatch*>(nullptr)}) {
-        for (const Case& c : cases) {
+        for (const auto& [locale, loads] : cases) {
             ComPtr<CConfigOb> config = New<CConfigOb>();
-            if (c.locale) config->DispatchExMembers().SetValue(u"locale", CComVariant(c.locale));
+            if (locale) config->DispatchExMembers().SetValue(u"locale", CComVariant(locale));
             ComPtr<CScheduler> loaded = New<CScheduler>();
-            EXPECT_EQ(loaded->Load(data_.Path(), *config, context), c.loaded);
+            EXPECT_EQ(loaded->Load(data_.Path(), *config, context), loads);
             EXPECT_EQ(loaded->PublicHolidays().Size(), 0u);
             // A schedule file's elements are schedules whatever their Type says.
-            EXPECT_EQ(loaded->Schedules().Size(), c.loaded ? 1u : 0u);
+            EXPECT_EQ(loaded->Schedules().Size(), loads ? 1u : 0u);
             loaded->Destroy();
         }
     }

@@ -47,14 +47,12 @@ TEST(UserDatabaseTest, PassCodesCompareWholly) {
 }
 
 TEST(UserDatabaseTest, OnlyElementNamesAreUserNames) {
-    struct Case {
-        std::u16string_view name;
-        bool accepted;
-    } cases[] = {{u"bob", true},  {u"_bob", true},  {u"b.o-b2", true}, {u"\u00e9mile", true},
-                 {u"", false},    {u"7up", false},  {u"a b", false},   {u"a:b", false},
-                 {u"a<b", false}, {u"-bob", false}, {u"12", false}};
-    for (const Case& c : cases)
-        EXPECT_EQ(UserDatabase::NameProblem(c.name).empty(), c.accepted) << Utf16ToUtf8(c.name);
+    const std::pair<std::u16string_view, bool> cases[] = {
+        {u"bob", true},  {u"_bob", true},  {u"b.o-b2", true}, {u"\u00e9mile", true},
+        {u"", false},    {u"7up", false},  {u"a b", false},   {u"a:b", false},
+        {u"a<b", false}, {u"-bob", false}, {u"12", false}};
+    for (const auto& [name, accepted] : cases)
+        EXPECT_EQ(UserDatabase::NameProblem(name).empty(), accepted) << Utf16ToUtf8(name);
     EXPECT_EQ(UserDatabase::NameProblem(u""), u"Invalid UserName");
 }
 
