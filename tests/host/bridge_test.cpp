@@ -64,6 +64,15 @@ TEST_F(BridgeTest, WhatEveryEngineDoesAlike) {
         ASSERT_EQ(value.vt, VT_BSTR);
         EXPECT_EQ(CComBSTR(value.bstrVal).utf8(), c.expected);
     }
+    CComVariant object;
+    ASSERT_EQ(engine_->Evaluate(bridge_cases::kProtocolObject, &object), S_OK);
+    ASSERT_EQ(object.vt, VT_DISPATCH);
+    bridge_cases::ExpectScriptObjectProtocol(object.pdispVal);
+    // The same script object comes back as the same library object, and as itself to script.
+    engine_->SetGlobal("held", object.pdispVal);
+    CComVariant same;
+    ASSERT_EQ(engine_->Evaluate("held.made === 5 && held", &same), S_OK);
+    EXPECT_EQ(same.pdispVal, object.pdispVal);
     EXPECT_TRUE(reported_.empty());
 }
 
@@ -118,18 +127,6 @@ TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
         EXPECT_FALSE(engine_->Run("page.js", script, &error)) << script;
         EXPECT_EQ(error.Describe(), described) << script;
     }
-}
-
-TEST_F(BridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
-    CComVariant object;
-    ASSERT_EQ(engine_->Evaluate(bridge_cases::kProtocolObject, &object), S_OK);
-    ASSERT_EQ(object.vt, VT_DISPATCH);
-    bridge_cases::ExpectScriptObjectProtocol(object.pdispVal);
-    // The same script object comes back as the same library object, and as itself to script.
-    engine_->SetGlobal("held", object.pdispVal);
-    CComVariant same;
-    ASSERT_EQ(engine_->Evaluate("held.made === 5 && held", &same), S_OK);
-    EXPECT_EQ(same.pdispVal, object.pdispVal);
 }
 
 // The pump runs passes until no timer is left. A pass runs what was due when it began: an
