@@ -4,9 +4,6 @@
 #include <functional>
 #include <optional>
 
-#include "global/global.h"
-#include "platform/clock.h"
-#include "support/await_timers.h"
 #include "support/global_events.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
@@ -15,20 +12,17 @@
 
 namespace {
 
-// The frame that sets the backlight to `level`.
 Bytes LevelPacket(BYTE level) {
     return Frame({0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF});
 }
 
-class BacklightTest : public ::testing::Test {
+class BacklightTest : public GlobalOnTestClock {
   protected:
-    BacklightTest() : clock_(0), packets_(new PacketRecorder) {
-        global_ = New<CGlobal>();
+    BacklightTest() : packets_(new PacketRecorder) {
         events_ = HandlersFor(global_.get(), {u"BacklightOn", u"BacklightOff"});
         global_->NetworkHandler().InFilters().AppendFilter(packets_);
         global_->Start();  // the backlight comes on and its dimming countdown starts
     }
-    ~BacklightTest() override { global_->Destroy(); }
 
     CBacklightController& backlight() { return global_->Backlight(); }
     BacklightController& controller() { return backlight().Controller(); }
@@ -46,12 +40,8 @@ class BacklightTest : public ::testing::Test {
                " on " + std::to_string(events_[0]->Calls()) + " off " +
                std::to_string(events_[1]->Calls());
     }
-    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
 
-    ScopedTestClock clock_;
     ref<PacketRecorder> packets_;  // what the incoming filters see
-    ComPtr<CGlobal> global_;
-    std::vector<ComPtr<ScriptFunction>> events_;  // BacklightOn, BacklightOff
 };
 
 TEST_F(BacklightTest, LevelsAreSentAsPacketsForThePanelItselfNotForAPort) {

@@ -79,6 +79,15 @@ TEST_F(BridgeTest, WhatEveryEngineDoesAlike) {
         ASSERT_EQ(value.vt, VT_BSTR);
         EXPECT_EQ(CComBSTR(value.bstrVal).utf8(), c.expected);
     }
+    CComVariant object;
+    ASSERT_EQ(engine_->Evaluate(bridge_cases::kProtocolObject, &object), S_OK);
+    ASSERT_EQ(object.vt, VT_DISPATCH);
+    bridge_cases::ExpectScriptObjectProtocol(object.pdispVal);
+    // The same script object comes back as the same library object, and as itself to script.
+    engine_->SetGlobal("held", object.pdispVal);
+    CComVariant same;
+    ASSERT_EQ(engine_->Evaluate("held.made === 5 && held", &same), S_OK);
+    EXPECT_EQ(same.pdispVal, object.pdispVal);
     EXPECT_TRUE(reported_.empty());
 }
 
@@ -115,11 +124,8 @@ TEST_F(BridgeTest, ErrorsOfScriptTheLibraryCalls) {
 }
 
 TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
-    struct Case {
-        const char* script;
-        const char* described;
-    };
-    const Case cases[] = {
+    // A page script and how its error is described.
+    const std::pair<const char*, const char*> cases[] = {
         {"var a = 1;\nthrow null;\n", "page.js:2: null thrown (not an Error object)"},
         {"\nfunction f() {\n  throw 'text'; }\nf();",
          "page.js:3: \"text\" thrown (not an Error object)"},
@@ -131,23 +137,11 @@ TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
          "page.js:2: Error: Fail: Invalid argument (0x80070057)"},
         {"var = ;", "page.js:1: SyntaxError: invalid variable declaration (line 1)"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [script, described] : cases) {
         ScriptError error;
-        EXPECT_FALSE(engine_->Run("page.js", c.script, &error)) << c.script;
-        EXPECT_EQ(error.Describe(), c.described) << c.script;
+        EXPECT_FALSE(engine_->Run("page.js", script, &error)) << script;
+        EXPECT_EQ(error.Describe(), described) << script;
     }
-}
-
-TEST_F(BridgeTest, ScriptObjectsAsTheLibrarySeesThem) {
-    CComVariant object;
-    ASSERT_EQ(engine_->Evaluate(bridge_cases::kProtocolObject, &object), S_OK);
-    ASSERT_EQ(object.vt, VT_DISPATCH);
-    bridge_cases::ExpectScriptObjectProtocol(object.pdispVal);
-    // The same script object comes back as the same library object, and as itself to script.
-    engine_->SetGlobal("held", object.pdispVal);
-    CComVariant same;
-    ASSERT_EQ(engine_->Evaluate("held.made === 5 && held", &same), S_OK);
-    EXPECT_EQ(same.pdispVal, object.pdispVal);
 }
 
 // The pump runs passes until no timer is left. A pass runs what was due when it began: an

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "support/scoped_time_zone.h"
 
 namespace {
@@ -34,9 +32,7 @@ TEST(ClockOptionTest, TakesExactlyALocalDateAndTime) {
         SCOPED_TRACE(c.text);
         system_clock::time_point start{};
         ASSERT_EQ(brevanto_host::ParseClockOption(c.text, &start), c.valid);
-        if (c.valid) {
-            EXPECT_EQ(start, c.utc);
-        }
+        EXPECT_EQ(start, c.utc);  // a refused text sets nothing
     }
 }
 

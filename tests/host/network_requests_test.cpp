@@ -53,7 +53,7 @@ class NetworkRequestsTest : public ::testing::Test {
         host_->RequestClose();
         run_.join();
     }
-    // Runs the host on a thread of its own, its page in `mode`; Ended() joins it.
+    // Runs the host on a thread of its own, its page in `mode`.
     void Start(const std::string& mode) {
         Mode(mode);
         host_.emplace(options_);
@@ -62,19 +62,13 @@ class NetworkRequestsTest : public ::testing::Test {
             status_ = host_->Run();
         });
     }
-    int Ended() {
-        run_.join();
-        return status_;
-    }
     void Mode(const std::string& mode) { data_.Put("mode.js", "var mode = '" + mode + "';"); }
-    static std::size_t CountIn(const std::vector<std::string>& lines, const std::string& line) {
-        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
-    }
-    std::size_t Count(const std::string& line) { return CountIn(log_.All(), line); }
-    // Waits for the n-th log line that is `line`.
-    bool Logged(const std::string& line, std::size_t n = 1) {
-        return CountIn(log_.WaitUntil([&](const auto& all) { return CountIn(all, line) >= n; }),
-                       line) >= n;
+    // How many log lines are `line`, once at least `n` are (or the wait gave up).
+    std::size_t Logged(const std::string& line, std::size_t n = 0) {
+        const auto count = [&](const std::vector<std::string>& all) {
+            return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
+        };
+        return count(log_.WaitUntil([&](const auto& all) { return count(all) >= n; }));
     }
 
     ScopedTestClock clock_{1000};
@@ -88,22 +82,23 @@ class NetworkRequestsTest : public ::testing::Test {
 
 TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySeconds) {
     Start("restart");
-    ASSERT_TRUE(Logged("armed"));
+    ASSERT_EQ(Logged("armed", 1), 1u);
     TestClock::Advance(30000);
     // A fresh Global: the box number the first page set is gone.
-    ASSERT_TRUE(Logged("page started, box 1", 2));
-    EXPECT_EQ(Count("page started, box 7"), 0u);
-    EXPECT_EQ(Count("brevanto-host: restart requested by the network: the pages start again "
-                    "with a fresh Global"),
+    ASSERT_EQ(Logged("page started, box 1", 2), 2u);
+    EXPECT_EQ(Logged("page started, box 7"), 0u);
+    EXPECT_EQ(Logged("brevanto-host: restart requested by the network: the pages start again "
+                     "with a fresh Global"),
               1u);
 
     // The restarted page armed again; this time it is told to shut down.
-    ASSERT_TRUE(Logged("armed", 2));
+    ASSERT_EQ(Logged("armed", 2), 2u);
     Mode("shut down");
     TestClock::Advance(30000);
-    EXPECT_EQ(Ended(), brevanto_host::kExitClosed);
-    EXPECT_EQ(Count("page started, box 1"), 3u);
-    EXPECT_EQ(Count("brevanto-host: shut-down requested by the network"), 1u);
+    run_.join();
+    EXPECT_EQ(status_, brevanto_host::kExitClosed);
+    EXPECT_EQ(Logged("page started, box 1"), 3u);
+    EXPECT_EQ(Logged("brevanto-host: shut-down requested by the network"), 1u);
 }
 
 }  // namespace

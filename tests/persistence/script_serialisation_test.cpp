@@ -140,10 +140,8 @@ TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
         {"<root_object Type='Object'><a>1</a></root_object>", nullptr},  // no script context
     };
     for (const auto& [xml, context] : cases) {
-        CJScriptReadHelper helper(context);
-        CDOMReader(u"").ReadBytes(xml, u"tree.xml", &helper);
-        EXPECT_EQ(helper.Result, S_OK) << xml;
-        EXPECT_FALSE(helper.Root()) << xml;
+        SCOPED_TRACE(xml);
+        EXPECT_FALSE(ReadBack(xml, context));
     }
     EXPECT_EQ(script->evaluated, 0);
 }

@@ -166,8 +166,7 @@ TEST(XmlReaderTest, HostileAndBrokenDocumentsAreRefusedWithALocatedMessage) {
     for (const Case& c : cases) {
         dir.Put("bad.xml", c.xml);
         RecordingHandler handler;
-        CDOMReader reader(dir.Path());
-        reader.Read(u"bad", &handler);
+        CDOMReader(dir.Path()).Read(u"bad", &handler);
         EXPECT_TRUE(FAILED(handler.Result)) << c.what;
         ASSERT_FALSE(handler.messages.empty()) << c.what;
         EXPECT_NE(handler.messages[0].find(c.message), std::string::npos)

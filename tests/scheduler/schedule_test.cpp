@@ -1,13 +1,14 @@
-// Schedules: mask texts, the day and time rules, the next-run computation and the script face.
+// Schedules (mask texts, the day and time rules, the next-run computation and the script face),
+// and public holidays (the record's defaults and which dates it matches).
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <set>
 #include <string>
 #include <tuple>
-#include <utility>
 
 #include "platform/safearray.h"
+#include "scheduler/public_holiday.h"
 #include "scheduler/schedule.h"
 #include "support/late_bound.h"
 #include "support/scheduler_support.h"
@@ -15,18 +16,17 @@
 
 namespace {
 
-// The sun at fixed times every day, and holidays on the listed dates.
+// The sun at 06:42:30 and 18:55:30 every day, and holidays on the listed dates.
 class FixedCalendar : public ScheduleCalendar {
   public:
     std::set<std::tuple<int, int, int>> holidays;
-    int sunrise_hour = 6, sunrise_minute = 42, sunset_hour = 18, sunset_minute = 55;
 
     bool IsHolidayOn(DateValue date) override {
         SYSTEMTIME p;
         return solar::PartsOf(date, &p) && holidays.count({p.wYear, p.wMonth, p.wDay});
     }
-    DateValue SunriseOn(DateValue date) override { return At(date, sunrise_hour, sunrise_minute); }
-    DateValue SunsetOn(DateValue date) override { return At(date, sunset_hour, sunset_minute); }
+    DateValue SunriseOn(DateValue date) override { return At(date, 6, 42); }
+    DateValue SunsetOn(DateValue date) override { return At(date, 18, 55); }
 
   private:
     static DateValue At(DateValue date, int hour, int minute) {
@@ -78,16 +78,6 @@ TEST(MaskTextTest, ParsesAsThePanelsAlwaysHaveAndFormatsWithSpaces) {
             EXPECT_EQ(FormatMask(c.table, c.mask), c.text);
         }
     }
-}
-
-TEST(MaskTextTest, RelativeToNames) {
-    EXPECT_EQ(ParseRelativeTo(u"SunRise"), kRelativeToSunrise);
-    EXPECT_EQ(ParseRelativeTo(u"sr"), kRelativeToSunrise);
-    EXPECT_EQ(ParseRelativeTo(u"ss"), kRelativeToSunset);
-    EXPECT_EQ(ParseRelativeTo(u"midnight"), kRelativeToMidnight);
-    EXPECT_EQ(ParseRelativeTo(u"noon"), kRelativeToMidnight);
-    EXPECT_EQ(FormatRelativeTo(kRelativeToSunset), u"sunset");
-    EXPECT_EQ(FormatRelativeTo(7), u"midnight");
 }
 
 TEST(ScheduleNextTest, LooksAtTodayAndTomorrowOnly) {
@@ -237,6 +227,10 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
         {u"DayOfMonth", u"", CComVariant(u"1 15"), u"1 15"},
         {u"MonthOfYear", u"", CComVariant(u"all"), u"all"},
         {u"RelativeTo", u"midnight", CComVariant(u"SS"), u"sunset"},
+        {u"RelativeTo", u"sunset", CComVariant(u"SunRise"), u"sunrise"},
+        {u"RelativeTo", u"sunrise", CComVariant(u"midnight"), u"midnight"},
+        {u"RelativeTo", u"midnight", CComVariant(u"sr"), u"sunrise"},
+        {u"RelativeTo", u"sunrise", CComVariant(u"noon"), u"midnight"},  // no name: midnight
         {u"Hours", u"0", CComVariant(LONG{-1}), u"-1"},
         {u"Minutes", u"0", CComVariant(LONG{90}), u"90"},
         {u"Enable", u"False", CComVariant(true), u"True"},
@@ -247,6 +241,7 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
         EXPECT_EQ(CallName(d, m.name, DISPATCH_PROPERTYPUT, {m.put}), S_OK);
         EXPECT_EQ(PropertyText(d, m.name), m.after);
     }
+    EXPECT_EQ(FormatRelativeTo(7), u"midnight");  // a value no name gives
     // A member the script adds is listed for the files; the typed ones are not.
     EXPECT_EQ(CallName(d, u"Colour", DISPATCH_PROPERTYPUT, {CComVariant(u"amber")}), S_OK);
     CComVariant names;
@@ -255,6 +250,40 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     SafeArrayGetUBound(names.parray, 1, &high);
     EXPECT_EQ(high, 0);
     EXPECT_EQ(object->get_Name(nullptr), E_POINTER);
+}
+
+TEST(PublicHolidayTest, NewHolidayHasTheDefaultsAndMatchesNothing) {
+    ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
+    EXPECT_EQ(PropertyTexts(static_cast<IPublicHoliday*>(holiday.get()),
+                            {u"Name", u"Year", u"Month", u"Day"}),
+              u"Uninitialised Public Holiday|-1|-1|-1");
+    EXPECT_FALSE(holiday->Matches(Date(2026, 12, 25, 12)));
+    // A null name reads back as null.
+    holiday->put_Name(nullptr);
+    BSTR none = const_cast<BSTR>(u"not yet");  // overwritten, never freed
+    ASSERT_EQ(holiday->get_Name(&none), S_OK);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST(PublicHolidayTest, MatchesItsDayInItsYearOrEveryYear) {
+    struct Case {
+        LONG year, month, day;
+        DateValue date;
+        bool matches;
+    } cases[] = {
+        {0, 12, 25, Date(2026, 12, 25, 12), true},    {-5, 12, 25, Date(2031, 12, 25, 12), true},
+        {2030, 12, 25, Date(2030, 12, 25, 12), true}, {2030, 12, 25, Date(2031, 12, 25, 12), false},
+        {0, 12, 25, Date(2026, 12, 26, 12), false},   {0, 13, 1, Date(2026, 1, 1, 12), false},
+        {0, 2, 29, Date(2024, 2, 29, 12), true},      {0, 12, 25, DateValue{0, false}, false},
+    };
+    for (const Case& c : cases) {
+        PHBase holiday;
+        holiday.set_year(c.year);
+        holiday.set_month(c.month);
+        holiday.set_day(c.day);
+        EXPECT_EQ(holiday.Matches(c.date), c.matches)
+            << c.year << "-" << c.month << "-" << c.day << " on " << c.date.days;
+    }
 }
 
 }  // namespace

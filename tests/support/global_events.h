@@ -1,5 +1,5 @@
-// Waits for a Global's events: everything raised so far has been matched, and every handler call
-// has returned.
+// A Global's events: recording handlers, and waiting until everything raised so far has been
+// matched and every handler call has returned; and a fixture's Global on the test clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "global/global.h"
+#include "platform/clock.h"
+#include "support/await_timers.h"
 #include "support/script_doubles.h"
 #include "support/variants.h"
 
@@ -36,3 +38,15 @@ inline void DrainEvents(CGlobal* g) {
     ASSERT_TRUE(g->WaitUntilPoolIdle());
     g->UnRegisterForEvent(id);
 }
+
+// A fixture's Global on the test clock (from 0), destroyed after the fixture's own members; the
+// fixture starts it once it has set up what the start reads.
+class GlobalOnTestClock : public ::testing::Test {
+  protected:
+    ~GlobalOnTestClock() override { global_->Destroy(); }
+    void AwaitTimersDueIn(DWORD ms) { ::AwaitTimersDueIn(global_->TimerThread(), ms); }
+
+    ScopedTestClock clock_{0};
+    ComPtr<CGlobal> global_ = New<CGlobal>();
+    std::vector<ComPtr<ScriptFunction>> events_;  // as HandlersFor registered them
+};

@@ -58,18 +58,16 @@ TEST(UsersToolTest, CommandsChangeTheFilesOrSayWhyNot) {
         {{"--data", Utf16ToUtf8(damaged.Path()), "add", "admin", "--passcode", "1"}, 1, "damaged"},
     };
     for (const Step& step : steps) {
-        std::string line;
-        for (const std::string& arg : step.args)
-            line += arg + " ";
+        SCOPED_TRACE(testing::PrintToString(step.args));
         const Outcome outcome = RunTool(step.args, step.input);
-        EXPECT_EQ(outcome.status, step.status) << line << outcome.err;
+        EXPECT_EQ(outcome.status, step.status) << outcome.err;
         const std::string& printed = step.status == 0 ? outcome.out : outcome.err;
         if (step.status == 0 && !step.printed.empty()) {
-            EXPECT_EQ(printed, step.printed) << line;
+            EXPECT_EQ(printed, step.printed);
         } else {
-            EXPECT_NE(printed.find(step.printed), std::string::npos) << line << printed;
+            EXPECT_NE(printed.find(step.printed), std::string::npos) << printed;
         }
-        EXPECT_EQ(outcome.out.find("77"), std::string::npos) << "a pass code printed: " << line;
+        EXPECT_EQ(outcome.out.find("77"), std::string::npos) << "a pass code printed";
     }
     UserDatabase saved;
     ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);

@@ -1,12 +1,14 @@
 // The host application's network members reach the setting they name: kept in the settings
 // store under its own value name by the reference host, refused by the panel, whose network
-// the system manages.
-#include "host/bridge/host_application.h"
-
+// the system manages and which reads it from the machine: the default gateway from the kernel's
+// route table and the name servers from resolv.conf.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "host/bridge/host_application.h"
+#include "host/bridge/machine_network.h"
 #include "platform/settings_store.h"
 
 namespace {
@@ -78,6 +80,38 @@ TEST(HostApplicationTest, TheMachinesSettingsAreReadOnlyAndSaySo) {
         CComBSTR read;
         EXPECT_EQ(((*panel).*setting.get)(&read), S_OK);
         EXPECT_NE(static_cast<BSTR>(read), nullptr);
+    }
+}
+
+TEST(MachineNetworkTest, DefaultGatewayIsTheRouteToEverywhere) {
+    const char* heading =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    // Routes after the heading, and the default gateway they give.
+    const std::pair<const char*, const char*> cases[] = {
+        // 0101A8C0 is 192.168.1.1 in the kernel's (network) byte order.
+        {"eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n", "192.168.1.1"},
+        {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+         "eth0\t00000000\tFE01000A\t0003\t0\t0\t100\t00000000\t0\t0\t0\n",
+         "10.0.1.254"},
+        {"eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n", ""},
+        {"eth0\t00000000\tnothex\n", ""},
+        {"", ""},
+    };
+    for (const auto& [routes, gateway] : cases) {
+        SCOPED_TRACE(routes);
+        EXPECT_EQ(brevanto_host::DefaultGateway(std::string(heading) + routes), gateway);
+    }
+}
+
+TEST(MachineNetworkTest, NameServersInOrder) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"nameserver 10.0.0.1\nnameserver 8.8.8.8\n", {"10.0.0.1", "8.8.8.8"}},
+        {"# nameserver 1.1.1.1\nsearch lan\n  nameserver   9.9.9.9  \n", {"9.9.9.9"}},
+        {"nameserver\noptions ndots:1\n", {}},
+    };
+    for (const auto& [conf, servers] : cases) {
+        SCOPED_TRACE(conf);
+        EXPECT_EQ(brevanto_host::NameServers(conf), servers);
     }
 }
 
