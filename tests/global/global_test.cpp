@@ -15,7 +15,7 @@
 
 namespace {
 
-TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
+TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelayAndItsDefaultPacketMembers) {
     EXPECT_EQ(PacketBase().Delay, 30u);  // no Global: the packets' own default
     {
         auto g = New<CGlobal>();
@@ -32,38 +32,34 @@ TEST(GlobalTest, AFreshGlobalIsCurrentWithItsPoolAndPacketDelay) {
         EXPECT_EQ(PacketBase().Delay, 50u);
         ASSERT_EQ(g->put_PacketDelay(75), S_OK);
         EXPECT_EQ(PacketBase().Delay, 75u);
+
+        EXPECT_EQ(IdOf(d, u"sendpreset"), 0x7d0);
+        EXPECT_EQ(IdOf(d, u"RequestPhysicalLevel"), 0x7d5);
+        EXPECT_EQ(IdOf(d, u"MatchLogicalAreaJoin"), 0xa);
+
+        // Read as a property, a default-packets member is a function that calls it later.
+        CComVariant function;
+        ASSERT_EQ(Call(d, 0x7d0, DISPATCH_PROPERTYGET, {}, &function), S_OK);
+        ASSERT_EQ(function.vt, VT_DISPATCH);
+        // Both calls send preset 2 of area 1 through the network handler's outgoing filters.
+        ref<PacketRecorder> sent(new PacketRecorder);
+        sent->consume = ConsumeAll;
+        g->NetworkHandler().OutFilters().AppendFilter(sent);
+        std::vector<CComVariant> args{I4(1), I4(255), I4(2)};
+        EXPECT_EQ(Call(d, 0x7d0, DISPATCH_METHOD, args), S_OK);
+        EXPECT_EQ(Call(function.pdispVal, DISPID_VALUE, DISPATCH_METHOD, args), S_OK);
+        const auto frames = sent->All();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(Hex(frames[0].bytes) + ", " + Hex(frames[1].bytes),
+                  "1C 01 64 01 00 00 FF 7F, 1C 01 64 01 00 00 FF 7F");
+
+        EXPECT_EQ(Call(d, 2007, DISPATCH_PROPERTYGET, {}, nullptr), S_OK);  // nowhere to put it
+        CComVariant none;
+        EXPECT_EQ(Call(d, 2011, DISPATCH_PROPERTYGET, {}, &none), DISP_E_MEMBERNOTFOUND);
+        EXPECT_EQ(Call(d, 0x1234, DISPATCH_METHOD, {}, &none), DISP_E_MEMBERNOTFOUND);
     }
     EXPECT_FALSE(CurrentGlobal::Get());
     EXPECT_EQ(PacketBase().Delay, 30u);
-}
-
-TEST(GlobalTest, DefaultPacketMembersAreReachedByNameAndAsValues) {
-    auto g = New<CGlobal>();
-    IDispatch* d = AsGlobal(g.get());
-    EXPECT_EQ(IdOf(d, u"sendpreset"), 0x7d0);
-    EXPECT_EQ(IdOf(d, u"RequestPhysicalLevel"), 0x7d5);
-    EXPECT_EQ(IdOf(d, u"MatchLogicalAreaJoin"), 0xa);
-
-    // Read as a property, a default-packets member is a function that calls it later.
-    CComVariant function;
-    ASSERT_EQ(Call(d, 0x7d0, DISPATCH_PROPERTYGET, {}, &function), S_OK);
-    ASSERT_EQ(function.vt, VT_DISPATCH);
-    // Both calls send preset 2 of area 1 through the network handler's outgoing filters.
-    ref<PacketRecorder> sent(new PacketRecorder);
-    sent->consume = ConsumeAll;
-    g->NetworkHandler().OutFilters().AppendFilter(sent);
-    std::vector<CComVariant> args{I4(1), I4(255), I4(2)};
-    EXPECT_EQ(Call(d, 0x7d0, DISPATCH_METHOD, args), S_OK);
-    EXPECT_EQ(Call(function.pdispVal, DISPID_VALUE, DISPATCH_METHOD, args), S_OK);
-    const auto frames = sent->All();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(Hex(frames[0].bytes) + ", " + Hex(frames[1].bytes),
-              "1C 01 64 01 00 00 FF 7F, 1C 01 64 01 00 00 FF 7F");
-
-    EXPECT_EQ(Call(d, 2007, DISPATCH_PROPERTYGET, {}, nullptr), S_OK);  // nowhere to put it
-    CComVariant none;
-    EXPECT_EQ(Call(d, 2011, DISPATCH_PROPERTYGET, {}, &none), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(Call(d, 0x1234, DISPATCH_METHOD, {}, &none), DISP_E_MEMBERNOTFOUND);
 }
 
 // The second Global's bus reaches handlers through its pool after the first one is gone.
