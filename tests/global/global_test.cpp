@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "dispatch/data_context.h"
-#include "dispatch/placeholders.h"
 #include "global/test_host.h"
 #include "network/packet_base.h"
 #include "support/dispatch_results.h"
@@ -193,7 +192,7 @@ TEST(GlobalTest, HandlersReachSingleThreadedCallbacksOnTheirThread) {
             ASSERT_TRUE(host->Has("Log(from a handler)"));
             EXPECT_EQ(on_sta->Last().thread, sta);
             EXPECT_NE(on_pool->Last().thread, sta);
-            EXPECT_EQ(host->LastThread(), sta);
+            EXPECT_EQ(host->last_thread, sta);
             EXPECT_TRUE(SameObject(on_sta->Last().Object(), params.get()));
         }
         CoUninitialize();

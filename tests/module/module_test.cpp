@@ -3,7 +3,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <filesystem>
 
 #include "platform/apartment.h"
 #include "platform/bstr.h"

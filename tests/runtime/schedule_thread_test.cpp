@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "platform/clock.h"
 #include "support/waitable_log.h"
