@@ -135,7 +135,6 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
         EXPECT_EQ(RegistryText(path), value) << Utf16ToUtf8(path);
     EXPECT_EQ(RegistryText(key + u"\\InprocServer32", u"ThreadingModel"), u"Both");
 
-    // Hosts find the class by name.
     for (const char16_t* name : {u"Test.Widget", u"test.widget.1", clsid.c_str()})
         EXPECT_EQ(kWidgetClsid, ClassOf(name));
     EXPECT_EQ(GUID_NULL, ClassOf(u"Test.Nothing"));
