@@ -4,8 +4,8 @@
 #include "global/test_host.h"
 #include "support/data_directory.h"
 #include "support/dispatch_results.h"
+#include "support/engine_objects.h"
 #include "support/scheduler_support.h"
-#include "support/script_objects.h"
 #include "support/variants.h"
 
 namespace {
