@@ -33,15 +33,10 @@ const InterfaceDesc& ITestItem::Describe() {
 
 class CTestItem : public ComObjectRoot<CTestItem, DispatchImpl<ITestItem>, IMarshal> {
   public:
+    explicit CTestItem(std::u16string n) : name(std::move(n)) {}
     HRESULT get_Name(BSTR* value) override { return *value = SysAllocString(name.c_str()), S_OK; }
     std::u16string name;
 };
-
-ComPtr<CTestItem> Item(const char16_t* name) {
-    auto item = New<CTestItem>();
-    item->name = name;
-    return item;
-}
 
 IDispatch* Disp(const ComPtr<CTestItem>& item) {
     return static_cast<IDispatch*>(item.get());
@@ -68,7 +63,7 @@ class CollectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char16_t* n : {u"one", u"two", u"Two"}) {
-            items.push_back(Item(n));
+            items.push_back(New<CTestItem>(n));
             ASSERT_EQ(coll.Add(Value(items.back())), S_OK);
         }
     }
@@ -99,7 +94,7 @@ TEST_F(CollectionTest, FindByPositionNameAndType) {
     }
     EXPECT_EQ(coll.get_Item(I4(0), nullptr), E_POINTER);
     // Of two equal names the first is found.
-    ASSERT_EQ(coll.Add(Value(Item(u"one"))), S_OK);
+    ASSERT_EQ(coll.Add(Value(New<CTestItem>(u"one"))), S_OK);
     EXPECT_EQ(ItemAt(Str(u"one")).pdispVal, Disp(items[0]));
 }
 
@@ -118,7 +113,7 @@ TEST_F(CollectionTest, RemoveByObjectAndByPosition) {
 }
 
 TEST_F(CollectionTest, PutItemReplacesInPlaceAndWrongTypesAreRefused) {
-    auto fresh = Item(u"fresh");
+    auto fresh = New<CTestItem>(u"fresh");
     CComVariant value = Value(fresh);
     ASSERT_EQ(coll.put_Item(CComVariant(u"two"), &value), S_OK);
     EXPECT_EQ(ItemAt(CComVariant(LONG{1})).pdispVal, Disp(fresh));

@@ -25,48 +25,10 @@ ComPtr<IPlaceHolder> PlaceHolderAt(Collection& coll, size_t i) {
     return element.As<IPlaceHolder>();
 }
 
-TEST(DataContext, ResultsAreWrappedInTheSameContextAndRefusePuts) {
+TEST(DataContext, AddsThroughItAreUndoneAndItsResultsAreWrappedInItAndRefusePuts) {
     Collection coll;
     auto element = New<CDispExObject>();
     ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(element.get()))), S_OK);
-    auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
-    UINT count = 9;
-    EXPECT_EQ(context->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 0u);
-    ComPtr<IDispatch> out;
-    ASSERT_EQ(context->_Breakout(out.put()), S_OK);
-    EXPECT_EQ(out.get(), static_cast<IDispatch*>(static_cast<IGenericCollection*>(&coll)));
-    CComVariant got;
-    ASSERT_EQ(Call(context.get(), 0, DISPATCH_PROPERTYGET, {CComVariant(LONG{0})}, &got), S_OK);
-    ASSERT_EQ(got.vt, VT_DISPATCH);
-    EXPECT_NE(got.pdispVal, static_cast<IDispatch*>(element.get()));
-    // The wrapped element, having no ReadOnlyTest, refuses puts; reads, and a put-by-reference
-    // alone, pass.
-    DISPID id = IdOf(got.pdispVal, u"x");
-    EXPECT_EQ(Call(got.pdispVal, id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{1})}),
-              DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(Got(got.pdispVal, id), "EMPTY");
-    EXPECT_EQ(Call(got.pdispVal, id, DISPATCH_PROPERTYPUTREF, {CComVariant(LONG{4})}), S_OK);
-    EXPECT_EQ(Got(got.pdispVal, id), "I4 4");
-    EXPECT_EQ(element->members().Count(), 1u);
-    // An enumerator through the context is handed back unwrapped.
-    CComVariant e;
-    ASSERT_EQ(Call(context.get(), DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &e),
-              S_OK);
-    EXPECT_TRUE(ComPtr<IUnknown>(e.punkVal).As<IEnumVARIANT>());
-    EXPECT_EQ(Got(&coll, IdOf(&coll, u"count")), "I4 1");
-    // After Destroy the context reaches nothing.
-    ASSERT_EQ(context.As<IDestroy>()->Destroy(), S_OK);
-    EXPECT_EQ(Got(context.get(), 0, {CComVariant(LONG{0})}), Failed(E_FAIL));
-    LPOLESTR name = const_cast<LPOLESTR>(u"count");
-    EXPECT_EQ(context->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), E_FAIL);
-    EXPECT_EQ(context->_Breakout(out.put()), E_FAIL);
-}
-
-TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
-    Collection coll;
-    auto direct = New<CDispExObject>();
-    ASSERT_EQ(coll.Add(CComVariant(static_cast<IDispatch*>(direct.get()))), S_OK);
     auto context = ContextAround(static_cast<IGenericCollection*>(&coll));
     auto a = New<CDispExObject>(), b = New<CDispExObject>();
     for (const auto& bag : {a, b})
@@ -94,7 +56,7 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
     ASSERT_EQ(coll.Size(), 1u);
     ASSERT_EQ(coll.get_Item(CComVariant(LONG{0}), &got), S_OK);
-    EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(direct.get()));
+    EXPECT_EQ(got.pdispVal, static_cast<IDispatch*>(element.get()));
     ASSERT_EQ(pa->get_Context(held.put()), S_OK);
     EXPECT_FALSE(held);
 
@@ -104,6 +66,38 @@ TEST(DataContext, AddThroughContextStoresAPlaceHolderThatRemovesItself) {
     EXPECT_EQ(CallName(around.get(), u"Add", DISPATCH_METHOD, {AsVariant(a->GetUnknown())}),
               E_FAIL);
     EXPECT_EQ(contexts.Size(), 0u);
+
+    // What the context hands out.
+    UINT count = 9;
+    EXPECT_EQ(context->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    ComPtr<IDispatch> out;
+    ASSERT_EQ(context->_Breakout(out.put()), S_OK);
+    EXPECT_EQ(out.get(), static_cast<IDispatch*>(static_cast<IGenericCollection*>(&coll)));
+    CComVariant wrapped;
+    ASSERT_EQ(Call(context.get(), 0, DISPATCH_PROPERTYGET, {CComVariant(LONG{0})}, &wrapped), S_OK);
+    ASSERT_EQ(wrapped.vt, VT_DISPATCH);
+    EXPECT_NE(wrapped.pdispVal, static_cast<IDispatch*>(element.get()));
+    // The wrapped element, having no ReadOnlyTest, refuses puts; reads, and a put-by-reference
+    // alone, pass.
+    DISPID id = IdOf(wrapped.pdispVal, u"x");
+    EXPECT_EQ(Call(wrapped.pdispVal, id, DISPATCH_PROPERTYPUT, {CComVariant(LONG{1})}),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Got(wrapped.pdispVal, id), "EMPTY");
+    EXPECT_EQ(Call(wrapped.pdispVal, id, DISPATCH_PROPERTYPUTREF, {CComVariant(LONG{4})}), S_OK);
+    EXPECT_EQ(Got(wrapped.pdispVal, id), "I4 4");
+    EXPECT_EQ(element->members().Count(), 1u);
+    // An enumerator through the context is handed back unwrapped.
+    CComVariant e;
+    ASSERT_EQ(Call(context.get(), DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, &e),
+              S_OK);
+    EXPECT_TRUE(ComPtr<IUnknown>(e.punkVal).As<IEnumVARIANT>());
+    // After Destroy the context reaches nothing.
+    ASSERT_EQ(context.As<IDestroy>()->Destroy(), S_OK);
+    EXPECT_EQ(Got(context.get(), 0, {CComVariant(LONG{0})}), Failed(E_FAIL));
+    LPOLESTR name = const_cast<LPOLESTR>(u"count");
+    EXPECT_EQ(context->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), E_FAIL);
+    EXPECT_EQ(context->_Breakout(out.put()), E_FAIL);
 }
 
 TEST(PlaceHolders, EventAndScriptPlaceHoldersWithoutGlobalOnlyReleaseTheContext) {

@@ -110,7 +110,7 @@ TEST(MemberTable, EnumerationSkipsDeletedMembers) {
     EXPECT_EQ(ShowVariant(items[0]) + ", " + ShowVariant(items[1]), "BSTR a, BSTR c");
 }
 
-TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
+TEST(MemberTable, IndexedGetCreatesIndexedPutStoresAndBadArgumentsOrFlagsAreRefused) {
     auto bag = New<CDispExObject>();
     CComVariant index(u"fresh"), out(LONG{5});  // the get must overwrite it
     EXPECT_EQ(Answer(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {index}, &out), out),
@@ -123,13 +123,9 @@ TEST(MemberTable, IndexedGetCreatesAndIndexedPutStores) {
     EXPECT_EQ(Got(bag.get(), bag->members().Find(u"fresh", 0)), "I4 3");
     EXPECT_EQ(bag->members().Count(), 1u);
 
-    // Argument errors of the indexed forms.
+    // Argument and flag errors.
     EXPECT_EQ(Got(bag.get(), DISPID_VALUE), Failed(E_UNEXPECTED));
     EXPECT_EQ(Call(bag.get(), DISPID_VALUE, DISPATCH_PROPERTYPUT, {index}), DISP_E_BADPARAMCOUNT);
-}
-
-TEST(MemberTable, FlagErrors) {
-    auto bag = New<CDispExObject>();
     DISPID a = GetId(bag.get(), u"a");
     CComVariant arg(LONG{1}), v;
     DISPPARAMS p{&arg, nullptr, 1, 0};
@@ -221,7 +217,6 @@ TEST(IDispatchExImpl, TypedMembersFirstThenExpandosAfterTheWidestGap) {
     EXPECT_EQ(extra, 3);
     EXPECT_EQ(IdOf(ex.get(), u"RESET"), 2);
 
-    // Typed put, expando put and get through the fallback.
     CComVariant five(LONG{5});
     ASSERT_EQ(PutMember(ex.get(), 1, five), S_OK);
     EXPECT_EQ(g->size, 5);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <string>
 
 #include "global/test_host.h"
 #include "platform/clock.h"

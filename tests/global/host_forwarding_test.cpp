@@ -1,13 +1,11 @@
 // The members of Global that the host implements, with and without a host.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "global/test_host.h"
 #include "support/data_directory.h"
 #include "support/dispatch_results.h"
+#include "support/engine_objects.h"
 #include "support/scheduler_support.h"
-#include "support/script_objects.h"
 #include "support/variants.h"
 
 namespace {
@@ -18,86 +16,81 @@ HRESULT Attach(CGlobal* g, TestHost* host) {
 
 const CComBSTR kText(u"page1");
 
+// What a member hands out: each part stays as it is unless the member writes it.
+struct Out {
+    LONG number = -5;
+    CComBSTR text;
+    ComPtr<IDispatch> object;
+
+    // What was written, as one value: EMPTY when nothing was.
+    std::string Shown() const {
+        if (object) return "DISPATCH";
+        if (text) return ShowVariant(CComVariant(static_cast<BSTR>(text)));
+        return number == -5 ? "EMPTY" : ShowVariant(CComVariant(number));
+    }
+};
+
 // One forwarded member: the call the host records, the results without a host and with a host
 // that fails (Log and the script members never pass the host's result on), and what it hands out
 // from a working host (EMPTY, the default: nothing; DISPATCH: the host's own object, unwrapped).
-using Invoke = std::function<HRESULT(CGlobal*, CComVariant& got)>;
 struct Forward {
     const char* call;
-    Invoke invoke;
+    HRESULT (*invoke)(CGlobal*, Out&);
     HRESULT without_host;
     HRESULT with_failing_host;
     const char* got = "EMPTY";
 };
-// `got` stays empty unless the member wrote its out-parameter.
-Invoke GetNumber(std::function<HRESULT(CGlobal*, LONG*)> get) {
-    return [get](CGlobal* g, CComVariant& got) {
-        LONG value = -5;
-        const HRESULT hr = get(g, &value);
-        if (value != -5) got = value;
-        return hr;
-    };
-}
-Invoke GetText(HRESULT (CGlobal::*get)(BSTR*)) {
-    return [get](CGlobal* g, CComVariant& got) {
-        CComBSTR value;
-        const HRESULT hr = (g->*get)(&value);
-        if (value) got = CComVariant(static_cast<BSTR>(value));
-        return hr;
-    };
-}
-Invoke GetObject(std::function<HRESULT(CGlobal*, IDispatch**)> get) {
-    return [get](CGlobal* g, CComVariant& got) {
-        ComPtr<IDispatch> object;
-        const HRESULT hr = get(g, object.put());
-        if (object) got = CComVariant(object.get());
-        return hr;
-    };
-}
-Invoke PutText(HRESULT (CGlobal::*put)(BSTR)) {
-    return [put](CGlobal* g, CComVariant&) { return (g->*put)(kText); };
-}
-Invoke Do(std::function<HRESULT(CGlobal*)> call) {
-    return [call](CGlobal* g, CComVariant&) { return call(g); };
-}
 
 TEST(HostForwardingTest, EachMemberForwardsByTheRulesOfItsRow) {
     const Forward forwards[] = {
-        {"Log(page1)", Do([](CGlobal* g) { return g->Log(kText); }), S_OK, S_OK},
+        {"Log(page1)", [](CGlobal* g, Out&) { return g->Log(kText); }, S_OK, S_OK},
         {"LoadScript(page1,page1)",
-         GetNumber([](CGlobal* g, LONG* n) { return g->LoadScript(kText, kText, n); }), S_OK, S_OK,
+         [](CGlobal* g, Out& o) { return g->LoadScript(kText, kText, &o.number); }, S_OK, S_OK,
          "I4 42"},
-        {"RemoveScript(page1)", Do([](CGlobal* g) { return g->RemoveScript(kText); }), S_OK, S_OK},
+        {"RemoveScript(page1)", [](CGlobal* g, Out&) { return g->RemoveScript(kText); }, S_OK,
+         S_OK},
         // A script's null reaches the host as no object.
-        {"Persist(page1)", Do([](CGlobal* g) {
+        {"Persist(page1)",
+         [](CGlobal* g, Out&) {
              return CallName(static_cast<IGlobal*>(g), u"Persist", DISPATCH_METHOD,
                              {CComVariant(kText), Null()});
-         }),
+         },
          S_OK, E_FAIL},
-        {"UnPersist(page1)",
-         GetObject([](CGlobal* g, IDispatch** out) { return g->UnPersist(kText, out); }), S_OK,
+        {"UnPersist(page1)", [](CGlobal* g, Out& o) { return g->UnPersist(kText, o.object.put()); },
+         S_OK, E_FAIL, "DISPATCH"},
+        {"Calibrate(-1)", [](CGlobal* g, Out&) { return g->Calibrate(); }, S_OK, E_FAIL},
+        {"Restart()", [](CGlobal* g, Out&) { return g->Restart(); }, S_OK, E_FAIL},
+        {"GoToPage(page1)", [](CGlobal* g, Out&) { return g->GoToPage(kText); }, S_OK, E_FAIL},
+        {"Version()", [](CGlobal* g, Out& o) { return g->get_Version(o.object.put()); }, S_FALSE,
          E_FAIL, "DISPATCH"},
-        {"Calibrate(-1)", Do([](CGlobal* g) { return g->Calibrate(); }), S_OK, E_FAIL},
-        {"Restart()", Do(&CGlobal::Restart), S_OK, E_FAIL},
-        {"GoToPage(page1)", Do([](CGlobal* g) { return g->GoToPage(kText); }), S_OK, E_FAIL},
-        {"Version()", GetObject(&CGlobal::get_Version), S_FALSE, E_FAIL, "DISPATCH"},
-        {"put_DHCP(1)", Do([](CGlobal* g) { return g->put_DHCP(1); }), S_FALSE, E_FAIL},
-        {"get_DHCP()", GetNumber(&CGlobal::get_DHCP), S_FALSE, E_FAIL, "I4 1"},
-        {"put_IPAddress(page1)", PutText(&CGlobal::put_IPAddress), S_FALSE, E_FAIL},
-        {"get_IPAddress()", GetText(&CGlobal::get_IPAddress), S_FALSE, E_FAIL, "BSTR 10.0.0.1"},
-        {"put_Subnet(page1)", PutText(&CGlobal::put_Subnet), S_FALSE, E_FAIL},
-        {"get_Subnet()", GetText(&CGlobal::get_Subnet), S_FALSE, E_FAIL, "BSTR 10.0.0.1"},
-        {"put_Gateway(page1)", PutText(&CGlobal::put_Gateway), S_FALSE, E_FAIL},
-        {"get_Gateway()", GetText(&CGlobal::get_Gateway), S_FALSE, E_FAIL, "BSTR 10.0.0.1"},
-        {"put_DNS1(page1)", PutText(&CGlobal::put_DNS1), S_FALSE, E_FAIL},
-        {"get_DNS1()", GetText(&CGlobal::get_DNS1), S_FALSE, E_FAIL, "BSTR 10.0.0.1"},
-        {"put_DNS2(page1)", PutText(&CGlobal::put_DNS2), S_FALSE, E_FAIL},
-        {"get_DNS2()", GetText(&CGlobal::get_DNS2), S_FALSE, E_FAIL, "BSTR 10.0.0.1"},
-        {"SetLocalTime()", Do([](CGlobal* g) { return g->SetLocalTime(nullptr); }), S_FALSE,
+        {"put_DHCP(1)", [](CGlobal* g, Out&) { return g->put_DHCP(1); }, S_FALSE, E_FAIL},
+        {"get_DHCP()", [](CGlobal* g, Out& o) { return g->get_DHCP(&o.number); }, S_FALSE, E_FAIL,
+         "I4 1"},
+        {"put_IPAddress(page1)", [](CGlobal* g, Out&) { return g->put_IPAddress(kText); }, S_FALSE,
          E_FAIL},
-        {"document()", GetObject(&CGlobal::get_document), S_FALSE, E_FAIL, "DISPATCH"},
-        {"window()", GetObject(&CGlobal::get_window), S_FALSE, E_FAIL, "DISPATCH"},
-        {"Close()", Do(&CGlobal::Close), S_OK, E_FAIL},
+        {"get_IPAddress()", [](CGlobal* g, Out& o) { return g->get_IPAddress(&o.text); }, S_FALSE,
+         E_FAIL, "BSTR 10.0.0.1"},
+        {"put_Subnet(page1)", [](CGlobal* g, Out&) { return g->put_Subnet(kText); }, S_FALSE,
+         E_FAIL},
+        {"get_Subnet()", [](CGlobal* g, Out& o) { return g->get_Subnet(&o.text); }, S_FALSE, E_FAIL,
+         "BSTR 10.0.0.1"},
+        {"put_Gateway(page1)", [](CGlobal* g, Out&) { return g->put_Gateway(kText); }, S_FALSE,
+         E_FAIL},
+        {"get_Gateway()", [](CGlobal* g, Out& o) { return g->get_Gateway(&o.text); }, S_FALSE,
+         E_FAIL, "BSTR 10.0.0.1"},
+        {"put_DNS1(page1)", [](CGlobal* g, Out&) { return g->put_DNS1(kText); }, S_FALSE, E_FAIL},
+        {"get_DNS1()", [](CGlobal* g, Out& o) { return g->get_DNS1(&o.text); }, S_FALSE, E_FAIL,
+         "BSTR 10.0.0.1"},
+        {"put_DNS2(page1)", [](CGlobal* g, Out&) { return g->put_DNS2(kText); }, S_FALSE, E_FAIL},
+        {"get_DNS2()", [](CGlobal* g, Out& o) { return g->get_DNS2(&o.text); }, S_FALSE, E_FAIL,
+         "BSTR 10.0.0.1"},
+        {"SetLocalTime()", [](CGlobal* g, Out&) { return g->SetLocalTime(nullptr); }, S_FALSE,
+         E_FAIL},
+        {"document()", [](CGlobal* g, Out& o) { return g->get_document(o.object.put()); }, S_FALSE,
+         E_FAIL, "DISPATCH"},
+        {"window()", [](CGlobal* g, Out& o) { return g->get_window(o.object.put()); }, S_FALSE,
+         E_FAIL, "DISPATCH"},
+        {"Close()", [](CGlobal* g, Out&) { return g->Close(); }, S_OK, E_FAIL},
     };
     auto alone = New<CGlobal>();
     auto g = New<CGlobal>();
@@ -106,18 +99,17 @@ TEST(HostForwardingTest, EachMemberForwardsByTheRulesOfItsRow) {
     ASSERT_EQ(Attach(g.get(), host.get()), S_OK);
     for (const Forward& f : forwards) {
         SCOPED_TRACE(f.call);
-        CComVariant got;
-        EXPECT_EQ(f.invoke(alone.get(), got), f.without_host);
-        EXPECT_EQ(ShowVariant(got), "EMPTY");  // nothing handed out without a host
+        Out none, refused, given;
+        EXPECT_EQ(f.invoke(alone.get(), none), f.without_host);
+        EXPECT_EQ(none.Shown(), "EMPTY");  // nothing handed out without a host
         host->result = E_FAIL;
-        EXPECT_EQ(f.invoke(g.get(), got), f.with_failing_host);
+        EXPECT_EQ(f.invoke(g.get(), refused), f.with_failing_host);
         EXPECT_EQ(host->Calls().back(), f.call);
         host->result = S_OK;
-        got.Clear();
-        EXPECT_EQ(f.invoke(g.get(), got), S_OK);
-        EXPECT_EQ(ShowVariant(got), f.got);
-        if (got.vt == VT_DISPATCH) {
-            EXPECT_EQ(got.pdispVal, host->object.get());
+        EXPECT_EQ(f.invoke(g.get(), given), S_OK);
+        EXPECT_EQ(given.Shown(), f.got);
+        if (given.object) {
+            EXPECT_EQ(given.object.get(), host->object.get());
         }
     }
     // The host's hidden scripts come from the host as well.

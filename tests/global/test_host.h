@@ -1,8 +1,9 @@
-// A host application for the Global's tests: records what it is asked, as "Name(args)", with
-// the thread each call ran on. Not agile: calls from other apartments run on the thread that
+// A host application for the Global's tests: records what it is asked, as "Name(args)", and the
+// thread its latest call ran on. Not agile: calls from other apartments run on the thread that
 // created it. Every operation returns `result`.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "global/global.h"
@@ -30,13 +31,9 @@ class TestHost : public ComObjectRoot<TestHost, IHxApplication> {
 
     ~TestHost() { SysFreeString(config_file); }
 
-    std::vector<std::string> Calls() {
-        std::vector<std::string> calls;
-        for (const auto& [call, thread] : calls_.All())
-            calls.push_back(call);
-        return calls;
-    }
-    unsigned long LastThread() { return calls_.All().back().second; }
+    std::atomic<unsigned long> last_thread{0};
+
+    std::vector<std::string> Calls() { return calls_.All(); }
     // Whether a call starts with `prefix`: so far, or once one does (waiting a bounded time).
     bool Has(const std::string& prefix) { return Starts(calls_.All(), prefix); }
     bool WaitFor(const std::string& prefix) {
@@ -85,15 +82,15 @@ class TestHost : public ComObjectRoot<TestHost, IHxApplication> {
     HRESULT Close() override { return Note("Close()"); }
 
   private:
-    using Call = std::pair<std::string, unsigned long>;
-    static bool Starts(const std::vector<Call>& calls, const std::string& prefix) {
-        for (const auto& [call, thread] : calls)
+    static bool Starts(const std::vector<std::string>& calls, const std::string& prefix) {
+        for (const std::string& call : calls)
             if (call.rfind(prefix, 0) == 0) return true;
         return false;
     }
     static std::string Text(BSTR b) { return Utf16ToUtf8({b ? b : u"", SysStringLen(b)}); }
     HRESULT Note(std::string call) {
-        calls_.Add({std::move(call), brevanto::CurrentThreadId()});
+        last_thread = brevanto::CurrentThreadId();
+        calls_.Add(std::move(call));
         return result;
     }
     HRESULT Give(IDispatch** out, std::string call) {
@@ -105,5 +102,5 @@ class TestHost : public ComObjectRoot<TestHost, IHxApplication> {
         return Note(std::move(call));
     }
 
-    WaitableLog<Call> calls_;
+    WaitableLog<std::string> calls_;
 };

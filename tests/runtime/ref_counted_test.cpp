@@ -26,7 +26,7 @@ class RefTest : public ::testing::Test {
     void SetUp() override { g_destroyed = 0; }
 };
 
-TEST_F(RefTest, CountFollowsHoldersAndDestroysOnce) {
+TEST_F(RefTest, CountFollowsHoldersAndAssignmentAndDestroysOnce) {
     auto* object = new Counted;
     EXPECT_EQ(object->RefCount(), 0);
     {
@@ -42,9 +42,8 @@ TEST_F(RefTest, CountFollowsHoldersAndDestroysOnce) {
         EXPECT_EQ(copy.get(), nullptr);
     }
     EXPECT_EQ(g_destroyed, 1);
-}
 
-TEST_F(RefTest, AssignmentReleasesTheOldObjectAndKeepsItsOwn) {
+    // Assignment releases the old object and keeps its own.
     ref<Counted> holder(new Counted);
     Counted* raw = holder.get();
     holder = raw;
@@ -52,12 +51,12 @@ TEST_F(RefTest, AssignmentReleasesTheOldObjectAndKeepsItsOwn) {
     ref<Counted>& alias = holder;
     holder = alias;
     EXPECT_EQ(raw->RefCount(), 1);
-    EXPECT_EQ(g_destroyed, 0);
-    holder = new Counted;
     EXPECT_EQ(g_destroyed, 1);
+    holder = new Counted;
+    EXPECT_EQ(g_destroyed, 2);
     EXPECT_EQ(holder->RefCount(), 1);
     holder = nullptr;
-    EXPECT_EQ(g_destroyed, 2);
+    EXPECT_EQ(g_destroyed, 3);
 
     // An object kept alive only by the old one.
     struct Node : RefCounted {

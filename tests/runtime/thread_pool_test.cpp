@@ -41,17 +41,17 @@ void WaitUntilIdle(Pool& pool) {
         pool.GetThread(i).IdleEvent().Wait(INFINITE);
 }
 
-TEST(ThreadPoolTest, FiveTasksOnThreeThreadsStartInOrder) {
+TEST(ThreadPoolTest, TasksStartInOrderAndAStopLeavesBusyOnesRunningAndQueuedOnesDieUnrun) {
     Journal journal;
     {
         CDefaultThreadPool pool;
         pool.Start();
         WaitUntilIdle(pool);
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 6; ++i)
             pool.Submit(new GatedTask(journal, i));
 
         auto started = journal.started.WaitFor(3);
-        EXPECT_EQ(pool.QueuedCount(), 2u);  // the other two wait for a free thread
+        EXPECT_EQ(pool.QueuedCount(), 3u);  // the other three wait for a free thread
         ASSERT_EQ(started.size(), 3u);
         // Handed out in order; three threads may begin them in any order.
         std::sort(started.begin(), started.end());
@@ -62,11 +62,21 @@ TEST(ThreadPoolTest, FiveTasksOnThreeThreadsStartInOrder) {
         EXPECT_EQ(journal.started.WaitFor(4).back(), Start(3, pool.GetThread(1).ThreadId()));
         journal.gates[2].Set();
         EXPECT_EQ(journal.started.WaitFor(5).back(), Start(4, pool.GetThread(2).ThreadId()));
+
+        // Every thread is busy (tasks 0, 3 and 4) until the gates open, which happens only after
+        // Stop returned: Stop gives each thread its bounded wait and moves on.
+        pool.Stop();
+        EXPECT_EQ(journal.ran.Size(), 2u);
+        EXPECT_EQ(pool.QueuedCount(), 1u);
         for (auto& gate : journal.gates)
             gate.Set();
         EXPECT_EQ(journal.ran.WaitFor(5).size(), 5u);
+        EXPECT_EQ(journal.destroyed.WaitFor(5).size(), 5u);
     }
-    EXPECT_EQ(journal.destroyed.Size(), 5u);
+    // A stopped pool hands out no queued task: task 5 was destroyed unrun.
+    EXPECT_EQ(journal.started.Size(), 5u);
+    EXPECT_EQ(journal.ran.Size(), 5u);
+    EXPECT_EQ(journal.destroyed.Size(), 6u);
 }
 
 TEST(ThreadPoolTest, TasksWaitForStartAndANeverStartedPoolReleasesThemUnrun) {
@@ -86,31 +96,6 @@ TEST(ThreadPoolTest, TasksWaitForStartAndANeverStartedPoolReleasesThemUnrun) {
     pool.Start();
     EXPECT_EQ(journal.destroyed.WaitFor(3).size(), 3u);  // run, then released
     EXPECT_EQ(journal.ran.Size(), 2u);                   // task 0 never ran
-}
-
-TEST(ThreadPoolTest, StopDoesNotWaitForBusyTasksAndQueuedOnesDieUnrun) {
-    Journal journal;
-    {
-        CDefaultThreadPool pool;
-        pool.Start();
-        WaitUntilIdle(pool);
-        for (int i = 0; i < 6; ++i)
-            pool.Submit(new GatedTask(journal, i));
-        journal.started.WaitFor(3);
-
-        // Every thread is busy until the gates open, which happens only after Stop returned:
-        // Stop gives each thread its bounded wait and moves on.
-        pool.Stop();
-        EXPECT_EQ(journal.ran.Size(), 0u);
-        EXPECT_EQ(pool.QueuedCount(), 3u);
-        for (auto& gate : journal.gates)
-            gate.Set();
-        EXPECT_EQ(journal.destroyed.WaitFor(3).size(), 3u);
-    }
-    // A stopped pool hands out no queued task: the queued three were destroyed unrun.
-    EXPECT_EQ(journal.started.Size(), 3u);
-    EXPECT_EQ(journal.ran.Size(), 3u);
-    EXPECT_EQ(journal.destroyed.Size(), 6u);
 }
 
 // Sees its stop request before the task it is handed, as a thread does that is given a task

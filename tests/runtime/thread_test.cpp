@@ -12,11 +12,15 @@
 
 namespace {
 
-// Runs until asked to stop; counts its runs and records what its thread looked like.
-class LoopThread : public Thread {
+// Counts its runs and records what its thread looked like, then waits for its stop event; a
+// stubborn one ignores that event until released, so a restart must give up on it after 200 ms.
+class Worker : public Thread {
   public:
-    explicit LoopThread(const char* name) : Thread(name) {}
-    ~LoopThread() override { StopAndJoin(); }
+    explicit Worker(const char* name, bool stubborn = false) : Thread(name), stubborn_(stubborn) {}
+    ~Worker() override {
+        release_.Set();
+        StopAndJoin();
+    }
 
     DWORD Run() override {
         char os_name[16] = {};
@@ -26,22 +30,24 @@ class LoopThread : public Thread {
         apartment_check_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (SUCCEEDED(apartment_check_)) CoUninitialize();
         runs_.Add(1);
-        stop_event_.Wait(INFINITE);
-        ++stops_seen_;
-        return 7;
+        (stubborn_ ? release_ : stop_event_).Wait(INFINITE);
+        ++finished_;
+        return 0;
     }
 
+    const bool stubborn_;
+    CManualEvent release_;
     WaitableLog<int> runs_;
-    std::atomic<int> stops_seen_{0};
+    std::atomic<int> finished_{0};
     std::string os_name_;
     HRESULT apartment_check_ = S_OK;
 };
 
 TEST(ThreadTest, NameKeepsThirtyOneBytesAndAStartOfAStartedWorkerStopsItAndRunsANewOne) {
-    LoopThread long_name("A-very-long-thread-name-of-more-than-32-bytes");
+    Worker long_name("A-very-long-thread-name-of-more-than-32-bytes");
     EXPECT_EQ(std::string(long_name.Name()), "A-very-long-thread-name-of-more");
 
-    LoopThread thread("ThreadPoolThread");
+    Worker thread("ThreadPoolThread");
     EXPECT_FALSE(thread.IsRunning());
     ASSERT_TRUE(thread.Start());
     const DWORD first_id = thread.ThreadId();
@@ -52,13 +58,13 @@ TEST(ThreadTest, NameKeepsThirtyOneBytesAndAStartOfAStartedWorkerStopsItAndRunsA
     EXPECT_EQ(thread.apartment_check_, RPC_E_CHANGED_MODE);
 
     ASSERT_TRUE(thread.Start());
-    EXPECT_EQ(thread.stops_seen_.load(), 1);  // the first one ended within the 200 ms
+    EXPECT_EQ(thread.finished_.load(), 1);  // the first one ended within the 200 ms
     EXPECT_NE(thread.ThreadId(), first_id);
     ASSERT_EQ(thread.runs_.WaitFor(2).size(), 2u);
     EXPECT_TRUE(thread.IsRunning());
 
     EXPECT_TRUE(thread.Stop(1000));
-    EXPECT_EQ(thread.stops_seen_.load(), 2);
+    EXPECT_EQ(thread.finished_.load(), 2);
     EXPECT_FALSE(thread.IsRunning());
 
     Thread idle("Idle");  // the base Run returns at once
@@ -67,29 +73,10 @@ TEST(ThreadTest, NameKeepsThirtyOneBytesAndAStartOfAStartedWorkerStopsItAndRunsA
     EXPECT_FALSE(idle.IsRunning());
 }
 
-// Ignores the stop event until released, so a restart must give up on it after 200 ms.
-class StubbornThread : public Thread {
-  public:
-    StubbornThread() : Thread("Stubborn") {}
-    ~StubbornThread() override {
-        release_.Set();
-        StopAndJoin();
-    }
-    DWORD Run() override {
-        runs_.Add(1);
-        release_.Wait(INFINITE);
-        ++finished_;
-        return 0;
-    }
-    CManualEvent release_;
-    WaitableLog<int> runs_;
-    std::atomic<int> finished_{0};
-};
-
 // The give-up is in real time: the test clock stands still throughout.
 TEST(ThreadTest, RestartKeepsAThreadThatDidNotEndAndJoinsItLater) {
     ScopedTestClock clock(0);
-    StubbornThread thread;
+    Worker thread("Stubborn", /*stubborn=*/true);
     ASSERT_TRUE(thread.Start());
     ASSERT_TRUE(thread.Start());  // gives up on the first after 200 ms
     ASSERT_EQ(thread.runs_.WaitFor(2).size(), 2u);
