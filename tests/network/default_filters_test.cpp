@@ -11,7 +11,6 @@
 #include "network/packet_object.h"
 #include "platform/apartment.h"
 #include "platform/clock.h"
-#include "runtime/schedule_thread.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/show.h"

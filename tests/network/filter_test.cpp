@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>

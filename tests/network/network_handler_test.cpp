@@ -10,7 +10,6 @@
 #include "support/late_bound.h"
 #include "support/network_bus.h"
 #include "support/network_scripts.h"
-#include "support/script_doubles.h"
 #include "support/show.h"
 #include "support/variants.h"
 
@@ -73,7 +72,8 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
     EXPECT_EQ(port_number(), 3u);  // a value of another type counts as missing
 }
 
-// Besides: built-in filters head the chains; Destroy empties them and destroys the port.
+// Besides: built-in filters head the chains; only the chain getters' results are wrapped as
+// script objects; Destroy empties the chains and destroys the port.
 TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWithItsBit) {
     EXPECT_EQ(ChainSizes(), "221");  // with a recorder in each of the handler's chains
     EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler_->InFilters().Filters()[0]) &&
@@ -91,6 +91,10 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
         EXPECT_EQ(handler_->get_Port(mask, &port), has_bit ? S_OK : E_INVALIDARG) << mask;
         EXPECT_EQ(port, has_bit ? static_cast<IPort*>(&handler_->Port0()) : nullptr);
     }
+    EXPECT_TRUE(handler_.As<_ICNetworkHandler>() && handler_.As<IReadOnlyTest>());
+    for (auto [dispid, wrapped] :
+         {std::pair{0x320, S_OK}, {0x321, S_OK}, {0x386, E_FAIL}, {0x322, E_FAIL}})
+        EXPECT_EQ(handler_->WrapResult(dispid), wrapped) << dispid;
     handler_->Stop();
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
@@ -118,10 +122,13 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFil
     EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
     EXPECT_EQ(Queued(), 2u);
 
-    // What OutFilters consume, packet or array, is neither queued nor fed back.
+    // What OutFilters consume, packet or array (here sent as a script calls by name), is
+    // neither queued nor fed back.
     out_->consume = ConsumeAll;
     EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
-    EXPECT_EQ(Send(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get()), Sent(S_OK, -1));
+    EXPECT_EQ(CallName(static_cast<INetworkHandler*>(handler_.get()), u"sendpacket",
+                       DISPATCH_METHOD, {ArrayValue({0x1C, 1, 0, 1, 0, 0, 0xFF})}),
+              S_OK);
     EXPECT_EQ(Hex(out_->All().back().bytes), "1C 01 00 01 00 00 FF E3");
     EXPECT_EQ(in_->All().size(), 2u);
     EXPECT_EQ(Queued(), 2u);
@@ -212,18 +219,6 @@ TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     EXPECT_EQ(Queued(), 2u);
     handler_->OutFilters().Destroy();
     filter->Destroy();
-}
-
-TEST_F(NetworkHandlerTest, ScriptsReachSendPacketByNameAndOnlyTheChainResultsAreWrapped) {
-    handler_->Start();
-    ASSERT_EQ(CallName(static_cast<INetworkHandler*>(handler_.get()), u"sendpacket",
-                       DISPATCH_METHOD, {ArrayValue({0x1C, 1, 0, 1, 0, 0, 0xFF})}),
-              S_OK);
-    EXPECT_EQ(out_->All().size(), 1u);
-    EXPECT_TRUE(handler_.As<_ICNetworkHandler>() && handler_.As<IReadOnlyTest>());
-    for (auto [dispid, wrapped] :
-         {std::pair{0x320, S_OK}, {0x321, S_OK}, {0x386, E_FAIL}, {0x322, E_FAIL}})
-        EXPECT_EQ(handler_->WrapResult(dispid), wrapped) << dispid;
 }
 
 using GlobalOnBus = BusTest;

@@ -10,11 +10,9 @@
 #include "network/network_handler.h"
 #include "network/packet_with_response_object.h"
 #include "platform/clock.h"
-#include "runtime/schedule_thread.h"
 #include "support/dispatch_results.h"
 #include "support/late_bound.h"
 #include "support/network_scripts.h"
-#include "support/show.h"
 #include "support/variants.h"
 
 namespace {

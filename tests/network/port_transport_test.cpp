@@ -19,19 +19,6 @@ ref<PacketBase> MakePacket(const Bytes& bytes, DWORD delay = 30) {
     return packet;
 }
 
-// Told on the port thread after each transmission; waiting for it also makes the packet's
-// transport facts, written just before, safe to read. Discards are told on the queuing thread.
-class SentListener : public PacketListener {
-  public:
-    void OnPacketSent(PacketBase&) override { sent_.Add(1); }
-    void OnPacketDiscarded(PacketBase&, DWORD port_mask) override { discarded.Add(port_mask); }
-    WaitableLog<DWORD> discarded;
-    bool WaitFor(std::size_t count) { return sent_.WaitFor(count).size() >= count; }
-
-  private:
-    WaitableLog<int> sent_;
-};
-
 class Delivered : public PortOwner {
   public:
     void Deliver(ref<PacketBase> packet) override { log.Add(std::move(packet)); }
@@ -129,14 +116,14 @@ TEST_F(ComPortTest, QueuedPacketsWaitForSilenceGoOutWholeAndOnlyTheirEchoIsSwall
     auto a = MakePacket(Frame({0x1C, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF}), 30);
     auto b = MakePacket(Frame({0x1C, 0x02, 0x00, 0x61, 0x00, 0x00, 0xFF}), 30);
     auto none = MakePacket({});  // not written, and told so
-    SentListener sent;
-    a->Listener = b->Listener = none->Listener = &sent;
+    ListenerLog told;
+    a->Listener = b->Listener = none->Listener = &told;
     const DWORD before = GetTickCount();
     port_.QueuePacket(a);
     port_.QueuePacket(none);
     port_.QueuePacket(b);
-    ASSERT_TRUE(sent.WaitFor(2));
-    EXPECT_EQ(sent.discarded.All(), std::vector<DWORD>{1});
+    ASSERT_EQ(told.sent.WaitFor(2).size(), 2u);
+    EXPECT_EQ(told.discarded.All(), std::vector<DWORD>{1});
     OtherWrites(BytesOf(b));
     OtherWrites(BytesOf(b));
     const auto trace = bus_.TraceAtLeast(3);
@@ -170,7 +157,7 @@ TEST_F(ComPortTest, QueuedPacketsWaitForSilenceGoOutWholeAndOnlyTheirEchoIsSwall
 TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
     // Queued while the port is closed, the packets wait.
     port_.ClosePort();
-    SentListener first;
+    ListenerLog first;
     for (int i = 0; i < 65; ++i) {
         ref<PacketBase> packet =
             MakePacket(Frame({0x1C, 0x01, static_cast<BYTE>(i), 0, 0, 0, 0xFF}));
