@@ -131,16 +131,7 @@ TEST_F(PortOnBus, PacketObjectsGoOutThemselvesAndLateEchoesAreStillThePortsOwn) 
     EXPECT_EQ(Who(UntilSentinelReaches("handler")), "port:sentinel handler:sentinel ");
     Bytes wire = first;
     wire.insert(wire.end(), second.begin(), second.end());
-    const auto panel_bytes = [](const std::vector<bus::TraceLine>& lines) {
-        Bytes bytes;
-        for (const auto& line : lines)
-            if (line.source == "panel")
-                bytes.insert(bytes.end(), line.bytes.begin(), line.bytes.end());
-        return bytes;
-    };
-    EXPECT_EQ(panel_bytes(bus_.TraceUntil(
-                  [&](const auto& lines) { return panel_bytes(lines).size() >= wire.size(); })),
-              wire);
+    EXPECT_EQ(PanelWrote(wire.size()), wire);
 }
 
 // Open fails on a missing device, and Close always succeeds. After Destroy scripts may still
