@@ -213,7 +213,6 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     chain->FilterAndPurge(PacketOf({0x1C}), &consumed);
     EXPECT_EQ(consumed, 0);
     EXPECT_EQ(Log(), "once after");  // the pass finished
-    EXPECT_EQ(Count(), 1);
     // Leaving the chain released its functions.
     ComPtr<IDispatch> function;
     ASSERT_EQ(once->get_OnFilterMatches(function.put()), S_OK);
