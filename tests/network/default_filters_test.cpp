@@ -11,7 +11,6 @@
 #include "network/packet_object.h"
 #include "platform/apartment.h"
 #include "platform/clock.h"
-#include "runtime/schedule_thread.h"
 #include "support/network_doubles.h"
 #include "support/script_doubles.h"
 #include "support/show.h"
@@ -56,7 +55,6 @@ class DefaultFiltersTest : public ::testing::Test {
             names.push_back(r.name);
         return Joined(names);
     }
-    std::string Requests() { return Joined(global_.requests.All(), ", "); }
 
     ScopedTestClock clock_{kStart};
     FakeNetworkGlobal global_;
@@ -143,7 +141,7 @@ TEST_F(DefaultFiltersTest, ScheduleRequestsActOnMatchingSchedulesOrRaiseSchedule
         global_.triggered = c.triggered;
         ref<PacketBase> packet = Received(c.hex);
         EXPECT_EQ(In(packet), 0);
-        EXPECT_EQ(Requests(), c.requests);
+        EXPECT_EQ(Joined(global_.requests.All(), ", "), c.requests);
         EXPECT_EQ(Events(), c.events);
         const VARIANT* number = packet->Decoded.FindValue(u"EventNumber");
         EXPECT_EQ(number != nullptr, *c.events != 0);

@@ -34,8 +34,16 @@ class DefaultPacketsTest : public ::testing::Test {
     DefaultPacketsImpl calls_{[this](ref<PacketBase> packet) { sent_.push_back(packet); }};
 };
 
+using D = DefaultPacketsImpl;
+using Call = std::function<HRESULT(D&)>;
+
+// A call of `method` with `args`, made when its row runs.
+template <class Method, class... Args>
+Call Bound(Method method, Args... args) {
+    return [=](D& d) { return (d.*method)(args...); };
+}
+
 TEST_F(DefaultPacketsTest, EachCallSendsItsFrame) {
-    using Call = std::function<HRESULT(DefaultPacketsImpl&)>;
     const struct {
         const char* what;
         Call call;
@@ -43,62 +51,50 @@ TEST_F(DefaultPacketsTest, EachCallSendsItsFrame) {
         DWORD delay = kSettings.packet_delay;
     } cases[] = {
         {"preset 1, default fade of 2000 ms = 100 units",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(1), Omitted()); },
-         "1C 01 64 00 00 00 FF"},
-        {"preset 5: opcode 0x0A, bank 0",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(5), kEmpty); },
+         Bound(&D::SendPreset, I4(1), I4(0xFF), I4(1), Omitted()), "1C 01 64 00 00 00 FF"},
+        {"preset 5: opcode 0x0A, bank 0", Bound(&D::SendPreset, I4(1), I4(0xFF), I4(5), kEmpty),
          "1C 01 64 0A 00 00 FF"},
-        {"preset 9: opcode 0x00, bank 1",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(9), Null()); },
+        {"preset 9: opcode 0x00, bank 1", Bound(&D::SendPreset, I4(1), I4(0xFF), I4(9), Null()),
          "1C 01 64 00 00 01 FF"},
         {"preset 12: opcode 0x03, bank 1",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(12), Omitted()); },
-         "1C 01 64 03 00 01 FF"},
+         Bound(&D::SendPreset, I4(1), I4(0xFF), I4(12), Omitted()), "1C 01 64 03 00 01 FF"},
         {"fade 6000 ms = 300 units, low byte then high byte",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(1), I4(6000)); },
-         "1C 01 2C 00 01 00 FF"},
+         Bound(&D::SendPreset, I4(1), I4(0xFF), I4(1), I4(6000)), "1C 01 2C 00 01 00 FF"},
         {"text arguments convert; preset 8 is the last of bank 0; a missing join is 255",
-         [](auto& d) { return d.SendPreset(Str(u"2"), Omitted(), Str(u"8"), Str(u"119")); },
+         Bound(&D::SendPreset, Str(u"2"), Omitted(), Str(u"8"), Str(u"119")),
          "1C 02 05 0D 00 00 FF"},
         {"an area that does not convert counts as 0",
-         [](auto& d) { return d.SendPreset(Str(u"hall"), I4(3), I4(1), I4(0)); },
-         "1C 00 00 00 00 00 03"},
-        {"preset request", [](auto& d) { return d.RequestCurrentPreset(I4(1), kEmpty, Omitted()); },
+         Bound(&D::SendPreset, Str(u"hall"), I4(3), I4(1), I4(0)), "1C 00 00 00 00 00 03"},
+        {"preset request", Bound(&D::RequestCurrentPreset, I4(1), kEmpty, Omitted()),
          "1C 01 00 63 00 00 FF"},
         {"preset request, retry delay 0: one plain request",
-         [](auto& d) { return d.RequestCurrentPreset(I4(7), I4(4), I4(0)); },
-         "1C 07 00 63 00 00 04"},
+         Bound(&D::RequestCurrentPreset, I4(7), I4(4), I4(0)), "1C 07 00 63 00 00 04"},
         {"level of channel 1 to 0: opcode 0x80, bank 255, level byte 255",
-         [](auto& d) { return d.SetLogicalLevel(I4(1), Null(), Omitted(), I4(1), I4(0)); },
+         Bound(&D::SetLogicalLevel, I4(1), Null(), Omitted(), I4(1), I4(0)),
          "1C 01 FF 80 FF 64 FF"},
         {"level of channel 6: opcode 0x81, bank 0",
-         [](auto& d) { return d.SetLogicalLevel(I4(1), I4(2), I4(200), I4(6), I4(255)); },
-         "1C 01 00 81 00 0A 02"},
+         Bound(&D::SetLogicalLevel, I4(1), I4(2), I4(200), I4(6), I4(255)), "1C 01 00 81 00 0A 02"},
         {"level of channel 12: opcode 0x83, bank 1",
-         [](auto& d) { return d.SetLogicalLevel(I4(3), I4(0xFF), I4(0), I4(12), I4(55)); },
+         Bound(&D::SetLogicalLevel, I4(3), I4(0xFF), I4(0), I4(12), I4(55)),
          "1C 03 C8 83 01 00 FF"},
         {"the lowest preset: 32-bit arithmetic, (preset - 1) wraps to the highest",
-         [](auto& d) { return d.SendPreset(I4(1), I4(0xFF), I4(INT32_MIN), I4(0)); },
-         "1C 01 00 0D 00 FF FF"},
+         Bound(&D::SendPreset, I4(1), I4(0xFF), I4(INT32_MIN), I4(0)), "1C 01 00 0D 00 FF FF"},
         {"the lowest channel and value",
-         [](auto& d) {
-             return d.SetLogicalLevel(I4(1), I4(0xFF), I4(0), I4(INT32_MIN), I4(INT32_MIN));
-         },
+         Bound(&D::SetLogicalLevel, I4(1), I4(0xFF), I4(0), I4(INT32_MIN), I4(INT32_MIN)),
          "1C 01 FF 83 FE 00 FF"},
         {"level request of the lowest channel",
-         [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(INT32_MIN)); },
-         "1C 01 FF 61 00 00 FF", default_frames::kLevelRequestDelay},
+         Bound(&D::RequestLogicalLevel, I4(1), Omitted(), I4(INT32_MIN)), "1C 01 FF 61 00 00 FF",
+         default_frames::kLevelRequestDelay},
         {"level request of channel 1, its own delay",
-         [](auto& d) { return d.RequestLogicalLevel(I4(1), Omitted(), I4(1)); },
-         "1C 01 00 61 00 00 FF", default_frames::kLevelRequestDelay},
+         Bound(&D::RequestLogicalLevel, I4(1), Omitted(), I4(1)), "1C 01 00 61 00 00 FF",
+         default_frames::kLevelRequestDelay},
         {"physical level, default physical fade of 1000 ms = 50 units",
-         [](auto& d) { return d.SetPhysicalLevel(I4(0x10), I4(3), Omitted(), I4(2), I4(0x80)); },
+         Bound(&D::SetPhysicalLevel, I4(0x10), I4(3), Omitted(), I4(2), I4(0x80)),
          "5C 10 03 92 02 80 32"},
         {"physical level, fade 2000 ms",
-         [](auto& d) { return d.SetPhysicalLevel(I4(0x10), I4(3), I4(2000), I4(2), I4(0x80)); },
+         Bound(&D::SetPhysicalLevel, I4(0x10), I4(3), I4(2000), I4(2), I4(0x80)),
          "5C 10 03 92 02 80 64"},
-        {"physical level request",
-         [](auto& d) { return d.RequestPhysicalLevel(I4(0x10), I4(3), I4(2)); },
+        {"physical level request", Bound(&D::RequestPhysicalLevel, I4(0x10), I4(3), I4(2)),
          "5C 10 03 91 02 00 00"},
     };
     for (const auto& c : cases) {

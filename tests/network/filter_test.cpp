@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -214,7 +213,6 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     chain->FilterAndPurge(PacketOf({0x1C}), &consumed);
     EXPECT_EQ(consumed, 0);
     EXPECT_EQ(Log(), "once after");  // the pass finished
-    EXPECT_EQ(Count(), 1);
     // Leaving the chain released its functions.
     ComPtr<IDispatch> function;
     ASSERT_EQ(once->get_OnFilterMatches(function.put()), S_OK);
@@ -227,7 +225,6 @@ TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
     auto f = NewFilter({1, 2});
     EXPECT_EQ(chain->Remove(-1), E_INVALIDARG);
     EXPECT_EQ(chain->Remove(1), E_INVALIDARG);
-    EXPECT_EQ(Count(), 1);
     EXPECT_EQ(chain->Remove(0), S_OK);
     EXPECT_EQ(Count(), 0);
     EXPECT_EQ(PatternOf(f.get()), "");  // Cleanup emptied it
@@ -304,7 +301,6 @@ TEST_F(FilterChain, FiltersAddedThroughAContextLeaveWithThePage) {
     auto kept = NewFilter();  // added directly: not the page's
     auto page = NewFilter({}, false);
     ASSERT_EQ(add({AsVariant(page->GetUnknown())}), S_OK);
-    EXPECT_EQ(Count(), 2);
     // The hook refuses what is no filter, and other argument counts.
     EXPECT_NE(add({AsVariant(ScriptObject({}).get())}), S_OK);
     EXPECT_NE(add({AsVariant(page->GetUnknown()), AsVariant(page->GetUnknown())}), S_OK);

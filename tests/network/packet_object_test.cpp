@@ -15,10 +15,6 @@
 
 namespace {
 
-Bytes BytesOf(CPacketOb* p) {
-    return BytesOf(p->Packet());
-}
-
 CComVariant SafeArrayOf(VARTYPE vt, const std::vector<CComVariant>& values) {
     CComVariant out;
     out.vt = VT_ARRAY | vt;
@@ -69,7 +65,7 @@ TEST(PacketBytes, ItemAddAndRemoveEditTheBytesAndRefuseWhatIsNoByteOrIndex) {
         EXPECT_EQ(
             CallName(DispatchOf(p.get()), steps[i].member, steps[i].flags, steps[i].args, &result),
             steps[i].result);
-        EXPECT_EQ(Hex(BytesOf(p.get())), steps[i].bytes);
+        EXPECT_EQ(Hex(BytesOf(p->Packet())), steps[i].bytes);
     }
     // Indices are numbers: "1" converts; bytes read as UI1.
     EXPECT_EQ(Read(DispatchOf(p.get()), u"Item", {CComVariant(u"1")}), "UI1 66");
@@ -111,7 +107,7 @@ TEST(PacketAssign, ReadsArraysEnumerablesAndStringsAndChecksumsOnlyEnumeratedFra
     for (const auto& c : cases) {
         SCOPED_TRACE(ShowVariant(c.value));
         EXPECT_EQ(p->Assign(c.value), c.result);
-        EXPECT_EQ(Hex(BytesOf(p.get())), c.bytes);
+        EXPECT_EQ(Hex(BytesOf(p->Packet())), c.bytes);
     }
 }
 
@@ -147,7 +143,7 @@ TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
             ASSERT_NE(array.parray, nullptr);
             array.vt = VT_ARRAY | vt;
             ASSERT_EQ(p->Assign(array), S_OK);
-            EXPECT_EQ(BytesOf(p.get()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
+            EXPECT_EQ(BytesOf(p->Packet()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
         }
     }
 }
@@ -188,7 +184,7 @@ TEST(PacketHeader, FieldsReadOnlyWhenPresentAddressesFollowLogicalAndQuickDecode
                   s.result);
         EXPECT_EQ(Header(p.get()), s.header);
     }
-    EXPECT_TRUE(BytesOf(p.get()).empty());  // the bytes never change
+    EXPECT_TRUE(BytesOf(p->Packet()).empty());  // the bytes never change
     EXPECT_EQ(p->get_Fade(nullptr), E_POINTER);
     ASSERT_EQ(p->Assign(ArrayValue({0x1C, 5, 0, 0x60, 0, 0, 7})), S_OK);
     EXPECT_EQ(Header(p.get()), std::end(steps)[-1].header);
@@ -220,13 +216,13 @@ TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
     EXPECT_EQ(IdOf(d, u"0"), kFirstByteDispid);
     EXPECT_EQ(Got(d, kFirstByteDispid), "UI1 28");
     ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
-    EXPECT_EQ(BytesOf(p.get()), (Bytes{7}));
+    EXPECT_EQ(BytesOf(p->Packet()), (Bytes{7}));
 
     // Beyond Count the name is an ordinary dynamic member, stored with the packet.
     DISPID one = IdOf(d, u"1");
     EXPECT_GE(one, DecodedPacket::kFirstValueDispid);
     ASSERT_EQ(Call(d, one, DISPATCH_PROPERTYPUT, {CComVariant(u"hello")}), S_OK);
-    EXPECT_EQ(BytesOf(p.get()).size(), 1u);
+    EXPECT_EQ(BytesOf(p->Packet()).size(), 1u);
     const VARIANT* stored = p->Packet()->Decoded.FindValue(u"1");
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(stored->vt, VT_BSTR);
@@ -284,16 +280,6 @@ PacketBase* PacketInside(IDispatch* object) {
     return inner;
 }
 
-struct RecordingListener : PacketListener {
-    void OnPacketSent(PacketBase& packet) override {
-        ++calls;
-        port = packet.PortNumber;
-        time = packet.PacketTime;
-    }
-    int calls = 0;
-    DWORD port = 0, time = 0;
-};
-
 // MarkSent records the transmission, tells the listener, then calls PacketSent with the packet's
 // recorded script object (made for the call if there is none); the final release of that object
 // drops PacketSent, and so does a script's null.
@@ -301,11 +287,11 @@ TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
     auto p = New<CPacketOb>();  // made by a script: its packet records no object
     PacketBase& packet = *p->Packet();
     packet.MarkSent(1, 10);  // no listener and no function: nothing to call
-    RecordingListener listener;
+    ListenerLog listener;
     packet.Listener = &listener;
     auto function = ScriptFunction::Returning(CComVariant());
-    int listener_calls_before = -1;
-    function->on_call = [&](IDispatch*) { listener_calls_before = listener.calls; };
+    std::size_t told_before = 0;
+    function->on_call = [&](IDispatch*) { told_before = listener.sent.Size(); };
     ComPtr<IDispatch> read;
     auto sent_function = [&] {
         EXPECT_EQ(p->get_PacketSent(read.put()), S_OK);
@@ -316,10 +302,10 @@ TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
     ASSERT_EQ(GetPacketScriptObject(p->Packet().get(), recorded.put()), S_OK);
     ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
     packet.MarkSent(2, 20);
-    EXPECT_EQ(std::tuple(listener.port, listener.time, packet.PortNumber, packet.PacketTime),
-              std::tuple(2u, 20u, 2u, 20u));  // recorded before anyone is told
+    EXPECT_EQ(listener.sent.All(), std::vector<std::string>{"2@20"});  // recorded, then told
+    EXPECT_EQ(std::tuple(packet.PortNumber, packet.PacketTime), std::tuple(2u, 20u));
     ASSERT_EQ(function->Calls(), 1);
-    EXPECT_EQ(listener_calls_before, 1);
+    EXPECT_EQ(told_before, 1u);
     EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
     ASSERT_EQ(function->Last().args.size(), 1u);
     EXPECT_EQ(function->Last().Object(), recorded.get());

@@ -107,7 +107,6 @@ TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
     EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
     EXPECT_EQ(Fields(packet->Decoded), "");
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
-    EXPECT_FALSE(packet->WantsResponse());
 }
 
 TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen) {

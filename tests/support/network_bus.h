@@ -29,6 +29,19 @@ class BusTest : public ::testing::Test {
         });
     }
 
+    // Everything the panel's drop has written, once that is at least `count` bytes.
+    Bytes PanelWrote(std::size_t count) {
+        Bytes bytes;
+        bus_.TraceUntil([&](const std::vector<bus::TraceLine>& lines) {
+            bytes.clear();
+            for (const auto& line : lines)
+                if (line.source == "panel")
+                    bytes.insert(bytes.end(), line.bytes.begin(), line.bytes.end());
+            return bytes.size() >= count;
+        });
+        return bytes;
+    }
+
     bus::BusProcess bus_;
     SerialDevice other_;
     std::size_t other_bytes_ = 0;

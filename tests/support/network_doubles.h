@@ -158,3 +158,16 @@ class PacketRecorder : public FilterBase {
 inline bool ConsumeAll(const Bytes&) {
     return true;
 }
+
+// Notes each transmission of the packets it listens to, as "<port>@<time>" from the facts the
+// sender recorded just before telling (so that waiting for it makes them safe to read), and each
+// discard with the discarding port's mask.
+class ListenerLog : public PacketListener {
+  public:
+    void OnPacketSent(PacketBase& packet) override {
+        sent.Add(std::to_string(packet.PortNumber) + "@" + std::to_string(packet.PacketTime));
+    }
+    void OnPacketDiscarded(PacketBase&, DWORD port_mask) override { discarded.Add(port_mask); }
+    WaitableLog<std::string> sent;
+    WaitableLog<DWORD> discarded;
+};
