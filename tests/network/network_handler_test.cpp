@@ -142,8 +142,7 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackUnlessOutFiltersCon
     EXPECT_EQ(Queued(), 2u);
 }
 
-TEST_F(NetworkHandlerTest,
-       ArraysReadWholeBecomePacketsThatOutFiltersMaySendAgain) {
+TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsThatOutFiltersMaySendAgain) {
     handler_->Start();
     handler_->InFilters().Filters()[0]->SetEnable(0);  // the built-in filter decodes on its own
     const struct {
