@@ -148,9 +148,22 @@ TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
     }
 }
 
-// Assign keeps the header; QuickDecode replaces it with the bytes' own.
-TEST(PacketHeader, FieldsReadOnlyWhenPresentAddressesFollowLogicalAndQuickDecodeReplacesThem) {
+// The transport fields are always there. Assign keeps the header; QuickDecode replaces it with
+// the bytes' own.
+TEST(PacketFields, HeaderOnlyWhenPresentAddressesFollowLogicalAndQuickDecodeReplacesThem) {
     auto p = New<CPacketOb>();
+    EXPECT_EQ(p->Packet()->Delay, CurrentPacketDelay());
+    DWORD value = 100;
+    const std::pair<const char16_t*, DWORD PacketBase::*> fields[] = {
+        {u"PortNumber", &PacketBase::PortNumber},
+        {u"DestinationPorts", &PacketBase::DestinationPorts},
+        {u"Delay", &PacketBase::Delay},
+        {u"PacketTime", &PacketBase::PacketTime}};
+    for (auto [name, field] : fields) {
+        ASSERT_EQ(CallName(DispatchOf(p.get()), name, DISPATCH_PROPERTYPUT, {I4(++value)}), S_OK);
+        EXPECT_EQ((*p->Packet()).*field, value);
+        EXPECT_EQ(Read(DispatchOf(p.get()), name), "UI4 " + std::to_string(value));
+    }
     const struct {
         const char16_t* field;
         LONG value;
@@ -192,40 +205,31 @@ TEST(PacketHeader, FieldsReadOnlyWhenPresentAddressesFollowLogicalAndQuickDecode
     EXPECT_EQ(Header(p.get()), "Logical=I4 1, Opcode=UI1 96, Area=I4 5, Join=UI1 7, Fade=I4 0");
 }
 
-TEST(PacketTransport, ScriptMembersReachTheTransportFields) {
-    const std::pair<const char16_t*, DWORD PacketBase::*> fields[] = {
-        {u"PortNumber", &PacketBase::PortNumber},
-        {u"DestinationPorts", &PacketBase::DestinationPorts},
-        {u"Delay", &PacketBase::Delay},
-        {u"PacketTime", &PacketBase::PacketTime}};
-    auto p = New<CPacketOb>();
-    EXPECT_EQ(p->Packet()->Delay, CurrentPacketDelay());
-    DWORD value = 100;
-    for (auto [name, field] : fields) {
-        ASSERT_EQ(CallName(DispatchOf(p.get()), name, DISPATCH_PROPERTYPUT, {I4(++value)}), S_OK);
-        EXPECT_EQ((*p->Packet()).*field, value);
-        EXPECT_EQ(Read(DispatchOf(p.get()), name), "UI4 " + std::to_string(value));
-    }
-}
-
-TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
-    auto p = PacketObjectOf({0x1C});
-    IDispatch* d = DispatchOf(p.get());
+// Names below Count are bytes; the others are dynamic members, stored with the packet and so
+// shared by every object of it.
+TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembersOfEveryObjectOfThePacket) {
+    ref<COMPacket> packet(new COMPacket);
+    packet->Resize(1, 0x1C);
+    packet->Decoded.SetValue(u"Level", CComVariant(BYTE{200}));
+    auto p = New<CPacketOb>(packet.get()), second = New<CPacketOb>(packet.get());
+    IDispatch *d = DispatchOf(p.get()), *b = DispatchOf(second.get());
     EXPECT_EQ(AsVariant(p->GetUnknown()).pdispVal, d);  // scripts get the IPacket face
     EXPECT_TRUE(p.As<IObjectSafety>() && IsAgileObject(d));
     EXPECT_EQ(IdOf(d, u"0"), kFirstByteDispid);
     EXPECT_EQ(Got(d, kFirstByteDispid), "UI1 28");
     ASSERT_EQ(Call(d, kFirstByteDispid, DISPATCH_PROPERTYPUT, {I4(7)}), S_OK);
-    EXPECT_EQ(BytesOf(p->Packet()), (Bytes{7}));
+    EXPECT_EQ(BytesOf(packet), (Bytes{7}));
 
-    // Beyond Count the name is an ordinary dynamic member, stored with the packet.
     DISPID one = IdOf(d, u"1");
     EXPECT_GE(one, DecodedPacket::kFirstValueDispid);
     ASSERT_EQ(Call(d, one, DISPATCH_PROPERTYPUT, {CComVariant(u"hello")}), S_OK);
-    EXPECT_EQ(BytesOf(p->Packet()).size(), 1u);
-    const VARIANT* stored = p->Packet()->Decoded.FindValue(u"1");
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(stored->vt, VT_BSTR);
+    EXPECT_EQ(BytesOf(packet).size(), 1u);
+    EXPECT_EQ(Read(b, u"1"), "BSTR hello");
+    EXPECT_EQ(Read(d, u"level"), "UI1 200");
+    // A value set under another spelling replaces the first in place and keeps its name.
+    packet->Decoded.SetValue(u"LEVEL", I4(7));
+    EXPECT_EQ(packet->Decoded.Values().Names(), (std::vector<std::u16string>{u"Level", u"1"}));
+    EXPECT_EQ(Read(b, u"level"), "I4 7");
 
     // Through IDispatchEx as well.
     ComPtr<IDispatchEx> ex = p.As<IDispatchEx>();
@@ -233,20 +237,6 @@ TEST(PacketDispatch, DigitNamesBelowCountAreBytesAndOthersDynamicMembers) {
     DISPID id = 0;
     ASSERT_EQ(ex->GetDispID(CComBSTR(u"0"), fdexNameCaseInsensitive, &id), S_OK);
     EXPECT_EQ(id, kFirstByteDispid);
-}
-
-TEST(PacketDispatch, NamedValuesAreTheDynamicMembersOfEveryObjectOfThePacket) {
-    ref<COMPacket> packet(new COMPacket);
-    packet->Decoded.SetValue(u"Level", CComVariant(BYTE{200}));
-    auto first = New<CPacketOb>(packet.get()), second = New<CPacketOb>(packet.get());
-    IDispatch *a = DispatchOf(first.get()), *b = DispatchOf(second.get());
-    EXPECT_EQ(Read(a, u"level"), "UI1 200");
-    ASSERT_EQ(CallName(a, u"Note", DISPATCH_PROPERTYPUT, {CComVariant(u"x")}), S_OK);
-    EXPECT_EQ(Read(b, u"note"), "BSTR x");
-    // A value set under another spelling replaces the first in place and keeps its name.
-    packet->Decoded.SetValue(u"LEVEL", I4(7));
-    EXPECT_EQ(packet->Decoded.Values().Names(), (std::vector<std::u16string>{u"Level", u"Note"}));
-    EXPECT_EQ(Read(b, u"level"), "I4 7");
 }
 
 // The object's final release on one thread races a look-up on another (a received packet's
