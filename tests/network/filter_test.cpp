@@ -221,19 +221,6 @@ TEST_F(FilterChain, DestroyNowRemovesTheFilterAfterThePass) {
     EXPECT_EQ(Log(), "after");
 }
 
-TEST_F(FilterChain, RemoveChecksTheIndexAndCleansTheFilterUp) {
-    auto f = NewFilter({1, 2});
-    EXPECT_EQ(chain->Remove(-1), E_INVALIDARG);
-    EXPECT_EQ(chain->Remove(1), E_INVALIDARG);
-    EXPECT_EQ(chain->Remove(0), S_OK);
-    EXPECT_EQ(Count(), 0);
-    EXPECT_EQ(PatternOf(f.get()), "");  // Cleanup emptied it
-    // Only objects with a filter core go in.
-    EXPECT_EQ(chain->Add(AsVariant(ScriptObject({}).get())), E_NOINTERFACE);
-    EXPECT_EQ(chain->Add(I4(1)), E_NOINTERFACE);
-    EXPECT_EQ(Count(), 0);
-}
-
 // Filters run in the order added, the same one twice runs twice, Priority orders nothing, and
 // a filter added during a pass runs from the next pass.
 TEST_F(FilterChain, FiltersRunInTheOrderAddedFromTheNextPass) {
@@ -255,8 +242,8 @@ TEST_F(FilterChain, FiltersRunInTheOrderAddedFromTheNextPass) {
     EXPECT_EQ(Log(), "a b a late");
 }
 
-TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
-    auto f = NewFilter({}, false);
+TEST_F(FilterChain, PacketToMatchKeepsBytesAndDestroyLeavesOnlyTheCoreInTheChain) {
+    auto f = NewFilter();
     auto array = ScriptArray::Of(
         {I4(1), Null(), I4(300), CComVariant(u"abc"), std::nullopt, CComVariant(u"7")});
     ASSERT_EQ(f->put_PacketToMatch(AsVariant(array->GetUnknown())), S_OK);
@@ -268,10 +255,6 @@ TEST_F(FilterChain, PacketToMatchKeepsBytesAndTurnsTheRestIntoWildcards) {
     // An empty array empties the pattern but reports failure.
     EXPECT_EQ(f->put_PacketToMatch(ArrayValue({})), E_FAIL);
     EXPECT_EQ(PatternOf(f.get()), "");
-}
-
-TEST_F(FilterChain, AfterDestroyEveryMemberFailsAndTheCoreStaysInTheChain) {
-    auto f = NewFilter();
     EXPECT_TRUE(f.As<IPacketFilter>() && f.As<IObjectSafety>() && f.As<IReadOnlyTest>());
     EXPECT_FALSE(IsAgileObject(f->GetUnknown()));
     EXPECT_EQ(f->get_Enable(nullptr), E_POINTER);
@@ -292,7 +275,17 @@ TEST_F(FilterChain, AfterDestroyEveryMemberFailsAndTheCoreStaysInTheChain) {
     EXPECT_EQ(whole->Last().self.get(), nullptr);  // no Owner any more
 }
 
-TEST_F(FilterChain, FiltersAddedThroughAContextLeaveWithThePage) {
+TEST_F(FilterChain, RemoveChecksTheIndexAndFiltersAddedThroughAContextLeaveWithThePage) {
+    auto f = NewFilter({1, 2});
+    EXPECT_EQ(chain->Remove(-1), E_INVALIDARG);
+    EXPECT_EQ(chain->Remove(1), E_INVALIDARG);
+    EXPECT_EQ(chain->Remove(0), S_OK);
+    EXPECT_EQ(Count(), 0);
+    EXPECT_EQ(PatternOf(f.get()), "");  // Cleanup emptied it
+    // Only objects with a filter core go in.
+    EXPECT_EQ(chain->Add(AsVariant(ScriptObject({}).get())), E_NOINTERFACE);
+    EXPECT_EQ(chain->Add(I4(1)), E_NOINTERFACE);
+
     ComPtr<IDataContext> context;
     ASSERT_EQ(CDataContext::Create(static_cast<IPacketFilters*>(chain.get()), context.put()), S_OK);
     auto add = [&](std::vector<CComVariant> args) {

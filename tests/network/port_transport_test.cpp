@@ -166,7 +166,7 @@ TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
     EXPECT_EQ(trace[0].bytes[2], 1);  // packet 0 was dropped
 }
 
-TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
+TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLinesAndWaitsEndOnWake) {
     MapComPort(9, "/tmp/bus/panel");
     const struct {
         const char16_t* name;
@@ -181,10 +181,8 @@ TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(SerialDevice::PathForName(c.name), c.path) << Utf16ToUtf8(c.name);
-}
 
-TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
-    SerialDevice device;
+    SerialDevice device;  // a wait ends on a wake and on its time-out
     device.Wake();
     EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
     EXPECT_EQ(device.Wait(5), SerialDevice::WaitResult::kTimeout);  // the wake was used up
