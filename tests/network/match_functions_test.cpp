@@ -44,17 +44,12 @@ ComPtr<IDispatch> AreaJoin(LONG area, LONG join, BYTE oc) {
     return m;
 }
 
-ComPtr<IDispatch> AreaLinkJoin(LONG bla, LONG area, LONG join, BYTE oc) {
-    ComPtr<IDispatch> m;
-    EXPECT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(bla, area, join, oc, m.put()), S_OK);
-    return m;
-}
-
 TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheOpcode) {
     const auto area5 = AreaJoin(5, 0xFF, 0x65);
     const auto low_byte = AreaJoin(5, 0x101, 0x65);  // only the low byte of the join is the mask
     const auto no_mask = AreaJoin(5, 0x100, 0x65);   // a mask of 0 matches nothing
-    const auto link1 = AreaLinkJoin(1, 5, 0x01, 0x60);
+    ComPtr<IDispatch> link1;                         // link area 1 for area 5
+    ASSERT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(1, 5, 0x01, 0x60, link1.put()), S_OK);
     const struct {
         const char* what;
         IDispatch* match;
