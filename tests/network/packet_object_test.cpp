@@ -109,6 +109,27 @@ TEST(PacketAssign, ReadsArraysEnumerablesAndStringsAndChecksumsOnlyEnumeratedFra
         EXPECT_EQ(p->Assign(c.value), c.result);
         EXPECT_EQ(Hex(BytesOf(p->Packet())), c.bytes);
     }
+    // Safe arrays give their first dimension, whatever their bounds.
+    const struct {
+        std::vector<SAFEARRAYBOUND> bounds;  // leftmost dimension first
+        size_t bytes;
+    } bounded[] = {
+        {{{3, 0}, {2, 0}}, 3},           // the first dimension of a 3 x 2 array
+        {{{0x7FFFFFFF, 0}, {0, 0}}, 0},  // an empty dimension: no element at all
+        {{{4, 0x7FFFFFFE}}, 4},          // indices beyond the largest LONG
+        {{{0xFFFFFFFF, -0x7FFFFFFF - 1}, {0, 0}}, 0},
+    };
+    for (VARTYPE vt : {VT_UI1, VT_VARIANT}) {
+        for (const auto& c : bounded) {
+            CComVariant array;
+            array.parray = SafeArrayCreate(vt, static_cast<UINT>(c.bounds.size()),
+                                           const_cast<SAFEARRAYBOUND*>(c.bounds.data()));
+            ASSERT_NE(array.parray, nullptr);
+            array.vt = VT_ARRAY | vt;
+            ASSERT_EQ(p->Assign(array), S_OK);
+            EXPECT_EQ(BytesOf(p->Packet()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
+        }
+    }
 }
 
 // The header fields as a script reads them: each present one (Fade and Logical always) by name
@@ -122,30 +143,6 @@ std::string Header(CPacketOb* p) {
             text += (text.empty() ? "" : ", ") + Utf16ToUtf8(name) + "=" + value;
     }
     return text;
-}
-
-TEST(PacketAssign, SafeArraysGiveTheirFirstDimensionWhateverTheirBounds) {
-    const struct {
-        std::vector<SAFEARRAYBOUND> bounds;  // leftmost dimension first
-        size_t bytes;
-    } cases[] = {
-        {{{3, 0}, {2, 0}}, 3},           // the first dimension of a 3 x 2 array
-        {{{0x7FFFFFFF, 0}, {0, 0}}, 0},  // an empty dimension: no element at all
-        {{{4, 0x7FFFFFFE}}, 4},          // indices beyond the largest LONG
-        {{{0xFFFFFFFF, -0x7FFFFFFF - 1}, {0, 0}}, 0},
-    };
-    auto p = New<CPacketOb>();
-    for (VARTYPE vt : {VT_UI1, VT_VARIANT}) {
-        for (const auto& c : cases) {
-            CComVariant array;
-            array.parray = SafeArrayCreate(vt, static_cast<UINT>(c.bounds.size()),
-                                           const_cast<SAFEARRAYBOUND*>(c.bounds.data()));
-            ASSERT_NE(array.parray, nullptr);
-            array.vt = VT_ARRAY | vt;
-            ASSERT_EQ(p->Assign(array), S_OK);
-            EXPECT_EQ(BytesOf(p->Packet()), Bytes(c.bytes, 0)) << vt << " " << c.bytes;
-        }
-    }
 }
 
 // The transport fields are always there. Assign keeps the header; QuickDecode replaces it with
