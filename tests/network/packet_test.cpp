@@ -92,7 +92,7 @@ std::string Fields(const DecodedPacket& d) {
     return text;
 }
 
-TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedBytesReadOnlyThenAndResetDropsThem) {
+TEST(DecodedPacketTest, FieldsByFrameKindBytesReadOnlyThenResetDropsThemAndPairsShareOneCell) {
     const struct {
         const char* bytes;
         const char* fields;
@@ -132,10 +132,9 @@ TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedBytesReadOnlyThenAndR
     EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
     EXPECT_EQ(Fields(packet->Decoded), "");
     EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
-}
 
-TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
-    DecodedPacket d;
+    // Paired fields share one cell.
+    DecodedPacket& d = packet->Decoded;
     d.Set(DecodedPacket::kArea, 300);
     EXPECT_EQ(Fields(d), "Area=300");
     d.Set(DecodedPacket::kBoxNumber, 12);
