@@ -173,7 +173,6 @@ TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsThatOutFiltersMaySendAgai
     const ComPtr<ScriptArray> refused[] = {holes, ArrayWithoutLength(), no_enumerator, nullptr};
     for (const auto& array : refused)
         EXPECT_EQ(Send(array.get()), Sent(E_INVALIDARG, -1));
-    EXPECT_EQ(out_->All().size(), 5u);
     // One long frame is the most an array may hold.
     EXPECT_EQ(handler_->SendPacket(ScriptArray::Bytes(std::vector<int>(1024, 0xAC)).get(), nullptr),
               S_OK);

@@ -3,7 +3,6 @@
 
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "platform/safearray.h"
@@ -290,7 +289,6 @@ TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
     ASSERT_EQ(p->put_PacketSent(function.get()), S_OK);
     packet.MarkSent(2, 20);
     EXPECT_EQ(listener.sent.All(), std::vector<std::string>{"2@20"});  // recorded, then told
-    EXPECT_EQ(std::tuple(packet.PortNumber, packet.PacketTime), std::tuple(2u, 20u));
     ASSERT_EQ(function->Calls(), 1);
     EXPECT_EQ(told_before, 1u);
     EXPECT_EQ(function->Last().flags, DISPATCH_METHOD);
