@@ -165,7 +165,7 @@ TEST_F(FilterChain, OnlyResultsThatCoerceToTrueConsume) {
 
 // On a match OnFilterMatches gets the packet's object with the filter as this; the Callbacks
 // follow, also without it, with no this, and their results consume nothing.
-TEST_F(FilterChain, OnAMatchTheFunctionThenTheCallbacksGetThePacketObject) {
+TEST_F(FilterChain, OnAMatchTheFunctionThenTheCallbacksGetThePacketObjectAndCallbacksOutliveIt) {
     auto f = NewFilter({0x1C});
     ComPtr<IGenericCollection> callbacks;
     ASSERT_EQ(f->get_Callbacks(callbacks.put()), S_OK);
@@ -187,15 +187,12 @@ TEST_F(FilterChain, OnAMatchTheFunctionThenTheCallbacksGetThePacketObject) {
     EXPECT_EQ(a->Last().Object(), call.Object());
     Run({0x5C});
     EXPECT_EQ(Log(), "");
-}
 
-// A script that keeps Callbacks keeps the filter's core, and so the collection, alive.
-TEST_F(FilterChain, CallbacksOutliveTheFilterObject) {
-    ComPtr<IGenericCollection> callbacks;
+    // A script that keeps Callbacks keeps the filter's core, and so the collection, alive.
     {
-        auto f = New<CPacketFilter>();
-        ASSERT_EQ(f->get_Callbacks(callbacks.put()), S_OK);
-        ASSERT_EQ(f->Destroy(), S_OK);
+        auto lone = New<CPacketFilter>();
+        ASSERT_EQ(lone->get_Callbacks(callbacks.put()), S_OK);
+        ASSERT_EQ(lone->Destroy(), S_OK);
     }
     LONG count = -1;
     EXPECT_EQ(callbacks->get_Count(&count), S_OK);

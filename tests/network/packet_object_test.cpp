@@ -269,7 +269,7 @@ PacketBase* PacketInside(IDispatch* object) {
 // MarkSent records the transmission, tells the listener, then calls PacketSent with the packet's
 // recorded script object (made for the call if there is none); the final release of that object
 // drops PacketSent, and so does a script's null.
-TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
+TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnceAPlainPacketHasNone) {
     auto p = New<CPacketOb>();  // made by a script: its packet records no object
     PacketBase& packet = *p->Packet();
     packet.MarkSent(1, 10);  // no listener and no function: nothing to call
@@ -312,21 +312,19 @@ TEST(PacketScriptObject, MarkSentTellsTheListenerThenCallsPacketSentOnce) {
     EXPECT_EQ(sent_function(), static_cast<IDispatch*>(function.get()));
     ASSERT_EQ(CallName(DispatchOf(p.get()), u"PacketSent", DISPATCH_PROPERTYPUT, {Null()}), S_OK);
     EXPECT_EQ(sent_function(), nullptr);
-}
 
-TEST(PacketScriptObject, APlainPacketHasNoPacketSent) {
-    ref<PacketBase> packet(new PacketBase);
+    // A plain packet has no PacketSent.
+    ref<PacketBase> plain(new PacketBase);
     ComPtr<IDispatch> object;
-    ASSERT_EQ(GetPacketScriptObject(packet.get(), object.put()), S_OK);
-    ComPtr<IPacket> p = object.As<IPacket>();
-    ComPtr<IDispatch> sent;
-    EXPECT_EQ(p->get_PacketSent(sent.put()), S_OK);
-    EXPECT_EQ(sent.get(), nullptr);
-    EXPECT_EQ(p->put_PacketSent(ScriptFunction::Returning(CComVariant()).get()), E_FAIL);
-    EXPECT_EQ(p->put_PacketSent(nullptr), S_OK);          // nothing to clear
-    EXPECT_EQ(PacketInside(object.get()), packet.get());  // so the library can send it again
-    ASSERT_EQ(p->Add(I4(1)), S_OK);                       // everything else works
-    EXPECT_EQ(packet->ByteCount(), 1);
+    ASSERT_EQ(GetPacketScriptObject(plain.get(), object.put()), S_OK);
+    ComPtr<IPacket> q = object.As<IPacket>();
+    EXPECT_EQ(q->get_PacketSent(read.put()), S_OK);
+    EXPECT_EQ(read.get(), nullptr);
+    EXPECT_EQ(q->put_PacketSent(function.get()), E_FAIL);
+    EXPECT_EQ(q->put_PacketSent(nullptr), S_OK);         // nothing to clear
+    EXPECT_EQ(PacketInside(object.get()), plain.get());  // so the library can send it again
+    ASSERT_EQ(q->Add(I4(1)), S_OK);                      // everything else works
+    EXPECT_EQ(plain->ByteCount(), 1);
 }
 
 }  // namespace
