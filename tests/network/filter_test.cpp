@@ -77,9 +77,6 @@ class FilterChain : public ::testing::Test {
         EXPECT_EQ((f->*member)(function.get()), S_OK);
         return function;
     }
-    static HRESULT PutAsScript(CPacketFilter* f, const char16_t* member, CComVariant value) {
-        return CallName(static_cast<IPacketFilter*>(f), member, DISPATCH_PROPERTYPUT, {value});
-    }
     bool Run(const Bytes& bytes) { return chain->RunFilters(PacketOf(bytes)); }
     // The calls logged since the last look.
     std::string Log() { return Joined(std::exchange(log, {})); }
@@ -121,7 +118,8 @@ TEST_F(FilterChain, FilterPacketReplacesTheWholeStepAndMatchesPacketThePattern) 
     EXPECT_FALSE(Run({0x5C}));
     EXPECT_EQ(Log(), "whole whole");
     // A script's null empties the holder and brings the ordinary step back.
-    ASSERT_EQ(PutAsScript(f.get(), u"FilterPacket", Null()), S_OK);
+    IDispatch* script = static_cast<IPacketFilter*>(f.get());
+    ASSERT_EQ(CallName(script, u"FilterPacket", DISPATCH_PROPERTYPUT, {Null()}), S_OK);
     EXPECT_TRUE(Run({0x5C}));
     EXPECT_FALSE(Run({0x1C}));
     EXPECT_EQ(Log(), "match fail");
@@ -134,7 +132,7 @@ TEST_F(FilterChain, FilterPacketReplacesTheWholeStepAndMatchesPacketThePattern) 
     decide->result = CComVariant(true);
     EXPECT_FALSE(Run({0x5C}));  // a failing test is no match
     // A script's undefined empties it: the pattern decides again.
-    ASSERT_EQ(PutAsScript(f.get(), u"MatchesPacket", CComVariant()), S_OK);
+    ASSERT_EQ(CallName(script, u"MatchesPacket", DISPATCH_PROPERTYPUT, {CComVariant()}), S_OK);
     EXPECT_TRUE(Run({0x5C}));
     EXPECT_EQ(Log(), "match fail fail match");
 }
