@@ -98,7 +98,7 @@ TEST(BusDevicesTest, DimmerAppliesPresetsAndLevelsAndAnswersRequests) {
               "channel 3 level 100; ");
 }
 
-TEST(BusDevicesTest, ADimmerWithAJoinHearsOnlyJoinsSharingABit) {
+TEST(BusDevicesTest, ADimmerWithAJoinHearsJoinsSharingABitKeypadsPressAndBadSpecsAreExplained) {
     std::string error;
     auto device = bus::ParseDevice("dimmer:area=5,box=2,channels=1,join=2", error);
     ASSERT_TRUE(device) << error;
@@ -113,18 +113,15 @@ TEST(BusDevicesTest, ADimmerWithAJoinHearsOnlyJoinsSharingABit) {
         dimmer.OnFrame(bus::WithChecksum({0x1C, 5, 0, c.opcode, 0, 0, c.join}));
         EXPECT_EQ(dimmer.Preset(), c.preset) << "join " << int{c.join};
     }
-    EXPECT_FALSE(bus::ParseDevice("dimmer:area=5,box=2,channels=1,join=0", error));
-    EXPECT_NE(error.find("join"), std::string::npos);
-}
 
-TEST(BusDevicesTest, KeypadPressesAndReleasesAndBadSpecsAreExplained) {
-    std::string error;
     auto keypad = bus::ParseDevice("keypad:box=5", error);
     ASSERT_TRUE(keypad);
     EXPECT_TRUE(keypad->Press(3));
     ASSERT_EQ(keypad->Outbox().size(), 2u);
     EXPECT_EQ(keypad->Outbox()[0][6], 1);
     EXPECT_EQ(keypad->Outbox()[1][6], 0);
+    EXPECT_FALSE(bus::ParseDevice("dimmer:area=5,box=2,channels=1,join=0", error));
+    EXPECT_NE(error.find("join"), std::string::npos);
     EXPECT_FALSE(bus::ParseDevice("dimmer:area=1,box=2", error));
     EXPECT_NE(error.find("channels"), std::string::npos);
     EXPECT_FALSE(bus::ParseDevice("keypad:box=300", error));

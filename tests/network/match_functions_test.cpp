@@ -44,17 +44,12 @@ ComPtr<IDispatch> AreaJoin(LONG area, LONG join, BYTE oc) {
     return m;
 }
 
-ComPtr<IDispatch> AreaLinkJoin(LONG bla, LONG area, LONG join, BYTE oc) {
-    ComPtr<IDispatch> m;
-    EXPECT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(bla, area, join, oc, m.put()), S_OK);
-    return m;
-}
-
-TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheOpcode) {
+TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheOpcodeMatch) {
     const auto area5 = AreaJoin(5, 0xFF, 0x65);
     const auto low_byte = AreaJoin(5, 0x101, 0x65);  // only the low byte of the join is the mask
     const auto no_mask = AreaJoin(5, 0x100, 0x65);   // a mask of 0 matches nothing
-    const auto link1 = AreaLinkJoin(1, 5, 0x01, 0x60);
+    ComPtr<IDispatch> link1;                         // link area 1 for area 5
+    ASSERT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(1, 5, 0x01, 0x60, link1.put()), S_OK);
     const struct {
         const char* what;
         IDispatch* match;
@@ -82,12 +77,10 @@ TEST(MatchFunctionsTest, AreaOrAreaZeroOrTheLinkAreaWithAnOverlappingJoinAndTheO
     };
     for (const auto& c : cases)
         EXPECT_EQ(FilterCall(c.match, c.packet.get()), c.matches) << c.what;
-}
 
-TEST(MatchFunctionsTest, TheTypedMatchChecksItsArgumentsAndOnlyTheDefaultMemberIsCalled) {
-    auto m = AreaJoin(5, 0xFF, 0x65);
+    // The typed match checks its arguments, and only the default member is called.
     ComPtr<_IMatchPacket> typed;
-    ASSERT_EQ(m->QueryInterface(typed.put()), S_OK);
+    ASSERT_EQ(area5->QueryInterface(typed.put()), S_OK);
     LONG result = 7;
     EXPECT_EQ(typed->Match(nullptr, nullptr, &result), S_OK);
     EXPECT_EQ(result, 0);
@@ -95,13 +88,13 @@ TEST(MatchFunctionsTest, TheTypedMatchChecksItsArgumentsAndOnlyTheDefaultMemberI
     EXPECT_EQ(CMatchFunctionLogicalAreaJoin::Create(1, 1, 1, nullptr), E_POINTER);
     EXPECT_EQ(CMatchFunctionLogicalAreaLinkJoin::Create(1, 1, 1, 1, nullptr), E_POINTER);
 
-    auto packet = Packet(5, 0x01, 0x65);
     // Plain positional arguments work as well: the packet, then the filter.
-    const std::vector<CComVariant> args{AsVariant(packet->GetUnknown()), CComVariant(m.get())};
+    const std::vector<CComVariant> args{AsVariant(cases[0].packet->GetUnknown()),
+                                        CComVariant(area5.get())};
     CComVariant matched;
-    EXPECT_EQ(Call(m.get(), 1, DISPATCH_METHOD, args, &matched), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(LookUp(m.get(), u"Matches"), DISP_E_UNKNOWNNAME);
-    ASSERT_EQ(Call(m.get(), DISPID_VALUE, DISPATCH_METHOD, args, &matched), S_OK);
+    EXPECT_EQ(Call(area5.get(), 1, DISPATCH_METHOD, args, &matched), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(LookUp(area5.get(), u"Matches"), DISP_E_UNKNOWNNAME);
+    ASSERT_EQ(Call(area5.get(), DISPID_VALUE, DISPATCH_METHOD, args, &matched), S_OK);
     EXPECT_EQ(matched.lVal, 1);
 }
 

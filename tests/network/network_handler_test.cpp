@@ -74,7 +74,7 @@ TEST(NetworkHandlerSetting, Port0ComesFromTheSettingsStoreWithADefaultOfThree) {
 
 // Besides: built-in filters head the chains; only the chain getters' results are wrapped as
 // script objects; Destroy empties the chains and destroys the port.
-TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWithItsBit) {
+TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPacketsGoToPortsWithTheirBit) {
     EXPECT_EQ(ChainSizes(), "221");  // with a recorder in each of the handler's chains
     EXPECT_TRUE(dcast_ref<DefaultPacketFilters>(handler_->InFilters().Filters()[0]) &&
                 dcast_ref<DefaultOutgoingFilters>(handler_->OutFilters().Filters()[0]) &&
@@ -83,7 +83,6 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
     auto array = ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF});
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     handler_->Start();  // the device is missing: started all the same
-    EXPECT_TRUE(handler_->Started());
     EXPECT_EQ(handler_->get_Port(1, nullptr), E_POINTER);
     for (auto [mask, has_bit] :
          {std::pair{1u, true}, {3u, true}, {0xFFFFFFFFu, true}, {0u, false}, {2u, false}}) {
@@ -98,6 +97,22 @@ TEST_F(NetworkHandlerTest, PortAndSendPacketAnswerOnlyWhileStartedPortForMasksWi
     EXPECT_EQ(handler_->get_Port(1, &port), E_INVALIDARG);
     EXPECT_EQ(Send(array.get()), Sent(S_FALSE, -1));
     EXPECT_EQ(Traffic(), "queued 0");
+    // Sent by the library (no start needed on this path) or received, a packet goes to port 0
+    // only with its bit, and even while the port is closed. A sent one is fed back as a copy; a
+    // received one passes InFilters itself.
+    ref<PacketBase> packet = PacketOf(kFrame);
+    packet->DestinationPorts = 2;
+    EXPECT_EQ(handler_->SendInternal(packet), 0);
+    handler_->Incoming(packet);
+    EXPECT_EQ(Traffic(),
+              "out 1C 05 00 01 00 00 FF DF to 2; in 1C 05 00 01 00 00 FF DF to 0; "
+              "in 1C 05 00 01 00 00 FF DF to 2; queued 0");
+    EXPECT_EQ(in_->All()[1].packet, packet);
+    packet->DestinationPorts = 1;
+    handler_->SendInternal(packet);
+    EXPECT_EQ(Queued(), 1u);
+    handler_->Incoming(packet);
+    EXPECT_EQ(Queued(), 2u);
     ASSERT_EQ(handler_->Destroy(), S_OK);
     EXPECT_EQ(ChainSizes(), "000");
 }
@@ -126,25 +141,7 @@ TEST_F(NetworkHandlerTest, APacketIsSentItselfAndACopyFedBackUnlessOutFiltersCon
     EXPECT_EQ(Queued(), 2u);
 }
 
-// Sent by the library or received, a packet goes to port 0 only with its bit, and even while
-// the port is closed. A sent one is fed back as a copy; a received one passes InFilters itself.
-TEST_F(NetworkHandlerTest, OnlyPacketsWithThePortsBitAreQueued) {
-    ref<PacketBase> packet = PacketOf(kFrame);
-    packet->DestinationPorts = 2;
-    EXPECT_EQ(handler_->SendInternal(packet), 0);  // no start needed on this path
-    handler_->Incoming(packet);
-    EXPECT_EQ(Traffic(),
-              "out 1C 05 00 01 00 00 FF DF to 2; in 1C 05 00 01 00 00 FF DF to 0; "
-              "in 1C 05 00 01 00 00 FF DF to 2; queued 0");
-    EXPECT_EQ(in_->All()[1].packet, packet);
-    packet->DestinationPorts = 1;
-    handler_->SendInternal(packet);
-    EXPECT_EQ(Queued(), 1u);
-    handler_->Incoming(packet);
-    EXPECT_EQ(Queued(), 2u);
-}
-
-TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSevenFrameBytes) {
+TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsThatOutFiltersMaySendAgain) {
     handler_->Start();
     handler_->InFilters().Filters()[0]->SetEnable(0);  // the built-in filter decodes on its own
     const struct {
@@ -175,17 +172,13 @@ TEST_F(NetworkHandlerTest, ArraysReadWholeBecomePacketsWithAChecksumOnlyForSeven
     const ComPtr<ScriptArray> refused[] = {holes, ArrayWithoutLength(), no_enumerator, nullptr};
     for (const auto& array : refused)
         EXPECT_EQ(Send(array.get()), Sent(E_INVALIDARG, -1));
-    EXPECT_EQ(out_->All().size(), 5u);
     // One long frame is the most an array may hold.
     EXPECT_EQ(handler_->SendPacket(ScriptArray::Bytes(std::vector<int>(1024, 0xAC)).get(), nullptr),
               S_OK);
     EXPECT_EQ(out_->All().back().bytes.size(), 1024u);
-}
 
-// The packet a script filter of OutFilters sees for an array send is a library-built one; the
-// script may send it again like any other packet.
-TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
-    handler_->Start();
+    // The packet a script filter of OutFilters sees for an array send is a library-built one;
+    // the script may send it again like any other packet.
     auto filter = New<CPacketFilter>();
     ASSERT_EQ(filter->put_PacketToMatch(ArrayValue({0x1C})), S_OK);
     auto resend = ScriptFunction::Returning(CComVariant());
@@ -196,15 +189,15 @@ TEST_F(NetworkHandlerTest, AnOutFilterCanSendThePacketOfAnArraySendAgain) {
     };
     ASSERT_EQ(filter->put_OnFilterMatches(resend.get()), S_OK);
     ASSERT_EQ(handler_->OutFilters().Add(AsVariant(filter->GetUnknown())), S_OK);
-
+    const std::size_t queued = Queued();
     ASSERT_EQ(handler_->SendPacket(ScriptArray::Bytes({0x1C, 1, 0, 1, 0, 0, 0xFF}).get(), nullptr),
               S_OK);
     EXPECT_EQ(resent, S_OK);
     EXPECT_EQ(result, 0);
     const auto out = out_->All();
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[1].packet, out[0].packet);  // the same packet, not a copy
-    EXPECT_EQ(Queued(), 2u);
+    ASSERT_EQ(out.size(), 8u);
+    EXPECT_EQ(out[7].packet, out[6].packet);  // the same packet, not a copy
+    EXPECT_EQ(Queued(), queued + 2);
     handler_->OutFilters().Destroy();
     filter->Destroy();
 }

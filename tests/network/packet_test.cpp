@@ -92,24 +92,7 @@ std::string Fields(const DecodedPacket& d) {
     return text;
 }
 
-TEST(PacketBaseTest, ResetKeepsBytesAndNamedValues) {
-    auto packet = PacketOf({0x1C, 1, 2, 3, 4, 5, 6, 7});
-    packet->ExpectedLength = 8;
-    packet->LastByteTime = 42;
-    packet->PortNumber = packet->DestinationPorts = 1;
-    packet->PacketTime = 9;
-    packet->Delay = 500;
-    packet->DecodeHeader();
-    packet->Decoded.SetValue(u"Level", I4(7));
-    packet->Reset();
-    EXPECT_EQ(Facts(*packet),
-              "[1C 01 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
-    EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
-    EXPECT_EQ(Fields(packet->Decoded), "");
-    EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
-}
-
-TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen) {
+TEST(DecodedPacketTest, FieldsByFrameKindBytesReadOnlyThenResetDropsThemAndPairsShareOneCell) {
     const struct {
         const char* bytes;
         const char* fields;
@@ -136,10 +119,22 @@ TEST(DecodeHeaderTest, FieldsByFrameKindScriptFieldsRemovedAndBytesReadOnlyThen)
     packet->DecodeHeader();
     EXPECT_EQ(Fields(packet->Decoded), "Opcode=3 Logical=1 Join=6 Area=9");
     EXPECT_EQ(packet->ByteAt(1), 9);
-}
+    // Reset keeps the bytes and named values, and drops the fields and transport facts.
+    packet->ExpectedLength = 8;
+    packet->LastByteTime = 42;
+    packet->PortNumber = packet->DestinationPorts = 1;
+    packet->PacketTime = 9;
+    packet->Delay = 500;
+    packet->Decoded.SetValue(u"Level", I4(7));
+    packet->Reset();
+    EXPECT_EQ(Facts(*packet),
+              "[1C 09 02 03 04 05 06 07] port=FFFFFFFF dest=3 time=0 last=42 expected=8");
+    EXPECT_EQ(packet->Delay, kPacketDelayWithoutGlobal);
+    EXPECT_EQ(Fields(packet->Decoded), "");
+    EXPECT_NE(packet->Decoded.FindValue(u"Level"), nullptr);
 
-TEST(DecodedPacketTest, PairedFieldsShareOneCell) {
-    DecodedPacket d;
+    // Paired fields share one cell.
+    DecodedPacket& d = packet->Decoded;
     d.Set(DecodedPacket::kArea, 300);
     EXPECT_EQ(Fields(d), "Area=300");
     d.Set(DecodedPacket::kBoxNumber, 12);

