@@ -45,25 +45,13 @@ CComVariant RawDec(BYTE scale, BYTE sign, ULONGLONG mantissa) {
     return v;
 }
 
-std::string Digits(unsigned __int128 v) {
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    } while (v);
-    return s;
-}
-
-template <typename T>
-std::string Shortest(T value) {
-    char text[64];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
 // The value written independently of the code under test: integers in decimal, floating point
 // in its shortest exact form, decimals with exactly their scale, strings as UTF-8.
 std::string ValueText(const VARIANT& v) {
     char text[64];
+    auto shortest = [&](auto value) {
+        return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    };
     switch (v.vt) {
         case VT_EMPTY:
             return "empty";
@@ -90,20 +78,21 @@ std::string ValueText(const VARIANT& v) {
         case VT_UI8:
             return std::to_string(v.ullVal);
         case VT_R4:
-            return Shortest(v.fltVal);
+            return shortest(v.fltVal);
         case VT_R8:
         case VT_DATE:
-            return Shortest(v.dblVal);
+            return shortest(v.dblVal);
         case VT_ERROR:
             std::snprintf(text, sizeof text, "error %08X", static_cast<unsigned>(v.scode));
             return text;
         case VT_BSTR:
             return Utf16ToUtf8({v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal)});
         case VT_DECIMAL: {
-            std::string digits =
-                Digits((static_cast<unsigned __int128>(v.decVal.Hi32) << 64) | v.decVal.Lo64);
-            if (digits.size() <= v.decVal.scale)
-                digits.insert(0, v.decVal.scale + 1 - digits.size(), '0');
+            std::string digits;
+            auto mantissa = (static_cast<unsigned __int128>(v.decVal.Hi32) << 64) | v.decVal.Lo64;
+            // At least one digit before the point: leading zeros up to the scale.
+            for (; digits.size() <= v.decVal.scale || mantissa; mantissa /= 10)
+                digits.insert(digits.begin(), static_cast<char>('0' + int(mantissa % 10)));
             if (v.decVal.scale) digits.insert(digits.size() - v.decVal.scale, ".");
             return (v.decVal.sign ? "-" : "") + digits;
         }
