@@ -143,16 +143,16 @@ class CFragile : public ComObjectRoot<CFragile, IBeta> {
     HRESULT Beta(LONG*) override { return S_OK; }
 };
 
-TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
+TEST_F(ComObjectTest, CreationReportsWhatFailedAndTheCreatorHandsOutTheInterfaceAskedFor) {
     const struct {
         int how;
         HRESULT expected;
     } cases[] = {{1, E_ACCESSDENIED}, {2, E_OUTOFMEMORY}, {3, E_FAIL}};
+    Outer outer;
     for (const auto& c : cases) {
         ComObject<CFragile>* plain = nullptr;
         EXPECT_EQ(c.expected, ComObject<CFragile>::CreateInstance(&plain, c.how)) << c.how;
         EXPECT_EQ(nullptr, plain);
-        Outer outer;
         ComAggObject<CFragile>* inner = nullptr;
         EXPECT_EQ(c.expected, ComAggObject<CFragile>::CreateInstance(&outer, &inner, c.how))
             << c.how;
@@ -163,23 +163,20 @@ TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
     EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(Life(), "1/1/0");  // FinalRelease runs before any destruction
-}
 
-TEST_F(ComObjectTest, InstanceCreator) {
     EXPECT_EQ(E_POINTER, CreateComInstance<CThing>(nullptr, IID_IUnknown, nullptr));
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(E_NOINTERFACE, CreateComInstance<CThing>(nullptr, IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(Life(), "1/1/0");  // the object without the interface is destroyed
+    EXPECT_EQ(Life(), "2/2/0");  // the object without the interface is destroyed
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(nullptr, IAlpha::kIid, &out));
     IAlpha* alpha = static_cast<IAlpha*>(out);
     LONG v = 0;
     alpha->Alpha(&v);
     EXPECT_EQ(1, v);
     EXPECT_EQ(0u, alpha->Release());
-    EXPECT_EQ(Life(), "2/2/0");
+    EXPECT_EQ(Life(), "3/3/0");
 
-    Outer outer;
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CLonely>(&outer, IID_IUnknown, &out));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CThing>(&outer, IAlpha::kIid, &out));
     EXPECT_EQ(nullptr, out);

@@ -131,12 +131,6 @@ class DispatcherTest : public ::testing::Test {
     UINT argerr_ = 0;
 };
 
-TEST_F(DispatcherTest, NamesAreCaseInsensitiveWithParameterNames) {
-    EXPECT_EQ(Ids({u"sUM", u"b", u"A"}), (std::vector<DISPID>{0x12, 1, 0}));
-    EXPECT_EQ(Ids({u"Nope"}, DISP_E_UNKNOWNNAME), std::vector<DISPID>{DISPID_UNKNOWN});
-    EXPECT_EQ(Ids({u"Sum", u"C"}, DISP_E_UNKNOWNNAME), (std::vector<DISPID>{0x12, DISPID_UNKNOWN}));
-}
-
 TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
     constexpr UINT kAny = 0xFFFFFFFF;
     auto part = New<CPart>();
@@ -243,7 +237,12 @@ TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
     // VariantEmptyNull.EmptyIsZeroAndNullIsNoNumber).
 }
 
-TEST_F(DispatcherTest, TypeInformation) {
+// Names are case-insensitive, with parameter names after the member's.
+TEST_F(DispatcherTest, NamesAndTypeInformation) {
+    EXPECT_EQ(Ids({u"sUM", u"b", u"A"}), (std::vector<DISPID>{0x12, 1, 0}));
+    EXPECT_EQ(Ids({u"Nope"}, DISP_E_UNKNOWNNAME), std::vector<DISPID>{DISPID_UNKNOWN});
+    EXPECT_EQ(Ids({u"Sum", u"C"}, DISP_E_UNKNOWNNAME), (std::vector<DISPID>{0x12, DISPID_UNKNOWN}));
+
     UINT count = 0;
     EXPECT_EQ(S_OK, disp_->GetTypeInfoCount(&count));
     EXPECT_EQ(1u, count);

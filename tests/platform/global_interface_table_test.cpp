@@ -218,6 +218,29 @@ TEST_F(ProbeOnApartment, WorkerCallsRunOnTheOwningApartmentThreadThroughOneProxy
     OnMtaThread([&] { EXPECT_EQ(static_cast<LONG>(sta.id()), CallWhere(Fetch(cookie))); });
     EXPECT_EQ(log->threads, std::vector<unsigned long>{sta.id()});
 
+    // Many workers fetching and calling at once, while registrations of their own come and go.
+    constexpr int kWorkers = 6, kCalls = 50;
+    std::atomic<int> right{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (int i = 0; i < kCalls; ++i) {
+                ComPtr<IDispatch> p;
+                if (Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()) != S_OK)
+                    continue;
+                if (CallWhere(p) == static_cast<LONG>(sta.id())) ++right;
+                DWORD mine = 0;
+                Git()->RegisterInterfaceInGlobal(p, IID_IDispatch, &mine);
+                Git()->RevokeInterfaceFromGlobal(mine);
+            }
+            CoUninitialize();
+        });
+    }
+    for (auto& t : workers)
+        t.join();
+    EXPECT_EQ(kWorkers * kCalls, right.load());
+
     // One apartment gets one proxy, which answers only what the object answers and never
     // claims to be agile.
     ComPtr<IUnknown> a = Fetch(cookie).As<IUnknown>();
@@ -343,10 +366,7 @@ TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
     // without ever pumping.
     std::thread sta([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ComPtr<Probe> probe;
-        MakeComObject(&probe);
-        cookie = Register(probe.get());
-        probe = nullptr;
+        cookie = Register(New<Probe>().get());
         pollfd queued{CoGetPumpDescriptor(), POLLIN, 0};
         registered.set_value();
         EXPECT_EQ(1, poll(&queued, 1, -1));
@@ -362,32 +382,7 @@ TEST(GlobalInterfaceTable, QueuedCallsFailWhenTheApartmentEnds) {
     EXPECT_EQ(S_OK, Git()->RevokeInterfaceFromGlobal(cookie));
 }
 
-TEST_F(ProbeOnApartment, ManyWorkersFetchAndCallAtOnce) {
-    constexpr int kWorkers = 6, kCalls = 50;
-    std::atomic<int> right{0};
-    std::vector<std::thread> workers;
-    for (int w = 0; w < kWorkers; ++w) {
-        workers.emplace_back([&] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            for (int i = 0; i < kCalls; ++i) {
-                ComPtr<IDispatch> p;
-                if (Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, p.put_void()) != S_OK)
-                    continue;
-                if (CallWhere(p) == static_cast<LONG>(sta.id())) ++right;
-                // Registrations made on workers come and go meanwhile.
-                DWORD mine = 0;
-                Git()->RegisterInterfaceInGlobal(p, IID_IDispatch, &mine);
-                Git()->RevokeInterfaceFromGlobal(mine);
-            }
-            CoUninitialize();
-        });
-    }
-    for (auto& t : workers)
-        t.join();
-    EXPECT_EQ(kWorkers * kCalls, right.load());
-}
-
-TEST(GitPtr, AttachCopyRevokeAndDestruction) {
+TEST(GitPtr, AttachCopyRevokeDestructionAndFailures) {
     auto log = std::make_shared<ProbeLog>();
     ComPtr<Probe> a = New<Probe>(log), b = New<Probe>(log);
     {
@@ -423,9 +418,8 @@ TEST(GitPtr, AttachCopyRevokeAndDestruction) {
         EXPECT_EQ(1, log->destroyed.load());  // the registration keeps `a` alive
     }
     EXPECT_EQ(2, log->destroyed.load());  // destruction revoked it
-}
 
-TEST(GitPtr, AttachFailuresAreReturnedOrRaised) {
+    // Failures are returned or raised.
     auto object = New<Probe>();
     CComGITPtr2<IEnumVARIANT> holder;
     IEnumVARIANT* wrong = reinterpret_cast<IEnumVARIANT*>(static_cast<IDispatch*>(object.get()));

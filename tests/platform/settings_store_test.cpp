@@ -73,7 +73,7 @@ class SettingsStoreTest : public ::testing::Test {
     const fs::path file_ = data_ / "sub/registry";  // in a directory the store makes
 };
 
-TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
+TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFileAndKeysNestAndDelete) {
     const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
     const std::pair<std::u16string, SettingsStore::Value> values[] = {
         {u"Port0", Text(u"/dev/pts/3")},    {u"", Text(u"quote \" back \\ line\nend \u00e9\u20ac")},
@@ -95,12 +95,11 @@ TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.SetValue(u"HKEY_CURRENT_USER\\Nope", u"x", Dword(1)));
     }
     SettingsStore again(file_);
-    for (const auto& [name, value] : values) {
-        // Names of keys and values ignore case.
+    // Names of keys and values ignore case.
+    for (const auto& [name, value] : values)
         EXPECT_EQ(Read(again, u"hkey_current_user\\SOFTWARE\\brevanto", FoldCase(name)),
                   Show(value))
             << Utf16ToUtf8(name);
-    }
     EXPECT_EQ(ERROR_SUCCESS, again.OpenKey(u"HKEY_CLASSES_ROOT\\Empty\\Programmable"));
     EXPECT_EQ(Read(again, key, u"Missing"), kMissing);
 
@@ -111,29 +110,25 @@ TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFile) {
         names);
     ASSERT_EQ(ERROR_SUCCESS, again.EnumKeys(u"HKEY_CURRENT_USER\\Software", &names));
     EXPECT_EQ(std::vector<std::u16string>{u"Brevanto"}, names);  // the case it was made with
-}
 
-TEST_F(SettingsStoreTest, KeysNestAtMost512DeepAndDeleteWithTheirValues) {
+    // Keys nest at most 512 deep, and are deleted with their values.
     std::u16string deepest;
     for (std::size_t i = 0; i < SettingsStore::kMaxKeyDepth; ++i)
         deepest += u"k\\";
-    SettingsStore store(file_);
-    EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(deepest));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, store.CreateKey(deepest + u"one more"));
-
-    ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
-    ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
-    ASSERT_EQ(ERROR_SUCCESS, store.SetValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v", Dword(1)));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, store.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
-    EXPECT_EQ(ERROR_SUCCESS, store.DeleteTree(u"HKEY_CLASSES_ROOT\\clsid\\{a}"));
+    EXPECT_EQ(ERROR_SUCCESS, again.CreateKey(deepest));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, again.CreateKey(deepest + u"one more"));
+    ASSERT_EQ(ERROR_SUCCESS, again.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
+    ASSERT_EQ(ERROR_SUCCESS, again.CreateKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
+    ASSERT_EQ(ERROR_SUCCESS, again.SetValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v", Dword(1)));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, again.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
+    EXPECT_EQ(ERROR_SUCCESS, again.DeleteTree(u"HKEY_CLASSES_ROOT\\clsid\\{a}"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              store.OpenKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.DeleteTree(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
-    EXPECT_EQ(ERROR_SUCCESS, store.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"V"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, store.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v"));
-    EXPECT_EQ(ERROR_SUCCESS, store.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
-    std::vector<std::u16string> names;
-    ASSERT_EQ(ERROR_SUCCESS, store.EnumKeys(u"HKEY_CLASSES_ROOT\\CLSID", &names));
+              again.OpenKey(u"HKEY_CLASSES_ROOT\\CLSID\\{A}\\InprocServer32"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, again.DeleteTree(u"HKEY_CLASSES_ROOT\\CLSID\\{A}"));
+    EXPECT_EQ(ERROR_SUCCESS, again.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"V"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, again.DeleteValue(u"HKEY_CLASSES_ROOT\\CLSID\\{B}", u"v"));
+    EXPECT_EQ(ERROR_SUCCESS, again.DeleteKey(u"HKEY_CLASSES_ROOT\\CLSID\\{B}"));
+    ASSERT_EQ(ERROR_SUCCESS, again.EnumKeys(u"HKEY_CLASSES_ROOT\\CLSID", &names));
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(ERROR_SUCCESS, SettingsStore(file_).OpenKey(u"HKEY_CLASSES_ROOT\\CLSID"));
 }
