@@ -192,8 +192,9 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
                                                      &none, &result, nullptr, nullptr));
 }
 
-// A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written through.
-TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
+// A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written through,
+// null and empty pass as null interfaces.
+TEST_F(DispatcherTest, NamedVariantByReferenceAndNullArguments) {
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, Run(0x10, kPut, {I4(1)}, nullptr, false));
     EXPECT_EQ(3, widget_->value_);
     // A named argument where the member takes none.
@@ -218,16 +219,13 @@ TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
     DISPPARAMS p{&by_value, nullptr, 1, 0};
     ASSERT_EQ(S_OK, disp_->Invoke(0x17, IID_NULL, 0, kDo, &p, nullptr, nullptr, &argerr_));
     EXPECT_EQ(ShowVariant(by_value), "BSTR 5");
-}
 
-// A script's null and undefined reach an interface parameter as a null pointer, so that
-// `object.Handler = null` clears what was set.
-TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
+    // A script's null and undefined reach an interface parameter as a null pointer, so that
+    // `object.Handler = null` clears what was set.
     CComVariant null_value = Null();
     auto part = New<CPart>();
     for (const CComVariant& null : {null_value, CComVariant(), ByRef(VT_VARIANT, &null_value)}) {
         SCOPED_TRACE(null.vt);
-        CComVariant result;
         EXPECT_EQ(E_POINTER, Run(0x18, kDo, {null}, &result));  // Measure got null
         widget_->part_ = part.get();
         EXPECT_EQ(S_OK, Run(0x1c, kPut, {null}));
