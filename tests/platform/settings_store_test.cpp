@@ -133,15 +133,16 @@ TEST_F(SettingsStoreTest, ValuesOfEveryTypeSurviveTheFileAndKeysNestAndDelete) {
     EXPECT_EQ(ERROR_SUCCESS, SettingsStore(file_).OpenKey(u"HKEY_CLASSES_ROOT\\CLSID"));
 }
 
-TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
+TEST_F(SettingsStoreTest, WritesReplaceTheFileOtherWritersAreSeenAndReadOnlyKeepsTheValues) {
+    const std::u16string key = u"HKEY_LOCAL_MACHINE\\K";
     SettingsStore a(file_), b(file_);
-    ASSERT_EQ(ERROR_SUCCESS, a.CreateKey(u"HKEY_LOCAL_MACHINE\\K"));
+    ASSERT_EQ(ERROR_SUCCESS, a.CreateKey(key));
     struct stat st;
     ASSERT_EQ(0, ::stat(file_.c_str(), &st));
     const ino_t first = st.st_ino;
     // `b` picks up what `a` wrote, and `a` what `b` writes next.
-    ASSERT_EQ(ERROR_SUCCESS, b.SetValue(u"HKEY_LOCAL_MACHINE\\K", u"x", Dword(7)));
-    EXPECT_EQ(Read(a, u"HKEY_LOCAL_MACHINE\\K", u"x"), Show(Dword(7)));
+    ASSERT_EQ(ERROR_SUCCESS, b.SetValue(key, u"x", Dword(7)));
+    EXPECT_EQ(Read(a, key, u"x"), Show(Dword(7)));
     // Each write is a new file renamed over the old one; no temporary file stays behind.
     ASSERT_EQ(0, ::stat(file_.c_str(), &st));
     EXPECT_NE(first, st.st_ino);
@@ -162,6 +163,22 @@ TEST_F(SettingsStoreTest, WritesReplaceTheFileAndOtherWritersAreSeen) {
                   SettingsStore(file_).OpenKey(u"HKEY_CLASSES_ROOT\\Batched"));
     }
     EXPECT_EQ(Read(b, u"HKEY_CLASSES_ROOT\\Batched", u"v"), Show(Dword(3)));
+
+    // In a directory that cannot be written, opening a key that exists writes nothing, and a
+    // change that cannot be saved fails without losing what the store holds.
+    const std::string written = FileText();
+    fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    WithFilePermissionsEnforced([&] {
+        SettingsStore store(file_);
+        bool created = true;
+        EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(key, &created));
+        EXPECT_FALSE(created);
+        EXPECT_EQ(ERROR_SUCCESS, store.SetValue(key, u"x", Dword(7)));  // unchanged
+        EXPECT_NE(ERROR_SUCCESS, store.SetValue(key, u"Other", Dword(1)));
+        EXPECT_EQ(Read(store, key, u"x"), Show(Dword(7)));
+    });
+    fs::permissions(file_.parent_path(), fs::perms::owner_all);
+    EXPECT_EQ(written, FileText());
 }
 
 TEST_F(SettingsStoreTest, DamagedFileIsReadAsFarAsPossible) {
@@ -266,30 +283,6 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsNeverWritten) {
         EXPECT_EQ(before.type(), fs::status(file_).type());
         EXPECT_EQ(size, fs::is_regular_file(before) ? fs::file_size(file_) : 0);
     }
-}
-
-// In a directory that cannot be written, opening a key that exists writes nothing, and a
-// change that cannot be saved fails without losing what the store holds.
-TEST_F(SettingsStoreTest, AReadOnlyDirectoryKeepsTheConfiguredValues) {
-    const std::u16string key = u"HKEY_CURRENT_USER\\Software\\Brevanto";
-    {
-        SettingsStore store(file_);
-        ASSERT_EQ(ERROR_SUCCESS, store.CreateKey(key));
-        ASSERT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));
-    }
-    const std::string written = FileText();
-    fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
-    WithFilePermissionsEnforced([&] {
-        SettingsStore store(file_);
-        bool created = true;
-        EXPECT_EQ(ERROR_SUCCESS, store.CreateKey(key, &created));
-        EXPECT_FALSE(created);
-        EXPECT_EQ(ERROR_SUCCESS, store.SetValue(key, u"Port0", Dword(7)));  // unchanged
-        EXPECT_NE(ERROR_SUCCESS, store.SetValue(key, u"Other", Dword(1)));
-        EXPECT_EQ(Read(store, key, u"Port0"), Show(Dword(7)));
-    });
-    fs::permissions(file_.parent_path(), fs::perms::owner_all);
-    EXPECT_EQ(written, FileText());
 }
 
 TEST_F(SettingsStoreTest, RegistryFunctionsOverTheProcessStore) {
