@@ -131,7 +131,7 @@ void ExpectValues(VARTYPE to, const std::vector<std::pair<CComVariant, std::stri
     ExpectConversions(rows);
 }
 
-TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
+TEST(VariantRounding, EveryNumberRoundsHalfToEven) {
     // clang-format off
     const std::pair<double, LONG> cases[] = {
         {0.5, 0},   {1.5, 2},   {2.5, 2},    {3.5, 4},    {-0.5, 0},   {-1.5, -2},
@@ -144,9 +144,7 @@ TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
         EXPECT_EQ(direct, out) << in;
         ExpectConversions({{R8(in), VT_I4, S_OK, std::to_string(out)}});
     }
-}
-
-TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
+    // So do currency, decimals and text.
     EXPECT_EQ(Typed(VT_CY, 2.5).cyVal.int64, 25000);
     // Text is rounded exactly: no binary floating-point error near the half.
     // clang-format off
@@ -309,7 +307,7 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
     // clang-format on
 }
 
-TEST(VariantDecimal, ExactDecimalTextAndConversions) {
+TEST(VariantDecimal, ExactTextConversionsAndInvalidScaleOrSign) {
     // clang-format off
     ExpectConversions({
         {Str(u"0.1"), VT_DECIMAL, S_OK, "0.1"},
@@ -336,10 +334,8 @@ TEST(VariantDecimal, ExactDecimalTextAndConversions) {
     ASSERT_EQ(VarR8FromDec(&raw, &d), S_OK);
     EXPECT_EQ(text.view(), u"-2.5");
     EXPECT_EQ(d, -2.5);
-}
 
-// A scale above 28 or a sign byte other than 0 and DECIMAL_NEG is no decimal at all.
-TEST(VariantDecimal, InvalidScaleOrSignIsAnInvalidArgument) {
+    // A scale above 28 or a sign byte other than 0 and DECIMAL_NEG is no decimal at all.
     for (const CComVariant& bad : {RawDec(29, 0, 5), RawDec(255, 0, 0), RawDec(0, 0x01, 5),
                                    RawDec(2, 0x7F, 5), RawDec(0, 0xFF, 0)}) {
         for (VARTYPE vt :
@@ -379,7 +375,7 @@ void ExpectComparisons(const std::vector<Comparison>& cases, ULONG more = 0) {
     }
 }
 
-TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithErrors) {
+TEST(VariantCompare, MixedTypesByValueStringsOrdinallyNullStringsAsEmptyErrorsOnlyWithErrors) {
     LONG held = 3;
     CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
     const CComVariant missing = Int(VT_ERROR, DISP_E_PARAMNOTFOUND);
@@ -406,12 +402,10 @@ TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithEr
         EXPECT_TRUE(FAILED(VarCmp(&l, &r, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
         EXPECT_TRUE(FAILED(VarCmp(&r, &l, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
     }
-}
 
-// A null BSTR reads as the empty string, in both comparisons and with case folded or not;
-// embedded zeros are characters like any other.
-TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
-    CComVariant null_text = Str(u""), empty;
+    // A null BSTR reads as the empty string, in both comparisons and with case folded or not;
+    // embedded zeros are characters like any other.
+    CComVariant null_text = Str(u"");
     SysFreeString(std::exchange(null_text.bstrVal, nullptr));
     const CComVariant with_zero = Str({u"a\0b", 3}), tail = Str({u"a\0", 2});
     for (ULONG flags : {ULONG{0}, NORM_IGNORECASE}) {
@@ -426,8 +420,9 @@ TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
         // clang-format on
     }
     // A string behind a reference converts with its whole length.
-    CComVariant held = with_zero;
-    ExpectConversions({{ByRef(VT_BSTR, &held.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
+    CComVariant held_text = with_zero;
+    ExpectConversions(
+        {{ByRef(VT_BSTR, &held_text.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
 }
 
 }  // namespace
