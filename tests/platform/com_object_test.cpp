@@ -143,7 +143,9 @@ class CFragile : public ComObjectRoot<CFragile, IBeta> {
     HRESULT Beta(LONG*) override { return S_OK; }
 };
 
-TEST_F(ComObjectTest, CreationReportsWhatFailedAndTheCreatorHandsOutTheInterfaceAskedFor) {
+// Creation reports what failed, the creator hands out the interface asked for, and an aggregated
+// object gives identity and counting to its outer object.
+TEST_F(ComObjectTest, CreationAndAggregation) {
     const struct {
         int how;
         HRESULT expected;
@@ -180,21 +182,17 @@ TEST_F(ComObjectTest, CreationReportsWhatFailedAndTheCreatorHandsOutTheInterface
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CLonely>(&outer, IID_IUnknown, &out));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CThing>(&outer, IAlpha::kIid, &out));
     EXPECT_EQ(nullptr, out);
-}
 
-TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
-    Outer outer;
-    void* out = nullptr;
+    // Aggregation delegates identity and counting.
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(&outer, IID_IUnknown, &out));
     outer.inner.Attach(static_cast<IUnknown*>(out));
     EXPECT_EQ(1u, outer.refs);  // final construction's references went to the inner object
-    EXPECT_EQ(Life(), "0/0/1");
+    EXPECT_EQ(Life(), "3/3/1");
 
     // Through the outer object, the inner interfaces appear; their counts go to the outer.
     ComPtr<IBeta> beta;
     ASSERT_EQ(S_OK, outer.QueryInterface(IBeta::kIid, beta.put_void()));
     EXPECT_EQ(2u, outer.refs);
-    LONG v = 0;
     beta->Beta(&v);
     EXPECT_EQ(2, v);
     // Identity from an inner interface is the outer's; so is any interface only the outer has.
@@ -206,9 +204,9 @@ TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
     // The inner identity counts its own references only.
     EXPECT_EQ(2u, outer.inner->AddRef());
     EXPECT_EQ(1u, outer.inner->Release());
-    EXPECT_EQ(Life(), "0/0/1");
+    EXPECT_EQ(Life(), "3/3/1");
     outer.inner = nullptr;
-    EXPECT_EQ(Life(), "1/1/0");
+    EXPECT_EQ(Life(), "4/4/0");
 }
 
 // An embedded object: uncounted, with a recursive lock, and the safety options of its mix-in.
