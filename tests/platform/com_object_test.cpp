@@ -143,9 +143,7 @@ class CFragile : public ComObjectRoot<CFragile, IBeta> {
     HRESULT Beta(LONG*) override { return S_OK; }
 };
 
-// Creation reports what failed, the creator hands out the interface asked for, and an aggregated
-// object gives identity and counting to its outer object.
-TEST_F(ComObjectTest, CreationAndAggregation) {
+TEST_F(ComObjectTest, CreationReportsFailuresHandsOutTheInterfaceAskedForAndAggregates) {
     const struct {
         int how;
         HRESULT expected;
@@ -209,7 +207,6 @@ TEST_F(ComObjectTest, CreationAndAggregation) {
     EXPECT_EQ(Life(), "4/4/0");
 }
 
-// An embedded object: uncounted, with a recursive lock, and the safety options of its mix-in.
 TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountTheirLockIsRecursiveAndSafetyFollowsTheMask) {
     {
         ComObjectEmbedded<CThing> embedded;
