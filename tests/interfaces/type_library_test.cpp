@@ -47,7 +47,7 @@ TEST(TypeLibraryTest, IdentifiersAndDispidsAreUniqueAndNamesAgree) {
         EXPECT_TRUE(seen.insert(iid).second);
 }
 
-TEST(TypeLibraryTest, TypesFollowTheSignatures) {
+TEST(TypeLibraryTest, TypesFollowTheSignaturesAndDerivedInterfacesCarryTheirBaseMembers) {
     const MemberDesc& item = Member(IPacket::Describe(), u"item", MemberKind::Get);
     ASSERT_EQ(1u, item.params.size());
     EXPECT_EQ(VT_VARIANT, item.params[0].vt);
@@ -74,9 +74,8 @@ TEST(TypeLibraryTest, TypesFollowTheSignatures) {
     const MemberDesc& match = Member(_IMatchPacket::Describe(), u"Match", MemberKind::Method);
     EXPECT_EQ(&IPacket::kIid, match.params[0].iid);
     EXPECT_EQ(VT_I4, match.result_vt);
-}
 
-TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {
+    // Derived interfaces carry their base members.
     const InterfaceDesc& pwr = IPacketWithResponse::Describe();
     // Filter members, then packet members without QuickDecode, then its own.
     EXPECT_EQ(IPacketFilter::Describe().functions().size() +
