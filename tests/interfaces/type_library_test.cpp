@@ -16,25 +16,11 @@ const MemberDesc& Member(const InterfaceDesc& desc, const char16_t* name, Member
     return *m;
 }
 
-TEST(TypeLibraryTest, IdentifiersAreUnique) {
+TEST(TypeLibraryTest, IdentifiersAndDispidsAreUniqueAndNamesAgree) {
     std::set<GUID> seen{LIBID_Brevanto};
-    for (const InterfaceDesc* desc : BrevantoTypeLibrary().interfaces)
-        EXPECT_TRUE(seen.insert(desc->iid()).second) << Utf16ToUtf8(desc->name());
-    // The internal interfaces and the host's are not in the library but share the numbering.
-    for (const GUID& iid :
-         {IDestroy::kIid, IReadOnlyTest::kIid, IQuorvaneSerialisable::kIid, _IInternalPacket::kIid,
-          _IInternalFilter::kIid, _IInternalSchedule::kIid, _IInternalPublicHoliday::kIid,
-          IHxApplication::kIid, IHxSecurity2::kIid})
-        EXPECT_TRUE(seen.insert(iid).second) << GuidToString(iid);
-    // None collides with a platform interface.
-    for (const GUID& iid : {IID_IUnknown, IID_IDispatch, IID_IDispatchEx, IID_IEnumVARIANT,
-                            IID_IObjectSafety, IID_IMarshal, IID_ITypeInfo})
-        EXPECT_TRUE(seen.insert(iid).second);
-}
-
-TEST(TypeLibraryTest, DispidsAreUniquePerKindAndNamesAgree) {
     for (const InterfaceDesc* desc : BrevantoTypeLibrary().interfaces) {
         const std::string iface = Utf16ToUtf8(desc->name());
+        EXPECT_TRUE(seen.insert(desc->iid()).second) << iface;
         std::set<std::pair<DISPID, WORD>> kinds;
         std::map<std::u16string, DISPID> names;
         std::map<DISPID, std::u16string> ids;
@@ -49,9 +35,19 @@ TEST(TypeLibraryTest, DispidsAreUniquePerKindAndNamesAgree) {
             EXPECT_TRUE(m->kind != MemberKind::Get || m->result_vt != VT_EMPTY) << where;
         }
     }
+    // The internal interfaces and the host's are not in the library but share the numbering.
+    for (const GUID& iid :
+         {IDestroy::kIid, IReadOnlyTest::kIid, IQuorvaneSerialisable::kIid, _IInternalPacket::kIid,
+          _IInternalFilter::kIid, _IInternalSchedule::kIid, _IInternalPublicHoliday::kIid,
+          IHxApplication::kIid, IHxSecurity2::kIid})
+        EXPECT_TRUE(seen.insert(iid).second) << GuidToString(iid);
+    // None collides with a platform interface.
+    for (const GUID& iid : {IID_IUnknown, IID_IDispatch, IID_IDispatchEx, IID_IEnumVARIANT,
+                            IID_IObjectSafety, IID_IMarshal, IID_ITypeInfo})
+        EXPECT_TRUE(seen.insert(iid).second);
 }
 
-TEST(TypeLibraryTest, TypesFollowTheSignatures) {
+TEST(TypeLibraryTest, TypesFollowTheSignaturesAndDerivedInterfacesCarryTheirBaseMembers) {
     const MemberDesc& item = Member(IPacket::Describe(), u"item", MemberKind::Get);
     ASSERT_EQ(1u, item.params.size());
     EXPECT_EQ(VT_VARIANT, item.params[0].vt);
@@ -78,9 +74,8 @@ TEST(TypeLibraryTest, TypesFollowTheSignatures) {
     const MemberDesc& match = Member(_IMatchPacket::Describe(), u"Match", MemberKind::Method);
     EXPECT_EQ(&IPacket::kIid, match.params[0].iid);
     EXPECT_EQ(VT_I4, match.result_vt);
-}
 
-TEST(TypeLibraryTest, DerivedInterfacesCarryTheirBaseMembers) {
+    // Derived interfaces carry their base members.
     const InterfaceDesc& pwr = IPacketWithResponse::Describe();
     // Filter members, then packet members without QuickDecode, then its own.
     EXPECT_EQ(IPacketFilter::Describe().functions().size() +

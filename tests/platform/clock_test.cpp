@@ -77,7 +77,7 @@ class BlockedWait {
     std::thread thread_;
 };
 
-TEST(TestClockTest, SetAndAdvanceAcrossTheWrapAndUninstallEndsTimedWaits) {
+TEST(TestClockTest, SetAndAdvanceAcrossTheWrapWakeWaitersAndUninstallEndsTimedWaits) {
     const auto wall = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
     TestClock::Install(0xFFFFFFFEu, wall);
     EXPECT_EQ(GetTickCount(), 0xFFFFFFFEu);
@@ -88,20 +88,9 @@ TEST(TestClockTest, SetAndAdvanceAcrossTheWrapAndUninstallEndsTimedWaits) {
     TestClock::Set(100);
     EXPECT_EQ(GetTickCount(), 100u);
     EXPECT_EQ(SystemNow(), wall + std::chrono::milliseconds(5));  // Set moves the tick only
-    // A wait's deadline is a test-clock tick: uninstalling ends it rather than compare it with
-    // the real clock, and not before.
-    TickWaiter waiter;
-    bool never = false;
-    BlockedWait wait(waiter, 1000, never);
-    TestClock::Uninstall();
-    wait.Join();
-    EXPECT_FALSE(wait.clock_installed_after);
-    EXPECT_FALSE(TestClock::Installed());
-    EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
-}
 
-TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
-    ScopedTestClock clock(0xFFFFFFF0u);
+    // Advancing past a deadline wakes a waiter.
+    TestClock::Set(0xFFFFFFF0u);
     TickWaiter told, untold;
     bool ready = false, never = false;
     BlockedWait a(told, 0x40, ready), b(untold, 0x40, never), forever(told, INFINITE, ready);
@@ -118,6 +107,14 @@ TEST(TestClockTest, AdvancingPastADeadlineWakesAWaiter) {
     EXPECT_TRUE(a.result);
     EXPECT_TRUE(forever.result);
     EXPECT_FALSE(b.result);
+
+    // A wait's deadline is a test-clock tick: uninstalling ends it rather than compare it with
+    // the real clock, and not before.
+    BlockedWait wait(untold, 1000, never);
+    TestClock::Uninstall();
+    wait.Join();
+    EXPECT_FALSE(wait.clock_installed_after);
+    EXPECT_NE(SystemNow(), wall + std::chrono::milliseconds(5));
 }
 
 }  // namespace

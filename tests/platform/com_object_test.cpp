@@ -143,16 +143,16 @@ class CFragile : public ComObjectRoot<CFragile, IBeta> {
     HRESULT Beta(LONG*) override { return S_OK; }
 };
 
-TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
+TEST_F(ComObjectTest, CreationReportsFailuresHandsOutTheInterfaceAskedForAndAggregates) {
     const struct {
         int how;
         HRESULT expected;
     } cases[] = {{1, E_ACCESSDENIED}, {2, E_OUTOFMEMORY}, {3, E_FAIL}};
+    Outer outer;
     for (const auto& c : cases) {
         ComObject<CFragile>* plain = nullptr;
         EXPECT_EQ(c.expected, ComObject<CFragile>::CreateInstance(&plain, c.how)) << c.how;
         EXPECT_EQ(nullptr, plain);
-        Outer outer;
         ComAggObject<CFragile>* inner = nullptr;
         EXPECT_EQ(c.expected, ComAggObject<CFragile>::CreateInstance(&outer, &inner, c.how))
             << c.how;
@@ -163,41 +163,34 @@ TEST_F(ComObjectTest, AFailingConstructorReportsWhatFailed) {
     EXPECT_EQ(E_ACCESSDENIED, ComObject<CThing>::CreateInstance(&object, E_ACCESSDENIED));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(Life(), "1/1/0");  // FinalRelease runs before any destruction
-}
 
-TEST_F(ComObjectTest, InstanceCreator) {
     EXPECT_EQ(E_POINTER, CreateComInstance<CThing>(nullptr, IID_IUnknown, nullptr));
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(E_NOINTERFACE, CreateComInstance<CThing>(nullptr, IAbsent::kIid, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(Life(), "1/1/0");  // the object without the interface is destroyed
+    EXPECT_EQ(Life(), "2/2/0");  // the object without the interface is destroyed
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(nullptr, IAlpha::kIid, &out));
     IAlpha* alpha = static_cast<IAlpha*>(out);
     LONG v = 0;
     alpha->Alpha(&v);
     EXPECT_EQ(1, v);
     EXPECT_EQ(0u, alpha->Release());
-    EXPECT_EQ(Life(), "2/2/0");
+    EXPECT_EQ(Life(), "3/3/0");
 
-    Outer outer;
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CLonely>(&outer, IID_IUnknown, &out));
     EXPECT_EQ(CLASS_E_NOAGGREGATION, CreateComInstance<CThing>(&outer, IAlpha::kIid, &out));
     EXPECT_EQ(nullptr, out);
-}
 
-TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
-    Outer outer;
-    void* out = nullptr;
+    // Aggregation delegates identity and counting.
     ASSERT_EQ(S_OK, CreateComInstance<CThing>(&outer, IID_IUnknown, &out));
     outer.inner.Attach(static_cast<IUnknown*>(out));
     EXPECT_EQ(1u, outer.refs);  // final construction's references went to the inner object
-    EXPECT_EQ(Life(), "0/0/1");
+    EXPECT_EQ(Life(), "3/3/1");
 
     // Through the outer object, the inner interfaces appear; their counts go to the outer.
     ComPtr<IBeta> beta;
     ASSERT_EQ(S_OK, outer.QueryInterface(IBeta::kIid, beta.put_void()));
     EXPECT_EQ(2u, outer.refs);
-    LONG v = 0;
     beta->Beta(&v);
     EXPECT_EQ(2, v);
     // Identity from an inner interface is the outer's; so is any interface only the outer has.
@@ -209,12 +202,11 @@ TEST_F(ComObjectTest, AggregationDelegatesIdentityAndCounting) {
     // The inner identity counts its own references only.
     EXPECT_EQ(2u, outer.inner->AddRef());
     EXPECT_EQ(1u, outer.inner->Release());
-    EXPECT_EQ(Life(), "0/0/1");
+    EXPECT_EQ(Life(), "3/3/1");
     outer.inner = nullptr;
-    EXPECT_EQ(Life(), "1/1/0");
+    EXPECT_EQ(Life(), "4/4/0");
 }
 
-// An embedded object: uncounted, with a recursive lock, and the safety options of its mix-in.
 TEST_F(ComObjectTest, EmbeddedObjectsDoNotCountTheirLockIsRecursiveAndSafetyFollowsTheMask) {
     {
         ComObjectEmbedded<CThing> embedded;

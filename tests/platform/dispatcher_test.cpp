@@ -131,13 +131,7 @@ class DispatcherTest : public ::testing::Test {
     UINT argerr_ = 0;
 };
 
-TEST_F(DispatcherTest, NamesAreCaseInsensitiveWithParameterNames) {
-    EXPECT_EQ(Ids({u"sUM", u"b", u"A"}), (std::vector<DISPID>{0x12, 1, 0}));
-    EXPECT_EQ(Ids({u"Nope"}, DISP_E_UNKNOWNNAME), std::vector<DISPID>{DISPID_UNKNOWN});
-    EXPECT_EQ(Ids({u"Sum", u"C"}, DISP_E_UNKNOWNNAME), (std::vector<DISPID>{0x12, DISPID_UNKNOWN}));
-}
-
-TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
+TEST_F(DispatcherTest, CallsCoerceAndPassTheirArgumentsAndReportWhichOneFailed) {
     constexpr UINT kAny = 0xFFFFFFFF;
     auto part = New<CPart>();
     // clang-format off
@@ -196,12 +190,11 @@ TEST_F(DispatcherTest, CallsCoerceTheirArgumentsAndReportWhichOneFailed) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, disp_->Invoke(0x10, IID_IDispatch, 0, DISPATCH_PROPERTYGET,
                                                      &none, &result, nullptr, nullptr));
-}
 
-// A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written through.
-TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
+    // A put needs the named DISPID_PROPERTYPUT; variants pass as given, references are written
+    // through, null and empty pass as null interfaces.
     EXPECT_EQ(DISP_E_PARAMNOTFOUND, Run(0x10, kPut, {I4(1)}, nullptr, false));
-    EXPECT_EQ(3, widget_->value_);
+    EXPECT_EQ(42, widget_->value_);  // as the last put left it
     // A named argument where the member takes none.
     VARIANT arg = I4(1);
     DISPID other = 0;
@@ -209,7 +202,6 @@ TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
     EXPECT_EQ(DISP_E_NONAMEDARGS,
               disp_->Invoke(0x12, IID_NULL, 0, kCall, &named, nullptr, nullptr, nullptr));
 
-    CComVariant result;
     EXPECT_EQ(Answer(Run(0, kCall, {Str(u"key")}, &result), result), "I4 100");
     EXPECT_EQ(VT_BSTR, widget_->last_index_vt_);
     ASSERT_EQ(S_OK, Run(0, kPut, {I4(1), R8(2.0)}));
@@ -224,16 +216,12 @@ TEST_F(DispatcherTest, NamedVariantAndByReferenceArguments) {
     DISPPARAMS p{&by_value, nullptr, 1, 0};
     ASSERT_EQ(S_OK, disp_->Invoke(0x17, IID_NULL, 0, kDo, &p, nullptr, nullptr, &argerr_));
     EXPECT_EQ(ShowVariant(by_value), "BSTR 5");
-}
 
-// A script's null and undefined reach an interface parameter as a null pointer, so that
-// `object.Handler = null` clears what was set.
-TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
+    // A script's null and undefined reach an interface parameter as a null pointer, so that
+    // `object.Handler = null` clears what was set.
     CComVariant null_value = Null();
-    auto part = New<CPart>();
     for (const CComVariant& null : {null_value, CComVariant(), ByRef(VT_VARIANT, &null_value)}) {
         SCOPED_TRACE(null.vt);
-        CComVariant result;
         EXPECT_EQ(E_POINTER, Run(0x18, kDo, {null}, &result));  // Measure got null
         widget_->part_ = part.get();
         EXPECT_EQ(S_OK, Run(0x1c, kPut, {null}));
@@ -243,7 +231,12 @@ TEST_F(DispatcherTest, NullAndEmptyPassAsNullInterfaces) {
     // VariantEmptyNull.EmptyIsZeroAndNullIsNoNumber).
 }
 
-TEST_F(DispatcherTest, TypeInformation) {
+// Names are case-insensitive, with parameter names after the member's.
+TEST_F(DispatcherTest, NamesAndTypeInformation) {
+    EXPECT_EQ(Ids({u"sUM", u"b", u"A"}), (std::vector<DISPID>{0x12, 1, 0}));
+    EXPECT_EQ(Ids({u"Nope"}, DISP_E_UNKNOWNNAME), std::vector<DISPID>{DISPID_UNKNOWN});
+    EXPECT_EQ(Ids({u"Sum", u"C"}, DISP_E_UNKNOWNNAME), (std::vector<DISPID>{0x12, DISPID_UNKNOWN}));
+
     UINT count = 0;
     EXPECT_EQ(S_OK, disp_->GetTypeInfoCount(&count));
     EXPECT_EQ(1u, count);

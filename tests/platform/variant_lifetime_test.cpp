@@ -44,10 +44,9 @@ TEST(VariantObject, DefaultMemberGivesTheValueAndInterfacesConvertByQueryInterfa
     CComVariant held(static_cast<IDispatch*>(&object));
     EXPECT_EQ(object.refs, 2u);
     EXPECT_EQ(Converted(held, VT_I4), "I4 42");
-    EXPECT_EQ(object.invokes, 1);
     EXPECT_EQ(Converted(held, VT_BSTR), "BSTR 42");
     EXPECT_EQ(Converted(held, VT_I4, VARIANT_NOVALUEPROP), Failed(DISP_E_TYPEMISMATCH));
-    EXPECT_EQ(object.invokes, 2);
+    EXPECT_EQ(object.invokes, 2);  // one per conversion, none without the value property
     // In place: the object is released and the variant holds the number.
     ASSERT_EQ(VariantChangeType(&held, &held, 0, VT_R8), S_OK);
     EXPECT_EQ(ShowVariant(held), "R8 42");

@@ -45,25 +45,13 @@ CComVariant RawDec(BYTE scale, BYTE sign, ULONGLONG mantissa) {
     return v;
 }
 
-std::string Digits(unsigned __int128 v) {
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    } while (v);
-    return s;
-}
-
-template <typename T>
-std::string Shortest(T value) {
-    char text[64];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
 // The value written independently of the code under test: integers in decimal, floating point
 // in its shortest exact form, decimals with exactly their scale, strings as UTF-8.
 std::string ValueText(const VARIANT& v) {
     char text[64];
+    auto shortest = [&](auto value) {
+        return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+    };
     switch (v.vt) {
         case VT_EMPTY:
             return "empty";
@@ -90,20 +78,21 @@ std::string ValueText(const VARIANT& v) {
         case VT_UI8:
             return std::to_string(v.ullVal);
         case VT_R4:
-            return Shortest(v.fltVal);
+            return shortest(v.fltVal);
         case VT_R8:
         case VT_DATE:
-            return Shortest(v.dblVal);
+            return shortest(v.dblVal);
         case VT_ERROR:
             std::snprintf(text, sizeof text, "error %08X", static_cast<unsigned>(v.scode));
             return text;
         case VT_BSTR:
             return Utf16ToUtf8({v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal)});
         case VT_DECIMAL: {
-            std::string digits =
-                Digits((static_cast<unsigned __int128>(v.decVal.Hi32) << 64) | v.decVal.Lo64);
-            if (digits.size() <= v.decVal.scale)
-                digits.insert(0, v.decVal.scale + 1 - digits.size(), '0');
+            std::string digits;
+            auto mantissa = (static_cast<unsigned __int128>(v.decVal.Hi32) << 64) | v.decVal.Lo64;
+            // At least one digit before the point: leading zeros up to the scale.
+            for (; digits.size() <= v.decVal.scale || mantissa; mantissa /= 10)
+                digits.insert(digits.begin(), static_cast<char>('0' + int(mantissa % 10)));
             if (v.decVal.scale) digits.insert(digits.size() - v.decVal.scale, ".");
             return (v.decVal.sign ? "-" : "") + digits;
         }
@@ -142,7 +131,7 @@ void ExpectValues(VARTYPE to, const std::vector<std::pair<CComVariant, std::stri
     ExpectConversions(rows);
 }
 
-TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
+TEST(VariantRounding, EveryNumberRoundsHalfToEven) {
     // clang-format off
     const std::pair<double, LONG> cases[] = {
         {0.5, 0},   {1.5, 2},   {2.5, 2},    {3.5, 4},    {-0.5, 0},   {-1.5, -2},
@@ -155,9 +144,7 @@ TEST(VariantRounding, FloatingPointToIntegerRoundsHalfToEven) {
         EXPECT_EQ(direct, out) << in;
         ExpectConversions({{R8(in), VT_I4, S_OK, std::to_string(out)}});
     }
-}
-
-TEST(VariantRounding, CurrencyDecimalAndTextRoundHalfToEven) {
+    // So do currency, decimals and text.
     EXPECT_EQ(Typed(VT_CY, 2.5).cyVal.int64, 25000);
     // Text is rounded exactly: no binary floating-point error near the half.
     // clang-format off
@@ -320,7 +307,7 @@ TEST(VariantEmptyNull, EmptyIsZeroAndNullIsNoNumber) {
     // clang-format on
 }
 
-TEST(VariantDecimal, ExactDecimalTextAndConversions) {
+TEST(VariantDecimal, ExactTextConversionsAndInvalidScaleOrSign) {
     // clang-format off
     ExpectConversions({
         {Str(u"0.1"), VT_DECIMAL, S_OK, "0.1"},
@@ -347,10 +334,8 @@ TEST(VariantDecimal, ExactDecimalTextAndConversions) {
     ASSERT_EQ(VarR8FromDec(&raw, &d), S_OK);
     EXPECT_EQ(text.view(), u"-2.5");
     EXPECT_EQ(d, -2.5);
-}
 
-// A scale above 28 or a sign byte other than 0 and DECIMAL_NEG is no decimal at all.
-TEST(VariantDecimal, InvalidScaleOrSignIsAnInvalidArgument) {
+    // A scale above 28 or a sign byte other than 0 and DECIMAL_NEG is no decimal at all.
     for (const CComVariant& bad : {RawDec(29, 0, 5), RawDec(255, 0, 0), RawDec(0, 0x01, 5),
                                    RawDec(2, 0x7F, 5), RawDec(0, 0xFF, 0)}) {
         for (VARTYPE vt :
@@ -390,7 +375,7 @@ void ExpectComparisons(const std::vector<Comparison>& cases, ULONG more = 0) {
     }
 }
 
-TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithErrors) {
+TEST(VariantCompare, MixedTypesByValueStringsOrdinallyNullStringsAsEmptyErrorsOnlyWithErrors) {
     LONG held = 3;
     CComVariant ref = ByRef(VT_I4, &held), empty, null = Null();
     const CComVariant missing = Int(VT_ERROR, DISP_E_PARAMNOTFOUND);
@@ -417,12 +402,10 @@ TEST(VariantCompare, MixedTypesCompareByValueStringsOrdinallyAndErrorsOnlyWithEr
         EXPECT_TRUE(FAILED(VarCmp(&l, &r, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
         EXPECT_TRUE(FAILED(VarCmp(&r, &l, LOCALE_USER_DEFAULT, 0))) << ValueText(other);
     }
-}
 
-// A null BSTR reads as the empty string, in both comparisons and with case folded or not;
-// embedded zeros are characters like any other.
-TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
-    CComVariant null_text = Str(u""), empty;
+    // A null BSTR reads as the empty string, in both comparisons and with case folded or not;
+    // embedded zeros are characters like any other.
+    CComVariant null_text = Str(u"");
     SysFreeString(std::exchange(null_text.bstrVal, nullptr));
     const CComVariant with_zero = Str({u"a\0b", 3}), tail = Str({u"a\0", 2});
     for (ULONG flags : {ULONG{0}, NORM_IGNORECASE}) {
@@ -437,8 +420,9 @@ TEST(VariantCompare, NullStringIsEmptyAndEmbeddedZerosCount) {
         // clang-format on
     }
     // A string behind a reference converts with its whole length.
-    CComVariant held = with_zero;
-    ExpectConversions({{ByRef(VT_BSTR, &held.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
+    CComVariant held_text = with_zero;
+    ExpectConversions(
+        {{ByRef(VT_BSTR, &held_text.bstrVal), VT_BSTR, S_OK, std::string("a\0b", 3)}});
 }
 
 }  // namespace
