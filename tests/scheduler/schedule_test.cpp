@@ -252,7 +252,7 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     EXPECT_EQ(object->get_Name(nullptr), E_POINTER);
 }
 
-TEST(PublicHolidayTest, NewHolidayHasTheDefaultsAndMatchesNothing) {
+TEST(PublicHolidayTest, NewHolidayMatchesNothingUntilSetToADayInAYearOrEveryYear) {
     ComPtr<CPublicHoliday> holiday = New<CPublicHoliday>();
     EXPECT_EQ(PropertyTexts(static_cast<IPublicHoliday*>(holiday.get()),
                             {u"Name", u"Year", u"Month", u"Day"}),
@@ -263,9 +263,8 @@ TEST(PublicHolidayTest, NewHolidayHasTheDefaultsAndMatchesNothing) {
     BSTR none = const_cast<BSTR>(u"not yet");  // overwritten, never freed
     ASSERT_EQ(holiday->get_Name(&none), S_OK);
     EXPECT_EQ(none, nullptr);
-}
 
-TEST(PublicHolidayTest, MatchesItsDayInItsYearOrEveryYear) {
+    // Set, it matches its day in its year, or every year.
     struct Case {
         LONG year, month, day;
         DateValue date;

@@ -107,6 +107,11 @@ TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
 
     EXPECT_EQ(scheduler_->Schedules().Remove(CComVariant(LONG{0})), S_OK);
     EXPECT_EQ(timer->enabled(), 0);
+
+    // The holidays of the collection make holiday schedules run: tomorrow is one.
+    AddHoliday(3, 11);
+    EXPECT_EQ(AddSchedule(2, u"PH")->Schedule()->timer()->period(),
+              (32 * 3600 + 30 * 60 + 1) * 1000);
 }
 
 TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
@@ -121,12 +126,6 @@ TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder
     EXPECT_EQ(scheduler_->TriggerSchedules(5), 2u);  // disabled schedules fire when triggered
     EXPECT_EQ(scheduler_->TriggerSchedules(9), 0u);
     EXPECT_EQ(log, "a disabled c disabled b fired a fired c fired ");
-}
-
-TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
-    AddHoliday(3, 11);
-    ComPtr<CSchedule> schedule = AddSchedule(1, u"PH");
-    EXPECT_EQ(schedule->Schedule()->timer()->period(), (32 * 3600 + 30 * 60 + 1) * 1000);
 }
 
 TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {
