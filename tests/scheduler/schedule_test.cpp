@@ -195,24 +195,7 @@ TEST(ScheduleTest, EnableChangesAreReportedOnceAndTriggerFiresWhateverTheRule) {
     EXPECT_EQ(s->event_number(), -1);
 }
 
-TEST(ScheduleTest, WhileItsTimerIsQueuedTheScriptObjectStays) {
-    ComPtr<CSchedule> object = New<CSchedule>();
-    ref<COMSchedule> core = object->Schedule();
-    core->OnTimerQueued();
-    core->OnTimerQueued();
-    ISchedule* raw = object.get();
-    object = nullptr;
-    EXPECT_EQ(raw->AddRef(), 2u);  // the timer thread's hold and this one
-    raw->Release();
-    core->OnTimerLetGo();
-    EXPECT_EQ(raw->AddRef(), 2u);  // one entry is still queued
-    raw->Release();
-    EXPECT_TRUE(core->timer());
-    core->OnTimerLetGo();  // the last: the object goes, and drops its timer
-    EXPECT_FALSE(core->timer());
-}
-
-TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
+TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByNameAndStaysWhileItsTimerIsQueued) {
     ComPtr<CSchedule> object = New<CSchedule>();
     IDispatch* d = static_cast<ISchedule*>(object.get());
     struct Member {
@@ -250,6 +233,21 @@ TEST(ScheduleTest, ScriptObjectReadsAndWritesTheRuleByName) {
     SafeArrayGetUBound(names.parray, 1, &high);
     EXPECT_EQ(high, 0);
     EXPECT_EQ(object->get_Name(nullptr), E_POINTER);
+
+    // While its timer is queued, the script object stays.
+    ref<COMSchedule> core = object->Schedule();
+    core->OnTimerQueued();
+    core->OnTimerQueued();
+    ISchedule* raw = object.get();
+    object = nullptr;
+    EXPECT_EQ(raw->AddRef(), 2u);  // the timer thread's hold and this one
+    raw->Release();
+    core->OnTimerLetGo();
+    EXPECT_EQ(raw->AddRef(), 2u);  // one entry is still queued
+    raw->Release();
+    EXPECT_TRUE(core->timer());
+    core->OnTimerLetGo();  // the last: the object goes, and drops its timer
+    EXPECT_FALSE(core->timer());
 }
 
 TEST(PublicHolidayTest, NewHolidayMatchesNothingUntilSetToADayInAYearOrEveryYear) {

@@ -92,7 +92,7 @@ class SchedulerTest : public testing::Test {
     ComPtr<CScheduler> scheduler_;
 };
 
-TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
+TEST_F(SchedulerTest, TheCollectionArmsItsSchedulesAndFindsThemByEventNumber) {
     ComPtr<CSchedule> schedule = AddSchedule(1);
     ref<TimerBase> timer = schedule->Schedule()->timer();
     EXPECT_EQ(timer->enabled(), 1);
@@ -112,9 +112,8 @@ TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
     AddHoliday(3, 11);
     EXPECT_EQ(AddSchedule(2, u"PH")->Schedule()->timer()->period(),
               (32 * 3600 + 30 * 60 + 1) * 1000);
-}
 
-TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
+    // Event numbers find, enable and trigger schedules in collection order.
     std::string log;
     ComPtr<CSchedule> a = AddSchedule(5), b = AddSchedule(6), c = AddSchedule(5);
     a->Schedule()->set_handler(ref<ScheduleLog>(new ScheduleLog(&log, "a ")).get());

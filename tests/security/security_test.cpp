@@ -23,17 +23,6 @@ void PutAdministrator(const DataDirectory& data) {
     ASSERT_EQ(database.Save(data.Path()), S_OK);
 }
 
-// A security object over those files with "admin" logged in.
-ComPtr<CSecurityOb> AdministratorIn(const DataDirectory& data) {
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    EXPECT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
-    EXPECT_EQ(ok, 1);
-    return security;
-}
-
 TEST(UserDatabaseTest, PassCodesCompareWholly) {
     struct Case {
         std::u16string_view a, b;
@@ -106,7 +95,12 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
 // in tests/pages/users_first_admin.js.
 TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     DataDirectory data;
-    auto security = AdministratorIn(data);
+    PutAdministrator(data);
+    auto security = New<CSecurityOb>();
+    security->Load(data.Path());
+    LONG ok = 0;
+    ASSERT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
+    ASSERT_EQ(ok, 1);
     CComBSTR added, carl, refused;  // out-parameters: one each
     ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"),
                                 ScriptArray::Bytes({1, 9, 10, -1}).get(), &added),
