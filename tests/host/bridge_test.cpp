@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <iterator>
 #include <thread>
 #include <vector>
 
 #include "host/bridge_cases.h"
 #include "host/script_engine.h"
-#include "platform/git_ptr.h"
 
 using brevanto_host::ScriptEngine;
 using brevanto_host::ScriptError;
@@ -185,32 +183,14 @@ TEST_F(BridgeTest, WorkerCallsRunOnTheScriptThread) {
         << error.Describe();
     ComPtr<IDispatch> handler;
     ASSERT_EQ(engine_->GetGlobalObject("handler", handler.put()), S_OK);
-    CComGITPtr2<IDispatch> shared(handler.get());
     constexpr int kCalls = 1000;
-    std::atomic<int> succeeded{0};
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ComPtr<IDispatch> fn = shared.Get();
-        for (int i = 0; fn && i < kCalls; ++i) {
-            CComVariant result;
-            if (SUCCEEDED(CallScriptFunction(fn.get(), CComVariant(LONG{i}), &result)) &&
-                result.vt == VT_I4 && result.lVal == i)
-                ++succeeded;
-        }
-        fn = nullptr;
-        CoUninitialize();
-        done = true;
-        CoPostQuit(0);
-    });
-    unsigned long script_thread = brevanto::CurrentThreadId();
-    // Pump until the worker is finished (it posts a quit once it is).
-    while (!done)
-        CoPumpMessages(100);
-    worker.join();
-    EXPECT_EQ(succeeded.load(), kCalls);
+    const auto pump = [](const std::atomic<bool>& done) {
+        CoPumpUntil([&] { return done.load(); });
+    };
+    EXPECT_EQ(bridge_cases::EchoesFromAWorker(handler.get(), kCalls, pump), kCalls);
     EXPECT_EQ(Eval("return calls + ':' + Object.keys(threads).join();"),
-              std::to_string(kCalls) + ":" + std::to_string(static_cast<LONG>(script_thread)));
+              std::to_string(kCalls) + ":" +
+                  std::to_string(static_cast<LONG>(brevanto::CurrentThreadId())));
 }
 
 // Library objects that die where the engine cannot run their finalizers (at its recursion
