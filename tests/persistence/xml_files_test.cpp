@@ -199,7 +199,7 @@ class TreeSource : public CXMLWriteHelperBase {
     }
 };
 
-TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBackOnlyInsideTheDirectory) {
+TEST(XmlWriterTest, WritesAReadableIndentedDocumentOnlyInsideTheDirectoryAndKnowsWholeNumbers) {
     DataDirectory dir;
     TreeSource source;
     for (std::u16string name : {u"../x", u"..", u"/tmp/x", u""})
@@ -219,9 +219,7 @@ TEST(XmlWriterTest, WritesAReadableIndentedDocumentThatReadsBackOnlyInsideTheDir
                                   ":string|end|prop 7=8:Integer|end|prop 07=x:string|end|prop "
                                   "bad name=y:string|end|obj List:Array|prop length=1:Integer|"
                                   "end|prop 0=True:Bool|end|end|end");
-}
-
-TEST(XmlWriterTest, WholeNumberNamesAreThoseThatConvertBackUnchanged) {
+    // The names that are whole numbers: those that convert back unchanged.
     for (std::u16string yes : {u"0", u"7", u"-1", u"2147483647", u"-2147483648"})
         EXPECT_TRUE(IsWholeNumberName(yes)) << Utf16ToUtf8(yes);
     for (std::u16string no : {u"", u"07", u"+1", u"1.0", u" 1", u"2147483648", u"-0", u"x"})

@@ -178,7 +178,7 @@ class SecurityWithGlobalTest : public GlobalOnTestClock {
     DataDirectory data_;
 };
 
-TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
+TEST_F(SecurityWithGlobalTest, AutoLogoutComesOnceItsDelayHasPassedUnlessTheBacklightHoldsIt) {
     LONG ok = 0;
     security().Login(CComBSTR(u"1234"), &ok);
     ASSERT_TRUE(events_[0]->WaitFor(1));
@@ -203,10 +203,8 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     EXPECT_EQ(User(), "admin");
     AwaitTimersDueIn(1);
     EXPECT_EQ(User(), "guest");
-}
 
-TEST_F(SecurityWithGlobalTest, BacklightPauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
-    LONG ok = 0;
+    // The backlight's pause holds the log-out, and activity restarts its countdown.
     security().Login(CComBSTR(u"1234"), &ok);
     ASSERT_EQ(security().put_AutoLogout(30), S_OK);
     CBacklightController& backlight = global_->Backlight();
