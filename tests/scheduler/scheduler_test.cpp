@@ -95,7 +95,6 @@ class SchedulerTest : public testing::Test {
 TEST_F(SchedulerTest, TheCollectionArmsItsSchedulesAndFindsThemByEventNumber) {
     ComPtr<CSchedule> schedule = AddSchedule(1);
     ref<TimerBase> timer = schedule->Schedule()->timer();
-    EXPECT_EQ(timer->enabled(), 1);
     EXPECT_EQ(timer->period(), (8 * 3600 + 30 * 60 + 1) * 1000);  // 18:30:01 from 10:00
 
     // A change of the rule waits for the next computation; Save makes it at once.
