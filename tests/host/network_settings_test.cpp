@@ -41,7 +41,6 @@ ComPtr<CHostApplication> Application(std::unique_ptr<brevanto_host::NetworkSetti
     return application;
 }
 
-// The reference host keeps what is written; the panel refuses every write and says why.
 TEST(HostApplicationTest, StoredSettingsKeepWhatIsWrittenAndTheMachinesAreReadOnly) {
     ComPtr<CHostApplication> host = Application(brevanto_host::StoredNetworkSettings());
     std::string log;
