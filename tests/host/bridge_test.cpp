@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -65,18 +64,11 @@ const bridge_cases::Case kNulInAName = {
     "1,2,1,3,false,80020006"};
 
 TEST_F(BridgeTest, WhatEveryEngineDoesAlike) {
-    std::vector<bridge_cases::Case> cases(std::begin(bridge_cases::kCases),
-                                          std::end(bridge_cases::kCases));
-    cases.push_back(kNulInAName);
-    for (const bridge_cases::Case& c : cases) {
+    for (const bridge_cases::Case& c : bridge_cases::kCases) {
         SCOPED_TRACE(c.name);
-        CComVariant value;
-        ScriptError error;
-        ASSERT_EQ(engine_->Evaluate(bridge_cases::Script(c), &value, &error), S_OK)
-            << error.Describe();
-        ASSERT_EQ(value.vt, VT_BSTR);
-        EXPECT_EQ(CComBSTR(value.bstrVal).utf8(), c.expected);
+        EXPECT_EQ(Eval("return " + bridge_cases::Script(c) + ";"), c.expected);
     }
+    EXPECT_EQ(Eval("return " + bridge_cases::Script(kNulInAName) + ";"), kNulInAName.expected);
     CComVariant object;
     ASSERT_EQ(engine_->Evaluate(bridge_cases::kProtocolObject, &object), S_OK);
     ASSERT_EQ(object.vt, VT_DISPATCH);
