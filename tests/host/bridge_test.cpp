@@ -104,13 +104,11 @@ TEST_F(BridgeTest, ErrorsOfScriptTheLibraryCalls) {
     // error is reported at once.
     reported_.clear();
     ComPtr<IDispatch> handler;
-    ScriptError error;
-    ASSERT_TRUE(
-        engine_->Run("handler.js", "function handler() {\n  throw new Error('late'); }", &error));
+    ASSERT_EQ(Eval("handler = function () {\n  throw new Error('late'); };"), "undefined");
     ASSERT_EQ(engine_->GetGlobalObject("handler", handler.put()), S_OK);
     CComVariant ignored;
     EXPECT_EQ(CallScriptFunction(handler.get(), CComVariant(LONG{1}), &ignored), DISP_E_EXCEPTION);
-    EXPECT_EQ(Reports(), " handler.js:2: Error: late");
+    EXPECT_EQ(Reports(), " test.js:2: Error: late");
 }
 
 TEST_F(BridgeTest, ErrorsSayWhatWentWrongAndWhere) {
@@ -166,13 +164,10 @@ TEST_F(BridgeTest, WindowTimersRunFromThePump) {
 // A worker thread reaches a script function only through the global interface table, and the
 // call runs on the script thread while the worker waits.
 TEST_F(BridgeTest, WorkerCallsRunOnTheScriptThread) {
-    ScriptError error;
-    ASSERT_TRUE(engine_->Run("worker.js",
-                             "var thing = new ActiveXObject('Test.Thing'), calls = 0, threads = {};"
-                             "function handler(n) { calls++; threads[thing.ThreadId()] = true;"
-                             "  return n; }",
-                             &error))
-        << error.Describe();
+    ASSERT_EQ(
+        Eval("thing = new ActiveXObject('Test.Thing'), calls = 0, threads = {};"
+             "handler = function (n) { calls++; threads[thing.ThreadId()] = true; return n; };"),
+        "undefined");
     ComPtr<IDispatch> handler;
     ASSERT_EQ(engine_->GetGlobalObject("handler", handler.put()), S_OK);
     constexpr int kCalls = 1000;
