@@ -12,10 +12,6 @@
 
 namespace {
 
-Bytes LevelPacket(BYTE level) {
-    return Frame({0x1C, 0x01, 0x03, 0x48, static_cast<BYTE>(255 - level), 0x00, 0xFF});
-}
-
 class BacklightTest : public GlobalOnTestClock {
   protected:
     BacklightTest() : packets_(new PacketRecorder) {
@@ -56,7 +52,9 @@ TEST_F(BacklightTest, LevelsAreSentAsPacketsForThePanelItselfNotForAPort) {
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[0].who + " " + std::to_string(seen[0].destination_ports), "out 2");
         EXPECT_EQ(seen[1].who, "");
-        EXPECT_EQ(seen[1].bytes, LevelPacket(level)) << int{level};
+        const BYTE inverted = 255 - level;
+        EXPECT_EQ(seen[1].bytes, Frame({0x1C, 0x01, 0x03, 0x48, inverted, 0x00, 0xFF}))
+            << int{level};
     }
 }
 

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dispatch/disp_ex_object.h"
 #include "platform/apartment.h"
 #include "platform/dispatcher.h"
 #include "platform/enum_variant.h"
+#include "platform/git_ptr.h"
 #include "platform/safearray.h"
 #include "platform/script_call.h"
 
@@ -363,6 +365,34 @@ inline void ExpectScriptObjectProtocol(IDispatch* object) {
         names.push_back(name.utf8());
     }
     EXPECT_EQ(names, (std::vector<std::string>{"n", "add", "made"}));
+}
+
+// Calls the script function `handler` with 0, 1, ... `calls` times from a worker thread, which
+// reaches it only through the global interface table, while `pump(done)` runs this (the script)
+// thread's loop until `done` holds. How many calls gave their argument back.
+template <class Pump>
+int EchoesFromAWorker(IDispatch* handler, int calls, Pump pump) {
+    CComGITPtr2<IDispatch> shared(handler);
+    std::atomic<int> echoed{0};
+    std::atomic<bool> done{false};
+    const unsigned long script_thread = brevanto::CurrentThreadId();
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComPtr<IDispatch> fn = shared.Get();
+        for (int i = 0; fn && i < calls; ++i) {
+            CComVariant result;
+            if (SUCCEEDED(CallScriptFunction(fn.get(), CComVariant(LONG{i}), &result)) &&
+                result.vt == VT_I4 && result.lVal == i)
+                ++echoed;
+        }
+        fn = nullptr;
+        CoUninitialize();
+        done = true;
+        CoPostToApartment(script_thread, [] {});  // wakes the loop to see it
+    });
+    pump(done);
+    worker.join();
+    return echoed;
 }
 
 }  // namespace bridge_cases

@@ -45,12 +45,6 @@ class Recorder final : public brevanto_bridge::ScriptValueBuilder {
     void Array(const VARIANT&) override { made = "array"; }
 };
 
-std::string Made(const VARIANT& value) {
-    Recorder recorder;
-    BuildScriptValue(value, recorder);
-    return recorder.made;
-}
-
 // A variant of type vt whose value `fill` sets.
 template <class Fill>
 CComVariant Typed(VARTYPE vt, Fill fill) {
@@ -84,8 +78,11 @@ TEST(ValueConversion, VariantsAsScriptValues) {
         {ByRef(VT_VARIANT, nullptr), "undefined"},
         {CComVariant(u"\u00e9t\u00e9"), "'\u00e9t\u00e9'"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Made(c.value), c.made) << "vt " << c.value.vt;
+    for (const auto& c : cases) {
+        Recorder recorder;
+        BuildScriptValue(c.value, recorder);
+        EXPECT_EQ(recorder.made, c.made) << "vt " << c.value.vt;
+    }
 }
 
 TEST(ValueConversion, WholeNumbersIn32BitsTravelAsI4) {

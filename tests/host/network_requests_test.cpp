@@ -53,15 +53,6 @@ class NetworkRequestsTest : public ::testing::Test {
         host_->RequestClose();
         run_.join();
     }
-    // Runs the host on a thread of its own, its page in `mode`.
-    void Start(const std::string& mode) {
-        Mode(mode);
-        host_.emplace(options_);
-        run_ = std::thread([this] {
-            tls_block[0] = 1;
-            status_ = host_->Run();
-        });
-    }
     void Mode(const std::string& mode) { data_.Put("mode.js", "var mode = '" + mode + "';"); }
     // How many log lines are `line`, once at least `n` are (or the wait gave up).
     std::size_t Logged(const std::string& line, std::size_t n = 0) {
@@ -81,7 +72,12 @@ class NetworkRequestsTest : public ::testing::Test {
 };
 
 TEST_F(NetworkRequestsTest, AnArmedPanelRestartsWithAFreshGlobalAfterThirtySeconds) {
-    Start("restart");
+    Mode("restart");
+    host_.emplace(options_);
+    run_ = std::thread([this] {
+        tls_block[0] = 1;
+        status_ = host_->Run();
+    });
     ASSERT_EQ(Logged("armed", 1), 1u);
     TestClock::Advance(30000);
     // A fresh Global: the box number the first page set is gone.

@@ -41,45 +41,38 @@ ComPtr<CHostApplication> Application(std::unique_ptr<brevanto_host::NetworkSetti
     return application;
 }
 
-TEST(HostApplicationTest, StoredSettingsKeepWhatIsWrittenUnderTheirOwnNames) {
+TEST(HostApplicationTest, StoredSettingsKeepWhatIsWrittenAndTheMachinesAreReadOnly) {
     ComPtr<CHostApplication> host = Application(brevanto_host::StoredNetworkSettings());
+    std::string log;
+    ComPtr<CHostApplication> panel = Application(
+        brevanto_host::MachineNetworkSettings([&log](const std::string& text) { log = text; }));
     LONG dhcp = 0;
     EXPECT_EQ(host->get_DHCP(&dhcp), S_OK);
     EXPECT_EQ(dhcp, 1);  // unless told otherwise
     EXPECT_EQ(host->put_DHCP(0), S_OK);
     EXPECT_EQ(host->get_DHCP(&dhcp), S_OK);
     EXPECT_EQ(dhcp, 0);
+    EXPECT_EQ(panel->put_DHCP(1), E_ACCESSDENIED);
+    EXPECT_NE(log.find("DHCP setting"), std::string::npos) << log;
+    CRegKey key;
+    ASSERT_EQ(key.Open(HKEY_CURRENT_USER, u"Software\\Brevanto\\Quorvane\\Network"), ERROR_SUCCESS);
     int n = 0;
     for (const Setting& setting : kSettings) {
         SCOPED_TRACE(setting.refused_as);
         const std::u16string value = u"10.0.0." + Utf8ToUtf16(std::to_string(++n));
         EXPECT_EQ(((*host).*setting.put)(CComBSTR(value.c_str())), S_OK);
-        CComBSTR read;
+        CComBSTR read, machines;
         EXPECT_EQ(((*host).*setting.get)(&read), S_OK);
         EXPECT_EQ(std::u16string(read, SysStringLen(read)), value);
-        CRegKey key;
         std::u16string stored;
-        ASSERT_EQ(key.Open(HKEY_CURRENT_USER, u"Software\\Brevanto\\Quorvane\\Network"),
-                  ERROR_SUCCESS);
         key.QueryStringValue(setting.stored_as, &stored);
         EXPECT_EQ(stored, value);
-    }
-}
 
-TEST(HostApplicationTest, TheMachinesSettingsAreReadOnlyAndSaySo) {
-    std::string log;
-    ComPtr<CHostApplication> panel = Application(
-        brevanto_host::MachineNetworkSettings([&log](const std::string& text) { log = text; }));
-    EXPECT_EQ(panel->put_DHCP(1), E_ACCESSDENIED);
-    EXPECT_NE(log.find("DHCP setting"), std::string::npos) << log;
-    for (const Setting& setting : kSettings) {
-        SCOPED_TRACE(setting.refused_as);
         EXPECT_EQ(((*panel).*setting.put)(CComBSTR(u"10.9.9.9")), E_ACCESSDENIED);
         EXPECT_EQ(log, std::string("The panel's ") + setting.refused_as +
                            " is the machine's: it is changed in the system's network settings");
-        CComBSTR read;
-        EXPECT_EQ(((*panel).*setting.get)(&read), S_OK);
-        EXPECT_NE(static_cast<BSTR>(read), nullptr);
+        EXPECT_EQ(((*panel).*setting.get)(&machines), S_OK);
+        EXPECT_NE(static_cast<BSTR>(machines), nullptr);
     }
 }
 

@@ -5,14 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/bridge_cases.h"
 #include "panel/extension/apartment_source.h"
-#include "platform/git_ptr.h"
 
 using brevanto_panel::JscBridge;
 using brevanto_panel::PageServices;
@@ -100,31 +97,13 @@ TEST_F(JscBridgeTest, WorkersReachScriptThroughTheMainLoop) {
     // function runs on this thread while the loop runs.
     brevanto_panel::ApartmentSource pump;
     ASSERT_TRUE(pump.attached());
-    CComGITPtr2<IDispatch> held(
-        Value("var calls = 0; (function (n) { calls += n; return calls; })").pdispVal);
+    CComVariant handler = Value("var calls = 0; (function (n) { calls++; return n; })");
     constexpr int kCalls = 50;
-    std::atomic<int> done{0};
-    std::atomic<bool> all_succeeded{true};
-    const unsigned long page_thread = brevanto::CurrentThreadId();
-    std::thread worker([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ComPtr<IDispatch> callback;
-        if (FAILED(held.CopyTo(callback.put()))) all_succeeded = false;
-        for (int i = 0; i < kCalls && callback; ++i) {
-            CComVariant result;
-            if (FAILED(CallScriptFunction(callback.get(), CComVariant(1), &result)))
-                all_succeeded = false;
-            ++done;
-        }
-        callback = nullptr;
-        CoUninitialize();
-        ++done;
-        CoPostToApartment(page_thread, [] {});  // wakes the loop to see it
-    });
-    while (done < kCalls + 1)
-        g_main_context_iteration(nullptr, TRUE);
-    worker.join();
-    EXPECT_TRUE(all_succeeded);
+    const auto loop = [](const std::atomic<bool>& done) {
+        while (!done)
+            g_main_context_iteration(nullptr, TRUE);
+    };
+    EXPECT_EQ(bridge_cases::EchoesFromAWorker(handler.pdispVal, kCalls, loop), kCalls);
     EXPECT_EQ(Run("calls"), std::to_string(kCalls));
 }
 

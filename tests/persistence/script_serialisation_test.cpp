@@ -17,7 +17,7 @@ CComVariant Typed(VARTYPE vt, LONG number) {
     return value;
 }
 
-TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKind) {
+TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKindAndReadBackByIt) {
     StoredClassRegistration registration;
     ComPtr<IDispatch> stored = registration.New();
     // Each type text and the values written with it.
@@ -34,9 +34,8 @@ TEST(TypeTextTest, ValuesAreWrittenWithTheTypeTextOfTheirKind) {
     for (const auto& [type, values] : cases)
         for (const CComVariant& value : values)
             EXPECT_EQ(TypeTextOf(value), type) << "vt " << value.vt;
-}
 
-TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
+    // Texts read back by their type text.
     // clang-format off
     const struct {
         const char16_t* text;
@@ -44,7 +43,7 @@ TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
         bool exact_case;
         VARTYPE vt;
         const char16_t* as_text;  // the value converted back to text
-    } cases[] = {
+    } texts[] = {
         {u"12", u"Integer", true, VT_I4, u"12"}, {u"12", u"integer", true, VT_BSTR, u"12"},
         {u"12", u"integer", false, VT_I4, u"12"},
         {u"4000000000", u"UInteger", false, VT_UI4, u"4000000000"},
@@ -54,7 +53,7 @@ TEST(TypeTextTest, TextsAreReadBackByTheirTypeText) {
         {u"12", u"string", false, VT_BSTR, u"12"}, {u"12", u"", false, VT_BSTR, u"12"},
     };
     // clang-format on
-    for (const auto& c : cases) {
+    for (const auto& c : texts) {
         CComVariant value = ValueFromTypedText(c.text, c.type, c.exact_case);
         EXPECT_EQ(value.vt, c.vt) << Utf16ToUtf8(c.type) << " " << Utf16ToUtf8(c.text);
         CComVariant text;
@@ -118,21 +117,8 @@ TEST(ScriptSerialisationTest, AnObjectTreeComesBackAsItWasWritten) {
     Set(nested.get(), u"Self", CComVariant());  // breaks the cycle
 }
 
-TEST(ScriptSerialisationTest, TheDeepestValueTheReaderTakesIsWritten) {
-    auto script = New<HiddenScript>();
-    // Objects down to one level above the reader's limit; the value lies at the limit.
-    std::vector<ComPtr<IDispatch>> chain{EngineObject::Make()};
-    while (chain.size() + 1 < static_cast<std::size_t>(CXMLReader::kMaxDepth)) {
-        chain.push_back(EngineObject::Make());
-        Set(chain[chain.size() - 2].get(), u"o", CComVariant(chain.back().get()));
-    }
-    Set(chain.back().get(), u"v", CComVariant(u"deep"));
-    const std::string written = Written(chain.front().get());
-    EXPECT_NE(written.find("<v>deep</v>"), std::string::npos);
-    EXPECT_TRUE(ReadBack(written, script.get()));
-}
-
-TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
+// Elements outside any object assign nothing; the deepest value the reader takes is written.
+TEST(ScriptSerialisationTest, OnlyValuesInsideAnObjectAreReadDownToTheReadersLimit) {
     auto script = New<HiddenScript>();
     const std::pair<const char*, IDispatch*> cases[] = {
         {"<root_object><a>1</a></root_object>", script.get()},  // values outside any object
@@ -144,6 +130,17 @@ TEST(ScriptSerialisationTest, ElementsWithoutAnObjectAssignNothing) {
         EXPECT_FALSE(ReadBack(xml, context));
     }
     EXPECT_EQ(script->evaluated, 0);
+
+    // Objects down to one level above the reader's limit; the value lies at the limit.
+    std::vector<ComPtr<IDispatch>> chain{EngineObject::Make()};
+    while (chain.size() + 1 < static_cast<std::size_t>(CXMLReader::kMaxDepth)) {
+        chain.push_back(EngineObject::Make());
+        Set(chain[chain.size() - 2].get(), u"o", CComVariant(chain.back().get()));
+    }
+    Set(chain.back().get(), u"v", CComVariant(u"deep"));
+    const std::string written = Written(chain.front().get());
+    EXPECT_NE(written.find("<v>deep</v>"), std::string::npos);
+    EXPECT_TRUE(ReadBack(written, script.get()));
 }
 
 }  // namespace

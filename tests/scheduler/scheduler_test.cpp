@@ -92,10 +92,9 @@ class SchedulerTest : public testing::Test {
     ComPtr<CScheduler> scheduler_;
 };
 
-TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
+TEST_F(SchedulerTest, TheCollectionArmsItsSchedulesAndFindsThemByEventNumber) {
     ComPtr<CSchedule> schedule = AddSchedule(1);
     ref<TimerBase> timer = schedule->Schedule()->timer();
-    EXPECT_EQ(timer->enabled(), 1);
     EXPECT_EQ(timer->period(), (8 * 3600 + 30 * 60 + 1) * 1000);  // 18:30:01 from 10:00
 
     // A change of the rule waits for the next computation; Save makes it at once.
@@ -107,9 +106,13 @@ TEST_F(SchedulerTest, JoiningTheCollectionArmsAScheduleAndLeavingItDisarms) {
 
     EXPECT_EQ(scheduler_->Schedules().Remove(CComVariant(LONG{0})), S_OK);
     EXPECT_EQ(timer->enabled(), 0);
-}
 
-TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder) {
+    // The holidays of the collection make holiday schedules run: tomorrow is one.
+    AddHoliday(3, 11);
+    EXPECT_EQ(AddSchedule(2, u"PH")->Schedule()->timer()->period(),
+              (32 * 3600 + 30 * 60 + 1) * 1000);
+
+    // Event numbers find, enable and trigger schedules in collection order.
     std::string log;
     ComPtr<CSchedule> a = AddSchedule(5), b = AddSchedule(6), c = AddSchedule(5);
     a->Schedule()->set_handler(ref<ScheduleLog>(new ScheduleLog(&log, "a ")).get());
@@ -121,12 +124,6 @@ TEST_F(SchedulerTest, EventNumbersFindEnableAndTriggerSchedulesInCollectionOrder
     EXPECT_EQ(scheduler_->TriggerSchedules(5), 2u);  // disabled schedules fire when triggered
     EXPECT_EQ(scheduler_->TriggerSchedules(9), 0u);
     EXPECT_EQ(log, "a disabled c disabled b fired a fired c fired ");
-}
-
-TEST_F(SchedulerTest, HolidaysOfTheCollectionMakeHolidaySchedulesRun) {
-    AddHoliday(3, 11);
-    ComPtr<CSchedule> schedule = AddSchedule(1, u"PH");
-    EXPECT_EQ(schedule->Schedule()->timer()->period(), (32 * 3600 + 30 * 60 + 1) * 1000);
 }
 
 TEST_F(SchedulerTest, LocaleFilesSetThePlaceAndItsSunAndAMissingOneKeepsIt) {

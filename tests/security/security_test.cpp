@@ -23,17 +23,6 @@ void PutAdministrator(const DataDirectory& data) {
     ASSERT_EQ(database.Save(data.Path()), S_OK);
 }
 
-// A security object over those files with "admin" logged in.
-ComPtr<CSecurityOb> AdministratorIn(const DataDirectory& data) {
-    PutAdministrator(data);
-    auto security = New<CSecurityOb>();
-    security->Load(data.Path());
-    LONG ok = 0;
-    EXPECT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
-    EXPECT_EQ(ok, 1);
-    return security;
-}
-
 TEST(UserDatabaseTest, PassCodesCompareWholly) {
     struct Case {
         std::u16string_view a, b;
@@ -102,10 +91,16 @@ TEST(UserDatabaseTest, DamagedOrMissingFilesLeaveTheirPartEmpty) {
 }
 
 // What pages cannot see: VerifyUser, and that every change reaches the files, which only their
-// owner may read. The rules and their result texts are in tests/pages/users_first_admin.js.
+// owner may read, also when two threads add users at once. The rules and their result texts are
+// in tests/pages/users_first_admin.js.
 TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     DataDirectory data;
-    auto security = AdministratorIn(data);
+    PutAdministrator(data);
+    auto security = New<CSecurityOb>();
+    security->Load(data.Path());
+    LONG ok = 0;
+    ASSERT_EQ(security->Login(CComBSTR(u"1234"), &ok), S_OK);
+    ASSERT_EQ(ok, 1);
     CComBSTR added, carl, refused;  // out-parameters: one each
     ASSERT_EQ(security->AddUser(CComBSTR(u"Bob"), CComBSTR(u"CoDe"),
                                 ScriptArray::Bytes({1, 9, 10, -1}).get(), &added),
@@ -115,6 +110,23 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     EXPECT_EQ(carl.utf8(), "");
     ASSERT_EQ(security->SetPassword(CComBSTR(u"no body"), CComBSTR(u"8"), &refused), S_OK);
     EXPECT_EQ(refused.utf8().rfind("Invalid UserName: ", 0), 0u);
+
+    constexpr int kPerThread = 20;
+    auto add = [&](const char* prefix) {
+        for (int i = 0; i < kPerThread; ++i) {
+            const std::string n = prefix + std::to_string(i);
+            CComBSTR message;
+            EXPECT_EQ(security->AddUser(CComBSTR(std::string_view(n)),
+                                        CComBSTR(std::string_view("c" + n)),
+                                        ScriptArray::Bytes({1}).get(), &message),
+                      S_OK);
+            EXPECT_EQ(message.utf8(), "");
+        }
+    };
+    // The last writes to the files come from two threads at once.
+    std::thread a(add, "a"), b(add, "b");
+    a.join();
+    b.join();
 
     auto restarted = New<CSecurityOb>();
     restarted->Load(data.Path());
@@ -141,31 +153,8 @@ TEST(SecurityObjectTest, VerifyUserAndChangesReachTheOwnersFiles) {
     EXPECT_NE(data.Get("Security.xml").find("Index=\"5\""), std::string::npos);
     UserDatabase saved;
     ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);
-    EXPECT_EQ(saved.users().size(), 3u);  // admin, bob and carl
+    EXPECT_EQ(saved.users().size(), 3u + 2 * kPerThread);  // admin, bob, carl and the threads'
     EXPECT_EQ(saved.LevelsOf(u"bob"), (std::vector<LONG>{1, 9}));
-}
-
-TEST(SecurityObjectTest, ConcurrentAddUserLosesNobody) {
-    DataDirectory data;
-    auto security = AdministratorIn(data);
-    constexpr int kPerThread = 20;
-    auto add = [&](const char* prefix) {
-        for (int i = 0; i < kPerThread; ++i) {
-            const std::string n = prefix + std::to_string(i);
-            CComBSTR message;
-            EXPECT_EQ(security->AddUser(CComBSTR(std::string_view(n)),
-                                        CComBSTR(std::string_view("c" + n)),
-                                        ScriptArray::Bytes({1}).get(), &message),
-                      S_OK);
-            EXPECT_EQ(message.utf8(), "");
-        }
-    };
-    std::thread a(add, "a"), b(add, "b");
-    a.join();
-    b.join();
-    UserDatabase saved;
-    ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);
-    EXPECT_EQ(saved.users().size(), 1u + 2 * kPerThread);
 }
 
 // With a running Global: the events and the automatic log-out on the test clock.
@@ -189,7 +178,7 @@ class SecurityWithGlobalTest : public GlobalOnTestClock {
     DataDirectory data_;
 };
 
-TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
+TEST_F(SecurityWithGlobalTest, AutoLogoutComesOnceItsDelayHasPassedUnlessTheBacklightHoldsIt) {
     LONG ok = 0;
     security().Login(CComBSTR(u"1234"), &ok);
     ASSERT_TRUE(events_[0]->WaitFor(1));
@@ -214,10 +203,8 @@ TEST_F(SecurityWithGlobalTest, ShorterAutoLogoutLogsOutOnceItsDelayHasPassed) {
     EXPECT_EQ(User(), "admin");
     AwaitTimersDueIn(1);
     EXPECT_EQ(User(), "guest");
-}
 
-TEST_F(SecurityWithGlobalTest, BacklightPauseHoldsTheLogoutAndActivityRestartsItsCountdown) {
-    LONG ok = 0;
+    // The backlight's pause holds the log-out, and activity restarts its countdown.
     security().Login(CComBSTR(u"1234"), &ok);
     ASSERT_EQ(security().put_AutoLogout(30), S_OK);
     CBacklightController& backlight = global_->Backlight();

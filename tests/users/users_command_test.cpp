@@ -10,18 +10,6 @@
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome RunTool(std::vector<std::string> args, const std::string& input = "") {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    const int status = users_tool::Run(args, in, out, err);
-    return {status, out.str(), err.str()};
-}
-
 TEST(UsersToolTest, CommandsChangeTheFilesOrSayWhyNot) {
     DataDirectory data, damaged;
     const std::string dir = Utf16ToUtf8(data.Path());
@@ -59,15 +47,16 @@ TEST(UsersToolTest, CommandsChangeTheFilesOrSayWhyNot) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(testing::PrintToString(step.args));
-        const Outcome outcome = RunTool(step.args, step.input);
-        EXPECT_EQ(outcome.status, step.status) << outcome.err;
-        const std::string& printed = step.status == 0 ? outcome.out : outcome.err;
+        std::istringstream in(step.input);
+        std::ostringstream out, err;
+        EXPECT_EQ(users_tool::Run(step.args, in, out, err), step.status) << err.str();
+        const std::string printed = step.status == 0 ? out.str() : err.str();
         if (step.status == 0 && !step.printed.empty()) {
             EXPECT_EQ(printed, step.printed);
         } else {
             EXPECT_NE(printed.find(step.printed), std::string::npos) << printed;
         }
-        EXPECT_EQ(outcome.out.find("77"), std::string::npos) << "a pass code printed";
+        EXPECT_EQ(out.str().find("77"), std::string::npos) << "a pass code printed";
     }
     UserDatabase saved;
     ASSERT_EQ(saved.Load(data.Path(), nullptr), S_OK);
