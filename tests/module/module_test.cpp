@@ -163,35 +163,19 @@ TEST_F(ModuleTest, RegistrationRoundTrip) {
     EXPECT_EQ(S_OK, module_.UnregisterServer());
 }
 
-TEST(LibraryModule, RegisteredMessagesKeepTheirNumbers) {
+// The loadable module as a host sees it, and the messages it registers.
+TEST(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateAndLoadItsClassesByName) {
     EXPECT_EQ(RestartAppMessage(), RegisterWindowMessageW(u"Brevanto_Restart_App"));
     EXPECT_EQ(ShutdownNicelyMessage(), RegisterWindowMessageW(u"brevanto_shutdown_nicely"));
-}
-
-// The loadable module as a host sees it.
-class LoadedLibrary : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        handle_ = dlopen(BREVANTO_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(nullptr, handle_) << dlerror();
-    }
-    void TearDown() override {
-        if (handle_) dlclose(handle_);
-    }
-    template <class F>
-    F* Entry(const char* name) {
-        return reinterpret_cast<F*>(dlsym(handle_, name));
-    }
-    void* handle_ = nullptr;
-};
-
-TEST_F(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateItsClassesByName) {
-    auto* get_class_object = Entry<HRESULT(REFCLSID, REFIID, void**)>("DllGetClassObject");
-    auto* can_unload = Entry<HRESULT()>("DllCanUnloadNow");
-    auto* register_server = Entry<HRESULT()>("DllRegisterServer");
-    auto* unregister_server = Entry<HRESULT()>("DllUnregisterServer");
+    void* const handle = dlopen(BREVANTO_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, handle) << dlerror();
+    auto* get_class_object =
+        reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(handle, "DllGetClassObject"));
+    auto* can_unload = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllCanUnloadNow"));
+    auto* register_server = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllRegisterServer"));
+    auto* unregister_server = reinterpret_cast<HRESULT (*)()>(dlsym(handle, "DllUnregisterServer"));
     ASSERT_TRUE(get_class_object && can_unload && register_server && unregister_server);
-    EXPECT_EQ(nullptr, dlsym(handle_, "_Z9TheModulev"));  // nothing else is exported
+    EXPECT_EQ(nullptr, dlsym(handle, "_Z9TheModulev"));  // nothing else is exported
 
     void* object = nullptr;
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
@@ -233,9 +217,7 @@ TEST_F(LoadedLibrary, ExportsTheFourEntryPointsAndHostsCreateItsClassesByName) {
     EXPECT_EQ(S_OK, unregister_server());
     EXPECT_EQ(GUID_NULL, ClassOf(u"Brevanto.Packet"));
     EXPECT_EQ(GUID_NULL, ClassOf(u"Halcyd.HxSecurity"));
-}
 
-TEST_F(LoadedLibrary, ClassCreationLoadsTheRegisteredModule) {
     // A class registered against the library file: the loader finds the file and its entry
     // point, which answers for its own table.
     constexpr CLSID foreign{0x7e57fffd, 0, 0, {0}};
@@ -256,6 +238,7 @@ TEST_F(LoadedLibrary, ClassCreationLoadsTheRegisteredModule) {
     CRegKey root;
     ASSERT_EQ(ERROR_SUCCESS, root.Open(HKEY_CLASSES_ROOT, u"CLSID"));
     root.RecurseDeleteKey(Text(foreign).c_str());
+    dlclose(handle);
 }
 
 }  // namespace
