@@ -46,7 +46,7 @@ TEST(MemberTable, CaseRulesOfTheTwoLookupsAndUnknownNamesWhenNotExpandable) {
     auto bag = New<CDispExObject>();
     const DISPID lower = GetId(bag.get(), u"name");
     EXPECT_NE(lower, GetId(bag.get(), u"NAME"));
-    EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);  // the first of the names in any case
+    EXPECT_EQ(IdOf(bag.get(), u"Name"), lower);          // the first of the names in any case
     EXPECT_EQ(IdOf(bag.get(), u"VaLuE"), DISPID_VALUE);  // "value" in any case: the default member
     LPOLESTR two[] = {const_cast<LPOLESTR>(u"a"), const_cast<LPOLESTR>(u"b")};
     DISPID ids[2];
