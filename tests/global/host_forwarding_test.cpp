@@ -145,14 +145,11 @@ TEST(HostForwardingTest, GetApplicationGivesTheHostStartCalibratesOnlyAHostRepla
     EXPECT_EQ(g->ConfigPath(), u"/etc/panel/");  // the new host's
     g->Log(CComBSTR(u"moved"));
     EXPECT_TRUE(second->Has("Log(moved)"));
-    EXPECT_FALSE(host->Has("Log(moved)"));
 
     // Destroy shuts down and forgets the host; later events cost nothing; twice is harmless.
     ASSERT_EQ(g->Destroy(), S_OK);
     EXPECT_FALSE(CurrentGlobal::Get());
     EXPECT_FALSE(g->WaitUntilPoolIdle());
-    ComPtr<IDispatch> version;
-    EXPECT_EQ(g->get_Version(version.put()), S_FALSE);
     EXPECT_EQ(g->GetApplication(app.put()), S_OK);
     EXPECT_EQ(app, nullptr);
     EXPECT_EQ(g->RaiseEvent(CComBSTR(u"late"), nullptr), S_OK);
